@@ -1,0 +1,73 @@
+# Two commands do all set-up on a fresh Debian machine:
+#   make run   installs what is missing, builds, starts the program
+#   make test  installs what is missing, builds, runs every test suite
+# Other targets: make build, make bench, make format, make clean.
+
+BUILD_DIR := build
+ASAN_DIR := $(BUILD_DIR)/asan
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+# Debian packages: what building needs (the test and benchmark libraries included, since one
+# build makes everything), and the tools the test suites need on top.
+RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev portaudio19-dev libasound2-dev \
+	libsndfile1-dev libgtest-dev libbenchmark-dev
+TEST_PACKAGES := $(RUN_PACKAGES)
+
+# Installs the named packages that are missing: apt-get (through sudo when not root); without
+# apt it names the packages and stops.
+define install_missing
+	@missing=""; \
+	if command -v dpkg-query >/dev/null 2>&1; then \
+		for p in $(1); do \
+			dpkg-query -W -f='$${Status}' "$$p" 2>/dev/null | grep -q 'ok installed' \
+				|| missing="$$missing $$p"; \
+		done; \
+	else missing=" $(strip $(1))"; fi; \
+	if [ -n "$$missing" ]; then \
+		if ! command -v apt-get >/dev/null 2>&1; then \
+			echo "DoodleChorus needs these Debian packages (or your system's equivalents):$$missing" >&2; \
+			echo "No apt-get here: install them with your package manager, then run make again." >&2; \
+			exit 1; \
+		fi; \
+		sudo=""; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
+		echo "Installing:$$missing"; \
+		$$sudo apt-get update -qq && \
+		$$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+			-o DPkg::Lock::Timeout=300 $$missing; \
+	fi
+endef
+
+.PHONY: run test build bench deps-run deps-test format clean
+
+run: build
+	$(BUILD_DIR)/tools/vowel-demo vowel-demo.wav
+
+test: deps-test
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD_DIR) -j$(JOBS)
+	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DDC_SANITIZE=address,undefined \
+		-DDC_WITH_GUI=OFF -DDC_WITH_BENCH=OFF
+	cmake --build $(ASAN_DIR) -j$(JOBS)
+	ctest --test-dir $(BUILD_DIR) --output-on-failure
+	ctest --test-dir $(ASAN_DIR) --output-on-failure
+
+build: deps-run
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD_DIR) -j$(JOBS)
+
+bench: deps-test
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target voice_bench
+	$(BUILD_DIR)/bench/voice_bench
+
+deps-run:
+	$(call install_missing,$(RUN_PACKAGES))
+
+deps-test:
+	$(call install_missing,$(TEST_PACKAGES))
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD_DIR)

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "voice/VoiceParams.h"
+
+namespace doodle {
+
+// Klatt's digital formant resonator: turns each resonator's formant frequency and bandwidth
+// (Hz) into A, B, C, writing C, B, A of resonator 1, then 2, then 3. Inputs are not checked:
+// a positive bandwidth gives a stable resonator.
+void tuneResonators(VoiceParams& voice) noexcept;
+
+} // namespace doodle
