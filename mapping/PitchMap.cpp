@@ -1,0 +1,1 @@
+#include "mapping/PitchMap.h"

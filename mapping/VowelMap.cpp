@@ -1,0 +1,1 @@
+#include "mapping/VowelMap.h"
