@@ -1,1 +1,27 @@
 #pragma once
+
+#include "mapping/PitchMap.h"
+#include "mapping/VowelMap.h"
+#include "voice/VoiceParams.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace doodle {
+
+// The controls the maps read, as they stand when the point is handled.
+struct MapControls {
+    ScaleMode scaleMode = ScaleMode::Unrestricted;
+    Scale scale{};
+    VoiceTypeMarks voiceType{};
+};
+
+// The one chain from a point to the voice, shared by live drawing and playback: pitch map,
+// setPitch (glides only when the pitch changed), vowel map, resonator tuning. x must lie in
+// 0..kMaxPointX; a y outside 0..kMaxPointY keeps the previous vowel. Does not start the voice
+// (callers run startVoice first) and draws nothing. Returns the semitone index of the note to
+// show in the note label, or nothing in Unrestricted, where the label is left as it is.
+std::optional<int32_t> mapPoint(VoiceParams& voice, int32_t x, int32_t y,
+                                const MapControls& controls, VowelWorking& working) noexcept;
+
+} // namespace doodle

@@ -1,1 +1,126 @@
 #include "recording/Ticker.h"
+
+#include <atomic>
+#include <cerrno>
+#include <sys/prctl.h>
+#include <system_error>
+#include <utility>
+
+namespace doodle {
+namespace {
+
+// The kernel's default slack lets a timer fire up to 50 µs late, a twentieth of a tick; 1 ns
+// asks for the deadline itself. prctl reads its argument as unsigned long.
+constexpr unsigned long kTimerSlackNs = 1;
+
+} // namespace
+
+int64_t nextTickDeadline(int64_t deadlineNs, int64_t nowNs) noexcept {
+    if (nowNs - deadlineNs > kMaxTickLagNs) {
+        return nowNs + kTickPeriodNs;
+    }
+    return deadlineNs + kTickPeriodNs;
+}
+
+int64_t toNanoseconds(const timespec& time) noexcept {
+    return static_cast<int64_t>(time.tv_sec) * kNsPerSecond + static_cast<int64_t>(time.tv_nsec);
+}
+
+timespec toTimespec(int64_t timeNs) noexcept {
+    int64_t seconds = timeNs / kNsPerSecond;
+    int64_t remainderNs = timeNs % kNsPerSecond;
+    if (remainderNs < 0) {
+        remainderNs += kNsPerSecond;
+        --seconds;
+    }
+    timespec time{};
+    time.tv_sec = static_cast<time_t>(seconds);
+    time.tv_nsec = static_cast<decltype(time.tv_nsec)>(remainderNs);
+    return time;
+}
+
+Ticker::Ticker(TickerShared& shared, std::function<void()> post)
+    : m_shared(shared), m_post(std::move(post)) {}
+
+Ticker::~Ticker() {
+    stop();
+}
+
+bool Ticker::start() {
+    if (m_thread.joinable()) {
+        if (!m_stopRequested.load()) {
+            return true;
+        }
+        // post asked for the stop; the thread has left or is leaving.
+        m_thread.join();
+    }
+    m_stopRequested.store(false);
+    m_wakeCount.store(0);
+    m_threadError.store(0);
+    try {
+        m_thread = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void Ticker::stop() {
+    m_stopRequested.store(true);
+    if (!m_thread.joinable() || m_thread.get_id() == std::this_thread::get_id()) {
+        return;
+    }
+    m_thread.join();
+}
+
+void Ticker::noteError(int errorNumber) noexcept {
+    if (m_threadError.load() == 0) {
+        m_threadError.store(errorNumber);
+    }
+}
+
+void Ticker::run() noexcept {
+    if (prctl(PR_SET_TIMERSLACK, kTimerSlackNs) != 0) {
+        noteError(errno);
+    }
+    timespec now{};
+    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) {
+        noteError(errno);
+        return;
+    }
+    int64_t deadlineNs = toNanoseconds(now) + kTickPeriodNs;
+    while (true) {
+        // Sleeping to an absolute deadline keeps the time spent below from adding up, as it
+        // would with a relative sleep of one period per tick.
+        const timespec deadline = toTimespec(deadlineNs);
+        int sleepResult = 0;
+        do {
+            sleepResult = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+        } while (sleepResult == EINTR);
+        if (sleepResult != 0) {
+            noteError(sleepResult);
+            return;
+        }
+        if (m_stopRequested.load()) {
+            return;
+        }
+        m_wakeCount.store(m_wakeCount.load() + 1);
+        if (m_shared.tickerPaused.load() == 0) {
+            // Pairs with the release fence between the main thread's reset of tickCount and
+            // its resume: once running again, this thread counts on from the reset value.
+            std::atomic_thread_fence(std::memory_order_acquire);
+            // Only this thread increments, so load and store do not lose a tick. The sum is
+            // taken unsigned to wrap instead of overflowing.
+            m_shared.tickCount.store(
+                static_cast<int32_t>(static_cast<uint32_t>(m_shared.tickCount.load()) + 1U));
+            m_post();
+        }
+        if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) {
+            noteError(errno);
+            return;
+        }
+        deadlineNs = nextTickDeadline(deadlineNs, toNanoseconds(now));
+    }
+}
+
+} // namespace doodle

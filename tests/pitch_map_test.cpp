@@ -1,0 +1,120 @@
+#include "mapping/PitchMap.h"
+
+#include <array>
+#include <gtest/gtest.h>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace doodle {
+namespace {
+
+constexpr double kMilliHz = 5e-4;          // the reference pitches are given to three decimals
+constexpr double kSemitoneRatio = 1.059;   // 2^(1/12), rounded down
+constexpr double kMinorThirdRatio = 1.190; // 2^(3/12), rounded up: the widest scale step
+constexpr int32_t kC = 0, kD = 2, kA = 9;
+
+struct NoteAt {
+    int32_t x = 0;
+    std::string_view name;
+    double pitchHz = 0.0;
+};
+
+void expectNotes(ScaleMode mode, int32_t rootIndex, const std::vector<NoteAt>& notes) {
+    const Scale scale = buildScale(mode, rootIndex, Scale{});
+    for (const NoteAt& n : notes) {
+        const PitchResult r = mapPitch(n.x, mode, scale);
+        ASSERT_TRUE(r.noteIndex.has_value()) << "X = " << n.x;
+        EXPECT_EQ(noteNames.at(static_cast<std::size_t>(*r.noteIndex)), n.name) << "X = " << n.x;
+        EXPECT_NEAR(r.pitchHz, n.pitchHz, kMilliHz) << "X = " << n.x;
+    }
+}
+
+TEST(PitchScale, TablesAreSortedFromCNotFromTheRoot) {
+    using Notes7 = std::array<int32_t, 7>;
+    EXPECT_EQ(buildScale(ScaleMode::Major, kC, {}).scaleNotes7, (Notes7{0, 2, 4, 5, 7, 9, 11}));
+    EXPECT_EQ(buildScale(ScaleMode::Major, kD, {}).scaleNotes7, (Notes7{1, 2, 4, 6, 7, 9, 11}));
+    EXPECT_EQ(buildScale(ScaleMode::Minor, kA, {}).scaleNotes7, (Notes7{0, 2, 4, 5, 7, 9, 11}));
+    EXPECT_EQ(buildScale(ScaleMode::Pentatonic, kD, {}).scaleNotes5,
+              (std::array<int32_t, 5>{2, 4, 6, 9, 11}));
+}
+
+TEST(PitchScale, RebuildsOnlyTheTableOfTheSelectedMode) {
+    const Scale major = buildScale(ScaleMode::Major, kD, {});
+    const Scale both = buildScale(ScaleMode::Pentatonic, kC, major);
+    EXPECT_EQ(both.scaleNotes7, major.scaleNotes7);
+    EXPECT_EQ(both.scaleNotes5, (std::array<int32_t, 5>{0, 2, 4, 7, 9}));
+
+    // Major to Minor on the same root: the minor steps replace the major ones.
+    EXPECT_EQ(buildScale(ScaleMode::Minor, kD, both).scaleNotes7,
+              (std::array<int32_t, 7>{0, 2, 4, 5, 7, 9, 10}));
+    EXPECT_EQ(buildScale(ScaleMode::Unrestricted, kA, both).scaleNotes7, both.scaleNotes7);
+}
+
+TEST(PitchMap, MajorOnCCoversThreeOctavesAndTheStartOfAFourth) {
+    expectNotes(ScaleMode::Major, kC,
+                {{0, "C", 51.914},
+                 {9, "C", 51.914},
+                 {10, "D", 58.271},
+                 {69, "B", 98.001},
+                 {70, "C", 103.828},
+                 {79, "C", 103.828},
+                 {140, "C", 207.656},
+                 {210, "C", 415.312},
+                 {239, "E", 523.260},
+                 {240, "F", 554.375}});
+}
+
+TEST(PitchMap, PentatonicOnCUsesFourteenPixelStrips) {
+    expectNotes(ScaleMode::Pentatonic, kC,
+                {{0, "C", 51.914},
+                 {13, "C", 51.914},
+                 {14, "D", 58.271},
+                 {69, "A", 87.309},
+                 {70, "C", 103.828},
+                 {83, "C", 103.828},
+                 {84, "D", 116.543},
+                 {238, "E", 523.260},
+                 {240, "E", 523.260}});
+}
+
+TEST(PitchMap, LowestStripHoldsTheLowestSemitoneOfTheScale) {
+    expectNotes(ScaleMode::Major, kA, {{0, "C#", 55.001}, {69, "B", 98.001}});
+}
+
+TEST(PitchMap, UnrestrictedFollowsXAndNamesNoNote) {
+    const Scale scale = buildScale(ScaleMode::Major, kC, {});
+    for (const auto& [x, pitchHz] : {std::pair{0, 25.0}, {1, 27.5}, {240, 625.0}}) {
+        const PitchResult r = mapPitch(x, ScaleMode::Unrestricted, scale);
+        EXPECT_DOUBLE_EQ(r.pitchHz, pitchHz) << "X = " << x;
+        EXPECT_FALSE(r.noteIndex.has_value()) << "X = " << x;
+    }
+}
+
+// Over the whole area the pitch is flat inside a strip and jumps up at every strip edge, for
+// every root: the octave must follow the strips even where X / 72 and X / 70 disagree.
+TEST(PitchMap, PitchRisesStripByStripForEveryRoot) {
+    for (const auto& [mode, stripPx] : {std::pair{ScaleMode::Major, kHeptatonicStripPx},
+                                        {ScaleMode::Minor, kHeptatonicStripPx},
+                                        {ScaleMode::Pentatonic, kPentatonicStripPx}}) {
+        for (int32_t root = 0; root < kSemitonesPerOctave; ++root) {
+            const Scale scale = buildScale(mode, root, {});
+            double previousHz = mapPitch(0, mode, scale).pitchHz;
+            for (int32_t x = 1; x <= kMaxPointX; ++x) {
+                const double pitchHz = mapPitch(x, mode, scale).pitchHz;
+                if (x % stripPx == 0) {
+                    ASSERT_GT(pitchHz, previousHz * kSemitoneRatio)
+                        << "root " << root << ", X = " << x;
+                    ASSERT_LT(pitchHz, previousHz * kMinorThirdRatio)
+                        << "root " << root << ", X = " << x;
+                } else {
+                    ASSERT_EQ(pitchHz, previousHz) << "root " << root << ", X = " << x;
+                }
+                previousHz = pitchHz;
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace doodle

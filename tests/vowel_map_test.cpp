@@ -1,0 +1,117 @@
+#include "mapping/MapPoint.h"
+#include "mapping/VowelMap.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace doodle {
+namespace {
+
+constexpr double kTolHz = 1e-9;
+constexpr VoiceTypeMarks kType1{.type1Checked = true, .type2Checked = false};
+constexpr VoiceTypeMarks kType2{.type1Checked = false, .type2Checked = true};
+
+void expectFormants(const FormantSet& actual, const FormantSet& expected) {
+    for (std::size_t k = 0; k < kFormantCount; ++k) {
+        EXPECT_NEAR(actual.freqHz[k], expected.freqHz[k], kTolHz) << "F" << k + 1;
+        EXPECT_NEAR(actual.bwHz[k], expected.bwHz[k], kTolHz) << "B" << k + 1;
+    }
+}
+
+struct VowelAt {
+    int32_t y = 0;
+    FormantSet formants;
+};
+
+// The top row and every band's end row give the five vowels of the chain exactly; the rows in
+// between check the glide, including the 0.02 offset at the top row of bands 2 to 4.
+void expectVowels(VoiceTypeMarks marks, const std::vector<VowelAt>& rows) {
+    VowelWorking working;
+    for (const VowelAt& row : rows) {
+        SCOPED_TRACE(testing::Message() << "Y = " << row.y);
+        expectFormants(mapVowel(row.y, marks, working), row.formants);
+    }
+}
+
+TEST(VowelMap, Type1SweepsThroughItsFiveVowels) {
+    expectVowels(kType1, {{0, {{310, 2020, 2960}, {45, 200, 400}}},
+                          {25, {{465, 1840, 2695}, {57.5, 175, 360}}},
+                          {50, {{620, 1660, 2430}, {70, 150, 320}}},
+                          {51, {{618.6, 1641.8, 2431.4}, {70.6, 149, 315}}},
+                          {100, {{550, 750, 2500}, {100, 100, 70}}},
+                          {125, {{437.5, 725, 2600}, {75, 80, 120}}},
+                          {150, {{325, 700, 2700}, {50, 60, 170}}},
+                          {200, {{800, 1150, 2900}, {80, 90, 120}}}});
+}
+
+TEST(VowelMap, Type2SweepsThroughItsFiveVowels) {
+    expectVowels(kType2, {{0, {{400, 1880, 2500}, {70, 100, 200}}},
+                          {25, {{345, 1975, 2730}, {65, 150, 300}}},
+                          {50, {{290, 2070, 2960}, {60, 200, 400}}},
+                          {100, {{620, 1660, 2430}, {70, 150, 320}}},
+                          {150, {{320, 900, 2200}, {65, 110, 140}}},
+                          {200, {{700, 1220, 2600}, {130, 70, 160}}}});
+}
+
+TEST(VowelMap, RowOutsideTheAreaKeepsThePreviousVowel) {
+    VowelWorking working;
+    EXPECT_EQ(mapVowel(230, kType1, working), FormantSet{}); // nothing mapped yet: all zero
+
+    const FormantSet previous = mapVowel(125, kType1, working);
+    const double previousFrac = working.vowelFrac;
+    for (const int32_t y : {-1, 201, 230}) {
+        EXPECT_EQ(mapVowel(y, kType1, working), previous) << "Y = " << y;
+        EXPECT_EQ(working.vowelFrac, previousFrac) << "Y = " << y;
+    }
+}
+
+TEST(VowelMap, Type2IsLoadedAfterType1AndNoMarkKeepsTheVowel) {
+    VowelWorking working;
+    expectFormants(mapVowel(25, {.type1Checked = true, .type2Checked = true}, working),
+                   {{345, 1975, 2730}, {65, 150, 300}});
+    const FormantSet type2Top = mapVowel(0, kType2, working);
+    EXPECT_EQ(mapVowel(200, {.type1Checked = false, .type2Checked = false}, working), type2Top);
+}
+
+TEST(MapPoint, GlidesOnlyWhenThePointEntersAnotherStrip) {
+    VoiceParams voice;
+    VowelWorking working;
+    const MapControls major{ScaleMode::Major, buildScale(ScaleMode::Major, 0, {}), kType1};
+
+    EXPECT_EQ(mapPoint(voice, 0, 0, major, working), 0);
+    EXPECT_EQ(voice.pitch.load(), noteBase);
+    EXPECT_EQ(voice.glideActive.load(), 0) << "the first point after a stop never glides";
+
+    EXPECT_EQ(mapPoint(voice, 9, 40, major, working), 0);
+    EXPECT_EQ(voice.glideActive.load(), 0) << "same strip, same pitch";
+
+    EXPECT_EQ(mapPoint(voice, 10, 40, major, working), 2);
+    EXPECT_EQ(voice.glideActive.load(), 1);
+    EXPECT_EQ(voice.glideFrom.load(), noteBase);
+    EXPECT_NEAR(voice.glideTarget.load(), 58.271, 5e-4);
+
+    const MapControls unrestricted{ScaleMode::Unrestricted, major.scale, kType1};
+    EXPECT_EQ(mapPoint(voice, 240, 40, unrestricted, working), std::nullopt);
+    EXPECT_EQ(voice.pitch.load(), 625.0);
+}
+
+TEST(MapPoint, TunesTheResonatorsToTheMappedVowel) {
+    VoiceParams voice;
+    VowelWorking working;
+    mapPoint(voice, 0, 0, MapControls{}, working);
+    EXPECT_EQ(voice.res1.freq.load(), 310.0);
+    EXPECT_EQ(voice.res2.bw.load(), 200.0);
+    EXPECT_EQ(voice.res3.freq.load(), 2960.0);
+    constexpr double k8Decimals = 5e-9; // coefficients of 310/45, 2020/200, 2960/400 Hz
+    EXPECT_NEAR(voice.res1.A.load(), 0.00195445, k8Decimals);
+    EXPECT_NEAR(voice.res2.B.load(), 1.89061115, k8Decimals);
+    EXPECT_NEAR(voice.res3.C.load(), -0.94460319, k8Decimals);
+
+    const double res3A = voice.res3.A.load();
+    mapPoint(voice, 0, 230, MapControls{}, working); // a played-back point below the area
+    EXPECT_EQ(voice.res3.A.load(), res3A);
+    EXPECT_EQ(voice.res1.freq.load(), 310.0);
+}
+
+} // namespace
+} // namespace doodle

@@ -1,0 +1,296 @@
+#include "app/MainWindow.h"
+
+#include "mapping/DrawingArea.h"
+#include "mapping/PitchMap.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSlider>
+#include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
+#include <algorithm>
+
+namespace doodle {
+namespace {
+
+constexpr const char* kControlIdProperty = "controlId";
+// Text size: the largest from kLargestFontPx down that lets every control show its whole text
+// in its fixed box with the fonts of this desktop.
+constexpr int kLargestFontPx = 12;
+constexpr int kSmallestFontPx = 8;
+// Where each control sits, in client pixels below the menu bar.
+struct ControlPlace {
+    int32_t id;
+    int x, y, widthPx, heightPx;
+};
+constexpr ControlPlace kPlaces[] = {
+    {kRecordToggle, 280, 28, 60, 20},
+    {kPlayToggle, 280, 50, 60, 20},
+    {kClearButton, 280, 5, 60, 20},
+    {kDrawingArea, 10, 10, DrawingArea::kWidthPx, DrawingArea::kHeightPx},
+    {kSpeedSlider, 275, 70, 75, 20},
+    {kGridCheckBox, 300, 90, 60, 20},
+    {kUnrestrictedOption, 265, 125, 80, 20},
+    {kMajorOption, 265, 145, 45, 20},
+    {kMinorOption, 265, 165, 45, 20},
+    {kPentatonicOption, 265, 185, 100, 20},
+    {kScaleFrame, 255, 110, 115, 100},
+    {kNoteLabel, 350, 30, 20, 20},
+    {kRootNoteCombo, 315, 155, 45, 20},
+};
+
+constexpr int kSpeedMin = 10; // slider tenths: speed 1.0 ..
+constexpr int kSpeedMax = 50; // .. 5.0
+
+// The option buttons and the check box sit in boxes 45 to 100 pixels wide: a narrower gap
+// between indicator and text leaves room for a larger, more readable font.
+class CompactLabelStyle final : public QProxyStyle {
+public:
+    static constexpr int kLabelSpacingPx = 3;
+
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        if (metric == PM_RadioButtonLabelSpacing || metric == PM_CheckBoxLabelSpacing) {
+            return kLabelSpacingPx;
+        }
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
+} // namespace
+
+MainWindow::MainWindow(EventSink sink) : m_sink(std::move(sink)) {
+    setWindowTitle(QStringLiteral("DoodleChorus"));
+    // Title bar, window menu and close box; no minimize, maximize or sizing border.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    createMenu();
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
+    createControls(client);
+    fitFont();
+    setFixedSize(kClientWidthPx, kClientHeightPx);
+}
+
+bool MainWindow::textsFit() const {
+    // Push buttons and the list: the text plus the style's margins (their size hints carry
+    // a minimum width that has nothing to do with the text).
+    for (const QPushButton* button : {m_recordToggle, m_playToggle, m_clearButton}) {
+        // The widest text a toggle ever shows counts, not the one it starts with.
+        const QString widest = button == m_recordToggle ? QStringLiteral("recording")
+                               : button == m_playToggle ? QStringLiteral("playing")
+                                                        : button->text();
+        const int marginPx =
+            2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
+        const QFontMetrics metrics = button->fontMetrics();
+        if (metrics.horizontalAdvance(widest) + marginPx > button->width() ||
+            metrics.height() > button->height()) {
+            return false;
+        }
+    }
+    // Option buttons and the check box: the text must fit the room the style leaves beside
+    // the indicator.
+    for (const QAbstractButton* option :
+         {static_cast<const QAbstractButton*>(m_gridCheckBox),
+          static_cast<const QAbstractButton*>(m_unrestrictedOption),
+          static_cast<const QAbstractButton*>(m_majorOption),
+          static_cast<const QAbstractButton*>(m_minorOption),
+          static_cast<const QAbstractButton*>(m_pentatonicOption)}) {
+        QStyleOptionButton styleOption;
+        styleOption.initFrom(option);
+        styleOption.text = option->text();
+        const QStyle::SubElement contents =
+            option == m_gridCheckBox ? QStyle::SE_CheckBoxContents : QStyle::SE_RadioButtonContents;
+        const QRect room = option->style()->subElementRect(contents, &styleOption, option);
+        const QFontMetrics metrics = option->fontMetrics();
+        if (metrics.horizontalAdvance(option->text()) > room.width() ||
+            metrics.height() > room.height()) {
+            return false;
+        }
+    }
+    // The root list: its widest name beside the arrow.
+    QStyleOptionComboBox comboOption;
+    comboOption.initFrom(m_rootNoteCombo);
+    const QRect field = m_rootNoteCombo->style()->subControlRect(
+        QStyle::CC_ComboBox, &comboOption, QStyle::SC_ComboBoxEditField, m_rootNoteCombo);
+    const QFontMetrics comboMetrics = m_rootNoteCombo->fontMetrics();
+    int widestNamePx = 0;
+    for (int i = 0; i < m_rootNoteCombo->count(); ++i) {
+        widestNamePx =
+            std::max(widestNamePx, comboMetrics.horizontalAdvance(m_rootNoteCombo->itemText(i)));
+    }
+    return widestNamePx <= field.width() && comboMetrics.height() <= field.height();
+}
+
+void MainWindow::fitFont() {
+    QWidget* client = centralWidget();
+    QFont textFont = client->font();
+    for (int px = kLargestFontPx; px >= kSmallestFontPx; --px) {
+        textFont.setPixelSize(px);
+        client->setFont(textFont);
+        if (textsFit()) {
+            return;
+        }
+    }
+}
+
+void MainWindow::centreOnScreen() {
+    const QScreen* screen = this->screen();
+    if (screen == nullptr) {
+        return;
+    }
+    const QRect area = screen->geometry();
+    const QSize outer = frameGeometry().size();
+    const int left = outer.width() > area.width() ? 0 : (area.width() - outer.width()) / 2;
+    const int top = outer.height() > area.height() ? 0 : (area.height() - outer.height()) / 2;
+    move(area.left() + left, area.top() + top);
+}
+
+QWidget* MainWindow::control(int32_t id) const {
+    for (QWidget* child : centralWidget()->findChildren<QWidget*>()) {
+        if (child->property(kControlIdProperty).toInt() == id) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // The dispatch decides whether the program ends; Qt must not close the window itself.
+    event->ignore();
+    m_sink(Event::close());
+}
+
+QAction* MainWindow::addMenuItem(QMenu* menu, const char* text, int32_t id, bool checkable) {
+    QAction* action = menu->addAction(QString::fromLatin1(text));
+    action->setData(id);
+    action->setCheckable(checkable);
+    connect(action, &QAction::triggered, this, [this, action, id, checkable](bool checked) {
+        // Qt flips a checkable item before reporting it; the voice-type rule belongs to the
+        // dispatch, so the mark goes back to where it was first.
+        if (checkable) {
+            action->setChecked(!checked);
+        }
+        m_sink(Event::menu(id));
+    });
+    return action;
+}
+
+void MainWindow::createMenu() {
+    QMenuBar* bar = menuBar();
+    QMenu* file = bar->addMenu(QStringLiteral("File"));
+    m_menuOpen = addMenuItem(file, "Open", kMenuOpen, false);
+    m_menuSave = addMenuItem(file, "Save", kMenuSave, false);
+    QMenu* voice = bar->addMenu(QStringLiteral("Voice"));
+    m_menuType1 = addMenuItem(voice, "Type 1", kMenuType1, true);
+    m_menuType2 = addMenuItem(voice, "Type 2", kMenuType2, true);
+    QMenu* help = bar->addMenu(QStringLiteral("?"));
+    m_menuAbout = addMenuItem(help, "About", kMenuAbout, false);
+    m_menuHelp = addMenuItem(help, "Help", kMenuHelp, false);
+    m_menuType1->setChecked(true);
+}
+
+void MainWindow::place(QWidget* widget, int32_t id) {
+    widget->setProperty(kControlIdProperty, id);
+    for (const ControlPlace& p : kPlaces) {
+        if (p.id == id) {
+            widget->setGeometry(p.x, p.y, p.widthPx, p.heightPx);
+        }
+    }
+}
+
+void MainWindow::createControls(QWidget* client) {
+    // Created in this order.
+    m_recordToggle = new QPushButton(QStringLiteral("record"), client);
+    m_recordToggle->setCheckable(true);
+    place(m_recordToggle, kRecordToggle);
+
+    m_playToggle = new QPushButton(QStringLiteral("play"), client);
+    m_playToggle->setCheckable(true);
+    place(m_playToggle, kPlayToggle);
+
+    m_clearButton = new QPushButton(QStringLiteral("clear"), client);
+    place(m_clearButton, kClearButton);
+
+    m_drawingArea = new DrawingArea(client);
+    place(m_drawingArea, kDrawingArea);
+
+    m_speedSlider = new QSlider(Qt::Horizontal, client);
+    m_speedSlider->setRange(kSpeedMin, kSpeedMax);
+    m_speedSlider->setValue(kSpeedMin);
+    place(m_speedSlider, kSpeedSlider);
+
+    m_gridCheckBox = new QCheckBox(QStringLiteral("Grid"), client);
+    place(m_gridCheckBox, kGridCheckBox);
+
+    m_unrestrictedOption = new QRadioButton(QStringLiteral("Unrestricted"), client);
+    place(m_unrestrictedOption, kUnrestrictedOption);
+    m_majorOption = new QRadioButton(QStringLiteral("Major"), client);
+    place(m_majorOption, kMajorOption);
+    m_minorOption = new QRadioButton(QStringLiteral("Minor"), client);
+    place(m_minorOption, kMinorOption);
+    m_pentatonicOption = new QRadioButton(QStringLiteral("Pentatonic"), client);
+    place(m_pentatonicOption, kPentatonicOption);
+    m_compactStyle = new CompactLabelStyle;
+    m_compactStyle->setParent(this);
+    for (QWidget* w :
+         {static_cast<QWidget*>(m_gridCheckBox), static_cast<QWidget*>(m_unrestrictedOption),
+          static_cast<QWidget*>(m_majorOption), static_cast<QWidget*>(m_minorOption),
+          static_cast<QWidget*>(m_pentatonicOption)}) {
+        w->setStyle(m_compactStyle);
+    }
+    auto* scaleGroup = new QButtonGroup(client); // exactly one selected
+    for (QRadioButton* option :
+         {m_unrestrictedOption, m_majorOption, m_minorOption, m_pentatonicOption}) {
+        scaleGroup->addButton(option);
+    }
+    m_unrestrictedOption->setChecked(true);
+
+    m_scaleFrame = new QGroupBox(QStringLiteral("Scale"), client);
+    place(m_scaleFrame, kScaleFrame);
+    m_scaleFrame->lower(); // drawn around the options, never over them
+
+    m_noteLabel = new QLabel(client);
+    m_noteLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    place(m_noteLabel, kNoteLabel);
+
+    m_rootNoteCombo = new QComboBox(client);
+    m_rootNoteCombo->setEditable(false);
+    for (std::string_view name : noteNames) {
+        m_rootNoteCombo->addItem(
+            QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+    }
+    m_rootNoteCombo->setCurrentIndex(0);
+    m_rootNoteCombo->setEnabled(false);
+    place(m_rootNoteCombo, kRootNoteCombo);
+
+    // Only the user's own actions become events; programmatic changes raise none.
+    auto forward = [this](int32_t id) { return [this, id] { m_sink(Event::control(id)); }; };
+    connect(m_recordToggle, &QPushButton::clicked, this, forward(kRecordToggle));
+    connect(m_playToggle, &QPushButton::clicked, this, forward(kPlayToggle));
+    connect(m_clearButton, &QPushButton::clicked, this, forward(kClearButton));
+    connect(m_speedSlider, &QSlider::valueChanged, this, forward(kSpeedSlider));
+    connect(m_gridCheckBox, &QCheckBox::clicked, this, forward(kGridCheckBox));
+    connect(m_unrestrictedOption, &QRadioButton::clicked, this, forward(kUnrestrictedOption));
+    connect(m_majorOption, &QRadioButton::clicked, this, forward(kMajorOption));
+    connect(m_minorOption, &QRadioButton::clicked, this, forward(kMinorOption));
+    connect(m_pentatonicOption, &QRadioButton::clicked, this, forward(kPentatonicOption));
+    connect(m_rootNoteCombo, &QComboBox::activated, this, forward(kRootNoteCombo));
+    connect(m_drawingArea, &DrawingArea::pointerEvent, this,
+            [this](PointerAction action, int x, int y, int buttons) {
+                m_sink(Event::pointerEvent(action, x, y, buttons));
+            });
+}
+
+} // namespace doodle

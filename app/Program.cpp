@@ -1,0 +1,241 @@
+#include "app/Program.h"
+
+#include "app/Dialogs.h"
+#include "app/MainWindow.h"
+#include "mapping/DrawingArea.h"
+#include "voice/Synth.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <atomic>
+
+namespace doodle {
+namespace {
+
+constexpr double kSliderTenths = 10.0; // slider 10..50 is speed 1.0..5.0
+
+bool isControl(const Event& event, int32_t id) {
+    return event.kind == EventKind::Control && event.id == id;
+}
+
+} // namespace
+
+Program::Program(Dialogs& dialogs, AudioFactory makeAudio)
+    : m_dialogs(dialogs), m_makeAudio(std::move(makeAudio)) {}
+
+Program::~Program() {
+    shutdown();
+}
+
+bool Program::start() {
+    // The state starts at zero and at its defaults as its members are constructed; the
+    // tables are constants. What is left is the fixed order of the rest.
+    m_audio = m_makeAudio(m_voice);
+    const int openError = m_audio->open();
+    if (openError != 0) {
+        m_dialogs.showMessage(nullptr, QString(),
+                              QString::fromStdString(m_audio->errorText(openError)));
+        m_audio.reset(); // the library is left as it is: the process ends right after
+        return false;
+    }
+
+    m_window = std::make_unique<MainWindow>([this](const Event& event) { dispatch(event); });
+    m_window->show();
+    m_window->centreOnScreen(); // the frame's size is known once shown
+
+    m_ticker = std::make_unique<Ticker>(m_tickerShared, [this] {
+        QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(kTickerEventType)));
+    });
+    // A ticker that cannot start only means that playback never advances.
+    static_cast<void>(m_ticker->start());
+
+    // A stream that does not start leaves the program running without sound.
+    static_cast<void>(m_audio->start());
+    return true;
+}
+
+int Program::run() {
+    if (start()) {
+        QApplication::exec();
+    }
+    shutdown();
+    return 0;
+}
+
+void Program::shutdown() {
+    if (m_shutDown) {
+        return;
+    }
+    m_shutDown = true;
+    if (m_ticker) {
+        m_ticker->stop(); // joined: it posts nothing from here on
+    }
+    if (m_audio) {
+        m_audio->terminate(); // stops and closes the running stream
+    }
+}
+
+void Program::customEvent(QEvent* event) {
+    if (static_cast<int>(event->type()) == kTickerEventType && !m_shutDown) {
+        dispatch(Event::tick());
+    }
+}
+
+void Program::dispatch(const Event& event) {
+    if (m_closeRequested) {
+        return; // ticks already queued behind the close find the loop gone
+    }
+    MainWindow& w = *m_window;
+    // 1. Drawing area.
+    if (isControl(event, kDrawingArea)) {
+        // Drawing, its sound and the release arrive with the drawing surface.
+    }
+    // 2. Record toggle.
+    if (isControl(event, kRecordToggle)) {
+        // Recording arrives with the recorder.
+    }
+    // 3. Play toggle.
+    if (isControl(event, kPlayToggle)) {
+        if (w.m_playToggle->isChecked()) {
+            startPlayback();
+        } else {
+            stopPlayback();
+        }
+    }
+    // 4. Clear.
+    if (isControl(event, kClearButton)) {
+        w.m_noteLabel->clear();
+        w.m_drawingArea->fillWhite();
+        m_inkList.clear();
+    }
+    // 5. Speed slider.
+    if (isControl(event, kSpeedSlider)) {
+        m_playSpeed = w.m_speedSlider->value() / kSliderTenths;
+    }
+    // 6, 7. Major, Minor.
+    if (isControl(event, kMajorOption) || isControl(event, kMinorOption)) {
+        onScaleOptionChosen();
+    }
+    // 8. Root note.
+    if (isControl(event, kRootNoteCombo)) {
+        // The scale tables arrive with the pitch map.
+    }
+    // 9. Pentatonic.
+    if (isControl(event, kPentatonicOption)) {
+        onScaleOptionChosen();
+    }
+    // 10. Grid, first test.
+    if (isControl(event, kGridCheckBox)) {
+        onGridClickedFirst();
+    }
+    // 11. Unrestricted.
+    if (isControl(event, kUnrestrictedOption)) {
+        onUnrestrictedChosen();
+    }
+    // 12. Grid, second test.
+    if (isControl(event, kGridCheckBox)) {
+        // Drawing or removing the grid arrives with the grid overlay.
+    }
+    // 13. Menu.
+    if (event.kind == EventKind::Menu) {
+        onMenu(event.id);
+    }
+    // 14. Ticker.
+    if (event.kind == EventKind::Ticker) {
+        playbackTick();
+    }
+    if (event.kind == EventKind::Close) {
+        m_closeRequested = true;
+        QCoreApplication::exit(0);
+    }
+}
+
+void Program::startPlayback() {
+    MainWindow& w = *m_window;
+    w.m_playToggle->setText(QStringLiteral("playing"));
+    w.m_drawingArea->fillWhite(); // the ink list stays
+    stopVoice(m_voice);
+    // Reset before resuming, so the ticker starts from a zero count.
+    m_tickerShared.tickCount.store(0);
+    m_playIndex = 0;
+    std::atomic_thread_fence(std::memory_order_release); // the reset is seen before the resume
+    m_tickerShared.tickerPaused.store(0);
+    w.m_gridCheckBox->setChecked(false);
+    w.m_gridCheckBox->setEnabled(false);
+}
+
+void Program::stopPlayback() {
+    MainWindow& w = *m_window;
+    w.m_playToggle->setChecked(false);
+    w.m_playToggle->setText(QStringLiteral("play"));
+    m_tickerShared.tickerPaused.store(1);
+    stopVoice(m_voice);
+    w.m_gridCheckBox->setEnabled(true);
+}
+
+void Program::playbackTick() {
+    if (m_tickerShared.tickerPaused.load() == 1) {
+        return; // posted before the ticker was paused
+    }
+    if (m_playIndex >= static_cast<int32_t>(m_recordingList.size())) {
+        stopPlayback(); // also the very first tick: ticker paused, voice released
+        return;
+    }
+    // Playing recorded lines arrives with the recorder.
+}
+
+void Program::onScaleOptionChosen() {
+    MainWindow& w = *m_window;
+    if (!w.m_playToggle->isChecked()) {
+        w.m_gridCheckBox->setEnabled(true);
+    }
+    w.m_rootNoteCombo->setEnabled(true);
+}
+
+void Program::onUnrestrictedChosen() {
+    MainWindow& w = *m_window;
+    w.m_gridCheckBox->setChecked(false);
+    w.m_gridCheckBox->setEnabled(false);
+    w.m_rootNoteCombo->setEnabled(false);
+    w.m_noteLabel->clear();
+}
+
+void Program::onGridClickedFirst() {
+    MainWindow& w = *m_window;
+    if (w.m_unrestrictedOption->isChecked()) {
+        w.m_gridCheckBox->setChecked(false);
+        w.m_gridCheckBox->setEnabled(false);
+    }
+}
+
+void Program::onMenu(int32_t id) {
+    MainWindow& w = *m_window;
+    if (w.m_playToggle->isChecked()) {
+        stopPlayback(); // every menu choice ends playback before its own action
+    }
+    switch (id) {
+    case kMenuType1:
+        if (w.m_menuType2->isChecked()) {
+            w.m_menuType1->setChecked(true);
+            w.m_menuType2->setChecked(false);
+        }
+        break;
+    case kMenuType2:
+        if (w.m_menuType1->isChecked()) {
+            w.m_menuType2->setChecked(true);
+            w.m_menuType1->setChecked(false);
+        }
+        break;
+    default:
+        // Open, Save, About and Help arrive with the files and the Help window.
+        break;
+    }
+}
+
+} // namespace doodle

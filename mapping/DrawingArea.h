@@ -1,0 +1,40 @@
+#pragma once
+
+#include "mapping/Pointer.h"
+
+#include <QImage>
+#include <QWidget>
+
+namespace doodle {
+
+// The 240×200 canvas. It owns its image, paints into it and repaints only what changed;
+// pointer events leave it as pointerEvent signals for the dispatch.
+class DrawingArea final : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int kWidthPx = 240;
+    static constexpr int kHeightPx = 200;
+
+    explicit DrawingArea(QWidget* parent = nullptr);
+
+    const QImage& image() const { return m_image; }
+    // Fills the whole area white.
+    void fillWhite();
+
+signals:
+    void pointerEvent(doodle::PointerAction action, int x, int y, int buttons);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    void report(PointerAction action, const QMouseEvent& event);
+
+    QImage m_image{kWidthPx, kHeightPx, QImage::Format_RGB32};
+};
+
+} // namespace doodle

@@ -1,0 +1,258 @@
+#include "GuiTestSupport.h"
+#include "mapping/DrawingArea.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSlider>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace doodle::test {
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(program.start());
+        w = program.window();
+        // The first tick finds nothing to play: ticker paused, voice released.
+        ASSERT_TRUE(processUntil([&] { return program.ticker().tickerPaused.load() == 1; }));
+    }
+    void TearDown() override { program.shutdown(); }
+
+    RecordingDialogs dialogs;
+    Program program{dialogs, silentAudio()};
+    MainWindow* w = nullptr;
+};
+
+TEST_F(MainWindowTest, WindowIsFixedCentredAndGivesTheMenuBarItsHeight) {
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("DoodleChorus"));
+    EXPECT_EQ(w->size(), QSize(380, 240));
+    EXPECT_EQ(w->minimumSize(), w->maximumSize());
+    EXPECT_FALSE(w->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(w->windowFlags() & Qt::WindowMaximizeButtonHint);
+    const int menuHeight = w->menuBar()->height();
+    EXPECT_GT(menuHeight, 0);
+    EXPECT_EQ(w->centralWidget()->height(), 240 - menuHeight);
+    // The lowest controls end at y = 210 and must still be inside.
+    EXPECT_LE(210, w->centralWidget()->height());
+
+    const QRect screen = w->screen()->geometry();
+    const QRect frame = w->frameGeometry();
+    EXPECT_EQ(frame.left(), screen.left() + (screen.width() - frame.width()) / 2);
+    EXPECT_EQ(frame.top(), screen.top() + (screen.height() - frame.height()) / 2);
+}
+
+TEST_F(MainWindowTest, MenuHasItsSixItemsWithIdsAndTheType1Check) {
+    const QList<QAction*> titles = w->menuBar()->actions();
+    ASSERT_EQ(titles.size(), 3);
+    EXPECT_EQ(titles[0]->text(), QStringLiteral("File"));
+    EXPECT_EQ(titles[1]->text(), QStringLiteral("Voice"));
+    EXPECT_EQ(titles[2]->text(), QStringLiteral("?"));
+
+    struct Item {
+        int menu;
+        const char* text;
+        int id;
+        bool checkable;
+        bool checked;
+    };
+    const Item items[] = {{0, "Open", 1, false, false},  {0, "Save", 2, false, false},
+                          {1, "Type 1", 3, true, true},  {1, "Type 2", 4, true, false},
+                          {2, "About", 5, false, false}, {2, "Help", 6, false, false}};
+    int index[3] = {0, 0, 0};
+    for (const Item& item : items) {
+        const QList<QAction*> entries = titles[item.menu]->menu()->actions();
+        ASSERT_LT(index[item.menu], entries.size());
+        const QAction* action = entries[index[item.menu]++];
+        EXPECT_EQ(action->text(), QString::fromLatin1(item.text));
+        EXPECT_EQ(action->data().toInt(), item.id) << item.text;
+        EXPECT_EQ(action->isCheckable(), item.checkable) << item.text;
+        EXPECT_EQ(action->isChecked(), item.checked) << item.text;
+        EXPECT_TRUE(action->shortcut().isEmpty()) << item.text;
+    }
+    for (int m = 0; m < 3; ++m) {
+        EXPECT_EQ(index[m], titles[m]->menu()->actions().size()) << "no extra items or separators";
+    }
+}
+
+TEST_F(MainWindowTest, ControlsStartWithTheirIdsPlacesTextsAndStates) {
+    struct Expected {
+        int id;
+        QRect place;
+        const char* text; // nullptr: no text to check
+        bool enabled;
+    };
+    const Expected controls[] = {
+        {97, {280, 28, 60, 20}, "record", true},
+        {98, {280, 50, 60, 20}, "play", true},
+        {108, {280, 5, 60, 20}, "clear", true},
+        {99, {10, 10, 240, 200}, nullptr, true},
+        {100, {275, 70, 75, 20}, nullptr, true},
+        {110, {300, 90, 60, 20}, "Grid", true},
+        {101, {265, 125, 80, 20}, "Unrestricted", true},
+        {103, {265, 145, 45, 20}, "Major", true},
+        {104, {265, 165, 45, 20}, "Minor", true},
+        {107, {265, 185, 100, 20}, "Pentatonic", true},
+        {105, {255, 110, 115, 100}, "Scale", true},
+        {109, {350, 30, 20, 20}, "", true},
+        {106, {315, 155, 45, 20}, nullptr, false},
+    };
+    for (const Expected& c : controls) {
+        QWidget* control = w->control(c.id);
+        ASSERT_NE(control, nullptr) << c.id;
+        EXPECT_EQ(control->geometry(), c.place) << c.id;
+        EXPECT_EQ(control->isEnabled(), c.enabled) << c.id;
+        if (c.text == nullptr) {
+            continue;
+        }
+        QString text;
+        if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+            text = button->text();
+        } else if (auto* label = qobject_cast<QLabel*>(control)) {
+            text = label->text();
+        } else if (auto* frame = qobject_cast<QGroupBox*>(control)) {
+            text = frame->title();
+        }
+        EXPECT_EQ(text, QString::fromLatin1(c.text)) << c.id;
+    }
+    EXPECT_EQ(w->control(102), nullptr);
+
+    EXPECT_FALSE(w->m_recordToggle->isChecked());
+    EXPECT_TRUE(w->m_recordToggle->isCheckable());
+    EXPECT_FALSE(w->m_playToggle->isChecked());
+    EXPECT_TRUE(w->m_playToggle->isCheckable());
+    EXPECT_FALSE(w->m_gridCheckBox->isChecked());
+    EXPECT_TRUE(w->m_unrestrictedOption->isChecked());
+    EXPECT_FALSE(w->m_majorOption->isChecked());
+    EXPECT_FALSE(w->m_minorOption->isChecked());
+    EXPECT_FALSE(w->m_pentatonicOption->isChecked());
+    EXPECT_EQ(w->m_speedSlider->orientation(), Qt::Horizontal);
+    EXPECT_EQ(w->m_speedSlider->minimum(), 10);
+    EXPECT_EQ(w->m_speedSlider->maximum(), 50);
+    EXPECT_EQ(w->m_speedSlider->value(), 10);
+
+    const QStringList names = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+    ASSERT_EQ(w->m_rootNoteCombo->count(), names.size());
+    for (int i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(w->m_rootNoteCombo->itemText(i), names[i]);
+    }
+    EXPECT_EQ(w->m_rootNoteCombo->currentIndex(), 0);
+    EXPECT_FALSE(w->m_rootNoteCombo->isEditable());
+
+    const QImage& image = w->m_drawingArea->image();
+    EXPECT_EQ(image.size(), QSize(240, 200));
+    EXPECT_EQ(image.pixel(0, 0), qRgb(255, 255, 255));
+    EXPECT_EQ(image.pixel(239, 199), qRgb(255, 255, 255));
+    EXPECT_EQ(w->m_drawingArea->focusPolicy(), Qt::NoFocus);
+
+    EXPECT_TRUE(w->textsFit()) << "every control's text must be readable in its box";
+}
+
+TEST_F(MainWindowTest, FirstTickLeavesTheTickerPausedAndTheVoiceReleased) {
+    EXPECT_EQ(program.voice().released.load(), 1);
+    EXPECT_EQ(program.voice().fadeInCount.load(), 0);
+    EXPECT_FALSE(w->m_playToggle->isChecked());
+    EXPECT_EQ(w->m_playToggle->text(), QStringLiteral("play"));
+    EXPECT_TRUE(w->m_gridCheckBox->isEnabled());
+    const int32_t count = program.ticker().tickCount.load();
+    QTest::qWait(20); // paused: further wake-ups neither count nor post
+    EXPECT_EQ(program.ticker().tickCount.load(), count);
+}
+
+TEST_F(MainWindowTest, VoiceTypeCheckMoveOnlyToTheOtherType) {
+    w->m_menuType2->trigger();
+    EXPECT_TRUE(w->m_menuType2->isChecked());
+    EXPECT_FALSE(w->m_menuType1->isChecked());
+    w->m_menuType2->trigger(); // already checked: nothing changes
+    EXPECT_TRUE(w->m_menuType2->isChecked());
+    EXPECT_FALSE(w->m_menuType1->isChecked());
+    w->m_menuType1->trigger();
+    EXPECT_TRUE(w->m_menuType1->isChecked());
+    EXPECT_FALSE(w->m_menuType2->isChecked());
+    w->m_menuType1->trigger();
+    EXPECT_TRUE(w->m_menuType1->isChecked());
+    EXPECT_FALSE(w->m_menuType2->isChecked());
+}
+
+TEST_F(MainWindowTest, GridClickWithUnrestrictedUnticksAndDisablesTheBox) {
+    QTest::mouseClick(w->m_gridCheckBox, Qt::LeftButton);
+    EXPECT_FALSE(w->m_gridCheckBox->isChecked());
+    EXPECT_FALSE(w->m_gridCheckBox->isEnabled());
+}
+
+TEST_F(MainWindowTest, ScaleOptionsEnableRootAndGridAndUnrestrictedDisablesThem) {
+    QTest::mouseClick(w->m_gridCheckBox, Qt::LeftButton); // disabled by Unrestricted
+    QTest::mouseClick(w->m_majorOption, Qt::LeftButton);
+    EXPECT_TRUE(w->m_majorOption->isChecked());
+    EXPECT_TRUE(w->m_rootNoteCombo->isEnabled());
+    EXPECT_TRUE(w->m_gridCheckBox->isEnabled());
+
+    QTest::mouseClick(w->m_gridCheckBox, Qt::LeftButton);
+    EXPECT_TRUE(w->m_gridCheckBox->isChecked()); // a scale is selected: the tick stays
+    w->m_noteLabel->setText(QStringLiteral("D"));
+    QTest::mouseClick(w->m_unrestrictedOption, Qt::LeftButton);
+    EXPECT_FALSE(w->m_gridCheckBox->isChecked());
+    EXPECT_FALSE(w->m_gridCheckBox->isEnabled());
+    EXPECT_FALSE(w->m_rootNoteCombo->isEnabled());
+    EXPECT_EQ(w->m_rootNoteCombo->currentIndex(), 0);
+    EXPECT_TRUE(w->m_noteLabel->text().isEmpty());
+}
+
+TEST_F(MainWindowTest, PlayWithAnEmptyRecordingEndsOnTheNextTick) {
+    QTest::mouseClick(w->m_playToggle, Qt::LeftButton);
+    EXPECT_TRUE(w->m_playToggle->isChecked());
+    EXPECT_EQ(w->m_playToggle->text(), QStringLiteral("playing"));
+    EXPECT_EQ(program.ticker().tickerPaused.load(), 0);
+    EXPECT_FALSE(w->m_gridCheckBox->isEnabled());
+    // A scale chosen during playback does not enable Grid.
+    QTest::mouseClick(w->m_pentatonicOption, Qt::LeftButton);
+    EXPECT_FALSE(w->m_gridCheckBox->isEnabled());
+
+    ASSERT_TRUE(processUntil([&] { return !w->m_playToggle->isChecked(); }));
+    EXPECT_EQ(w->m_playToggle->text(), QStringLiteral("play"));
+    EXPECT_EQ(program.ticker().tickerPaused.load(), 1);
+    EXPECT_TRUE(w->m_gridCheckBox->isEnabled());
+    EXPECT_FALSE(w->m_gridCheckBox->isChecked());
+    EXPECT_EQ(program.voice().released.load(), 1);
+}
+
+TEST_F(MainWindowTest, AnyMenuChoiceDuringPlaybackEndsItFirst) {
+    QTest::mouseClick(w->m_playToggle, Qt::LeftButton);
+    ASSERT_TRUE(w->m_playToggle->isChecked());
+    w->m_menuType1->trigger(); // even the type that is already checked
+    EXPECT_FALSE(w->m_playToggle->isChecked());
+    EXPECT_EQ(w->m_playToggle->text(), QStringLiteral("play"));
+    EXPECT_EQ(program.ticker().tickerPaused.load(), 1);
+    EXPECT_TRUE(w->m_gridCheckBox->isEnabled());
+    EXPECT_TRUE(w->m_menuType1->isChecked());
+}
+
+TEST_F(MainWindowTest, SliderSetsThePlaybackSpeedInTenths) {
+    w->m_speedSlider->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_DOUBLE_EQ(program.playSpeed(), 1.1);
+    w->m_speedSlider->triggerAction(QAbstractSlider::SliderToMaximum);
+    EXPECT_DOUBLE_EQ(program.playSpeed(), 5.0);
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowEndsTheProgram) {
+    EXPECT_FALSE(program.closeRequested());
+    w->close();
+    EXPECT_TRUE(program.closeRequested());
+    EXPECT_TRUE(w->isVisible()) << "the dispatch ends the program, not Qt";
+    // Nothing reacts once the close has been handled.
+    QTest::mouseClick(w->m_playToggle, Qt::LeftButton);
+    EXPECT_EQ(w->m_playToggle->text(), QStringLiteral("play"));
+    EXPECT_EQ(program.ticker().tickerPaused.load(), 1);
+}
+
+} // namespace
+} // namespace doodle::test
