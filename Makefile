@@ -5,13 +5,16 @@
 
 BUILD_DIR := build
 ASAN_DIR := $(BUILD_DIR)/asan
+TSAN_DIR := $(BUILD_DIR)/tsan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 # Debian packages: what building needs (the test and benchmark libraries included, since one
 # build makes everything), and the tools the test suites need on top.
 RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev portaudio19-dev libasound2-dev \
-	libsndfile1-dev libgtest-dev libbenchmark-dev
-TEST_PACKAGES := $(RUN_PACKAGES)
+	libjack-jackd2-dev libgtest-dev libbenchmark-dev
+# A virtual X display, a window manager to close windows as a user does, X input, and pv to
+# pace the captured audio stream like a sound card.
+TEST_PACKAGES := $(RUN_PACKAGES) xvfb xauth openbox wmctrl xdotool pv
 
 # Installs the named packages that are missing: apt-get (through sudo when not root); without
 # apt it names the packages and stops.
@@ -40,7 +43,7 @@ endef
 .PHONY: run test build bench deps-run deps-test format clean
 
 run: build
-	$(BUILD_DIR)/tools/vowel-demo vowel-demo.wav
+	$(BUILD_DIR)/app/doodlechorus
 
 test: deps-test
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -48,8 +51,12 @@ test: deps-test
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DDC_SANITIZE=address,undefined \
 		-DDC_WITH_GUI=OFF -DDC_WITH_BENCH=OFF
 	cmake --build $(ASAN_DIR) -j$(JOBS)
+	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDC_SANITIZE=thread \
+		-DDC_WITH_BENCH=OFF
+	cmake --build $(TSAN_DIR) -j$(JOBS)
 	ctest --test-dir $(BUILD_DIR) --output-on-failure
 	ctest --test-dir $(ASAN_DIR) --output-on-failure
+	ctest --test-dir $(TSAN_DIR) --output-on-failure -LE e2e
 
 build: deps-run
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -57,8 +64,9 @@ build: deps-run
 
 bench: deps-test
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(BUILD_DIR) -j$(JOBS) --target voice_bench
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target voice_bench ticker_drift
 	$(BUILD_DIR)/bench/voice_bench
+	$(BUILD_DIR)/bench/ticker_drift 10
 
 deps-run:
 	$(call install_missing,$(RUN_PACKAGES))

@@ -13,10 +13,34 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
-#include <atomic>
+
+#if defined(__SANITIZE_THREAD__)
+#define DC_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define DC_THREAD_SANITIZER 1
+#endif
+#endif
+#ifdef DC_THREAD_SANITIZER
+extern "C" void __tsan_acquire(void* addr);
+extern "C" void __tsan_release(void* addr);
+#endif
 
 namespace doodle {
 namespace {
+
+// A tick event is made on the ticker thread and handled on the main thread. Qt's event queue
+// orders the two with a futex that ThreadSanitizer cannot see; these tell it.
+void handOverToMainThread([[maybe_unused]] QEvent* event) {
+#ifdef DC_THREAD_SANITIZER
+    __tsan_release(event);
+#endif
+}
+void takeOverOnMainThread([[maybe_unused]] QEvent* event) {
+#ifdef DC_THREAD_SANITIZER
+    __tsan_acquire(event);
+#endif
+}
 
 constexpr double kSliderTenths = 10.0; // slider 10..50 is speed 1.0..5.0
 
@@ -50,7 +74,9 @@ bool Program::start() {
     m_window->centreOnScreen(); // the frame's size is known once shown
 
     m_ticker = std::make_unique<Ticker>(m_tickerShared, [this] {
-        QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(kTickerEventType)));
+        auto* tick = new QEvent(static_cast<QEvent::Type>(kTickerEventType));
+        handOverToMainThread(tick);
+        QCoreApplication::postEvent(this, tick);
     });
     // A ticker that cannot start only means that playback never advances.
     static_cast<void>(m_ticker->start());
@@ -82,6 +108,7 @@ void Program::shutdown() {
 }
 
 void Program::customEvent(QEvent* event) {
+    takeOverOnMainThread(event);
     if (static_cast<int>(event->type()) == kTickerEventType && !m_shutDown) {
         dispatch(Event::tick());
     }
@@ -164,8 +191,7 @@ void Program::startPlayback() {
     // Reset before resuming, so the ticker starts from a zero count.
     m_tickerShared.tickCount.store(0);
     m_playIndex = 0;
-    std::atomic_thread_fence(std::memory_order_release); // the reset is seen before the resume
-    m_tickerShared.tickerPaused.store(0);
+    m_tickerShared.tickerPaused.storeRelease(0); // the ticker sees the reset before the resume
     w.m_gridCheckBox->setChecked(false);
     w.m_gridCheckBox->setEnabled(false);
 }

@@ -1,6 +1,5 @@
 #include "recording/Ticker.h"
 
-#include <atomic>
 #include <cerrno>
 #include <sys/prctl.h>
 #include <system_error>
@@ -105,10 +104,8 @@ void Ticker::run() noexcept {
             return;
         }
         m_wakeCount.store(m_wakeCount.load() + 1);
-        if (m_shared.tickerPaused.load() == 0) {
-            // Pairs with the release fence between the main thread's reset of tickCount and
-            // its resume: once running again, this thread counts on from the reset value.
-            std::atomic_thread_fence(std::memory_order_acquire);
+        // Acquire: once resumed, this thread counts on from the count reset before the resume.
+        if (m_shared.tickerPaused.loadAcquire() == 0) {
             // Only this thread increments, so load and store do not lose a tick. The sum is
             // taken unsigned to wrap instead of overflowing.
             m_shared.tickCount.store(

@@ -6,7 +6,8 @@ namespace doodle {
 
 // One field shared between the main thread and a real-time thread (audio callback, ticker).
 // Each read and write is whole and never tears; no ordering between fields is promised or
-// needed, so every access is relaxed. The static_assert keeps a lock out of the audio path.
+// needed, so accesses are relaxed unless named otherwise. The static_assert keeps a lock out of the
+// audio path.
 template <typename T>
 class RelaxedAtomic {
     static_assert(std::atomic<T>::is_always_lock_free,
@@ -20,6 +21,12 @@ public:
 
     T load() const noexcept { return m_value.load(std::memory_order_relaxed); }
     void store(T value) noexcept { m_value.store(value, std::memory_order_relaxed); }
+
+    // For the one field whose write hands other fields over to another thread (resuming the
+    // ticker after resetting its count): what was written before storeRelease is seen by a
+    // thread once its loadAcquire reads that value.
+    void storeRelease(T value) noexcept { m_value.store(value, std::memory_order_release); }
+    T loadAcquire() const noexcept { return m_value.load(std::memory_order_acquire); }
 
 private:
     std::atomic<T> m_value{};

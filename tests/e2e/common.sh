@@ -1,0 +1,81 @@
+# Shared set-up of the end-to-end tests: a private runtime folder, the ALSA configuration that
+# captures every rendered sample into a file at real-time pace, a window manager on the X
+# display the test runs under (xvfb-run), and helpers to start and close the real program.
+# Source it; then call e2e_start_program PROGRAM.
+
+set -euo pipefail
+
+E2E_WORK=$(mktemp -d /tmp/doodlechorus-e2e.XXXXXX)
+E2E_CAPTURE=$E2E_WORK/capture.raw
+E2E_STDOUT=$E2E_WORK/stdout
+E2E_STDERR=$E2E_WORK/stderr
+E2E_PID=""
+E2E_WM_PID=""
+E2E_WID=""
+
+e2e_cleanup() {
+    [ -n "$E2E_PID" ] && kill "$E2E_PID" 2>/dev/null || true
+    [ -n "$E2E_WM_PID" ] && kill "$E2E_WM_PID" 2>/dev/null || true
+    if [ -n "${E2E_KEEP:-}" ]; then
+        echo "e2e files kept in $E2E_WORK" >&2
+    else
+        rm -rf "$E2E_WORK"
+    fi
+}
+trap e2e_cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# A desktop session always has a private runtime folder.
+export XDG_RUNTIME_DIR=$E2E_WORK/xdg
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+# ALSA's whole configuration: the only device is "default", and it writes raw little-endian
+# float32 samples to the capture file; pv drains the pipe at 44100 × 4 bytes a second, so the
+# stream runs at the pace of a sound card.
+export ALSA_CONFIG_PATH=$E2E_WORK/asound.conf
+cat > "$ALSA_CONFIG_PATH" <<CONF
+pcm.!default {
+    type file
+    slave.pcm { type null }
+    file "|pv -q -L 176400 > $E2E_CAPTURE"
+    format "raw"
+}
+CONF
+export JACK_NO_START_SERVER=1
+unset QT_QPA_PLATFORM # the real X display of xvfb-run
+
+[ -n "${DISPLAY:-}" ] || fail "no X display: run under xvfb-run"
+
+# Closing a window as a user does needs a window manager.
+openbox >/dev/null 2>&1 &
+E2E_WM_PID=$!
+
+# Starts the program and waits for its window; sets E2E_PID and E2E_WID.
+e2e_start_program() {
+    "$1" >"$E2E_STDOUT" 2>"$E2E_STDERR" &
+    E2E_PID=$!
+    E2E_WID=$(timeout 20 xdotool search --sync --all --pid "$E2E_PID" --name '^DoodleChorus$' |
+        head -n 1) || fail "the main window did not appear"
+    [ -n "$E2E_WID" ] || fail "the main window did not appear"
+}
+
+# Closes the main window through the window manager and checks a clean exit with code 0.
+e2e_close_program() {
+    wmctrl -i -c "$E2E_WID" || fail "could not ask the window to close"
+    local rc=0
+    timeout 20 tail --pid="$E2E_PID" -f /dev/null || fail "the program did not end after close"
+    wait "$E2E_PID" || rc=$?
+    E2E_PID=""
+    [ "$rc" -eq 0 ] || fail "exit code $rc"
+}
+
+# Number of float32 samples captured so far.
+e2e_captured_samples() {
+    local bytes
+    bytes=$(stat -c %s "$E2E_CAPTURE" 2>/dev/null || echo 0)
+    echo $((bytes / 4))
+}
