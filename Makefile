@@ -12,9 +12,10 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # build makes everything), and the tools the test suites need on top.
 RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev portaudio19-dev libasound2-dev \
 	libjack-jackd2-dev libgtest-dev libbenchmark-dev
-# A virtual X display, a window manager to close windows as a user does, X input, and pv to
-# pace the captured audio stream like a sound card.
-TEST_PACKAGES := $(RUN_PACKAGES) xvfb xauth openbox wmctrl xdotool pv
+# A virtual X display, a window manager to close windows as a user does, X input, pv to pace
+# the captured audio stream like a sound card, screenshots, and pitch measurement.
+TEST_PACKAGES := $(RUN_PACKAGES) xvfb xauth openbox wmctrl xdotool pv imagemagick aubio-tools \
+	python3
 
 # Installs the named packages that are missing: apt-get (through sudo when not root); without
 # apt it names the packages and stops.

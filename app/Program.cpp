@@ -5,6 +5,7 @@
 #include "mapping/DrawingArea.h"
 #include "voice/Synth.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -121,7 +122,21 @@ void Program::dispatch(const Event& event) {
     MainWindow& w = *m_window;
     // 1. Drawing area.
     if (isControl(event, kDrawingArea)) {
-        // Drawing, its sound and the release arrive with the drawing surface.
+        const DrawingOutcome outcome = handleDrawingEvent(
+            event.pointer, event.x, event.y, event.buttons, w.m_playToggle->isChecked(),
+            mapControls(), m_voice, m_vowel, m_drawing, [] {});
+        if (outcome.noteIndex) {
+            const std::string_view name =
+                noteNames.at(static_cast<std::size_t>(*outcome.noteIndex));
+            w.m_noteLabel->setText(
+                QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+        }
+        if (outcome.drawDot) {
+            w.m_drawingArea->drawInkDot(m_drawing.pointX, m_drawing.pointY);
+        }
+        if (outcome.clearNoteLabel) {
+            w.m_noteLabel->clear();
+        }
     }
     // 2. Record toggle.
     if (isControl(event, kRecordToggle)) {
@@ -139,7 +154,7 @@ void Program::dispatch(const Event& event) {
     if (isControl(event, kClearButton)) {
         w.m_noteLabel->clear();
         w.m_drawingArea->fillWhite();
-        m_inkList.clear();
+        m_drawing.inkList.clear();
     }
     // 5. Speed slider.
     if (isControl(event, kSpeedSlider)) {
@@ -151,7 +166,7 @@ void Program::dispatch(const Event& event) {
     }
     // 8. Root note.
     if (isControl(event, kRootNoteCombo)) {
-        // The scale tables arrive with the pitch map.
+        rebuildScale(); // the grid does not depend on the root
     }
     // 9. Pentatonic.
     if (isControl(event, kPentatonicOption)) {
@@ -216,8 +231,27 @@ void Program::playbackTick() {
     // Playing recorded lines arrives with the recorder.
 }
 
+MapControls Program::mapControls() const {
+    const MainWindow& w = *m_window;
+    MapControls controls;
+    controls.scaleMode = w.m_majorOption->isChecked()        ? ScaleMode::Major
+                         : w.m_minorOption->isChecked()      ? ScaleMode::Minor
+                         : w.m_pentatonicOption->isChecked() ? ScaleMode::Pentatonic
+                                                             : ScaleMode::Unrestricted;
+    controls.scale = m_scale;
+    controls.voiceType.type1Checked = w.m_menuType1->isChecked();
+    controls.voiceType.type2Checked = w.m_menuType2->isChecked();
+    return controls;
+}
+
+void Program::rebuildScale() {
+    m_scale =
+        buildScale(mapControls().scaleMode, m_window->m_rootNoteCombo->currentIndex(), m_scale);
+}
+
 void Program::onScaleOptionChosen() {
     MainWindow& w = *m_window;
+    rebuildScale();
     if (!w.m_playToggle->isChecked()) {
         w.m_gridCheckBox->setEnabled(true);
     }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/Event.h"
+#include "mapping/DrawingSurface.h"
+#include "mapping/MapPoint.h"
 #include "recording/Ticker.h"
 #include "voice/AudioOutput.h"
 #include "voice/VoiceParams.h"
@@ -47,6 +49,7 @@ public:
     VoiceParams& voice() { return m_voice; }
     TickerShared& ticker() { return m_tickerShared; }
     double playSpeed() const { return m_playSpeed; }
+    const DrawingState& drawing() const { return m_drawing; }
 
 protected:
     void customEvent(QEvent* event) override;
@@ -54,6 +57,8 @@ protected:
 private:
     void startPlayback();
     void playbackTick();
+    MapControls mapControls() const;
+    void rebuildScale();
     void onScaleOptionChosen();
     void onUnrestrictedChosen();
     void onGridClickedFirst();
@@ -67,7 +72,9 @@ private:
     int32_t m_playIndex = 0;     // next line of the recording to play, 0-based
     double m_playSpeed = 1.0;    // 1.0 .. 5.0, slider tenths
     std::vector<std::string> m_recordingList; // one gesture line per entry
-    std::vector<std::string> m_inkList;       // "x;y..." per dot a redraw restores
+    DrawingState m_drawing;                   // current point and the ink list
+    Scale m_scale;                            // built by the scale options and root list
+    VowelWorking m_vowel;                     // the vowel map's values, kept between points
 
     std::unique_ptr<AudioOutput> m_audio;
     std::unique_ptr<MainWindow> m_window;

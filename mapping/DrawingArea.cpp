@@ -1,5 +1,7 @@
 #include "mapping/DrawingArea.h"
 
+#include "mapping/DrawingSurface.h"
+
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -33,6 +35,19 @@ DrawingArea::DrawingArea(QWidget* parent) : QWidget(parent) {
 void DrawingArea::fillWhite() {
     m_image.fill(Qt::white);
     update();
+}
+
+void DrawingArea::drawInkDot(int x, int y) {
+    constexpr QRgb kInkColour = 0xff0000ff; // RGB(0, 0, 255)
+    for (const PixelOffset& offset : inkDotPixels()) {
+        const int px = x + offset.dx;
+        const int py = y + offset.dy;
+        if (m_image.valid(px, py)) {
+            m_image.setPixel(px, py, kInkColour);
+        }
+    }
+    const int side = 2 * kInkDotRadiusPx + 1;
+    update(QRect(x - kInkDotRadiusPx, y - kInkDotRadiusPx, side, side));
 }
 
 void DrawingArea::paintEvent(QPaintEvent* event) {

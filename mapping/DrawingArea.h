@@ -21,6 +21,8 @@ public:
     const QImage& image() const { return m_image; }
     // Fills the whole area white.
     void fillWhite();
+    // A filled blue dot of radius 2 centred on (x, y), pixel-exact; repaints only its square.
+    void drawInkDot(int x, int y);
 
 signals:
     void pointerEvent(doodle::PointerAction action, int x, int y, int buttons);

@@ -1,0 +1,152 @@
+#include "GuiTestSupport.h"
+#include "mapping/DrawingArea.h"
+#include "mapping/DrawingSurface.h"
+
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace doodle::test {
+namespace {
+
+constexpr QRgb kWhite = 0xffffffff;
+constexpr QRgb kBlue = 0xff0000ff;
+
+class DrawingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(program.start());
+        w = program.window();
+        area = w->m_drawingArea;
+        ASSERT_TRUE(processUntil([&] { return program.ticker().tickerPaused.load() == 1; }));
+    }
+    void TearDown() override { program.shutdown(); }
+
+    // Sends a mouse event straight to the drawing area, so that positions outside it can be
+    // given as a held button delivers them.
+    void send(QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons held) {
+        QMouseEvent event(type, QPointF(pos), area->mapToGlobal(QPointF(pos)), button, held,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(area, &event);
+    }
+    void press(QPoint pos) { send(QEvent::MouseButtonPress, pos, Qt::LeftButton, Qt::LeftButton); }
+    void drag(QPoint pos) { send(QEvent::MouseMove, pos, Qt::NoButton, Qt::LeftButton); }
+    void release(QPoint pos) {
+        send(QEvent::MouseButtonRelease, pos, Qt::LeftButton, Qt::NoButton);
+    }
+
+    int bluePixels() const {
+        int count = 0;
+        const QImage& image = area->image();
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                count += image.pixel(x, y) == kBlue ? 1 : 0;
+            }
+        }
+        return count;
+    }
+
+    RecordingDialogs dialogs;
+    Program program{dialogs, silentAudio()};
+    MainWindow* w = nullptr;
+    DrawingArea* area = nullptr;
+};
+
+TEST_F(DrawingTest, AStrokeInksOneExactDotPerEventAndSingsTheClampedPoint) {
+    press({100, 50});
+    const QImage& image = area->image();
+    // The dot: every pixel whose centre lies within 2 pixels of the point, nothing else.
+    for (int dy = -3; dy <= 3; ++dy) {
+        for (int dx = -3; dx <= 3; ++dx) {
+            const bool inside = dx * dx + dy * dy <= 4;
+            EXPECT_EQ(image.pixel(100 + dx, 50 + dy), inside ? kBlue : kWhite) << dx << "," << dy;
+        }
+    }
+    VoiceParams& voice = program.voice();
+    EXPECT_EQ(voice.released.load(), 0);
+    EXPECT_DOUBLE_EQ(voice.pitch.load(), (100 + 10) * 2.5);
+    EXPECT_DOUBLE_EQ(voice.res1.freq.load(), 620.0); // end of the first vowel band, type 1
+    EXPECT_NE(voice.res1.A.load(), 0.0);
+
+    drag({160, 50});  // a jump: a second dot, no line between
+    drag({-30, 250}); // past the left and bottom edges
+    drag({240, -5});  // exactly the right edge, above the top
+    drag({300, 120}); // past the right edge
+    const std::vector<std::string> expectedInk = {"100;50", "160;50", "0;200", "240;0", "240;120"};
+    EXPECT_EQ(program.drawing().inkList, expectedInk);
+    EXPECT_EQ(image.pixel(130, 50), kWhite) << "no line is drawn between two dots";
+    EXPECT_EQ(image.pixel(0, 199), kBlue); // the clamped corner dot, clipped to the image
+    EXPECT_EQ(image.pixel(239, 0), kBlue);
+    EXPECT_EQ(program.drawing().pointX, 240);
+    EXPECT_EQ(program.drawing().pointY, 120);
+    EXPECT_DOUBLE_EQ(voice.pitch.load(), 625.0);
+    EXPECT_EQ(voice.glideActive.load(), 1);
+    EXPECT_EQ(voice.glideTarget.load(), 625.0);
+
+    release({300, 120});
+    EXPECT_EQ(voice.released.load(), 1);
+    EXPECT_EQ(voice.lastPitch.load(), 0.0);
+    EXPECT_TRUE(w->m_noteLabel->text().isEmpty());
+    EXPECT_EQ(program.drawing().inkList.size(), expectedInk.size());
+}
+
+TEST_F(DrawingTest, MovesWithoutTheLeftButtonAndOtherButtonsDoNothing) {
+    send(QEvent::MouseMove, {50, 50}, Qt::NoButton, Qt::NoButton);
+    send(QEvent::MouseButtonPress, {60, 60}, Qt::RightButton, Qt::RightButton);
+    send(QEvent::MouseMove, {70, 70}, Qt::NoButton, Qt::RightButton);
+    send(QEvent::MouseButtonRelease, {70, 70}, Qt::RightButton, Qt::NoButton);
+    EXPECT_TRUE(program.drawing().inkList.empty());
+    EXPECT_EQ(bluePixels(), 0);
+    EXPECT_EQ(program.voice().released.load(), 1);
+    EXPECT_EQ(program.voice().pitch.load(), 0.0);
+}
+
+TEST_F(DrawingTest, ScaleModesShowTheNoteAndTheReleaseEmptiesTheLabel) {
+    QTest::mouseClick(w->m_majorOption, Qt::LeftButton);
+    press({10, 0});
+    EXPECT_EQ(w->m_noteLabel->text(), QStringLiteral("D"));
+    EXPECT_NEAR(program.voice().pitch.load(), 58.271, 1e-3);
+    drag({75, 0});
+    EXPECT_EQ(w->m_noteLabel->text(), QStringLiteral("C"));
+    EXPECT_NEAR(program.voice().pitch.load(), 103.828, 1e-9);
+    release({75, 0});
+    EXPECT_TRUE(w->m_noteLabel->text().isEmpty());
+
+    w->m_menuType2->trigger(); // the voice type is read at every point
+    press({75, 200});
+    EXPECT_DOUBLE_EQ(program.voice().res1.freq.load(), 700.0);
+    EXPECT_DOUBLE_EQ(program.voice().res1.bw.load(), 130.0);
+    release({75, 200});
+}
+
+TEST_F(DrawingTest, DuringPlaybackTheHandIsIgnoredButItsReleaseStillSilences) {
+    QTest::mouseClick(w->m_playToggle, Qt::LeftButton); // synchronous: no tick handled yet
+    ASSERT_TRUE(w->m_playToggle->isChecked());
+    program.voice().released.store(0); // as a played-back line leaves it
+    w->m_noteLabel->setText(QStringLiteral("E"));
+    press({40, 40});
+    drag({50, 40});
+    EXPECT_TRUE(program.drawing().inkList.empty());
+    EXPECT_EQ(bluePixels(), 0);
+    EXPECT_EQ(program.voice().pitch.load(), 0.0);
+    release({50, 40});
+    EXPECT_EQ(program.voice().released.load(), 1);
+    EXPECT_TRUE(w->m_noteLabel->text().isEmpty());
+}
+
+TEST_F(DrawingTest, ClearWipesTheAreaTheInkAndTheNoteLabel) {
+    press({20, 20});
+    release({20, 20});
+    ASSERT_GT(bluePixels(), 0);
+    w->m_noteLabel->setText(QStringLiteral("C"));
+    QTest::mouseClick(w->m_clearButton, Qt::LeftButton);
+    EXPECT_EQ(bluePixels(), 0);
+    EXPECT_TRUE(program.drawing().inkList.empty());
+    EXPECT_TRUE(w->m_noteLabel->text().isEmpty());
+}
+
+} // namespace
+} // namespace doodle::test
