@@ -6,6 +6,8 @@
 BUILD_DIR := build
 ASAN_DIR := $(BUILD_DIR)/asan
 TSAN_DIR := $(BUILD_DIR)/tsan
+FUZZ_DIR := $(BUILD_DIR)/fuzz
+FUZZ_SECONDS ?= 600
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 # Debian packages: what building needs (the test and benchmark libraries included, since one
@@ -14,7 +16,7 @@ RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev portaudio19-dev libasound
 	libjack-jackd2-dev libgtest-dev libbenchmark-dev
 # A virtual X display, a window manager to close windows as a user does, X input, pv to pace
 # the captured audio stream like a sound card, screenshots, and pitch measurement.
-TEST_PACKAGES := $(RUN_PACKAGES) xvfb xauth openbox wmctrl xdotool pv imagemagick aubio-tools \
+TEST_PACKAGES := $(RUN_PACKAGES) clang xvfb xauth openbox wmctrl xdotool pv imagemagick aubio-tools \
 	python3
 
 # Installs the named packages that are missing: apt-get (through sudo when not root); without
@@ -41,7 +43,7 @@ define install_missing
 	fi
 endef
 
-.PHONY: run test build bench deps-run deps-test format clean
+.PHONY: run test build bench fuzz deps-run deps-test format clean
 
 run: build
 	$(BUILD_DIR)/app/doodlechorus
@@ -65,9 +67,20 @@ build: deps-run
 
 bench: deps-test
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(BUILD_DIR) -j$(JOBS) --target voice_bench ticker_drift
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target voice_bench ticker_drift recording_file_bench
 	$(BUILD_DIR)/bench/voice_bench
 	$(BUILD_DIR)/bench/ticker_drift 10
+	$(BUILD_DIR)/bench/recording_file_bench
+
+# Fuzzes the file and line readers with libFuzzer (clang), starting from the committed corpus;
+# new inputs go to $(FUZZ_DIR)/corpus, findings to $(FUZZ_DIR).
+fuzz: deps-test
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DDC_SANITIZE=address,undefined -DDC_FUZZ=ON -DDC_WITH_GUI=OFF -DDC_WITH_BENCH=OFF
+	cmake --build $(FUZZ_DIR) -j$(JOBS) --target recording_fuzz
+	mkdir -p $(FUZZ_DIR)/corpus
+	cd $(FUZZ_DIR) && ./tests/recording_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=8192 \
+		corpus $(CURDIR)/tests/fuzz/corpus
 
 deps-run:
 	$(call install_missing,$(RUN_PACKAGES))

@@ -12,11 +12,23 @@ public:
     virtual ~Dialogs() = default;
     // A modal box with one OK button and no icon; returns when it is dismissed.
     virtual void showMessage(QWidget* parent, const QString& title, const QString& text) = 0;
+    // A save dialog starting at `proposedPath` (a folder, or a folder and a name) with a
+    // one-entry filter. It neither asks before replacing a file nor adds an extension. Returns
+    // the chosen path, empty when cancelled.
+    virtual QString chooseSaveFile(QWidget* parent, const QString& title,
+                                   const QString& proposedPath, const QString& filter) = 0;
+    // An open dialog; the chosen file need not exist, its folder must. Empty when cancelled.
+    virtual QString chooseOpenFile(QWidget* parent, const QString& title, const QString& folder,
+                                   const QString& filter) = 0;
 };
 
 class QtDialogs final : public Dialogs {
 public:
     void showMessage(QWidget* parent, const QString& title, const QString& text) override;
+    QString chooseSaveFile(QWidget* parent, const QString& title, const QString& proposedPath,
+                           const QString& filter) override;
+    QString chooseOpenFile(QWidget* parent, const QString& title, const QString& folder,
+                           const QString& filter) override;
 };
 
 } // namespace doodle

@@ -145,16 +145,16 @@ void MainWindow::fitFont() {
     }
 }
 
-void MainWindow::centreOnScreen() {
-    const QScreen* screen = this->screen();
+void centreOnScreen(QWidget& window) {
+    const QScreen* screen = window.screen();
     if (screen == nullptr) {
         return;
     }
     const QRect area = screen->geometry();
-    const QSize outer = frameGeometry().size();
+    const QSize outer = window.frameGeometry().size();
     const int left = outer.width() > area.width() ? 0 : (area.width() - outer.width()) / 2;
     const int top = outer.height() > area.height() ? 0 : (area.height() - outer.height()) / 2;
-    move(area.left() + left, area.top() + top);
+    window.move(area.left() + left, area.top() + top);
 }
 
 QWidget* MainWindow::control(int32_t id) const {

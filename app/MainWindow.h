@@ -18,6 +18,9 @@ namespace doodle {
 
 class DrawingArea;
 
+// Places a shown top-level window in the middle of its screen (at 0 where it does not fit).
+void centreOnScreen(QWidget& window);
+
 // The main window: menu bar and the thirteen controls at their fixed places. It keeps no
 // state of its own beyond the controls; user actions leave it as Events through the sink.
 class MainWindow final : public QMainWindow {
@@ -29,9 +32,6 @@ public:
 
     using EventSink = std::function<void(const Event&)>;
     explicit MainWindow(EventSink sink);
-
-    // Places the window in the middle of its screen (at 0 where it does not fit).
-    void centreOnScreen();
 
     // Whether every control's text fits its box at the current font.
     bool textsFit() const;

@@ -1,8 +1,11 @@
 #include "app/Program.h"
 
 #include "app/Dialogs.h"
+#include "app/HelpWindow.h"
 #include "app/MainWindow.h"
 #include "mapping/DrawingArea.h"
+#include "recording/PlaybackStep.h"
+#include "recording/RecordingFile.h"
 #include "voice/Synth.h"
 
 #include <QAction>
@@ -10,6 +13,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QEventLoop>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -44,6 +49,7 @@ void takeOverOnMainThread([[maybe_unused]] QEvent* event) {
 }
 
 constexpr double kSliderTenths = 10.0; // slider 10..50 is speed 1.0..5.0
+const QString kFileFilter = QStringLiteral("DoodleChorus (*.sav)");
 
 bool isControl(const Event& event, int32_t id) {
     return event.kind == EventKind::Control && event.id == id;
@@ -72,7 +78,7 @@ bool Program::start() {
 
     m_window = std::make_unique<MainWindow>([this](const Event& event) { dispatch(event); });
     m_window->show();
-    m_window->centreOnScreen(); // the frame's size is known once shown
+    centreOnScreen(*m_window); // the frame's size is known once shown
 
     m_ticker = std::make_unique<Ticker>(m_tickerShared, [this] {
         auto* tick = new QEvent(static_cast<QEvent::Type>(kTickerEventType));
@@ -119,18 +125,18 @@ void Program::dispatch(const Event& event) {
     if (m_closeRequested) {
         return; // ticks already queued behind the close find the loop gone
     }
+    if (m_modalStepOpen) {
+        // A dialog, the About box or the Help window runs: the program reacts to nothing
+        // else, closing the main window included, until it is closed.
+        return;
+    }
     MainWindow& w = *m_window;
     // 1. Drawing area.
     if (isControl(event, kDrawingArea)) {
         const DrawingOutcome outcome = handleDrawingEvent(
             event.pointer, event.x, event.y, event.buttons, w.m_playToggle->isChecked(),
-            mapControls(), m_voice, m_vowel, m_drawing, [] {});
-        if (outcome.noteIndex) {
-            const std::string_view name =
-                noteNames.at(static_cast<std::size_t>(*outcome.noteIndex));
-            w.m_noteLabel->setText(
-                QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
-        }
+            mapControls(), m_voice, m_vowel, m_drawing, [this] { appendGestureLine(); });
+        showNote(outcome.noteIndex);
         if (outcome.drawDot) {
             w.m_drawingArea->drawInkDot(m_drawing.pointX, m_drawing.pointY);
         }
@@ -140,7 +146,11 @@ void Program::dispatch(const Event& event) {
     }
     // 2. Record toggle.
     if (isControl(event, kRecordToggle)) {
-        // Recording arrives with the recorder.
+        if (w.m_recordToggle->isChecked()) {
+            startRecording();
+        } else {
+            stopRecording();
+        }
     }
     // 3. Play toggle.
     if (isControl(event, kPlayToggle)) {
@@ -155,6 +165,9 @@ void Program::dispatch(const Event& event) {
         w.m_noteLabel->clear();
         w.m_drawingArea->fillWhite();
         m_drawing.inkList.clear();
+        if (w.m_gridCheckBox->isChecked()) {
+            w.m_drawingArea->drawGridLines(gridLinesFor(mapControls().scaleMode));
+        }
     }
     // 5. Speed slider.
     if (isControl(event, kSpeedSlider)) {
@@ -182,7 +195,7 @@ void Program::dispatch(const Event& event) {
     }
     // 12. Grid, second test.
     if (isControl(event, kGridCheckBox)) {
-        // Drawing or removing the grid arrives with the grid overlay.
+        onGridClickedSecond();
     }
     // 13. Menu.
     if (event.kind == EventKind::Menu) {
@@ -196,6 +209,31 @@ void Program::dispatch(const Event& event) {
         m_closeRequested = true;
         QCoreApplication::exit(0);
     }
+}
+
+void Program::startRecording() {
+    MainWindow& w = *m_window;
+    w.m_drawingArea->fillWhite();
+    w.m_recordToggle->setText(QStringLiteral("recording"));
+    w.m_noteLabel->clear();
+    m_drawing.inkList.clear();
+    m_recorder.startRecording(m_recordingList); // the clock starts; the old recording goes
+    w.m_playToggle->setEnabled(false);
+    if (w.m_gridCheckBox->isChecked()) {
+        w.m_drawingArea->drawGridLines(gridLinesFor(mapControls().scaleMode));
+    }
+}
+
+void Program::stopRecording() {
+    MainWindow& w = *m_window;
+    w.m_recordToggle->setText(QStringLiteral("record"));
+    w.m_playToggle->setEnabled(true);
+}
+
+void Program::appendGestureLine() {
+    // Only while the record toggle is down; the point is the current, clamped one.
+    m_recorder.appendGestureLine(m_recordingList, m_window->m_recordToggle->isChecked(),
+                                 m_drawing.pointX, m_drawing.pointY, m_voice.released.load());
 }
 
 void Program::startPlayback() {
@@ -221,14 +259,38 @@ void Program::stopPlayback() {
 }
 
 void Program::playbackTick() {
-    if (m_tickerShared.tickerPaused.load() == 1) {
-        return; // posted before the ticker was paused
+    // A tick posted before the ticker was paused finds it paused and does nothing. The very
+    // first tick finds no line left and ends playback: ticker paused, voice released.
+    const PlaybackStep step =
+        playbackStep(m_recordingList, m_playIndex, m_tickerShared.tickCount.load(), m_playSpeed,
+                     m_tickerShared.tickerPaused.load() != 0);
+    switch (step.action) {
+    case PlaybackAction::None:
+        break;
+    case PlaybackAction::Stop:
+        stopPlayback();
+        break;
+    case PlaybackAction::Release:
+        stopVoice(m_voice); // no dot; the note label keeps its name
+        break;
+    case PlaybackAction::Sound: {
+        startVoice(m_voice);
+        m_drawing.pointX = step.x;
+        m_drawing.pointY = step.y;
+        showNote(mapPoint(m_voice, step.x, step.y, mapControls(), m_vowel));
+        m_window->m_drawingArea->drawInkDot(step.x, step.y);
+        break;
     }
-    if (m_playIndex >= static_cast<int32_t>(m_recordingList.size())) {
-        stopPlayback(); // also the very first tick: ticker paused, voice released
-        return;
     }
-    // Playing recorded lines arrives with the recorder.
+}
+
+void Program::showNote(std::optional<int32_t> noteIndex) {
+    if (!noteIndex) {
+        return; // Unrestricted leaves the label as it is
+    }
+    const std::string_view name = noteNames.at(static_cast<std::size_t>(*noteIndex));
+    m_window->m_noteLabel->setText(
+        QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
 }
 
 MapControls Program::mapControls() const {
@@ -255,6 +317,7 @@ void Program::onScaleOptionChosen() {
     if (!w.m_playToggle->isChecked()) {
         w.m_gridCheckBox->setEnabled(true);
     }
+    redrawGridOverlay();
     w.m_rootNoteCombo->setEnabled(true);
 }
 
@@ -264,6 +327,31 @@ void Program::onUnrestrictedChosen() {
     w.m_gridCheckBox->setEnabled(false);
     w.m_rootNoteCombo->setEnabled(false);
     w.m_noteLabel->clear();
+    if (!w.m_playToggle->isChecked()) {
+        w.m_drawingArea->fillWhite(); // removes any grid
+        w.m_drawingArea->redrawInk(m_drawing.inkList);
+    }
+}
+
+void Program::redrawGridOverlay() {
+    MainWindow& w = *m_window;
+    const ScaleMode mode = mapControls().scaleMode;
+    if (w.m_gridCheckBox->isChecked() && mode != ScaleMode::Unrestricted) {
+        w.m_drawingArea->fillWhite();
+        w.m_drawingArea->drawGridLines(gridLinesFor(mode));
+        w.m_drawingArea->redrawInk(m_drawing.inkList);
+    }
+}
+
+void Program::onGridClickedSecond() {
+    MainWindow& w = *m_window;
+    if (w.m_gridCheckBox->isChecked()) {
+        // Over the present picture, playback's dots included; the ink comes back on top.
+        w.m_drawingArea->drawGridLines(gridLinesFor(mapControls().scaleMode));
+    } else {
+        w.m_drawingArea->fillWhite(); // also removes dots drawn by playback
+    }
+    w.m_drawingArea->redrawInk(m_drawing.inkList);
 }
 
 void Program::onGridClickedFirst() {
@@ -292,10 +380,84 @@ void Program::onMenu(int32_t id) {
             w.m_menuType1->setChecked(false);
         }
         break;
+    case kMenuAbout:
+        showAbout();
+        break;
+    case kMenuHelp:
+        showHelp();
+        break;
+    case kMenuOpen:
+        openRecording();
+        break;
+    case kMenuSave:
+        saveRecording();
+        break;
     default:
-        // Open, Save, About and Help arrive with the files and the Help window.
         break;
     }
+}
+
+void Program::saveRecording() {
+    MainWindow& w = *m_window;
+    m_modalStepOpen = true;
+    const QString folder = QFile::decodeName(QByteArray::fromStdString(dialogFolder()));
+    const QString chosen =
+        m_dialogs.chooseSaveFile(&w, QStringLiteral("Please choose file to save"),
+                                 folder + QStringLiteral("DoodleChorus"), kFileFilter);
+    // Cancelled, nothing recorded, or not written: the old file under that name is intact.
+    if (chosen.isEmpty() ||
+        !saveRecordingFile(QFile::encodeName(chosen).toStdString(), m_recordingList)) {
+        m_dialogs.showMessage(&w, QStringLiteral("Informer"),
+                              QStringLiteral("Your DoodleChorus file is not saved!"));
+    }
+    m_modalStepOpen = false;
+}
+
+void Program::openRecording() {
+    MainWindow& w = *m_window;
+    m_modalStepOpen = true;
+    const QString folder = QFile::decodeName(QByteArray::fromStdString(dialogFolder()));
+    const QString chosen = m_dialogs.chooseOpenFile(
+        &w, QStringLiteral("Please choose file to open"), folder, kFileFilter);
+    m_modalStepOpen = false;
+    if (chosen.isEmpty()) {
+        return;
+    }
+    // A file that cannot be read keeps the current recording; the rest happens all the same.
+    if (std::optional<RecordingList> lines =
+            openRecordingFile(QFile::encodeName(chosen).toStdString())) {
+        m_recordingList = std::move(*lines);
+        m_drawing.inkList = m_recordingList;
+    }
+    w.m_drawingArea->fillWhite();
+    w.m_drawingArea->redrawInk(m_recordingList); // release lines too: they repeat a point
+    if (w.m_recordToggle->isChecked()) {
+        w.m_recordToggle->setChecked(false);
+        w.m_recordToggle->setText(QStringLiteral("record"));
+        w.m_playToggle->setEnabled(true);
+    }
+    w.m_gridCheckBox->setChecked(false);
+}
+
+void Program::showAbout() {
+    m_modalStepOpen = true;
+    m_dialogs.showMessage(m_window.get(), QStringLiteral("About"),
+                          QStringLiteral("DoodleChorus v1.01 by the DoodleChorus developers\n"
+                                         "Make your drawings truly sing!"));
+    m_modalStepOpen = false;
+}
+
+void Program::showHelp() {
+    // A separate window with a loop of its own; the main window stays enabled and repaints,
+    // but its events are dropped until Help is closed.
+    HelpWindow help;
+    QEventLoop helpLoop;
+    connect(&help, &HelpWindow::closed, &helpLoop, &QEventLoop::quit);
+    help.show();
+    centreOnScreen(help);
+    m_modalStepOpen = true;
+    helpLoop.exec();
+    m_modalStepOpen = false;
 }
 
 } // namespace doodle

@@ -3,6 +3,7 @@
 #include "app/Event.h"
 #include "mapping/DrawingSurface.h"
 #include "mapping/MapPoint.h"
+#include "recording/GestureLine.h"
 #include "recording/Ticker.h"
 #include "voice/AudioOutput.h"
 #include "voice/VoiceParams.h"
@@ -50,36 +51,49 @@ public:
     TickerShared& ticker() { return m_tickerShared; }
     double playSpeed() const { return m_playSpeed; }
     const DrawingState& drawing() const { return m_drawing; }
+    const RecordingList& recordingList() const { return m_recordingList; }
 
 protected:
     void customEvent(QEvent* event) override;
 
 private:
+    void startRecording();
+    void stopRecording();
+    void appendGestureLine();
     void startPlayback();
     void playbackTick();
     MapControls mapControls() const;
+    void showNote(std::optional<int32_t> noteIndex);
     void rebuildScale();
     void onScaleOptionChosen();
     void onUnrestrictedChosen();
     void onGridClickedFirst();
+    void onGridClickedSecond();
+    void redrawGridOverlay();
     void onMenu(int32_t id);
+    void saveRecording();
+    void openRecording();
+    void showAbout();
+    void showHelp();
 
     Dialogs& m_dialogs;
     AudioFactory m_makeAudio;
 
-    VoiceParams m_voice;         // shared with the audio callback
-    TickerShared m_tickerShared; // tickerPaused and tickCount, shared with the ticker thread
-    int32_t m_playIndex = 0;     // next line of the recording to play, 0-based
-    double m_playSpeed = 1.0;    // 1.0 .. 5.0, slider tenths
-    std::vector<std::string> m_recordingList; // one gesture line per entry
-    DrawingState m_drawing;                   // current point and the ink list
-    Scale m_scale;                            // built by the scale options and root list
-    VowelWorking m_vowel;                     // the vowel map's values, kept between points
+    VoiceParams m_voice;           // shared with the audio callback
+    TickerShared m_tickerShared;   // tickerPaused and tickCount, shared with the ticker thread
+    int32_t m_playIndex = 0;       // next line of the recording to play, 0-based
+    double m_playSpeed = 1.0;      // 1.0 .. 5.0, slider tenths
+    RecordingList m_recordingList; // one gesture line per handled drawing event
+    Recorder m_recorder;           // when the recording began
+    DrawingState m_drawing;        // current point and the ink list
+    Scale m_scale;                 // built by the scale options and root list
+    VowelWorking m_vowel;          // the vowel map's values, kept between points
 
     std::unique_ptr<AudioOutput> m_audio;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<Ticker> m_ticker;
     bool m_closeRequested = false;
+    bool m_modalStepOpen = false; // a dialog, About or Help is open: events are dropped
     bool m_shutDown = false;
 };
 

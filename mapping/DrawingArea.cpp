@@ -1,6 +1,7 @@
 #include "mapping/DrawingArea.h"
 
 #include "mapping/DrawingSurface.h"
+#include "recording/GestureLine.h"
 
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -8,6 +9,10 @@
 
 namespace doodle {
 namespace {
+
+constexpr QRgb kInkColour = 0xff0000ff;        // RGB(0, 0, 255)
+constexpr QRgb kGridLineColour = 0xffc0c0c0;   // RGB(192, 192, 192), strip edges
+constexpr QRgb kOctaveLineColour = 0xff800000; // RGB(128, 0, 0), octave starts
 
 int32_t buttonBits(Qt::MouseButtons buttons) {
     int32_t bits = 0;
@@ -37,8 +42,12 @@ void DrawingArea::fillWhite() {
     update();
 }
 
-void DrawingArea::drawInkDot(int x, int y) {
-    constexpr QRgb kInkColour = 0xff0000ff; // RGB(0, 0, 255)
+void DrawingArea::drawInkDot(int32_t x, int32_t y) {
+    // A dot whose square misses the image draws nothing (and keeps x + dx from overflowing).
+    if (x < -kInkDotRadiusPx || x > kWidthPx + kInkDotRadiusPx || y < -kInkDotRadiusPx ||
+        y > kHeightPx + kInkDotRadiusPx) {
+        return;
+    }
     for (const PixelOffset& offset : inkDotPixels()) {
         const int px = x + offset.dx;
         const int py = y + offset.dy;
@@ -48,6 +57,31 @@ void DrawingArea::drawInkDot(int x, int y) {
     }
     const int side = 2 * kInkDotRadiusPx + 1;
     update(QRect(x - kInkDotRadiusPx, y - kInkDotRadiusPx, side, side));
+}
+
+void DrawingArea::drawGridLines(const GridLines& lines) {
+    auto drawColumn = [this](int32_t x, QRgb colour) {
+        if (x < 0 || x >= kWidthPx) {
+            return; // the line at X = 240 lies just outside the visible columns
+        }
+        for (int y = 0; y < kHeightPx; ++y) {
+            m_image.setPixel(x, y, colour);
+        }
+    };
+    for (int32_t x : lines.lightX) {
+        drawColumn(x, kGridLineColour);
+    }
+    for (int32_t x : lines.darkX) {
+        drawColumn(x, kOctaveLineColour);
+    }
+    update();
+}
+
+void DrawingArea::redrawInk(const std::vector<std::string>& inkList) {
+    for (const std::string& entry : inkList) {
+        drawInkDot(roundToWhole(parseDecimal(lineField(entry, kFieldX))),
+                   roundToWhole(parseDecimal(lineField(entry, kFieldY))));
+    }
 }
 
 void DrawingArea::paintEvent(QPaintEvent* event) {

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "mapping/DrawingSurface.h"
 #include "mapping/Pointer.h"
 
 #include <QImage>
 #include <QWidget>
+#include <string>
+#include <vector>
 
 namespace doodle {
 
@@ -22,7 +25,12 @@ public:
     // Fills the whole area white.
     void fillWhite();
     // A filled blue dot of radius 2 centred on (x, y), pixel-exact; repaints only its square.
-    void drawInkDot(int x, int y);
+    // Points far outside the area draw nothing.
+    void drawInkDot(int32_t x, int32_t y);
+    // Vertical 1-pixel lines over the whole height: the light ones, then the dark ones.
+    void drawGridLines(const GridLines& lines);
+    // A dot for every entry of the ink list, at its first two fields rounded (halves to even).
+    void redrawInk(const std::vector<std::string>& inkList);
 
 signals:
     void pointerEvent(doodle::PointerAction action, int x, int y, int buttons);

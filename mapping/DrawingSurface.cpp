@@ -36,6 +36,22 @@ DrawingOutcome handleDrawingEvent(PointerAction action, int32_t x, int32_t y, in
     return outcome;
 }
 
+GridLines gridLinesFor(ScaleMode mode) {
+    GridLines lines;
+    if (mode == ScaleMode::Unrestricted) {
+        return lines;
+    }
+    const int32_t stripPx = mode == ScaleMode::Pentatonic ? kPentatonicStripPx : kHeptatonicStripPx;
+    for (int32_t x = 0; x <= kMaxPointX; x += stripPx) {
+        lines.lightX.push_back(x);
+    }
+    constexpr int32_t kOctavePx = 70; // 7 strips of 10 px or 5 of 14 px
+    for (int32_t x = 0; x <= kMaxPointX; x += kOctavePx) {
+        lines.darkX.push_back(x);
+    }
+    return lines;
+}
+
 const std::vector<PixelOffset>& inkDotPixels() {
     static const std::vector<PixelOffset> pixels = [] {
         std::vector<PixelOffset> offsets;

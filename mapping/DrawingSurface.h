@@ -42,6 +42,14 @@ DrawingOutcome handleDrawingEvent(PointerAction action, int32_t x, int32_t y, in
                                   VowelWorking& vowel, DrawingState& state,
                                   const std::function<void()>& appendGestureLine);
 
+// The note strips of a scale mode as vertical lines at these X: a light line at the left edge
+// of every strip, a dark line at the start of every scale octave. None in Unrestricted.
+struct GridLines {
+    std::vector<int32_t> lightX; // every strip edge from 0 up to kMaxPointX
+    std::vector<int32_t> darkX;  // every octave start: 0, 70, 140, 210
+};
+GridLines gridLinesFor(ScaleMode mode);
+
 // The pixels of an ink dot centred on (x, y), as offsets; the caller clips to the image.
 struct PixelOffset {
     int32_t dx = 0;

@@ -1,1 +1,336 @@
 #include "recording/RecordingFile.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace doodle {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kCr = '\r';
+constexpr char kLf = '\n';
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr char kPathSeparator = '/';
+constexpr std::string_view kRootFolder = "/";
+
+// Files move in pieces this large: few system calls, little memory.
+constexpr std::size_t kIoChunkBytes = std::size_t{1} << 20;
+
+// rw for everyone, narrowed by the umask as for any new file; an existing file's permission
+// bits are carried over instead.
+constexpr mode_t kNewFileMode = S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH;
+constexpr mode_t kPermissionBits = S_IRWXU | S_IRWXG | S_IRWXO;
+
+// Names tried for the temporary file before giving up; a clash needs another process with the
+// same id saving into the same folder.
+constexpr int kTempNameAttempts = 100;
+constexpr std::string_view kTempPrefix = ".DoodleChorus-";
+constexpr std::string_view kTempSuffix = ".tmp";
+
+// Bytes for getpwuid_r's strings when sysconf gives no size.
+constexpr std::size_t kPasswdBufferBytes = 16384;
+
+constexpr bool isLineEnd(char c) noexcept {
+    return c == kCr || c == kLf || c == '\0';
+}
+
+constexpr char toUpperAscii(char c) noexcept {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// A descriptor closed on every path; the write path closes it itself to see the result.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) noexcept : m_fd(fd) {}
+    ~FileDescriptor() {
+        if (m_fd >= 0) {
+            // Nothing depends on this close: errors were already seen or the file is dropped.
+            static_cast<void>(::close(m_fd));
+        }
+    }
+    FileDescriptor(FileDescriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(FileDescriptor&&) = delete;
+
+    int get() const noexcept { return m_fd; }
+    bool valid() const noexcept { return m_fd >= 0; }
+    bool close() noexcept {
+        const int fd = std::exchange(m_fd, -1);
+        return ::close(fd) == 0;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+bool writeAll(int fd, std::string_view bytes) noexcept {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+bool writeLines(int fd, std::span<const std::string> lines) {
+    std::string chunk;
+    chunk.reserve(kIoChunkBytes + kLineEnd.size());
+    for (const std::string& line : lines) {
+        chunk += line;
+        chunk += kLineEnd;
+        if (chunk.size() >= kIoChunkBytes) {
+            if (!writeAll(fd, chunk)) {
+                return false;
+            }
+            chunk.clear();
+        }
+    }
+    return writeAll(fd, chunk);
+}
+
+// A symbolic link stays a link: its target is replaced, as writing through it would.
+fs::path saveTarget(const std::string& name) {
+    const fs::path path(name);
+    std::error_code error;
+    if (fs::is_symlink(path, error)) {
+        fs::path resolved = fs::canonical(path, error);
+        if (!error) {
+            return resolved;
+        }
+    }
+    return path;
+}
+
+// Creates a new, empty file in `folder` under a name no other file has.
+std::pair<FileDescriptor, fs::path> createTempFile(const fs::path& folder) {
+    static std::atomic<unsigned> nextNumber{0};
+    const std::string stem = std::string(kTempPrefix) + std::to_string(::getpid()) + "-";
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        fs::path path = folder / (stem + std::to_string(nextNumber++) + std::string(kTempSuffix));
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+        if (fd >= 0) {
+            return {FileDescriptor(fd), std::move(path)};
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    return {FileDescriptor(-1), fs::path()};
+}
+
+// Writes the lines into tempFd, then moves the file over target. False if any step failed;
+// the temporary file is then still there for the caller to remove.
+bool writeAndReplace(FileDescriptor& tempFd, const fs::path& tempPath, const fs::path& target,
+                     std::span<const std::string> lines) {
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+        // Only a nicety: where modes cannot be set (FAT) the new file keeps the default.
+        static_cast<void>(::fchmod(tempFd.get(), existing.st_mode & kPermissionBits));
+    }
+    if (!writeLines(tempFd.get(), lines) || ::fsync(tempFd.get()) != 0 || !tempFd.close()) {
+        return false;
+    }
+    return ::rename(tempPath.c_str(), target.c_str()) == 0;
+}
+
+// Makes the rename itself survive a crash. The new file is complete under its name already,
+// so a folder that cannot be synced (some file systems refuse) does not fail the save.
+void syncFolder(const fs::path& folder) noexcept {
+    FileDescriptor folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd.valid()) {
+        static_cast<void>(::fsync(folderFd.get()));
+    }
+}
+
+std::string withFinalSlash(std::string_view folder) {
+    std::string text(folder);
+    if (!text.empty() && text.back() != kPathSeparator) {
+        text += kPathSeparator;
+    }
+    return text;
+}
+
+std::string programFolder() {
+    std::error_code error;
+    const std::string exe = fs::read_symlink("/proc/self/exe", error).string();
+    const std::size_t slash = exe.rfind(kPathSeparator);
+    if (error || slash == std::string::npos) {
+        return {};
+    }
+    return exe.substr(0, slash + 1);
+}
+
+std::string workingFolder() {
+    std::error_code error;
+    std::string folder = fs::current_path(error).string();
+    return error ? std::string() : folder;
+}
+
+std::string homeFolder() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        return home;
+    }
+    const long suggestedBytes = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(suggestedBytes > 0 ? static_cast<std::size_t>(suggestedBytes)
+                                                : kPasswdBufferBytes);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+        found == nullptr || found->pw_dir == nullptr) {
+        return {};
+    }
+    return found->pw_dir;
+}
+
+bool isWritableFolder(const std::string& folder) {
+    // Creating a file needs write and search permission on the folder.
+    return ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+} // namespace
+
+void LineSplitter::feed(std::string_view bytes) {
+    const char* at = bytes.data();
+    const char* const end = at + bytes.size();
+    if (at == end) {
+        return;
+    }
+    if (m_afterCr && *at == kLf) {
+        ++at; // the LF of a CR LF cut between two pieces
+    }
+    m_afterCr = false;
+    while (at != end) {
+        const char* const lineEnd = std::find_if(at, end, isLineEnd);
+        if (lineEnd == end) {
+            m_partial.append(at, end);
+            return;
+        }
+        if (m_partial.empty()) {
+            m_lines.emplace_back(at, lineEnd);
+        } else {
+            m_partial.append(at, lineEnd);
+            m_lines.push_back(std::move(m_partial));
+            m_partial.clear();
+        }
+        at = lineEnd + 1;
+        if (*lineEnd == kCr) {
+            if (at == end) {
+                m_afterCr = true;
+            } else if (*at == kLf) {
+                ++at;
+            }
+        }
+    }
+}
+
+void LineSplitter::finish() {
+    if (!m_partial.empty()) {
+        m_lines.push_back(std::move(m_partial));
+        m_partial.clear();
+    }
+    m_afterCr = false;
+}
+
+RecordingList splitRecordingLines(std::string_view bytes) {
+    RecordingList lines;
+    LineSplitter splitter(lines);
+    splitter.feed(bytes);
+    splitter.finish();
+    return lines;
+}
+
+std::string saveFileName(std::string_view chosenName) {
+    const std::size_t tail = std::min(chosenName.size(), kRecordingExtension.size());
+    const bool hasExtension =
+        std::ranges::equal(chosenName.substr(chosenName.size() - tail), kRecordingExtension, {},
+                           toUpperAscii, toUpperAscii);
+    std::string name(chosenName);
+    if (!hasExtension) {
+        name += kRecordingExtension;
+    }
+    return name;
+}
+
+bool saveRecordingFile(std::string_view chosenName, std::span<const std::string> recordingList) {
+    if (chosenName.empty() || recordingList.empty()) {
+        return false;
+    }
+    const fs::path target = saveTarget(saveFileName(chosenName));
+    // Renaming over a file needs no write permission on it, but the user who took that away
+    // meant the file to stay as it is.
+    if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0) {
+        return false;
+    }
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    auto [tempFd, tempPath] = createTempFile(folder);
+    if (!tempFd.valid()) {
+        return false;
+    }
+    if (!writeAndReplace(tempFd, tempPath, target, recordingList)) {
+        // Nothing else to do if this fails too: the old file is untouched either way.
+        static_cast<void>(::unlink(tempPath.c_str()));
+        return false;
+    }
+    syncFolder(folder);
+    return true;
+}
+
+std::optional<RecordingList> openRecordingFile(const std::string& path) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
+        return std::nullopt;
+    }
+    RecordingList lines;
+    LineSplitter splitter(lines);
+    const auto chunk = std::make_unique_for_overwrite<char[]>(kIoChunkBytes);
+    while (true) {
+        const ssize_t count = ::read(fd.get(), chunk.get(), kIoChunkBytes);
+        if (count == 0) {
+            break;
+        }
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return std::nullopt; // e.g. a folder, or an I/O error half-way
+        }
+        splitter.feed(std::string_view(chunk.get(), static_cast<std::size_t>(count)));
+    }
+    splitter.finish();
+    return lines;
+}
+
+std::string dialogFolder() {
+    return chooseDialogFolder(programFolder(), workingFolder(), homeFolder(), isWritableFolder);
+}
+
+std::string chooseDialogFolder(std::string_view programFolder, std::string_view workingFolder,
+                               std::string_view homeFolder,
+                               const std::function<bool(const std::string&)>& isWritable) {
+    for (const std::string_view candidate : {programFolder, workingFolder}) {
+        std::string folder = withFinalSlash(candidate);
+        if (!folder.empty() && isWritable(folder)) {
+            return folder;
+        }
+    }
+    return homeFolder.empty() ? std::string(kRootFolder) : withFinalSlash(homeFolder);
+}
+
+} // namespace doodle

@@ -1,1 +1,62 @@
 #pragma once
+
+#include "recording/GestureLine.h"
+
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace doodle {
+
+inline constexpr std::string_view kRecordingExtension = ".sav";
+
+// Splits the bytes of a recording file into lines, fed in pieces of any size. A line ends at
+// CR, LF, CR LF or a zero byte; the end is not part of the line and a zero byte is dropped.
+// Bytes are kept as they are (no decoding) and lines have no length limit. A file ending in a
+// line end yields no extra empty line; two line ends in a row yield an empty one.
+class LineSplitter {
+public:
+    explicit LineSplitter(RecordingList& lines) noexcept : m_lines(lines) {}
+
+    void feed(std::string_view bytes);
+    // The end of the file: keeps a last line that has no line end.
+    void finish();
+
+private:
+    RecordingList& m_lines;
+    std::string m_partial{}; // the line read so far, not yet ended
+    bool m_afterCr = false;  // the last byte fed was a CR: an LF next belongs to it
+};
+
+// All lines of the bytes of one file.
+RecordingList splitRecordingLines(std::string_view bytes);
+
+// The name a recording is saved under: the chosen name with ".sav" appended unless its last
+// four characters, upper-cased, are ".SAV" (a name shorter than that never is).
+std::string saveFileName(std::string_view chosenName);
+
+// Saves the recording under saveFileName(chosenName), each line followed by CR LF, replacing
+// any file of that name. The lines go to a new file in the same folder first, which replaces
+// the old one only once every byte is written and synced, so a failed save leaves the old
+// file as it was and no stray file behind. An existing file the user may not write is not
+// replaced. Returns false if nothing was saved: no name, an empty recording, or a write that
+// failed (the GUI then shows the "Informer" box).
+bool saveRecordingFile(std::string_view chosenName, std::span<const std::string> recordingList);
+
+// The lines of a recording file, or nothing if it cannot be opened or read, in which case the
+// caller keeps the current recording.
+std::optional<RecordingList> openRecordingFile(const std::string& path);
+
+// The folder the file dialogs start in, ending in "/": the program's own folder when it can be
+// written to, else the current working directory when it can, else the home folder.
+std::string dialogFolder();
+
+// The choice dialogFolder makes among its candidates (empty ones are skipped; a "/" is added
+// where missing): the first two when isWritable accepts them, else the home folder, else "/".
+std::string chooseDialogFolder(std::string_view programFolder, std::string_view workingFolder,
+                               std::string_view homeFolder,
+                               const std::function<bool(const std::string&)>& isWritable);
+
+} // namespace doodle

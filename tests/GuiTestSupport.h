@@ -21,10 +21,39 @@ public:
         QString title;
         QString text;
     };
+    struct FileRequest {
+        QString title;
+        QString start;
+        QString filter;
+    };
     void showMessage(QWidget* /*parent*/, const QString& title, const QString& text) override {
         messages.push_back({title, text});
     }
+    QString chooseSaveFile(QWidget* /*parent*/, const QString& title, const QString& proposedPath,
+                           const QString& filter) override {
+        saveRequests.push_back({title, proposedPath, filter});
+        return nextAnswer();
+    }
+    QString chooseOpenFile(QWidget* /*parent*/, const QString& title, const QString& folder,
+                           const QString& filter) override {
+        openRequests.push_back({title, folder, filter});
+        return nextAnswer();
+    }
+    // The names the file dialogs answer with, in turn; empty (cancel) when none is left.
+    std::vector<QString> answers;
     std::vector<Message> messages;
+    std::vector<FileRequest> saveRequests;
+    std::vector<FileRequest> openRequests;
+
+private:
+    QString nextAnswer() {
+        if (answers.empty()) {
+            return {};
+        }
+        QString answer = answers.front();
+        answers.erase(answers.begin());
+        return answer;
+    }
 };
 
 // An audio output that opens and starts without a device and renders nothing.

@@ -1,0 +1,213 @@
+#include "recording/RecordingFile.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace doodle {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals; // the cases hold zero bytes
+
+// Larger than the reader's and writer's 1 MiB pieces, so lines cross piece boundaries.
+constexpr std::size_t kLongLineBytes = 3'000'001;
+
+// A fresh folder per test, removed with everything in it.
+class RecordingFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "recording-file-test-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_folder = pattern;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(m_folder, ignored);
+    }
+
+    static std::string readBytes(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    static void writeBytes(const fs::path& path, std::string_view bytes) {
+        std::ofstream(path, std::ios::binary).write(bytes.data(), std::ssize(bytes));
+    }
+    // Everything in the folder, to see that no temporary file was left behind.
+    std::vector<std::string> folderEntries() const {
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(m_folder)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::ranges::sort(names);
+        return names;
+    }
+
+    fs::path m_folder{};
+};
+
+const std::vector<std::pair<std::string, RecordingList>> kSplitCases{
+    {"120;45;0;1532\r\n120;45;1;1610\r\n", {"120;45;0;1532", "120;45;1;1610"}},
+    {"a\nb\n", {"a", "b"}},
+    {"a\rb\r", {"a", "b"}},
+    {"a\0b\0"s, {"a", "b"}},
+    {"a\r\nb", {"a", "b"}},
+    {"a\r\n\r\n", {"a", ""}},
+    {"\r\n", {""}},
+    {"", {}},
+    {"a\n\rb", {"a", "", "b"}},
+    {"a\r\0b"s, {"a", "", "b"}},
+    {"\0\0"s, {"", ""}},
+    {"\xff\xfe;\x80 \t", {"\xff\xfe;\x80 \t"}}};
+
+TEST(RecordingFileSplit, EndsLinesAtCrLfCrLfAndZeroBytesWhereverThePiecesAreCut) {
+    for (const auto& [bytes, lines] : kSplitCases) {
+        EXPECT_EQ(splitRecordingLines(bytes), lines) << testing::PrintToString(bytes);
+        for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
+            RecordingList pieces;
+            LineSplitter splitter(pieces);
+            splitter.feed(std::string_view(bytes).substr(0, cut));
+            splitter.feed({});
+            splitter.feed(std::string_view(bytes).substr(cut));
+            splitter.finish();
+            EXPECT_EQ(pieces, lines) << testing::PrintToString(bytes) << " cut at " << cut;
+        }
+    }
+}
+
+TEST(RecordingFileName, AppendsSavUnlessTheNameEndsInItInAnyCase) {
+    for (const std::string_view kept : {"tune.SAV", "tune.Sav", ".sav", "/a/b.sAv"}) {
+        EXPECT_EQ(saveFileName(kept), kept);
+    }
+    for (const std::string_view chosen : {"tune", "tune.txt", "a", "sav", "/x.sav/t", "t.sav "}) {
+        EXPECT_EQ(saveFileName(chosen), std::string(chosen) + ".sav");
+    }
+}
+
+TEST_F(RecordingFileTest, SavesCrLfLinesThatOpenAsTheSameRecording) {
+    const RecordingList click{"120;45;0;1532", "120;45;1;1610"};
+    ASSERT_TRUE(saveRecordingFile((m_folder / "click").string(), click));
+    EXPECT_EQ(readBytes(m_folder / "click.sav"), "120;45;0;1532\r\n120;45;1;1610\r\n");
+    EXPECT_EQ(openRecordingFile((m_folder / "click.sav").string()), click);
+
+    const RecordingList longLines{std::string(kLongLineBytes, '7'), "", "1;2;0;3"};
+    ASSERT_TRUE(saveRecordingFile((m_folder / "long.sav").string(), longLines));
+    EXPECT_EQ(openRecordingFile((m_folder / "long.sav").string()), longLines);
+    EXPECT_EQ(folderEntries(), (std::vector<std::string>{"click.sav", "long.sav"}));
+}
+
+TEST_F(RecordingFileTest, ReplacesAnExistingFileKeepingItsPermissions) {
+    const fs::path path = m_folder / "tune.sav";
+    writeBytes(path, "old;old;old;old\r\nmore\r\n");
+    ASSERT_EQ(::chmod(path.c_str(), S_IRUSR | S_IWUSR | S_IRGRP), 0);
+    ASSERT_TRUE(saveRecordingFile(path.string(), RecordingList{"1;2;0;3"}));
+    EXPECT_EQ(readBytes(path), "1;2;0;3\r\n");
+    EXPECT_EQ(fs::status(path).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    // Through a symbolic link the file it points to is replaced; the link stays a link.
+    fs::create_symlink("tune.sav", m_folder / "link.sav");
+    ASSERT_TRUE(saveRecordingFile((m_folder / "link").string(), RecordingList{"4;5;1;6"}));
+    EXPECT_TRUE(fs::is_symlink(m_folder / "link.sav"));
+    EXPECT_EQ(readBytes(path), "4;5;1;6\r\n");
+}
+
+TEST_F(RecordingFileTest, LeavesAFileWithoutWritePermissionAlone) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root may write any file";
+    }
+    const fs::path path = m_folder / "kept.sav";
+    writeBytes(path, "kept\r\n");
+    ASSERT_EQ(::chmod(path.c_str(), S_IRUSR), 0);
+    EXPECT_FALSE(saveRecordingFile(path.string(), RecordingList{"1;2;0;3"}));
+    EXPECT_EQ(readBytes(path), "kept\r\n");
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"kept.sav"});
+}
+
+// Root may write anywhere, so each failure here is one that permissions do not decide.
+TEST_F(RecordingFileTest, ReportsAFailedSaveAndKeepsTheOldFile) {
+    const RecordingList lines{"1;2;0;3"};
+    EXPECT_FALSE(saveRecordingFile("", lines));
+    EXPECT_FALSE(saveRecordingFile((m_folder / "empty").string(), RecordingList{}));
+    EXPECT_FALSE(saveRecordingFile((m_folder / "missing" / "tune").string(), lines));
+    EXPECT_FALSE(saveRecordingFile("/proc/self/doodle-test", lines));
+
+    // A folder under the name: the new file cannot take its place.
+    fs::create_directory(m_folder / "taken.sav");
+    EXPECT_FALSE(saveRecordingFile((m_folder / "taken").string(), lines));
+    EXPECT_TRUE(fs::is_directory(m_folder / "taken.sav"));
+
+    // A write that fails half-way, as on a full disk: the file size limit cuts it off.
+    const std::string old = "old;old;old;old\r\n";
+    writeBytes(m_folder / "full.sav", old);
+    const RecordingList big(kLongLineBytes / old.size(), "123;45;0;123456");
+    rlimit previousLimit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previousLimit), 0);
+    rlimit smallLimit = previousLimit;
+    smallLimit.rlim_cur = kLongLineBytes / 2;
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &smallLimit), 0);
+    const bool saved = saveRecordingFile((m_folder / "full.sav").string(), big);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &previousLimit), 0);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(readBytes(m_folder / "full.sav"), old);
+
+    // Neither the refused saves nor the failed ones left a file behind.
+    EXPECT_EQ(folderEntries(), (std::vector<std::string>{"full.sav", "taken.sav"}));
+}
+
+TEST_F(RecordingFileTest, OpensAnyBytesButNotAMissingFileOrAFolder) {
+    constexpr std::size_t kByteValues = 256;
+    std::string bytes(3 * kByteValues, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i % kByteValues);
+    }
+    writeBytes(m_folder / "binary", bytes);
+    const std::optional<RecordingList> lines = openRecordingFile((m_folder / "binary").string());
+    ASSERT_TRUE(lines.has_value());
+    EXPECT_EQ(*lines, splitRecordingLines(bytes));
+    // Three line ends (NUL, LF, CR) per round of 256 bytes, and an empty line before the
+    // first NUL.
+    EXPECT_EQ(lines->size(), 1U + 3U * 3U);
+
+    writeBytes(m_folder / "empty.sav", "");
+    EXPECT_EQ(openRecordingFile((m_folder / "empty.sav").string()), RecordingList{});
+    EXPECT_EQ(openRecordingFile((m_folder / "missing.sav").string()), std::nullopt);
+    EXPECT_EQ(openRecordingFile(m_folder.string()), std::nullopt);
+}
+
+TEST(RecordingFileFolder, PrefersWritableProgramThenWorkingFolderThenHome) {
+    const auto only = [](std::string writable) {
+        return [writable](const std::string& folder) { return folder == writable; };
+    };
+    EXPECT_EQ(chooseDialogFolder("/opt/dc", "/work", "/home/u", only("/opt/dc/")), "/opt/dc/");
+    EXPECT_EQ(chooseDialogFolder("/opt/dc/", "/work", "/home/u", only("/work/")), "/work/");
+    EXPECT_EQ(chooseDialogFolder("/opt/dc/", "/work", "/home/u", only("")), "/home/u/");
+    EXPECT_EQ(chooseDialogFolder("", "", "/home/u/", only("")), "/home/u/");
+    EXPECT_EQ(chooseDialogFolder("", "/", "", only("")), "/");
+
+    // The build folder is normally writable, and then the dialogs start next to the program.
+    const std::string folder = dialogFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_EQ(folder.back(), '/');
+    const std::string programFolder =
+        fs::read_symlink("/proc/self/exe").parent_path().string() + "/";
+    if (::access(programFolder.c_str(), W_OK | X_OK) == 0) {
+        EXPECT_EQ(folder, programFolder);
+    }
+}
+
+} // namespace
+} // namespace doodle

@@ -1,0 +1,150 @@
+#include "GuiTestSupport.h"
+#include "app/HelpWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace doodle::test {
+namespace {
+
+class HelpAboutTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(program.start());
+        w = program.window();
+        ASSERT_TRUE(processUntil([&] { return program.ticker().tickerPaused.load() == 1; }));
+    }
+    void TearDown() override { program.shutdown(); }
+
+    static HelpWindow* openHelpWindow() {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (auto* help = qobject_cast<HelpWindow*>(top); help && help->isVisible()) {
+                return help;
+            }
+        }
+        return nullptr;
+    }
+
+    // Chooses Help and runs `whileOpen` inside the Help window's own loop, then closes it.
+    void withHelpOpen(const std::function<void(HelpWindow&)>& whileOpen) {
+        bool ran = false;
+        QTimer::singleShot(0, [&] {
+            HelpWindow* help = openHelpWindow();
+            ASSERT_NE(help, nullptr);
+            whileOpen(*help);
+            ran = true;
+            help->close();
+        });
+        w->m_menuHelp->trigger(); // returns when Help is closed
+        EXPECT_TRUE(ran);
+        EXPECT_EQ(openHelpWindow(), nullptr);
+    }
+
+    RecordingDialogs dialogs;
+    Program program{dialogs, silentAudio()};
+    MainWindow* w = nullptr;
+};
+
+TEST(HelpText, HoldsTheFourteenPiecesWithTheirParagraphBreaks) {
+    // Line by line as shown: an empty first line, empty lines between paragraphs, and the
+    // run-on pieces (2-3, 8-9, 11-14) on consecutive lines.
+    const QStringList expected = {
+        "",
+        "*Left click in the rectangular window area of the application and drag to draw an image.",
+        "",
+        "*As you draw, a synthesized voice will sound following the drawing movement. Vowel sounds "
+        "change along the Y axis",
+        "sound and the pitch along the X axis. Releasing and pressing left mouse button stops and "
+        "starts sound respectively.",
+        "",
+        "*Choose 'Major', 'Minor' or 'Pentatonic' for the pitch change to follow a scale, and "
+        "choose the Note of the scale.",
+        "",
+        "*Press 'clear' button to wipe the image from the drawing area.",
+        "",
+        "*To record your drawing movement, press 'Record' button, perform drawing and press the "
+        "button again to finish.",
+        "",
+        "*Play back your recording by pressing 'Play' button. Use slider to adjust speed of "
+        "playback.",
+        "",
+        "*If you have chosen 'Major', 'Minor' or 'Pentatonic' settings, you can tick the Grid "
+        "checkbox during drawing/recording.",
+        "The Grid shows position of notes of the scale in the drawing space, to aid your "
+        "composition.",
+        "",
+        "*To save your recording, choose 'File>Save'. To load a recording, choose 'File>Open'.",
+        "",
+        "*The application synthesizes the voice sound by feeding a sawtooth wave into a set of "
+        "three parallel narrow band-pass",
+        "filters, each tuned to a resonant frequency (formant), and combining the outputs. "
+        "Choosing 'Voice>Type1' or",
+        "'Voice>Type2' option from the menu simply alters the bandwidth and frequency tunings of "
+        "each of the filters, which",
+        "results in the vowel sweeps sounding a little different.",
+        "",
+    };
+    EXPECT_EQ(helpText().split(u'\n'), expected);
+}
+
+TEST_F(HelpAboutTest, AboutShowsTitleNameVersionCreditAndMotto) {
+    w->m_menuAbout->trigger();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("About"));
+    const QStringList lines = dialogs.messages[0].text.split(u'\n');
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("DoodleChorus v1.01 ")))
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].contains(QStringLiteral("DoodleChorus developers")));
+    EXPECT_EQ(lines[1], QStringLiteral("Make your drawings truly sing!"));
+}
+
+TEST_F(HelpAboutTest, HelpWindowShowsTheTextReadOnlyInItsPlace) {
+    withHelpOpen([](HelpWindow& help) {
+        EXPECT_EQ(help.windowTitle(), QStringLiteral("DoodleChorus Help"));
+        EXPECT_EQ(help.size(), QSize(620, 373));
+        EXPECT_EQ(help.minimumSize(), help.maximumSize());
+        EXPECT_EQ(help.m_helpText->geometry(), QRect(5, 5, 610, 360));
+        EXPECT_TRUE(help.m_helpText->isReadOnly());
+        EXPECT_EQ(help.m_helpText->toPlainText(), helpText());
+        EXPECT_EQ(help.parentWidget(), nullptr) << "a window of its own, not owned by the main one";
+        help.m_helpText->verticalScrollBar()->setValue(
+            help.m_helpText->verticalScrollBar()->maximum());
+    });
+    withHelpOpen([](HelpWindow& help) {
+        EXPECT_EQ(help.m_helpText->verticalScrollBar()->value(), 0) << "a new window, at the top";
+    });
+}
+
+TEST_F(HelpAboutTest, WhileHelpIsOpenTheMainWindowsEventsAreDropped) {
+    withHelpOpen([&](HelpWindow&) {
+        EXPECT_TRUE(w->isEnabled());
+        QTest::mouseClick(w->m_playToggle, Qt::LeftButton);
+        EXPECT_TRUE(w->m_playToggle->isChecked()) << "the button shows the click";
+        EXPECT_EQ(w->m_playToggle->text(), QStringLiteral("play")) << "but nothing reacts";
+        EXPECT_EQ(program.ticker().tickerPaused.load(), 1);
+        QTest::mouseClick(w->m_majorOption, Qt::LeftButton);
+        EXPECT_FALSE(w->m_rootNoteCombo->isEnabled());
+        w->m_menuType2->trigger();
+        EXPECT_TRUE(w->m_menuType1->isChecked());
+        w->close();
+        EXPECT_FALSE(program.closeRequested()) << "closing the main window is ignored";
+    });
+    EXPECT_FALSE(program.closeRequested());
+    // Handlers run again on the next action: the play toggle, left down, is clicked up.
+    QTest::mouseClick(w->m_playToggle, Qt::LeftButton);
+    EXPECT_EQ(w->m_playToggle->text(), QStringLiteral("play"));
+    QTest::mouseClick(w->m_minorOption, Qt::LeftButton);
+    EXPECT_TRUE(w->m_rootNoteCombo->isEnabled());
+}
+
+} // namespace
+} // namespace doodle::test
