@@ -13,7 +13,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Debian packages: what building needs (the test and benchmark libraries included, since one
 # build makes everything), and the tools the test suites need on top.
 RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev portaudio19-dev libasound2-dev \
-	libjack-jackd2-dev libgtest-dev libbenchmark-dev
+	libjack-jackd2-dev libsndfile1-dev libgtest-dev libbenchmark-dev
 # A virtual X display, a window manager to close windows as a user does, X input, pv to pace
 # the captured audio stream like a sound card, screenshots, and pitch measurement.
 TEST_PACKAGES := $(RUN_PACKAGES) clang xvfb xauth openbox wmctrl xdotool pv imagemagick aubio-tools \
@@ -43,7 +43,7 @@ define install_missing
 	fi
 endef
 
-.PHONY: run test build bench fuzz deps-run deps-test format clean
+.PHONY: run test build bench fuzz install deps-run deps-test format clean
 
 run: build
 	$(BUILD_DIR)/app/doodlechorus
@@ -87,6 +87,12 @@ deps-run:
 
 deps-test:
 	$(call install_missing,$(TEST_PACKAGES))
+
+# Installs the program, the command-line tool, the desktop entry and the icon under PREFIX
+# (default /usr/local).
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

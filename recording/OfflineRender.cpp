@@ -1,0 +1,1 @@
+#include "recording/OfflineRender.h"
