@@ -3,11 +3,16 @@
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
 #include "app/Program.h"
+#include "mapping/DrawingArea.h"
 #include "voice/AudioOutput.h"
 
 #include <QCoreApplication>
+#include <QMouseEvent>
+#include <QTest>
+#include <QTimer>
 #include <chrono>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -83,5 +88,45 @@ inline bool processUntil(const std::function<bool()>& done,
     }
     return true;
 }
+
+// A started program with a silent audio output, past its first tick (ticker paused, voice
+// released), and ways to use its drawing area as a hand would.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(program.start());
+        w = program.window();
+        area = w->m_drawingArea;
+        ASSERT_TRUE(processUntil([&] { return program.ticker().tickerPaused.load() == 1; }));
+    }
+    void TearDown() override {
+        program.shutdown();
+        if (program.closeRequested()) {
+            // The close asked Qt's running loop to end, and there was none: the request would
+            // end the next loop that starts. Run one to take it.
+            QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+            QCoreApplication::exec();
+        }
+    }
+
+    // Sends a mouse event straight to the drawing area, so that positions outside it arrive
+    // as they do while a held button drags past its edges.
+    void send(QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons held) {
+        QMouseEvent event(type, QPointF(pos), area->mapToGlobal(QPointF(pos)), button, held,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(area, &event);
+    }
+    void press(QPoint pos) { send(QEvent::MouseButtonPress, pos, Qt::LeftButton, Qt::LeftButton); }
+    void drag(QPoint pos) { send(QEvent::MouseMove, pos, Qt::NoButton, Qt::LeftButton); }
+    void release(QPoint pos) {
+        send(QEvent::MouseButtonRelease, pos, Qt::LeftButton, Qt::NoButton);
+    }
+    static void click(QWidget* control) { QTest::mouseClick(control, Qt::LeftButton); }
+
+    RecordingDialogs dialogs;
+    Program program{dialogs, silentAudio()};
+    MainWindow* w = nullptr;
+    DrawingArea* area = nullptr;
+};
 
 } // namespace doodle::test

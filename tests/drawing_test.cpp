@@ -15,29 +15,8 @@ namespace {
 constexpr QRgb kWhite = 0xffffffff;
 constexpr QRgb kBlue = 0xff0000ff;
 
-class DrawingTest : public ::testing::Test {
+class DrawingTest : public ProgramTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(program.start());
-        w = program.window();
-        area = w->m_drawingArea;
-        ASSERT_TRUE(processUntil([&] { return program.ticker().tickerPaused.load() == 1; }));
-    }
-    void TearDown() override { program.shutdown(); }
-
-    // Sends a mouse event straight to the drawing area, so that positions outside it can be
-    // given as a held button delivers them.
-    void send(QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons held) {
-        QMouseEvent event(type, QPointF(pos), area->mapToGlobal(QPointF(pos)), button, held,
-                          Qt::NoModifier);
-        QCoreApplication::sendEvent(area, &event);
-    }
-    void press(QPoint pos) { send(QEvent::MouseButtonPress, pos, Qt::LeftButton, Qt::LeftButton); }
-    void drag(QPoint pos) { send(QEvent::MouseMove, pos, Qt::NoButton, Qt::LeftButton); }
-    void release(QPoint pos) {
-        send(QEvent::MouseButtonRelease, pos, Qt::LeftButton, Qt::NoButton);
-    }
-
     int bluePixels() const {
         int count = 0;
         const QImage& image = area->image();
@@ -48,11 +27,6 @@ protected:
         }
         return count;
     }
-
-    RecordingDialogs dialogs;
-    Program program{dialogs, silentAudio()};
-    MainWindow* w = nullptr;
-    DrawingArea* area = nullptr;
 };
 
 TEST_F(DrawingTest, AStrokeInksOneExactDotPerEventAndSingsTheClampedPoint) {

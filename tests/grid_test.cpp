@@ -17,25 +17,11 @@ constexpr QRgb kBlue = 0xff0000ff;
 constexpr QRgb kLight = 0xffc0c0c0;
 constexpr QRgb kDark = 0xff800000;
 
-class GridTest : public ::testing::Test {
+class GridTest : public ProgramTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(program.start());
-        w = program.window();
-        area = w->m_drawingArea;
-        ASSERT_TRUE(processUntil([&] { return program.ticker().tickerPaused.load() == 1; }));
-    }
-    void TearDown() override { program.shutdown(); }
-
-    void click(QWidget* control) { QTest::mouseClick(control, Qt::LeftButton); }
     void dot(int x, int y) {
-        QMouseEvent press(QEvent::MouseButtonPress, QPointF(x, y), area->mapToGlobal(QPointF(x, y)),
-                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(area, &press);
-        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(x, y),
-                            area->mapToGlobal(QPointF(x, y)), Qt::LeftButton, Qt::NoButton,
-                            Qt::NoModifier);
-        QCoreApplication::sendEvent(area, &release);
+        press({x, y});
+        release({x, y});
     }
 
     // The colour of a whole column, or 0 when its pixels differ (away from row `skipY`).
@@ -58,11 +44,6 @@ protected:
         }
         return xs;
     }
-
-    RecordingDialogs dialogs;
-    Program program{dialogs, silentAudio()};
-    MainWindow* w = nullptr;
-    DrawingArea* area = nullptr;
 };
 
 TEST_F(GridTest, MajorDrawsLightStripEdgesDarkOctavesAndTheInkOnTop) {

@@ -15,15 +15,8 @@
 namespace doodle::test {
 namespace {
 
-class HelpAboutTest : public ::testing::Test {
+class HelpAboutTest : public ProgramTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(program.start());
-        w = program.window();
-        ASSERT_TRUE(processUntil([&] { return program.ticker().tickerPaused.load() == 1; }));
-    }
-    void TearDown() override { program.shutdown(); }
-
     static HelpWindow* openHelpWindow() {
         for (QWidget* top : QApplication::topLevelWidgets()) {
             if (auto* help = qobject_cast<HelpWindow*>(top); help && help->isVisible()) {
@@ -47,10 +40,6 @@ protected:
         EXPECT_TRUE(ran);
         EXPECT_EQ(openHelpWindow(), nullptr);
     }
-
-    RecordingDialogs dialogs;
-    Program program{dialogs, silentAudio()};
-    MainWindow* w = nullptr;
 };
 
 TEST(HelpText, HoldsTheFourteenPiecesWithTheirParagraphBreaks) {

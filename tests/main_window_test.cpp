@@ -18,20 +18,7 @@
 namespace doodle::test {
 namespace {
 
-class MainWindowTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(program.start());
-        w = program.window();
-        // The first tick finds nothing to play: ticker paused, voice released.
-        ASSERT_TRUE(processUntil([&] { return program.ticker().tickerPaused.load() == 1; }));
-    }
-    void TearDown() override { program.shutdown(); }
-
-    RecordingDialogs dialogs;
-    Program program{dialogs, silentAudio()};
-    MainWindow* w = nullptr;
-};
+using MainWindowTest = ProgramTest;
 
 TEST_F(MainWindowTest, WindowIsFixedCentredAndGivesTheMenuBarItsHeight) {
     EXPECT_EQ(w->windowTitle(), QStringLiteral("DoodleChorus"));

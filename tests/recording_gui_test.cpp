@@ -23,39 +23,20 @@ namespace {
 constexpr QRgb kWhite = 0xffffffff;
 constexpr QRgb kBlue = 0xff0000ff;
 
-class RecordingGuiTest : public ::testing::Test {
+class RecordingGuiTest : public ProgramTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(program.start());
-        w = program.window();
-        area = w->m_drawingArea;
-        ASSERT_TRUE(processUntil([&] { return program.ticker().tickerPaused.load() == 1; }));
-        ASSERT_TRUE(dir.isValid());
-    }
-    void TearDown() override { program.shutdown(); }
-
-    void send(QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons held) {
-        QMouseEvent event(type, QPointF(pos), area->mapToGlobal(QPointF(pos)), button, held,
-                          Qt::NoModifier);
-        QCoreApplication::sendEvent(area, &event);
-    }
-    void press(QPoint pos) { send(QEvent::MouseButtonPress, pos, Qt::LeftButton, Qt::LeftButton); }
-    void drag(QPoint pos) { send(QEvent::MouseMove, pos, Qt::NoButton, Qt::LeftButton); }
-    void release(QPoint pos) {
-        send(QEvent::MouseButtonRelease, pos, Qt::LeftButton, Qt::NoButton);
-    }
-    void click(QWidget* control) { QTest::mouseClick(control, Qt::LeftButton); }
     QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
     static std::string fileBytes(const QString& name) {
         QFile file(name);
         return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("?");
     }
 
+    void SetUp() override {
+        ProgramTest::SetUp();
+        ASSERT_TRUE(dir.isValid());
+    }
+
     QTemporaryDir dir;
-    RecordingDialogs dialogs;
-    Program program{dialogs, silentAudio()};
-    MainWindow* w = nullptr;
-    DrawingArea* area = nullptr;
 };
 
 TEST_F(RecordingGuiTest, RecordsEveryHandledEventWithTheClampedPointAndItsTime) {
