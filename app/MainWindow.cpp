@@ -4,6 +4,7 @@
 #include "mapping/PitchMap.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
@@ -80,6 +82,7 @@ MainWindow::MainWindow(EventSink sink) : m_sink(std::move(sink)) {
     setCentralWidget(client);
     createControls(client);
     fitFont();
+    qApp->installEventFilter(this); // moves and releases that a drag brings over the area
     setFixedSize(kClientWidthPx, kClientHeightPx);
 }
 
@@ -164,6 +167,45 @@ QWidget* MainWindow::control(int32_t id) const {
         }
     }
     return nullptr;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // A left button pressed elsewhere in the window keeps the drag's moves and release at the
+    // widget it was pressed on (and Qt passes them on to its parents). Over the drawing area
+    // they count as the area's own: the drag sings once it enters, a release there silences.
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr || widget->window() != this) {
+        return false;
+    }
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove &&
+        type != QEvent::MouseButtonRelease) {
+        return false;
+    }
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (type == QEvent::MouseButtonPress) {
+        if (mouse->button() == Qt::LeftButton) {
+            // Qt gives the drag to the widget under the pointer at the press.
+            m_pressedWidget = QApplication::widgetAt(mouse->globalPosition().toPoint());
+        }
+        return false;
+    }
+    if (widget != m_pressedWidget) {
+        return false; // a parent's copy of the same event, or no drag from outside
+    }
+    const bool release = type == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton;
+    if (release) {
+        m_pressedWidget = nullptr;
+    }
+    if (widget == m_drawingArea || (!release && !(mouse->buttons() & Qt::LeftButton))) {
+        return false; // the area reports its own drags
+    }
+    const QPoint pos = m_drawingArea->mapFromGlobal(mouse->globalPosition()).toPoint();
+    if (m_drawingArea->rect().contains(pos)) {
+        m_drawingArea->reportPointer(release ? PointerAction::LeftRelease : PointerAction::Move,
+                                     pos, mouse->buttons());
+    }
+    return false; // the pressed widget still gets its event
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

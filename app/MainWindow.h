@@ -3,6 +3,7 @@
 #include "app/Event.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <functional>
 
 class QAction;
@@ -62,6 +63,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createMenu();
@@ -71,6 +73,7 @@ private:
     void place(QWidget* widget, int32_t id);
 
     EventSink m_sink;
+    QWidget* m_pressedWidget = nullptr;     // where the left button went down, until its release
     class QStyle* m_compactStyle = nullptr; // owned by this window
 };
 

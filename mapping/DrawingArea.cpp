@@ -91,23 +91,24 @@ void DrawingArea::paintEvent(QPaintEvent* event) {
 }
 
 void DrawingArea::mousePressEvent(QMouseEvent* event) {
-    report(event->button() == Qt::LeftButton ? PointerAction::LeftPress : PointerAction::Other,
-           *event);
+    reportPointer(event->button() == Qt::LeftButton ? PointerAction::LeftPress
+                                                    : PointerAction::Other,
+                  event->position().toPoint(), event->buttons());
 }
 
 void DrawingArea::mouseMoveEvent(QMouseEvent* event) {
-    report(PointerAction::Move, *event);
+    reportPointer(PointerAction::Move, event->position().toPoint(), event->buttons());
 }
 
 void DrawingArea::mouseReleaseEvent(QMouseEvent* event) {
-    report(event->button() == Qt::LeftButton ? PointerAction::LeftRelease : PointerAction::Other,
-           *event);
+    reportPointer(event->button() == Qt::LeftButton ? PointerAction::LeftRelease
+                                                    : PointerAction::Other,
+                  event->position().toPoint(), event->buttons());
 }
 
-void DrawingArea::report(PointerAction action, const QMouseEvent& event) {
+void DrawingArea::reportPointer(PointerAction action, QPoint pos, Qt::MouseButtons buttons) {
     // Pixel coordinates; outside the area while a drag goes past its edges.
-    const QPoint pos = event.position().toPoint();
-    emit pointerEvent(action, pos.x(), pos.y(), buttonBits(event.buttons()));
+    emit pointerEvent(action, pos.x(), pos.y(), buttonBits(buttons));
 }
 
 } // namespace doodle

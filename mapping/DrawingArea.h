@@ -32,6 +32,10 @@ public:
     // A dot for every entry of the ink list, at its first two fields rounded (halves to even).
     void redrawInk(const std::vector<std::string>& inkList);
 
+    // Reports a pointer event that reached another widget while the left button was held and
+    // the pointer was over this area; pos in area pixels.
+    void reportPointer(PointerAction action, QPoint pos, Qt::MouseButtons buttons);
+
 signals:
     void pointerEvent(doodle::PointerAction action, int x, int y, int buttons);
 
@@ -42,8 +46,6 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    void report(PointerAction action, const QMouseEvent& event);
-
     QImage m_image{kWidthPx, kHeightPx, QImage::Format_RGB32};
 };
 

@@ -63,6 +63,10 @@ Scale buildScale(ScaleMode mode, int32_t rootIndex, const Scale& previous) noexc
         fillScale(scale.scaleNotes5, rootIndex, pentatonicSteps);
         break;
     case ScaleMode::Unrestricted:
+        // Only reachable when the root list changes while Help drops the option's event: the
+        // root goes in as the seven-note table's first entry and the table is sorted again.
+        scale.scaleNotes7[0] = rootIndex;
+        std::sort(scale.scaleNotes7.begin(), scale.scaleNotes7.end());
         break;
     }
     return scale;

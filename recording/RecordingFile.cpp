@@ -293,8 +293,14 @@ bool saveRecordingFile(std::string_view chosenName, std::span<const std::string>
 }
 
 std::optional<RecordingList> openRecordingFile(const std::string& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO chosen in the dialog cannot hang the program; only regular
+    // files are read (a device such as /dev/zero would never end).
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) {
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return std::nullopt;
     }
     RecordingList lines;

@@ -67,6 +67,30 @@ TEST_F(DrawingTest, AStrokeInksOneExactDotPerEventAndSingsTheClampedPoint) {
     EXPECT_EQ(program.drawing().inkList.size(), expectedInk.size());
 }
 
+TEST_F(DrawingTest, ADragStartedOutsideTheAreaSingsOverItAndItsReleaseThereSilences) {
+    // Pressed on the window's background: Qt keeps the drag's events at that widget.
+    QWidget* client = w->centralWidget();
+    auto sendToClient = [client](QEvent::Type type, QPoint pos, Qt::MouseButton button,
+                                 Qt::MouseButtons held) {
+        QMouseEvent event(type, QPointF(pos), client->mapToGlobal(QPointF(pos)), button, held,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(client, &event);
+    };
+    const QPoint areaOrigin = area->geometry().topLeft();
+    sendToClient(QEvent::MouseButtonPress, {255, 100}, Qt::LeftButton, Qt::LeftButton);
+    EXPECT_TRUE(program.drawing().inkList.empty());
+    sendToClient(QEvent::MouseMove, areaOrigin + QPoint(90, 90), Qt::NoButton, Qt::LeftButton);
+    EXPECT_EQ(program.drawing().inkList, std::vector<std::string>{"90;90"});
+    EXPECT_EQ(program.voice().released.load(), 0);
+    EXPECT_EQ(area->image().pixel(90, 90), kBlue);
+    sendToClient(QEvent::MouseMove, {300, 100}, Qt::NoButton, Qt::LeftButton); // off the area
+    EXPECT_EQ(program.drawing().inkList.size(), 1u);
+    sendToClient(QEvent::MouseButtonRelease, areaOrigin + QPoint(95, 95), Qt::LeftButton,
+                 Qt::NoButton);
+    EXPECT_EQ(program.voice().released.load(), 1);
+    EXPECT_EQ(program.drawing().inkList.size(), 1u) << "a release adds no ink";
+}
+
 TEST_F(DrawingTest, MovesWithoutTheLeftButtonAndOtherButtonsDoNothing) {
     send(QEvent::MouseMove, {50, 50}, Qt::NoButton, Qt::NoButton);
     send(QEvent::MouseButtonPress, {60, 60}, Qt::RightButton, Qt::RightButton);

@@ -48,7 +48,10 @@ TEST(PitchScale, RebuildsOnlyTheTableOfTheSelectedMode) {
     // Major to Minor on the same root: the minor steps replace the major ones.
     EXPECT_EQ(buildScale(ScaleMode::Minor, kD, both).scaleNotes7,
               (std::array<int32_t, 7>{0, 2, 4, 5, 7, 9, 10}));
-    EXPECT_EQ(buildScale(ScaleMode::Unrestricted, kA, both).scaleNotes7, both.scaleNotes7);
+    // Unrestricted: the root replaces the first entry of the seven-note table, sorted again.
+    EXPECT_EQ(buildScale(ScaleMode::Unrestricted, kA, both).scaleNotes7,
+              (std::array<int32_t, 7>{2, 4, 6, 7, 9, 9, 11}));
+    EXPECT_EQ(buildScale(ScaleMode::Unrestricted, kA, both).scaleNotes5, both.scaleNotes5);
 }
 
 TEST(PitchMap, MajorOnCCoversThreeOctavesAndTheStartOfAFourth) {

@@ -168,7 +168,7 @@ TEST_F(RecordingFileTest, ReportsAFailedSaveAndKeepsTheOldFile) {
     EXPECT_EQ(folderEntries(), (std::vector<std::string>{"full.sav", "taken.sav"}));
 }
 
-TEST_F(RecordingFileTest, OpensAnyBytesButNotAMissingFileOrAFolder) {
+TEST_F(RecordingFileTest, OpensAnyBytesButNotAMissingFileAFolderOrAFifo) {
     constexpr std::size_t kByteValues = 256;
     std::string bytes(3 * kByteValues, '\0');
     for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -186,6 +186,10 @@ TEST_F(RecordingFileTest, OpensAnyBytesButNotAMissingFileOrAFolder) {
     EXPECT_EQ(openRecordingFile((m_folder / "empty.sav").string()), RecordingList{});
     EXPECT_EQ(openRecordingFile((m_folder / "missing.sav").string()), std::nullopt);
     EXPECT_EQ(openRecordingFile(m_folder.string()), std::nullopt);
+    // A FIFO with no writer would block the program forever; a device would never end.
+    ASSERT_EQ(::mkfifo((m_folder / "pipe").c_str(), S_IRUSR | S_IWUSR), 0);
+    EXPECT_EQ(openRecordingFile((m_folder / "pipe").string()), std::nullopt);
+    EXPECT_EQ(openRecordingFile("/dev/zero"), std::nullopt);
 }
 
 TEST(RecordingFileFolder, PrefersWritableProgramThenWorkingFolderThenHome) {

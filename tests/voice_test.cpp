@@ -179,7 +179,7 @@ TEST(Voice, GlideIsLinearInHertzAndLandsExactlyOnTheTargetAtStep2000) {
     const auto incs = phaseIncrements(voice, 2001);
     for (int k = 1; k <= 2000; ++k) {
         const double expectedHz = 220.0 + 110.0 * k / 2000.0;
-        ASSERT_DOUBLE_EQ(incs[k - 1] * kSampleRate, expectedHz) << k;
+        ASSERT_DOUBLE_EQ(incs[static_cast<std::size_t>(k - 1)] * kSampleRate, expectedHz) << k;
     }
     EXPECT_EQ(incs[1999], 330.0 / kSampleRate);
     EXPECT_EQ(incs[2000], 330.0 / kSampleRate);
