@@ -56,6 +56,7 @@ E2E_WM_PID=$!
 
 # Starts the program and waits for its window; sets E2E_PID and E2E_WID.
 e2e_start_program() {
+    e2e_wait_for_window_manager
     "$1" >"$E2E_STDOUT" 2>"$E2E_STDERR" &
     E2E_PID=$!
     E2E_WID=$(timeout 20 xdotool search --sync --all --pid "$E2E_PID" --name '^DoodleChorus$' |
@@ -78,4 +79,36 @@ e2e_captured_samples() {
     local bytes
     bytes=$(stat -c %s "$E2E_CAPTURE" 2>/dev/null || echo 0)
     echo $((bytes / 4))
+}
+
+# Waits until the window manager runs: a window mapped before it has taken over the display
+# stays unmapped. Under load openbox sometimes starts before the display takes connections,
+# and gives up at once; it is started again then.
+e2e_wait_for_window_manager() {
+    local tries
+    for ((tries = 0; tries < 100; tries++)); do
+        wmctrl -m >/dev/null 2>&1 && return 0
+        if ! kill -0 "$E2E_WM_PID" 2>/dev/null; then
+            openbox >/dev/null 2>&1 &
+            E2E_WM_PID=$!
+        fi
+        sleep 0.1
+    done
+    fail "the window manager did not start"
+}
+
+# Replaces pv in the capture with PACER (the capture_pacer program): it takes the samples
+# every millisecond instead of in pv's 0.1 s bursts and holds at most one page in its pipe,
+# so the callback runs once per period at an even pace and a voice change reaches the capture
+# within one period of when it happened. With LOG, the pacer writes there when and how much
+# the stream wrote. Call before e2e_start_program.
+e2e_use_capture_pacer() { # PACER [LOG]
+    cat > "$ALSA_CONFIG_PATH" <<CONF
+pcm.!default {
+    type file
+    slave.pcm { type null }
+    file "|$1 $E2E_CAPTURE ${2:-}"
+    format "raw"
+}
+CONF
 }
