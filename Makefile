@@ -13,11 +13,11 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Debian packages: what building needs (the test and benchmark libraries included, since one
 # build makes everything), and the tools the test suites need on top.
 RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev portaudio19-dev libasound2-dev \
-	libjack-jackd2-dev libsndfile1-dev libgtest-dev libbenchmark-dev
+	libjack-jackd2-dev libsndfile1-dev libogg-dev libgtest-dev libbenchmark-dev
 # A virtual X display, a window manager to close windows as a user does, X input, pv to pace
 # the captured audio stream like a sound card, screenshots, and pitch measurement.
 TEST_PACKAGES := $(RUN_PACKAGES) clang xvfb xauth openbox wmctrl xdotool pv imagemagick aubio-tools \
-	python3
+	python3 desktop-file-utils
 
 # Installs the named packages that are missing: apt-get (through sudo when not root); without
 # apt it names the packages and stops.
@@ -67,10 +67,11 @@ build: deps-run
 
 bench: deps-test
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(BUILD_DIR) -j$(JOBS) --target voice_bench ticker_drift recording_file_bench
+	cmake --build $(BUILD_DIR) -j$(JOBS)
 	$(BUILD_DIR)/bench/voice_bench
 	$(BUILD_DIR)/bench/ticker_drift 10
 	$(BUILD_DIR)/bench/recording_file_bench
+	$(BUILD_DIR)/bench/render_bench
 
 # Fuzzes the file and line readers with libFuzzer (clang), starting from the committed corpus;
 # new inputs go to $(FUZZ_DIR)/corpus, findings to $(FUZZ_DIR).

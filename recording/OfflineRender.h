@@ -1,1 +1,72 @@
 #pragma once
+
+#include "mapping/PitchMap.h"
+#include "mapping/VowelMap.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace doodle {
+
+// Samples per second of every render: the voice's own rate, Hz.
+inline constexpr int64_t kRenderSampleRate = 44100;
+// Samples rendered after the tick that ends playback: the voice's whole fade-out.
+inline constexpr int64_t kRenderTailSamples = 4000;
+// Samples handed to the sink at a time; only the last block of a render may be shorter.
+inline constexpr std::size_t kRenderBlockFrames = 4096;
+// The program's speed slider, as a factor on the recorded timing.
+inline constexpr double kMinPlaySpeed = 1.0;
+inline constexpr double kMaxPlaySpeed = 5.0;
+
+// The controls a playback reads, as the program's window would show them.
+struct RenderSettings {
+    double playSpeed = 1.0;                        // kMinPlaySpeed..kMaxPlaySpeed
+    VoiceTypeMarks voiceType{};                    // exactly one type checked, Type 1 by default
+    ScaleMode scaleMode = ScaleMode::Unrestricted; // as the four scale options
+    int32_t rootIndex = 0;                         // 0..11 into noteNames, C by default
+};
+
+// Whether the program's controls can show these settings.
+bool validRenderSettings(const RenderSettings& settings) noexcept;
+
+// The index of the sample before which tick `tickCount` (1, 2, 3, ...) is handled:
+// floor(tickCount * 44100 / 1000). Tick 0 is the start of playback, at sample 0.
+int64_t tickSampleIndex(int64_t tickCount) noexcept;
+
+// How long a render of a recording is.
+struct RenderPlan {
+    int32_t stopTick = 0;    // the tick that ends playback, 1 for an empty recording
+    int64_t sampleCount = 0; // tickSampleIndex(stopTick) + kRenderTailSamples
+};
+
+// The length of a render, or nothing when playback would not end by tick INT32_MAX, where the
+// program's tick counter wraps (a line due on that tick never plays). Costs a few line reads
+// per line, not a pass over every tick.
+std::optional<RenderPlan> planRender(std::span<const std::string> recording,
+                                     double playSpeed) noexcept;
+
+// Receives the samples of a render in order, mono at kRenderSampleRate, in blocks of
+// kRenderBlockFrames (the last one may be shorter). Returning false stops the render.
+using SampleSink = std::function<bool(std::span<const float> samples)>;
+
+enum class RenderOutcome {
+    Finished,        // every sample of planRender's length went to the sink
+    Aborted,         // the sink returned false; no block followed
+    Endless,         // playback would not end (planRender gives nothing); nothing was rendered
+    InvalidSettings, // validRenderSettings failed; nothing was rendered
+};
+
+// Plays a recording as the program does when its play toggle goes down right after start-up,
+// with the ticker replaced by the sample clock: a fresh voice, stopped as the first tick and
+// the start of playback stop it; tick k handled just before sample tickSampleIndex(k) through
+// the program's playback step, mapping chain and voice; after the tick that ends playback,
+// kRenderTailSamples more samples. The Scale is built once from the settings. The same
+// recording and settings always give the same samples; memory does not grow with the length.
+RenderOutcome renderRecording(std::span<const std::string> recording,
+                              const RenderSettings& settings, const SampleSink& sink);
+
+} // namespace doodle

@@ -1,0 +1,354 @@
+// doodlechorus-render run as a user runs it: what it writes, and how it fails.
+#include "recording/OfflineRender.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <signal.h>
+#include <sndfile.h>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace doodle {
+namespace {
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+constexpr int kExitError = 2;
+
+// A drag that passes full scale near X = 240 (the voice is not clipped), with a release.
+const Strings kRecording{"240;100;0;0",   "240;100;0;150", "230;40;0;164",
+                         "200;150;1;178", "20;180;0;300",  "60;120;0;313"};
+
+// A folder of its own in the temporary folder, removed with everything in it.
+class Folder {
+public:
+    Folder() {
+        std::string pattern = (fs::temp_directory_path() / "render-tool-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            std::abort();
+        }
+        m_path = pattern;
+    }
+    ~Folder() {
+        std::error_code ignored;
+        fs::remove_all(m_path, ignored);
+    }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
+    Strings names() const {
+        Strings names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(m_path)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::ranges::sort(names);
+        return names;
+    }
+
+private:
+    fs::path m_path{};
+};
+
+std::string readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string saveRecording(const Folder& folder, const Strings& lines) {
+    std::string bytes;
+    for (const std::string& line : lines) {
+        bytes += line + "\r\n";
+    }
+    writeBytes(folder / "in.sav", bytes);
+    return folder / "in.sav";
+}
+
+struct ToolRun {
+    int exitCode = -1; // or 128 + the signal that ended it
+    std::string out;
+    std::string err;
+};
+
+// Starts the tool with stdout and stderr going to files in `captures`.
+pid_t startTool(const Strings& arguments, const Folder& captures) {
+    Strings all{DC_RENDER_TOOL};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    EXPECT_EQ(posix_spawn_file_actions_init(&actions), 0);
+    const std::string outPath = captures / "stdout";
+    const std::string errPath = captures / "stderr";
+    EXPECT_EQ(posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
+                                               O_WRONLY | O_CREAT | O_TRUNC, 0600),
+              0);
+    EXPECT_EQ(posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
+                                               O_WRONLY | O_CREAT | O_TRUNC, 0600),
+              0);
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    EXPECT_EQ(posix_spawn_file_actions_destroy(&actions), 0);
+    return pid;
+}
+
+ToolRun finishTool(pid_t pid, const Folder& captures) {
+    ToolRun run;
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = readBytes(captures / "stdout");
+    run.err = readBytes(captures / "stderr");
+    return run;
+}
+
+ToolRun runTool(const Strings& arguments) {
+    const Folder captures;
+    return finishTool(startTool(arguments, captures), captures);
+}
+
+std::vector<float> coreSamples(const Strings& lines, const RenderSettings& settings) {
+    std::vector<float> samples;
+    renderRecording(lines, settings, [&](std::span<const float> block) {
+        samples.insert(samples.end(), block.begin(), block.end());
+        return true;
+    });
+    return samples;
+}
+
+struct SoundFile {
+    SF_INFO info{};
+    std::vector<float> samples;
+};
+
+SoundFile readSoundFile(const std::string& path) {
+    SoundFile file;
+    SNDFILE* sndfile = sf_open(path.c_str(), SFM_READ, &file.info);
+    if (sndfile == nullptr) {
+        ADD_FAILURE() << path << ": " << sf_strerror(nullptr);
+        return file;
+    }
+    file.samples.resize(static_cast<std::size_t>(file.info.frames));
+    EXPECT_EQ(sf_read_float(sndfile, file.samples.data(), file.info.frames), file.info.frames);
+    EXPECT_EQ(sf_close(sndfile), 0);
+    return file;
+}
+
+TEST(RenderToolOutput, AWavHoldsTheCoresSamplesAsMonoFloatAt44100AndNothingIsPrinted) {
+    const Folder folder;
+    const std::string in = saveRecording(folder, kRecording);
+    struct Case {
+        Strings options;
+        RenderSettings settings;
+    };
+    const std::vector<Case> cases{
+        {{}, {}},
+        {{"--speed", "2.5", "--voice", "2", "--scale", "minor", "--root", "A"},
+         {2.5, {false, true}, ScaleMode::Minor, 9}},
+        {{"--speed=5", "--scale=Pentatonic", "--root=f#"},
+         {5.0, {true, false}, ScaleMode::Pentatonic, 6}},
+    };
+    for (const Case& c : cases) {
+        Strings arguments = c.options;
+        arguments.insert(arguments.end(), {in, folder / "out.wav"});
+        const ToolRun run = runTool(arguments);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out + run.err, "");
+
+        const SoundFile wav = readSoundFile(folder / "out.wav");
+        EXPECT_EQ(wav.info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+        EXPECT_EQ(wav.info.channels, 1);
+        EXPECT_EQ(wav.info.samplerate, 44100);
+        const std::vector<float> expected = coreSamples(kRecording, c.settings);
+        ASSERT_EQ(wav.samples.size(), expected.size()) << c.settings.playSpeed;
+        EXPECT_EQ(std::memcmp(wav.samples.data(), expected.data(), expected.size() * sizeof(float)),
+                  0);
+    }
+}
+
+TEST(RenderToolOutput, EveryFormatReadsBackAndTheSameInputGivesTheSameBytes) {
+    struct Format {
+        std::string extension;
+        int format = 0;
+    };
+    const std::vector<Format> formats{{"wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT},
+                                      {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
+                                      {"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+                                      {"OGA", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+                                      {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III},
+                                      {"aiff", SF_FORMAT_AIFF | SF_FORMAT_FLOAT},
+                                      {"aif", SF_FORMAT_AIFF | SF_FORMAT_FLOAT},
+                                      {"au", SF_FORMAT_AU | SF_FORMAT_FLOAT},
+                                      {"caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT},
+                                      {"w64", SF_FORMAT_W64 | SF_FORMAT_FLOAT}};
+    const Folder folder;
+    const std::string in = saveRecording(folder, kRecording);
+    const std::vector<float> expected = coreSamples(kRecording, {});
+    auto renderAll = [&](const std::string& stem) {
+        for (const Format& f : formats) {
+            EXPECT_EQ(runTool({in, folder / (stem + "." + f.extension)}).exitCode, 0);
+        }
+    };
+    renderAll("first");
+    // Dates in headers have whole seconds, Ogg's clock-chosen serial numbers microseconds.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    renderAll("second");
+    for (const Format& f : formats) {
+        const std::string first = folder / ("first." + f.extension);
+        EXPECT_EQ(readBytes(first), readBytes(folder / ("second." + f.extension))) << f.extension;
+        const SoundFile file = readSoundFile(first);
+        EXPECT_EQ(file.info.format, f.format) << f.extension;
+        EXPECT_EQ(file.info.channels, 1) << f.extension;
+        EXPECT_EQ(file.info.samplerate, 44100) << f.extension;
+        EXPECT_EQ(file.samples.size(), expected.size()) << f.extension;
+    }
+    // 24-bit FLAC: each sample to within a step, peaks beyond full scale clipped, not wrapped.
+    const SoundFile flac = readSoundFile(folder / "first.flac");
+    ASSERT_EQ(flac.samples.size(), expected.size());
+    ASSERT_GT(std::ranges::max(expected, {}, [](float v) { return std::fabs(v); }), 1.0f);
+    constexpr float kStep = 1.0f / 8388608.0f; // 2^-23
+    for (std::size_t n = 0; n < expected.size(); ++n) {
+        ASSERT_NEAR(flac.samples[n], std::clamp(expected[n], -1.0f, 1.0f), kStep) << n;
+    }
+}
+
+TEST(RenderToolOutput, AReplacedFileKeepsItsModeAndALinkStaysALink) {
+    const Folder folder;
+    const std::string in = saveRecording(folder, kRecording);
+    const std::string out = folder / "out.flac";
+    writeBytes(out, "old");
+    ASSERT_EQ(::chmod(out.c_str(), 0640), 0);
+    const std::string link = folder / "link.flac";
+    fs::create_symlink(out, link);
+    ASSERT_EQ(runTool({in, link}).exitCode, 0);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(readSoundFile(out).info.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
+    struct stat status {};
+    ASSERT_EQ(::stat(out.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+    EXPECT_EQ(folder.names(), (Strings{"in.sav", "link.flac", "out.flac"}));
+}
+
+TEST(RenderToolHelp, ExplainsEveryOptionAndFormatOnStdout) {
+    const ToolRun run = runTool({"--help"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "");
+    for (const char* word : {"--speed", "1.0 to 5.0", "--voice", "--scale", "pentatonic", "--root",
+                             "C#", ".wav", ".flac", ".ogg", ".aiff", ".w64"}) {
+        EXPECT_NE(run.out.find(word), std::string::npos) << word;
+    }
+}
+
+// One line on stderr naming the tool, exit 2, nothing on stdout, the folder as it was.
+void expectCleanFailure(const Strings& arguments, const Folder& folder, const Strings& before,
+                        const std::string& keptOut) {
+    const ToolRun run = runTool(arguments);
+    std::string shown;
+    for (const std::string& a : arguments) {
+        shown += " " + a;
+    }
+    EXPECT_EQ(run.exitCode, kExitError) << shown;
+    EXPECT_EQ(run.out, "") << shown;
+    EXPECT_TRUE(run.err.starts_with("doodlechorus-render: ")) << shown << ": " << run.err;
+    EXPECT_EQ(std::ranges::count(run.err, '\n'), 1) << shown << ": " << run.err;
+    EXPECT_TRUE(run.err.ends_with("\n")) << shown;
+    EXPECT_EQ(folder.names(), before) << shown;
+    EXPECT_EQ(readBytes(folder / "keep.wav"), keptOut) << shown;
+}
+
+TEST(RenderToolErrors, BadCommandLinesExitWithTwoAndOneLineAndTouchNoFile) {
+    const Folder folder;
+    const std::string in = saveRecording(folder, kRecording);
+    const std::string out = folder / "keep.wav";
+    writeBytes(out, "keep");
+    const Strings before = folder.names();
+    const std::vector<Strings> cases{
+        {},
+        {in},
+        {in, out, folder / "third.wav"},
+        {"--bogus", in, out},
+        {"-s", "2", in, out},
+        {"--speed", "0.5", in, out},
+        {"--speed", "6", in, out},
+        {"--speed", "abc", in, out},
+        {"--speed", "nan", in, out},
+        {"--speed", "1.5x", in, out},
+        {"--speed=", in, out},
+        {in, out, "--speed"},
+        {"--voice", "3", in, out},
+        {"--voice", "type1", in, out},
+        {"--scale", "dorian", in, out},
+        {"--root", "H", in, out},
+        {"--root", "Db", in, out},
+        {in, folder / "keep.txt"},
+        {in, folder / "keep"},
+        {in, folder / ".wav"},
+    };
+    for (const Strings& arguments : cases) {
+        expectCleanFailure(arguments, folder, before, "keep");
+    }
+}
+
+TEST(RenderToolErrors, BadInputsAndOutputsExitWithTwoAndLeaveNothingBehind) {
+    const Folder folder;
+    const std::string in = saveRecording(folder, kRecording);
+    const std::string out = folder / "keep.wav";
+    writeBytes(out, "keep");
+    writeBytes(folder / "endless.sav", "1;1;0;2147483647\r\n"); // due as the tick counter wraps
+    fs::create_directory(folder / "folder.wav");
+    const Strings before = folder.names();
+    const std::vector<Strings> cases{
+        {folder / "missing.sav", out},   {folder / "folder.wav", out},
+        {folder / "endless.sav", out},   {in, folder / "no-such-folder/out.wav"},
+        {in, folder / "in.sav/out.wav"}, {in, folder / "folder.wav"},
+    };
+    for (const Strings& arguments : cases) {
+        expectCleanFailure(arguments, folder, before, "keep");
+    }
+    if (::geteuid() != 0) { // root may write anything
+        ASSERT_EQ(::chmod(out.c_str(), 0444), 0);
+        expectCleanFailure({in, out}, folder, before, "keep");
+    }
+}
+
+TEST(RenderToolErrors, AnInterruptedRenderLeavesNoFile) {
+    const Folder folder;
+    // Twenty minutes of sound: the render is still running when the signal comes.
+    const std::string in = saveRecording(folder, {"100;100;0;0", "100;100;0;1200000"});
+    const Folder captures;
+    const pid_t pid = startTool({in, folder / "out.wav"}, captures);
+    // Waits for the temporary file, so that the signal finds the render under way.
+    for (int attempt = 0; attempt < 500 && folder.names().size() < 2; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    const ToolRun run = finishTool(pid, captures);
+    EXPECT_EQ(run.exitCode, 128 + SIGTERM);
+    EXPECT_EQ(folder.names(), Strings{"in.sav"});
+}
+
+} // namespace
+} // namespace doodle

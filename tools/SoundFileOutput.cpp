@@ -1,0 +1,333 @@
+#include "tools/SoundFileOutput.h"
+
+#include "recording/OfflineRender.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <ogg/ogg.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace doodle {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kMonoChannels = 1;
+constexpr int64_t kFloatBytes = 4;
+// Room left for the header and the small chunks around the samples.
+constexpr int64_t kHeaderAllowanceBytes = 4096;
+// RIFF and AU count bytes in unsigned 32-bit fields; libsndfile reads AIFF's as signed.
+constexpr int64_t kUnsigned32Bytes = 0xFFFF'FFFF;
+constexpr int64_t kSigned32Bytes = 0x7FFF'FFFF;
+constexpr int64_t kMaxUnsigned32Frames = (kUnsigned32Bytes - kHeaderAllowanceBytes) / kFloatBytes;
+constexpr int64_t kMaxSigned32Frames = (kSigned32Bytes - kHeaderAllowanceBytes) / kFloatBytes;
+
+constexpr int kFloatWav = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+constexpr int kFlac24 = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
+constexpr int kOggVorbis = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+constexpr int kMp3 = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+constexpr int kFloatAiff = SF_FORMAT_AIFF | SF_FORMAT_FLOAT;
+constexpr int kFloatAu = SF_FORMAT_AU | SF_FORMAT_FLOAT;
+constexpr int kFloatCaf = SF_FORMAT_CAF | SF_FORMAT_FLOAT;
+constexpr int kFloatW64 = SF_FORMAT_W64 | SF_FORMAT_FLOAT;
+
+constexpr std::array<OutputFormat, 10> kFormats{{
+    {".wav", kFloatWav, "32-bit float WAV, the samples exactly (up to 6.7 hours)",
+     kMaxUnsigned32Frames},
+    {".flac", kFlac24, "24-bit FLAC, lossless (peaks beyond full scale are clipped)", 0},
+    {".ogg", kOggVorbis, "Ogg Vorbis", 0, true},
+    {".oga", kOggVorbis, "Ogg Vorbis", 0, true},
+    {".mp3", kMp3, "MP3", 0},
+    {".aiff", kFloatAiff, "32-bit float AIFF-C (up to 3.3 hours)", kMaxSigned32Frames},
+    {".aif", kFloatAiff, "32-bit float AIFF-C (up to 3.3 hours)", kMaxSigned32Frames},
+    {".au", kFloatAu, "32-bit float Sun/NeXT audio (up to 6.7 hours)", kMaxUnsigned32Frames},
+    {".caf", kFloatCaf, "32-bit float Core Audio Format, no length limit", 0},
+    {".w64", kFloatW64, "32-bit float Sony Wave64, no length limit", 0},
+}};
+constexpr std::size_t kExtensionColumn = 16; // --help lines: the description starts here
+constexpr std::string_view kHelpIndent = "  ";
+
+// rw for everyone, narrowed by the umask as for any new file; a replaced file's permission
+// bits are carried over instead.
+constexpr mode_t kNewFileMode = S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH;
+constexpr mode_t kPermissionBits = S_IRWXU | S_IRWXG | S_IRWXO;
+constexpr char kPathSeparator = '/';
+constexpr std::string_view kTempName = ".doodlechorus-render-XXXXXX"; // mkostemp fills the Xs
+
+// Any fixed number does: a render is one stream, never chained with another.
+constexpr uint32_t kOggSerial = 0x446F6F64;
+constexpr std::size_t kOggSerialOffset = 14; // bytes into a page header, little-endian
+constexpr std::size_t kOggSerialBytes = 4;
+constexpr unsigned kBitsPerByte = 8;
+constexpr long kOggReadBytes = 65536;
+
+char lowerAscii(char c) noexcept {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string inQuotes(std::string_view text) {
+    return "'" + std::string(text) + "'";
+}
+
+std::string systemError() {
+    return std::strerror(errno);
+}
+
+// A symbolic link stays a link: its target is replaced, as writing through it would.
+fs::path writeTarget(const std::string& path) {
+    std::error_code error;
+    if (fs::is_symlink(path, error)) {
+        fs::path resolved = fs::canonical(path, error);
+        if (!error) {
+            return resolved;
+        }
+    }
+    return path;
+}
+
+mode_t currentUmask() noexcept {
+    const mode_t mask = ::umask(0);   // umask cannot fail; reading it means setting it
+    static_cast<void>(::umask(mask)); // gives back the 0 just set
+    return mask;
+}
+
+bool pwriteAll(int fd, const unsigned char* bytes, std::size_t byteCount, off_t offset) noexcept {
+    while (byteCount > 0) {
+        const ssize_t written = ::pwrite(fd, bytes, byteCount, offset);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        bytes += written;
+        byteCount -= static_cast<std::size_t>(written);
+        offset += written;
+    }
+    return true;
+}
+
+// libogg's reader state, cleared on every way out.
+class OggSync {
+public:
+    // Both always return 0.
+    OggSync() noexcept { static_cast<void>(ogg_sync_init(&m_state)); }
+    ~OggSync() { static_cast<void>(ogg_sync_clear(&m_state)); }
+    OggSync(const OggSync&) = delete;
+    OggSync& operator=(const OggSync&) = delete;
+    ogg_sync_state* get() noexcept { return &m_state; }
+
+private:
+    ogg_sync_state m_state{};
+};
+
+} // namespace
+
+std::span<const OutputFormat> outputFormats() noexcept {
+    return kFormats;
+}
+
+const OutputFormat* formatForFileName(std::string_view fileName) noexcept {
+    // A name that is all extension, as ".wav", is a hidden file without one.
+    const std::size_t slash = fileName.rfind(kPathSeparator);
+    if (slash != std::string_view::npos) {
+        fileName.remove_prefix(slash + 1);
+    }
+    const auto found = std::ranges::find_if(kFormats, [&](const OutputFormat& format) {
+        return fileName.size() > format.extension.size() &&
+               std::ranges::equal(fileName.substr(fileName.size() - format.extension.size()),
+                                  format.extension, {}, lowerAscii);
+    });
+    return found == kFormats.end() ? nullptr : &*found;
+}
+
+std::string outputFormatLines() {
+    std::string lines;
+    for (const OutputFormat& format : kFormats) {
+        std::string line = std::string(kHelpIndent) + std::string(format.extension);
+        line.resize(std::max(kExtensionColumn, line.size() + 1), ' ');
+        lines += line + std::string(format.description) + "\n";
+    }
+    return lines;
+}
+
+SoundFileOutput::~SoundFileOutput() {
+    discard();
+}
+
+bool SoundFileOutput::fail(std::string reason) {
+    m_error = std::move(reason);
+    discard();
+    return false;
+}
+
+bool SoundFileOutput::open(const std::string& path, const OutputFormat& format) {
+    m_displayPath = path;
+    m_format = &format;
+    m_target = writeTarget(path);
+
+    struct stat existing {};
+    const bool exists = ::stat(m_target.c_str(), &existing) == 0;
+    if (!exists && errno != ENOENT) {
+        return fail("cannot write " + inQuotes(path) + ": " + systemError());
+    }
+    if (exists && S_ISDIR(existing.st_mode)) {
+        return fail("cannot write " + inQuotes(path) + ": it is a folder");
+    }
+    // Renaming over a file needs no write permission on it, but the user who took that away
+    // meant the file to stay as it is.
+    if (exists && ::access(m_target.c_str(), W_OK) != 0) {
+        return fail("cannot write " + inQuotes(path) + ": " + systemError());
+    }
+
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(kRenderSampleRate);
+    info.channels = kMonoChannels;
+    info.format = format.sndfileFormat;
+    if (sf_format_check(&info) == SF_FALSE) {
+        return fail("this libsndfile cannot write " + std::string(format.description));
+    }
+
+    const fs::path folder = m_target.has_parent_path() ? m_target.parent_path() : fs::path(".");
+    std::string tempPath = (folder / kTempName).string();
+    m_fd = ::mkostemp(tempPath.data(), O_CLOEXEC);
+    if (m_fd < 0) {
+        return fail("cannot write in the folder of " + inQuotes(path) + ": " + systemError());
+    }
+    m_tempPath = tempPath;
+    const mode_t mode = exists && S_ISREG(existing.st_mode) ? existing.st_mode & kPermissionBits
+                                                            : kNewFileMode & ~currentUmask();
+    // Only a nicety: where modes cannot be set (FAT) the file keeps mkostemp's rw for the user.
+    static_cast<void>(::fchmod(m_fd, mode));
+
+    m_sndfile = sf_open_fd(m_fd, SFM_WRITE, &info, SF_FALSE);
+    if (m_sndfile == nullptr) {
+        return fail("cannot write " + inQuotes(path) + ": " + sf_strerror(nullptr));
+    }
+    // The PEAK chunk of float WAV and AIFF holds the time of writing: without it, the same
+    // samples give the same bytes. The call's result only echoes the request; a refusal shows
+    // as the file's error.
+    static_cast<void>(sf_command(m_sndfile, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE));
+    if (sf_error(m_sndfile) != SF_ERR_NO_ERROR) {
+        return fail("cannot write " + inQuotes(path) + ": " + sf_strerror(m_sndfile));
+    }
+    // The voice is not clipped and may pass full scale; integer formats must not wrap round.
+    if (sf_command(m_sndfile, SFC_SET_CLIPPING, nullptr, SF_TRUE) != SF_TRUE) {
+        return fail("cannot write " + inQuotes(path) + ": libsndfile refuses to clip");
+    }
+    return true;
+}
+
+bool SoundFileOutput::write(std::span<const float> samples) {
+    const auto count = static_cast<sf_count_t>(samples.size());
+    if (sf_write_float(m_sndfile, samples.data(), count) != count) {
+        return fail("cannot write " + inQuotes(m_displayPath) + ": " + sf_strerror(m_sndfile));
+    }
+    return true;
+}
+
+bool SoundFileOutput::commit() {
+    const int closeError = sf_close(std::exchange(m_sndfile, nullptr));
+    if (closeError != SF_ERR_NO_ERROR) {
+        return fail("cannot write " + inQuotes(m_displayPath) + ": " + sf_error_number(closeError));
+    }
+    if (m_format->oggStream && !fixOggSerial()) {
+        return false;
+    }
+    if (::fsync(m_fd) != 0) {
+        return fail("cannot write " + inQuotes(m_displayPath) + ": " + systemError());
+    }
+    if (::close(std::exchange(m_fd, -1)) != 0) {
+        return fail("cannot write " + inQuotes(m_displayPath) + ": " + systemError());
+    }
+    if (::rename(m_tempPath.c_str(), m_target.c_str()) != 0) {
+        return fail("cannot write " + inQuotes(m_displayPath) + ": " + systemError());
+    }
+    m_tempPath.clear();
+    // Makes the rename itself survive a crash. The file is complete under its name already, so
+    // a folder that cannot be synced (some file systems refuse) does not fail the render.
+    const fs::path folder = m_target.has_parent_path() ? m_target.parent_path() : fs::path(".");
+    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        static_cast<void>(::fsync(folderFd));
+        static_cast<void>(::close(folderFd)); // read-only: nothing to lose
+    }
+    return true;
+}
+
+void SoundFileOutput::discard() noexcept {
+    // Whatever fails here, the temporary file is dropped: the render has failed already.
+    if (m_sndfile != nullptr) {
+        static_cast<void>(sf_close(std::exchange(m_sndfile, nullptr)));
+    }
+    if (m_fd >= 0) {
+        static_cast<void>(::close(std::exchange(m_fd, -1)));
+    }
+    if (!m_tempPath.empty()) {
+        static_cast<void>(::unlink(m_tempPath.c_str()));
+        m_tempPath.clear();
+    }
+}
+
+// libsndfile numbers an Ogg stream from the clock, so two renders of the same samples would
+// differ. Every page gets a fixed number instead, and its checksum is set again; pages keep
+// their lengths, so the file is patched in place.
+bool SoundFileOutput::fixOggSerial() {
+    const std::string failure = "cannot write " + inQuotes(m_displayPath) + ": ";
+    if (::lseek(m_fd, 0, SEEK_SET) != 0) {
+        return fail(failure + systemError());
+    }
+    OggSync sync;
+    off_t pageOffset = 0;
+    while (true) {
+        ogg_page page{};
+        int pageFound = 0;
+        while ((pageFound = ogg_sync_pageout(sync.get(), &page)) == 1) {
+            for (std::size_t i = 0; i < kOggSerialBytes; ++i) {
+                page.header[kOggSerialOffset + i] =
+                    static_cast<unsigned char>(kOggSerial >> (kBitsPerByte * i));
+            }
+            ogg_page_checksum_set(&page);
+            if (!pwriteAll(m_fd, page.header, static_cast<std::size_t>(page.header_len),
+                           pageOffset)) {
+                return fail(failure + systemError());
+            }
+            pageOffset += page.header_len + page.body_len;
+        }
+        if (pageFound < 0) {
+            return fail(failure + "libsndfile wrote Ogg pages that do not read back");
+        }
+        char* buffer = ogg_sync_buffer(sync.get(), kOggReadBytes);
+        if (buffer == nullptr) {
+            return fail(failure + "out of memory");
+        }
+        ssize_t readBytes = 0;
+        do {
+            readBytes = ::read(m_fd, buffer, kOggReadBytes);
+        } while (readBytes < 0 && errno == EINTR);
+        if (readBytes < 0) {
+            return fail(failure + systemError());
+        }
+        if (readBytes == 0) {
+            break;
+        }
+        if (ogg_sync_wrote(sync.get(), static_cast<long>(readBytes)) != 0) {
+            return fail(failure + "libogg lost track of the file");
+        }
+    }
+    struct stat written {};
+    if (::fstat(m_fd, &written) != 0) {
+        return fail(failure + systemError());
+    }
+    if (written.st_size != pageOffset) {
+        return fail(failure + "libsndfile wrote bytes outside Ogg pages");
+    }
+    return true;
+}
+
+} // namespace doodle

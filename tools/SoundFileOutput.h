@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <sndfile.h>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace doodle {
+
+// A sound file format the render writes, chosen by the output's extension.
+struct OutputFormat {
+    std::string_view extension{};   // lower case, with its dot
+    int sndfileFormat = 0;          // libsndfile's container | encoding
+    std::string_view description{}; // one line of --help
+    int64_t maxFrames = 0;          // frames the container's size fields can hold; 0: no limit
+    bool oggStream = false;         // its stream serial number needs fixing (see commit())
+};
+
+std::span<const OutputFormat> outputFormats() noexcept;
+// The format for a file name's extension, in any case; nullptr when there is none.
+const OutputFormat* formatForFileName(std::string_view fileName) noexcept;
+// One line per format for --help.
+std::string outputFormatLines();
+
+// A mono 44100 Hz sound file, written under a temporary name in the folder of its final name,
+// which it takes only on commit(): until then, and after any failure, a file under the final
+// name keeps what it had and nothing else is left behind. Every failure leaves one line, the
+// reason, in error().
+class SoundFileOutput {
+public:
+    SoundFileOutput() = default;
+    ~SoundFileOutput();
+    SoundFileOutput(const SoundFileOutput&) = delete;
+    SoundFileOutput& operator=(const SoundFileOutput&) = delete;
+
+    // A symbolic link as `path` stays a link: its target is replaced. An existing file the user
+    // may not write, or a folder, under `path` is refused, since renaming over it would work.
+    bool open(const std::string& path, const OutputFormat& format);
+    bool write(std::span<const float> samples);
+    // Completes the file, syncs it and gives it its final name.
+    bool commit();
+    // Drops the temporary file; the final name is left as it was.
+    void discard() noexcept;
+
+    const std::string& error() const noexcept { return m_error; }
+
+private:
+    bool fail(std::string reason);
+    bool fixOggSerial();
+
+    std::string m_displayPath{};            // as the user wrote it, for messages
+    std::filesystem::path m_target{};       // the final name, links resolved
+    std::filesystem::path m_tempPath{};     // empty once renamed or removed
+    int m_fd = -1;                          // the temporary file, read-write
+    SNDFILE* m_sndfile = nullptr;           // writing into m_fd
+    const OutputFormat* m_format = nullptr; // set by open()
+    std::string m_error{};
+};
+
+} // namespace doodle

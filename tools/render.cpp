@@ -1,0 +1,201 @@
+// doodlechorus-render: sings a recording into a sound file, as the program plays it back.
+#include "recording/OfflineRender.h"
+#include "recording/RecordingFile.h"
+#include "tools/RenderOptions.h"
+#include "tools/SoundFileOutput.h"
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace doodle;
+
+constexpr int kExitError = 2;
+constexpr int kExitSignalBase = 128; // the shell's status for a process ended by a signal
+constexpr std::array<int, 3> kInterruptSignals{SIGINT, SIGTERM, SIGHUP};
+constexpr std::chrono::seconds kProgressDelay{1}; // shorter renders show no progress
+constexpr int64_t kPercent = 100;
+
+volatile std::sig_atomic_t interruptSignal = 0;
+
+extern "C" void onInterrupt(int signalNumber) {
+    interruptSignal = signalNumber;
+}
+
+// Best effort: if stderr itself fails there is nowhere left to say so.
+void printToStderr(const std::string& text) {
+    static_cast<void>(std::fwrite(text.data(), 1, text.size(), stderr));
+    static_cast<void>(std::fflush(stderr));
+}
+
+int failWith(const std::string& reason) {
+    printToStderr(std::string(kRenderProgramName) + ": " + reason + "\n");
+    return kExitError;
+}
+
+std::string inQuotes(const std::string& text) {
+    return "'" + text + "'";
+}
+
+// Why openRecordingFile found nothing to read, as far as the file system tells.
+std::string unreadableReason(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || ::access(path.c_str(), R_OK) != 0) {
+        return std::strerror(errno);
+    }
+    if (S_ISDIR(status.st_mode)) {
+        return "it is a folder";
+    }
+    // Devices and pipes could block or never end: only regular files are recordings.
+    return S_ISREG(status.st_mode) ? "a read failed" : "it is not a regular file";
+}
+
+// Ctrl-C and the like end the render at the next block, so that the temporary file goes.
+bool catchInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESTART;
+    if (sigemptyset(&action.sa_mask) != 0) {
+        return false;
+    }
+    for (const int signalNumber : kInterruptSignals) {
+        if (sigaction(signalNumber, &action, nullptr) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Ends the process as the signal would have, once the temporary file is gone.
+int endByInterrupt() {
+    const int signalNumber = interruptSignal;
+    if (std::signal(signalNumber, SIG_DFL) != SIG_ERR) {
+        static_cast<void>(std::raise(signalNumber)); // returns only if the signal is blocked
+    }
+    return kExitSignalBase + signalNumber;
+}
+
+// A percentage on stderr, rewritten in place, once a render has run for a second and only
+// when stderr is a terminal; cleared at the end.
+class Progress {
+public:
+    explicit Progress(int64_t totalSamples) noexcept
+        : m_totalSamples(totalSamples), m_enabled(::isatty(STDERR_FILENO) == 1) {}
+
+    void advance(std::size_t frames) {
+        m_doneSamples += static_cast<int64_t>(frames);
+        if (!m_enabled || std::chrono::steady_clock::now() - m_start < kProgressDelay) {
+            return;
+        }
+        const int64_t percent = m_doneSamples * kPercent / m_totalSamples;
+        if (percent == m_shownPercent) {
+            return;
+        }
+        m_shownPercent = percent;
+        const std::string line =
+            std::string(kRenderProgramName) + ": " + std::to_string(percent) + "%";
+        m_shownWidth = line.size();
+        printToStderr("\r" + line);
+    }
+
+    void clear() {
+        if (m_shownWidth > 0) {
+            printToStderr("\r" + std::string(m_shownWidth, ' ') + "\r");
+            m_shownWidth = 0;
+        }
+    }
+
+private:
+    int64_t m_totalSamples = 1;
+    bool m_enabled = false;
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+    int64_t m_doneSamples = 0;
+    int64_t m_shownPercent = -1;
+    std::size_t m_shownWidth = 0; // characters of the line on screen, 0 when none
+};
+
+int run(std::span<const char* const> arguments) {
+    const ParsedOptions parsed = parseRenderOptions(arguments);
+    if (!parsed.error.empty()) {
+        return failWith(parsed.error);
+    }
+    const RenderOptions& options = parsed.options;
+    if (options.helpWanted) {
+        const std::string usage = renderUsage(outputFormatLines());
+        if (std::fwrite(usage.data(), 1, usage.size(), stdout) != usage.size() ||
+            std::fflush(stdout) != 0) {
+            return kExitError;
+        }
+        return 0;
+    }
+
+    const OutputFormat* format = formatForFileName(options.outputPath);
+    if (format == nullptr) {
+        std::string known;
+        for (const OutputFormat& f : outputFormats()) {
+            known += (known.empty() ? "" : " ") + std::string(f.extension);
+        }
+        return failWith(inQuotes(options.outputPath) + " has no sound file extension; use one of " +
+                        known);
+    }
+    const std::optional<RecordingList> lines = openRecordingFile(options.inputPath);
+    if (!lines) {
+        return failWith("cannot read the recording " + inQuotes(options.inputPath) + ": " +
+                        unreadableReason(options.inputPath));
+    }
+    const std::optional<RenderPlan> plan = planRender(*lines, options.settings.playSpeed);
+    if (!plan) {
+        return failWith(inQuotes(options.inputPath) +
+                        " never ends: a line is due on the tick where the program's counter wraps");
+    }
+    if (format->maxFrames != 0 && plan->sampleCount > format->maxFrames) {
+        return failWith(inQuotes(options.inputPath) + " plays too long for a " +
+                        std::string(format->extension) + " file; use .w64, .caf or .flac");
+    }
+    if (!catchInterrupts()) {
+        return failWith("cannot catch interrupts: " + std::string(std::strerror(errno)));
+    }
+
+    SoundFileOutput output;
+    if (!output.open(options.outputPath, *format)) {
+        return failWith(output.error());
+    }
+    Progress progress(plan->sampleCount);
+    const RenderOutcome outcome =
+        renderRecording(*lines, options.settings, [&](std::span<const float> samples) {
+            if (interruptSignal != 0 || !output.write(samples)) {
+                return false;
+            }
+            progress.advance(samples.size());
+            return true;
+        });
+    progress.clear();
+    if (interruptSignal != 0) {
+        output.discard();
+        return endByInterrupt();
+    }
+    if (outcome != RenderOutcome::Finished) {
+        output.discard();
+        return failWith(output.error().empty() ? "the render stopped early" : output.error());
+    }
+    if (!output.commit()) {
+        return failWith(output.error());
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // argv[0] is the program; an exec with no arguments at all leaves argc at 0.
+    const std::size_t argumentCount = argc > 0 ? static_cast<std::size_t>(argc - 1) : 0;
+    return run(std::span<const char* const>(argc > 0 ? argv + 1 : argv, argumentCount));
+}
