@@ -6,7 +6,10 @@
 namespace doodle {
 
 void QtDialogs::showMessage(QWidget* parent, const QString& title, const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+    // An empty title would make Qt show the executable's name in its place on X11; a blank
+    // one shows nothing.
+    const QString shownTitle = title.isEmpty() ? QStringLiteral(" ") : title;
+    QMessageBox box(QMessageBox::NoIcon, shownTitle, text, QMessageBox::Ok, parent);
     box.exec();
 }
 
