@@ -1,7 +1,8 @@
 #include "recording/RecordingFile.h"
 
+#include "recording/ReplaceFile.h"
+
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -23,20 +24,10 @@ constexpr char kLf = '\n';
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr char kPathSeparator = '/';
 constexpr std::string_view kRootFolder = "/";
+constexpr std::string_view kTempPrefix = ".DoodleChorus-"; // for a save's temporary file
 
 // Files move in pieces this large: few system calls, little memory.
 constexpr std::size_t kIoChunkBytes = std::size_t{1} << 20;
-
-// rw for everyone, narrowed by the umask as for any new file; an existing file's permission
-// bits are carried over instead.
-constexpr mode_t kNewFileMode = S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH;
-constexpr mode_t kPermissionBits = S_IRWXU | S_IRWXG | S_IRWXO;
-
-// Names tried for the temporary file before giving up; a clash needs another process with the
-// same id saving into the same folder.
-constexpr int kTempNameAttempts = 100;
-constexpr std::string_view kTempPrefix = ".DoodleChorus-";
-constexpr std::string_view kTempSuffix = ".tmp";
 
 // Bytes for getpwuid_r's strings when sysconf gives no size.
 constexpr std::size_t kPasswdBufferBytes = 16384;
@@ -49,7 +40,7 @@ constexpr char toUpperAscii(char c) noexcept {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-// A descriptor closed on every path; the write path closes it itself to see the result.
+// A descriptor closed on every path.
 class FileDescriptor {
 public:
     explicit FileDescriptor(int fd) noexcept : m_fd(fd) {}
@@ -59,17 +50,11 @@ public:
             static_cast<void>(::close(m_fd));
         }
     }
-    FileDescriptor(FileDescriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(FileDescriptor&&) = delete;
 
     int get() const noexcept { return m_fd; }
     bool valid() const noexcept { return m_fd >= 0; }
-    bool close() noexcept {
-        const int fd = std::exchange(m_fd, -1);
-        return ::close(fd) == 0;
-    }
 
 private:
     int m_fd = -1;
@@ -103,60 +88,6 @@ bool writeLines(int fd, std::span<const std::string> lines) {
         }
     }
     return writeAll(fd, chunk);
-}
-
-// A symbolic link stays a link: its target is replaced, as writing through it would.
-fs::path saveTarget(const std::string& name) {
-    const fs::path path(name);
-    std::error_code error;
-    if (fs::is_symlink(path, error)) {
-        fs::path resolved = fs::canonical(path, error);
-        if (!error) {
-            return resolved;
-        }
-    }
-    return path;
-}
-
-// Creates a new, empty file in `folder` under a name no other file has.
-std::pair<FileDescriptor, fs::path> createTempFile(const fs::path& folder) {
-    static std::atomic<unsigned> nextNumber{0};
-    const std::string stem = std::string(kTempPrefix) + std::to_string(::getpid()) + "-";
-    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        fs::path path = folder / (stem + std::to_string(nextNumber++) + std::string(kTempSuffix));
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
-        if (fd >= 0) {
-            return {FileDescriptor(fd), std::move(path)};
-        }
-        if (errno != EEXIST) {
-            break;
-        }
-    }
-    return {FileDescriptor(-1), fs::path()};
-}
-
-// Writes the lines into tempFd, then moves the file over target. False if any step failed;
-// the temporary file is then still there for the caller to remove.
-bool writeAndReplace(FileDescriptor& tempFd, const fs::path& tempPath, const fs::path& target,
-                     std::span<const std::string> lines) {
-    struct stat existing {};
-    if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-        // Only a nicety: where modes cannot be set (FAT) the new file keeps the default.
-        static_cast<void>(::fchmod(tempFd.get(), existing.st_mode & kPermissionBits));
-    }
-    if (!writeLines(tempFd.get(), lines) || ::fsync(tempFd.get()) != 0 || !tempFd.close()) {
-        return false;
-    }
-    return ::rename(tempPath.c_str(), target.c_str()) == 0;
-}
-
-// Makes the rename itself survive a crash. The new file is complete under its name already,
-// so a folder that cannot be synced (some file systems refuse) does not fail the save.
-void syncFolder(const fs::path& folder) noexcept {
-    FileDescriptor folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folderFd.valid()) {
-        static_cast<void>(::fsync(folderFd.get()));
-    }
 }
 
 std::string withFinalSlash(std::string_view folder) {
@@ -272,24 +203,9 @@ bool saveRecordingFile(std::string_view chosenName, std::span<const std::string>
     if (chosenName.empty() || recordingList.empty()) {
         return false;
     }
-    const fs::path target = saveTarget(saveFileName(chosenName));
-    // Renaming over a file needs no write permission on it, but the user who took that away
-    // meant the file to stay as it is.
-    if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0) {
-        return false;
-    }
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    auto [tempFd, tempPath] = createTempFile(folder);
-    if (!tempFd.valid()) {
-        return false;
-    }
-    if (!writeAndReplace(tempFd, tempPath, target, recordingList)) {
-        // Nothing else to do if this fails too: the old file is untouched either way.
-        static_cast<void>(::unlink(tempPath.c_str()));
-        return false;
-    }
-    syncFolder(folder);
-    return true;
+    ReplacementFile file;
+    return file.open(saveFileName(chosenName), kTempPrefix) == ReplaceOpen::Created &&
+           writeLines(file.fd(), recordingList) && file.commit();
 }
 
 std::optional<RecordingList> openRecordingFile(const std::string& path) {

@@ -6,7 +6,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <ogg/ogg.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,8 +13,6 @@
 
 namespace doodle {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr int kMonoChannels = 1;
 constexpr int64_t kFloatBytes = 4;
@@ -52,12 +49,8 @@ constexpr std::array<OutputFormat, 10> kFormats{{
 constexpr std::size_t kExtensionColumn = 16; // --help lines: the description starts here
 constexpr std::string_view kHelpIndent = "  ";
 
-// rw for everyone, narrowed by the umask as for any new file; a replaced file's permission
-// bits are carried over instead.
-constexpr mode_t kNewFileMode = S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH;
-constexpr mode_t kPermissionBits = S_IRWXU | S_IRWXG | S_IRWXO;
 constexpr char kPathSeparator = '/';
-constexpr std::string_view kTempName = ".doodlechorus-render-XXXXXX"; // mkostemp fills the Xs
+constexpr std::string_view kTempPrefix = ".doodlechorus-render-"; // for the temporary file
 
 // Any fixed number does: a render is one stream, never chained with another.
 constexpr uint32_t kOggSerial = 0x446F6F64;
@@ -76,24 +69,6 @@ std::string inQuotes(std::string_view text) {
 
 std::string systemError() {
     return std::strerror(errno);
-}
-
-// A symbolic link stays a link: its target is replaced, as writing through it would.
-fs::path writeTarget(const std::string& path) {
-    std::error_code error;
-    if (fs::is_symlink(path, error)) {
-        fs::path resolved = fs::canonical(path, error);
-        if (!error) {
-            return resolved;
-        }
-    }
-    return path;
-}
-
-mode_t currentUmask() noexcept {
-    const mode_t mask = ::umask(0);   // umask cannot fail; reading it means setting it
-    static_cast<void>(::umask(mask)); // gives back the 0 just set
-    return mask;
 }
 
 bool pwriteAll(int fd, const unsigned char* bytes, std::size_t byteCount, off_t offset) noexcept {
@@ -169,22 +144,6 @@ bool SoundFileOutput::fail(std::string reason) {
 bool SoundFileOutput::open(const std::string& path, const OutputFormat& format) {
     m_displayPath = path;
     m_format = &format;
-    m_target = writeTarget(path);
-
-    struct stat existing {};
-    const bool exists = ::stat(m_target.c_str(), &existing) == 0;
-    if (!exists && errno != ENOENT) {
-        return fail("cannot write " + inQuotes(path) + ": " + systemError());
-    }
-    if (exists && S_ISDIR(existing.st_mode)) {
-        return fail("cannot write " + inQuotes(path) + ": it is a folder");
-    }
-    // Renaming over a file needs no write permission on it, but the user who took that away
-    // meant the file to stay as it is.
-    if (exists && ::access(m_target.c_str(), W_OK) != 0) {
-        return fail("cannot write " + inQuotes(path) + ": " + systemError());
-    }
-
     SF_INFO info{};
     info.samplerate = static_cast<int>(kRenderSampleRate);
     info.channels = kMonoChannels;
@@ -192,20 +151,18 @@ bool SoundFileOutput::open(const std::string& path, const OutputFormat& format) 
     if (sf_format_check(&info) == SF_FALSE) {
         return fail("this libsndfile cannot write " + std::string(format.description));
     }
-
-    const fs::path folder = m_target.has_parent_path() ? m_target.parent_path() : fs::path(".");
-    std::string tempPath = (folder / kTempName).string();
-    m_fd = ::mkostemp(tempPath.data(), O_CLOEXEC);
-    if (m_fd < 0) {
+    switch (m_file.open(path, kTempPrefix)) {
+    case ReplaceOpen::Created:
+        break;
+    case ReplaceOpen::TargetUnusable:
+        return fail("cannot write " + inQuotes(path) + ": " + systemError());
+    case ReplaceOpen::TargetIsFolder:
+        return fail("cannot write " + inQuotes(path) + ": it is a folder");
+    case ReplaceOpen::NoTempFile:
         return fail("cannot write in the folder of " + inQuotes(path) + ": " + systemError());
     }
-    m_tempPath = tempPath;
-    const mode_t mode = exists && S_ISREG(existing.st_mode) ? existing.st_mode & kPermissionBits
-                                                            : kNewFileMode & ~currentUmask();
-    // Only a nicety: where modes cannot be set (FAT) the file keeps mkostemp's rw for the user.
-    static_cast<void>(::fchmod(m_fd, mode));
 
-    m_sndfile = sf_open_fd(m_fd, SFM_WRITE, &info, SF_FALSE);
+    m_sndfile = sf_open_fd(m_file.fd(), SFM_WRITE, &info, SF_FALSE);
     if (m_sndfile == nullptr) {
         return fail("cannot write " + inQuotes(path) + ": " + sf_strerror(nullptr));
     }
@@ -239,23 +196,8 @@ bool SoundFileOutput::commit() {
     if (m_format->oggStream && !fixOggSerial()) {
         return false;
     }
-    if (::fsync(m_fd) != 0) {
+    if (!m_file.commit()) {
         return fail("cannot write " + inQuotes(m_displayPath) + ": " + systemError());
-    }
-    if (::close(std::exchange(m_fd, -1)) != 0) {
-        return fail("cannot write " + inQuotes(m_displayPath) + ": " + systemError());
-    }
-    if (::rename(m_tempPath.c_str(), m_target.c_str()) != 0) {
-        return fail("cannot write " + inQuotes(m_displayPath) + ": " + systemError());
-    }
-    m_tempPath.clear();
-    // Makes the rename itself survive a crash. The file is complete under its name already, so
-    // a folder that cannot be synced (some file systems refuse) does not fail the render.
-    const fs::path folder = m_target.has_parent_path() ? m_target.parent_path() : fs::path(".");
-    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        static_cast<void>(::fsync(folderFd));
-        static_cast<void>(::close(folderFd)); // read-only: nothing to lose
     }
     return true;
 }
@@ -265,13 +207,7 @@ void SoundFileOutput::discard() noexcept {
     if (m_sndfile != nullptr) {
         static_cast<void>(sf_close(std::exchange(m_sndfile, nullptr)));
     }
-    if (m_fd >= 0) {
-        static_cast<void>(::close(std::exchange(m_fd, -1)));
-    }
-    if (!m_tempPath.empty()) {
-        static_cast<void>(::unlink(m_tempPath.c_str()));
-        m_tempPath.clear();
-    }
+    m_file.discard();
 }
 
 // libsndfile numbers an Ogg stream from the clock, so two renders of the same samples would
@@ -279,7 +215,7 @@ void SoundFileOutput::discard() noexcept {
 // their lengths, so the file is patched in place.
 bool SoundFileOutput::fixOggSerial() {
     const std::string failure = "cannot write " + inQuotes(m_displayPath) + ": ";
-    if (::lseek(m_fd, 0, SEEK_SET) != 0) {
+    if (::lseek(m_file.fd(), 0, SEEK_SET) != 0) {
         return fail(failure + systemError());
     }
     OggSync sync;
@@ -293,7 +229,7 @@ bool SoundFileOutput::fixOggSerial() {
                     static_cast<unsigned char>(kOggSerial >> (kBitsPerByte * i));
             }
             ogg_page_checksum_set(&page);
-            if (!pwriteAll(m_fd, page.header, static_cast<std::size_t>(page.header_len),
+            if (!pwriteAll(m_file.fd(), page.header, static_cast<std::size_t>(page.header_len),
                            pageOffset)) {
                 return fail(failure + systemError());
             }
@@ -308,7 +244,7 @@ bool SoundFileOutput::fixOggSerial() {
         }
         ssize_t readBytes = 0;
         do {
-            readBytes = ::read(m_fd, buffer, kOggReadBytes);
+            readBytes = ::read(m_file.fd(), buffer, kOggReadBytes);
         } while (readBytes < 0 && errno == EINTR);
         if (readBytes < 0) {
             return fail(failure + systemError());
@@ -321,7 +257,7 @@ bool SoundFileOutput::fixOggSerial() {
         }
     }
     struct stat written {};
-    if (::fstat(m_fd, &written) != 0) {
+    if (::fstat(m_file.fd(), &written) != 0) {
         return fail(failure + systemError());
     }
     if (written.st_size != pageOffset) {

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "recording/ReplaceFile.h"
+
 #include <cstdint>
-#include <filesystem>
 #include <sndfile.h>
 #include <span>
 #include <string>
@@ -50,11 +51,9 @@ private:
     bool fail(std::string reason);
     bool fixOggSerial();
 
-    std::string m_displayPath{};            // as the user wrote it, for messages
-    std::filesystem::path m_target{};       // the final name, links resolved
-    std::filesystem::path m_tempPath{};     // empty once renamed or removed
-    int m_fd = -1;                          // the temporary file, read-write
-    SNDFILE* m_sndfile = nullptr;           // writing into m_fd
+    std::string m_displayPath{}; // as the user wrote it, for messages
+    ReplacementFile m_file{};
+    SNDFILE* m_sndfile = nullptr;           // writing into m_file
     const OutputFormat* m_format = nullptr; // set by open()
     std::string m_error{};
 };
