@@ -561,13 +561,15 @@ def sounding_parts(samples):
 def check_pacing(path):
     """The stream's writes as the pacer saw them: every write but the first (the prefill) is
     one period of the callback."""
-    writes = []  # (microseconds, total bytes)
+    writes = []  # (microseconds since the first data, bytes written so far)
+    stalls = 0  # times the stream fell so far behind that the pacer moved its clock on
     with open(path) as f:
         for line in f:
             fields = line.split()
-            if len(fields) == 2 and fields[0] != "stall":
+            if fields and fields[0] == "stall":
+                stalls += 1
+            elif len(fields) == 2:
                 writes.append((int(fields[0]), int(fields[1])))
-    stalls = sum(1 for line in open(path) if line.startswith("stall"))
     if len(writes) < 20:
         fail(f"the pacer saw only {len(writes)} writes")
     sizes = [(b - a) // 4 for (_, a), (_, b) in zip(writes, writes[1:])]

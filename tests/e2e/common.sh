@@ -112,3 +112,40 @@ pcm.!default {
 }
 CONF
 }
+
+# The analyser of screenshots and captures.
+ANALYSE=(python3 "$(dirname "${BASH_SOURCE[0]}")/analyse_capture.py")
+
+# The drawing area's top-left corner in window pixels, set by find_drawing_area.
+AREA_X=""
+AREA_Y=""
+
+# A screenshot of the window. Under load the window manager may still be mapping the window
+# when it is first found, and X refuses to read it for a moment: a few tries, 0.2 s apart.
+grab_window() { # PNG_PATH
+    local tries
+    for ((tries = 0; tries < 25; tries++)); do
+        import -window "$E2E_WID" "$1" 2>"$E2E_WORK/import.err" && return 0
+        sleep 0.2
+    done
+    fail "no screenshot: $(head -c 300 "$E2E_WORK/import.err")"
+}
+
+window_shot() { # PPM_PATH
+    grab_window "$E2E_WORK/shot.png"
+    convert "$E2E_WORK/shot.png" "$1" || fail "cannot convert the screenshot"
+}
+
+# Finds the drawing area in a screenshot (the menu bar's height comes from the fonts of this
+# desktop): the only white 240 x 200 rectangle.
+find_drawing_area() {
+    window_shot "$E2E_WORK/start.ppm"
+    local corner
+    corner=$("${ANALYSE[@]}" area "$E2E_WORK/start.ppm") || fail "${corner#FAIL: }"
+    read -r AREA_X AREA_Y <<<"$corner"
+}
+
+# An xdotool move to area point X Y (window-relative coordinates).
+at() {
+    echo mousemove --window "$E2E_WID" $((AREA_X + $1)) $((AREA_Y + $2))
+}

@@ -8,7 +8,6 @@
 source "$(dirname "$0")/common.sh"
 
 PROGRAM=$1
-ANALYSE=(python3 "$(dirname "$0")/analyse_capture.py")
 
 # Strokes, in drawing-area pixels. Unrestricted sings (X + 10) * 2.5 Hz: 125..525 Hz keeps
 # the pitch tracker well above its 86 Hz floor. Major crosses 17 strips of 10 px, from C1
@@ -34,29 +33,8 @@ kMajorOptionY=155
 kAreaClientX=10
 kAreaClientY=10
 
-AREA_X=""
-AREA_Y=""
 PRESSED_AT=""
 RELEASED_AT=""
-
-window_shot() { # PPM_PATH
-    import -window "$E2E_WID" "$E2E_WORK/shot.png" || fail "no screenshot"
-    convert "$E2E_WORK/shot.png" "$1" || fail "cannot convert the screenshot"
-}
-
-# The drawing area's top-left corner in window pixels, from a screenshot: the menu bar's
-# height comes from the fonts of this desktop.
-find_drawing_area() {
-    window_shot "$E2E_WORK/start.ppm"
-    local corner
-    corner=$("${ANALYSE[@]}" area "$E2E_WORK/start.ppm") || fail "${corner#FAIL: }"
-    read -r AREA_X AREA_Y <<<"$corner"
-}
-
-# Moves the pointer to area point X Y (window-relative coordinates for xdotool).
-at() {
-    echo mousemove --window "$E2E_WID" $((AREA_X + $1)) $((AREA_Y + $2))
-}
 
 # Drags from FROM_X to TO_X along row Y, a step every STEP_SECONDS, holding still at both
 # ends; sets PRESSED_AT and RELEASED_AT to the capture's length at the press and at the
