@@ -1,3 +1,4 @@
+#include "TempFolderTest.h"
 #include "recording/RecordingFile.h"
 
 #include <algorithm>
@@ -24,38 +25,7 @@ using namespace std::string_literals; // the cases hold zero bytes
 // Larger than the reader's and writer's 1 MiB pieces, so lines cross piece boundaries.
 constexpr std::size_t kLongLineBytes = 3'000'001;
 
-// A fresh folder per test, removed with everything in it.
-class RecordingFileTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "recording-file-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(m_folder, ignored);
-    }
-
-    static std::string readBytes(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-    static void writeBytes(const fs::path& path, std::string_view bytes) {
-        std::ofstream(path, std::ios::binary).write(bytes.data(), std::ssize(bytes));
-    }
-    // Everything in the folder, to see that no temporary file was left behind.
-    std::vector<std::string> folderEntries() const {
-        std::vector<std::string> names;
-        for (const fs::directory_entry& entry : fs::directory_iterator(m_folder)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::ranges::sort(names);
-        return names;
-    }
-
-    fs::path m_folder{};
-};
+using RecordingFileTest = test::TempFolderTest;
 
 const std::vector<std::pair<std::string, RecordingList>> kSplitCases{
     {"120;45;0;1532\r\n120;45;1;1610\r\n", {"120;45;0;1532", "120;45;1;1610"}},
@@ -104,7 +74,7 @@ TEST_F(RecordingFileTest, SavesCrLfLinesThatOpenAsTheSameRecording) {
     const RecordingList longLines{std::string(kLongLineBytes, '7'), "", "1;2;0;3"};
     ASSERT_TRUE(saveRecordingFile((m_folder / "long.sav").string(), longLines));
     EXPECT_EQ(openRecordingFile((m_folder / "long.sav").string()), longLines);
-    EXPECT_EQ(folderEntries(), (std::vector<std::string>{"click.sav", "long.sav"}));
+    EXPECT_EQ(entries(m_folder), (std::vector<std::string>{"click.sav", "long.sav"}));
 }
 
 TEST_F(RecordingFileTest, ReplacesAnExistingFileKeepingItsPermissions) {
@@ -132,7 +102,7 @@ TEST_F(RecordingFileTest, LeavesAFileWithoutWritePermissionAlone) {
     ASSERT_EQ(::chmod(path.c_str(), S_IRUSR), 0);
     EXPECT_FALSE(saveRecordingFile(path.string(), RecordingList{"1;2;0;3"}));
     EXPECT_EQ(readBytes(path), "kept\r\n");
-    EXPECT_EQ(folderEntries(), std::vector<std::string>{"kept.sav"});
+    EXPECT_EQ(entries(m_folder), std::vector<std::string>{"kept.sav"});
 }
 
 // Root may write anywhere, so each failure here is one that permissions do not decide.
@@ -165,7 +135,7 @@ TEST_F(RecordingFileTest, ReportsAFailedSaveAndKeepsTheOldFile) {
     EXPECT_EQ(readBytes(m_folder / "full.sav"), old);
 
     // Neither the refused saves nor the failed ones left a file behind.
-    EXPECT_EQ(folderEntries(), (std::vector<std::string>{"full.sav", "taken.sav"}));
+    EXPECT_EQ(entries(m_folder), (std::vector<std::string>{"full.sav", "taken.sav"}));
 }
 
 TEST_F(RecordingFileTest, OpensAnyBytesButNotAMissingFileAFolderOrAFifo) {

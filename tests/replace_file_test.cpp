@@ -1,3 +1,4 @@
+#include "TempFolderTest.h"
 #include "recording/ReplaceFile.h"
 
 #include <algorithm>
@@ -20,44 +21,16 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kPrefix = ".replace-test-";
 
-// A fresh folder per test, removed with everything in it.
-class ReplaceFileTest : public ::testing::Test {
+class ReplaceFileTest : public test::TempFolderTest {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "replace-file-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(m_folder, ignored);
-    }
-
-    static std::string readBytes(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-    static void writeBytes(const fs::path& path, std::string_view bytes) {
-        std::ofstream(path, std::ios::binary).write(bytes.data(), std::ssize(bytes));
-    }
     static bool writeAll(int fd, std::string_view bytes) {
         return ::write(fd, bytes.data(), bytes.size()) == std::ssize(bytes);
-    }
-    static std::vector<std::string> entries(const fs::path& folder) {
-        std::vector<std::string> names;
-        for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::ranges::sort(names);
-        return names;
     }
     static unsigned permissions(const fs::path& path) {
         struct stat status {};
         EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
         return status.st_mode & 0777U;
     }
-
-    fs::path m_folder{};
 };
 
 TEST_F(ReplaceFileTest, ReplacesTheTargetOnlyOnCommitKeepingItsMode) {

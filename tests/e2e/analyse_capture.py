@@ -249,27 +249,13 @@ def read_capture(path):
 
 
 def sounding_part(samples, pressed_at):
-    """(first, end) of the first sound that begins after the press: its first non-zero
-    sample, and one past its last non-zero sample before SILENCE_AFTER_SAMPLES of exact
-    zeros. The capture lags the callback, so an earlier stroke may still sound at the press."""
-    n = len(samples)
-    i = 0
-    while i < n:
-        while i < n and samples[i] == 0.0:
-            i += 1
-        if i == n:
-            break
-        first = last = i
-        while i < n and i - last <= SILENCE_AFTER_SAMPLES:
-            if samples[i] != 0.0:
-                last = i
-            i += 1
-        if i - last <= SILENCE_AFTER_SAMPLES:
-            fail(f"the sound that began at sample {first} never fell silent"
-                 f" (capture: {n} samples)")
+    """(first, end) of the first sound that begins after the press. The capture lags the
+    callback, so an earlier stroke may still sound at the press."""
+    for first, end in sounding_parts(samples):
         if first >= pressed_at:
-            return first, last + 1
-    fail(f"no sound began after the press (capture: {n} samples, press at {pressed_at})")
+            return first, end
+    fail(f"no sound began after the press (capture: {len(samples)} samples,"
+         f" press at {pressed_at})")
 
 
 def rms(samples, start, end):

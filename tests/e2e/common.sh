@@ -149,3 +149,26 @@ find_drawing_area() {
 at() {
     echo mousemove --window "$E2E_WID" $((AREA_X + $1)) $((AREA_Y + $2))
 }
+
+# A slow stroke in the drawing area with real X input: press at (FROM_X, Y), hold still
+# kHoldSeconds, move kStepPx at a time every STEP_SECONDS to TO_X, hold still, release.
+# Sets PRESSED_AT and RELEASED_AT to the capture's length at the press and at the release, and
+# writes the X of every point to XS_FILE. The caller sets kStepPx and kHoldSeconds.
+PRESSED_AT=""
+RELEASED_AT=""
+drag() { # FROM_X TO_X Y STEP_SECONDS XS_FILE
+    local from=$1 to=$2 y=$3 step_seconds=$4 moves=() xs=() x
+    for ((x = from; x <= to; x += kStepPx)); do
+        xs+=("$x")
+        [ "$x" -eq "$from" ] || moves+=($(at "$x" "$y") sleep "$step_seconds")
+    done
+    [ "${xs[-1]}" -eq "$to" ] || fail "stroke $from..$to is not a whole number of steps"
+    (IFS=,; echo "${xs[*]}") >"$5"
+    xdotool $(at "$from" "$y") sleep 0.05 mousedown 1 || fail "xdotool press"
+    PRESSED_AT=$(e2e_captured_samples)
+    sleep "$kHoldSeconds"
+    xdotool "${moves[@]}" || fail "xdotool moves"
+    sleep "$kHoldSeconds"
+    xdotool mouseup 1 || fail "xdotool release"
+    RELEASED_AT=$(e2e_captured_samples)
+}

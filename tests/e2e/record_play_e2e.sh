@@ -58,26 +58,6 @@ play_toggle_look() { # PPM_PATH
         fail "cannot cut the play toggle out of the screenshot"
 }
 
-# Drags from kFromX to kToX along kStrokeY, holding still at both ends; sets PRESSED_AT and
-# RELEASED_AT to the capture's length at the press and at the release, and writes the X of
-# every point to XS_FILE.
-drag() { # XS_FILE
-    local moves=() xs=() x
-    for ((x = kFromX; x <= kToX; x += kStepPx)); do
-        xs+=("$x")
-        [ "$x" -eq "$kFromX" ] || moves+=($(at "$x" "$kStrokeY") sleep "$kStepSeconds")
-    done
-    [ "${xs[-1]}" -eq "$kToX" ] || fail "stroke $kFromX..$kToX is not a whole number of steps"
-    (IFS=,; echo "${xs[*]}") >"$1"
-    xdotool $(at "$kFromX" "$kStrokeY") sleep 0.05 mousedown 1 || fail "xdotool press"
-    PRESSED_AT=$(e2e_captured_samples)
-    sleep "$kHoldSeconds"
-    xdotool "${moves[@]}" || fail "xdotool moves"
-    sleep "$kHoldSeconds"
-    xdotool mouseup 1 || fail "xdotool release"
-    RELEASED_AT=$(e2e_captured_samples)
-}
-
 check() { # what the analyser checks, with its arguments
     local result
     result=$("${ANALYSE[@]}" "$@") || fail "${result#FAIL: }"
@@ -94,7 +74,7 @@ click_client $kRecordClientX $kRecordClientY
 record_at=$(e2e_captured_samples)
 xdotool $(at "$kFromX" "$kStrokeY") || fail "xdotool move"
 sleep "$kBeforeStrokeSeconds"
-drag "$E2E_WORK/stroke.xs"
+drag "$kFromX" "$kToX" "$kStrokeY" "$kStepSeconds" "$E2E_WORK/stroke.xs"
 stroke_xs=$(cat "$E2E_WORK/stroke.xs")
 sleep "$kAfterStrokeSeconds"
 click_client $kRecordClientX $kRecordClientY
