@@ -4,6 +4,7 @@
 # Other targets: make build, make bench, make format, make clean.
 
 BUILD_DIR := build
+RELEASE_DIR := $(BUILD_DIR)/release
 ASAN_DIR := $(BUILD_DIR)/asan
 TSAN_DIR := $(BUILD_DIR)/tsan
 FUZZ_DIR := $(BUILD_DIR)/fuzz
@@ -48,21 +49,25 @@ endef
 run: build
 	$(BUILD_DIR)/app/doodlechorus
 
+# Developers' builds: warnings are errors. The plain Release build is the one packagers and
+# most users make; building it here catches what only the optimiser warns about.
 test: deps-test
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDC_WERROR=ON
 	cmake --build $(BUILD_DIR) -j$(JOBS)
+	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DDC_WERROR=ON
+	cmake --build $(RELEASE_DIR) -j$(JOBS)
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DDC_SANITIZE=address,undefined \
-		-DDC_WITH_GUI=OFF -DDC_WITH_BENCH=OFF
+		-DDC_WITH_GUI=OFF -DDC_WITH_BENCH=OFF -DDC_WERROR=ON
 	cmake --build $(ASAN_DIR) -j$(JOBS)
 	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDC_SANITIZE=thread \
-		-DDC_WITH_BENCH=OFF
+		-DDC_WITH_BENCH=OFF -DDC_WERROR=ON
 	cmake --build $(TSAN_DIR) -j$(JOBS)
 	ctest --test-dir $(BUILD_DIR) --output-on-failure
 	ctest --test-dir $(ASAN_DIR) --output-on-failure
 	ctest --test-dir $(TSAN_DIR) --output-on-failure -LE e2e
 
 build: deps-run
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDC_WERROR=OFF
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
 bench: deps-test
@@ -70,6 +75,7 @@ bench: deps-test
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 	$(BUILD_DIR)/bench/voice_bench
 	$(BUILD_DIR)/bench/ticker_drift 10
+	bench/idle_cpu.sh $(BUILD_DIR)/app/doodlechorus 10
 	$(BUILD_DIR)/bench/recording_file_bench
 	$(BUILD_DIR)/bench/render_bench
 

@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
@@ -67,6 +68,35 @@ public:
             return kLabelSpacingPx;
         }
         return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
+// A titled frame whose title sits on its top line. Styles put the line below the title (Fusion
+// a whole indicator's height below it), which in a 100-pixel frame with options from 15 pixels
+// down runs through the first option; so the frame draws its own line.
+class TitleOnLineFrame final : public QGroupBox {
+public:
+    static constexpr int kTitleIndentPx = 6;  // from the frame's left edge to the title's gap
+    static constexpr int kTitlePaddingPx = 2; // blank on either side of the title on the line
+    static constexpr qreal kCornerRadiusPx = 2.0;
+
+    using QGroupBox::QGroupBox;
+
+protected:
+    void paintEvent(QPaintEvent* /*event*/) override {
+        QPainter painter(this);
+        const QFontMetrics metrics = fontMetrics();
+        const int lineY = metrics.height() / 2; // through the middle of the title
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(palette().color(QPalette::Mid));
+        painter.drawRoundedRect(QRectF(rect().adjusted(0, lineY, -1, -1)).translated(0.5, 0.5),
+                                kCornerRadiusPx, kCornerRadiusPx);
+        const QRect titleRect(kTitleIndentPx, 0,
+                              metrics.horizontalAdvance(title()) + 2 * kTitlePaddingPx,
+                              metrics.height());
+        painter.fillRect(titleRect, palette().window());
+        style()->drawItemText(&painter, titleRect, Qt::AlignCenter, palette(), isEnabled(), title(),
+                              QPalette::WindowText);
     }
 };
 
@@ -202,8 +232,20 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     }
     const QPoint pos = m_drawingArea->mapFromGlobal(mouse->globalPosition()).toPoint();
     if (m_drawingArea->rect().contains(pos)) {
+        if (!release) {
+            m_dragReachedArea = true;
+            m_lastAreaPointPx = pos;
+        }
         m_drawingArea->reportPointer(release ? PointerAction::LeftRelease : PointerAction::Move,
                                      pos, mouse->buttons());
+    } else if (release && m_dragReachedArea) {
+        // The drag sang over the area and ends elsewhere: the area hears the release at its
+        // last point, or the voice would sound on until the next click in the area.
+        m_drawingArea->reportPointer(PointerAction::LeftRelease, m_lastAreaPointPx,
+                                     mouse->buttons());
+    }
+    if (release) {
+        m_dragReachedArea = false;
     }
     return false; // the pressed widget still gets its event
 }
@@ -299,7 +341,7 @@ void MainWindow::createControls(QWidget* client) {
     }
     m_unrestrictedOption->setChecked(true);
 
-    m_scaleFrame = new QGroupBox(QStringLiteral("Scale"), client);
+    m_scaleFrame = new TitleOnLineFrame(QStringLiteral("Scale"), client);
     place(m_scaleFrame, kScaleFrame);
     m_scaleFrame->lower(); // drawn around the options, never over them
 

@@ -74,6 +74,8 @@ private:
 
     EventSink m_sink;
     QWidget* m_pressedWidget = nullptr;     // where the left button went down, until its release
+    bool m_dragReachedArea = false;         // that drag has moved over the drawing area
+    QPoint m_lastAreaPointPx{};             // its last point there, in area pixels
     class QStyle* m_compactStyle = nullptr; // owned by this window
 };
 

@@ -241,10 +241,8 @@ void Program::startPlayback() {
     w.m_playToggle->setText(QStringLiteral("playing"));
     w.m_drawingArea->fillWhite(); // the ink list stays
     stopVoice(m_voice);
-    // Reset before resuming, so the ticker starts from a zero count.
-    m_tickerShared.tickCount.store(0);
     m_playIndex = 0;
-    m_tickerShared.tickerPaused.storeRelease(0); // the ticker sees the reset before the resume
+    m_ticker->resume(); // counts from 0 again
     w.m_gridCheckBox->setChecked(false);
     w.m_gridCheckBox->setEnabled(false);
 }
@@ -253,7 +251,7 @@ void Program::stopPlayback() {
     MainWindow& w = *m_window;
     w.m_playToggle->setChecked(false);
     w.m_playToggle->setText(QStringLiteral("play"));
-    m_tickerShared.tickerPaused.store(1);
+    m_ticker->pause();
     stopVoice(m_voice);
     w.m_gridCheckBox->setEnabled(true);
 }

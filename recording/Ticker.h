@@ -2,9 +2,11 @@
 
 #include "voice/RelaxedAtomic.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 namespace doodle {
@@ -16,12 +18,12 @@ inline constexpr int64_t kTickPeriodNs = 1'000'000; // playback advances once pe
 inline constexpr int64_t kMaxTickLagNs = 100 * kTickPeriodNs;
 
 // Fields the playback ticker shares with the main thread. The caller owns them; they must
-// outlive every Ticker that refers to them.
+// outlive every Ticker that refers to them. While a Ticker runs, only its pause() and resume()
+// write them from outside; both may be read at any time.
 struct TickerShared {
-    // 0 = ticking, anything else = paused. Written by the main thread only.
+    // 0 = ticking, anything else = paused.
     RelaxedAtomic<int32_t> tickerPaused{0};
-    // Ticks since the last reset. Incremented by the ticker only; the main thread resets it to 0,
-    // and only while paused. Wraps from INT32_MAX to INT32_MIN (after about 24.8 days).
+    // Ticks since the last resume. Wraps from INT32_MAX to INT32_MIN (after about 24.8 days).
     RelaxedAtomic<int32_t> tickCount{0};
 };
 
@@ -37,8 +39,9 @@ int64_t toNanoseconds(const timespec& time) noexcept;
 timespec toTimespec(int64_t timeNs) noexcept;
 
 // A background thread that ticks once per millisecond on an absolute CLOCK_MONOTONIC schedule.
-// On each tick, unless paused, it adds 1 to shared.tickCount and calls post once. While paused
-// it still wakes every millisecond but neither counts nor calls post.
+// On each tick it adds 1 to shared.tickCount and calls post once. While paused it sleeps on a
+// condition variable and does not wake at all (an idle program costs no CPU); resume() wakes it
+// and the schedule starts again one period later.
 //
 // start(), stop() and the destructor belong to one controlling thread (the main thread). post
 // runs on the ticker thread; it should be short (it posts an event and returns), must not throw
@@ -61,10 +64,18 @@ public:
     // next stop() from the controlling thread waits for the thread.
     void stop();
 
+    // Stops the counting and posting; the thread goes to sleep until resume().
+    void pause();
+    // Resets the count to 0 and lets the thread count again from one period after now. The
+    // reset and the resume are one step for the thread: no tick counted before a resume can
+    // land after it.
+    void resume();
+
     // True from a successful start() until a stop() has waited for the thread.
     bool running() const noexcept { return m_thread.joinable(); }
 
-    // Deadlines the thread has woken at since start(), paused or not: shows that it is alive.
+    // Deadlines the thread has woken at since start(): shows that it is alive, and that it
+    // sleeps while paused.
     int64_t wakeCount() const noexcept { return m_wakeCount.load(); }
 
     // 0, or the errno value of the first system call that failed on the ticker thread. A failure
@@ -76,9 +87,16 @@ private:
     void run() noexcept;
     void noteError(int errorNumber) noexcept;
 
+    // Waits while paused; returns false when a stop was asked for instead of a resume.
+    bool waitWhilePaused();
+
     TickerShared& m_shared;
     std::function<void()> m_post{};
     std::thread m_thread{};
+    // Guards the pause flag's changes, the count's reset and the ticker's count-and-check, so
+    // that a resume never interleaves with a tick; the thread waits on m_resumed while paused.
+    std::mutex m_mutex{};
+    std::condition_variable m_resumed{};
     RelaxedAtomic<bool> m_stopRequested{false};
     RelaxedAtomic<int64_t> m_wakeCount{0};
     RelaxedAtomic<int32_t> m_threadError{0};

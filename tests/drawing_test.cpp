@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -89,6 +90,32 @@ TEST_F(DrawingTest, ADragStartedOutsideTheAreaSingsOverItAndItsReleaseThereSilen
                  Qt::NoButton);
     EXPECT_EQ(program.voice().released.load(), 1);
     EXPECT_EQ(program.drawing().inkList.size(), 1u) << "a release adds no ink";
+}
+
+TEST_F(DrawingTest, ADragFromTheSliderReleasedOutsideTheAreaStillSilences) {
+    // Real input through the window: pressed on the slider's handle, dragged over the area and
+    // released back on the slider, while recording.
+    QSlider* slider = w->m_speedSlider;
+    const QPoint handle(4, slider->height() / 2);
+    const QPoint overArea = slider->mapFrom(w, area->mapTo(w, QPoint(60, 40)));
+    click(w->m_recordToggle);
+    QTest::mousePress(slider, Qt::LeftButton, {}, handle);
+    QTest::mouseMove(slider, overArea);
+    EXPECT_EQ(program.voice().released.load(), 0);
+    w->m_noteLabel->setText(QStringLiteral("C")); // the release must empty it
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, handle);
+    EXPECT_EQ(program.voice().released.load(), 1);
+    EXPECT_TRUE(w->m_noteLabel->text().isEmpty());
+    const RecordingList& lines = program.recordingList();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].substr(0, lines[1].rfind(';')), "60;40;1") << "released at its last point";
+
+    // A drag that never reaches the area changes nothing.
+    QTest::mousePress(slider, Qt::LeftButton, {}, handle);
+    QTest::mouseMove(slider, handle + QPoint(20, 0));
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, handle);
+    EXPECT_EQ(program.recordingList().size(), 2u);
+    click(w->m_recordToggle);
 }
 
 TEST_F(DrawingTest, MovesWithoutTheLeftButtonAndOtherButtonsDoNothing) {

@@ -144,6 +144,24 @@ TEST_F(MainWindowTest, ControlsStartWithTheirIdsPlacesTextsAndStates) {
     EXPECT_TRUE(w->textsFit()) << "every control's text must be readable in its box";
 }
 
+TEST_F(MainWindowTest, TheScaleFrameLineRunsThroughItsTitleAndAboveTheOptions) {
+    // The frame's own painting, without its children or background: the first row with ink
+    // right of the title is the top line.
+    QWidget* frame = w->m_scaleFrame;
+    QImage image(frame->size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    frame->render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+    const int rightOfTitleX = frame->width() - 10;
+    int lineY = -1;
+    for (int y = 0; y < image.height() && lineY < 0; ++y) {
+        lineY = qAlpha(image.pixel(rightOfTitleX, y)) != 0 ? y : -1;
+    }
+    ASSERT_GE(lineY, 0) << "no frame line";
+    const int titleHeightPx = frame->fontMetrics().height();
+    EXPECT_LT(lineY, titleHeightPx) << "the title sits on the line";
+    EXPECT_LT(frame->y() + lineY, w->m_unrestrictedOption->y()) << "the line crosses an option";
+}
+
 TEST_F(MainWindowTest, FirstTickLeavesTheTickerPausedAndTheVoiceReleased) {
     EXPECT_EQ(program.voice().released.load(), 1);
     EXPECT_EQ(program.voice().fadeInCount.load(), 0);

@@ -148,19 +148,6 @@ private:
     bool m_released = false;
 };
 
-// Waits until the ticker has woken `wakes` more times; false if it never does.
-bool waitForWakes(const Ticker& ticker, int64_t wakes) {
-    const int64_t targetWakes = ticker.wakeCount() + wakes;
-    const auto giveUp = std::chrono::steady_clock::now() + kHangGuard;
-    while (ticker.wakeCount() < targetWakes) {
-        if (std::chrono::steady_clock::now() > giveUp) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
 TEST(Ticker, CallsPostOncePerCountedTickAndNeverAfterStop) {
     TickerShared shared;
     PostRecorder recorder(shared);
@@ -249,40 +236,36 @@ TEST(Ticker, StopCalledFromPostEndsTheCalls) {
     EXPECT_EQ(shared.tickCount.load(), 1);
 }
 
-TEST(Ticker, PausedFromTheStartNeitherCountsNorPosts) {
+TEST(Ticker, PausedItSleepsAndResumeCountsFromZero) {
     TickerShared shared;
     shared.tickerPaused.store(1);
-    PostRecorder recorder(shared);
-    Ticker ticker(shared, [&] { recorder(); });
-    ASSERT_TRUE(ticker.start());
-    ASSERT_TRUE(waitForWakes(ticker, kTicksToWatch));
-    ticker.stop();
-    EXPECT_EQ(shared.tickCount.load(), 0);
-    EXPECT_EQ(recorder.calls(), 0);
-}
-
-TEST(Ticker, PauseHoldsTheCountAndResetThenUnpauseCountsFromZero) {
-    TickerShared shared;
     PostRecorder recorder(shared, kTicksToWatch);
     Ticker ticker(shared, [&] { recorder(); });
     ASSERT_TRUE(ticker.start());
-    // Held inside post of tick kTicksToWatch: pause and reset, as the main thread does.
-    ASSERT_TRUE(recorder.waitForCalls(kTicksToWatch));
-    shared.tickerPaused.store(1);
-    EXPECT_EQ(shared.tickCount.load(), kTicksToWatch);
-    shared.tickCount.store(0);
-    recorder.restartCalls();
-    recorder.release();
-
-    ASSERT_TRUE(waitForWakes(ticker, kTicksToWatch));
-    EXPECT_EQ(shared.tickCount.load(), 0);
+    // Paused from the start: the thread sleeps instead of waking every period.
+    std::this_thread::sleep_for(kQuietWatch);
+    EXPECT_EQ(ticker.wakeCount(), 0);
     EXPECT_EQ(recorder.calls(), 0);
 
-    shared.tickerPaused.store(0);
+    ticker.resume();
+    // Held inside post of tick kTicksToWatch: pause and resume again, as a stop and a new
+    // start of playback do; the count starts over.
     ASSERT_TRUE(recorder.waitForCalls(kTicksToWatch));
-    ticker.stop();
     EXPECT_EQ(recorder.countAtFirstCall(), 1);
-    EXPECT_EQ(shared.tickCount.load(), recorder.calls());
+    ticker.pause();
+    EXPECT_EQ(shared.tickCount.load(), kTicksToWatch);
+    recorder.release();
+    std::this_thread::sleep_for(kQuietWatch);
+    const int64_t wakesWhilePaused = ticker.wakeCount();
+    std::this_thread::sleep_for(kQuietWatch);
+    EXPECT_EQ(ticker.wakeCount(), wakesWhilePaused);
+    EXPECT_EQ(recorder.calls(), kTicksToWatch);
+
+    ticker.resume();
+    EXPECT_LE(shared.tickCount.load(), 1);
+    ASSERT_TRUE(recorder.waitForCalls(2 * kTicksToWatch));
+    ticker.stop();
+    EXPECT_EQ(shared.tickCount.load(), recorder.calls() - kTicksToWatch);
 }
 
 TEST(Ticker, CountWrapsInsteadOfOverflowing) {

@@ -1,5 +1,7 @@
 #include "tools/RenderOptions.h"
 
+#include "tools/Quoted.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -33,10 +35,6 @@ constexpr std::array<ScaleName, 4> kScaleNames{{{"unrestricted", ScaleMode::Unre
 bool equalIgnoringCase(std::string_view a, std::string_view b) noexcept {
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
     return std::ranges::equal(a, b, {}, lower, lower);
-}
-
-std::string inQuotes(std::string_view text) {
-    return "'" + std::string(text) + "'";
 }
 
 std::optional<double> parseSpeed(std::string_view text) noexcept {

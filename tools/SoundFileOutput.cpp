@@ -1,6 +1,7 @@
 #include "tools/SoundFileOutput.h"
 
 #include "recording/OfflineRender.h"
+#include "tools/Quoted.h"
 
 #include <algorithm>
 #include <array>
@@ -61,10 +62,6 @@ constexpr long kOggReadBytes = 65536;
 
 char lowerAscii(char c) noexcept {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string inQuotes(std::string_view text) {
-    return "'" + std::string(text) + "'";
 }
 
 std::string systemError() {

@@ -1,6 +1,7 @@
 // doodlechorus-render: sings a recording into a sound file, as the program plays it back.
 #include "recording/OfflineRender.h"
 #include "recording/RecordingFile.h"
+#include "tools/Quoted.h"
 #include "tools/RenderOptions.h"
 #include "tools/SoundFileOutput.h"
 
@@ -39,10 +40,6 @@ void printToStderr(const std::string& text) {
 int failWith(const std::string& reason) {
     printToStderr(std::string(kRenderProgramName) + ": " + reason + "\n");
     return kExitError;
-}
-
-std::string inQuotes(const std::string& text) {
-    return "'" + text + "'";
 }
 
 // Why openRecordingFile found nothing to read, as far as the file system tells.

@@ -22,12 +22,6 @@ public:
     T load() const noexcept { return m_value.load(std::memory_order_relaxed); }
     void store(T value) noexcept { m_value.store(value, std::memory_order_relaxed); }
 
-    // For the one field whose write hands other fields over to another thread (resuming the
-    // ticker after resetting its count): what was written before storeRelease is seen by a
-    // thread once its loadAcquire reads that value.
-    void storeRelease(T value) noexcept { m_value.store(value, std::memory_order_release); }
-    T loadAcquire() const noexcept { return m_value.load(std::memory_order_acquire); }
-
 private:
     std::atomic<T> m_value{};
 };
