@@ -51,6 +51,19 @@ void takeOverOnMainThread([[maybe_unused]] QEvent* event) {
 constexpr double kSliderTenths = 10.0; // slider 10..50 is speed 1.0..5.0
 const QString kFileFilter = QStringLiteral("DoodleChorus (*.sav)");
 
+// Raises the "a dialog is open" flag for its lifetime: events that reach the dispatch meanwhile
+// are dropped.
+class ModalStep {
+public:
+    explicit ModalStep(bool& open) : m_open(open) { m_open = true; }
+    ~ModalStep() { m_open = false; }
+    ModalStep(const ModalStep&) = delete;
+    ModalStep& operator=(const ModalStep&) = delete;
+
+private:
+    bool& m_open;
+};
+
 bool isControl(const Event& event, int32_t id) {
     return event.kind == EventKind::Control && event.id == id;
 }
@@ -397,7 +410,7 @@ void Program::onMenu(int32_t id) {
 
 void Program::saveRecording() {
     MainWindow& w = *m_window;
-    m_modalStepOpen = true;
+    const ModalStep modal(m_modalStepOpen);
     const QString folder = QFile::decodeName(QByteArray::fromStdString(dialogFolder()));
     const QString chosen =
         m_dialogs.chooseSaveFile(&w, QStringLiteral("Please choose file to save"),
@@ -408,24 +421,37 @@ void Program::saveRecording() {
         m_dialogs.showMessage(&w, QStringLiteral("Informer"),
                               QStringLiteral("Your DoodleChorus file is not saved!"));
     }
-    m_modalStepOpen = false;
 }
 
 void Program::openRecording() {
     MainWindow& w = *m_window;
-    m_modalStepOpen = true;
-    const QString folder = QFile::decodeName(QByteArray::fromStdString(dialogFolder()));
-    const QString chosen = m_dialogs.chooseOpenFile(
-        &w, QStringLiteral("Please choose file to open"), folder, kFileFilter);
-    m_modalStepOpen = false;
+    const QString chosen = [&] {
+        const ModalStep modal(m_modalStepOpen);
+        const QString folder = QFile::decodeName(QByteArray::fromStdString(dialogFolder()));
+        return m_dialogs.chooseOpenFile(&w, QStringLiteral("Please choose file to open"), folder,
+                                        kFileFilter);
+    }();
     if (chosen.isEmpty()) {
         return;
     }
     // A file that cannot be read keeps the current recording; the rest happens all the same.
-    if (std::optional<RecordingList> lines =
-            openRecordingFile(QFile::encodeName(chosen).toStdString())) {
-        m_recordingList = std::move(*lines);
-        m_drawing.inkList = m_recordingList;
+    // One whose lines do not fit in memory (twice: recording and ink) keeps it too, and says so:
+    // the user would otherwise take the old recording for the file's.
+    OpenedRecording opened = readRecordingFile(QFile::encodeName(chosen).toStdString());
+    bool tooBig = opened.problem == OpenProblem::OutOfMemory;
+    if (opened.lines) {
+        try {
+            RecordingList ink = *opened.lines; // before either list changes
+            m_recordingList = std::move(*opened.lines);
+            m_drawing.inkList = std::move(ink);
+        } catch (const std::bad_alloc&) {
+            tooBig = true;
+        }
+    }
+    if (tooBig) {
+        const ModalStep modal(m_modalStepOpen);
+        m_dialogs.showMessage(&w, QStringLiteral("Informer"),
+                              QStringLiteral("Your DoodleChorus file is not opened!"));
     }
     w.m_drawingArea->fillWhite();
     w.m_drawingArea->redrawInk(m_recordingList); // release lines too: they repeat a point
@@ -438,11 +464,10 @@ void Program::openRecording() {
 }
 
 void Program::showAbout() {
-    m_modalStepOpen = true;
+    const ModalStep modal(m_modalStepOpen);
     m_dialogs.showMessage(m_window.get(), QStringLiteral("About"),
                           QStringLiteral("DoodleChorus v1.01 by the DoodleChorus developers\n"
                                          "Make your drawings truly sing!"));
-    m_modalStepOpen = false;
 }
 
 void Program::showHelp() {
@@ -453,9 +478,8 @@ void Program::showHelp() {
     connect(&help, &HelpWindow::closed, &helpLoop, &QEventLoop::quit);
     help.show();
     centreOnScreen(help);
-    m_modalStepOpen = true;
+    const ModalStep modal(m_modalStepOpen);
     helpLoop.exec();
-    m_modalStepOpen = false;
 }
 
 } // namespace doodle

@@ -8,7 +8,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <pwd.h>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -203,40 +205,67 @@ bool saveRecordingFile(std::string_view chosenName, std::span<const std::string>
     if (chosenName.empty() || recordingList.empty()) {
         return false;
     }
-    ReplacementFile file;
-    return file.open(saveFileName(chosenName), kTempPrefix) == ReplaceOpen::Created &&
-           writeLines(file.fd(), recordingList) && file.commit();
+    try {
+        ReplacementFile file;
+        return file.open(saveFileName(chosenName), kTempPrefix) == ReplaceOpen::Created &&
+               writeLines(file.fd(), recordingList) && file.commit();
+    } catch (const std::bad_alloc&) {
+        return false; // the name or the write buffer; the temporary file went with `file`
+    } catch (const std::length_error&) {
+        return false;
+    }
+}
+
+OpenedRecording readRecordingFile(const std::string& path) {
+    const auto fail = [](OpenProblem problem, int errorNumber) {
+        return OpenedRecording{std::nullopt, problem, errorNumber};
+    };
+    // Non-blocking and never a controlling terminal, so that opening a FIFO or a terminal
+    // chosen in the dialog cannot hang or take over the program; the type is checked on what
+    // was opened, and only a regular file is read (a device such as /dev/zero would never end).
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid()) {
+        return fail(OpenProblem::CannotOpen, errno);
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        return fail(OpenProblem::ReadFailed, errno);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return fail(OpenProblem::IsFolder, 0);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return fail(OpenProblem::NotRegularFile, 0);
+    }
+    // O_NONBLOCK means nothing for a regular file: reads below wait for the disk as usual.
+    RecordingList lines;
+    try {
+        LineSplitter splitter(lines);
+        const auto chunk = std::make_unique_for_overwrite<char[]>(kIoChunkBytes);
+        while (true) {
+            const ssize_t count = ::read(fd.get(), chunk.get(), kIoChunkBytes);
+            if (count == 0) {
+                break;
+            }
+            if (count < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return fail(OpenProblem::ReadFailed, errno); // an I/O error half-way
+            }
+            splitter.feed(std::string_view(chunk.get(), static_cast<std::size_t>(count)));
+        }
+        splitter.finish();
+    } catch (const std::bad_alloc&) {
+        return fail(OpenProblem::OutOfMemory, ENOMEM); // every line costs 32 bytes and more
+    } catch (const std::length_error&) {
+        return fail(OpenProblem::OutOfMemory, ENOMEM);
+    }
+    return OpenedRecording{std::move(lines), OpenProblem::None, 0};
 }
 
 std::optional<RecordingList> openRecordingFile(const std::string& path) {
-    // Non-blocking, so that a FIFO chosen in the dialog cannot hang the program; only regular
-    // files are read (a device such as /dev/zero would never end).
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.valid()) {
-        return std::nullopt;
-    }
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return std::nullopt;
-    }
-    RecordingList lines;
-    LineSplitter splitter(lines);
-    const auto chunk = std::make_unique_for_overwrite<char[]>(kIoChunkBytes);
-    while (true) {
-        const ssize_t count = ::read(fd.get(), chunk.get(), kIoChunkBytes);
-        if (count == 0) {
-            break;
-        }
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return std::nullopt; // e.g. a folder, or an I/O error half-way
-        }
-        splitter.feed(std::string_view(chunk.get(), static_cast<std::size_t>(count)));
-    }
-    splitter.finish();
-    return lines;
+    return readRecordingFile(path).lines;
 }
 
 std::string dialogFolder() {

@@ -38,12 +38,36 @@ RecordingList splitRecordingLines(std::string_view bytes);
 std::string saveFileName(std::string_view chosenName);
 
 // Saves the recording under saveFileName(chosenName), each line followed by CR LF, replacing
-// any file of that name. The lines go to a new file in the same folder first, which replaces
-// the old one only once every byte is written and synced, so a failed save leaves the old
-// file as it was and no stray file behind. An existing file the user may not write is not
-// replaced. Returns false if nothing was saved: no name, an empty recording, or a write that
-// failed (the GUI then shows the "Informer" box).
+// any file of that name (see ReplacementFile). The lines go to a new file in the same folder
+// first, which replaces the old one only once every byte is written and synced, so a failed
+// save leaves the old file as it was and no stray file behind; only a file in a folder where
+// nothing can be created is rewritten in place. A folder, device, FIFO or socket under the
+// name, or an existing file the user may not write, is not replaced. Returns false if nothing
+// was saved: no name, an empty recording, too little memory, or a write that failed (the GUI
+// then shows the "Informer" box).
 bool saveRecordingFile(std::string_view chosenName, std::span<const std::string> recordingList);
+
+// Why readRecordingFile gave no lines.
+enum class OpenProblem {
+    None,
+    CannotOpen, // errorNumber says why
+    IsFolder,
+    NotRegularFile, // a device, FIFO or socket: it could block or never end
+    ReadFailed,     // errorNumber says why
+    OutOfMemory,    // the lines do not fit in memory
+};
+
+struct OpenedRecording {
+    std::optional<RecordingList> lines{}; // empty when the file could not be read whole
+    OpenProblem problem = OpenProblem::None;
+    int errorNumber = 0; // errno, for CannotOpen and ReadFailed
+};
+
+// The lines of a recording file. Only a regular file is read, and its type is checked on the
+// open descriptor, which is opened without blocking and without becoming a controlling
+// terminal, so that a device or FIFO is never read. No failure, too little memory included,
+// escapes as an exception.
+OpenedRecording readRecordingFile(const std::string& path);
 
 // The lines of a recording file, or nothing if it cannot be opened or read, in which case the
 // caller keeps the current recording.

@@ -2,6 +2,7 @@
 #include "recording/RecordingFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -160,6 +161,13 @@ TEST_F(RecordingFileTest, OpensAnyBytesButNotAMissingFileAFolderOrAFifo) {
     ASSERT_EQ(::mkfifo((m_folder / "pipe").c_str(), S_IRUSR | S_IWUSR), 0);
     EXPECT_EQ(openRecordingFile((m_folder / "pipe").string()), std::nullopt);
     EXPECT_EQ(openRecordingFile("/dev/zero"), std::nullopt);
+    // Each says why.
+    const OpenedRecording missing = readRecordingFile((m_folder / "missing.sav").string());
+    EXPECT_EQ(std::pair(missing.problem, missing.errorNumber),
+              std::pair(OpenProblem::CannotOpen, ENOENT));
+    EXPECT_EQ(readRecordingFile(m_folder.string()).problem, OpenProblem::IsFolder);
+    EXPECT_EQ(readRecordingFile((m_folder / "pipe").string()).problem, OpenProblem::NotRegularFile);
+    EXPECT_EQ(readRecordingFile("/dev/zero").problem, OpenProblem::NotRegularFile);
 }
 
 TEST(RecordingFileFolder, PrefersWritableProgramThenWorkingFolderThenHome) {

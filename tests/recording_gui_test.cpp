@@ -1,4 +1,5 @@
 #include "GuiTestSupport.h"
+#include "Sanitizers.h"
 #include "mapping/DrawingArea.h"
 #include "recording/GestureLine.h"
 
@@ -14,7 +15,11 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace doodle::test {
@@ -22,10 +27,16 @@ namespace {
 
 constexpr QRgb kWhite = 0xffffffff;
 constexpr QRgb kBlue = 0xff0000ff;
+constexpr uid_t kNobody = 65534; // user and group
 
 class RecordingGuiTest : public ProgramTest {
 protected:
     QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+    static void writeBytes(const QString& name, const QByteArray& bytes) {
+        QFile file(name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(bytes), bytes.size());
+    }
     static std::string fileBytes(const QString& name) {
         QFile file(name);
         return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("?");
@@ -34,6 +45,22 @@ protected:
     void SetUp() override {
         ProgramTest::SetUp();
         ASSERT_TRUE(dir.isValid());
+    }
+    void recordAClick() {
+        click(w->m_recordToggle);
+        press({60, 60});
+        release({60, 60});
+        click(w->m_recordToggle);
+        ASSERT_EQ(program.recordingList().size(), 2u);
+    }
+    void save(const char* name) {
+        dialogs.answers = {path(name)};
+        w->m_menuSave->trigger();
+    }
+    mode_t typeOf(const char* name) const {
+        struct stat status {};
+        EXPECT_EQ(::lstat(QFile::encodeName(path(name)).constData(), &status), 0) << name;
+        return status.st_mode & S_IFMT;
     }
 
     QTemporaryDir dir;
@@ -177,20 +204,86 @@ TEST_F(RecordingGuiTest, EmptyOrCancelledOrFailedSavesAreRefusedAndTheOldFileSta
     EXPECT_EQ(dialogs.messages.size(), 4u);
     EXPECT_TRUE(QFileInfo(path("taken.sav")).isDir());
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 0) << "no stray temporary file";
+}
 
-    // A folder the user may not write keeps its file (root may write anywhere: not checked).
+TEST_F(RecordingGuiTest, SavingOverADeviceOrAFifoIsRefusedAndLeavesItAsItWas) {
     if (geteuid() != 0) {
-        QFile old(path("keep.sav"));
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("1;2;0;3\r\n");
-        old.close();
-        ASSERT_TRUE(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
-        dialogs.answers = {path("keep")};
-        w->m_menuSave->trigger();
-        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        EXPECT_EQ(fileBytes(path("keep.sav")), "1;2;0;3\r\n");
-        EXPECT_EQ(dialogs.messages.size(), 5u);
+        GTEST_SKIP() << "only root may make a device";
     }
+    recordAClick();
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.sav")).constData(), 0666), 0);
+    ASSERT_EQ(::mknod(QFile::encodeName(path("null.sav")).constData(), S_IFCHR | 0666,
+                      ::makedev(1, 3)), // a null device
+              0);
+    ASSERT_TRUE(QFile::link(path("null.sav"), path("link.sav")));
+    for (const char* name : {"pipe", "null", "link"}) {
+        save(name);
+    }
+    ASSERT_EQ(dialogs.messages.size(), 3u);
+    for (const auto& message : dialogs.messages) {
+        EXPECT_EQ(message.text, QStringLiteral("Your DoodleChorus file is not saved!"));
+    }
+    EXPECT_EQ(typeOf("pipe.sav"), S_IFIFO);
+    EXPECT_EQ(typeOf("null.sav"), S_IFCHR);
+    EXPECT_EQ(typeOf("link.sav"), S_IFLNK);
+    EXPECT_EQ(QDir(dir.path())
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+                  .size(),
+              3);
+}
+
+TEST_F(RecordingGuiTest, AWritableFileInAFolderTheUserCannotWriteIsSavedInPlace) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "acts as nobody in a folder of root's, which needs root";
+    }
+    recordAClick();
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const QByteArray mine = QFile::encodeName(path("mine.sav"));
+    writeBytes(path("mine.sav"), "1;2;0;3\r\n");
+    writeBytes(path("theirs.sav"), "1;2;0;3\r\n");
+    ASSERT_EQ(::chown(mine.constData(), kNobody, kNobody), 0);
+    // The whole process (every thread) acts as nobody for the two saves.
+    ASSERT_EQ(::setegid(kNobody), 0);
+    ASSERT_EQ(::seteuid(kNobody), 0);
+    save("mine");
+    const std::size_t messagesForMine = dialogs.messages.size();
+    save("theirs"); // nobody may write neither the file nor the folder
+    ASSERT_EQ(::seteuid(0), 0);
+    ASSERT_EQ(::setegid(0), 0);
+    EXPECT_EQ(messagesForMine, 0u);
+    EXPECT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(fileBytes(path("mine.sav")),
+              program.recordingList()[0] + "\r\n" + program.recordingList()[1] + "\r\n");
+    EXPECT_EQ(fileBytes(path("theirs.sav")), "1;2;0;3\r\n");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+TEST_F(RecordingGuiTest, AFileWhoseLinesDoNotFitInMemoryKeepsTheRecording) {
+    if (kSanitized) {
+        GTEST_SKIP() << "the sanitizers' allocators abort instead of throwing";
+    }
+    recordAClick();
+    const RecordingList recorded = program.recordingList();
+    const std::vector<std::string> ink = program.drawing().inkList;
+    // 8 Mi empty lines, at least 32 bytes each in memory: 256 MiB, against 64 MiB allowed.
+    writeBytes(path("big.sav"), QByteArray(8 << 20, '\n'));
+    w->m_gridCheckBox->setChecked(true);
+    dialogs.answers = {path("big.sav")};
+    std::size_t sizePages = 0;
+    std::ifstream("/proc/self/statm") >> sizePages;
+    rlimit previous{};
+    ASSERT_EQ(::getrlimit(RLIMIT_AS, &previous), 0);
+    rlimit limited = previous;
+    limited.rlim_cur = (sizePages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE))) + (64 << 20);
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &limited), 0);
+    w->m_menuOpen->trigger();
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &previous), 0);
+    EXPECT_EQ(program.recordingList(), recorded);
+    EXPECT_EQ(program.drawing().inkList, ink);
+    EXPECT_EQ(area->image().pixel(60, 60), kBlue);
+    EXPECT_FALSE(w->m_gridCheckBox->isChecked()) << "the rest of an open happens all the same";
+    ASSERT_EQ(dialogs.messages.size(), 1u) << "the user is told the file was not opened";
+    EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("Informer"));
 }
 
 TEST_F(RecordingGuiTest, AnUnreadableFileKeepsTheRecordingButStillRedrawsAndUnticksGrid) {

@@ -1,4 +1,5 @@
 // doodlechorus-render run as a user runs it: what it writes, and how it fails.
+#include "Sanitizers.h"
 #include "recording/OfflineRender.h"
 
 #include <algorithm>
@@ -9,13 +10,16 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <signal.h>
 #include <sndfile.h>
 #include <spawn.h>
 #include <string>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -90,9 +94,11 @@ struct ToolRun {
     std::string err;
 };
 
-// Starts the tool with stdout and stderr going to files in `captures`.
-pid_t startTool(const Strings& arguments, const Folder& captures) {
-    Strings all{DC_RENDER_TOOL};
+// Starts the tool with stdout and stderr going to files in `captures`, through `wrapper` (a
+// command that runs the rest of its arguments) when one is given.
+pid_t startTool(const Strings& arguments, const Folder& captures, const Strings& wrapper = {}) {
+    Strings all = wrapper;
+    all.push_back(DC_RENDER_TOOL);
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& a : all) {
@@ -110,7 +116,7 @@ pid_t startTool(const Strings& arguments, const Folder& captures) {
                                                O_WRONLY | O_CREAT | O_TRUNC, 0600),
               0);
     pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    EXPECT_EQ(posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
     EXPECT_EQ(posix_spawn_file_actions_destroy(&actions), 0);
     return pid;
 }
@@ -125,9 +131,17 @@ ToolRun finishTool(pid_t pid, const Folder& captures) {
     return run;
 }
 
-ToolRun runTool(const Strings& arguments) {
+ToolRun runTool(const Strings& arguments, const Strings& wrapper = {}) {
     const Folder captures;
-    return finishTool(startTool(arguments, captures), captures);
+    return finishTool(startTool(arguments, captures, wrapper), captures);
+}
+
+const Strings kAsNobody{"runuser", "-u", "nobody", "--"};
+// 1 GiB of address space, so that running out of memory is quick and harms nothing else.
+const Strings kInOneGibibyte{"/bin/sh", "-c", "ulimit -v 1048576 && exec \"$0\" \"$@\""};
+
+bool isRoot() {
+    return ::geteuid() == 0;
 }
 
 std::vector<float> coreSamples(const Strings& lines, const RenderSettings& settings) {
@@ -249,7 +263,30 @@ TEST(RenderToolOutput, AReplacedFileKeepsItsModeAndALinkStaysALink) {
     struct stat status {};
     ASSERT_EQ(::stat(out.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0640u);
-    EXPECT_EQ(folder.names(), (Strings{"in.sav", "link.flac", "out.flac"}));
+
+    // A dangling link names the file to create; the link itself stays.
+    fs::create_symlink("made.flac", folder / "dangling.flac");
+    ASSERT_EQ(runTool({in, folder / "dangling.flac"}).exitCode, 0);
+    EXPECT_TRUE(fs::is_symlink(folder / "dangling.flac"));
+    EXPECT_EQ(readSoundFile(folder / "made.flac").info.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
+    EXPECT_EQ(folder.names(),
+              (Strings{"dangling.flac", "in.sav", "link.flac", "made.flac", "out.flac"}));
+}
+
+TEST(RenderToolOutput, AWritableFileInAFolderTheUserCannotWriteIsRewrittenInPlace) {
+    if (!isRoot()) {
+        GTEST_SKIP() << "runs the tool as nobody, which needs root";
+    }
+    const Folder folder; // root's: nobody may not create files in it
+    ASSERT_EQ(::chmod((folder / "").c_str(), 0755), 0);
+    const std::string in = saveRecording(folder, kRecording);
+    const std::string out = folder / "out.wav";
+    writeBytes(out, "old");
+    ASSERT_EQ(::chown(out.c_str(), 65534, 65534), 0); // nobody's
+    const ToolRun run = runTool({in, out}, kAsNobody);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(readSoundFile(out).samples.size(), coreSamples(kRecording, {}).size());
+    EXPECT_EQ(folder.names(), (Strings{"in.sav", "out.wav"}));
 }
 
 TEST(RenderToolHelp, ExplainsEveryOptionAndFormatOnStdout) {
@@ -334,20 +371,142 @@ TEST(RenderToolErrors, BadInputsAndOutputsExitWithTwoAndLeaveNothingBehind) {
     }
 }
 
-TEST(RenderToolErrors, AnInterruptedRenderLeavesNoFile) {
-    const Folder folder;
-    // Twenty minutes of sound: the render is still running when the signal comes.
-    const std::string in = saveRecording(folder, {"100;100;0;0", "100;100;0;1200000"});
-    const Folder captures;
-    const pid_t pid = startTool({in, folder / "out.wav"}, captures);
-    // Waits for the temporary file, so that the signal finds the render under way.
-    for (int attempt = 0; attempt < 500 && folder.names().size() < 2; ++attempt) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+// Whether the process has a file open in `folder`, by name or anonymous.
+bool hasFileOpenIn(pid_t pid, const std::string& folder) {
+    std::error_code error;
+    for (const fs::directory_entry& entry :
+         fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        if (fs::read_symlink(entry.path(), error).string().starts_with(folder)) {
+            return true;
+        }
     }
-    ASSERT_EQ(::kill(pid, SIGTERM), 0);
-    const ToolRun run = finishTool(pid, captures);
-    EXPECT_EQ(run.exitCode, 128 + SIGTERM);
-    EXPECT_EQ(folder.names(), Strings{"in.sav"});
+    return false;
+}
+
+TEST(RenderToolErrors, AnInterruptedOrKilledRenderLeavesNoFile) {
+    for (const int signalNumber : {SIGTERM, SIGKILL}) {
+        const Folder inputs; // elsewhere: only the output is ever open in `folder`
+        const Folder folder;
+        // Twenty minutes of sound: the render is still running when the signal comes.
+        const std::string in = saveRecording(inputs, {"100;100;0;0", "100;100;0;1200000"});
+        const Folder captures;
+        const pid_t pid = startTool({in, folder / "out.wav"}, captures);
+        // Waits for the output file to be open, so that the signal finds the render under way.
+        for (int attempt = 0; attempt < 500 && !hasFileOpenIn(pid, folder / ""); ++attempt) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_EQ(::kill(pid, signalNumber), 0);
+        const ToolRun run = finishTool(pid, captures);
+        EXPECT_EQ(run.exitCode, 128 + signalNumber);
+        EXPECT_EQ(folder.names(), Strings{}) << "signal " << signalNumber;
+    }
+}
+
+// Every entry under `folder` with its type and what it holds (a link's target, a small file's
+// bytes), to show that a refused render left everything as it was.
+Strings snapshot(const std::string& folder) {
+    Strings entries;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
+        const fs::file_status status = entry.symlink_status();
+        // Appended piece by piece: GCC 12 at -O3 warns (-Wrestrict) on " " + std::string.
+        std::string line = entry.path().string();
+        line += ' ';
+        line += std::to_string(static_cast<int>(status.type()));
+        line += ' ';
+        if (fs::is_symlink(status)) {
+            line += fs::read_symlink(entry.path()).string();
+        } else if (fs::is_regular_file(status) && entry.file_size() < 4096) {
+            line += readBytes(entry.path());
+        }
+        entries.push_back(line);
+    }
+    std::ranges::sort(entries);
+    return entries;
+}
+
+TEST(RenderToolErrors, HostileOutputsAndInputsAreRefusedAndLeftAsTheyWere) {
+    if (!isRoot()) {
+        GTEST_SKIP() << "makes devices, mounts file systems and runs the tool as nobody";
+    }
+    using Make = std::function<void(const Folder&)>;
+    struct Attack {
+        std::string name;
+        Make make;         // what the attack needs in the folder, which holds in.sav
+        Strings arguments; // names in the folder
+        std::string reason;
+        Strings wrapper{};
+    };
+    const auto node = [](const char* name, mode_t type) {
+        return [=](const Folder& f) {
+            EXPECT_EQ(::mknod((f / name).c_str(), type | 0666, ::makedev(1, 3)), 0); // null
+        };
+    };
+    const auto then = [](Make first, const char* link, const char* target) {
+        return [=](const Folder& f) {
+            first(f);
+            fs::create_symlink(target, f / link);
+        };
+    };
+    const Make take = [](const Folder& f) { fs::copy_file(f / "in.sav", f / "take.wav"); };
+    const Make big = [](const Folder& f) { // 64 Mi empty lines: at least 2 GiB as strings
+        writeBytes(f / "big.sav", std::string(std::size_t{64} << 20, '\n'));
+    };
+    const Make unwritable = [](const Folder& f) {
+        writeBytes(f / "out.wav", "root's");
+        EXPECT_EQ(::chmod((f / "").c_str(), 0755), 0);
+    };
+    const std::string notRegular = "not a regular file";
+    const std::string isInput = "it is the input recording";
+    std::vector<Attack> attacks{
+        {"fifo", node("out.wav", S_IFIFO), {"in.sav", "out.wav"}, notRegular},
+        {"device", node("out.wav", S_IFCHR), {"in.sav", "out.wav"}, notRegular},
+        {"link to fifo", then(node("p", S_IFIFO), "o.ogg", "p"), {"in.sav", "o.ogg"}, notRegular},
+        {"link to device", then(node("d", S_IFCHR), "o.mp3", "d"), {"in.sav", "o.mp3"}, notRegular},
+        {"input as output", take, {"take.wav", "take.wav"}, isInput},
+        {"input by link", then(take, "link.wav", "take.wav"), {"take.wav", "link.wav"}, isInput},
+        {"input by hard link",
+         [&](const Folder& f) {
+             take(f);
+             fs::create_hard_link(f / "take.wav", f / "hard.wav");
+         },
+         {"hard.wav", "take.wav"},
+         isInput},
+        {"unwritable", unwritable, {"in.sav", "out.wav"}, "Permission denied", kAsNobody},
+    };
+    if (!test::kSanitized) {
+        attacks.push_back(
+            {"memory", big, {"big.sav", "out.wav"}, "do not fit in memory", kInOneGibibyte});
+    }
+    for (const std::string extension : {"wav", "flac", "ogg", "mp3", "aiff", "au", "caf", "w64"}) {
+        const std::string out = "disk/keep." + extension;
+        attacks.push_back({"full disk",
+                           [out](const Folder& f) { writeBytes(f / out, "keep"); },
+                           {"in.sav", out},
+                           "No space left on device"});
+    }
+
+    for (const Attack& attack : attacks) {
+        const Folder folder;
+        // A minute of sound: more than the small disk holds in any format.
+        saveRecording(folder, {"100;100;0;0", "100;100;0;60000"});
+        const std::string disk = folder / "disk";
+        fs::create_directory(disk);
+        // A fresh full disk each time: a failed write may have left the last one full.
+        ASSERT_EQ(::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=300k"), 0);
+        attack.make(folder);
+        Strings arguments;
+        for (const std::string& name : attack.arguments) {
+            arguments.push_back(folder / name);
+        }
+        const Strings before = snapshot(folder / "");
+        const ToolRun run = runTool(arguments, attack.wrapper);
+        const std::string shown = attack.name + " " + arguments.back() + ": " + run.err;
+        EXPECT_EQ(run.exitCode, kExitError) << shown;
+        EXPECT_EQ(std::ranges::count(run.err, '\n'), 1) << shown;
+        EXPECT_NE(run.err.find(attack.reason), std::string::npos) << shown;
+        EXPECT_EQ(snapshot(folder / ""), before) << shown;
+        EXPECT_EQ(::umount(disk.c_str()), 0);
+    }
 }
 
 } // namespace

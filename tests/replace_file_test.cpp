@@ -37,7 +37,7 @@ TEST_F(ReplaceFileTest, ReplacesTheTargetOnlyOnCommitKeepingItsMode) {
     const fs::path target = m_folder / "tune";
     writeBytes(target, "old");
     ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
-    ReplacementFile file;
+    ReplacementFile file(TempFileKind::Named); // an anonymous one is never seen in the folder
     ASSERT_EQ(file.open(target.string(), kPrefix), ReplaceOpen::Created);
     ASSERT_TRUE(writeAll(file.fd(), "new bytes"));
 
@@ -80,7 +80,7 @@ TEST_F(ReplaceFileTest, ALinkStaysALinkAndTheTempFileGoesBesideWhatItPointsTo) {
     writeBytes(other / "real", "old");
     fs::create_symlink(other / "real", m_folder / "link");
 
-    ReplacementFile file;
+    ReplacementFile file(TempFileKind::Named);
     ASSERT_EQ(file.open((m_folder / "link").string(), kPrefix), ReplaceOpen::Created);
     // Renaming from the link's folder would fail across file systems, and would not stay one
     // atomic step: the temporary file is made where the real file is.
@@ -112,8 +112,8 @@ TEST_F(ReplaceFileTest, AnUncommittedFileIsRemovedAndTheTargetKept) {
     EXPECT_EQ(readBytes(target), "old");
 
     // Two at once in one folder get names of their own.
-    ReplacementFile first;
-    ReplacementFile second;
+    ReplacementFile first(TempFileKind::Named);
+    ReplacementFile second(TempFileKind::Named);
     ASSERT_EQ(first.open(target.string(), kPrefix), ReplaceOpen::Created);
     ASSERT_EQ(second.open(target.string(), kPrefix), ReplaceOpen::Created);
     EXPECT_EQ(entries(m_folder).size(), 3U);

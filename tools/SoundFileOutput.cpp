@@ -84,6 +84,94 @@ bool pwriteAll(int fd, const unsigned char* bytes, std::size_t byteCount, off_t 
     return true;
 }
 
+// libsndfile's virtual I/O on a descriptor: each call is checked, and the first failure kept
+// for the message, since libsndfile's own text would be vague ("Unspecified internal error").
+using Io = SoundFileOutput::DescriptorIo;
+
+Io& ioOf(void* userData) noexcept {
+    return *static_cast<Io*>(userData);
+}
+
+void noteError(Io& io) noexcept {
+    if (io.errorNumber == 0) {
+        io.errorNumber = errno;
+    }
+}
+
+sf_count_t ioLength(void* userData) noexcept {
+    Io& io = ioOf(userData);
+    struct stat status {};
+    if (::fstat(io.fd, &status) != 0) {
+        noteError(io);
+        return -1;
+    }
+    return status.st_size;
+}
+
+sf_count_t ioSeek(sf_count_t offset, int whence, void* userData) noexcept {
+    Io& io = ioOf(userData);
+    const off_t position = ::lseek(io.fd, offset, whence);
+    if (position < 0) {
+        noteError(io);
+    }
+    return position;
+}
+
+sf_count_t ioTell(void* userData) noexcept {
+    return ioSeek(0, SEEK_CUR, userData);
+}
+
+sf_count_t ioRead(void* bytes, sf_count_t byteCount, void* userData) noexcept {
+    Io& io = ioOf(userData);
+    auto* at = static_cast<unsigned char*>(bytes);
+    sf_count_t done = 0;
+    while (done < byteCount) {
+        const ssize_t count = ::read(io.fd, at + done, static_cast<std::size_t>(byteCount - done));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            noteError(io);
+        }
+        if (count <= 0) {
+            break; // the end of what is written so far, or an error
+        }
+        done += count;
+    }
+    return done;
+}
+
+sf_count_t ioWrite(const void* bytes, sf_count_t byteCount, void* userData) noexcept {
+    Io& io = ioOf(userData);
+    const auto* at = static_cast<const unsigned char*>(bytes);
+    sf_count_t done = 0;
+    while (done < byteCount) {
+        const ssize_t count = ::write(io.fd, at + done, static_cast<std::size_t>(byteCount - done));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            if (count == 0) {
+                errno = EIO; // write() made no progress and gave no reason
+            }
+            noteError(io);
+            break;
+        }
+        done += count;
+    }
+    return done;
+}
+
+SF_VIRTUAL_IO descriptorIo() noexcept {
+    SF_VIRTUAL_IO io{};
+    io.get_filelen = ioLength;
+    io.seek = ioSeek;
+    io.read = ioRead;
+    io.write = ioWrite;
+    io.tell = ioTell;
+    return io;
+}
+
 // libogg's reader state, cleared on every way out.
 class OggSync {
 public:
@@ -155,20 +243,25 @@ bool SoundFileOutput::open(const std::string& path, const OutputFormat& format) 
         return fail("cannot write " + inQuotes(path) + ": " + systemError());
     case ReplaceOpen::TargetIsFolder:
         return fail("cannot write " + inQuotes(path) + ": it is a folder");
+    case ReplaceOpen::TargetNotRegular:
+        return fail("cannot write " + inQuotes(path) +
+                    ": it is a device, FIFO or socket, not a regular file");
     case ReplaceOpen::NoTempFile:
         return fail("cannot write in the folder of " + inQuotes(path) + ": " + systemError());
     }
 
-    m_sndfile = sf_open_fd(m_file.fd(), SFM_WRITE, &info, SF_FALSE);
+    m_io = DescriptorIo{m_file.fd(), 0};
+    SF_VIRTUAL_IO io = descriptorIo();
+    m_sndfile = sf_open_virtual(&io, SFM_WRITE, &info, &m_io);
     if (m_sndfile == nullptr) {
-        return fail("cannot write " + inQuotes(path) + ": " + sf_strerror(nullptr));
+        return fail("cannot write " + inQuotes(path) + ": " + writeFailure(sf_strerror(nullptr)));
     }
     // The PEAK chunk of float WAV and AIFF holds the time of writing: without it, the same
     // samples give the same bytes. The call's result only echoes the request; a refusal shows
     // as the file's error.
     static_cast<void>(sf_command(m_sndfile, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE));
     if (sf_error(m_sndfile) != SF_ERR_NO_ERROR) {
-        return fail("cannot write " + inQuotes(path) + ": " + sf_strerror(m_sndfile));
+        return fail("cannot write " + inQuotes(path) + ": " + writeFailure(sf_strerror(m_sndfile)));
     }
     // The voice is not clipped and may pass full scale; integer formats must not wrap round.
     if (sf_command(m_sndfile, SFC_SET_CLIPPING, nullptr, SF_TRUE) != SF_TRUE) {
@@ -179,16 +272,19 @@ bool SoundFileOutput::open(const std::string& path, const OutputFormat& format) 
 
 bool SoundFileOutput::write(std::span<const float> samples) {
     const auto count = static_cast<sf_count_t>(samples.size());
-    if (sf_write_float(m_sndfile, samples.data(), count) != count) {
-        return fail("cannot write " + inQuotes(m_displayPath) + ": " + sf_strerror(m_sndfile));
+    if (sf_write_float(m_sndfile, samples.data(), count) != count || m_io.errorNumber != 0) {
+        return fail("cannot write " + inQuotes(m_displayPath) + ": " +
+                    writeFailure(sf_strerror(m_sndfile)));
     }
     return true;
 }
 
 bool SoundFileOutput::commit() {
+    // Encoders flush their last frames here: a failed write may show only now.
     const int closeError = sf_close(std::exchange(m_sndfile, nullptr));
-    if (closeError != SF_ERR_NO_ERROR) {
-        return fail("cannot write " + inQuotes(m_displayPath) + ": " + sf_error_number(closeError));
+    if (closeError != SF_ERR_NO_ERROR || m_io.errorNumber != 0) {
+        return fail("cannot write " + inQuotes(m_displayPath) + ": " +
+                    writeFailure(sf_error_number(closeError)));
     }
     if (m_format->oggStream && !fixOggSerial()) {
         return false;
@@ -197,6 +293,10 @@ bool SoundFileOutput::commit() {
         return fail("cannot write " + inQuotes(m_displayPath) + ": " + systemError());
     }
     return true;
+}
+
+std::string SoundFileOutput::writeFailure(const char* libraryReason) const {
+    return m_io.errorNumber != 0 ? std::strerror(m_io.errorNumber) : libraryReason;
 }
 
 void SoundFileOutput::discard() noexcept {

@@ -25,10 +25,12 @@ const OutputFormat* formatForFileName(std::string_view fileName) noexcept;
 // One line per format for --help.
 std::string outputFormatLines();
 
-// A mono 44100 Hz sound file, written under a temporary name in the folder of its final name,
+// A mono 44100 Hz sound file, written into a temporary file in the folder of its final name,
 // which it takes only on commit(): until then, and after any failure, a file under the final
-// name keeps what it had and nothing else is left behind. Every failure leaves one line, the
-// reason, in error().
+// name keeps what it had and nothing else is left behind (see ReplacementFile for the one
+// exception). libsndfile writes through callbacks here, so every write is checked whatever the
+// format: some encoders ignore failed writes. Every failure leaves one line, the reason, in
+// error().
 class SoundFileOutput {
 public:
     SoundFileOutput() = default;
@@ -37,7 +39,7 @@ public:
     SoundFileOutput& operator=(const SoundFileOutput&) = delete;
 
     // A symbolic link as `path` stays a link: its target is replaced. An existing file the user
-    // may not write, or a folder, under `path` is refused, since renaming over it would work.
+    // may not write, a folder, a device, a FIFO or a socket under `path` is refused.
     bool open(const std::string& path, const OutputFormat& format);
     bool write(std::span<const float> samples);
     // Completes the file, syncs it and gives it its final name.
@@ -47,12 +49,21 @@ public:
 
     const std::string& error() const noexcept { return m_error; }
 
+    // What libsndfile's callbacks work on: the file, and the first error they met.
+    struct DescriptorIo {
+        int fd = -1;
+        int errorNumber = 0; // errno of the first failed call, 0 while all went well
+    };
+
 private:
     bool fail(std::string reason);
+    // The reason for a failed libsndfile call: the system's when a callback failed.
+    std::string writeFailure(const char* libraryReason) const;
     bool fixOggSerial();
 
     std::string m_displayPath{}; // as the user wrote it, for messages
     ReplacementFile m_file{};
+    DescriptorIo m_io{};
     SNDFILE* m_sndfile = nullptr;           // writing into m_file
     const OutputFormat* m_format = nullptr; // set by open()
     std::string m_error{};

@@ -11,6 +11,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,17 +44,31 @@ int failWith(const std::string& reason) {
     return kExitError;
 }
 
-// Why openRecordingFile found nothing to read, as far as the file system tells.
-std::string unreadableReason(const std::string& path) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0 || ::access(path.c_str(), R_OK) != 0) {
-        return std::strerror(errno);
-    }
-    if (S_ISDIR(status.st_mode)) {
+// Why readRecordingFile found nothing to read.
+std::string unreadableReason(const OpenedRecording& opened) {
+    switch (opened.problem) {
+    case OpenProblem::IsFolder:
         return "it is a folder";
+    case OpenProblem::NotRegularFile:
+        // Devices and pipes could block or never end: only regular files are recordings.
+        return "it is not a regular file";
+    case OpenProblem::OutOfMemory:
+        return "its lines do not fit in memory";
+    case OpenProblem::CannotOpen:
+    case OpenProblem::ReadFailed:
+    case OpenProblem::None:
+        break;
     }
-    // Devices and pipes could block or never end: only regular files are recordings.
-    return S_ISREG(status.st_mode) ? "a read failed" : "it is not a regular file";
+    return opened.errorNumber != 0 ? std::strerror(opened.errorNumber) : "a read failed";
+}
+
+// The output names the input itself, maybe through a link or another hard link: writing it
+// would destroy the recording being read.
+bool isSameFile(const std::string& input, const std::string& output) {
+    struct stat inputStatus {};
+    struct stat outputStatus {};
+    return ::stat(input.c_str(), &inputStatus) == 0 && ::stat(output.c_str(), &outputStatus) == 0 &&
+           inputStatus.st_dev == outputStatus.st_dev && inputStatus.st_ino == outputStatus.st_ino;
 }
 
 // Ctrl-C and the like end the render at the next block, so that the temporary file goes.
@@ -143,12 +159,17 @@ int run(std::span<const char* const> arguments) {
         return failWith(inQuotes(options.outputPath) + " has no sound file extension; use one of " +
                         known);
     }
-    const std::optional<RecordingList> lines = openRecordingFile(options.inputPath);
-    if (!lines) {
-        return failWith("cannot read the recording " + inQuotes(options.inputPath) + ": " +
-                        unreadableReason(options.inputPath));
+    if (isSameFile(options.inputPath, options.outputPath)) {
+        return failWith("cannot write " + inQuotes(options.outputPath) +
+                        ": it is the input recording " + inQuotes(options.inputPath));
     }
-    const std::optional<RenderPlan> plan = planRender(*lines, options.settings.playSpeed);
+    const OpenedRecording opened = readRecordingFile(options.inputPath);
+    if (!opened.lines) {
+        return failWith("cannot read the recording " + inQuotes(options.inputPath) + ": " +
+                        unreadableReason(opened));
+    }
+    const RecordingList& lines = *opened.lines;
+    const std::optional<RenderPlan> plan = planRender(lines, options.settings.playSpeed);
     if (!plan) {
         return failWith(inQuotes(options.inputPath) +
                         " never ends: a line is due on the tick where the program's counter wraps");
@@ -167,7 +188,7 @@ int run(std::span<const char* const> arguments) {
     }
     Progress progress(plan->sampleCount);
     const RenderOutcome outcome =
-        renderRecording(*lines, options.settings, [&](std::span<const float> samples) {
+        renderRecording(lines, options.settings, [&](std::span<const float> samples) {
             if (interruptSignal != 0 || !output.write(samples)) {
                 return false;
             }
@@ -194,5 +215,12 @@ int run(std::span<const char* const> arguments) {
 int main(int argc, char** argv) {
     // argv[0] is the program; an exec with no arguments at all leaves argc at 0.
     const std::size_t argumentCount = argc > 0 ? static_cast<std::size_t>(argc - 1) : 0;
-    return run(std::span<const char* const>(argc > 0 ? argv + 1 : argv, argumentCount));
+    try {
+        return run(std::span<const char* const>(argc > 0 ? argv + 1 : argv, argumentCount));
+    } catch (const std::bad_alloc&) {
+        // The output's temporary file went as the stack unwound.
+        return failWith("out of memory");
+    } catch (const std::length_error&) {
+        return failWith("out of memory");
+    }
 }
