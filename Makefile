@@ -11,14 +11,16 @@ FUZZ_DIR := $(BUILD_DIR)/fuzz
 FUZZ_SECONDS ?= 600
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-# Debian packages: what building needs (the test and benchmark libraries included, since one
-# build makes everything), and the tools the test suites need on top.
-RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev portaudio19-dev libasound2-dev \
-	libjack-jackd2-dev libsndfile1-dev libogg-dev libgtest-dev libbenchmark-dev
+# Debian packages: what building the programs needs; the test and benchmark libraries on top
+# for make run (one build makes everything); and the tools the test suites need on top.
+INSTALL_PACKAGES := cmake g++ make pkg-config qt6-base-dev portaudio19-dev libasound2-dev \
+	libjack-jackd2-dev libsndfile1-dev libogg-dev
+RUN_PACKAGES := $(INSTALL_PACKAGES) libgtest-dev libbenchmark-dev
 # A virtual X display, a window manager to close windows as a user does, X input, pv to pace
-# the captured audio stream like a sound card, screenshots, and pitch measurement.
+# the captured audio stream like a sound card, screenshots, and pitch measurement; appstreamcli,
+# groff and lexgrog check the installed metainfo and man pages.
 TEST_PACKAGES := $(RUN_PACKAGES) clang xvfb xauth openbox wmctrl xdotool pv imagemagick aubio-tools \
-	python3 desktop-file-utils
+	python3 desktop-file-utils appstream groff-base man-db
 
 # Installs the named packages that are missing: apt-get (through sudo when not root); without
 # apt it names the packages and stops.
@@ -95,11 +97,17 @@ deps-run:
 deps-test:
 	$(call install_missing,$(TEST_PACKAGES))
 
-# Installs the program, the command-line tool, the desktop entry and the icon under PREFIX
-# (default /usr/local).
+# Installs the program, the command-line tool, their man pages, the desktop entry, the metainfo
+# and the icons under PREFIX (default /usr/local), from a build of its own without the tests
+# and benchmarks (BUILD_TESTING=OFF), so that neither their libraries nor their build time are
+# needed.
 PREFIX ?= /usr/local
-install: build
-	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+DIST_DIR := $(BUILD_DIR)/dist
+install:
+	$(call install_missing,$(INSTALL_PACKAGES))
+	cmake -S . -B $(DIST_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF
+	cmake --build $(DIST_DIR) -j$(JOBS)
+	cmake --install $(DIST_DIR) --prefix $(PREFIX)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,6 +1,7 @@
 #include "app/HelpWindow.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <array>
@@ -84,11 +85,21 @@ HelpWindow::HelpWindow() {
     m_helpText = new QPlainTextEdit(this);
     m_helpText->setGeometry(kTextMarginPx, kTextMarginPx, kTextWidthPx, kTextHeightPx);
     m_helpText->setReadOnly(true);
-    // Long lines scroll sideways; the pieces carry their own line breaks.
-    m_helpText->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Lines wrap at the box's width, so none needs the horizontal scroll bar (which stays, idle).
+    m_helpText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_helpText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_helpText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_helpText->setPlainText(helpText());
+}
+
+void HelpWindow::keyPressEvent(QKeyEvent* event) {
+    // Escape closes the window, as it does a dialog. The text box passes on the keys it does
+    // not use.
+    if (event->matches(QKeySequence::Cancel)) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void HelpWindow::closeEvent(QCloseEvent* event) {

@@ -10,7 +10,8 @@ namespace doodle {
 // also ends with one leaves an empty line before the next paragraph.
 QString helpText();
 
-// "DoodleChorus Help": a fixed 620×373 window with the help text, read-only and scrollable.
+// "DoodleChorus Help": a fixed 620×373 window with the help text, read-only and scrollable,
+// wrapped at the box's width. Escape closes it.
 class HelpWindow final : public QWidget {
     Q_OBJECT
 
@@ -27,6 +28,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 } // namespace doodle

@@ -3,6 +3,8 @@
 #include "mapping/DrawingArea.h"
 #include "mapping/PitchMap.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
@@ -19,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QSlider>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
@@ -55,6 +58,38 @@ constexpr ControlPlace kPlaces[] = {
 
 constexpr int kSpeedMin = 10; // slider tenths: speed 1.0 ..
 constexpr int kSpeedMax = 50; // .. 5.0
+constexpr double kSliderTenthsPerSpeed = 10.0;
+constexpr int kSpeedDecimals = 1;
+constexpr char16_t kTimesSign = u'×';
+
+// The speed as a screen reader says it: "1.0×" to "5.0×".
+QString speedText(int tenths) {
+    return QString::number(tenths / kSliderTenthsPerSpeed, 'f', kSpeedDecimals) + kTimesSign;
+}
+
+// The note label to a screen reader: its name says what it is ("Current note"), its
+// description is the note it shows, read whenever asked, as the text changes while drawing.
+class NoteLabelAccessible final : public QAccessibleWidget {
+public:
+    explicit NoteLabelAccessible(QLabel* label)
+        : QAccessibleWidget(label, QAccessible::StaticText) {}
+
+    QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Description) {
+            return static_cast<const QLabel*>(widget())->text();
+        }
+        return QAccessibleWidget::text(kind);
+    }
+};
+
+QAccessibleInterface* makeNoteLabelAccessible(const QString& className, QObject* object) {
+    auto* label = qobject_cast<QLabel*>(object);
+    if (className != QLatin1String("QLabel") || label == nullptr ||
+        label->property(kControlIdProperty).toInt() != kNoteLabel) {
+        return nullptr; // Qt's own interface
+    }
+    return new NoteLabelAccessible(label);
+}
 
 // The option buttons and the check box sit in boxes 45 to 100 pixels wide: a narrower gap
 // between indicator and text leaves room for a larger, more readable font.
@@ -283,6 +318,10 @@ void MainWindow::createMenu() {
     m_menuAbout = addMenuItem(help, "About", kMenuAbout, false);
     m_menuHelp = addMenuItem(help, "Help", kMenuHelp, false);
     m_menuType1->setChecked(true);
+    // F10 opens the menu bar, the desktop's convention; the items themselves keep no shortcuts.
+    auto* openMenuBar = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(openMenuBar, &QShortcut::activated, bar,
+            [bar] { bar->setActiveAction(bar->actions().constFirst()); });
 }
 
 void MainWindow::place(QWidget* widget, int32_t id) {
@@ -295,6 +334,8 @@ void MainWindow::place(QWidget* widget, int32_t id) {
 }
 
 void MainWindow::createControls(QWidget* client) {
+    // Before any control exists: Qt keeps the first interface it makes for a widget.
+    QAccessible::installFactory(makeNoteLabelAccessible); // once, however many windows
     // Created in this order.
     m_recordToggle = new QPushButton(QStringLiteral("record"), client);
     m_recordToggle->setCheckable(true);
@@ -358,6 +399,41 @@ void MainWindow::createControls(QWidget* client) {
     m_rootNoteCombo->setCurrentIndex(0);
     m_rootNoteCombo->setEnabled(false);
     place(m_rootNoteCombo, kRootNoteCombo);
+
+    // Tab follows the controls as they are seen: the three buttons from the top, the speed,
+    // Grid, the scale options (one stop, at the selected one; the arrow keys move among
+    // them), the root list.
+    QWidget* previous = nullptr;
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{m_clearButton, m_recordToggle, m_playToggle, m_speedSlider,
+                                         m_gridCheckBox, m_unrestrictedOption, m_majorOption,
+                                         m_minorOption, m_pentatonicOption, m_rootNoteCombo}) {
+        if (previous != nullptr) {
+            setTabOrder(previous, control);
+        }
+        previous = control;
+    }
+
+    // Names for screen readers where a control shows no text of its own to name it, and the
+    // same as a tooltip where it shows none at all.
+    const QString areaName =
+        QStringLiteral("Drawing area: left to right is pitch, top to bottom is vowel");
+    m_drawingArea->setAccessibleName(areaName);
+    m_drawingArea->setToolTip(areaName);
+    const QString speedName = QStringLiteral("Playback speed");
+    m_speedSlider->setAccessibleName(speedName);
+    m_speedSlider->setToolTip(speedName);
+    m_speedSlider->setAccessibleDescription(speedText(m_speedSlider->value()));
+    connect(m_speedSlider, &QSlider::valueChanged, this,
+            [this](int tenths) { m_speedSlider->setAccessibleDescription(speedText(tenths)); });
+    // Qt on Linux names a list by its current item and takes the name from a label beside it;
+    // the list has no such label, so the description says it there too.
+    const QString rootName = QStringLiteral("Root note");
+    m_rootNoteCombo->setAccessibleName(rootName);
+    m_rootNoteCombo->setAccessibleDescription(rootName);
+    const QString noteName = QStringLiteral("Current note");
+    m_noteLabel->setAccessibleName(noteName);
+    m_noteLabel->setToolTip(noteName);
 
     // Only the user's own actions become events; programmatic changes raise none.
     auto forward = [this](int32_t id) { return [this, id] { m_sink(Event::control(id)); }; };

@@ -26,7 +26,8 @@ protected:
         return nullptr;
     }
 
-    // Chooses Help and runs `whileOpen` inside the Help window's own loop, then closes it.
+    // Chooses Help and runs `whileOpen` inside the Help window's own loop, then closes it
+    // unless `whileOpen` has.
     void withHelpOpen(const std::function<void(HelpWindow&)>& whileOpen) {
         bool ran = false;
         QTimer::singleShot(0, [&] {
@@ -34,7 +35,9 @@ protected:
             ASSERT_NE(help, nullptr);
             whileOpen(*help);
             ran = true;
-            help->close();
+            if (help->isVisible()) {
+                help->close();
+            }
         });
         w->m_menuHelp->trigger(); // returns when Help is closed
         EXPECT_TRUE(ran);
@@ -110,6 +113,19 @@ TEST_F(HelpAboutTest, HelpWindowShowsTheTextReadOnlyInItsPlace) {
     });
     withHelpOpen([](HelpWindow& help) {
         EXPECT_EQ(help.m_helpText->verticalScrollBar()->value(), 0) << "a new window, at the top";
+    });
+}
+
+TEST_F(HelpAboutTest, HelpTextWrapsAtTheBoxWidthAndEscapeClosesTheWindow) {
+    withHelpOpen([](HelpWindow& help) {
+        const QTextDocument* document = help.m_helpText->document();
+        EXPECT_GT(document->lineCount(), document->blockCount()) << "the long lines wrap";
+        EXPECT_EQ(help.m_helpText->horizontalScrollBar()->maximum(), 0)
+            << "no line runs past the right edge";
+        QTest::keyClick(help.m_helpText, Qt::Key_A); // a key the box ignores leaves it open
+        EXPECT_TRUE(help.isVisible());
+        QTest::keyClick(help.m_helpText, Qt::Key_Escape); // from the box, which has the focus
+        EXPECT_FALSE(help.isVisible());
     });
 }
 

@@ -2,13 +2,18 @@
 # Installs a build into a scratch prefix, as "make install" does into /usr/local, and checks
 # what lands there: the program and the command-line tool in bin, runnable (every library
 # they need is found); the desktop entry, valid, naming that program and an installed icon;
-# the icons in the hicolor theme at their sizes; and nothing outside the prefix.
-# Needs no display. desktop-file-validate (Debian: desktop-file-utils) checks the entry when
-# it is there; without it the entry's required keys are checked here.
-# Usage: install_test.sh CMAKE BUILD_DIR BINDIR DATADIR WITH_PROGRAM(0|1) WITH_TOOL(0|1)
+# the icons in the hicolor theme at their sizes; the man pages, formatting without a warning
+# (the tool's naming every option and format its --help names); the AppStream metainfo, valid
+# with the entry it launches, providing the installed programs, its newest release the
+# project's VERSION; and nothing outside the prefix.
+# Needs no display and no network. desktop-file-validate (Debian: desktop-file-utils) checks
+# the entry when it is there; without it the entry's required keys are checked here.
+# appstreamcli (appstream), groff (groff-base) and lexgrog (man-db) are required.
+# Usage: install_test.sh CMAKE BUILD_DIR BINDIR DATADIR MANDIR WITH_PROGRAM(0|1) WITH_TOOL(0|1)
+#        VERSION
 set -euo pipefail
 
-CMAKE=$1 BUILD_DIR=$2 BINDIR=$3 DATADIR=$4 WITH_PROGRAM=$5 WITH_TOOL=$6
+CMAKE=$1 BUILD_DIR=$2 BINDIR=$3 DATADIR=$4 MANDIR=$5 WITH_PROGRAM=$6 WITH_TOOL=$7 VERSION=$8
 
 PREFIX=$(mktemp -d /tmp/doodlechorus-install.XXXXXX)
 trap 'rm -rf "$PREFIX"' EXIT
@@ -115,17 +120,70 @@ PY
     done
 }
 
+# A man page: formats without a warning, its NAME line is what whatis shows for NAME, and
+# its footer names this version.
+check_man_page() { # NAME
+    local page=$MANDIR/man1/$1.1 report
+    [ -f "$PREFIX/$page" ] || fail "no $page"
+    report=$(groff -man -Tutf8 -ww -z "$PREFIX/$page" 2>&1) || fail "$page: groff failed: $report"
+    [ -z "$report" ] || fail "$page: $report"
+    lexgrog "$PREFIX/$page" | grep -qF ": \"$1 - " || fail "$page: no NAME line for whatis"
+    grep -qE "^\.TH .* \"DoodleChorus $VERSION\"" "$PREFIX/$page" || fail "$page: not version $VERSION"
+    echo "ok: $page"
+}
+
+# Every option and every file extension the tool's --help lists is in its man page.
+check_render_man_page() {
+    local page=$MANDIR/man1/doodlechorus-render.1 text help word
+    text=$(groff -man -Tutf8 -P-cbou "$PREFIX/$page")
+    help=$("$PREFIX/$BINDIR/doodlechorus-render" --help)
+    for word in $(sed -nE 's/^  (--?[a-z][a-z-]*|\.[a-z0-9]+)( .*|$)/\1/p' <<<"$help"); do
+        grep -qE -- "(^|[^-.a-z0-9])${word//./\\.}([^-a-z0-9]|$)" <<<"$text" ||
+            fail "$page does not mention $word from --help"
+    done
+    echo "ok: $page covers --help"
+}
+
+# The metainfo: valid together with the desktop entry it launches (validate-tree finds it),
+# providing programs that are installed, its newest release this version.
+check_metainfo() {
+    local files
+    files=("$PREFIX/$DATADIR"/metainfo/*.metainfo.xml)
+    [ ${#files[@]} = 1 ] && [ -f "${files[0]}" ] || fail "not one metainfo file in $DATADIR/metainfo"
+    local report
+    report=$(appstreamcli validate-tree --no-net "$PREFIX" 2>&1) || fail "metainfo: $report"
+    python3 - "${files[0]}" "$PREFIX/$BINDIR" "$VERSION" <<'PY' || fail "${files[0]#"$PREFIX"/}"
+import os
+import sys
+import xml.etree.ElementTree as ET
+root = ET.parse(sys.argv[1]).getroot()
+binaries = [b.text for b in root.iterfind("provides/binary")]
+absent = [b for b in binaries if not os.access(os.path.join(sys.argv[2], b), os.X_OK)]
+newest = root.find("releases/release")
+version = newest.get("version") if newest is not None else None
+if not binaries or absent or version != sys.argv[3]:
+    sys.exit(f"provides {binaries}, not installed {absent}; newest release {version}")
+PY
+    echo "ok: ${files[0]#"$PREFIX"/} validates"
+}
+
 if [ "$WITH_PROGRAM" = 1 ]; then
     check_executable doodlechorus
     check_desktop_entry
     check_icons
+    check_man_page doodlechorus
+    check_metainfo
 else
     check_absent "$BINDIR/doodlechorus"
     check_absent "$DESKTOP"
+    check_absent "$MANDIR/man1/doodlechorus.1"
 fi
 if [ "$WITH_TOOL" = 1 ]; then
     check_executable doodlechorus-render
+    check_man_page doodlechorus-render
+    check_render_man_page
 else
     check_absent "$BINDIR/doodlechorus-render"
+    check_absent "$MANDIR/man1/doodlechorus-render.1"
 fi
 echo "ok: installed into a scratch prefix"

@@ -1,6 +1,7 @@
 #include "GuiTestSupport.h"
 #include "mapping/DrawingArea.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -142,6 +143,52 @@ TEST_F(MainWindowTest, ControlsStartWithTheirIdsPlacesTextsAndStates) {
     EXPECT_EQ(w->m_drawingArea->focusPolicy(), Qt::NoFocus);
 
     EXPECT_TRUE(w->textsFit()) << "every control's text must be readable in its box";
+}
+
+TEST_F(MainWindowTest, F10OpensTheFileMenuAndTabFollowsTheControlsAsSeen) {
+    QMenu* file = w->menuBar()->actions().constFirst()->menu();
+    QTest::keyClick(w, Qt::Key_F10);
+    EXPECT_TRUE(file->isVisible());
+    file->close();
+
+    QTest::mouseClick(w->m_majorOption, Qt::LeftButton); // enables the root list
+    w->m_clearButton->setFocus();
+    // The scale options are one stop, at the selected one; after the list Tab starts over.
+    const QList<QWidget*> expected = {w->m_clearButton,   w->m_recordToggle, w->m_playToggle,
+                                      w->m_speedSlider,   w->m_gridCheckBox, w->m_majorOption,
+                                      w->m_rootNoteCombo, w->m_clearButton};
+    QList<QWidget*> seen = {w->focusWidget()};
+    while (seen.size() < expected.size()) {
+        QTest::keyClick(w->focusWidget(), Qt::Key_Tab);
+        seen.append(w->focusWidget());
+    }
+    EXPECT_EQ(seen, expected);
+}
+
+TEST_F(MainWindowTest, ScreenReadersNameTheControlsThatShowNoNameAndHearTheSpeed) {
+    auto said = [](QWidget* control, QAccessible::Text kind) {
+        return QAccessible::queryAccessibleInterface(control)->text(kind);
+    };
+    const std::pair<QWidget*, QString> names[] = {
+        {w->m_speedSlider, "Playback speed"},
+        {w->m_drawingArea, "Drawing area: left to right is pitch, top to bottom is vowel"},
+        {w->m_rootNoteCombo, "Root note"},
+        {w->m_noteLabel, "Current note"},
+    };
+    for (const auto& [control, name] : names) {
+        EXPECT_EQ(control->accessibleName(), name);
+        // Qt on Linux names the list by its item: its description says what it is.
+        const bool list = control == w->m_rootNoteCombo;
+        EXPECT_EQ(said(control, list ? QAccessible::Description : QAccessible::Name), name);
+        EXPECT_EQ(control->toolTip(), list ? QString() : name) << "a tooltip where no text shows";
+    }
+    EXPECT_EQ(said(w->m_speedSlider, QAccessible::Description), QStringLiteral("1.0×"));
+    w->m_speedSlider->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(said(w->m_speedSlider, QAccessible::Description), QStringLiteral("1.1×"));
+    w->m_speedSlider->triggerAction(QAbstractSlider::SliderToMaximum);
+    EXPECT_EQ(said(w->m_speedSlider, QAccessible::Description), QStringLiteral("5.0×"));
+    w->m_noteLabel->setText(QStringLiteral("F#")); // the note itself is still heard
+    EXPECT_EQ(said(w->m_noteLabel, QAccessible::Description), QStringLiteral("F#"));
 }
 
 TEST_F(MainWindowTest, TheScaleFrameLineRunsThroughItsTitleAndAboveTheOptions) {
