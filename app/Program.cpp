@@ -4,7 +4,6 @@
 #include "app/HelpWindow.h"
 #include "app/MainWindow.h"
 #include "mapping/DrawingArea.h"
-#include "recording/PlaybackStep.h"
 #include "recording/RecordingFile.h"
 #include "voice/Synth.h"
 
@@ -63,6 +62,21 @@ public:
 private:
     bool& m_open;
 };
+
+// The released field of a recorded line.
+constexpr int32_t kSoundingLine = 0;
+constexpr int32_t kReleaseLine = 1;
+
+// A dot for every line of a recording, where the line's point lies (unclamped).
+std::vector<InkPoint> inkOf(const Recording& recording) {
+    std::vector<InkPoint> ink;
+    ink.reserve(recording.size());
+    for (std::size_t i = 0; i < recording.size(); ++i) {
+        const GestureEvent event = recording.event(i);
+        ink.push_back({event.x, event.y});
+    }
+    return ink;
+}
 
 bool isControl(const Event& event, int32_t id) {
     return event.kind == EventKind::Control && event.id == id;
@@ -146,15 +160,21 @@ void Program::dispatch(const Event& event) {
     MainWindow& w = *m_window;
     // 1. Drawing area.
     if (isControl(event, kDrawingArea)) {
-        const DrawingOutcome outcome = handleDrawingEvent(
-            event.pointer, event.x, event.y, event.buttons, w.m_playToggle->isChecked(),
-            mapControls(), m_voice, m_vowel, m_drawing, [this] { appendGestureLine(); });
-        showNote(outcome.noteIndex);
-        if (outcome.drawDot) {
+        switch (handleDrawingEvent(event.pointer, event.x, event.y, event.buttons,
+                                   w.m_playToggle->isChecked(), m_drawing)) {
+        case DrawingOutcome::Nothing:
+            break;
+        case DrawingOutcome::Point:
+            startVoice(m_voice); // on every point: a drag that left the fade-out sounds again
+            appendGestureLine(kSoundingLine);
+            showNote(mapPoint(m_voice, m_drawing.pointX, m_drawing.pointY, mapControls(), m_vowel));
             w.m_drawingArea->drawInkDot(m_drawing.pointX, m_drawing.pointY);
-        }
-        if (outcome.clearNoteLabel) {
+            break;
+        case DrawingOutcome::Release:
+            stopVoice(m_voice);
+            appendGestureLine(kReleaseLine);
             w.m_noteLabel->clear();
+            break;
         }
     }
     // 2. Record toggle.
@@ -177,7 +197,7 @@ void Program::dispatch(const Event& event) {
     if (isControl(event, kClearButton)) {
         w.m_noteLabel->clear();
         w.m_drawingArea->fillWhite();
-        m_drawing.inkList.clear();
+        m_drawing.ink.clear();
         if (w.m_gridCheckBox->isChecked()) {
             w.m_drawingArea->drawGridLines(gridLinesFor(mapControls().scaleMode));
         }
@@ -229,7 +249,7 @@ void Program::startRecording() {
     w.m_drawingArea->fillWhite();
     w.m_recordToggle->setText(QStringLiteral("recording"));
     w.m_noteLabel->clear();
-    m_drawing.inkList.clear();
+    m_drawing.ink.clear();
     m_recorder.startRecording(m_recordingList); // the clock starts; the old recording goes
     w.m_playToggle->setEnabled(false);
     if (w.m_gridCheckBox->isChecked()) {
@@ -243,10 +263,10 @@ void Program::stopRecording() {
     w.m_playToggle->setEnabled(true);
 }
 
-void Program::appendGestureLine() {
+void Program::appendGestureLine(int32_t released) {
     // Only while the record toggle is down; the point is the current, clamped one.
     m_recorder.appendGestureLine(m_recordingList, m_window->m_recordToggle->isChecked(),
-                                 m_drawing.pointX, m_drawing.pointY, m_voice.released.load());
+                                 m_drawing.pointX, m_drawing.pointY, released);
 }
 
 void Program::startPlayback() {
@@ -254,7 +274,7 @@ void Program::startPlayback() {
     w.m_playToggle->setText(QStringLiteral("playing"));
     w.m_drawingArea->fillWhite(); // the ink list stays
     stopVoice(m_voice);
-    m_playIndex = 0;
+    m_player.reset();
     m_ticker->resume(); // counts from 0 again
     w.m_gridCheckBox->setChecked(false);
     w.m_gridCheckBox->setEnabled(false);
@@ -272,26 +292,24 @@ void Program::stopPlayback() {
 void Program::playbackTick() {
     // A tick posted before the ticker was paused finds it paused and does nothing. The very
     // first tick finds no line left and ends playback: ticker paused, voice released.
-    const PlaybackStep step =
-        playbackStep(m_recordingList, m_playIndex, m_tickerShared.tickCount.load(), m_playSpeed,
-                     m_tickerShared.tickerPaused.load() != 0);
+    if (m_tickerShared.tickerPaused.load() != 0) {
+        return;
+    }
+    const PlayedStep step =
+        m_player.step(m_tickerShared.tickCount.load(), m_playSpeed, mapControls());
     switch (step.action) {
     case PlaybackAction::None:
+    case PlaybackAction::Release: // no dot; the note label keeps its name
         break;
     case PlaybackAction::Stop:
         stopPlayback();
         break;
-    case PlaybackAction::Release:
-        stopVoice(m_voice); // no dot; the note label keeps its name
-        break;
-    case PlaybackAction::Sound: {
-        startVoice(m_voice);
+    case PlaybackAction::Sound:
         m_drawing.pointX = step.x;
         m_drawing.pointY = step.y;
-        showNote(mapPoint(m_voice, step.x, step.y, mapControls(), m_vowel));
+        showNote(step.noteIndex);
         m_window->m_drawingArea->drawInkDot(step.x, step.y);
         break;
-    }
     }
 }
 
@@ -340,7 +358,7 @@ void Program::onUnrestrictedChosen() {
     w.m_noteLabel->clear();
     if (!w.m_playToggle->isChecked()) {
         w.m_drawingArea->fillWhite(); // removes any grid
-        w.m_drawingArea->redrawInk(m_drawing.inkList);
+        w.m_drawingArea->redrawInk(m_drawing.ink);
     }
 }
 
@@ -350,7 +368,7 @@ void Program::redrawGridOverlay() {
     if (w.m_gridCheckBox->isChecked() && mode != ScaleMode::Unrestricted) {
         w.m_drawingArea->fillWhite();
         w.m_drawingArea->drawGridLines(gridLinesFor(mode));
-        w.m_drawingArea->redrawInk(m_drawing.inkList);
+        w.m_drawingArea->redrawInk(m_drawing.ink);
     }
 }
 
@@ -362,7 +380,7 @@ void Program::onGridClickedSecond() {
     } else {
         w.m_drawingArea->fillWhite(); // also removes dots drawn by playback
     }
-    w.m_drawingArea->redrawInk(m_drawing.inkList);
+    w.m_drawingArea->redrawInk(m_drawing.ink);
 }
 
 void Program::onGridClickedFirst() {
@@ -439,11 +457,11 @@ void Program::openRecording() {
     // the user would otherwise take the old recording for the file's.
     OpenedRecording opened = readRecordingFile(QFile::encodeName(chosen).toStdString());
     bool tooBig = opened.problem == OpenProblem::OutOfMemory;
-    if (opened.lines) {
+    if (opened.recording) {
         try {
-            RecordingList ink = *opened.lines; // before either list changes
-            m_recordingList = std::move(*opened.lines);
-            m_drawing.inkList = std::move(ink);
+            std::vector<InkPoint> ink = inkOf(*opened.recording); // before either list changes
+            m_recordingList = std::move(*opened.recording);
+            m_drawing.ink = std::move(ink);
         } catch (const std::bad_alloc&) {
             tooBig = true;
         }
@@ -454,7 +472,9 @@ void Program::openRecording() {
                               QStringLiteral("Your DoodleChorus file is not opened!"));
     }
     w.m_drawingArea->fillWhite();
-    w.m_drawingArea->redrawInk(m_recordingList); // release lines too: they repeat a point
+    // From the recording, which may not be the ink when the file could not be read; release
+    // lines get a dot too: they repeat a point.
+    w.m_drawingArea->redrawInk(inkOf(m_recordingList));
     if (w.m_recordToggle->isChecked()) {
         w.m_recordToggle->setChecked(false);
         w.m_recordToggle->setText(QStringLiteral("record"));

@@ -3,7 +3,9 @@
 #include "app/Event.h"
 #include "mapping/DrawingSurface.h"
 #include "mapping/MapPoint.h"
-#include "recording/GestureLine.h"
+#include "recording/Player.h"
+#include "recording/Recorder.h"
+#include "recording/Recording.h"
 #include "recording/Ticker.h"
 #include "voice/AudioOutput.h"
 #include "voice/VoiceParams.h"
@@ -51,7 +53,7 @@ public:
     TickerShared& ticker() { return m_tickerShared; }
     double playSpeed() const { return m_playSpeed; }
     const DrawingState& drawing() const { return m_drawing; }
-    const RecordingList& recordingList() const { return m_recordingList; }
+    const Recording& recordingList() const { return m_recordingList; }
 
 protected:
     void customEvent(QEvent* event) override;
@@ -59,7 +61,7 @@ protected:
 private:
     void startRecording();
     void stopRecording();
-    void appendGestureLine();
+    void appendGestureLine(int32_t released);
     void startPlayback();
     void playbackTick();
     MapControls mapControls() const;
@@ -79,15 +81,15 @@ private:
     Dialogs& m_dialogs;
     AudioFactory m_makeAudio;
 
-    VoiceParams m_voice;           // shared with the audio callback
-    TickerShared m_tickerShared;   // tickerPaused and tickCount, shared with the ticker thread
-    int32_t m_playIndex = 0;       // next line of the recording to play, 0-based
-    double m_playSpeed = 1.0;      // 1.0 .. 5.0, slider tenths
-    RecordingList m_recordingList; // one gesture line per handled drawing event
-    Recorder m_recorder;           // when the recording began
-    DrawingState m_drawing;        // current point and the ink list
-    Scale m_scale;                 // built by the scale options and root list
-    VowelWorking m_vowel;          // the vowel map's values, kept between points
+    VoiceParams m_voice;         // shared with the audio callback
+    TickerShared m_tickerShared; // tickerPaused and tickCount, shared with the ticker thread
+    double m_playSpeed = 1.0;    // 1.0 .. 5.0, slider tenths
+    Recording m_recordingList;   // one gesture line per handled drawing event
+    Recorder m_recorder;         // when the recording began
+    DrawingState m_drawing;      // current point and the ink list
+    Scale m_scale;               // built by the scale options and root list
+    VowelWorking m_vowel;        // the vowel map's values, kept between points
+    Player m_player{m_recordingList, m_voice, m_vowel}; // plays the recording on the ticks
 
     std::unique_ptr<AudioOutput> m_audio;
     std::unique_ptr<MainWindow> m_window;

@@ -1,11 +1,12 @@
-// Opening and saving a long recording, and the cost of a playback tick on which nothing is due.
+// Opening and saving a long recording, what a line costs in memory, and the cost of a playback
+// tick on which nothing is due.
 // A million lines is over two hours of drawing at the usual rate of mouse-move reports.
 // peak_rss_MB is the process's high-water mark, so the figure of one benchmark includes those
 // run before it: run one at a time (--benchmark_filter=Open, =Save) to see each alone.
 #include "mapping/PitchMap.h"
 #include "mapping/VowelMap.h"
 #include "recording/GestureLine.h"
-#include "recording/PlaybackStep.h"
+#include "recording/Player.h"
 #include "recording/RecordingFile.h"
 
 #include <benchmark/benchmark.h>
@@ -83,25 +84,29 @@ void BM_OpenRecordingFile(benchmark::State& state) {
             return;
         }
     }
+    std::size_t recordingBytes = 0;
     for (auto _ : state) {
-        const std::optional<RecordingList> lines = openRecordingFile(path.string());
-        if (!lines || lines->size() != kLineCount) {
+        const std::optional<Recording> recording = openRecordingFile(path.string());
+        if (!recording || recording->size() != kLineCount) {
             state.SkipWithError("the file did not read back");
             return;
         }
-        benchmark::DoNotOptimize(lines->back().data());
+        recordingBytes = recording->capacityBytes();
+        benchmark::DoNotOptimize(recording->event(kLineCount - 1));
     }
     state.SetItemsProcessed(state.iterations() * kLineCount);
+    // What a line costs in memory, text and event together (the file's line is 17 bytes).
+    state.counters["bytes_per_line"] =
+        static_cast<double>(recordingBytes) / static_cast<double>(kLineCount);
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(fs::file_size(path)));
     state.counters["peak_rss_MB"] = peakRssMegabytes();
 }
 BENCHMARK(BM_OpenRecordingFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_SaveRecordingFile(benchmark::State& state) {
-    RecordingList recording;
-    recording.reserve(kLineCount);
+    Recording recording;
     for (int32_t i = 0; i < kLineCount; ++i) {
-        recording.push_back(formatGestureLine(lineAt(i)));
+        recording.append(lineAt(i));
     }
     const fs::path path = benchFolder() / "save.sav";
     for (auto _ : state) {
@@ -117,18 +122,19 @@ void BM_SaveRecordingFile(benchmark::State& state) {
 // Real time: most of a save is waiting for fsync, which costs no CPU.
 BENCHMARK(BM_SaveRecordingFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_PlaybackStepNotDue(benchmark::State& state) {
-    const RecordingList recording{formatGestureLine(lineAt(kLineCount - 1))};
+void BM_PlayerStepNotDue(benchmark::State& state) {
+    const Recording recording{formatGestureLine(lineAt(kLineCount - 1))};
+    VoiceParams voice;
+    VowelWorking vowel;
+    const MapControls controls;
+    Player player(recording, voice, vowel);
     constexpr int32_t kEarlyTick = 1;
     for (auto _ : state) {
-        int32_t playIndex = 0;
-        benchmark::DoNotOptimize(recording.data());
-        const PlaybackStep step = playbackStep(recording, playIndex, kEarlyTick, 1.0, false);
+        const PlayedStep step = player.step(kEarlyTick, 1.0, controls);
         benchmark::DoNotOptimize(step);
-        benchmark::DoNotOptimize(playIndex);
     }
 }
-BENCHMARK(BM_PlaybackStepNotDue);
+BENCHMARK(BM_PlayerStepNotDue);
 
 } // namespace
 

@@ -43,20 +43,20 @@ int32_t triangle(int32_t timeMs, int32_t periodMs, int32_t top) {
     return static_cast<int32_t>(static_cast<int64_t>(risingMs) * top / halfMs);
 }
 
-const RecordingList& minuteOfDrawing() {
-    static const RecordingList lines = [] {
-        RecordingList made;
+const Recording& minuteOfDrawing() {
+    static const Recording lines = [] {
+        Recording made;
         uint32_t random = 1;
         int32_t strokeStartMs = 0;
         for (int32_t timeMs = 0; timeMs < kRecordingMs;) {
             const GestureLine point{triangle(timeMs, kXSweepMs, kMaxPointX),
                                     triangle(timeMs, kYSweepMs, kMaxPointY), 0, timeMs};
-            made.push_back(formatGestureLine(point));
+            made.append(point);
             random = random * kLcgMultiplier + kLcgIncrement;
             timeMs += kMinLineGapMs + static_cast<int32_t>((random >> kLcgShift) %
                                                            static_cast<uint32_t>(kLineGapSpreadMs));
             if (timeMs - strokeStartMs >= kStrokeMs) {
-                made.push_back(formatGestureLine({point.x, point.y, 1, timeMs}));
+                made.append(GestureLine{point.x, point.y, 1, timeMs});
                 timeMs += kLiftedMs;
                 strokeStartMs = timeMs;
             }
@@ -78,7 +78,7 @@ void reportRealTimeFactor(benchmark::State& state, int64_t samplesPerIteration) 
 }
 
 void BM_RenderMinuteOfDrawing(benchmark::State& state) {
-    const RecordingList& lines = minuteOfDrawing();
+    const Recording& lines = minuteOfDrawing();
     const std::optional<RenderPlan> plan = planRender(lines, 1.0);
     if (!plan) {
         state.SkipWithError("the recording does not end");
@@ -101,7 +101,7 @@ void BM_RenderMinuteOfDrawing(benchmark::State& state) {
 BENCHMARK(BM_RenderMinuteOfDrawing)->Unit(benchmark::kMillisecond);
 
 void BM_PlanMinuteOfDrawing(benchmark::State& state) {
-    const RecordingList& lines = minuteOfDrawing();
+    const Recording& lines = minuteOfDrawing();
     for (auto _ : state) {
         benchmark::DoNotOptimize(planRender(lines, 1.0));
     }

@@ -1,7 +1,6 @@
 #include "mapping/DrawingArea.h"
 
 #include "mapping/DrawingSurface.h"
-#include "recording/GestureLine.h"
 
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -14,18 +13,9 @@ constexpr QRgb kInkColour = 0xff0000ff;        // RGB(0, 0, 255)
 constexpr QRgb kGridLineColour = 0xffc0c0c0;   // RGB(192, 192, 192), strip edges
 constexpr QRgb kOctaveLineColour = 0xff800000; // RGB(128, 0, 0), octave starts
 
+// Only the left button draws; the others are not reported.
 int32_t buttonBits(Qt::MouseButtons buttons) {
-    int32_t bits = 0;
-    if (buttons & Qt::LeftButton) {
-        bits |= kLeftButtonBit;
-    }
-    if (buttons & Qt::RightButton) {
-        bits |= kRightButtonBit;
-    }
-    if (buttons & Qt::MiddleButton) {
-        bits |= kMiddleButtonBit;
-    }
-    return bits;
+    return (buttons & Qt::LeftButton) ? kLeftButtonBit : 0;
 }
 
 } // namespace
@@ -77,10 +67,9 @@ void DrawingArea::drawGridLines(const GridLines& lines) {
     update();
 }
 
-void DrawingArea::redrawInk(const std::vector<std::string>& inkList) {
-    for (const std::string& entry : inkList) {
-        drawInkDot(roundToWhole(parseDecimal(lineField(entry, kFieldX))),
-                   roundToWhole(parseDecimal(lineField(entry, kFieldY))));
+void DrawingArea::redrawInk(std::span<const InkPoint> ink) {
+    for (const InkPoint& point : ink) {
+        drawInkDot(point.x, point.y);
     }
 }
 

@@ -5,8 +5,7 @@
 
 #include <QImage>
 #include <QWidget>
-#include <string>
-#include <vector>
+#include <span>
 
 namespace doodle {
 
@@ -29,8 +28,8 @@ public:
     void drawInkDot(int32_t x, int32_t y);
     // Vertical 1-pixel lines over the whole height: the light ones, then the dark ones.
     void drawGridLines(const GridLines& lines);
-    // A dot for every entry of the ink list, at its first two fields rounded (halves to even).
-    void redrawInk(const std::vector<std::string>& inkList);
+    // A dot at every point of the ink.
+    void redrawInk(std::span<const InkPoint> ink);
 
     // Reports a pointer event that reached another widget while the left button was held and
     // the pointer was over this area; pos in area pixels.

@@ -12,28 +12,20 @@ int32_t clampY(int32_t y) noexcept {
 }
 
 DrawingOutcome handleDrawingEvent(PointerAction action, int32_t x, int32_t y, int32_t buttons,
-                                  bool playing, const MapControls& controls, VoiceParams& voice,
-                                  VowelWorking& vowel, DrawingState& state,
-                                  const std::function<void()>& appendGestureLine) {
-    DrawingOutcome outcome;
+                                  bool playing, DrawingState& state) {
     const bool accepted = action == PointerAction::LeftPress ||
                           (action == PointerAction::Move && (buttons & kLeftButtonBit) != 0);
     // While playback runs, the hand neither inks nor sounds; a release still silences.
     if (accepted && !playing) {
-        startVoice(voice); // on every point: a drag that left the fade-out sounds again
         state.pointX = clampX(x);
         state.pointY = clampY(y);
-        state.inkList.push_back(std::to_string(state.pointX) + ';' + std::to_string(state.pointY));
-        appendGestureLine();
-        outcome.noteIndex = mapPoint(voice, state.pointX, state.pointY, controls, vowel);
-        outcome.drawDot = true;
+        state.ink.push_back({state.pointX, state.pointY});
+        return DrawingOutcome::Point;
     }
     if (action == PointerAction::LeftRelease) {
-        stopVoice(voice);
-        appendGestureLine();
-        outcome.clearNoteLabel = true;
+        return DrawingOutcome::Release;
     }
-    return outcome;
+    return DrawingOutcome::Nothing;
 }
 
 GridLines gridLinesFor(ScaleMode mode) {

@@ -7,9 +7,7 @@ namespace doodle {
 // What the drawing area reports of the pointer; every other pointer event is Other.
 enum class PointerAction { None, LeftPress, Move, LeftRelease, Other };
 
-// Mouse buttons held during a drawing-area event, as bits.
+// Mouse buttons held during a drawing-area event, as bits: only the left one draws.
 inline constexpr int32_t kLeftButtonBit = 1;
-inline constexpr int32_t kRightButtonBit = 2;
-inline constexpr int32_t kMiddleButtonBit = 4;
 
 } // namespace doodle

@@ -4,7 +4,6 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <ctime>
 #include <system_error>
 
 namespace doodle {
@@ -25,9 +24,6 @@ constexpr int64_t kDecimalBase = 10;
 constexpr double kHalf = 0.5;
 constexpr double kInt32Min = std::numeric_limits<int32_t>::min();
 constexpr double kInt32Max = std::numeric_limits<int32_t>::max();
-
-constexpr int64_t kMsPerSecond = 1000;
-constexpr int64_t kNsPerMs = 1'000'000;
 
 constexpr std::size_t kLineFields = 4;
 constexpr std::size_t kMaxInt32Chars = 11; // "-2147483648"
@@ -165,52 +161,6 @@ int32_t roundToWhole(double value) noexcept {
         return kNoWholeNumber;
     }
     return static_cast<int32_t>(whole);
-}
-
-std::optional<int32_t> monotonicMs() noexcept {
-    timespec now{};
-    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) {
-        return std::nullopt;
-    }
-    const int64_t nowMs = static_cast<int64_t>(now.tv_sec) * kMsPerSecond +
-                          static_cast<int64_t>(now.tv_nsec) / kNsPerMs;
-    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(nowMs)));
-}
-
-int32_t elapsedMs(int32_t laterMs, int32_t earlierMs) noexcept {
-    return static_cast<int32_t>(static_cast<uint32_t>(laterMs) - static_cast<uint32_t>(earlierMs));
-}
-
-void Recorder::startRecording(RecordingList& recordingList, int32_t nowMs) {
-    m_recordStartMs = nowMs;
-    m_lastNowMs = nowMs;
-    recordingList.clear();
-}
-
-void Recorder::startRecording(RecordingList& recordingList) {
-    startRecording(recordingList, readClockMs());
-}
-
-bool Recorder::appendGestureLine(RecordingList& recordingList, bool recording, int32_t x, int32_t y,
-                                 int32_t released, int32_t nowMs) const {
-    if (!recording) {
-        return false;
-    }
-    recordingList.push_back(formatGestureLine({x, y, released, elapsedMs(nowMs, m_recordStartMs)}));
-    return true;
-}
-
-bool Recorder::appendGestureLine(RecordingList& recordingList, bool recording, int32_t x, int32_t y,
-                                 int32_t released) {
-    if (!recording) {
-        return false; // no clock reading for a line that is not made
-    }
-    return appendGestureLine(recordingList, recording, x, y, released, readClockMs());
-}
-
-int32_t Recorder::readClockMs() noexcept {
-    m_lastNowMs = monotonicMs().value_or(m_lastNowMs);
-    return m_lastNowMs;
 }
 
 } // namespace doodle

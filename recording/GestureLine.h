@@ -2,15 +2,10 @@
 
 #include <cstdint>
 #include <limits>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace doodle {
-
-// The recording: one gesture line per handled drawing event, in event order.
-using RecordingList = std::vector<std::string>;
 
 inline constexpr char kFieldSeparator = ';';
 
@@ -50,41 +45,5 @@ double parseDecimal(std::string_view text) noexcept;
 // Rounds to the nearest whole number, halves to the even neighbour (2.5 gives 2, -2.5 gives
 // -2). NaN, the infinities and results outside int32 give kNoWholeNumber.
 int32_t roundToWhole(double value) noexcept;
-
-// CLOCK_MONOTONIC in ms, cut to 32 bits (it wraps after about 24.8 days of uptime). Empty if
-// the clock cannot be read.
-std::optional<int32_t> monotonicMs() noexcept;
-
-// laterMs - earlierMs in 32-bit wrap-around arithmetic, so an interval that spans the wrap of
-// the clock still comes out right.
-int32_t elapsedMs(int32_t laterMs, int32_t earlierMs) noexcept;
-
-// The recording clock. The caller keeps recordingList and tells whether the record toggle is
-// down; the recorder only knows when the recording began.
-class Recorder {
-public:
-    // The record toggle went down at nowMs (a monotonicMs() reading): empties the list.
-    void startRecording(RecordingList& recordingList, int32_t nowMs);
-    // As above, reading the clock.
-    void startRecording(RecordingList& recordingList);
-
-    // Appends the line of a point and the time since the start, only while `recording` (the
-    // record toggle is down). Returns whether a line was appended.
-    bool appendGestureLine(RecordingList& recordingList, bool recording, int32_t x, int32_t y,
-                           int32_t released, int32_t nowMs) const;
-    // As above, reading the clock.
-    bool appendGestureLine(RecordingList& recordingList, bool recording, int32_t x, int32_t y,
-                           int32_t released);
-
-    int32_t recordStartMs() const noexcept { return m_recordStartMs; }
-
-private:
-    // A clock that cannot be read repeats the last reading, so times never decrease within a
-    // recording.
-    int32_t readClockMs() noexcept;
-
-    int32_t m_recordStartMs = 0;
-    int32_t m_lastNowMs = 0;
-};
 
 } // namespace doodle

@@ -1,62 +1,17 @@
 #include "recording/OfflineRender.h"
 
 #include "mapping/MapPoint.h"
-#include "recording/PlaybackStep.h"
+#include "recording/Player.h"
 #include "recording/Ticker.h"
 #include "voice/Synth.h"
 
 #include <algorithm>
-#include <limits>
 #include <vector>
 
 namespace doodle {
 namespace {
 
-static_assert(static_cast<double>(kRenderSampleRate) == VoiceParams::sampleRate,
-              "a render runs at the voice's rate");
-static_assert(kRenderTailSamples == kFadeOutSamples, "the tail holds the whole fade-out");
-
 constexpr int64_t kTicksPerSecond = kNsPerSecond / kTickPeriodNs;
-constexpr int32_t kLastTick = std::numeric_limits<int32_t>::max(); // the counter wraps after it
-
-// Whether playbackStep would act (take a line or stop) on `tickCount` with the list at
-// playIndex. It tells only: the caller's playIndex stays as it is.
-bool stepActs(std::span<const std::string> recording, int32_t playIndex, int32_t tickCount,
-              double playSpeed) noexcept {
-    return playbackStep(recording, playIndex, tickCount, playSpeed, false).action !=
-           PlaybackAction::None;
-}
-
-// The first tick after `afterTick` on which playback acts. Ticks on which it does not act
-// change nothing, so they need not be visited: a line becomes due once the count passes its
-// time and stays due, which lets a doubling search and then a bisection find the tick in a
-// few line reads however long the wait. Nothing if no tick up to kLastTick acts.
-std::optional<int32_t> nextActingTick(std::span<const std::string> recording, int32_t playIndex,
-                                      int32_t afterTick, double playSpeed) noexcept {
-    int64_t quietTick = afterTick; // every tick after afterTick up to this one does nothing
-    int64_t strideTicks = 1;
-    int64_t actingTick = 0;
-    while (true) {
-        if (quietTick >= kLastTick) {
-            return std::nullopt;
-        }
-        actingTick = std::min<int64_t>(quietTick + strideTicks, kLastTick);
-        if (stepActs(recording, playIndex, static_cast<int32_t>(actingTick), playSpeed)) {
-            break;
-        }
-        quietTick = actingTick;
-        strideTicks *= 2;
-    }
-    while (actingTick - quietTick > 1) {
-        const int64_t middleTick = quietTick + (actingTick - quietTick) / 2;
-        if (stepActs(recording, playIndex, static_cast<int32_t>(middleTick), playSpeed)) {
-            actingTick = middleTick;
-        } else {
-            quietTick = middleTick;
-        }
-    }
-    return static_cast<int32_t>(actingTick);
-}
 
 // Renders the voice into blocks of kRenderBlockFrames and hands each full block to the sink.
 class BlockRenderer {
@@ -115,9 +70,8 @@ int64_t tickSampleIndex(int64_t tickCount) noexcept {
     return tickCount * kRenderSampleRate / kTicksPerSecond;
 }
 
-std::optional<RenderPlan> planRender(std::span<const std::string> recording,
-                                     double playSpeed) noexcept {
-    int32_t playIndex = 0;
+std::optional<RenderPlan> planRender(const Recording& recording, double playSpeed) noexcept {
+    std::size_t playIndex = 0;
     int32_t tick = 0;
     while (true) {
         const std::optional<int32_t> nextTick =
@@ -126,15 +80,15 @@ std::optional<RenderPlan> planRender(std::span<const std::string> recording,
             return std::nullopt;
         }
         tick = *nextTick;
-        if (playbackStep(recording, playIndex, tick, playSpeed, false).action ==
-            PlaybackAction::Stop) {
+        if (playedToEnd(recording, playIndex)) {
             return RenderPlan{tick, tickSampleIndex(tick) + kRenderTailSamples};
         }
+        ++playIndex;
     }
 }
 
-RenderOutcome renderRecording(std::span<const std::string> recording,
-                              const RenderSettings& settings, const SampleSink& sink) {
+RenderOutcome renderRecording(const Recording& recording, const RenderSettings& settings,
+                              const SampleSink& sink) {
     if (!validRenderSettings(settings)) {
         return RenderOutcome::InvalidSettings;
     }
@@ -148,9 +102,10 @@ RenderOutcome renderRecording(std::span<const std::string> recording,
     VowelWorking vowel;
     // The first tick after start-up finds nothing to play and ends playback.
     stopVoice(voice);
-    // The play toggle goes down: the voice is stopped, tickCount and playIndex start at 0.
+    // The play toggle goes down: the voice is stopped, the count and the play position start
+    // at 0.
     stopVoice(voice);
-    int32_t playIndex = 0;
+    Player player(recording, voice, vowel);
     int32_t tick = 0;
 
     MapControls controls;
@@ -160,8 +115,7 @@ RenderOutcome renderRecording(std::span<const std::string> recording,
 
     BlockRenderer renderer(voice, sink);
     while (true) {
-        const std::optional<int32_t> nextTick =
-            nextActingTick(recording, playIndex, tick, settings.playSpeed);
+        const std::optional<int32_t> nextTick = player.nextActingTick(tick, settings.playSpeed);
         if (!nextTick) {
             return RenderOutcome::Endless; // planRender said otherwise: not reached
         }
@@ -169,25 +123,14 @@ RenderOutcome renderRecording(std::span<const std::string> recording,
         if (!renderer.renderUntil(tickSampleIndex(tick))) {
             return RenderOutcome::Aborted;
         }
-        const PlaybackStep step =
-            playbackStep(recording, playIndex, tick, settings.playSpeed, false);
-        switch (step.action) {
-        case PlaybackAction::None:
-            break;
-        case PlaybackAction::Stop:
+        // Labels and dots are the window's; the voice has had what the step does.
+        if (player.step(tick, settings.playSpeed, controls).action == PlaybackAction::Stop) {
             stopVoice(voice);
             if (!renderer.renderUntil(tickSampleIndex(tick) + kRenderTailSamples) ||
                 !renderer.flush()) {
                 return RenderOutcome::Aborted;
             }
             return RenderOutcome::Finished;
-        case PlaybackAction::Release:
-            stopVoice(voice);
-            break;
-        case PlaybackAction::Sound:
-            startVoice(voice);
-            static_cast<void>(mapPoint(voice, step.x, step.y, controls, vowel)); // no label
-            break;
         }
     }
 }

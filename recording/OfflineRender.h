@@ -2,20 +2,22 @@
 
 #include "mapping/PitchMap.h"
 #include "mapping/VowelMap.h"
+#include "recording/Recording.h"
+#include "voice/Synth.h"
+#include "voice/VoiceParams.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
-#include <string>
 
 namespace doodle {
 
 // Samples per second of every render: the voice's own rate, Hz.
-inline constexpr int64_t kRenderSampleRate = 44100;
+inline constexpr int64_t kRenderSampleRate = static_cast<int64_t>(VoiceParams::sampleRate);
 // Samples rendered after the tick that ends playback: the voice's whole fade-out.
-inline constexpr int64_t kRenderTailSamples = 4000;
+inline constexpr int64_t kRenderTailSamples = kFadeOutSamples;
 // Samples handed to the sink at a time; only the last block of a render may be shorter.
 inline constexpr std::size_t kRenderBlockFrames = 4096;
 // The program's speed slider, as a factor on the recorded timing.
@@ -44,10 +46,8 @@ struct RenderPlan {
 };
 
 // The length of a render, or nothing when playback would not end by tick INT32_MAX, where the
-// program's tick counter wraps (a line due on that tick never plays). Costs a few line reads
-// per line, not a pass over every tick.
-std::optional<RenderPlan> planRender(std::span<const std::string> recording,
-                                     double playSpeed) noexcept;
+// program's tick counter wraps (a line due on that tick never plays). One look at each line.
+std::optional<RenderPlan> planRender(const Recording& recording, double playSpeed) noexcept;
 
 // Receives the samples of a render in order, mono at kRenderSampleRate, in blocks of
 // kRenderBlockFrames (the last one may be shorter). Returning false stops the render.
@@ -63,10 +63,10 @@ enum class RenderOutcome {
 // Plays a recording as the program does when its play toggle goes down right after start-up,
 // with the ticker replaced by the sample clock: a fresh voice, stopped as the first tick and
 // the start of playback stop it; tick k handled just before sample tickSampleIndex(k) through
-// the program's playback step, mapping chain and voice; after the tick that ends playback,
+// the program's Player, mapping chain and voice; after the tick that ends playback,
 // kRenderTailSamples more samples. The Scale is built once from the settings. The same
 // recording and settings always give the same samples; memory does not grow with the length.
-RenderOutcome renderRecording(std::span<const std::string> recording,
-                              const RenderSettings& settings, const SampleSink& sink);
+RenderOutcome renderRecording(const Recording& recording, const RenderSettings& settings,
+                              const SampleSink& sink);
 
 } // namespace doodle

@@ -1,6 +1,6 @@
 #include "recording/RecordingFile.h"
 
-#include "recording/ReplaceFile.h"
+#include "recording/ReplacementFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -76,10 +76,10 @@ bool writeAll(int fd, std::string_view bytes) noexcept {
     return true;
 }
 
-bool writeLines(int fd, std::span<const std::string> lines) {
+bool writeLines(int fd, const Recording& recording) {
     std::string chunk;
     chunk.reserve(kIoChunkBytes + kLineEnd.size());
-    for (const std::string& line : lines) {
+    for (const std::string_view line : recording) {
         chunk += line;
         chunk += kLineEnd;
         if (chunk.size() >= kIoChunkBytes) {
@@ -156,10 +156,10 @@ void LineSplitter::feed(std::string_view bytes) {
             return;
         }
         if (m_partial.empty()) {
-            m_lines.emplace_back(at, lineEnd);
+            m_recording.append(std::string_view(at, static_cast<std::size_t>(lineEnd - at)));
         } else {
             m_partial.append(at, lineEnd);
-            m_lines.push_back(std::move(m_partial));
+            m_recording.append(m_partial);
             m_partial.clear();
         }
         at = lineEnd + 1;
@@ -175,18 +175,18 @@ void LineSplitter::feed(std::string_view bytes) {
 
 void LineSplitter::finish() {
     if (!m_partial.empty()) {
-        m_lines.push_back(std::move(m_partial));
+        m_recording.append(m_partial);
         m_partial.clear();
     }
     m_afterCr = false;
 }
 
-RecordingList splitRecordingLines(std::string_view bytes) {
-    RecordingList lines;
-    LineSplitter splitter(lines);
+Recording splitRecordingLines(std::string_view bytes) {
+    Recording recording;
+    LineSplitter splitter(recording);
     splitter.feed(bytes);
     splitter.finish();
-    return lines;
+    return recording;
 }
 
 std::string saveFileName(std::string_view chosenName) {
@@ -201,14 +201,14 @@ std::string saveFileName(std::string_view chosenName) {
     return name;
 }
 
-bool saveRecordingFile(std::string_view chosenName, std::span<const std::string> recordingList) {
-    if (chosenName.empty() || recordingList.empty()) {
+bool saveRecordingFile(std::string_view chosenName, const Recording& recording) {
+    if (chosenName.empty() || recording.empty()) {
         return false;
     }
     try {
         ReplacementFile file;
         return file.open(saveFileName(chosenName), kTempPrefix) == ReplaceOpen::Created &&
-               writeLines(file.fd(), recordingList) && file.commit();
+               writeLines(file.fd(), recording) && file.commit();
     } catch (const std::bad_alloc&) {
         return false; // the name or the write buffer; the temporary file went with `file`
     } catch (const std::length_error&) {
@@ -238,9 +238,12 @@ OpenedRecording readRecordingFile(const std::string& path) {
         return fail(OpenProblem::NotRegularFile, 0);
     }
     // O_NONBLOCK means nothing for a regular file: reads below wait for the disk as usual.
-    RecordingList lines;
+    Recording recording;
     try {
-        LineSplitter splitter(lines);
+        // Every line's text with its separator fits in the file's bytes, and one more for a
+        // last line without a line end: the text never grows past this.
+        recording.reserveText(static_cast<std::size_t>(info.st_size) + 1);
+        LineSplitter splitter(recording);
         const auto chunk = std::make_unique_for_overwrite<char[]>(kIoChunkBytes);
         while (true) {
             const ssize_t count = ::read(fd.get(), chunk.get(), kIoChunkBytes);
@@ -256,16 +259,17 @@ OpenedRecording readRecordingFile(const std::string& path) {
             splitter.feed(std::string_view(chunk.get(), static_cast<std::size_t>(count)));
         }
         splitter.finish();
+        recording.shrinkToFit();
     } catch (const std::bad_alloc&) {
-        return fail(OpenProblem::OutOfMemory, ENOMEM); // every line costs 32 bytes and more
+        return fail(OpenProblem::OutOfMemory, ENOMEM); // every line costs 17 bytes and more
     } catch (const std::length_error&) {
         return fail(OpenProblem::OutOfMemory, ENOMEM);
     }
-    return OpenedRecording{std::move(lines), OpenProblem::None, 0};
+    return OpenedRecording{std::move(recording), OpenProblem::None, 0};
 }
 
-std::optional<RecordingList> openRecordingFile(const std::string& path) {
-    return readRecordingFile(path).lines;
+std::optional<Recording> openRecordingFile(const std::string& path) {
+    return std::move(readRecordingFile(path).recording);
 }
 
 std::string dialogFolder() {

@@ -1,10 +1,9 @@
 #pragma once
 
-#include "recording/GestureLine.h"
+#include "recording/Recording.h"
 
 #include <functional>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -18,20 +17,20 @@ inline constexpr std::string_view kRecordingExtension = ".sav";
 // line end yields no extra empty line; two line ends in a row yield an empty one.
 class LineSplitter {
 public:
-    explicit LineSplitter(RecordingList& lines) noexcept : m_lines(lines) {}
+    explicit LineSplitter(Recording& recording) noexcept : m_recording(recording) {}
 
     void feed(std::string_view bytes);
     // The end of the file: keeps a last line that has no line end.
     void finish();
 
 private:
-    RecordingList& m_lines;
+    Recording& m_recording;
     std::string m_partial{}; // the line read so far, not yet ended
     bool m_afterCr = false;  // the last byte fed was a CR: an LF next belongs to it
 };
 
 // All lines of the bytes of one file.
-RecordingList splitRecordingLines(std::string_view bytes);
+Recording splitRecordingLines(std::string_view bytes);
 
 // The name a recording is saved under: the chosen name with ".sav" appended unless its last
 // four characters, upper-cased, are ".SAV" (a name shorter than that never is).
@@ -45,7 +44,7 @@ std::string saveFileName(std::string_view chosenName);
 // name, or an existing file the user may not write, is not replaced. Returns false if nothing
 // was saved: no name, an empty recording, too little memory, or a write that failed (the GUI
 // then shows the "Informer" box).
-bool saveRecordingFile(std::string_view chosenName, std::span<const std::string> recordingList);
+bool saveRecordingFile(std::string_view chosenName, const Recording& recording);
 
 // Why readRecordingFile gave no lines.
 enum class OpenProblem {
@@ -58,7 +57,7 @@ enum class OpenProblem {
 };
 
 struct OpenedRecording {
-    std::optional<RecordingList> lines{}; // empty when the file could not be read whole
+    std::optional<Recording> recording{}; // empty when the file could not be read whole
     OpenProblem problem = OpenProblem::None;
     int errorNumber = 0; // errno, for CannotOpen and ReadFailed
 };
@@ -69,9 +68,9 @@ struct OpenedRecording {
 // escapes as an exception.
 OpenedRecording readRecordingFile(const std::string& path);
 
-// The lines of a recording file, or nothing if it cannot be opened or read, in which case the
+// The recording in a file, or nothing if it cannot be opened or read, in which case the
 // caller keeps the current recording.
-std::optional<RecordingList> openRecordingFile(const std::string& path);
+std::optional<Recording> openRecordingFile(const std::string& path);
 
 // The folder the file dialogs start in, ending in "/": the program's own folder when it can be
 // written to, else the current working directory when it can, else the home folder.

@@ -50,8 +50,9 @@ TEST_F(DrawingTest, AStrokeInksOneExactDotPerEventAndSingsTheClampedPoint) {
     drag({-30, 250}); // past the left and bottom edges
     drag({240, -5});  // exactly the right edge, above the top
     drag({300, 120}); // past the right edge
-    const std::vector<std::string> expectedInk = {"100;50", "160;50", "0;200", "240;0", "240;120"};
-    EXPECT_EQ(program.drawing().inkList, expectedInk);
+    const std::vector<InkPoint> expectedInk = {
+        {100, 50}, {160, 50}, {0, 200}, {240, 0}, {240, 120}};
+    EXPECT_EQ(program.drawing().ink, expectedInk);
     EXPECT_EQ(image.pixel(130, 50), kWhite) << "no line is drawn between two dots";
     EXPECT_EQ(image.pixel(0, 199), kBlue); // the clamped corner dot, clipped to the image
     EXPECT_EQ(image.pixel(239, 0), kBlue);
@@ -65,7 +66,7 @@ TEST_F(DrawingTest, AStrokeInksOneExactDotPerEventAndSingsTheClampedPoint) {
     EXPECT_EQ(voice.released.load(), 1);
     EXPECT_EQ(voice.lastPitch.load(), 0.0);
     EXPECT_TRUE(w->m_noteLabel->text().isEmpty());
-    EXPECT_EQ(program.drawing().inkList.size(), expectedInk.size());
+    EXPECT_EQ(program.drawing().ink.size(), expectedInk.size());
 }
 
 TEST_F(DrawingTest, ADragStartedOutsideTheAreaSingsOverItAndItsReleaseThereSilences) {
@@ -79,17 +80,17 @@ TEST_F(DrawingTest, ADragStartedOutsideTheAreaSingsOverItAndItsReleaseThereSilen
     };
     const QPoint areaOrigin = area->geometry().topLeft();
     sendToClient(QEvent::MouseButtonPress, {255, 100}, Qt::LeftButton, Qt::LeftButton);
-    EXPECT_TRUE(program.drawing().inkList.empty());
+    EXPECT_TRUE(program.drawing().ink.empty());
     sendToClient(QEvent::MouseMove, areaOrigin + QPoint(90, 90), Qt::NoButton, Qt::LeftButton);
-    EXPECT_EQ(program.drawing().inkList, std::vector<std::string>{"90;90"});
+    EXPECT_EQ(program.drawing().ink, (std::vector<InkPoint>{{90, 90}}));
     EXPECT_EQ(program.voice().released.load(), 0);
     EXPECT_EQ(area->image().pixel(90, 90), kBlue);
     sendToClient(QEvent::MouseMove, {300, 100}, Qt::NoButton, Qt::LeftButton); // off the area
-    EXPECT_EQ(program.drawing().inkList.size(), 1u);
+    EXPECT_EQ(program.drawing().ink.size(), 1u);
     sendToClient(QEvent::MouseButtonRelease, areaOrigin + QPoint(95, 95), Qt::LeftButton,
                  Qt::NoButton);
     EXPECT_EQ(program.voice().released.load(), 1);
-    EXPECT_EQ(program.drawing().inkList.size(), 1u) << "a release adds no ink";
+    EXPECT_EQ(program.drawing().ink.size(), 1u) << "a release adds no ink";
 }
 
 TEST_F(DrawingTest, ADragFromTheSliderReleasedOutsideTheAreaStillSilences) {
@@ -106,7 +107,7 @@ TEST_F(DrawingTest, ADragFromTheSliderReleasedOutsideTheAreaStillSilences) {
     QTest::mouseRelease(slider, Qt::LeftButton, {}, handle);
     EXPECT_EQ(program.voice().released.load(), 1);
     EXPECT_TRUE(w->m_noteLabel->text().isEmpty());
-    const RecordingList& lines = program.recordingList();
+    const std::vector<std::string> lines = program.recordingList().lineTexts();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1].substr(0, lines[1].rfind(';')), "60;40;1") << "released at its last point";
 
@@ -123,7 +124,7 @@ TEST_F(DrawingTest, MovesWithoutTheLeftButtonAndOtherButtonsDoNothing) {
     send(QEvent::MouseButtonPress, {60, 60}, Qt::RightButton, Qt::RightButton);
     send(QEvent::MouseMove, {70, 70}, Qt::NoButton, Qt::RightButton);
     send(QEvent::MouseButtonRelease, {70, 70}, Qt::RightButton, Qt::NoButton);
-    EXPECT_TRUE(program.drawing().inkList.empty());
+    EXPECT_TRUE(program.drawing().ink.empty());
     EXPECT_EQ(bluePixels(), 0);
     EXPECT_EQ(program.voice().released.load(), 1);
     EXPECT_EQ(program.voice().pitch.load(), 0.0);
@@ -154,7 +155,7 @@ TEST_F(DrawingTest, DuringPlaybackTheHandIsIgnoredButItsReleaseStillSilences) {
     w->m_noteLabel->setText(QStringLiteral("E"));
     press({40, 40});
     drag({50, 40});
-    EXPECT_TRUE(program.drawing().inkList.empty());
+    EXPECT_TRUE(program.drawing().ink.empty());
     EXPECT_EQ(bluePixels(), 0);
     EXPECT_EQ(program.voice().pitch.load(), 0.0);
     release({50, 40});
@@ -169,7 +170,7 @@ TEST_F(DrawingTest, ClearWipesTheAreaTheInkAndTheNoteLabel) {
     w->m_noteLabel->setText(QStringLiteral("C"));
     QTest::mouseClick(w->m_clearButton, Qt::LeftButton);
     EXPECT_EQ(bluePixels(), 0);
-    EXPECT_TRUE(program.drawing().inkList.empty());
+    EXPECT_TRUE(program.drawing().ink.empty());
     EXPECT_TRUE(w->m_noteLabel->text().isEmpty());
 }
 

@@ -4,7 +4,7 @@
 #include "mapping/PitchMap.h"
 #include "mapping/VowelMap.h"
 #include "recording/GestureLine.h"
-#include "recording/PlaybackStep.h"
+#include "recording/Player.h"
 #include "recording/RecordingFile.h"
 
 #include <algorithm>
@@ -35,14 +35,16 @@ std::string readBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+using RecordingList = std::vector<std::string>;
+
 // The lines of an example as the program opens them; a failure when it cannot.
 RecordingList openExample(const std::string& name) {
-    std::optional<RecordingList> lines = openRecordingFile(examplePath(name));
-    if (!lines) {
+    const std::optional<Recording> recording = openRecordingFile(examplePath(name));
+    if (!recording) {
         ADD_FAILURE() << examplePath(name) << " does not open";
         return {};
     }
-    return *lines;
+    return recording->lineTexts();
 }
 
 // A line read field by field as playback reads it.
@@ -111,13 +113,16 @@ TEST_P(ExampleFile, PlaysToItsEndInItsOwnTime) {
     const int32_t lengthMs = readLine(lines.back()).elapsedMs;
     const auto presses = std::count_if(
         lines.begin(), lines.end(), [](const std::string& l) { return readLine(l).released == 0; });
-    int32_t playIndex = 0;
+    const Recording recording(lines);
+    VoiceParams voice;
+    VowelWorking vowel;
+    Player player(recording, voice, vowel);
     std::ptrdiff_t sounded = 0;
     std::ptrdiff_t released = 0;
     int32_t stoppedAt = -1;
     // One tick a millisecond, at speed 1, as the ticker drives playback.
     for (int32_t tick = 1; tick <= kLongestMs + std::ssize(lines) + 2 && stoppedAt < 0; ++tick) {
-        switch (playbackStep(lines, playIndex, tick, 1.0, false).action) {
+        switch (player.step(tick, 1.0, MapControls{}).action) {
         case PlaybackAction::Sound:
             ++sounded;
             break;

@@ -1,4 +1,5 @@
 #include "recording/GestureLine.h"
+#include "recording/Recorder.h"
 
 #include <chrono>
 #include <clocale>
@@ -105,24 +106,28 @@ TEST(GestureLineClock, ElapsedTimeSpansTheWrapOfTheClock) {
 
 TEST(GestureLineRecorder, AppendsOnlyWhileRecordingWithTimeSinceTheStart) {
     Recorder recorder;
-    RecordingList list{"left over from before"};
+    Recording list{"left over from before"};
     recorder.startRecording(list, kInt32Max - 9); // the clock wraps during this recording
     EXPECT_TRUE(list.empty());
     EXPECT_TRUE(recorder.appendGestureLine(list, true, 120, 45, 0, kInt32Max));
     EXPECT_FALSE(recorder.appendGestureLine(list, false, 121, 46, 0, kNoWholeNumber));
     EXPECT_TRUE(recorder.appendGestureLine(list, true, 120, 45, 1, kNoWholeNumber + 68));
-    EXPECT_EQ(list, (RecordingList{"120;45;0;9", "120;45;1;78"}));
+    EXPECT_EQ(list.lineTexts(), (std::vector<std::string>{"120;45;0;9", "120;45;1;78"}));
+    // A recorded line's event is what reading its text back gives.
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        EXPECT_EQ(list.event(i), parseGestureEvent(list.lineTexts()[i])) << i;
+    }
 }
 
 TEST(GestureLineRecorder, CountsMillisecondsOnTheMonotonicClock) {
     constexpr auto kPause = std::chrono::milliseconds(30);
     Recorder recorder;
-    RecordingList list;
+    Recording list;
     recorder.startRecording(list);
     std::this_thread::sleep_for(kPause);
     ASSERT_TRUE(recorder.appendGestureLine(list, true, 1, 2, 0));
     // Only a lower bound: seconds or microseconds would miss it by far, a slow machine cannot.
-    EXPECT_GE(parseDecimal(lineField(list.at(0), kFieldTime)), kPause.count() - 1);
+    EXPECT_GE(list.event(0).timeMs, kPause.count() - 1);
 }
 
 } // namespace

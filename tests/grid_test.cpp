@@ -1,5 +1,6 @@
 #include "GuiTestSupport.h"
 #include "mapping/DrawingArea.h"
+#include "recording/Recording.h"
 
 #include <QCheckBox>
 #include <QMouseEvent>
@@ -118,7 +119,7 @@ TEST_F(GridTest, EachRepaintBringsBackWhatItShould) {
     click(w->m_clearButton); // white, the grid again, no ink
     EXPECT_EQ(area->image().pixel(35, 35), kWhite);
     EXPECT_EQ(columnColour(70), kDark);
-    EXPECT_TRUE(program.drawing().inkList.empty());
+    EXPECT_TRUE(program.drawing().ink.empty());
 
     dot(95, 95);
     click(w->m_playToggle); // white, no grid, no ink; Grid unticked and disabled
@@ -127,9 +128,14 @@ TEST_F(GridTest, EachRepaintBringsBackWhatItShould) {
     EXPECT_FALSE(w->m_gridCheckBox->isChecked());
 }
 
-TEST_F(GridTest, InkIsRedrawnAtItsFieldsRoundedHalfToEven) {
+TEST_F(GridTest, InkOfOpenedLinesIsRedrawnAtItsFieldsRoundedHalfToEven) {
     area->fillWhite();
-    area->redrawInk({"17.6;40", "18.5;60;0;1234", "-1e9;5", "nan;7", "abc"});
+    const Recording lines{"17.6;40", "18.5;60;0;1234", "-1e9;5", "nan;7", "abc"};
+    std::vector<InkPoint> ink;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        ink.push_back({lines.event(i).x, lines.event(i).y});
+    }
+    area->redrawInk(ink);
     EXPECT_EQ(area->image().pixel(18, 40), kBlue);
     EXPECT_EQ(area->image().pixel(20, 40), kBlue) << "centred on 18, radius 2";
     EXPECT_EQ(area->image().pixel(21, 40), kWhite);

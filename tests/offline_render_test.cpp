@@ -1,6 +1,6 @@
 #include "mapping/MapPoint.h"
 #include "recording/OfflineRender.h"
-#include "recording/PlaybackStep.h"
+#include "recording/Player.h"
 #include "voice/Synth.h"
 
 #include <cmath>
@@ -25,7 +25,7 @@ struct Rendered {
 
 Rendered render(const Lines& lines, const RenderSettings& settings = {}) {
     Rendered result;
-    result.outcome = renderRecording(lines, settings, [&](std::span<const float> block) {
+    result.outcome = renderRecording(Recording(lines), settings, [&](std::span<const float> block) {
         result.samples.insert(result.samples.end(), block.begin(), block.end());
         result.blockSizes.push_back(block.size());
         return true;
@@ -53,20 +53,14 @@ std::vector<float> replayTickByTick(const Lines& lines, const RenderSettings& se
             out.push_back(sample);
         }
     };
-    int32_t playIndex = 0;
+    const Recording recording(lines);
+    Player player(recording, voice, vowel);
     for (int32_t tick = 1; tick < kTickLimit; ++tick) {
         renderTo(static_cast<std::size_t>(tick) * 44100 / 1000);
-        const PlaybackStep step = playbackStep(lines, playIndex, tick, settings.playSpeed, false);
-        if (step.action == PlaybackAction::Stop) {
+        if (player.step(tick, settings.playSpeed, controls).action == PlaybackAction::Stop) {
             stopVoice(voice);
             renderTo(out.size() + 4000);
             return out;
-        }
-        if (step.action == PlaybackAction::Release) {
-            stopVoice(voice);
-        } else if (step.action == PlaybackAction::Sound) {
-            startVoice(voice);
-            mapPoint(voice, step.x, step.y, controls, vowel);
         }
     }
     ADD_FAILURE() << "playback did not stop";
@@ -140,7 +134,7 @@ TEST(OfflineRenderLength, FollowsTheTickOfTheStopPlusTheFadeOut) {
         {{"1;1;0;0", "9;9;0;60000"}, 5.0, 12002, 529288 + 4000},
     };
     for (const Case& c : cases) {
-        const std::optional<RenderPlan> plan = planRender(c.lines, c.playSpeed);
+        const std::optional<RenderPlan> plan = planRender(Recording(c.lines), c.playSpeed);
         ASSERT_TRUE(plan.has_value());
         EXPECT_EQ(plan->stopTick, c.stopTick) << c.lines.size() << " lines at " << c.playSpeed;
         EXPECT_EQ(plan->sampleCount, c.sampleCount) << c.lines.size() << " at " << c.playSpeed;
@@ -155,15 +149,15 @@ TEST(OfflineRenderLength, FollowsTheTickOfTheStopPlusTheFadeOut) {
 TEST(OfflineRenderLength, LongWaitsArePlannedWithoutRenderingAndEndlessOnesAreRefused) {
     // Due on tick 1073741824 (a half rounded to even), playing on the next.
     const Lines late{"1;1;0;2147483647"};
-    const std::optional<RenderPlan> plan = planRender(late, 2.0);
+    const std::optional<RenderPlan> plan = planRender(Recording(late), 2.0);
     ASSERT_TRUE(plan.has_value());
     EXPECT_EQ(plan->stopTick, 1073741826);
     EXPECT_EQ(plan->sampleCount, int64_t{47352014526} + 4000);
 
     // At speed 1 the line is due on the last tick the counter reaches: it never plays.
-    EXPECT_FALSE(planRender(late, 1.0).has_value());
+    EXPECT_FALSE(planRender(Recording(late), 1.0).has_value());
     int32_t calls = 0;
-    const RenderOutcome outcome = renderRecording(late, {}, [&](std::span<const float>) {
+    const RenderOutcome outcome = renderRecording(Recording(late), {}, [&](std::span<const float>) {
         ++calls;
         return true;
     });
@@ -182,10 +176,11 @@ TEST(OfflineRenderLength, BlocksAreFullButTheLastAndASinkCanStopTheRender) {
     EXPECT_LE(rendered.blockSizes.back(), kRenderBlockFrames);
 
     int32_t calls = 0;
-    const RenderOutcome outcome = renderRecording(lines, {}, [&](std::span<const float>) {
-        ++calls;
-        return false;
-    });
+    const RenderOutcome outcome =
+        renderRecording(Recording(lines), {}, [&](std::span<const float>) {
+            ++calls;
+            return false;
+        });
     EXPECT_EQ(outcome, RenderOutcome::Aborted);
     EXPECT_EQ(calls, 1);
 }
@@ -202,7 +197,7 @@ TEST(OfflineRenderSettings, OutsideTheControlsRangesRenderNothing) {
     invalid[7].scaleMode = static_cast<ScaleMode>(4);
     for (const RenderSettings& settings : invalid) {
         int32_t calls = 0;
-        EXPECT_EQ(renderRecording(Lines{"1;1;0;0"}, settings,
+        EXPECT_EQ(renderRecording(Recording{"1;1;0;0"}, settings,
                                   [&](std::span<const float>) {
                                       ++calls;
                                       return true;

@@ -28,7 +28,9 @@ constexpr std::size_t kLongLineBytes = 3'000'001;
 
 using RecordingFileTest = test::TempFolderTest;
 
-const std::vector<std::pair<std::string, RecordingList>> kSplitCases{
+using Lines = std::vector<std::string>;
+
+const std::vector<std::pair<std::string, Lines>> kSplitCases{
     {"120;45;0;1532\r\n120;45;1;1610\r\n", {"120;45;0;1532", "120;45;1;1610"}},
     {"a\nb\n", {"a", "b"}},
     {"a\rb\r", {"a", "b"}},
@@ -44,15 +46,21 @@ const std::vector<std::pair<std::string, RecordingList>> kSplitCases{
 
 TEST(RecordingFileSplit, EndsLinesAtCrLfCrLfAndZeroBytesWhereverThePiecesAreCut) {
     for (const auto& [bytes, lines] : kSplitCases) {
-        EXPECT_EQ(splitRecordingLines(bytes), lines) << testing::PrintToString(bytes);
+        const Recording split = splitRecordingLines(bytes);
+        EXPECT_EQ(split.lineTexts(), lines) << testing::PrintToString(bytes);
+        // Every line's event is read from its text as it was split off.
+        for (std::size_t i = 0; i < split.size(); ++i) {
+            EXPECT_EQ(split.event(i), parseGestureEvent(lines[i])) << i;
+        }
         for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
-            RecordingList pieces;
+            Recording pieces;
             LineSplitter splitter(pieces);
             splitter.feed(std::string_view(bytes).substr(0, cut));
             splitter.feed({});
             splitter.feed(std::string_view(bytes).substr(cut));
             splitter.finish();
-            EXPECT_EQ(pieces, lines) << testing::PrintToString(bytes) << " cut at " << cut;
+            EXPECT_EQ(pieces.lineTexts(), lines)
+                << testing::PrintToString(bytes) << " cut at " << cut;
         }
     }
 }
@@ -67,12 +75,12 @@ TEST(RecordingFileName, AppendsSavUnlessTheNameEndsInItInAnyCase) {
 }
 
 TEST_F(RecordingFileTest, SavesCrLfLinesThatOpenAsTheSameRecording) {
-    const RecordingList click{"120;45;0;1532", "120;45;1;1610"};
+    const Recording click{"120;45;0;1532", "120;45;1;1610"};
     ASSERT_TRUE(saveRecordingFile((m_folder / "click").string(), click));
     EXPECT_EQ(readBytes(m_folder / "click.sav"), "120;45;0;1532\r\n120;45;1;1610\r\n");
     EXPECT_EQ(openRecordingFile((m_folder / "click.sav").string()), click);
 
-    const RecordingList longLines{std::string(kLongLineBytes, '7'), "", "1;2;0;3"};
+    const Recording longLines{std::string(kLongLineBytes, '7'), "", "1;2;0;3"};
     ASSERT_TRUE(saveRecordingFile((m_folder / "long.sav").string(), longLines));
     EXPECT_EQ(openRecordingFile((m_folder / "long.sav").string()), longLines);
     EXPECT_EQ(entries(m_folder), (std::vector<std::string>{"click.sav", "long.sav"}));
@@ -82,14 +90,14 @@ TEST_F(RecordingFileTest, ReplacesAnExistingFileKeepingItsPermissions) {
     const fs::path path = m_folder / "tune.sav";
     writeBytes(path, "old;old;old;old\r\nmore\r\n");
     ASSERT_EQ(::chmod(path.c_str(), S_IRUSR | S_IWUSR | S_IRGRP), 0);
-    ASSERT_TRUE(saveRecordingFile(path.string(), RecordingList{"1;2;0;3"}));
+    ASSERT_TRUE(saveRecordingFile(path.string(), Recording{"1;2;0;3"}));
     EXPECT_EQ(readBytes(path), "1;2;0;3\r\n");
     EXPECT_EQ(fs::status(path).permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 
     // Through a symbolic link the file it points to is replaced; the link stays a link.
     fs::create_symlink("tune.sav", m_folder / "link.sav");
-    ASSERT_TRUE(saveRecordingFile((m_folder / "link").string(), RecordingList{"4;5;1;6"}));
+    ASSERT_TRUE(saveRecordingFile((m_folder / "link").string(), Recording{"4;5;1;6"}));
     EXPECT_TRUE(fs::is_symlink(m_folder / "link.sav"));
     EXPECT_EQ(readBytes(path), "4;5;1;6\r\n");
 }
@@ -101,16 +109,16 @@ TEST_F(RecordingFileTest, LeavesAFileWithoutWritePermissionAlone) {
     const fs::path path = m_folder / "kept.sav";
     writeBytes(path, "kept\r\n");
     ASSERT_EQ(::chmod(path.c_str(), S_IRUSR), 0);
-    EXPECT_FALSE(saveRecordingFile(path.string(), RecordingList{"1;2;0;3"}));
+    EXPECT_FALSE(saveRecordingFile(path.string(), Recording{"1;2;0;3"}));
     EXPECT_EQ(readBytes(path), "kept\r\n");
     EXPECT_EQ(entries(m_folder), std::vector<std::string>{"kept.sav"});
 }
 
 // Root may write anywhere, so each failure here is one that permissions do not decide.
 TEST_F(RecordingFileTest, ReportsAFailedSaveAndKeepsTheOldFile) {
-    const RecordingList lines{"1;2;0;3"};
+    const Recording lines{"1;2;0;3"};
     EXPECT_FALSE(saveRecordingFile("", lines));
-    EXPECT_FALSE(saveRecordingFile((m_folder / "empty").string(), RecordingList{}));
+    EXPECT_FALSE(saveRecordingFile((m_folder / "empty").string(), Recording{}));
     EXPECT_FALSE(saveRecordingFile((m_folder / "missing" / "tune").string(), lines));
     EXPECT_FALSE(saveRecordingFile("/proc/self/doodle-test", lines));
 
@@ -122,7 +130,7 @@ TEST_F(RecordingFileTest, ReportsAFailedSaveAndKeepsTheOldFile) {
     // A write that fails half-way, as on a full disk: the file size limit cuts it off.
     const std::string old = "old;old;old;old\r\n";
     writeBytes(m_folder / "full.sav", old);
-    const RecordingList big(kLongLineBytes / old.size(), "123;45;0;123456");
+    const Recording big(Lines(kLongLineBytes / old.size(), "123;45;0;123456"));
     rlimit previousLimit{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previousLimit), 0);
     rlimit smallLimit = previousLimit;
@@ -146,7 +154,7 @@ TEST_F(RecordingFileTest, OpensAnyBytesButNotAMissingFileAFolderOrAFifo) {
         bytes[i] = static_cast<char>(i % kByteValues);
     }
     writeBytes(m_folder / "binary", bytes);
-    const std::optional<RecordingList> lines = openRecordingFile((m_folder / "binary").string());
+    const std::optional<Recording> lines = openRecordingFile((m_folder / "binary").string());
     ASSERT_TRUE(lines.has_value());
     EXPECT_EQ(*lines, splitRecordingLines(bytes));
     // Three line ends (NUL, LF, CR) per round of 256 bytes, and an empty line before the
@@ -154,7 +162,7 @@ TEST_F(RecordingFileTest, OpensAnyBytesButNotAMissingFileAFolderOrAFifo) {
     EXPECT_EQ(lines->size(), 1U + 3U * 3U);
 
     writeBytes(m_folder / "empty.sav", "");
-    EXPECT_EQ(openRecordingFile((m_folder / "empty.sav").string()), RecordingList{});
+    EXPECT_EQ(openRecordingFile((m_folder / "empty.sav").string()), Recording{});
     EXPECT_EQ(openRecordingFile((m_folder / "missing.sav").string()), std::nullopt);
     EXPECT_EQ(openRecordingFile(m_folder.string()), std::nullopt);
     // A FIFO with no writer would block the program forever; a device would never end.

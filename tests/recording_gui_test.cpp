@@ -72,7 +72,7 @@ TEST_F(RecordingGuiTest, RecordsEveryHandledEventWithTheClampedPointAndItsTime) 
     click(w->m_recordToggle);
     EXPECT_EQ(w->m_recordToggle->text(), QStringLiteral("recording"));
     EXPECT_FALSE(w->m_playToggle->isEnabled());
-    EXPECT_TRUE(program.drawing().inkList.empty()) << "recording start wipes the ink";
+    EXPECT_TRUE(program.drawing().ink.empty()) << "recording start wipes the ink";
     EXPECT_EQ(area->image().pixel(5, 5), kWhite);
 
     press({120, 45}); // a click: two lines at one point
@@ -86,7 +86,7 @@ TEST_F(RecordingGuiTest, RecordsEveryHandledEventWithTheClampedPointAndItsTime) 
     EXPECT_EQ(w->m_recordToggle->text(), QStringLiteral("record"));
     EXPECT_TRUE(w->m_playToggle->isEnabled());
 
-    const RecordingList& lines = program.recordingList();
+    const std::vector<std::string> lines = program.recordingList().lineTexts();
     ASSERT_EQ(lines.size(), 6u);
     const int32_t expected[6][3] = {{120, 45, 0}, {120, 45, 1},  {10, 10, 0},
                                     {0, 200, 0},  {240, 100, 0}, {240, 100, 1}};
@@ -120,7 +120,7 @@ TEST_F(RecordingGuiTest, PlaybackRedrawsTheStrokeReleasesAndStopsAfterTheLastLin
     EXPECT_EQ(w->m_noteLabel->text(), QStringLiteral("D")) << "a played release keeps the label";
     EXPECT_EQ(program.voice().released.load(), 1);
     EXPECT_EQ(program.drawing().pointX, 80);
-    EXPECT_EQ(program.drawing().inkList.size(), 2u) << "played dots are not ink";
+    EXPECT_EQ(program.drawing().ink.size(), 2u) << "played dots are not ink";
     EXPECT_EQ(w->m_playToggle->text(), QStringLiteral("play"));
 }
 
@@ -143,7 +143,7 @@ TEST_F(RecordingGuiTest, SavedRecordingOpensAsTheSameLines) {
     drag({121, 46});
     release({121, 46});
     click(w->m_recordToggle);
-    const RecordingList recorded = program.recordingList();
+    const Recording recorded = program.recordingList();
 
     dialogs.answers = {path("tune")};
     w->m_menuSave->trigger();
@@ -153,8 +153,9 @@ TEST_F(RecordingGuiTest, SavedRecordingOpensAsTheSameLines) {
     EXPECT_TRUE(dialogs.saveRequests[0].start.endsWith(QStringLiteral("/DoodleChorus")));
     EXPECT_EQ(dialogs.saveRequests[0].filter, QStringLiteral("DoodleChorus (*.sav)"));
     std::string expectedBytes;
-    for (const std::string& line : recorded) {
-        expectedBytes += line + "\r\n";
+    for (const std::string_view line : recorded) {
+        expectedBytes += line;
+        expectedBytes += "\r\n";
     }
     EXPECT_EQ(fileBytes(path("tune.sav")), expectedBytes);
 
@@ -168,7 +169,11 @@ TEST_F(RecordingGuiTest, SavedRecordingOpensAsTheSameLines) {
     EXPECT_EQ(dialogs.openRequests[0].title, QStringLiteral("Please choose file to open"));
     EXPECT_TRUE(dialogs.openRequests[0].start.endsWith(u'/'));
     EXPECT_EQ(program.recordingList(), recorded);
-    EXPECT_EQ(program.drawing().inkList, recorded);
+    std::vector<InkPoint> recordedInk;
+    for (std::size_t i = 0; i < recorded.size(); ++i) {
+        recordedInk.push_back({recorded.event(i).x, recorded.event(i).y});
+    }
+    EXPECT_EQ(program.drawing().ink, recordedInk) << "a dot for every line, releases too";
     EXPECT_FALSE(w->m_recordToggle->isChecked()) << "opening ends the recording";
     EXPECT_EQ(w->m_recordToggle->text(), QStringLiteral("record"));
     EXPECT_TRUE(w->m_playToggle->isEnabled());
@@ -252,8 +257,9 @@ TEST_F(RecordingGuiTest, AWritableFileInAFolderTheUserCannotWriteIsSavedInPlace)
     ASSERT_EQ(::setegid(0), 0);
     EXPECT_EQ(messagesForMine, 0u);
     EXPECT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(fileBytes(path("mine.sav")),
-              program.recordingList()[0] + "\r\n" + program.recordingList()[1] + "\r\n");
+    const std::vector<std::string> lines = program.recordingList().lineTexts();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(fileBytes(path("mine.sav")), lines[0] + "\r\n" + lines[1] + "\r\n");
     EXPECT_EQ(fileBytes(path("theirs.sav")), "1;2;0;3\r\n");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
@@ -263,8 +269,8 @@ TEST_F(RecordingGuiTest, AFileWhoseLinesDoNotFitInMemoryKeepsTheRecording) {
         GTEST_SKIP() << "the sanitizers' allocators abort instead of throwing";
     }
     recordAClick();
-    const RecordingList recorded = program.recordingList();
-    const std::vector<std::string> ink = program.drawing().inkList;
+    const Recording recorded = program.recordingList();
+    const std::vector<InkPoint> ink = program.drawing().ink;
     // 8 Mi empty lines, at least 32 bytes each in memory: 256 MiB, against 64 MiB allowed.
     writeBytes(path("big.sav"), QByteArray(8 << 20, '\n'));
     w->m_gridCheckBox->setChecked(true);
@@ -279,7 +285,7 @@ TEST_F(RecordingGuiTest, AFileWhoseLinesDoNotFitInMemoryKeepsTheRecording) {
     w->m_menuOpen->trigger();
     ASSERT_EQ(::setrlimit(RLIMIT_AS, &previous), 0);
     EXPECT_EQ(program.recordingList(), recorded);
-    EXPECT_EQ(program.drawing().inkList, ink);
+    EXPECT_EQ(program.drawing().ink, ink);
     EXPECT_EQ(area->image().pixel(60, 60), kBlue);
     EXPECT_FALSE(w->m_gridCheckBox->isChecked()) << "the rest of an open happens all the same";
     ASSERT_EQ(dialogs.messages.size(), 1u) << "the user is told the file was not opened";
@@ -291,7 +297,7 @@ TEST_F(RecordingGuiTest, AnUnreadableFileKeepsTheRecordingButStillRedrawsAndUnti
     press({60, 60});
     release({60, 60});
     click(w->m_recordToggle);
-    const RecordingList recorded = program.recordingList();
+    const Recording recorded = program.recordingList();
     w->m_majorOption->click();
     QTest::mouseClick(w->m_gridCheckBox, Qt::LeftButton);
     area->drawInkDot(150, 150); // a played dot, gone after the redraw

@@ -146,7 +146,7 @@ bool isRoot() {
 
 std::vector<float> coreSamples(const Strings& lines, const RenderSettings& settings) {
     std::vector<float> samples;
-    renderRecording(lines, settings, [&](std::span<const float> block) {
+    renderRecording(Recording(lines), settings, [&](std::span<const float> block) {
         samples.insert(samples.end(), block.begin(), block.end());
         return true;
     });

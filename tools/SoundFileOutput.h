@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recording/ReplaceFile.h"
+#include "recording/ReplacementFile.h"
 
 #include <cstdint>
 #include <sndfile.h>

@@ -164,12 +164,12 @@ int run(std::span<const char* const> arguments) {
                         ": it is the input recording " + inQuotes(options.inputPath));
     }
     const OpenedRecording opened = readRecordingFile(options.inputPath);
-    if (!opened.lines) {
+    if (!opened.recording) {
         return failWith("cannot read the recording " + inQuotes(options.inputPath) + ": " +
                         unreadableReason(opened));
     }
-    const RecordingList& lines = *opened.lines;
-    const std::optional<RenderPlan> plan = planRender(lines, options.settings.playSpeed);
+    const Recording& recording = *opened.recording;
+    const std::optional<RenderPlan> plan = planRender(recording, options.settings.playSpeed);
     if (!plan) {
         return failWith(inQuotes(options.inputPath) +
                         " never ends: a line is due on the tick where the program's counter wraps");
@@ -188,7 +188,7 @@ int run(std::span<const char* const> arguments) {
     }
     Progress progress(plan->sampleCount);
     const RenderOutcome outcome =
-        renderRecording(lines, options.settings, [&](std::span<const float> samples) {
+        renderRecording(recording, options.settings, [&](std::span<const float> samples) {
             if (interruptSignal != 0 || !output.write(samples)) {
                 return false;
             }

@@ -1,10 +1,10 @@
 // libFuzzer target: arbitrary file bytes through the line reader, the field readers and the
-// playback step, checking what must hold for any file a user might open.
+// player, checking what must hold for any file a user might open.
 #include "mapping/DrawingSurface.h"
 #include "mapping/PitchMap.h"
 #include "mapping/VowelMap.h"
 #include "recording/GestureLine.h"
-#include "recording/PlaybackStep.h"
+#include "recording/Player.h"
 #include "recording/RecordingFile.h"
 
 #include <algorithm>
@@ -17,6 +17,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -42,8 +43,10 @@ bool isLineEnd(char c) {
 }
 
 // The reading rule byte by byte, to hold the chunked reader against.
-RecordingList referenceSplit(std::string_view bytes) {
-    RecordingList lines;
+using Lines = std::vector<std::string>;
+
+Lines referenceSplit(std::string_view bytes) {
+    Lines lines;
     std::string line;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (!isLineEnd(bytes[i])) {
@@ -128,39 +131,39 @@ void checkLine(const std::string& line) {
     }
 }
 
-// Plays the whole list, jumping tickCount to each line's due tick instead of counting through
-// hours of silence.
-void checkPlayback(const RecordingList& lines, double playSpeed) {
-    int32_t playIndex = 0;
+// Plays the whole recording, jumping tickCount to each line's due tick instead of counting
+// through hours of silence.
+void checkPlayback(const Recording& recording, const Lines& lines, double playSpeed) {
+    VoiceParams voice;
+    VowelWorking vowel;
+    const MapControls controls;
+    Player player(recording, voice, vowel);
     int32_t tickCount = 1;
     for (std::size_t played = 0; played <= lines.size(); ++played) {
-        const int32_t before = playIndex;
-        check(playbackStep(lines, playIndex, tickCount, playSpeed, true).action ==
-                      PlaybackAction::None &&
-                  playIndex == before,
-              "a paused tick does nothing");
+        const std::size_t before = player.playIndex();
         if (played == lines.size()) {
-            check(playbackStep(lines, playIndex, tickCount, playSpeed, false).action ==
-                      PlaybackAction::Stop,
+            check(player.step(tickCount, playSpeed, controls).action == PlaybackAction::Stop,
                   "the tick after the last line stops");
-            check(playIndex == before, "stopping keeps playIndex");
+            check(player.playIndex() == before, "stopping keeps the play position");
             return;
         }
         const std::string& line = lines[played];
         const int32_t dueTick = roundToWhole(parseDecimal(lineField(line, kFieldTime)) / playSpeed);
         if (dueTick == kInt32Max) {
+            check(!player.nextActingTick(tickCount, playSpeed), "never due: no acting tick");
             return; // due after the ticker's last tick: never plays
         }
         if (tickCount <= dueTick) {
             tickCount = dueTick;
-            check(playbackStep(lines, playIndex, tickCount, playSpeed, false).action ==
-                          PlaybackAction::None &&
-                      playIndex == before,
+            check(player.step(tickCount, playSpeed, controls).action == PlaybackAction::None &&
+                      player.playIndex() == before,
                   "not due on its own tick");
+            check(player.nextActingTick(tickCount, playSpeed) == tickCount + 1,
+                  "the acting tick is the one after the due tick");
             ++tickCount;
         }
-        const PlaybackStep step = playbackStep(lines, playIndex, tickCount, playSpeed, false);
-        check(playIndex == before + 1, "a due line advances playIndex by one");
+        const PlayedStep step = player.step(tickCount, playSpeed, controls);
+        check(player.playIndex() == before + 1, "a due line advances the play position by one");
         check(step.action == PlaybackAction::Sound || step.action == PlaybackAction::Release,
               "a due line plays");
         check(step.x >= 0 && step.x <= kMaxPointX && step.y >= 0 && step.y <= kMaxPointY,
@@ -176,18 +179,22 @@ void checkPlayback(const RecordingList& lines, double playSpeed) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const RecordingList lines = splitRecordingLines(bytes);
+    const Recording recording = splitRecordingLines(bytes);
+    const Lines lines = recording.lineTexts();
     check(lines == referenceSplit(bytes), "the reader follows the line-end rule");
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        check(recording.event(i) == parseGestureEvent(lines[i]), "the event is the line's");
+    }
 
     // Fed in pieces, as from a file, the result is the same wherever the pieces are cut.
     const std::size_t pieceBytes = size == 0 ? 1 : 1 + data[0] % 7;
-    RecordingList pieces;
+    Recording pieces;
     LineSplitter splitter(pieces);
     for (std::size_t at = 0; at < size; at += pieceBytes) {
         splitter.feed(bytes.substr(at, pieceBytes));
     }
     splitter.finish();
-    check(pieces == lines, "pieces read like the whole");
+    check(pieces == recording, "pieces read like the whole");
 
     // Written back with CR LF, the lines read the same.
     std::string written;
@@ -195,13 +202,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         written += line;
         written += "\r\n";
     }
-    check(splitRecordingLines(written) == lines, "CR LF round trip");
+    check(splitRecordingLines(written) == recording, "CR LF round trip");
 
     for (const std::string& line : lines) {
         checkLine(line);
     }
     for (const double playSpeed : kPlaySpeeds) {
-        checkPlayback(lines, playSpeed);
+        checkPlayback(recording, lines, playSpeed);
     }
     return 0;
 }

@@ -1,5 +1,5 @@
 #include "TempFolderTest.h"
-#include "recording/ReplaceFile.h"
+#include "recording/ReplacementFile.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "recording/ReplaceFile.h"
+#include "recording/ReplacementFile.h"
 
 #include <atomic>
 #include <cerrno>
