@@ -67,8 +67,8 @@ private:
     void rebuildScale();
     void onScaleOptionChosen();
     void onUnrestrictedChosen();
-    void onGridClickedFirst();
-    void onGridClickedSecond();
+    void refuseGridInUnrestricted();
+    void showOrHideGrid();
     void redrawGridOverlay();
     void onMenu(int32_t id);
     void saveRecording();
