@@ -1,7 +1,8 @@
 #include "app/MainWindow.h"
 
 #include "mapping/DrawingArea.h"
-#include "mapping/PitchMap.h"
+#include "mapping/DrawingSurface.h"
+#include "recording/PlaySpeed.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -56,15 +57,25 @@ constexpr ControlPlace kPlaces[] = {
     {kRootNoteCombo, 315, 155, 45, 20},
 };
 
-constexpr int kSpeedMin = 10; // slider tenths: speed 1.0 ..
-constexpr int kSpeedMax = 50; // .. 5.0
-constexpr double kSliderTenthsPerSpeed = 10.0;
 constexpr int kSpeedDecimals = 1;
 constexpr char16_t kTimesSign = u'×';
 
 // The speed as a screen reader says it: "1.0×" to "5.0×".
 QString speedText(int tenths) {
-    return QString::number(tenths / kSliderTenthsPerSpeed, 'f', kSpeedDecimals) + kTimesSign;
+    return QString::number(playSpeedFromTenths(tenths), 'f', kSpeedDecimals) + kTimesSign;
+}
+
+// A toggle's caption while up and while down.
+struct ToggleCaptions {
+    const char* up;
+    const char* down;
+};
+constexpr ToggleCaptions kRecordCaptions{"record", "recording"};
+constexpr ToggleCaptions kPlayCaptions{"play", "playing"};
+
+void setToggle(QPushButton& toggle, const ToggleCaptions& captions, bool down) {
+    toggle.setChecked(down);
+    toggle.setText(QString::fromLatin1(down ? captions.down : captions.up));
 }
 
 // The note label to a screen reader: its name says what it is ("Current note"), its
@@ -156,8 +167,8 @@ bool MainWindow::textsFit() const {
     // a minimum width that has nothing to do with the text).
     for (const QPushButton* button : {m_recordToggle, m_playToggle, m_clearButton}) {
         // The widest text a toggle ever shows counts, not the one it starts with.
-        const QString widest = button == m_recordToggle ? QStringLiteral("recording")
-                               : button == m_playToggle ? QStringLiteral("playing")
+        const QString widest = button == m_recordToggle ? QString::fromLatin1(kRecordCaptions.down)
+                               : button == m_playToggle ? QString::fromLatin1(kPlayCaptions.down)
                                                         : button->text();
         const int marginPx =
             2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
@@ -232,6 +243,96 @@ QWidget* MainWindow::control(int32_t id) const {
         }
     }
     return nullptr;
+}
+
+ScaleMode MainWindow::scaleMode() const {
+    return m_majorOption->isChecked()        ? ScaleMode::Major
+           : m_minorOption->isChecked()      ? ScaleMode::Minor
+           : m_pentatonicOption->isChecked() ? ScaleMode::Pentatonic
+                                             : ScaleMode::Unrestricted;
+}
+
+int32_t MainWindow::rootIndex() const {
+    return m_rootNoteCombo->currentIndex();
+}
+
+VoiceTypeMarks MainWindow::voiceType() const {
+    return {m_menuType1->isChecked(), m_menuType2->isChecked()};
+}
+
+int MainWindow::speedTenths() const {
+    return m_speedSlider->value();
+}
+
+bool MainWindow::isRecording() const {
+    return m_recordToggle->isChecked();
+}
+
+bool MainWindow::isPlaying() const {
+    return m_playToggle->isChecked();
+}
+
+bool MainWindow::gridChecked() const {
+    return m_gridCheckBox->isChecked();
+}
+
+void MainWindow::setRecording(bool down) {
+    setToggle(*m_recordToggle, kRecordCaptions, down);
+}
+
+void MainWindow::setPlaying(bool down) {
+    setToggle(*m_playToggle, kPlayCaptions, down);
+}
+
+void MainWindow::setPlayEnabled(bool enabled) {
+    m_playToggle->setEnabled(enabled);
+}
+
+void MainWindow::enableGrid() {
+    m_gridCheckBox->setEnabled(true);
+}
+
+void MainWindow::disableGrid() {
+    m_gridCheckBox->setChecked(false);
+    m_gridCheckBox->setEnabled(false);
+}
+
+void MainWindow::untickGrid() {
+    m_gridCheckBox->setChecked(false);
+}
+
+void MainWindow::setRootEnabled(bool enabled) {
+    m_rootNoteCombo->setEnabled(enabled);
+}
+
+void MainWindow::markVoiceType(int32_t type) {
+    m_menuType1->setChecked(type == 1);
+    m_menuType2->setChecked(type == 2);
+}
+
+void MainWindow::showNote(std::string_view name) {
+    m_noteLabel->setText(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+}
+
+void MainWindow::clearNote() {
+    m_noteLabel->clear();
+}
+
+void MainWindow::repaintCanvas(bool withGrid, std::span<const InkPoint> ink) {
+    m_drawingArea->fillWhite();
+    if (withGrid) {
+        m_drawingArea->drawGridLines(gridLinesFor(scaleMode()));
+    }
+    m_drawingArea->redrawInk(ink);
+}
+
+void MainWindow::drawGridOverCanvas(std::span<const InkPoint> ink) {
+    m_drawingArea->drawGridLines(gridLinesFor(scaleMode()));
+    m_drawingArea->redrawInk(ink);
+}
+
+void MainWindow::drawDot(int32_t x, int32_t y) {
+    m_drawingArea->drawInkDot(x, y);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -337,11 +438,11 @@ void MainWindow::createControls(QWidget* client) {
     // Before any control exists: Qt keeps the first interface it makes for a widget.
     QAccessible::installFactory(makeNoteLabelAccessible); // once, however many windows
     // Created in this order.
-    m_recordToggle = new QPushButton(QStringLiteral("record"), client);
+    m_recordToggle = new QPushButton(QString::fromLatin1(kRecordCaptions.up), client);
     m_recordToggle->setCheckable(true);
     place(m_recordToggle, kRecordToggle);
 
-    m_playToggle = new QPushButton(QStringLiteral("play"), client);
+    m_playToggle = new QPushButton(QString::fromLatin1(kPlayCaptions.up), client);
     m_playToggle->setCheckable(true);
     place(m_playToggle, kPlayToggle);
 
@@ -352,8 +453,8 @@ void MainWindow::createControls(QWidget* client) {
     place(m_drawingArea, kDrawingArea);
 
     m_speedSlider = new QSlider(Qt::Horizontal, client);
-    m_speedSlider->setRange(kSpeedMin, kSpeedMax);
-    m_speedSlider->setValue(kSpeedMin);
+    m_speedSlider->setRange(kMinPlaySpeedTenths, kMaxPlaySpeedTenths);
+    m_speedSlider->setValue(kMinPlaySpeedTenths);
     place(m_speedSlider, kSpeedSlider);
 
     m_gridCheckBox = new QCheckBox(QStringLiteral("Grid"), client);

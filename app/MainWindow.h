@@ -1,10 +1,16 @@
 #pragma once
 
 #include "app/Event.h"
+#include "mapping/DrawingSurface.h"
+#include "mapping/PitchMap.h"
+#include "mapping/VowelMap.h"
 
 #include <QMainWindow>
-#include <QPointer>
 #include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -23,7 +29,9 @@ class DrawingArea;
 void centreOnScreen(QWidget& window);
 
 // The main window: menu bar and the thirteen controls at their fixed places. It keeps no
-// state of its own beyond the controls; user actions leave it as Events through the sink.
+// state of its own beyond the controls; user actions leave it as Events through the sink, and
+// the program reads and changes the controls through the methods below, none of which raises
+// an event.
 class MainWindow final : public QMainWindow {
     Q_OBJECT
 
@@ -39,6 +47,47 @@ public:
 
     // Looks up a control by its id; nullptr for an unknown id.
     QWidget* control(int32_t id) const;
+
+    // What the controls show.
+    ScaleMode scaleMode() const;      // the selected scale option
+    int32_t rootIndex() const;        // the root list's item, 0..11 into noteNames
+    VoiceTypeMarks voiceType() const; // the check marks of Type 1 and Type 2
+    int speedTenths() const;          // the slider, kMinPlaySpeedTenths..kMaxPlaySpeedTenths
+    bool isRecording() const;         // the record toggle is down
+    bool isPlaying() const;           // the play toggle is down
+    bool gridChecked() const;         // Grid is ticked
+
+    // The toggles: down or up, with the caption that goes with it.
+    void setRecording(bool down);
+    void setPlaying(bool down);
+    void setPlayEnabled(bool enabled);
+    // Grid: enabled again (its tick stays), unticked and disabled, or only unticked.
+    void enableGrid();
+    void disableGrid();
+    void untickGrid();
+    void setRootEnabled(bool enabled);
+    // Moves the Voice menu's check mark to type 1 or 2.
+    void markVoiceType(int32_t type);
+    void showNote(std::string_view name);
+    void clearNote();
+
+    // The drawing area. Each entry of `ink` is a dot at its first two fields (see DrawingArea).
+    // White, then the selected scale's grid lines when `withGrid`, then the ink.
+    void repaintCanvas(bool withGrid, std::span<const InkPoint> ink);
+    // The selected scale's grid lines over the picture as it is, then the ink on top.
+    void drawGridOverCanvas(std::span<const InkPoint> ink);
+    void drawDot(int32_t x, int32_t y); // an ink dot at drawing-area pixels (x, y)
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createMenu();
+    void createControls(QWidget* client);
+    void fitFont();
+    QAction* addMenuItem(class QMenu* menu, const char* text, int32_t id, bool checkable);
+    void place(QWidget* widget, int32_t id);
 
     QAction* m_menuOpen = nullptr;
     QAction* m_menuSave = nullptr;
@@ -60,17 +109,6 @@ public:
     QGroupBox* m_scaleFrame = nullptr;
     QLabel* m_noteLabel = nullptr;
     QComboBox* m_rootNoteCombo = nullptr;
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    void createMenu();
-    void createControls(QWidget* client);
-    void fitFont();
-    QAction* addMenuItem(class QMenu* menu, const char* text, int32_t id, bool checkable);
-    void place(QWidget* widget, int32_t id);
 
     EventSink m_sink;
     QWidget* m_pressedWidget = nullptr;     // where the left button went down, until its release

@@ -3,21 +3,14 @@
 #include "app/Dialogs.h"
 #include "app/HelpWindow.h"
 #include "app/MainWindow.h"
-#include "mapping/DrawingArea.h"
+#include "recording/PlaySpeed.h"
 #include "recording/RecordingFile.h"
 #include "voice/Synth.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QEvent>
 #include <QEventLoop>
 #include <QFile>
-#include <QLabel>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSlider>
 
 #if defined(__SANITIZE_THREAD__)
 #define DC_THREAD_SANITIZER 1
@@ -47,7 +40,6 @@ void takeOverOnMainThread([[maybe_unused]] QEvent* event) {
 #endif
 }
 
-constexpr double kSliderTenths = 10.0; // slider 10..50 is speed 1.0..5.0
 const QString kFileFilter = QStringLiteral("DoodleChorus (*.sav)");
 
 // Raises the "a dialog is open" flag for its lifetime: events that reach the dispatch meanwhile
@@ -158,83 +150,80 @@ void Program::dispatch(const Event& event) {
         return;
     }
     MainWindow& w = *m_window;
-    // 1. Drawing area.
+    // A press, move or release in the drawing area: sing, draw and record the point.
     if (isControl(event, kDrawingArea)) {
-        switch (handleDrawingEvent(event.pointer, event.x, event.y, event.buttons,
-                                   w.m_playToggle->isChecked(), m_drawing)) {
+        switch (handleDrawingEvent(event.pointer, event.x, event.y, event.buttons, w.isPlaying(),
+                                   m_drawing)) {
         case DrawingOutcome::Nothing:
             break;
         case DrawingOutcome::Point:
             startVoice(m_voice); // on every point: a drag that left the fade-out sounds again
             appendGestureLine(kSoundingLine);
             showNote(mapPoint(m_voice, m_drawing.pointX, m_drawing.pointY, mapControls(), m_vowel));
-            w.m_drawingArea->drawInkDot(m_drawing.pointX, m_drawing.pointY);
+            w.drawDot(m_drawing.pointX, m_drawing.pointY);
             break;
         case DrawingOutcome::Release:
             stopVoice(m_voice);
             appendGestureLine(kReleaseLine);
-            w.m_noteLabel->clear();
+            w.clearNote();
             break;
         }
     }
-    // 2. Record toggle.
+    // Record toggle: a recording starts afresh or ends.
     if (isControl(event, kRecordToggle)) {
-        if (w.m_recordToggle->isChecked()) {
+        if (w.isRecording()) {
             startRecording();
         } else {
             stopRecording();
         }
     }
-    // 3. Play toggle.
+    // Play toggle: playback starts from the first line or ends early.
     if (isControl(event, kPlayToggle)) {
-        if (w.m_playToggle->isChecked()) {
+        if (w.isPlaying()) {
             startPlayback();
         } else {
             stopPlayback();
         }
     }
-    // 4. Clear.
+    // Clear: the ink and the note go; a ticked grid stays.
     if (isControl(event, kClearButton)) {
-        w.m_noteLabel->clear();
-        w.m_drawingArea->fillWhite();
+        w.clearNote();
         m_drawing.ink.clear();
-        if (w.m_gridCheckBox->isChecked()) {
-            w.m_drawingArea->drawGridLines(gridLinesFor(mapControls().scaleMode));
-        }
+        w.repaintCanvas(w.gridChecked(), m_drawing.ink);
     }
-    // 5. Speed slider.
+    // Speed slider: the speed of this and every later playback.
     if (isControl(event, kSpeedSlider)) {
-        m_playSpeed = w.m_speedSlider->value() / kSliderTenths;
+        m_playSpeed = playSpeedFromTenths(w.speedTenths());
     }
-    // 6, 7. Major, Minor.
+    // Major or Minor: the scale, the root list and Grid follow.
     if (isControl(event, kMajorOption) || isControl(event, kMinorOption)) {
         onScaleOptionChosen();
     }
-    // 8. Root note.
+    // Root list: the scale moves to the new root.
     if (isControl(event, kRootNoteCombo)) {
         rebuildScale(); // the grid does not depend on the root
     }
-    // 9. Pentatonic.
+    // Pentatonic, as Major and Minor.
     if (isControl(event, kPentatonicOption)) {
         onScaleOptionChosen();
     }
-    // 10. Grid, first test.
+    // Grid, tested before Unrestricted: a tick while Unrestricted is selected is refused.
     if (isControl(event, kGridCheckBox)) {
-        onGridClickedFirst();
+        refuseGridInUnrestricted();
     }
-    // 11. Unrestricted.
+    // Unrestricted: no scale, so no root list, no Grid and no note.
     if (isControl(event, kUnrestrictedOption)) {
         onUnrestrictedChosen();
     }
-    // 12. Grid, second test.
+    // Grid again, after Unrestricted: the area shows the box's tick.
     if (isControl(event, kGridCheckBox)) {
-        onGridClickedSecond();
+        showOrHideGrid();
     }
-    // 13. Menu.
+    // Menu: a running playback ends first, then the item's own action.
     if (event.kind == EventKind::Menu) {
         onMenu(event.id);
     }
-    // 14. Ticker.
+    // Ticker: the next step of a running playback.
     if (event.kind == EventKind::Ticker) {
         playbackTick();
     }
@@ -246,47 +235,42 @@ void Program::dispatch(const Event& event) {
 
 void Program::startRecording() {
     MainWindow& w = *m_window;
-    w.m_drawingArea->fillWhite();
-    w.m_recordToggle->setText(QStringLiteral("recording"));
-    w.m_noteLabel->clear();
+    w.setRecording(true);
+    w.clearNote();
     m_drawing.ink.clear();
     m_recorder.startRecording(m_recordingList); // the clock starts; the old recording goes
-    w.m_playToggle->setEnabled(false);
-    if (w.m_gridCheckBox->isChecked()) {
-        w.m_drawingArea->drawGridLines(gridLinesFor(mapControls().scaleMode));
-    }
+    w.setPlayEnabled(false);
+    w.repaintCanvas(w.gridChecked(), m_drawing.ink);
 }
 
 void Program::stopRecording() {
     MainWindow& w = *m_window;
-    w.m_recordToggle->setText(QStringLiteral("record"));
-    w.m_playToggle->setEnabled(true);
+    w.setRecording(false);
+    w.setPlayEnabled(true);
 }
 
 void Program::appendGestureLine(int32_t released) {
     // Only while the record toggle is down; the point is the current, clamped one.
-    m_recorder.appendGestureLine(m_recordingList, m_window->m_recordToggle->isChecked(),
-                                 m_drawing.pointX, m_drawing.pointY, released);
+    m_recorder.appendGestureLine(m_recordingList, m_window->isRecording(), m_drawing.pointX,
+                                 m_drawing.pointY, released);
 }
 
 void Program::startPlayback() {
     MainWindow& w = *m_window;
-    w.m_playToggle->setText(QStringLiteral("playing"));
-    w.m_drawingArea->fillWhite(); // the ink list stays
+    w.setPlaying(true);
+    w.repaintCanvas(false, {}); // white; the ink list stays for the next repaint
     stopVoice(m_voice);
     m_player.reset();
     m_ticker->resume(); // counts from 0 again
-    w.m_gridCheckBox->setChecked(false);
-    w.m_gridCheckBox->setEnabled(false);
+    w.disableGrid();
 }
 
 void Program::stopPlayback() {
     MainWindow& w = *m_window;
-    w.m_playToggle->setChecked(false);
-    w.m_playToggle->setText(QStringLiteral("play"));
+    w.setPlaying(false);
     m_ticker->pause();
     stopVoice(m_voice);
-    w.m_gridCheckBox->setEnabled(true);
+    w.enableGrid();
 }
 
 void Program::playbackTick() {
@@ -308,7 +292,7 @@ void Program::playbackTick() {
         m_drawing.pointX = step.x;
         m_drawing.pointY = step.y;
         showNote(step.noteIndex);
-        m_window->m_drawingArea->drawInkDot(step.x, step.y);
+        m_window->drawDot(step.x, step.y);
         break;
     }
 }
@@ -317,96 +301,80 @@ void Program::showNote(std::optional<int32_t> noteIndex) {
     if (!noteIndex) {
         return; // Unrestricted leaves the label as it is
     }
-    const std::string_view name = noteNames.at(static_cast<std::size_t>(*noteIndex));
-    m_window->m_noteLabel->setText(
-        QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+    m_window->showNote(noteNames.at(static_cast<std::size_t>(*noteIndex)));
 }
 
 MapControls Program::mapControls() const {
     const MainWindow& w = *m_window;
     MapControls controls;
-    controls.scaleMode = w.m_majorOption->isChecked()        ? ScaleMode::Major
-                         : w.m_minorOption->isChecked()      ? ScaleMode::Minor
-                         : w.m_pentatonicOption->isChecked() ? ScaleMode::Pentatonic
-                                                             : ScaleMode::Unrestricted;
+    controls.scaleMode = w.scaleMode();
     controls.scale = m_scale;
-    controls.voiceType.type1Checked = w.m_menuType1->isChecked();
-    controls.voiceType.type2Checked = w.m_menuType2->isChecked();
+    controls.voiceType = w.voiceType();
     return controls;
 }
 
 void Program::rebuildScale() {
-    m_scale =
-        buildScale(mapControls().scaleMode, m_window->m_rootNoteCombo->currentIndex(), m_scale);
+    m_scale = buildScale(m_window->scaleMode(), m_window->rootIndex(), m_scale);
 }
 
 void Program::onScaleOptionChosen() {
     MainWindow& w = *m_window;
     rebuildScale();
-    if (!w.m_playToggle->isChecked()) {
-        w.m_gridCheckBox->setEnabled(true);
+    if (!w.isPlaying()) {
+        w.enableGrid();
     }
     redrawGridOverlay();
-    w.m_rootNoteCombo->setEnabled(true);
+    w.setRootEnabled(true);
 }
 
 void Program::onUnrestrictedChosen() {
     MainWindow& w = *m_window;
-    w.m_gridCheckBox->setChecked(false);
-    w.m_gridCheckBox->setEnabled(false);
-    w.m_rootNoteCombo->setEnabled(false);
-    w.m_noteLabel->clear();
-    if (!w.m_playToggle->isChecked()) {
-        w.m_drawingArea->fillWhite(); // removes any grid
-        w.m_drawingArea->redrawInk(m_drawing.ink);
+    w.disableGrid();
+    w.setRootEnabled(false);
+    w.clearNote();
+    if (!w.isPlaying()) {
+        w.repaintCanvas(false, m_drawing.ink); // removes any grid
     }
 }
 
 void Program::redrawGridOverlay() {
     MainWindow& w = *m_window;
-    const ScaleMode mode = mapControls().scaleMode;
-    if (w.m_gridCheckBox->isChecked() && mode != ScaleMode::Unrestricted) {
-        w.m_drawingArea->fillWhite();
-        w.m_drawingArea->drawGridLines(gridLinesFor(mode));
-        w.m_drawingArea->redrawInk(m_drawing.ink);
+    if (w.gridChecked() && w.scaleMode() != ScaleMode::Unrestricted) {
+        w.repaintCanvas(true, m_drawing.ink);
     }
 }
 
-void Program::onGridClickedSecond() {
+void Program::showOrHideGrid() {
     MainWindow& w = *m_window;
-    if (w.m_gridCheckBox->isChecked()) {
+    if (w.gridChecked()) {
         // Over the present picture, playback's dots included; the ink comes back on top.
-        w.m_drawingArea->drawGridLines(gridLinesFor(mapControls().scaleMode));
+        w.drawGridOverCanvas(m_drawing.ink);
     } else {
-        w.m_drawingArea->fillWhite(); // also removes dots drawn by playback
+        w.repaintCanvas(false, m_drawing.ink); // also removes dots drawn by playback
     }
-    w.m_drawingArea->redrawInk(m_drawing.ink);
 }
 
-void Program::onGridClickedFirst() {
+void Program::refuseGridInUnrestricted() {
     MainWindow& w = *m_window;
-    if (w.m_unrestrictedOption->isChecked()) {
-        w.m_gridCheckBox->setChecked(false);
-        w.m_gridCheckBox->setEnabled(false);
+    if (w.scaleMode() == ScaleMode::Unrestricted) {
+        w.disableGrid();
     }
 }
 
 void Program::onMenu(int32_t id) {
     MainWindow& w = *m_window;
-    if (w.m_playToggle->isChecked()) {
+    if (w.isPlaying()) {
         stopPlayback(); // every menu choice ends playback before its own action
     }
     switch (id) {
     case kMenuType1:
-        if (w.m_menuType2->isChecked()) {
-            w.m_menuType1->setChecked(true);
-            w.m_menuType2->setChecked(false);
+        if (w.voiceType().type2Checked) {
+            w.markVoiceType(1);
         }
         break;
     case kMenuType2:
-        if (w.m_menuType1->isChecked()) {
-            w.m_menuType2->setChecked(true);
-            w.m_menuType1->setChecked(false);
+        if (w.voiceType().type1Checked) {
+            w.markVoiceType(2);
         }
         break;
     case kMenuAbout:
@@ -471,16 +439,14 @@ void Program::openRecording() {
         m_dialogs.showMessage(&w, QStringLiteral("Informer"),
                               QStringLiteral("Your DoodleChorus file is not opened!"));
     }
-    w.m_drawingArea->fillWhite();
     // From the recording, which may not be the ink when the file could not be read; release
     // lines get a dot too: they repeat a point.
-    w.m_drawingArea->redrawInk(inkOf(m_recordingList));
-    if (w.m_recordToggle->isChecked()) {
-        w.m_recordToggle->setChecked(false);
-        w.m_recordToggle->setText(QStringLiteral("record"));
-        w.m_playToggle->setEnabled(true);
+    w.repaintCanvas(false, inkOf(m_recordingList));
+    if (w.isRecording()) {
+        w.setRecording(false);
+        w.setPlayEnabled(true);
     }
-    w.m_gridCheckBox->setChecked(false);
+    w.untickGrid();
 }
 
 void Program::showAbout() {

@@ -69,8 +69,8 @@ private:
     void rebuildScale();
     void onScaleOptionChosen();
     void onUnrestrictedChosen();
-    void onGridClickedFirst();
-    void onGridClickedSecond();
+    void refuseGridInUnrestricted();
+    void showOrHideGrid();
     void redrawGridOverlay();
     void onMenu(int32_t id);
     void saveRecording();

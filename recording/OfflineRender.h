@@ -2,6 +2,7 @@
 
 #include "mapping/PitchMap.h"
 #include "mapping/VowelMap.h"
+#include "recording/PlaySpeed.h"
 #include "recording/Recording.h"
 #include "voice/Synth.h"
 #include "voice/VoiceParams.h"
@@ -20,9 +21,6 @@ inline constexpr int64_t kRenderSampleRate = static_cast<int64_t>(VoiceParams::s
 inline constexpr int64_t kRenderTailSamples = kFadeOutSamples;
 // Samples handed to the sink at a time; only the last block of a render may be shorter.
 inline constexpr std::size_t kRenderBlockFrames = 4096;
-// The program's speed slider, as a factor on the recorded timing.
-inline constexpr double kMinPlaySpeed = 1.0;
-inline constexpr double kMaxPlaySpeed = 5.0;
 
 // The controls a playback reads, as the program's window would show them.
 struct RenderSettings {

@@ -6,8 +6,16 @@
 #include "mapping/DrawingArea.h"
 #include "voice/AudioOutput.h"
 
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
@@ -89,6 +97,68 @@ inline bool processUntil(const std::function<bool()>& done,
     return true;
 }
 
+// The main window's controls and menu items, found by their ids as a user finds them by sight:
+// the window keeps its widgets to itself, and tests click, trigger and read them.
+struct WindowControls {
+    WindowControls() = default;
+    explicit WindowControls(const MainWindow& window)
+        : menuOpen(action(window, kMenuOpen)), menuSave(action(window, kMenuSave)),
+          menuType1(action(window, kMenuType1)), menuType2(action(window, kMenuType2)),
+          menuAbout(action(window, kMenuAbout)), menuHelp(action(window, kMenuHelp)),
+          recordToggle(control<QPushButton>(window, kRecordToggle)),
+          playToggle(control<QPushButton>(window, kPlayToggle)),
+          clearButton(control<QPushButton>(window, kClearButton)),
+          drawingArea(control<DrawingArea>(window, kDrawingArea)),
+          speedSlider(control<QSlider>(window, kSpeedSlider)),
+          gridCheckBox(control<QCheckBox>(window, kGridCheckBox)),
+          unrestrictedOption(control<QRadioButton>(window, kUnrestrictedOption)),
+          majorOption(control<QRadioButton>(window, kMajorOption)),
+          minorOption(control<QRadioButton>(window, kMinorOption)),
+          pentatonicOption(control<QRadioButton>(window, kPentatonicOption)),
+          scaleFrame(control<QGroupBox>(window, kScaleFrame)),
+          noteLabel(control<QLabel>(window, kNoteLabel)),
+          rootNoteCombo(control<QComboBox>(window, kRootNoteCombo)) {}
+
+    QAction* menuOpen = nullptr;
+    QAction* menuSave = nullptr;
+    QAction* menuType1 = nullptr;
+    QAction* menuType2 = nullptr;
+    QAction* menuAbout = nullptr;
+    QAction* menuHelp = nullptr;
+
+    QPushButton* recordToggle = nullptr;
+    QPushButton* playToggle = nullptr;
+    QPushButton* clearButton = nullptr;
+    DrawingArea* drawingArea = nullptr;
+    QSlider* speedSlider = nullptr;
+    QCheckBox* gridCheckBox = nullptr;
+    QRadioButton* unrestrictedOption = nullptr;
+    QRadioButton* majorOption = nullptr;
+    QRadioButton* minorOption = nullptr;
+    QRadioButton* pentatonicOption = nullptr;
+    QGroupBox* scaleFrame = nullptr;
+    QLabel* noteLabel = nullptr;
+    QComboBox* rootNoteCombo = nullptr;
+
+private:
+    template <class Widget>
+    static Widget* control(const MainWindow& window, int32_t id) {
+        auto* widget = qobject_cast<Widget*>(window.control(id));
+        EXPECT_NE(widget, nullptr) << "no control of that kind with id " << id;
+        return widget;
+    }
+    // Menu items carry their id as data; the menus' own actions carry none.
+    static QAction* action(const MainWindow& window, int32_t id) {
+        for (QAction* item : window.findChildren<QAction*>()) {
+            if (item->data().isValid() && item->data().toInt() == id) {
+                return item;
+            }
+        }
+        ADD_FAILURE() << "no menu item with id " << id;
+        return nullptr;
+    }
+};
+
 // A started program with a silent audio output, past its first tick (ticker paused, voice
 // released), and ways to use its drawing area as a hand would.
 class ProgramTest : public ::testing::Test {
@@ -96,7 +166,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(program.start());
         w = program.window();
-        area = w->m_drawingArea;
+        ui = WindowControls(*w);
+        area = ui.drawingArea;
         ASSERT_TRUE(processUntil([&] { return program.ticker().tickerPaused.load() == 1; }));
     }
     void TearDown() override {
@@ -126,6 +197,7 @@ protected:
     RecordingDialogs dialogs;
     Program program{dialogs, silentAudio()};
     MainWindow* w = nullptr;
+    WindowControls ui;
     DrawingArea* area = nullptr;
 };
 

@@ -65,7 +65,7 @@ TEST_F(DrawingTest, AStrokeInksOneExactDotPerEventAndSingsTheClampedPoint) {
     release({300, 120});
     EXPECT_EQ(voice.released.load(), 1);
     EXPECT_EQ(voice.lastPitch.load(), 0.0);
-    EXPECT_TRUE(w->m_noteLabel->text().isEmpty());
+    EXPECT_TRUE(ui.noteLabel->text().isEmpty());
     EXPECT_EQ(program.drawing().ink.size(), expectedInk.size());
 }
 
@@ -96,17 +96,17 @@ TEST_F(DrawingTest, ADragStartedOutsideTheAreaSingsOverItAndItsReleaseThereSilen
 TEST_F(DrawingTest, ADragFromTheSliderReleasedOutsideTheAreaStillSilences) {
     // Real input through the window: pressed on the slider's handle, dragged over the area and
     // released back on the slider, while recording.
-    QSlider* slider = w->m_speedSlider;
+    QSlider* slider = ui.speedSlider;
     const QPoint handle(4, slider->height() / 2);
     const QPoint overArea = slider->mapFrom(w, area->mapTo(w, QPoint(60, 40)));
-    click(w->m_recordToggle);
+    click(ui.recordToggle);
     QTest::mousePress(slider, Qt::LeftButton, {}, handle);
     QTest::mouseMove(slider, overArea);
     EXPECT_EQ(program.voice().released.load(), 0);
-    w->m_noteLabel->setText(QStringLiteral("C")); // the release must empty it
+    ui.noteLabel->setText(QStringLiteral("C")); // the release must empty it
     QTest::mouseRelease(slider, Qt::LeftButton, {}, handle);
     EXPECT_EQ(program.voice().released.load(), 1);
-    EXPECT_TRUE(w->m_noteLabel->text().isEmpty());
+    EXPECT_TRUE(ui.noteLabel->text().isEmpty());
     const std::vector<std::string> lines = program.recordingList().lineTexts();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1].substr(0, lines[1].rfind(';')), "60;40;1") << "released at its last point";
@@ -116,7 +116,7 @@ TEST_F(DrawingTest, ADragFromTheSliderReleasedOutsideTheAreaStillSilences) {
     QTest::mouseMove(slider, handle + QPoint(20, 0));
     QTest::mouseRelease(slider, Qt::LeftButton, {}, handle);
     EXPECT_EQ(program.recordingList().size(), 2u);
-    click(w->m_recordToggle);
+    click(ui.recordToggle);
 }
 
 TEST_F(DrawingTest, MovesWithoutTheLeftButtonAndOtherButtonsDoNothing) {
@@ -131,17 +131,17 @@ TEST_F(DrawingTest, MovesWithoutTheLeftButtonAndOtherButtonsDoNothing) {
 }
 
 TEST_F(DrawingTest, ScaleModesShowTheNoteAndTheReleaseEmptiesTheLabel) {
-    QTest::mouseClick(w->m_majorOption, Qt::LeftButton);
+    QTest::mouseClick(ui.majorOption, Qt::LeftButton);
     press({10, 0});
-    EXPECT_EQ(w->m_noteLabel->text(), QStringLiteral("D"));
+    EXPECT_EQ(ui.noteLabel->text(), QStringLiteral("D"));
     EXPECT_NEAR(program.voice().pitch.load(), 58.271, 1e-3);
     drag({75, 0});
-    EXPECT_EQ(w->m_noteLabel->text(), QStringLiteral("C"));
+    EXPECT_EQ(ui.noteLabel->text(), QStringLiteral("C"));
     EXPECT_NEAR(program.voice().pitch.load(), 103.828, 1e-9);
     release({75, 0});
-    EXPECT_TRUE(w->m_noteLabel->text().isEmpty());
+    EXPECT_TRUE(ui.noteLabel->text().isEmpty());
 
-    w->m_menuType2->trigger(); // the voice type is read at every point
+    ui.menuType2->trigger(); // the voice type is read at every point
     press({75, 200});
     EXPECT_DOUBLE_EQ(program.voice().res1.freq.load(), 700.0);
     EXPECT_DOUBLE_EQ(program.voice().res1.bw.load(), 130.0);
@@ -149,10 +149,10 @@ TEST_F(DrawingTest, ScaleModesShowTheNoteAndTheReleaseEmptiesTheLabel) {
 }
 
 TEST_F(DrawingTest, DuringPlaybackTheHandIsIgnoredButItsReleaseStillSilences) {
-    QTest::mouseClick(w->m_playToggle, Qt::LeftButton); // synchronous: no tick handled yet
-    ASSERT_TRUE(w->m_playToggle->isChecked());
+    QTest::mouseClick(ui.playToggle, Qt::LeftButton); // synchronous: no tick handled yet
+    ASSERT_TRUE(ui.playToggle->isChecked());
     program.voice().released.store(0); // as a played-back line leaves it
-    w->m_noteLabel->setText(QStringLiteral("E"));
+    ui.noteLabel->setText(QStringLiteral("E"));
     press({40, 40});
     drag({50, 40});
     EXPECT_TRUE(program.drawing().ink.empty());
@@ -160,18 +160,18 @@ TEST_F(DrawingTest, DuringPlaybackTheHandIsIgnoredButItsReleaseStillSilences) {
     EXPECT_EQ(program.voice().pitch.load(), 0.0);
     release({50, 40});
     EXPECT_EQ(program.voice().released.load(), 1);
-    EXPECT_TRUE(w->m_noteLabel->text().isEmpty());
+    EXPECT_TRUE(ui.noteLabel->text().isEmpty());
 }
 
 TEST_F(DrawingTest, ClearWipesTheAreaTheInkAndTheNoteLabel) {
     press({20, 20});
     release({20, 20});
     ASSERT_GT(bluePixels(), 0);
-    w->m_noteLabel->setText(QStringLiteral("C"));
-    QTest::mouseClick(w->m_clearButton, Qt::LeftButton);
+    ui.noteLabel->setText(QStringLiteral("C"));
+    QTest::mouseClick(ui.clearButton, Qt::LeftButton);
     EXPECT_EQ(bluePixels(), 0);
     EXPECT_TRUE(program.drawing().ink.empty());
-    EXPECT_TRUE(w->m_noteLabel->text().isEmpty());
+    EXPECT_TRUE(ui.noteLabel->text().isEmpty());
 }
 
 } // namespace

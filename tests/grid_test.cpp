@@ -48,11 +48,11 @@ protected:
 };
 
 TEST_F(GridTest, MajorDrawsLightStripEdgesDarkOctavesAndTheInkOnTop) {
-    click(w->m_majorOption);
+    click(ui.majorOption);
     dot(70, 100);
     dot(33, 150);
-    click(w->m_gridCheckBox);
-    ASSERT_TRUE(w->m_gridCheckBox->isChecked());
+    click(ui.gridCheckBox);
+    ASSERT_TRUE(ui.gridCheckBox->isChecked());
 
     std::set<int> light;
     for (int x = 10; x < 240; x += 10) {
@@ -69,10 +69,10 @@ TEST_F(GridTest, MajorDrawsLightStripEdgesDarkOctavesAndTheInkOnTop) {
 }
 
 TEST_F(GridTest, PentatonicLinesAre14PixelsApartWithTheOctavesInPlace) {
-    click(w->m_majorOption);
-    click(w->m_gridCheckBox);
+    click(ui.majorOption);
+    click(ui.gridCheckBox);
     dot(120, 60);
-    click(w->m_pentatonicOption); // repaints: white, the new lines, the ink
+    click(ui.pentatonicOption); // repaints: white, the new lines, the ink
     std::set<int> light;
     for (int x = 14; x < 240; x += 14) {
         if (x % 70 != 0) {
@@ -86,12 +86,12 @@ TEST_F(GridTest, PentatonicLinesAre14PixelsApartWithTheOctavesInPlace) {
 }
 
 TEST_F(GridTest, UntickingRemovesTheGridAndPlayedDotsButKeepsTheInk) {
-    click(w->m_minorOption);
+    click(ui.minorOption);
     dot(50, 50);
-    click(w->m_gridCheckBox);
+    click(ui.gridCheckBox);
     area->drawInkDot(200, 20); // a dot as playback draws it: not in the ink list
-    click(w->m_gridCheckBox);
-    EXPECT_FALSE(w->m_gridCheckBox->isChecked());
+    click(ui.gridCheckBox);
+    EXPECT_FALSE(ui.gridCheckBox->isChecked());
     EXPECT_TRUE(columnsOf(kLight).empty());
     EXPECT_TRUE(columnsOf(kDark).empty());
     EXPECT_EQ(area->image().pixel(200, 20), kWhite);
@@ -99,33 +99,33 @@ TEST_F(GridTest, UntickingRemovesTheGridAndPlayedDotsButKeepsTheInk) {
 }
 
 TEST_F(GridTest, EachRepaintBringsBackWhatItShould) {
-    click(w->m_majorOption);
+    click(ui.majorOption);
     dot(35, 35);
     area->drawInkDot(105, 105); // played dot
-    click(w->m_minorOption);    // Grid not ticked: no repaint at all
+    click(ui.minorOption);      // Grid not ticked: no repaint at all
     EXPECT_EQ(area->image().pixel(105, 105), kBlue);
 
-    click(w->m_gridCheckBox); // ticked: lines over the picture, played dot stays
+    click(ui.gridCheckBox); // ticked: lines over the picture, played dot stays
     EXPECT_EQ(area->image().pixel(105, 105), kBlue);
     EXPECT_EQ(columnColour(140), kDark);
 
-    click(w->m_unrestrictedOption); // white, ink only, Grid unticked and disabled
+    click(ui.unrestrictedOption); // white, ink only, Grid unticked and disabled
     EXPECT_TRUE(columnsOf(kDark).empty());
     EXPECT_EQ(area->image().pixel(105, 105), kWhite);
     EXPECT_EQ(area->image().pixel(35, 35), kBlue);
 
-    click(w->m_majorOption);
-    click(w->m_gridCheckBox);
-    click(w->m_clearButton); // white, the grid again, no ink
+    click(ui.majorOption);
+    click(ui.gridCheckBox);
+    click(ui.clearButton); // white, the grid again, no ink
     EXPECT_EQ(area->image().pixel(35, 35), kWhite);
     EXPECT_EQ(columnColour(70), kDark);
     EXPECT_TRUE(program.drawing().ink.empty());
 
     dot(95, 95);
-    click(w->m_playToggle); // white, no grid, no ink; Grid unticked and disabled
+    click(ui.playToggle); // white, no grid, no ink; Grid unticked and disabled
     EXPECT_TRUE(columnsOf(kDark).empty());
     EXPECT_EQ(area->image().pixel(95, 95), kWhite);
-    EXPECT_FALSE(w->m_gridCheckBox->isChecked());
+    EXPECT_FALSE(ui.gridCheckBox->isChecked());
 }
 
 TEST_F(GridTest, InkOfOpenedLinesIsRedrawnAtItsFieldsRoundedHalfToEven) {

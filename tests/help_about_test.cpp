@@ -39,7 +39,7 @@ protected:
                 help->close();
             }
         });
-        w->m_menuHelp->trigger(); // returns when Help is closed
+        ui.menuHelp->trigger(); // returns when Help is closed
         EXPECT_TRUE(ran);
         EXPECT_EQ(openHelpWindow(), nullptr);
     }
@@ -88,7 +88,7 @@ TEST(HelpText, HoldsTheFourteenPiecesWithTheirParagraphBreaks) {
 }
 
 TEST_F(HelpAboutTest, AboutShowsTitleNameVersionCreditAndMotto) {
-    w->m_menuAbout->trigger();
+    ui.menuAbout->trigger();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("About"));
     const QStringList lines = dialogs.messages[0].text.split(u'\n');
@@ -132,23 +132,23 @@ TEST_F(HelpAboutTest, HelpTextWrapsAtTheBoxWidthAndEscapeClosesTheWindow) {
 TEST_F(HelpAboutTest, WhileHelpIsOpenTheMainWindowsEventsAreDropped) {
     withHelpOpen([&](HelpWindow&) {
         EXPECT_TRUE(w->isEnabled());
-        QTest::mouseClick(w->m_playToggle, Qt::LeftButton);
-        EXPECT_TRUE(w->m_playToggle->isChecked()) << "the button shows the click";
-        EXPECT_EQ(w->m_playToggle->text(), QStringLiteral("play")) << "but nothing reacts";
+        QTest::mouseClick(ui.playToggle, Qt::LeftButton);
+        EXPECT_TRUE(ui.playToggle->isChecked()) << "the button shows the click";
+        EXPECT_EQ(ui.playToggle->text(), QStringLiteral("play")) << "but nothing reacts";
         EXPECT_EQ(program.ticker().tickerPaused.load(), 1);
-        QTest::mouseClick(w->m_majorOption, Qt::LeftButton);
-        EXPECT_FALSE(w->m_rootNoteCombo->isEnabled());
-        w->m_menuType2->trigger();
-        EXPECT_TRUE(w->m_menuType1->isChecked());
+        QTest::mouseClick(ui.majorOption, Qt::LeftButton);
+        EXPECT_FALSE(ui.rootNoteCombo->isEnabled());
+        ui.menuType2->trigger();
+        EXPECT_TRUE(ui.menuType1->isChecked());
         w->close();
         EXPECT_FALSE(program.closeRequested()) << "closing the main window is ignored";
     });
     EXPECT_FALSE(program.closeRequested());
     // Handlers run again on the next action: the play toggle, left down, is clicked up.
-    QTest::mouseClick(w->m_playToggle, Qt::LeftButton);
-    EXPECT_EQ(w->m_playToggle->text(), QStringLiteral("play"));
-    QTest::mouseClick(w->m_minorOption, Qt::LeftButton);
-    EXPECT_TRUE(w->m_rootNoteCombo->isEnabled());
+    QTest::mouseClick(ui.playToggle, Qt::LeftButton);
+    EXPECT_EQ(ui.playToggle->text(), QStringLiteral("play"));
+    QTest::mouseClick(ui.minorOption, Qt::LeftButton);
+    EXPECT_TRUE(ui.rootNoteCombo->isEnabled());
 }
 
 } // namespace

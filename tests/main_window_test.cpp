@@ -114,33 +114,33 @@ TEST_F(MainWindowTest, ControlsStartWithTheirIdsPlacesTextsAndStates) {
     }
     EXPECT_EQ(w->control(102), nullptr);
 
-    EXPECT_FALSE(w->m_recordToggle->isChecked());
-    EXPECT_TRUE(w->m_recordToggle->isCheckable());
-    EXPECT_FALSE(w->m_playToggle->isChecked());
-    EXPECT_TRUE(w->m_playToggle->isCheckable());
-    EXPECT_FALSE(w->m_gridCheckBox->isChecked());
-    EXPECT_TRUE(w->m_unrestrictedOption->isChecked());
-    EXPECT_FALSE(w->m_majorOption->isChecked());
-    EXPECT_FALSE(w->m_minorOption->isChecked());
-    EXPECT_FALSE(w->m_pentatonicOption->isChecked());
-    EXPECT_EQ(w->m_speedSlider->orientation(), Qt::Horizontal);
-    EXPECT_EQ(w->m_speedSlider->minimum(), 10);
-    EXPECT_EQ(w->m_speedSlider->maximum(), 50);
-    EXPECT_EQ(w->m_speedSlider->value(), 10);
+    EXPECT_FALSE(ui.recordToggle->isChecked());
+    EXPECT_TRUE(ui.recordToggle->isCheckable());
+    EXPECT_FALSE(ui.playToggle->isChecked());
+    EXPECT_TRUE(ui.playToggle->isCheckable());
+    EXPECT_FALSE(ui.gridCheckBox->isChecked());
+    EXPECT_TRUE(ui.unrestrictedOption->isChecked());
+    EXPECT_FALSE(ui.majorOption->isChecked());
+    EXPECT_FALSE(ui.minorOption->isChecked());
+    EXPECT_FALSE(ui.pentatonicOption->isChecked());
+    EXPECT_EQ(ui.speedSlider->orientation(), Qt::Horizontal);
+    EXPECT_EQ(ui.speedSlider->minimum(), 10);
+    EXPECT_EQ(ui.speedSlider->maximum(), 50);
+    EXPECT_EQ(ui.speedSlider->value(), 10);
 
     const QStringList names = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
-    ASSERT_EQ(w->m_rootNoteCombo->count(), names.size());
+    ASSERT_EQ(ui.rootNoteCombo->count(), names.size());
     for (int i = 0; i < names.size(); ++i) {
-        EXPECT_EQ(w->m_rootNoteCombo->itemText(i), names[i]);
+        EXPECT_EQ(ui.rootNoteCombo->itemText(i), names[i]);
     }
-    EXPECT_EQ(w->m_rootNoteCombo->currentIndex(), 0);
-    EXPECT_FALSE(w->m_rootNoteCombo->isEditable());
+    EXPECT_EQ(ui.rootNoteCombo->currentIndex(), 0);
+    EXPECT_FALSE(ui.rootNoteCombo->isEditable());
 
-    const QImage& image = w->m_drawingArea->image();
+    const QImage& image = ui.drawingArea->image();
     EXPECT_EQ(image.size(), QSize(240, 200));
     EXPECT_EQ(image.pixel(0, 0), qRgb(255, 255, 255));
     EXPECT_EQ(image.pixel(239, 199), qRgb(255, 255, 255));
-    EXPECT_EQ(w->m_drawingArea->focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(ui.drawingArea->focusPolicy(), Qt::NoFocus);
 
     EXPECT_TRUE(w->textsFit()) << "every control's text must be readable in its box";
 }
@@ -151,12 +151,12 @@ TEST_F(MainWindowTest, F10OpensTheFileMenuAndTabFollowsTheControlsAsSeen) {
     EXPECT_TRUE(file->isVisible());
     file->close();
 
-    QTest::mouseClick(w->m_majorOption, Qt::LeftButton); // enables the root list
-    w->m_clearButton->setFocus();
+    QTest::mouseClick(ui.majorOption, Qt::LeftButton); // enables the root list
+    ui.clearButton->setFocus();
     // The scale options are one stop, at the selected one; after the list Tab starts over.
-    const QList<QWidget*> expected = {w->m_clearButton,   w->m_recordToggle, w->m_playToggle,
-                                      w->m_speedSlider,   w->m_gridCheckBox, w->m_majorOption,
-                                      w->m_rootNoteCombo, w->m_clearButton};
+    const QList<QWidget*> expected = {ui.clearButton,   ui.recordToggle, ui.playToggle,
+                                      ui.speedSlider,   ui.gridCheckBox, ui.majorOption,
+                                      ui.rootNoteCombo, ui.clearButton};
     QList<QWidget*> seen = {w->focusWidget()};
     while (seen.size() < expected.size()) {
         QTest::keyClick(w->focusWidget(), Qt::Key_Tab);
@@ -170,31 +170,31 @@ TEST_F(MainWindowTest, ScreenReadersNameTheControlsThatShowNoNameAndHearTheSpeed
         return QAccessible::queryAccessibleInterface(control)->text(kind);
     };
     const std::pair<QWidget*, QString> names[] = {
-        {w->m_speedSlider, "Playback speed"},
-        {w->m_drawingArea, "Drawing area: left to right is pitch, top to bottom is vowel"},
-        {w->m_rootNoteCombo, "Root note"},
-        {w->m_noteLabel, "Current note"},
+        {ui.speedSlider, "Playback speed"},
+        {ui.drawingArea, "Drawing area: left to right is pitch, top to bottom is vowel"},
+        {ui.rootNoteCombo, "Root note"},
+        {ui.noteLabel, "Current note"},
     };
     for (const auto& [control, name] : names) {
         EXPECT_EQ(control->accessibleName(), name);
         // Qt on Linux names the list by its item: its description says what it is.
-        const bool list = control == w->m_rootNoteCombo;
+        const bool list = control == ui.rootNoteCombo;
         EXPECT_EQ(said(control, list ? QAccessible::Description : QAccessible::Name), name);
         EXPECT_EQ(control->toolTip(), list ? QString() : name) << "a tooltip where no text shows";
     }
-    EXPECT_EQ(said(w->m_speedSlider, QAccessible::Description), QStringLiteral("1.0×"));
-    w->m_speedSlider->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    EXPECT_EQ(said(w->m_speedSlider, QAccessible::Description), QStringLiteral("1.1×"));
-    w->m_speedSlider->triggerAction(QAbstractSlider::SliderToMaximum);
-    EXPECT_EQ(said(w->m_speedSlider, QAccessible::Description), QStringLiteral("5.0×"));
-    w->m_noteLabel->setText(QStringLiteral("F#")); // the note itself is still heard
-    EXPECT_EQ(said(w->m_noteLabel, QAccessible::Description), QStringLiteral("F#"));
+    EXPECT_EQ(said(ui.speedSlider, QAccessible::Description), QStringLiteral("1.0×"));
+    ui.speedSlider->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(said(ui.speedSlider, QAccessible::Description), QStringLiteral("1.1×"));
+    ui.speedSlider->triggerAction(QAbstractSlider::SliderToMaximum);
+    EXPECT_EQ(said(ui.speedSlider, QAccessible::Description), QStringLiteral("5.0×"));
+    ui.noteLabel->setText(QStringLiteral("F#")); // the note itself is still heard
+    EXPECT_EQ(said(ui.noteLabel, QAccessible::Description), QStringLiteral("F#"));
 }
 
 TEST_F(MainWindowTest, TheScaleFrameLineRunsThroughItsTitleAndAboveTheOptions) {
     // The frame's own painting, without its children or background: the first row with ink
     // right of the title is the top line.
-    QWidget* frame = w->m_scaleFrame;
+    QWidget* frame = ui.scaleFrame;
     QImage image(frame->size(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     frame->render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
@@ -206,92 +206,92 @@ TEST_F(MainWindowTest, TheScaleFrameLineRunsThroughItsTitleAndAboveTheOptions) {
     ASSERT_GE(lineY, 0) << "no frame line";
     const int titleHeightPx = frame->fontMetrics().height();
     EXPECT_LT(lineY, titleHeightPx) << "the title sits on the line";
-    EXPECT_LT(frame->y() + lineY, w->m_unrestrictedOption->y()) << "the line crosses an option";
+    EXPECT_LT(frame->y() + lineY, ui.unrestrictedOption->y()) << "the line crosses an option";
 }
 
 TEST_F(MainWindowTest, FirstTickLeavesTheTickerPausedAndTheVoiceReleased) {
     EXPECT_EQ(program.voice().released.load(), 1);
     EXPECT_EQ(program.voice().fadeInCount.load(), 0);
-    EXPECT_FALSE(w->m_playToggle->isChecked());
-    EXPECT_EQ(w->m_playToggle->text(), QStringLiteral("play"));
-    EXPECT_TRUE(w->m_gridCheckBox->isEnabled());
+    EXPECT_FALSE(ui.playToggle->isChecked());
+    EXPECT_EQ(ui.playToggle->text(), QStringLiteral("play"));
+    EXPECT_TRUE(ui.gridCheckBox->isEnabled());
     const int32_t count = program.ticker().tickCount.load();
     QTest::qWait(20); // paused: further wake-ups neither count nor post
     EXPECT_EQ(program.ticker().tickCount.load(), count);
 }
 
 TEST_F(MainWindowTest, VoiceTypeCheckMoveOnlyToTheOtherType) {
-    w->m_menuType2->trigger();
-    EXPECT_TRUE(w->m_menuType2->isChecked());
-    EXPECT_FALSE(w->m_menuType1->isChecked());
-    w->m_menuType2->trigger(); // already checked: nothing changes
-    EXPECT_TRUE(w->m_menuType2->isChecked());
-    EXPECT_FALSE(w->m_menuType1->isChecked());
-    w->m_menuType1->trigger();
-    EXPECT_TRUE(w->m_menuType1->isChecked());
-    EXPECT_FALSE(w->m_menuType2->isChecked());
-    w->m_menuType1->trigger();
-    EXPECT_TRUE(w->m_menuType1->isChecked());
-    EXPECT_FALSE(w->m_menuType2->isChecked());
+    ui.menuType2->trigger();
+    EXPECT_TRUE(ui.menuType2->isChecked());
+    EXPECT_FALSE(ui.menuType1->isChecked());
+    ui.menuType2->trigger(); // already checked: nothing changes
+    EXPECT_TRUE(ui.menuType2->isChecked());
+    EXPECT_FALSE(ui.menuType1->isChecked());
+    ui.menuType1->trigger();
+    EXPECT_TRUE(ui.menuType1->isChecked());
+    EXPECT_FALSE(ui.menuType2->isChecked());
+    ui.menuType1->trigger();
+    EXPECT_TRUE(ui.menuType1->isChecked());
+    EXPECT_FALSE(ui.menuType2->isChecked());
 }
 
 TEST_F(MainWindowTest, GridClickWithUnrestrictedUnticksAndDisablesTheBox) {
-    QTest::mouseClick(w->m_gridCheckBox, Qt::LeftButton);
-    EXPECT_FALSE(w->m_gridCheckBox->isChecked());
-    EXPECT_FALSE(w->m_gridCheckBox->isEnabled());
+    QTest::mouseClick(ui.gridCheckBox, Qt::LeftButton);
+    EXPECT_FALSE(ui.gridCheckBox->isChecked());
+    EXPECT_FALSE(ui.gridCheckBox->isEnabled());
 }
 
 TEST_F(MainWindowTest, ScaleOptionsEnableRootAndGridAndUnrestrictedDisablesThem) {
-    QTest::mouseClick(w->m_gridCheckBox, Qt::LeftButton); // disabled by Unrestricted
-    QTest::mouseClick(w->m_majorOption, Qt::LeftButton);
-    EXPECT_TRUE(w->m_majorOption->isChecked());
-    EXPECT_TRUE(w->m_rootNoteCombo->isEnabled());
-    EXPECT_TRUE(w->m_gridCheckBox->isEnabled());
+    QTest::mouseClick(ui.gridCheckBox, Qt::LeftButton); // disabled by Unrestricted
+    QTest::mouseClick(ui.majorOption, Qt::LeftButton);
+    EXPECT_TRUE(ui.majorOption->isChecked());
+    EXPECT_TRUE(ui.rootNoteCombo->isEnabled());
+    EXPECT_TRUE(ui.gridCheckBox->isEnabled());
 
-    QTest::mouseClick(w->m_gridCheckBox, Qt::LeftButton);
-    EXPECT_TRUE(w->m_gridCheckBox->isChecked()); // a scale is selected: the tick stays
-    w->m_noteLabel->setText(QStringLiteral("D"));
-    QTest::mouseClick(w->m_unrestrictedOption, Qt::LeftButton);
-    EXPECT_FALSE(w->m_gridCheckBox->isChecked());
-    EXPECT_FALSE(w->m_gridCheckBox->isEnabled());
-    EXPECT_FALSE(w->m_rootNoteCombo->isEnabled());
-    EXPECT_EQ(w->m_rootNoteCombo->currentIndex(), 0);
-    EXPECT_TRUE(w->m_noteLabel->text().isEmpty());
+    QTest::mouseClick(ui.gridCheckBox, Qt::LeftButton);
+    EXPECT_TRUE(ui.gridCheckBox->isChecked()); // a scale is selected: the tick stays
+    ui.noteLabel->setText(QStringLiteral("D"));
+    QTest::mouseClick(ui.unrestrictedOption, Qt::LeftButton);
+    EXPECT_FALSE(ui.gridCheckBox->isChecked());
+    EXPECT_FALSE(ui.gridCheckBox->isEnabled());
+    EXPECT_FALSE(ui.rootNoteCombo->isEnabled());
+    EXPECT_EQ(ui.rootNoteCombo->currentIndex(), 0);
+    EXPECT_TRUE(ui.noteLabel->text().isEmpty());
 }
 
 TEST_F(MainWindowTest, PlayWithAnEmptyRecordingEndsOnTheNextTick) {
-    QTest::mouseClick(w->m_playToggle, Qt::LeftButton);
-    EXPECT_TRUE(w->m_playToggle->isChecked());
-    EXPECT_EQ(w->m_playToggle->text(), QStringLiteral("playing"));
+    QTest::mouseClick(ui.playToggle, Qt::LeftButton);
+    EXPECT_TRUE(ui.playToggle->isChecked());
+    EXPECT_EQ(ui.playToggle->text(), QStringLiteral("playing"));
     EXPECT_EQ(program.ticker().tickerPaused.load(), 0);
-    EXPECT_FALSE(w->m_gridCheckBox->isEnabled());
+    EXPECT_FALSE(ui.gridCheckBox->isEnabled());
     // A scale chosen during playback does not enable Grid.
-    QTest::mouseClick(w->m_pentatonicOption, Qt::LeftButton);
-    EXPECT_FALSE(w->m_gridCheckBox->isEnabled());
+    QTest::mouseClick(ui.pentatonicOption, Qt::LeftButton);
+    EXPECT_FALSE(ui.gridCheckBox->isEnabled());
 
-    ASSERT_TRUE(processUntil([&] { return !w->m_playToggle->isChecked(); }));
-    EXPECT_EQ(w->m_playToggle->text(), QStringLiteral("play"));
+    ASSERT_TRUE(processUntil([&] { return !ui.playToggle->isChecked(); }));
+    EXPECT_EQ(ui.playToggle->text(), QStringLiteral("play"));
     EXPECT_EQ(program.ticker().tickerPaused.load(), 1);
-    EXPECT_TRUE(w->m_gridCheckBox->isEnabled());
-    EXPECT_FALSE(w->m_gridCheckBox->isChecked());
+    EXPECT_TRUE(ui.gridCheckBox->isEnabled());
+    EXPECT_FALSE(ui.gridCheckBox->isChecked());
     EXPECT_EQ(program.voice().released.load(), 1);
 }
 
 TEST_F(MainWindowTest, AnyMenuChoiceDuringPlaybackEndsItFirst) {
-    QTest::mouseClick(w->m_playToggle, Qt::LeftButton);
-    ASSERT_TRUE(w->m_playToggle->isChecked());
-    w->m_menuType1->trigger(); // even the type that is already checked
-    EXPECT_FALSE(w->m_playToggle->isChecked());
-    EXPECT_EQ(w->m_playToggle->text(), QStringLiteral("play"));
+    QTest::mouseClick(ui.playToggle, Qt::LeftButton);
+    ASSERT_TRUE(ui.playToggle->isChecked());
+    ui.menuType1->trigger(); // even the type that is already checked
+    EXPECT_FALSE(ui.playToggle->isChecked());
+    EXPECT_EQ(ui.playToggle->text(), QStringLiteral("play"));
     EXPECT_EQ(program.ticker().tickerPaused.load(), 1);
-    EXPECT_TRUE(w->m_gridCheckBox->isEnabled());
-    EXPECT_TRUE(w->m_menuType1->isChecked());
+    EXPECT_TRUE(ui.gridCheckBox->isEnabled());
+    EXPECT_TRUE(ui.menuType1->isChecked());
 }
 
 TEST_F(MainWindowTest, SliderSetsThePlaybackSpeedInTenths) {
-    w->m_speedSlider->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    ui.speedSlider->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     EXPECT_DOUBLE_EQ(program.playSpeed(), 1.1);
-    w->m_speedSlider->triggerAction(QAbstractSlider::SliderToMaximum);
+    ui.speedSlider->triggerAction(QAbstractSlider::SliderToMaximum);
     EXPECT_DOUBLE_EQ(program.playSpeed(), 5.0);
 }
 
@@ -301,8 +301,8 @@ TEST_F(MainWindowTest, ClosingTheWindowEndsTheProgram) {
     EXPECT_TRUE(program.closeRequested());
     EXPECT_TRUE(w->isVisible()) << "the dispatch ends the program, not Qt";
     // Nothing reacts once the close has been handled.
-    QTest::mouseClick(w->m_playToggle, Qt::LeftButton);
-    EXPECT_EQ(w->m_playToggle->text(), QStringLiteral("play"));
+    QTest::mouseClick(ui.playToggle, Qt::LeftButton);
+    EXPECT_EQ(ui.playToggle->text(), QStringLiteral("play"));
     EXPECT_EQ(program.ticker().tickerPaused.load(), 1);
 }
 

@@ -47,15 +47,15 @@ protected:
         ASSERT_TRUE(dir.isValid());
     }
     void recordAClick() {
-        click(w->m_recordToggle);
+        click(ui.recordToggle);
         press({60, 60});
         release({60, 60});
-        click(w->m_recordToggle);
+        click(ui.recordToggle);
         ASSERT_EQ(program.recordingList().size(), 2u);
     }
     void save(const char* name) {
         dialogs.answers = {path(name)};
-        w->m_menuSave->trigger();
+        ui.menuSave->trigger();
     }
     mode_t typeOf(const char* name) const {
         struct stat status {};
@@ -69,9 +69,9 @@ protected:
 TEST_F(RecordingGuiTest, RecordsEveryHandledEventWithTheClampedPointAndItsTime) {
     press({5, 5}); // before recording: ink only
     release({5, 5});
-    click(w->m_recordToggle);
-    EXPECT_EQ(w->m_recordToggle->text(), QStringLiteral("recording"));
-    EXPECT_FALSE(w->m_playToggle->isEnabled());
+    click(ui.recordToggle);
+    EXPECT_EQ(ui.recordToggle->text(), QStringLiteral("recording"));
+    EXPECT_FALSE(ui.playToggle->isEnabled());
     EXPECT_TRUE(program.drawing().ink.empty()) << "recording start wipes the ink";
     EXPECT_EQ(area->image().pixel(5, 5), kWhite);
 
@@ -82,9 +82,9 @@ TEST_F(RecordingGuiTest, RecordsEveryHandledEventWithTheClampedPointAndItsTime) 
     drag({-20, 300}); // clamped
     drag({260, 100});
     release({260, 100});
-    click(w->m_recordToggle);
-    EXPECT_EQ(w->m_recordToggle->text(), QStringLiteral("record"));
-    EXPECT_TRUE(w->m_playToggle->isEnabled());
+    click(ui.recordToggle);
+    EXPECT_EQ(ui.recordToggle->text(), QStringLiteral("record"));
+    EXPECT_TRUE(ui.playToggle->isEnabled());
 
     const std::vector<std::string> lines = program.recordingList().lineTexts();
     ASSERT_EQ(lines.size(), 6u);
@@ -103,50 +103,50 @@ TEST_F(RecordingGuiTest, RecordsEveryHandledEventWithTheClampedPointAndItsTime) 
 }
 
 TEST_F(RecordingGuiTest, PlaybackRedrawsTheStrokeReleasesAndStopsAfterTheLastLine) {
-    QTest::mouseClick(w->m_majorOption, Qt::LeftButton);
-    click(w->m_recordToggle);
+    QTest::mouseClick(ui.majorOption, Qt::LeftButton);
+    click(ui.recordToggle);
     press({30, 20});
     drag({80, 20});
     release({80, 20});
-    click(w->m_recordToggle);
+    click(ui.recordToggle);
     ASSERT_EQ(program.recordingList().size(), 3u);
-    w->m_speedSlider->triggerAction(QAbstractSlider::SliderToMaximum); // 5× is quicker
+    ui.speedSlider->triggerAction(QAbstractSlider::SliderToMaximum); // 5× is quicker
 
-    click(w->m_playToggle);
+    click(ui.playToggle);
     EXPECT_EQ(area->image().pixel(30, 20), kWhite) << "playback starts on a white area";
-    ASSERT_TRUE(processUntil([&] { return !w->m_playToggle->isChecked(); }));
+    ASSERT_TRUE(processUntil([&] { return !ui.playToggle->isChecked(); }));
     EXPECT_EQ(area->image().pixel(30, 20), kBlue);
     EXPECT_EQ(area->image().pixel(80, 20), kBlue);
-    EXPECT_EQ(w->m_noteLabel->text(), QStringLiteral("D")) << "a played release keeps the label";
+    EXPECT_EQ(ui.noteLabel->text(), QStringLiteral("D")) << "a played release keeps the label";
     EXPECT_EQ(program.voice().released.load(), 1);
     EXPECT_EQ(program.drawing().pointX, 80);
     EXPECT_EQ(program.drawing().ink.size(), 2u) << "played dots are not ink";
-    EXPECT_EQ(w->m_playToggle->text(), QStringLiteral("play"));
+    EXPECT_EQ(ui.playToggle->text(), QStringLiteral("play"));
 }
 
 TEST_F(RecordingGuiTest, PressingRecordDuringPlaybackEndsItAtTheNextTick) {
-    click(w->m_recordToggle);
+    click(ui.recordToggle);
     press({30, 20});
     release({30, 20});
-    click(w->m_recordToggle);
-    click(w->m_playToggle);
-    click(w->m_recordToggle); // empties the recording
+    click(ui.recordToggle);
+    click(ui.playToggle);
+    click(ui.recordToggle); // empties the recording
     EXPECT_TRUE(program.recordingList().empty());
-    ASSERT_TRUE(processUntil([&] { return !w->m_playToggle->isChecked(); }));
+    ASSERT_TRUE(processUntil([&] { return !ui.playToggle->isChecked(); }));
     EXPECT_EQ(program.ticker().tickerPaused.load(), 1);
-    click(w->m_recordToggle);
+    click(ui.recordToggle);
 }
 
 TEST_F(RecordingGuiTest, SavedRecordingOpensAsTheSameLines) {
-    click(w->m_recordToggle);
+    click(ui.recordToggle);
     press({120, 45});
     drag({121, 46});
     release({121, 46});
-    click(w->m_recordToggle);
+    click(ui.recordToggle);
     const Recording recorded = program.recordingList();
 
     dialogs.answers = {path("tune")};
-    w->m_menuSave->trigger();
+    ui.menuSave->trigger();
     EXPECT_TRUE(dialogs.messages.empty());
     ASSERT_EQ(dialogs.saveRequests.size(), 1u);
     EXPECT_EQ(dialogs.saveRequests[0].title, QStringLiteral("Please choose file to save"));
@@ -159,12 +159,12 @@ TEST_F(RecordingGuiTest, SavedRecordingOpensAsTheSameLines) {
     }
     EXPECT_EQ(fileBytes(path("tune.sav")), expectedBytes);
 
-    click(w->m_clearButton);
-    click(w->m_recordToggle); // recording when the file is opened
+    click(ui.clearButton);
+    click(ui.recordToggle); // recording when the file is opened
     press({1, 1});
-    w->m_majorOption->click();
+    ui.majorOption->click();
     dialogs.answers = {path("tune.sav")};
-    w->m_menuOpen->trigger();
+    ui.menuOpen->trigger();
     ASSERT_EQ(dialogs.openRequests.size(), 1u);
     EXPECT_EQ(dialogs.openRequests[0].title, QStringLiteral("Please choose file to open"));
     EXPECT_TRUE(dialogs.openRequests[0].start.endsWith(u'/'));
@@ -174,9 +174,9 @@ TEST_F(RecordingGuiTest, SavedRecordingOpensAsTheSameLines) {
         recordedInk.push_back({recorded.event(i).x, recorded.event(i).y});
     }
     EXPECT_EQ(program.drawing().ink, recordedInk) << "a dot for every line, releases too";
-    EXPECT_FALSE(w->m_recordToggle->isChecked()) << "opening ends the recording";
-    EXPECT_EQ(w->m_recordToggle->text(), QStringLiteral("record"));
-    EXPECT_TRUE(w->m_playToggle->isEnabled());
+    EXPECT_FALSE(ui.recordToggle->isChecked()) << "opening ends the recording";
+    EXPECT_EQ(ui.recordToggle->text(), QStringLiteral("record"));
+    EXPECT_TRUE(ui.playToggle->isEnabled());
     EXPECT_EQ(area->image().pixel(120, 45), kBlue);
     EXPECT_EQ(area->image().pixel(1, 1), kWhite);
     release({1, 1});
@@ -184,28 +184,28 @@ TEST_F(RecordingGuiTest, SavedRecordingOpensAsTheSameLines) {
 
 TEST_F(RecordingGuiTest, EmptyOrCancelledOrFailedSavesAreRefusedAndTheOldFileStays) {
     dialogs.answers = {path("empty")};
-    w->m_menuSave->trigger(); // nothing recorded
+    ui.menuSave->trigger(); // nothing recorded
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("Informer"));
     EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("Your DoodleChorus file is not saved!"));
     EXPECT_FALSE(QFile::exists(path("empty.sav")));
 
-    click(w->m_recordToggle);
+    click(ui.recordToggle);
     press({7, 7});
     release({7, 7});
-    click(w->m_recordToggle);
-    w->m_menuSave->trigger(); // cancelled
+    click(ui.recordToggle);
+    ui.menuSave->trigger(); // cancelled
     EXPECT_EQ(dialogs.messages.size(), 2u);
 
     // A name whose folder does not exist cannot be written, whoever runs the test.
     dialogs.answers = {path("missing-folder/tune")};
-    w->m_menuSave->trigger();
+    ui.menuSave->trigger();
     EXPECT_EQ(dialogs.messages.size(), 3u);
 
     // Something that a file cannot replace stays as it was, and the save is refused.
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("taken.sav")));
     dialogs.answers = {path("taken")};
-    w->m_menuSave->trigger();
+    ui.menuSave->trigger();
     EXPECT_EQ(dialogs.messages.size(), 4u);
     EXPECT_TRUE(QFileInfo(path("taken.sav")).isDir());
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 0) << "no stray temporary file";
@@ -273,7 +273,7 @@ TEST_F(RecordingGuiTest, AFileWhoseLinesDoNotFitInMemoryKeepsTheRecording) {
     const std::vector<InkPoint> ink = program.drawing().ink;
     // 8 Mi empty lines, at least 32 bytes each in memory: 256 MiB, against 64 MiB allowed.
     writeBytes(path("big.sav"), QByteArray(8 << 20, '\n'));
-    w->m_gridCheckBox->setChecked(true);
+    ui.gridCheckBox->setChecked(true);
     dialogs.answers = {path("big.sav")};
     std::size_t sizePages = 0;
     std::ifstream("/proc/self/statm") >> sizePages;
@@ -282,34 +282,34 @@ TEST_F(RecordingGuiTest, AFileWhoseLinesDoNotFitInMemoryKeepsTheRecording) {
     rlimit limited = previous;
     limited.rlim_cur = (sizePages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE))) + (64 << 20);
     ASSERT_EQ(::setrlimit(RLIMIT_AS, &limited), 0);
-    w->m_menuOpen->trigger();
+    ui.menuOpen->trigger();
     ASSERT_EQ(::setrlimit(RLIMIT_AS, &previous), 0);
     EXPECT_EQ(program.recordingList(), recorded);
     EXPECT_EQ(program.drawing().ink, ink);
     EXPECT_EQ(area->image().pixel(60, 60), kBlue);
-    EXPECT_FALSE(w->m_gridCheckBox->isChecked()) << "the rest of an open happens all the same";
+    EXPECT_FALSE(ui.gridCheckBox->isChecked()) << "the rest of an open happens all the same";
     ASSERT_EQ(dialogs.messages.size(), 1u) << "the user is told the file was not opened";
     EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("Informer"));
 }
 
 TEST_F(RecordingGuiTest, AnUnreadableFileKeepsTheRecordingButStillRedrawsAndUnticksGrid) {
-    click(w->m_recordToggle);
+    click(ui.recordToggle);
     press({60, 60});
     release({60, 60});
-    click(w->m_recordToggle);
+    click(ui.recordToggle);
     const Recording recorded = program.recordingList();
-    w->m_majorOption->click();
-    QTest::mouseClick(w->m_gridCheckBox, Qt::LeftButton);
+    ui.majorOption->click();
+    QTest::mouseClick(ui.gridCheckBox, Qt::LeftButton);
     area->drawInkDot(150, 150); // a played dot, gone after the redraw
     dialogs.answers = {path("does-not-exist.sav")};
-    w->m_menuOpen->trigger();
+    ui.menuOpen->trigger();
     EXPECT_EQ(program.recordingList(), recorded);
-    EXPECT_FALSE(w->m_gridCheckBox->isChecked());
+    EXPECT_FALSE(ui.gridCheckBox->isChecked());
     EXPECT_EQ(area->image().pixel(150, 150), kWhite);
     EXPECT_EQ(area->image().pixel(60, 60), kBlue);
     EXPECT_TRUE(dialogs.messages.empty());
 
-    w->m_menuOpen->trigger(); // cancelled: nothing changes
+    ui.menuOpen->trigger(); // cancelled: nothing changes
     EXPECT_EQ(program.recordingList(), recorded);
 }
 

@@ -40,7 +40,7 @@ TEST(Threads, CallbackTickerAndMainThreadShareTheVoiceAndTheTicker) {
                     [](VoiceParams& voice) { return std::make_unique<PortAudioOutput>(voice); });
     ASSERT_TRUE(program.start()) << "no audio device in the capture configuration";
     ASSERT_TRUE(dialogs.messages.empty());
-    MainWindow& w = *program.window();
+    const WindowControls ui(*program.window());
     VoiceParams& voice = program.voice();
     ASSERT_TRUE(processUntil([&] { return program.ticker().tickerPaused.load() == 1; }));
 
@@ -58,8 +58,8 @@ TEST(Threads, CallbackTickerAndMainThreadShareTheVoiceAndTheTicker) {
             QTest::qWait(1); // the callback and the ticker run meanwhile
         }
         stopVoice(voice);
-        QTest::mouseClick(w.m_playToggle, Qt::LeftButton); // ticker runs, then ends playback
-        ASSERT_TRUE(processUntil([&] { return !w.m_playToggle->isChecked(); }));
+        QTest::mouseClick(ui.playToggle, Qt::LeftButton); // ticker runs, then ends playback
+        ASSERT_TRUE(processUntil([&] { return !ui.playToggle->isChecked(); }));
     }
     // The stream really ran: the callback has rendered past its warm-up.
     ASSERT_TRUE(processUntil([&] { return voice.warmupCount.load() == 4; }));
