@@ -66,6 +66,14 @@ bool validRenderSettings(const RenderSettings& settings) noexcept {
     return speedInRange && oneTypeChecked && modeKnown && rootKnown;
 }
 
+MapControls mapControlsFor(const RenderSettings& settings) {
+    MapControls controls;
+    controls.scaleMode = settings.scaleMode;
+    controls.scale = buildScale(settings.scaleMode, settings.rootIndex, Scale{});
+    controls.voiceType = settings.voiceType;
+    return controls;
+}
+
 int64_t tickSampleIndex(int64_t tickCount) noexcept {
     return tickCount * kRenderSampleRate / kTicksPerSecond;
 }
@@ -108,10 +116,7 @@ RenderOutcome renderRecording(const Recording& recording, const RenderSettings& 
     Player player(recording, voice, vowel);
     int32_t tick = 0;
 
-    MapControls controls;
-    controls.scaleMode = settings.scaleMode;
-    controls.scale = buildScale(settings.scaleMode, settings.rootIndex, Scale{});
-    controls.voiceType = settings.voiceType;
+    const MapControls controls = mapControlsFor(settings);
 
     BlockRenderer renderer(voice, sink);
     while (true) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mapping/MapPoint.h"
 #include "mapping/PitchMap.h"
 #include "mapping/VowelMap.h"
 #include "recording/PlaySpeed.h"
@@ -32,6 +33,9 @@ struct RenderSettings {
 
 // Whether the program's controls can show these settings.
 bool validRenderSettings(const RenderSettings& settings) noexcept;
+
+// What the maps read for these settings: the scale built once from the mode and the root.
+MapControls mapControlsFor(const RenderSettings& settings);
 
 // The index of the sample before which tick `tickCount` (1, 2, 3, ...) is handled:
 // floor(tickCount * 44100 / 1000). Tick 0 is the start of playback, at sample 0.

@@ -1,5 +1,8 @@
 // doodlechorus-render run as a user runs it: what it writes, and how it fails.
 #include "Sanitizers.h"
+#include "mapping/DrawingSurface.h"
+#include "mapping/MapPoint.h"
+#include "recording/GestureLine.h"
 #include "recording/OfflineRender.h"
 
 #include <algorithm>
@@ -12,10 +15,12 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iomanip>
 #include <iterator>
 #include <signal.h>
 #include <sndfile.h>
 #include <spawn.h>
+#include <sstream>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -94,12 +99,8 @@ struct ToolRun {
     std::string err;
 };
 
-// Starts the tool with stdout and stderr going to files in `captures`, through `wrapper` (a
-// command that runs the rest of its arguments) when one is given.
-pid_t startTool(const Strings& arguments, const Folder& captures, const Strings& wrapper = {}) {
-    Strings all = wrapper;
-    all.push_back(DC_RENDER_TOOL);
-    all.insert(all.end(), arguments.begin(), arguments.end());
+// Starts a program with stdout and stderr going to files in `captures`.
+pid_t startProgram(Strings all, const Folder& captures) {
     std::vector<char*> argv;
     for (std::string& a : all) {
         argv.push_back(a.data());
@@ -119,6 +120,15 @@ pid_t startTool(const Strings& arguments, const Folder& captures, const Strings&
     EXPECT_EQ(posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
     EXPECT_EQ(posix_spawn_file_actions_destroy(&actions), 0);
     return pid;
+}
+
+// Starts the tool, through `wrapper` (a command that runs the rest of its arguments) when one
+// is given.
+pid_t startTool(const Strings& arguments, const Folder& captures, const Strings& wrapper = {}) {
+    Strings all = wrapper;
+    all.push_back(DC_RENDER_TOOL);
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return startProgram(all, captures);
 }
 
 ToolRun finishTool(pid_t pid, const Folder& captures) {
@@ -171,6 +181,10 @@ SoundFile readSoundFile(const std::string& path) {
     return file;
 }
 
+float peakOf(const std::vector<float>& samples) {
+    return std::fabs(std::ranges::max(samples, {}, [](float v) { return std::fabs(v); }));
+}
+
 TEST(RenderToolOutput, AWavHoldsTheCoresSamplesAsMonoFloatAt44100AndNothingIsPrinted) {
     const Folder folder;
     const std::string in = saveRecording(folder, kRecording);
@@ -190,13 +204,15 @@ TEST(RenderToolOutput, AWavHoldsTheCoresSamplesAsMonoFloatAt44100AndNothingIsPri
         arguments.insert(arguments.end(), {in, folder / "out.wav"});
         const ToolRun run = runTool(arguments);
         EXPECT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_EQ(run.out + run.err, "");
+        EXPECT_EQ(run.out, "");
 
         const SoundFile wav = readSoundFile(folder / "out.wav");
         EXPECT_EQ(wav.info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
         EXPECT_EQ(wav.info.channels, 1);
         EXPECT_EQ(wav.info.samplerate, 44100);
         const std::vector<float> expected = coreSamples(kRecording, c.settings);
+        // Only the warning of a sound past full scale is printed.
+        EXPECT_EQ(run.err.empty(), peakOf(expected) <= 1.0f) << run.err;
         ASSERT_EQ(wav.samples.size(), expected.size()) << c.settings.playSpeed;
         EXPECT_EQ(std::memcmp(wav.samples.data(), expected.data(), expected.size() * sizeof(float)),
                   0);
@@ -242,7 +258,7 @@ TEST(RenderToolOutput, EveryFormatReadsBackAndTheSameInputGivesTheSameBytes) {
     // 24-bit FLAC: each sample to within a step, peaks beyond full scale clipped, not wrapped.
     const SoundFile flac = readSoundFile(folder / "first.flac");
     ASSERT_EQ(flac.samples.size(), expected.size());
-    ASSERT_GT(std::ranges::max(expected, {}, [](float v) { return std::fabs(v); }), 1.0f);
+    ASSERT_GT(peakOf(expected), 1.0f);
     constexpr float kStep = 1.0f / 8388608.0f; // 2^-23
     for (std::size_t n = 0; n < expected.size(); ++n) {
         ASSERT_NEAR(flac.samples[n], std::clamp(expected[n], -1.0f, 1.0f), kStep) << n;
@@ -294,8 +310,138 @@ TEST(RenderToolHelp, ExplainsEveryOptionAndFormatOnStdout) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.err, "");
     for (const char* word : {"--speed", "1.0 to 5.0", "--voice", "--scale", "pentatonic", "--root",
-                             "C#", ".wav", ".flac", ".ogg", ".aiff", ".w64"}) {
+                             "C#", "--normalize", "--version", ".wav", ".flac", ".ogg", ".aiff",
+                             ".w64", ".mid", "G#1", "controller 74"}) {
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
+    }
+}
+
+// --version; the warning of a sound past full scale, whose samples a float format keeps and an
+// integer one clips; --normalize, which puts the peak at -1 dBFS.
+TEST(RenderToolConventions, VersionFullScaleWarningAndNormalize) {
+    const ToolRun version = runTool({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, std::string("doodlechorus-render ") + DC_VERSION + "\n");
+    EXPECT_EQ(version.err, "");
+
+    const Folder folder;
+    const std::string in = saveRecording(folder, kRecording);
+    const std::vector<float> core = coreSamples(kRecording, {});
+    const auto past = std::ranges::count_if(core, [](float v) { return std::fabs(v) > 1.0f; });
+    ASSERT_GT(past, 0);
+    for (const std::string extension : {"wav", "flac"}) {
+        const ToolRun run = runTool({in, folder / ("loud." + extension)});
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_TRUE(run.err.starts_with("doodlechorus-render: warning: ")) << run.err;
+        EXPECT_EQ(std::ranges::count(run.err, '\n'), 1) << run.err;
+        std::ostringstream count;
+        count << " and " << past << " samples pass full scale";
+        EXPECT_NE(run.err.find(count.str()), std::string::npos) << run.err;
+        std::ostringstream peak;
+        peak << "peaks at " << std::fixed << std::setprecision(3) << peakOf(core) << " ";
+        EXPECT_NE(run.err.find(peak.str()), std::string::npos) << run.err;
+        const std::string fate = extension == "flac" ? "clips them" : "keeps them";
+        EXPECT_NE(run.err.find(fate), std::string::npos) << run.err;
+        const float filePeak = peakOf(readSoundFile(folder / ("loud." + extension)).samples);
+        EXPECT_EQ(filePeak, extension == "flac" ? 1.0f : peakOf(core));
+    }
+
+    const ToolRun run = runTool({"--normalize", in, folder / "normal.wav"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out + run.err, "");
+    const std::vector<float> normal = readSoundFile(folder / "normal.wav").samples;
+    ASSERT_EQ(normal.size(), core.size());
+    const double gain = std::pow(10.0, -1.0 / 20.0) / peakOf(core);
+    for (std::size_t n = 0; n < core.size(); ++n) {
+        ASSERT_FLOAT_EQ(normal[n], static_cast<float>(core[n] * gain)) << n;
+    }
+    EXPECT_NEAR(20.0 * std::log10(peakOf(normal)), -1.0, 1e-5);
+}
+
+// What playback plays, from the documented rules and the core's mapping chain: a line at time
+// t plays on the first tick past t / speed rounded and after the line before it; a sounding
+// line's pitch is what mapPoint gives the voice; the tick after the last line ends playback.
+// One point a line, as midi_check.py reads them.
+std::string playedPoints(const Strings& lines, const RenderSettings& settings) {
+    VoiceParams voice;
+    VowelWorking vowel;
+    const MapControls controls{settings.scaleMode,
+                               buildScale(settings.scaleMode, settings.rootIndex, Scale{}),
+                               settings.voiceType};
+    std::ostringstream points;
+    points.precision(17);
+    int32_t tick = 0;
+    for (const std::string& line : lines) {
+        auto field = [&](int32_t n) { return parseDecimal(lineField(line, n)); };
+        tick = std::max(tick + 1, roundToWhole(field(kFieldTime) / settings.playSpeed) + 1);
+        if (field(kFieldReleased) >= 1.0) {
+            points << tick << " release\n";
+            continue;
+        }
+        const int32_t y = clampY(roundToWhole(field(kFieldY)));
+        mapPoint(voice, clampX(roundToWhole(field(kFieldX))), y, controls, vowel);
+        points << tick << " sound " << voice.pitch.load() << " " << y << "\n";
+    }
+    points << tick + 1 << " end\n";
+    return points.str();
+}
+
+// Two strokes 3 ms a point: right over the whole width while the vowel moves down, a release
+// and a pause, then back left on one vowel, ended by the end of playback.
+Strings twoStrokes() {
+    Strings lines;
+    int32_t ms = 0;
+    auto add = [&](int32_t x, int32_t y, int32_t released) {
+        lines.push_back(std::to_string(x) + ";" + std::to_string(y) + ";" +
+                        std::to_string(released) + ";" + std::to_string(ms));
+        ms += 3;
+    };
+    for (int32_t x = 0; x <= kMaxPointX; x += 2) {
+        add(x, x * kMaxPointY / kMaxPointX, 0);
+    }
+    add(kMaxPointX, kMaxPointY, 1);
+    ms += 500;
+    for (int32_t x = kMaxPointX; x >= 0; x -= 3) {
+        add(x, 60, 0);
+    }
+    return lines;
+}
+
+// A MIDI file read back by an independent reader: at every played point the sounding pitch,
+// the timing and the silences, in a scale mode (whole notes) and in Unrestricted (bend).
+TEST(RenderToolMidi, TheFileSoundsEveryPlayedPointOnItsTickAndReadsBackTheSameTwice) {
+    const Folder folder;
+    const Strings lines = twoStrokes();
+    const std::string in = saveRecording(folder, lines);
+    struct Case {
+        Strings options;
+        RenderSettings settings;
+        std::string mode;
+    };
+    const std::vector<Case> cases{
+        {{"--scale", "minor", "--root", "A", "--speed", "2.5"},
+         {2.5, {true, false}, ScaleMode::Minor, 9},
+         "whole"},
+        {{"--voice", "2"}, {1.0, {false, true}, ScaleMode::Unrestricted, 0}, "bend"},
+    };
+    for (const Case& c : cases) {
+        Strings arguments = c.options;
+        arguments.insert(arguments.end(), {in, folder / "out.mid"});
+        const ToolRun run = runTool(arguments);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out + run.err, "");
+        writeBytes(folder / "expected.txt", playedPoints(lines, c.settings));
+        const Folder captures;
+        const ToolRun check =
+            finishTool(startProgram({DC_PYTHON3, DC_MIDI_CHECK, folder / "out.mid",
+                                     folder / "expected.txt", c.mode},
+                                    captures),
+                       captures);
+        EXPECT_EQ(check.exitCode, 0) << c.mode << ":\n" << check.out << check.err;
+
+        const std::string first = readBytes(folder / "out.mid");
+        ASSERT_EQ(runTool(arguments).exitCode, 0);
+        EXPECT_EQ(readBytes(folder / "out.mid"), first) << c.mode;
     }
 }
 
@@ -343,6 +489,7 @@ TEST(RenderToolErrors, BadCommandLinesExitWithTwoAndOneLineAndTouchNoFile) {
         {in, folder / "keep.txt"},
         {in, folder / "keep"},
         {in, folder / ".wav"},
+        {"--normalize", in, folder / "keep.mid"},
     };
     for (const Strings& arguments : cases) {
         expectCleanFailure(arguments, folder, before, "keep");
@@ -355,12 +502,19 @@ TEST(RenderToolErrors, BadInputsAndOutputsExitWithTwoAndLeaveNothingBehind) {
     const std::string out = folder / "keep.wav";
     writeBytes(out, "keep");
     writeBytes(folder / "endless.sav", "1;1;0;2147483647\r\n"); // due as the tick counter wraps
+    writeBytes(folder / "days.sav", "1;1;0;300000000\r\n");     // past a MIDI file's last tick
     fs::create_directory(folder / "folder.wav");
     const Strings before = folder.names();
     const std::vector<Strings> cases{
-        {folder / "missing.sav", out},   {folder / "folder.wav", out},
-        {folder / "endless.sav", out},   {in, folder / "no-such-folder/out.wav"},
-        {in, folder / "in.sav/out.wav"}, {in, folder / "folder.wav"},
+        {folder / "missing.sav", out},
+        {folder / "folder.wav", out},
+        {folder / "endless.sav", out},
+        {in, folder / "no-such-folder/out.wav"},
+        {in, folder / "in.sav/out.wav"},
+        {in, folder / "folder.wav"},
+        {folder / "endless.sav", folder / "out.mid"},
+        {folder / "days.sav", folder / "out.mid"},
+        {in, folder / "no-such-folder/out.mid"},
     };
     for (const Strings& arguments : cases) {
         expectCleanFailure(arguments, folder, before, "keep");

@@ -17,6 +17,8 @@ constexpr std::string_view kLongPrefix = "--";
 constexpr char kValueSeparator = '=';
 constexpr std::string_view kHelp = "--help";
 constexpr std::string_view kHelpShort = "-h";
+constexpr std::string_view kVersion = "--version";
+constexpr std::string_view kNormalize = "--normalize";
 constexpr std::string_view kSpeed = "--speed";
 constexpr std::string_view kVoice = "--voice";
 constexpr std::string_view kScale = "--scale";
@@ -109,6 +111,14 @@ ParsedOptions parseRenderOptions(std::span<const char* const> arguments) {
             parsed.options.helpWanted = true;
             return parsed;
         }
+        if (argument == kVersion) {
+            parsed.options.versionWanted = true;
+            return parsed;
+        }
+        if (argument == kNormalize) {
+            parsed.options.normalize = true;
+            continue;
+        }
         const std::size_t separator = argument.find(kValueSeparator);
         const std::string_view option = argument.substr(0, separator);
         const bool known =
@@ -149,29 +159,42 @@ ParsedOptions parseRenderOptions(std::span<const char* const> arguments) {
 }
 
 std::string renderUsage(std::string_view formatLines) {
-    std::string usage = "Usage: " + std::string(kRenderProgramName) +
-                        " [OPTION]... IN.sav OUT\n"
-                        "Sings a DoodleChorus recording into a sound file, as the program plays it"
-                        " back\nright after start-up, only faster than real time.\n"
-                        "\n"
-                        "  --speed S     play speed from 1.0 to 5.0 (default 1.0); the program's"
-                        " slider\n"
-                        "                goes in tenths\n"
-                        "  --voice 1|2   voice type, as Voice > Type 1 or Type 2 (default 1)\n"
-                        "  --scale MODE  unrestricted, major, minor or pentatonic"
-                        " (default unrestricted)\n"
-                        "  --root NOTE   root of the scale, one of " +
-                        noteList() +
-                        "\n"
-                        "                (default C)\n"
-                        "  --help        show this help and exit\n"
-                        "\n"
-                        "OUT's extension picks the format, always mono at 44100 Hz:\n";
+    std::string usage =
+        "Usage: " + std::string(kRenderProgramName) +
+        " [OPTION]... IN.sav OUT\n"
+        "Sings a DoodleChorus recording into a sound file, as the program plays it"
+        " back\nright after start-up, only faster than real time, or writes what it"
+        " plays as a\nMIDI file.\n"
+        "\n"
+        "  --speed S     play speed from 1.0 to 5.0 (default 1.0); the program's"
+        " slider\n"
+        "                goes in tenths\n"
+        "  --voice 1|2   voice type, as Voice > Type 1 or Type 2 (default 1)\n"
+        "  --scale MODE  unrestricted, major, minor or pentatonic"
+        " (default unrestricted)\n"
+        "  --root NOTE   root of the scale, one of " +
+        noteList() +
+        "\n"
+        "                (default C)\n"
+        "  --normalize   scale the sound so that its peak is at -1 dBFS (sound files"
+        " only)\n"
+        "  --help        show this help and exit\n"
+        "  --version     show the version and exit\n"
+        "\n"
+        "OUT's extension picks the format; sound files are mono at 44100 Hz:\n";
     usage += formatLines;
     usage += "\n"
+             "A .mid file holds the notes as they sound (the program's C is G#1, MIDI note\n"
+             "32): whole notes in the scale modes; in unrestricted, one note per stroke\n"
+             "whose pitch bend (range +-24 semitones) follows the drawing, and a new note\n"
+             "only where the bend runs out. The vowel is controller 74, from 127 at the\n"
+             "top of the drawing area to 0 at the bottom. One tick is one millisecond\n"
+             "(500 ticks per quarter note at 120 bpm).\n"
+             "\n"
              "The same recording and options always give the same bytes. On success nothing\n"
-             "is printed. On an error one line goes to stderr, the exit status is 2 and no\n"
-             "file is left behind: a file already named OUT stays as it was.\n";
+             "is printed, but for one warning line on stderr when the sound passes full\n"
+             "scale. On an error one line goes to stderr, the exit status is 2 and no file\n"
+             "is left behind: a file already named OUT stays as it was.\n";
     return usage;
 }
 

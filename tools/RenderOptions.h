@@ -9,13 +9,19 @@
 namespace doodle {
 
 inline constexpr std::string_view kRenderProgramName = "doodlechorus-render";
+// The project's version, from CMake's PROJECT_VERSION.
+inline constexpr std::string_view kRenderProgramVersion = DC_VERSION;
+// The peak of a sound rendered with --normalize, dB relative to full scale.
+inline constexpr double kNormalizedPeakDbfs = -1.0;
 
 // What the command line asks for.
 struct RenderOptions {
     RenderSettings settings{};
-    std::string inputPath{};  // the recording, a .sav file
-    std::string outputPath{}; // the sound file; its extension picks the format
-    bool helpWanted = false;  // --help: print the usage and nothing else
+    std::string inputPath{};    // the recording, a .sav file
+    std::string outputPath{};   // the sound or MIDI file; its extension picks the format
+    bool helpWanted = false;    // --help: print the usage and nothing else
+    bool versionWanted = false; // --version: print the name and version and nothing else
+    bool normalize = false;     // --normalize: scale the sound so that it peaks at -1 dBFS
 };
 
 // The command line read, or why it cannot be: `error` is one line without the program's name,

@@ -37,7 +37,8 @@ constexpr int kFloatW64 = SF_FORMAT_W64 | SF_FORMAT_FLOAT;
 constexpr std::array<OutputFormat, 10> kFormats{{
     {".wav", kFloatWav, "32-bit float WAV, the samples exactly (up to 6.7 hours)",
      kMaxUnsigned32Frames},
-    {".flac", kFlac24, "24-bit FLAC, lossless (peaks beyond full scale are clipped)", 0},
+    {".flac", kFlac24, "24-bit FLAC, lossless (peaks beyond full scale are clipped)", 0, false,
+     true},
     {".ogg", kOggVorbis, "Ogg Vorbis", 0, true},
     {".oga", kOggVorbis, "Ogg Vorbis", 0, true},
     {".mp3", kMp3, "MP3", 0},
@@ -51,7 +52,6 @@ constexpr std::size_t kExtensionColumn = 16; // --help lines: the description st
 constexpr std::string_view kHelpIndent = "  ";
 
 constexpr char kPathSeparator = '/';
-constexpr std::string_view kTempPrefix = ".doodlechorus-render-"; // for the temporary file
 
 // Any fixed number does: a render is one stream, never chained with another.
 constexpr uint32_t kOggSerial = 0x446F6F64;
@@ -192,28 +192,54 @@ std::span<const OutputFormat> outputFormats() noexcept {
     return kFormats;
 }
 
-const OutputFormat* formatForFileName(std::string_view fileName) noexcept {
-    // A name that is all extension, as ".wav", is a hidden file without one.
+bool hasExtension(std::string_view fileName, std::string_view extension) noexcept {
     const std::size_t slash = fileName.rfind(kPathSeparator);
     if (slash != std::string_view::npos) {
         fileName.remove_prefix(slash + 1);
     }
+    return fileName.size() > extension.size() &&
+           std::ranges::equal(fileName.substr(fileName.size() - extension.size()), extension, {},
+                              lowerAscii);
+}
+
+const OutputFormat* formatForFileName(std::string_view fileName) noexcept {
     const auto found = std::ranges::find_if(kFormats, [&](const OutputFormat& format) {
-        return fileName.size() > format.extension.size() &&
-               std::ranges::equal(fileName.substr(fileName.size() - format.extension.size()),
-                                  format.extension, {}, lowerAscii);
+        return hasExtension(fileName, format.extension);
     });
     return found == kFormats.end() ? nullptr : &*found;
+}
+
+std::string formatLine(std::string_view extension, std::string_view description) {
+    std::string line = std::string(kHelpIndent) + std::string(extension);
+    line.resize(std::max(kExtensionColumn, line.size() + 1), ' ');
+    line += description;
+    line += '\n';
+    return line;
 }
 
 std::string outputFormatLines() {
     std::string lines;
     for (const OutputFormat& format : kFormats) {
-        std::string line = std::string(kHelpIndent) + std::string(format.extension);
-        line.resize(std::max(kExtensionColumn, line.size() + 1), ' ');
-        lines += line + std::string(format.description) + "\n";
+        lines += formatLine(format.extension, format.description);
     }
     return lines;
+}
+
+std::string replaceOpenFailure(ReplaceOpen result, const std::string& path) {
+    switch (result) {
+    case ReplaceOpen::Created:
+        break;
+    case ReplaceOpen::TargetUnusable:
+        return "cannot write " + inQuotes(path) + ": " + systemError();
+    case ReplaceOpen::TargetIsFolder:
+        return "cannot write " + inQuotes(path) + ": it is a folder";
+    case ReplaceOpen::TargetNotRegular:
+        return "cannot write " + inQuotes(path) +
+               ": it is a device, FIFO or socket, not a regular file";
+    case ReplaceOpen::NoTempFile:
+        return "cannot write in the folder of " + inQuotes(path) + ": " + systemError();
+    }
+    return {};
 }
 
 SoundFileOutput::~SoundFileOutput() {
@@ -236,18 +262,9 @@ bool SoundFileOutput::open(const std::string& path, const OutputFormat& format) 
     if (sf_format_check(&info) == SF_FALSE) {
         return fail("this libsndfile cannot write " + std::string(format.description));
     }
-    switch (m_file.open(path, kTempPrefix)) {
-    case ReplaceOpen::Created:
-        break;
-    case ReplaceOpen::TargetUnusable:
-        return fail("cannot write " + inQuotes(path) + ": " + systemError());
-    case ReplaceOpen::TargetIsFolder:
-        return fail("cannot write " + inQuotes(path) + ": it is a folder");
-    case ReplaceOpen::TargetNotRegular:
-        return fail("cannot write " + inQuotes(path) +
-                    ": it is a device, FIFO or socket, not a regular file");
-    case ReplaceOpen::NoTempFile:
-        return fail("cannot write in the folder of " + inQuotes(path) + ": " + systemError());
+    const ReplaceOpen opened = m_file.open(path, kRenderTempPrefix);
+    if (opened != ReplaceOpen::Created) {
+        return fail(replaceOpenFailure(opened, path));
     }
 
     m_io = DescriptorIo{m_file.fd(), 0};

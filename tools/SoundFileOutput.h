@@ -12,11 +12,12 @@ namespace doodle {
 
 // A sound file format the render writes, chosen by the output's extension.
 struct OutputFormat {
-    std::string_view extension{};   // lower case, with its dot
-    int sndfileFormat = 0;          // libsndfile's container | encoding
-    std::string_view description{}; // one line of --help
-    int64_t maxFrames = 0;          // frames the container's size fields can hold; 0: no limit
-    bool oggStream = false;         // its stream serial number needs fixing (see commit())
+    std::string_view extension{};    // lower case, with its dot
+    int sndfileFormat = 0;           // libsndfile's container | encoding
+    std::string_view description{};  // one line of --help
+    int64_t maxFrames = 0;           // frames the container's size fields can hold; 0: no limit
+    bool oggStream = false;          // its stream serial number needs fixing (see commit())
+    bool clipsPastFullScale = false; // integer samples: |x| > 1 is clipped, not kept
 };
 
 std::span<const OutputFormat> outputFormats() noexcept;
@@ -24,6 +25,17 @@ std::span<const OutputFormat> outputFormats() noexcept;
 const OutputFormat* formatForFileName(std::string_view fileName) noexcept;
 // One line per format for --help.
 std::string outputFormatLines();
+// Whether a file name ends in `extension` (lower case, with its dot), in any case. A name that
+// is all extension, as ".wav", is a hidden file without one.
+bool hasExtension(std::string_view fileName, std::string_view extension) noexcept;
+// One line of --help for a format: its extension, then its description in a column.
+std::string formatLine(std::string_view extension, std::string_view description);
+
+// The prefix of the tool's temporary files, beside the file being written.
+inline constexpr std::string_view kRenderTempPrefix = ".doodlechorus-render-";
+// Why ReplacementFile::open gave `result` for `path`, as one line; errno must still hold the
+// reason where the result has one.
+std::string replaceOpenFailure(ReplaceOpen result, const std::string& path);
 
 // A mono 44100 Hz sound file, written into a temporary file in the folder of its final name,
 // which it takes only on commit(): until then, and after any failure, a file under the final

@@ -1,13 +1,19 @@
-// doodlechorus-render: sings a recording into a sound file, as the program plays it back.
+// doodlechorus-render: sings a recording into a sound file, as the program plays it back, or
+// writes the notes it plays into a MIDI file.
+#include "recording/MidiExport.h"
 #include "recording/OfflineRender.h"
 #include "recording/RecordingFile.h"
+#include "tools/MidiFileOutput.h"
 #include "tools/Quoted.h"
 #include "tools/RenderOptions.h"
 #include "tools/SoundFileOutput.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +22,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -26,6 +33,13 @@ constexpr int kExitSignalBase = 128; // the shell's status for a process ended b
 constexpr std::array<int, 3> kInterruptSignals{SIGINT, SIGTERM, SIGHUP};
 constexpr std::chrono::seconds kProgressDelay{1}; // shorter renders show no progress
 constexpr int64_t kPercent = 100;
+constexpr float kFullScale = 1.0f;          // the largest sample an integer format holds
+constexpr double kDecibelsPerDecade = 20.0; // dB of amplitude per factor of kAmplitudeDecade
+constexpr double kAmplitudeDecade = 10.0;
+constexpr int kPeakDecimals = 3; // in the full-scale warning
+constexpr int kDecibelDecimals = 2;
+constexpr std::size_t kNumberChars = 32; // room for a fixed-point double in the warning
+constexpr int kNormalizePasses = 2;      // one for the peak, one to write
 
 volatile std::sig_atomic_t interruptSignal = 0;
 
@@ -135,29 +149,181 @@ private:
     std::size_t m_shownWidth = 0; // characters of the line on screen, 0 when none
 };
 
+// The loudest sample of a render and how many samples pass full scale (|x| > 1).
+struct Loudness {
+    float peak = 0.0f;
+    int64_t pastFullScale = 0;
+
+    void add(std::span<const float> samples) noexcept {
+        for (const float sample : samples) {
+            const float magnitude = std::fabs(sample);
+            peak = std::max(peak, magnitude);
+            pastFullScale += magnitude > kFullScale ? 1 : 0;
+        }
+    }
+};
+
+std::string fixedDecimals(double value, int decimals) {
+    std::array<char, kNumberChars> text{};
+    const auto [end, error] = std::to_chars(text.data(), text.data() + text.size(), value,
+                                            std::chars_format::fixed, decimals);
+    return error == std::errc() ? std::string(text.data(), end) : std::string("?");
+}
+
+double decibelsOf(double amplitude) noexcept {
+    return kDecibelsPerDecade * std::log10(amplitude);
+}
+
+// One line: how far the sound passes full scale and what the format does with it.
+std::string clipWarning(const Loudness& loudness, const OutputFormat& format) {
+    std::string line(kRenderProgramName);
+    line += ": warning: the sound peaks at ";
+    line += fixedDecimals(loudness.peak, kPeakDecimals);
+    line += " (+";
+    line += fixedDecimals(decibelsOf(loudness.peak), kDecibelDecimals);
+    line += " dBFS) and ";
+    line += std::to_string(loudness.pastFullScale);
+    line += loudness.pastFullScale == 1 ? " sample passes" : " samples pass";
+    line += " full scale; ";
+    line += format.extension;
+    line += format.clipsPastFullScale ? " clips them" : " keeps them, but players may clip them";
+    line += " (--normalize avoids it)\n";
+    return line;
+}
+
+// Writes the MIDI file of the recording as played.
+int exportMidi(const RenderOptions& options, const Recording& recording) {
+    const std::optional<std::vector<uint8_t>> bytes = midiFileOf(recording, options.settings);
+    if (!bytes) {
+        return failWith("cannot play " + inQuotes(options.inputPath) + " into a MIDI file");
+    }
+    if (interruptSignal != 0) {
+        return endByInterrupt();
+    }
+    MidiFileOutput output;
+    if (!output.open(options.outputPath) || !output.write(*bytes)) {
+        return failWith(output.error());
+    }
+    if (interruptSignal != 0) {
+        output.discard();
+        return endByInterrupt();
+    }
+    if (!output.commit()) {
+        return failWith(output.error());
+    }
+    return 0;
+}
+
+// Renders the recording into the sound file: with --normalize twice, first for the peak, then
+// scaled by the gain that puts it at kNormalizedPeakDbfs, so memory stays flat.
+int renderSound(const RenderOptions& options, const OutputFormat& format,
+                const Recording& recording, const RenderPlan& plan) {
+    SoundFileOutput output;
+    if (!output.open(options.outputPath, format)) {
+        return failWith(output.error());
+    }
+    Progress progress(plan.sampleCount * (options.normalize ? kNormalizePasses : 1));
+    double gain = 1.0;
+    RenderOutcome outcome = RenderOutcome::Finished;
+    if (options.normalize) {
+        Loudness unscaled;
+        outcome = renderRecording(recording, options.settings, [&](std::span<const float> samples) {
+            if (interruptSignal != 0) {
+                return false;
+            }
+            unscaled.add(samples);
+            progress.advance(samples.size());
+            return true;
+        });
+        // A silent render stays silent.
+        if (unscaled.peak > 0.0f) {
+            gain = std::pow(kAmplitudeDecade, kNormalizedPeakDbfs / kDecibelsPerDecade) /
+                   unscaled.peak;
+        }
+    }
+    Loudness written;
+    std::vector<float> scaled(options.normalize ? kRenderBlockFrames : 0);
+    if (outcome == RenderOutcome::Finished) {
+        outcome = renderRecording(recording, options.settings, [&](std::span<const float> samples) {
+            if (interruptSignal != 0) {
+                return false;
+            }
+            if (options.normalize) {
+                std::ranges::transform(samples, scaled.begin(), [&](float sample) {
+                    return static_cast<float>(sample * gain);
+                });
+                samples = std::span<const float>(scaled.data(), samples.size());
+            }
+            if (!output.write(samples)) {
+                return false;
+            }
+            written.add(samples);
+            progress.advance(samples.size());
+            return true;
+        });
+    }
+    progress.clear();
+    if (interruptSignal != 0) {
+        output.discard();
+        return endByInterrupt();
+    }
+    if (outcome != RenderOutcome::Finished) {
+        output.discard();
+        return failWith(output.error().empty() ? "the render stopped early" : output.error());
+    }
+    if (!output.commit()) {
+        return failWith(output.error());
+    }
+    if (written.pastFullScale > 0) {
+        printToStderr(clipWarning(written, format));
+    }
+    return 0;
+}
+
+// Every extension OUT may have, for the message about one it lacks.
+std::string knownExtensions() {
+    std::string known;
+    for (const OutputFormat& f : outputFormats()) {
+        known += f.extension;
+        known += ' ';
+    }
+    known += kMidiExtension;
+    return known;
+}
+
 int run(std::span<const char* const> arguments) {
     const ParsedOptions parsed = parseRenderOptions(arguments);
     if (!parsed.error.empty()) {
         return failWith(parsed.error);
     }
     const RenderOptions& options = parsed.options;
-    if (options.helpWanted) {
-        const std::string usage = renderUsage(outputFormatLines());
-        if (std::fwrite(usage.data(), 1, usage.size(), stdout) != usage.size() ||
+    if (options.helpWanted || options.versionWanted) {
+        std::string text;
+        if (options.helpWanted) {
+            text = renderUsage(outputFormatLines() + midiFormatLine());
+        } else {
+            text = kRenderProgramName;
+            text += ' ';
+            text += kRenderProgramVersion;
+            text += '\n';
+        }
+        if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
             std::fflush(stdout) != 0) {
             return kExitError;
         }
         return 0;
     }
 
+    const bool midi = isMidiFileName(options.outputPath);
     const OutputFormat* format = formatForFileName(options.outputPath);
-    if (format == nullptr) {
-        std::string known;
-        for (const OutputFormat& f : outputFormats()) {
-            known += (known.empty() ? "" : " ") + std::string(f.extension);
-        }
-        return failWith(inQuotes(options.outputPath) + " has no sound file extension; use one of " +
-                        known);
+    if (!midi && format == nullptr) {
+        return failWith(inQuotes(options.outputPath) +
+                        " has no sound or MIDI file extension; use " + "one of " +
+                        knownExtensions());
+    }
+    if (midi && options.normalize) {
+        return failWith("--normalize scales sound files; a " + std::string(kMidiExtension) +
+                        " file holds no sound");
     }
     if (isSameFile(options.inputPath, options.outputPath)) {
         return failWith("cannot write " + inQuotes(options.outputPath) +
@@ -174,40 +340,18 @@ int run(std::span<const char* const> arguments) {
         return failWith(inQuotes(options.inputPath) +
                         " never ends: a line is due on the tick where the program's counter wraps");
     }
-    if (format->maxFrames != 0 && plan->sampleCount > format->maxFrames) {
+    if (midi && plan->stopTick > kMidiMaxTick) {
+        return failWith(inQuotes(options.inputPath) + " plays too long for a " +
+                        std::string(kMidiExtension) + " file (over 74 hours)");
+    }
+    if (!midi && format->maxFrames != 0 && plan->sampleCount > format->maxFrames) {
         return failWith(inQuotes(options.inputPath) + " plays too long for a " +
                         std::string(format->extension) + " file; use .w64, .caf or .flac");
     }
     if (!catchInterrupts()) {
         return failWith("cannot catch interrupts: " + std::string(std::strerror(errno)));
     }
-
-    SoundFileOutput output;
-    if (!output.open(options.outputPath, *format)) {
-        return failWith(output.error());
-    }
-    Progress progress(plan->sampleCount);
-    const RenderOutcome outcome =
-        renderRecording(recording, options.settings, [&](std::span<const float> samples) {
-            if (interruptSignal != 0 || !output.write(samples)) {
-                return false;
-            }
-            progress.advance(samples.size());
-            return true;
-        });
-    progress.clear();
-    if (interruptSignal != 0) {
-        output.discard();
-        return endByInterrupt();
-    }
-    if (outcome != RenderOutcome::Finished) {
-        output.discard();
-        return failWith(output.error().empty() ? "the render stopped early" : output.error());
-    }
-    if (!output.commit()) {
-        return failWith(output.error());
-    }
-    return 0;
+    return midi ? exportMidi(options, recording) : renderSound(options, *format, recording, *plan);
 }
 
 } // namespace

@@ -1,0 +1,275 @@
+#include "recording/MidiExport.h"
+
+#include "mapping/MapPoint.h"
+#include "recording/Player.h"
+#include "voice/VoiceParams.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace doodle {
+namespace {
+
+// Chunk headers.
+constexpr std::array<uint8_t, 4> kHeaderChunkId{'M', 'T', 'h', 'd'};
+constexpr std::array<uint8_t, 4> kTrackChunkId{'M', 'T', 'r', 'k'};
+constexpr uint32_t kHeaderChunkBytes = 6;
+constexpr uint16_t kFormatSingleTrack = 0;
+constexpr uint16_t kTrackCount = 1;
+constexpr std::size_t kLengthFieldBytes = 4;
+constexpr std::size_t kHeaderFieldBytes = 2; // format, track count, ticks per quarter note
+
+// Channel messages on channel 1 (the low four bits are the channel, 0-based).
+constexpr uint8_t kNoteOff = 0x80;
+constexpr uint8_t kNoteOn = 0x90;
+constexpr uint8_t kControlChange = 0xB0;
+constexpr uint8_t kPitchBend = 0xE0;
+constexpr uint8_t kNoteOffVelocity = 64; // the value for "no release velocity"
+
+// Meta events.
+constexpr uint8_t kMeta = 0xFF;
+constexpr uint8_t kMetaTempo = 0x51;
+constexpr uint8_t kMetaTempoBytes = 3; // microseconds per quarter note
+constexpr uint8_t kMetaEndOfTrack = 0x2F;
+
+// Registered parameter 0 (pitch bend range) and the controllers that set it.
+constexpr uint8_t kRpnMsb = 101;
+constexpr uint8_t kRpnLsb = 100;
+constexpr uint8_t kDataEntryMsb = 6;
+constexpr uint8_t kDataEntryLsb = 38;
+constexpr uint8_t kRpnPitchBendRange = 0;
+constexpr uint8_t kRpnNull = 127; // both halves: no parameter selected, later data goes nowhere
+constexpr uint8_t kBendRangeCents = 0;
+
+// Pitch bend: a 14-bit value, kBendCentre meaning none; -kBendSteps..kBendSteps - 1 around it
+// cover -kMidiBendRangeSemitones..kMidiBendRangeSemitones.
+constexpr int32_t kBendCentre = 8192;
+constexpr int32_t kBendSteps = 8192;
+constexpr unsigned kDataBits = 7; // data bytes carry 7 bits
+constexpr uint8_t kDataMask = 0x7F;
+constexpr int32_t kMaxDataValue = 127; // of a controller, note or velocity
+
+// Equal temperament on A4 = 440 Hz, note 69; notes 0..127.
+constexpr double kA4Hz = 440.0;
+constexpr double kA4Note = 69.0;
+constexpr double kHighestNote = 127.0;
+
+// Variable-length quantities: 7 bits a byte, the top bit set on all but the last.
+constexpr uint8_t kMoreBytesFlag = 0x80;
+constexpr std::size_t kMaxVariableLengthBytes = 4; // 28 bits: up to kMidiMaxTick
+static_assert(kMidiMaxTick < (int64_t{1} << (kDataBits * kMaxVariableLengthBytes)),
+              "every delta time fits in a variable-length quantity");
+constexpr unsigned kBitsPerByte = 8;
+
+uint8_t dataByte(int32_t value) noexcept {
+    return static_cast<uint8_t>(value & kDataMask);
+}
+
+// The fractional MIDI note of a frequency, held within 0..127.
+double midiNoteOf(double pitchHz) noexcept {
+    const double note = kA4Note + kSemitonesPerOctave * std::log2(pitchHz / kA4Hz);
+    return std::fmin(std::fmax(note, 0.0), kHighestNote); // fmax also turns NaN into 0
+}
+
+int32_t nearestNote(double note) noexcept {
+    return static_cast<int32_t>(std::lround(note));
+}
+
+// The bend from `note` to the fractional `target`, in steps; out of range when beyond
+// kMidiBendRangeSemitones either way.
+int32_t bendSteps(double target, int32_t note) noexcept {
+    return static_cast<int32_t>(
+        std::lround((target - note) * kBendSteps / kMidiBendRangeSemitones));
+}
+
+bool bendFits(int32_t bend) noexcept {
+    return bend >= -kBendSteps && bend < kBendSteps;
+}
+
+// Byte by byte: GCC 12 at -O3 warns (-Wstringop-overflow) on the inlined range insert into a
+// vector that grows from empty, about a copy that cannot overflow.
+void appendBytes(std::vector<uint8_t>& bytes, std::span<const uint8_t> more) {
+    for (const uint8_t byte : more) {
+        bytes.push_back(byte);
+    }
+}
+
+void appendBigEndian(std::vector<uint8_t>& bytes, uint32_t value, std::size_t byteCount) {
+    for (std::size_t i = byteCount; i-- > 0;) {
+        bytes.push_back(static_cast<uint8_t>(value >> (kBitsPerByte * i)));
+    }
+}
+
+void appendVariableLength(std::vector<uint8_t>& bytes, uint32_t value) {
+    std::array<uint8_t, kMaxVariableLengthBytes> reversed{};
+    std::size_t count = 0;
+    do {
+        reversed[count++] = static_cast<uint8_t>(value & kDataMask);
+        value >>= kDataBits;
+    } while (value != 0 && count < reversed.size());
+    while (count-- > 0) {
+        bytes.push_back(static_cast<uint8_t>(reversed[count] | (count > 0 ? kMoreBytesFlag : 0)));
+    }
+}
+
+} // namespace
+
+int32_t vowelControllerValue(int32_t y) noexcept {
+    const int32_t clampedY = std::clamp(y, 0, kMaxPointY);
+    return ((kMaxPointY - clampedY) * kMaxDataValue + kMaxPointY / 2) / kMaxPointY;
+}
+
+MidiFileWriter::MidiFileWriter(bool wholeNotes) : m_wholeNotes(wholeNotes) {
+    appendBytes(m_file, kHeaderChunkId);
+    appendBigEndian(m_file, kHeaderChunkBytes, kLengthFieldBytes);
+    appendBigEndian(m_file, kFormatSingleTrack, kHeaderFieldBytes);
+    appendBigEndian(m_file, kTrackCount, kHeaderFieldBytes);
+    appendBigEndian(m_file, kMidiTicksPerQuarter, kHeaderFieldBytes);
+    appendBytes(m_file, kTrackChunkId);
+    appendBigEndian(m_file, 0, kLengthFieldBytes); // set by finish()
+
+    event(0, {kMeta, kMetaTempo, kMetaTempoBytes});
+    appendBigEndian(m_file, kMidiMicrosecondsPerQuarter, kMetaTempoBytes);
+    event(0, {kControlChange, kRpnMsb, kRpnPitchBendRange});
+    event(0, {kControlChange, kRpnLsb, kRpnPitchBendRange});
+    event(0, {kControlChange, kDataEntryMsb, kMidiBendRangeSemitones});
+    event(0, {kControlChange, kDataEntryLsb, kBendRangeCents});
+    event(0, {kControlChange, kRpnMsb, kRpnNull});
+    event(0, {kControlChange, kRpnLsb, kRpnNull});
+}
+
+void MidiFileWriter::event(int32_t tick, std::initializer_list<uint8_t> eventBytes) {
+    const int32_t delta = std::max(tick - m_lastTick, 0);
+    appendVariableLength(m_file, static_cast<uint32_t>(delta));
+    appendBytes(m_file, eventBytes);
+    m_lastTick = std::max(tick, m_lastTick);
+}
+
+void MidiFileWriter::noteOff(int32_t tick) {
+    if (m_note) {
+        event(tick, {kNoteOff, dataByte(*m_note), kNoteOffVelocity});
+        m_note.reset();
+    }
+}
+
+void MidiFileWriter::sendBend(int32_t tick, int32_t bend) {
+    if (bend != m_bend) {
+        const int32_t value = bend + kBendCentre;
+        event(tick, {kPitchBend, dataByte(value), dataByte(value >> kDataBits)});
+        m_bend = bend;
+    }
+}
+
+void MidiFileWriter::sound(const PlayedPoint& point) {
+    const double target = midiNoteOf(point.pitchHz);
+    int32_t note = nearestNote(target);
+    int32_t bend = 0;
+    if (!m_wholeNotes && m_note) {
+        // Keep the sounding note while the bend can still reach the pitch.
+        const int32_t keptBend = bendSteps(target, *m_note);
+        if (bendFits(keptBend)) {
+            note = *m_note;
+            bend = keptBend;
+        }
+    }
+    if (!m_wholeNotes && note != m_note) {
+        bend = bendSteps(target, note); // within half a semitone
+    }
+    const bool newNote = note != m_note;
+    if (newNote) {
+        noteOff(point.tick); // before the bend moves, so that its release keeps its pitch
+    }
+    const int32_t vowelValue = vowelControllerValue(point.y);
+    if (vowelValue != m_vowelValue) {
+        event(point.tick, {kControlChange, kMidiVowelController, dataByte(vowelValue)});
+        m_vowelValue = vowelValue;
+    }
+    sendBend(point.tick, bend);
+    if (newNote) {
+        event(point.tick, {kNoteOn, dataByte(note), kMidiNoteVelocity});
+        m_note = note;
+    }
+}
+
+void MidiFileWriter::finish(int32_t tick) {
+    noteOff(tick);
+    sendBend(tick, 0);
+    event(tick, {kMeta, kMetaEndOfTrack, 0});
+    const std::size_t trackStart = kHeaderChunkId.size() + kLengthFieldBytes + kHeaderChunkBytes +
+                                   kTrackChunkId.size() + kLengthFieldBytes;
+    const auto trackBytes = static_cast<uint32_t>(m_file.size() - trackStart);
+    for (std::size_t i = 0; i < kLengthFieldBytes; ++i) {
+        m_file[trackStart - kLengthFieldBytes + i] =
+            static_cast<uint8_t>(trackBytes >> (kBitsPerByte * (kLengthFieldBytes - 1 - i)));
+    }
+}
+
+void MidiFileWriter::add(const PlayedPoint& point) {
+    switch (point.kind) {
+    case PlayedKind::Sound:
+        sound(point);
+        break;
+    case PlayedKind::Release:
+        noteOff(point.tick);
+        break;
+    case PlayedKind::End:
+        finish(point.tick);
+        break;
+    }
+}
+
+RenderOutcome playRecording(const Recording& recording, const RenderSettings& settings,
+                            const PlayedPointSink& sink) {
+    if (!validRenderSettings(settings)) {
+        return RenderOutcome::InvalidSettings;
+    }
+    if (!planRender(recording, settings.playSpeed)) {
+        return RenderOutcome::Endless;
+    }
+    // As renderRecording: the state at start-up, the voice stopped by the first tick and by
+    // the play toggle, then the ticks on which the player acts.
+    VoiceParams voice;
+    VowelWorking vowel;
+    stopVoice(voice);
+    stopVoice(voice);
+    const MapControls controls = mapControlsFor(settings);
+    Player player(recording, voice, vowel);
+    int32_t tick = 0;
+    while (const std::optional<int32_t> nextTick =
+               player.nextActingTick(tick, settings.playSpeed)) {
+        tick = *nextTick;
+        const PlayedStep step = player.step(tick, settings.playSpeed, controls);
+        switch (step.action) {
+        case PlaybackAction::None:
+            break;
+        case PlaybackAction::Stop:
+            sink({tick, PlayedKind::End});
+            return RenderOutcome::Finished;
+        case PlaybackAction::Release:
+            sink({tick, PlayedKind::Release});
+            break;
+        case PlaybackAction::Sound:
+            sink({tick, PlayedKind::Sound, voice.pitch.load(), step.y});
+            break;
+        }
+    }
+    return RenderOutcome::Endless; // planRender said otherwise: not reached
+}
+
+std::optional<std::vector<uint8_t>> midiFileOf(const Recording& recording,
+                                               const RenderSettings& settings) {
+    const std::optional<RenderPlan> plan = planRender(recording, settings.playSpeed);
+    if (!plan || plan->stopTick > kMidiMaxTick) {
+        return std::nullopt;
+    }
+    MidiFileWriter writer(settings.scaleMode != ScaleMode::Unrestricted);
+    const RenderOutcome outcome =
+        playRecording(recording, settings, [&](const PlayedPoint& point) { writer.add(point); });
+    if (outcome != RenderOutcome::Finished) {
+        return std::nullopt;
+    }
+    return writer.bytes();
+}
+
+} // namespace doodle
