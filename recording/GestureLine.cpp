@@ -1,5 +1,7 @@
 #include "recording/GestureLine.h"
 
+#include "recording/AsciiCase.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -31,15 +33,6 @@ constexpr std::size_t kMaxLineChars = kLineFields * kMaxInt32Chars + (kLineField
 
 constexpr bool isDigit(char c) noexcept {
     return c >= '0' && c <= '9';
-}
-
-// ASCII only: std::toupper would follow the locale.
-constexpr char toUpperAscii(char c) noexcept {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool equalsIgnoringCase(std::string_view text, std::string_view word) noexcept {
-    return std::ranges::equal(text, word, {}, toUpperAscii, toUpperAscii);
 }
 
 // An exponent as from_chars accepted it: optional sign, then digits. Saturates at
@@ -108,13 +101,13 @@ std::string_view lineField(std::string_view line, int32_t n) noexcept {
 }
 
 double parseDecimal(std::string_view text) noexcept {
-    if (equalsIgnoringCase(text, kPlusInfinity)) {
+    if (equalsIgnoringAsciiCase(text, kPlusInfinity)) {
         return std::numeric_limits<double>::infinity();
     }
-    if (equalsIgnoringCase(text, kMinusInfinity)) {
+    if (equalsIgnoringAsciiCase(text, kMinusInfinity)) {
         return -std::numeric_limits<double>::infinity();
     }
-    if (equalsIgnoringCase(text, kNotANumber)) {
+    if (equalsIgnoringAsciiCase(text, kNotANumber)) {
         return std::numeric_limits<double>::quiet_NaN();
     }
     const std::size_t start = text.find_first_not_of(kWhiteSpace);

@@ -1,5 +1,6 @@
 #include "recording/RecordingFile.h"
 
+#include "recording/AsciiCase.h"
 #include "recording/ReplacementFile.h"
 
 #include <algorithm>
@@ -36,10 +37,6 @@ constexpr std::size_t kPasswdBufferBytes = 16384;
 
 constexpr bool isLineEnd(char c) noexcept {
     return c == kCr || c == kLf || c == '\0';
-}
-
-constexpr char toUpperAscii(char c) noexcept {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 // A descriptor closed on every path.
@@ -190,12 +187,8 @@ Recording splitRecordingLines(std::string_view bytes) {
 }
 
 std::string saveFileName(std::string_view chosenName) {
-    const std::size_t tail = std::min(chosenName.size(), kRecordingExtension.size());
-    const bool hasExtension =
-        std::ranges::equal(chosenName.substr(chosenName.size() - tail), kRecordingExtension, {},
-                           toUpperAscii, toUpperAscii);
     std::string name(chosenName);
-    if (!hasExtension) {
+    if (!endsWithIgnoringAsciiCase(chosenName, kRecordingExtension)) {
         name += kRecordingExtension;
     }
     return name;

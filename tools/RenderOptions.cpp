@@ -1,5 +1,6 @@
 #include "tools/RenderOptions.h"
 
+#include "recording/AsciiCase.h"
 #include "tools/Quoted.h"
 
 #include <algorithm>
@@ -33,11 +34,6 @@ constexpr std::array<ScaleName, 4> kScaleNames{{{"unrestricted", ScaleMode::Unre
                                                 {"major", ScaleMode::Major},
                                                 {"minor", ScaleMode::Minor},
                                                 {"pentatonic", ScaleMode::Pentatonic}}};
-
-bool equalIgnoringCase(std::string_view a, std::string_view b) noexcept {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return std::ranges::equal(a, b, {}, lower, lower);
-}
 
 std::optional<double> parseSpeed(std::string_view text) noexcept {
     double speed = 0.0;
@@ -73,15 +69,16 @@ std::string applyValue(std::string_view option, std::string_view value, RenderSe
         }
         settings.voiceType = {value == "1", value == "2"};
     } else if (option == kScale) {
-        const auto found = std::ranges::find_if(
-            kScaleNames, [&](const ScaleName& s) { return equalIgnoringCase(s.name, value); });
+        const auto found = std::ranges::find_if(kScaleNames, [&](const ScaleName& s) {
+            return equalsIgnoringAsciiCase(s.name, value);
+        });
         if (found == kScaleNames.end()) {
             return "--scale takes unrestricted, major, minor or pentatonic, not " + inQuotes(value);
         }
         settings.scaleMode = found->mode;
     } else {
         const auto found = std::ranges::find_if(
-            noteNames, [&](std::string_view name) { return equalIgnoringCase(name, value); });
+            noteNames, [&](std::string_view name) { return equalsIgnoringAsciiCase(name, value); });
         if (found == noteNames.end()) {
             return "--root takes one of " + noteList() + ", not " + inQuotes(value);
         }

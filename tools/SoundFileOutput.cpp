@@ -1,5 +1,6 @@
 #include "tools/SoundFileOutput.h"
 
+#include "recording/AsciiCase.h"
 #include "recording/OfflineRender.h"
 #include "tools/Quoted.h"
 
@@ -59,10 +60,6 @@ constexpr std::size_t kOggSerialOffset = 14; // bytes into a page header, little
 constexpr std::size_t kOggSerialBytes = 4;
 constexpr unsigned kBitsPerByte = 8;
 constexpr long kOggReadBytes = 65536;
-
-char lowerAscii(char c) noexcept {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 std::string systemError() {
     return std::strerror(errno);
@@ -197,9 +194,8 @@ bool hasExtension(std::string_view fileName, std::string_view extension) noexcep
     if (slash != std::string_view::npos) {
         fileName.remove_prefix(slash + 1);
     }
-    return fileName.size() > extension.size() &&
-           std::ranges::equal(fileName.substr(fileName.size() - extension.size()), extension, {},
-                              lowerAscii);
+    // A name that is only the extension names no file.
+    return fileName.size() > extension.size() && endsWithIgnoringAsciiCase(fileName, extension);
 }
 
 const OutputFormat* formatForFileName(std::string_view fileName) noexcept {
