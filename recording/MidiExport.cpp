@@ -221,40 +221,28 @@ void MidiFileWriter::add(const PlayedPoint& point) {
 
 RenderOutcome playRecording(const Recording& recording, const RenderSettings& settings,
                             const PlayedPointSink& sink) {
-    if (!validRenderSettings(settings)) {
-        return RenderOutcome::InvalidSettings;
+    if (const RenderOutcome playable = checkPlayable(recording, settings);
+        playable != RenderOutcome::Finished) {
+        return playable;
     }
-    if (!planRender(recording, settings.playSpeed)) {
-        return RenderOutcome::Endless;
-    }
-    // As renderRecording: the state at start-up, the voice stopped by the first tick and by
-    // the play toggle, then the ticks on which the player acts.
-    VoiceParams voice;
-    VowelWorking vowel;
-    stopVoice(voice);
-    stopVoice(voice);
-    const MapControls controls = mapControlsFor(settings);
-    Player player(recording, voice, vowel);
-    int32_t tick = 0;
-    while (const std::optional<int32_t> nextTick =
-               player.nextActingTick(tick, settings.playSpeed)) {
-        tick = *nextTick;
-        const PlayedStep step = player.step(tick, settings.playSpeed, controls);
+    OfflinePlayback playback(recording, settings);
+    while (const std::optional<int32_t> tick = playback.nextTick()) {
+        const PlayedStep step = playback.step(*tick);
         switch (step.action) {
         case PlaybackAction::None:
             break;
         case PlaybackAction::Stop:
-            sink({tick, PlayedKind::End});
+            sink({*tick, PlayedKind::End});
             return RenderOutcome::Finished;
         case PlaybackAction::Release:
-            sink({tick, PlayedKind::Release});
+            sink({*tick, PlayedKind::Release});
             break;
         case PlaybackAction::Sound:
-            sink({tick, PlayedKind::Sound, voice.pitch.load(), step.y});
+            sink({*tick, PlayedKind::Sound, playback.voice().pitch.load(), step.y});
             break;
         }
     }
-    return RenderOutcome::Endless; // planRender said otherwise: not reached
+    return RenderOutcome::Endless; // checkPlayable said otherwise: not reached
 }
 
 std::optional<std::vector<uint8_t>> midiFileOf(const Recording& recording,

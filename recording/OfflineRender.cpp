@@ -95,49 +95,61 @@ std::optional<RenderPlan> planRender(const Recording& recording, double playSpee
     }
 }
 
-RenderOutcome renderRecording(const Recording& recording, const RenderSettings& settings,
-                              const SampleSink& sink) {
+RenderOutcome checkPlayable(const Recording& recording, const RenderSettings& settings) noexcept {
     if (!validRenderSettings(settings)) {
         return RenderOutcome::InvalidSettings;
     }
-    // Checked first, so that a render that cannot end hands nothing over.
     if (!planRender(recording, settings.playSpeed)) {
         return RenderOutcome::Endless;
     }
+    return RenderOutcome::Finished;
+}
 
-    // The program's state at start-up: everything zero, the vowel map's working values too.
-    VoiceParams voice;
-    VowelWorking vowel;
-    // The first tick after start-up finds nothing to play and ends playback.
-    stopVoice(voice);
-    // The play toggle goes down: the voice is stopped, the count and the play position start
-    // at 0.
-    stopVoice(voice);
-    Player player(recording, voice, vowel);
-    int32_t tick = 0;
+OfflinePlayback::OfflinePlayback(const Recording& recording, const RenderSettings& settings)
+    : m_playSpeed(settings.playSpeed), m_controls(mapControlsFor(settings)),
+      m_player(recording, m_voice, m_vowel) {
+    // The first tick after start-up finds nothing to play and ends playback; then the play
+    // toggle goes down: the voice is stopped, the count and the play position start at 0.
+    stopVoice(m_voice);
+    stopVoice(m_voice);
+}
 
-    const MapControls controls = mapControlsFor(settings);
+std::optional<int32_t> OfflinePlayback::nextTick() const noexcept {
+    return m_player.nextActingTick(m_tick, m_playSpeed);
+}
 
-    BlockRenderer renderer(voice, sink);
-    while (true) {
-        const std::optional<int32_t> nextTick = player.nextActingTick(tick, settings.playSpeed);
-        if (!nextTick) {
-            return RenderOutcome::Endless; // planRender said otherwise: not reached
-        }
-        tick = *nextTick;
-        if (!renderer.renderUntil(tickSampleIndex(tick))) {
+PlayedStep OfflinePlayback::step(int32_t tick) noexcept {
+    m_tick = tick;
+    const PlayedStep played = m_player.step(tick, m_playSpeed, m_controls);
+    if (played.action == PlaybackAction::Stop) {
+        stopVoice(m_voice);
+    }
+    return played;
+}
+
+RenderOutcome renderRecording(const Recording& recording, const RenderSettings& settings,
+                              const SampleSink& sink) {
+    // Checked first, so that a render that cannot end hands nothing over.
+    if (const RenderOutcome playable = checkPlayable(recording, settings);
+        playable != RenderOutcome::Finished) {
+        return playable;
+    }
+    OfflinePlayback playback(recording, settings);
+    BlockRenderer renderer(playback.voice(), sink);
+    while (const std::optional<int32_t> tick = playback.nextTick()) {
+        if (!renderer.renderUntil(tickSampleIndex(*tick))) {
             return RenderOutcome::Aborted;
         }
         // Labels and dots are the window's; the voice has had what the step does.
-        if (player.step(tick, settings.playSpeed, controls).action == PlaybackAction::Stop) {
-            stopVoice(voice);
-            if (!renderer.renderUntil(tickSampleIndex(tick) + kRenderTailSamples) ||
+        if (playback.step(*tick).action == PlaybackAction::Stop) {
+            if (!renderer.renderUntil(tickSampleIndex(*tick) + kRenderTailSamples) ||
                 !renderer.flush()) {
                 return RenderOutcome::Aborted;
             }
             return RenderOutcome::Finished;
         }
     }
+    return RenderOutcome::Endless; // checkPlayable said otherwise: not reached
 }
 
 } // namespace doodle

@@ -4,6 +4,7 @@
 #include "mapping/PitchMap.h"
 #include "mapping/VowelMap.h"
 #include "recording/PlaySpeed.h"
+#include "recording/Player.h"
 #include "recording/Recording.h"
 #include "voice/Synth.h"
 #include "voice/VoiceParams.h"
@@ -60,6 +61,36 @@ enum class RenderOutcome {
     Aborted,         // the sink returned false; no block followed
     Endless,         // playback would not end (planRender gives nothing); nothing was rendered
     InvalidSettings, // validRenderSettings failed; nothing was rendered
+};
+
+// Whether a recording can be played with these settings: Finished when it can, else
+// InvalidSettings or Endless (playback would not end by the tick where the count wraps).
+RenderOutcome checkPlayable(const Recording& recording, const RenderSettings& settings) noexcept;
+
+// The program's playback when its play toggle goes down right after start-up, with the ticker
+// replaced by a clock of the caller's: a fresh voice, stopped as the first tick and the start
+// of playback stop it, and the Player stepped only on the ticks where it acts. Renders and
+// exports play through it.
+class OfflinePlayback {
+public:
+    OfflinePlayback(const Recording& recording, const RenderSettings& settings);
+    OfflinePlayback(const OfflinePlayback&) = delete;
+    OfflinePlayback& operator=(const OfflinePlayback&) = delete;
+
+    // The next tick on which the player acts; nothing when no tick up to INT32_MAX does.
+    std::optional<int32_t> nextTick() const noexcept;
+    // Steps the player on that tick; a Stop also releases the voice, as ending playback does.
+    PlayedStep step(int32_t tick) noexcept;
+
+    VoiceParams& voice() noexcept { return m_voice; }
+
+private:
+    double m_playSpeed = kMinPlaySpeed;
+    MapControls m_controls{};
+    VoiceParams m_voice{};
+    VowelWorking m_vowel{}; // the vowel map's values, kept between points
+    Player m_player;
+    int32_t m_tick = 0; // the last tick stepped; 0 at the start of playback
 };
 
 // Plays a recording as the program does when its play toggle goes down right after start-up,
