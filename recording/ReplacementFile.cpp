@@ -105,20 +105,10 @@ ReplaceOpen ReplacementFile::open(const std::string& target, std::string_view te
 }
 
 bool ReplacementFile::createNamed(const fs::path& folder) {
-    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        fs::path path =
-            folder / (m_tempStem + std::to_string(nextTempNumber++) + std::string(kTempSuffix));
+    return takeTempName(folder, [this](const fs::path& path) {
         m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
-        if (m_fd >= 0) {
-            m_tempPath = std::move(path);
-            m_mode = Mode::Named;
-            return true;
-        }
-        if (errno != EEXIST) {
-            return false;
-        }
-    }
-    return false;
+        return m_fd >= 0;
+    });
 }
 
 // The folder takes no new file but the file itself may be written: it is truncated here and
@@ -154,11 +144,18 @@ ReplaceOpen ReplacementFile::openInPlace() {
 
 bool ReplacementFile::nameAnonymous() {
     const std::string ownEntry = std::string(kOwnFdFolder) + std::to_string(m_fd);
-    const fs::path folder = folderOf(m_target);
+    return takeTempName(folderOf(m_target), [&ownEntry](const fs::path& path) {
+        return ::linkat(AT_FDCWD, ownEntry.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    });
+}
+
+template <typename MakeEntry>
+bool ReplacementFile::takeTempName(const fs::path& folder, MakeEntry makeEntry) {
+    // Another process (or another file of this one) may hold a name: the next number is tried.
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
         fs::path path =
             folder / (m_tempStem + std::to_string(nextTempNumber++) + std::string(kTempSuffix));
-        if (::linkat(AT_FDCWD, ownEntry.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        if (makeEntry(path)) {
             m_tempPath = std::move(path);
             m_mode = Mode::Named;
             return true;

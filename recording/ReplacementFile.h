@@ -64,6 +64,10 @@ private:
 
     bool createNamed(const std::filesystem::path& folder);
     bool nameAnonymous();
+    // Makes an entry under the next free temporary name in folder: makeEntry(path) creates it
+    // and returns whether it did, with errno EEXIST when the name was taken.
+    template <typename MakeEntry>
+    bool takeTempName(const std::filesystem::path& folder, MakeEntry makeEntry);
     ReplaceOpen openInPlace();
 
     TempFileKind m_kind = TempFileKind::AnonymousWherePossible;
