@@ -246,7 +246,7 @@ void Program::stopRecording() {
 void Program::appendGestureLine() {
     // Only while the record toggle is down; the point is the current, clamped one.
     m_recorder.appendGestureLine(m_recordingList, m_window->m_recordToggle->isChecked(),
-                                 m_drawing.pointX, m_drawing.pointY, m_voice.released.load());
+                                 m_drawing.pointX, m_drawing.pointY, m_voice.released());
 }
 
 void Program::startPlayback() {

@@ -61,7 +61,7 @@ std::optional<int32_t> nextActingTick(std::span<const std::string> recording, in
 // Renders the voice into blocks of kRenderBlockFrames and hands each full block to the sink.
 class BlockRenderer {
 public:
-    BlockRenderer(VoiceParams& voice, const SampleSink& sink) : m_voice(voice), m_sink(sink) {}
+    BlockRenderer(VoiceRenderer& voice, const SampleSink& sink) : m_voice(voice), m_sink(sink) {}
 
     // Renders up to, not including, the sample endSampleIndex. False if the sink stopped.
     bool renderUntil(int64_t endSampleIndex) {
@@ -90,7 +90,7 @@ public:
     }
 
 private:
-    VoiceParams& m_voice;
+    VoiceRenderer& m_voice;
     const SampleSink& m_sink;
     std::vector<float> m_block = std::vector<float>(kRenderBlockFrames);
     std::size_t m_filledFrames = 0; // of m_block, not yet handed over
@@ -145,6 +145,7 @@ RenderOutcome renderRecording(std::span<const std::string> recording,
 
     // The program's state at start-up: everything zero, the vowel map's working values too.
     VoiceParams voice;
+    VoiceRenderer voiceRenderer(voice);
     VowelWorking vowel;
     // The first tick after start-up finds nothing to play and ends playback.
     stopVoice(voice);
@@ -158,7 +159,7 @@ RenderOutcome renderRecording(std::span<const std::string> recording,
     controls.scale = buildScale(settings.scaleMode, settings.rootIndex, Scale{});
     controls.voiceType = settings.voiceType;
 
-    BlockRenderer renderer(voice, sink);
+    BlockRenderer renderer(voiceRenderer, sink);
     while (true) {
         const std::optional<int32_t> nextTick =
             nextActingTick(recording, playIndex, tick, settings.playSpeed);
