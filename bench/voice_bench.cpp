@@ -13,12 +13,10 @@ using namespace doodle;
 void BM_RenderVoice(benchmark::State& state) {
     const auto bufferFrames = static_cast<std::size_t>(state.range(0));
     VoiceParams voice;
-    voice.res1.freq.store(620);
-    voice.res1.bw.store(70);
-    voice.res2.freq.store(1660);
-    voice.res2.bw.store(150);
-    voice.res3.freq.store(2430);
-    voice.res3.bw.store(320);
+    VoiceRenderer renderer(voice);
+    voice.res[0].setFormant(620, 70);
+    voice.res[1].setFormant(1660, 150);
+    voice.res[2].setFormant(2430, 320);
     tuneResonators(voice);
     voice.pitch.store(110.0);
     startVoice(voice);
@@ -30,7 +28,7 @@ void BM_RenderVoice(benchmark::State& state) {
         targetHz = targetHz > 600.0 ? 110.0 : targetHz + 7.0;
         voice.pitch.store(targetHz);
         setPitch(voice);
-        renderVoice(voice, buffer.data(), buffer.size());
+        renderVoice(renderer, buffer.data(), buffer.size());
         benchmark::DoNotOptimize(buffer.data());
         benchmark::ClobberMemory();
     }

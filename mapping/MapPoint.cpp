@@ -11,12 +11,10 @@ std::optional<int32_t> mapPoint(VoiceParams& voice, int32_t x, int32_t y,
     setPitch(voice);
 
     const FormantSet formants = mapVowel(y, controls.voiceType, working);
-    voice.res1.freq.store(formants.freqHz[0]);
-    voice.res2.freq.store(formants.freqHz[1]);
-    voice.res3.freq.store(formants.freqHz[2]);
-    voice.res1.bw.store(formants.bwHz[0]);
-    voice.res2.bw.store(formants.bwHz[1]);
-    voice.res3.bw.store(formants.bwHz[2]);
+    static_assert(kFormantCount == VoiceParams::kResonatorCount, "one resonator per formant");
+    for (std::size_t k = 0; k < kFormantCount; ++k) {
+        voice.res[k].setFormant(formants.freqHz[k], formants.bwHz[k]);
+    }
     tuneResonators(voice);
 
     return pitch.noteIndex;

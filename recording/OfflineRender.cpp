@@ -16,7 +16,7 @@ constexpr int64_t kTicksPerSecond = kNsPerSecond / kTickPeriodNs;
 // Renders the voice into blocks of kRenderBlockFrames and hands each full block to the sink.
 class BlockRenderer {
 public:
-    BlockRenderer(VoiceParams& voice, const SampleSink& sink) : m_voice(voice), m_sink(sink) {}
+    BlockRenderer(VoiceRenderer& voice, const SampleSink& sink) : m_voice(voice), m_sink(sink) {}
 
     // Renders up to, not including, the sample endSampleIndex. False if the sink stopped.
     bool renderUntil(int64_t endSampleIndex) {
@@ -45,7 +45,7 @@ public:
     }
 
 private:
-    VoiceParams& m_voice;
+    VoiceRenderer& m_voice;
     const SampleSink& m_sink;
     std::vector<float> m_block = std::vector<float>(kRenderBlockFrames);
     std::size_t m_filledFrames = 0; // of m_block, not yet handed over
@@ -135,7 +135,8 @@ RenderOutcome renderRecording(const Recording& recording, const RenderSettings& 
         return playable;
     }
     OfflinePlayback playback(recording, settings);
-    BlockRenderer renderer(playback.voice(), sink);
+    VoiceRenderer voiceRenderer(playback.voice());
+    BlockRenderer renderer(voiceRenderer, sink);
     while (const std::optional<int32_t> tick = playback.nextTick()) {
         if (!renderer.renderUntil(tickSampleIndex(*tick))) {
             return RenderOutcome::Aborted;

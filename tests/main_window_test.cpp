@@ -210,8 +210,7 @@ TEST_F(MainWindowTest, TheScaleFrameLineRunsThroughItsTitleAndAboveTheOptions) {
 }
 
 TEST_F(MainWindowTest, FirstTickLeavesTheTickerPausedAndTheVoiceReleased) {
-    EXPECT_EQ(program.voice().released.load(), 1);
-    EXPECT_EQ(program.voice().fadeInCount.load(), 0);
+    EXPECT_TRUE(program.voice().released());
     EXPECT_FALSE(ui.playToggle->isChecked());
     EXPECT_EQ(ui.playToggle->text(), QStringLiteral("play"));
     EXPECT_TRUE(ui.gridCheckBox->isEnabled());
@@ -274,7 +273,7 @@ TEST_F(MainWindowTest, PlayWithAnEmptyRecordingEndsOnTheNextTick) {
     EXPECT_EQ(program.ticker().tickerPaused.load(), 1);
     EXPECT_TRUE(ui.gridCheckBox->isEnabled());
     EXPECT_FALSE(ui.gridCheckBox->isChecked());
-    EXPECT_EQ(program.voice().released.load(), 1);
+    EXPECT_TRUE(program.voice().released());
 }
 
 TEST_F(MainWindowTest, AnyMenuChoiceDuringPlaybackEndsItFirst) {

@@ -38,6 +38,7 @@ Rendered render(const Lines& lines, const RenderSettings& settings = {}) {
 std::vector<float> replayTickByTick(const Lines& lines, const RenderSettings& settings) {
     constexpr int32_t kTickLimit = 100'000;
     VoiceParams voice;
+    VoiceRenderer renderer(voice);
     VowelWorking vowel;
     stopVoice(voice);
     stopVoice(voice);
@@ -49,7 +50,7 @@ std::vector<float> replayTickByTick(const Lines& lines, const RenderSettings& se
     auto renderTo = [&](std::size_t end) {
         while (out.size() < end) {
             float sample = 0.0f;
-            renderVoice(voice, &sample, 1);
+            renderVoice(renderer, &sample, 1);
             out.push_back(sample);
         }
     };

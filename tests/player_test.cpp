@@ -70,7 +70,7 @@ TEST(PlayerTiming, DueLinesPlayOnePerTickThenPlaybackStops) {
     EXPECT_EQ(playing.player.nextActingTick(7, 1.0), 8) << "one line per tick";
     EXPECT_EQ(playing.step(7).x, 20);
     EXPECT_EQ(playing.step(7).action, PlaybackAction::Release);
-    EXPECT_EQ(playing.voice.released.load(), 1);
+    EXPECT_TRUE(playing.voice.released());
     EXPECT_EQ(playing.player.playIndex(), 3u);
     EXPECT_EQ(playing.step(8).action, PlaybackAction::Stop);
     EXPECT_EQ(playing.player.playIndex(), 3u);
@@ -97,7 +97,7 @@ TEST(PlayerLine, ReleasesFromAFlagOfOneUpAndSoundsBelowOrOnNaN) {
     for (const auto& [flag, action] : cases) {
         Playing playing(Recording{"5;6;" + flag + ";0"});
         EXPECT_EQ(playing.step(1).action, action) << flag;
-        EXPECT_EQ(playing.voice.released.load(), action == kRelease ? 1 : 0) << flag;
+        EXPECT_EQ(playing.voice.released(), action == kRelease) << flag;
         EXPECT_EQ(playing.player.playIndex(), 1u);
     }
 }

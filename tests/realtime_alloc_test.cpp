@@ -32,14 +32,14 @@ namespace {
 
 TEST(RealtimeSafety, RenderVoiceAllocatesNothing) {
     VoiceParams voice;
+    VoiceRenderer renderer(voice);
     std::vector<float> buffer(4096); // allocated before counting starts
     const long beforeSanity = g_allocations.load();
     auto* probe = new std::vector<int>(3);
     delete probe;
     ASSERT_GT(g_allocations.load(), beforeSanity) << "the counter must see allocations";
 
-    voice.res1.freq.store(620);
-    voice.res1.bw.store(70);
+    voice.res[0].setFormant(620, 70);
     tuneResonators(voice);
     voice.pitch.store(110.0);
     startVoice(voice);
@@ -49,7 +49,7 @@ TEST(RealtimeSafety, RenderVoiceAllocatesNothing) {
 
     const long before = g_allocations.load();
     for (int block = 0; block < 50; ++block) {
-        renderVoice(voice, buffer.data(), buffer.size());
+        renderVoice(renderer, buffer.data(), buffer.size());
         if (block == 25) {
             stopVoice(voice);
         }

@@ -118,7 +118,7 @@ TEST_F(RecordingGuiTest, PlaybackRedrawsTheStrokeReleasesAndStopsAfterTheLastLin
     EXPECT_EQ(area->image().pixel(30, 20), kBlue);
     EXPECT_EQ(area->image().pixel(80, 20), kBlue);
     EXPECT_EQ(ui.noteLabel->text(), QStringLiteral("D")) << "a played release keeps the label";
-    EXPECT_EQ(program.voice().released.load(), 1);
+    EXPECT_TRUE(program.voice().released());
     EXPECT_EQ(program.drawing().pointX, 80);
     EXPECT_EQ(program.drawing().ink.size(), 2u) << "played dots are not ink";
     EXPECT_EQ(ui.playToggle->text(), QStringLiteral("play"));

@@ -1,9 +1,13 @@
 #include "voice/ResonatorTuning.h"
 #include "voice/Synth.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
+#include <functional>
 #include <gtest/gtest.h>
+#include <thread>
 #include <vector>
 
 namespace doodle {
@@ -11,55 +15,66 @@ namespace {
 
 constexpr double kSampleRate = VoiceParams::sampleRate;
 
-std::vector<float> render(VoiceParams& voice, std::size_t frames) {
-    std::vector<float> out(frames, -99.0f);
-    renderVoice(voice, out.data(), out.size());
-    return out;
-}
+// The voice as the program runs it: the parameters the main thread writes and the renderer
+// that the audio callback owns.
+struct Voice {
+    VoiceParams params;
+    VoiceRenderer renderer{params};
+
+    std::vector<float> render(std::size_t frames) {
+        std::vector<float> out(frames, -99.0f);
+        renderVoice(renderer, out.data(), out.size());
+        return out;
+    }
+};
 
 // The vowel of the top row of the drawing area, voice type 1.
 void tuneTopVowel(VoiceParams& voice) {
-    voice.res1.freq.store(310);
-    voice.res1.bw.store(45);
-    voice.res2.freq.store(2020);
-    voice.res2.bw.store(200);
-    voice.res3.freq.store(2960);
-    voice.res3.bw.store(400);
+    voice.res[0].setFormant(310, 45);
+    voice.res[1].setFormant(2020, 200);
+    voice.res[2].setFormant(2960, 400);
     tuneResonators(voice);
 }
 
-// A voice as the program leaves it after some silent running: idle (stopped, faded out),
-// tuned, at 220 Hz, with oscillator and resonators mid-cycle so the next sample is not zero.
-void prepareIdleVoice(VoiceParams& voice) {
-    stopVoice(voice);
-    voice.fadeOutCount.store(kFadeOutSamples);
-    tuneTopVowel(voice);
-    voice.pitch.store(220.0);
-    setPitch(voice);
-    render(voice, 3001);
+// A voice after some running at 220 Hz, with oscillator and resonators mid-cycle so the next
+// sample is not zero: idle (stopped and faded out) or sounding at full level. Two voices
+// prepared so are in step, whichever way: the envelope alone differs.
+void prepare(Voice& voice, bool sounding) {
+    stopVoice(voice.params);
+    if (sounding) {
+        startVoice(voice.params);
+    }
+    tuneTopVowel(voice.params);
+    voice.params.pitch.store(220.0);
+    setPitch(voice.params);
+    voice.render(kFadeOutSamples + kFadeInSamples);
 }
 
-// Starts `voice` as a press does, and `reference` the same way but already at full level, so
-// that reference's samples are the mix before the envelope.
-void startBoth(VoiceParams& voice, VoiceParams& reference) {
-    startVoice(voice);
-    startVoice(reference);
-    reference.fadeInCount.store(kFadeInSamples);
+// `out` fades in from 1/1000 of `full` and is at full level from its 1000th sample on.
+void expectFadeIn(const std::vector<float>& out, const std::vector<float>& full) {
+    ASSERT_NE(full[0], 0.0f);
+    EXPECT_FLOAT_EQ(out[0], full[0] / 1000.0f);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (i + 1 < kFadeInSamples) {
+            const double factor = static_cast<double>(i + 1) / kFadeInSamples;
+            ASSERT_NEAR(out[i], full[i] * factor, 1e-6 * std::abs(full[i]) + 1e-12) << i;
+        } else {
+            ASSERT_EQ(out[i], full[i]) << i;
+        }
+    }
 }
 
 TEST(Voice, IsExactlySilentBeforeTheFirstStart) {
-    VoiceParams voice;
-    const auto before = render(voice, 500); // the stream's first samples, still "sounding"
-    stopVoice(voice);                       // the first ticker tick
-    const auto after = render(voice, 44100);
+    Voice voice;
+    const auto before = voice.render(500); // the stream's first samples, still "sounding"
+    stopVoice(voice.params);               // the first ticker tick
+    const auto after = voice.render(44100);
     for (float s : before) {
         ASSERT_EQ(s, 0.0f);
     }
     for (float s : after) {
         ASSERT_EQ(s, 0.0f);
     }
-    EXPECT_EQ(voice.phase.load(), 0.0);
-    EXPECT_EQ(voice.warmupCount.load(), 4);
 }
 
 TEST(Voice, SourceShapeGivesTheTellingValues) {
@@ -79,45 +94,33 @@ TEST(Voice, SourceShapeGivesTheTellingValues) {
 }
 
 TEST(Voice, FadeInRisesFromOneThousandthToFullAndIsNotRestartedByRepeatedStarts) {
-    VoiceParams voice;
-    VoiceParams reference;
-    prepareIdleVoice(voice);
-    prepareIdleVoice(reference);
-    startBoth(voice, reference);
+    Voice voice;
+    Voice reference;
+    prepare(voice, false);
+    prepare(reference, true);
 
     std::vector<float> out;
     std::vector<float> full;
     for (int block = 0; block < 3; ++block) {
-        startVoice(voice); // every drag event repeats the start while the voice sounds
-        startVoice(reference);
-        const auto part = render(voice, 500);
-        const auto refPart = render(reference, 500);
+        startVoice(voice.params); // every drag event repeats the start while the voice sounds
+        startVoice(reference.params);
+        const auto part = voice.render(500);
+        const auto refPart = reference.render(500);
         out.insert(out.end(), part.begin(), part.end());
         full.insert(full.end(), refPart.begin(), refPart.end());
     }
-    ASSERT_NE(full[0], 0.0f);
-    EXPECT_FLOAT_EQ(out[0], full[0] / 1000.0f);
-    for (std::size_t i = 0; i < 999; ++i) {
-        const double factor = static_cast<double>(i + 1) / kFadeInSamples;
-        ASSERT_NEAR(out[i], full[i] * factor, 1e-6 * std::abs(full[i]) + 1e-12) << i;
-    }
-    for (std::size_t i = 999; i < out.size(); ++i) {
-        ASSERT_EQ(out[i], full[i]) << i; // the 1000th sample is at full level
-    }
+    expectFadeIn(out, full);
 }
 
 TEST(Voice, FadeOutReachesExactSilenceOnThe4000thSampleWhileTheVoiceRunsOn) {
-    VoiceParams voice;
-    VoiceParams reference;
-    prepareIdleVoice(voice);
-    prepareIdleVoice(reference);
-    startBoth(voice, reference);
-    render(voice, 2000);
-    render(reference, 2000);
+    Voice voice;
+    Voice reference;
+    prepare(voice, true);
+    prepare(reference, true);
 
-    stopVoice(voice);
-    const auto out = render(voice, 10000);
-    const auto full = render(reference, 10000);
+    stopVoice(voice.params);
+    const auto out = voice.render(10000);
+    const auto full = reference.render(10000);
     EXPECT_FLOAT_EQ(out[0], full[0] * 3999.0f / 4000.0f);
     EXPECT_NE(out[3998], 0.0f);
     for (std::size_t i = 0; i < 3999; ++i) {
@@ -127,141 +130,33 @@ TEST(Voice, FadeOutReachesExactSilenceOnThe4000thSampleWhileTheVoiceRunsOn) {
     for (std::size_t i = 3999; i < out.size(); ++i) {
         ASSERT_EQ(out[i], 0.0f) << i;
     }
-    // Oscillator and resonators kept running: the silent voice is in step with the reference.
-    EXPECT_EQ(voice.phase.load(), reference.phase.load());
-    EXPECT_EQ(voice.res2.prev1.load(), reference.res2.prev1.load());
+    // Oscillator and resonators kept running: the next start fades in the reference's samples.
+    startVoice(voice.params);
+    expectFadeIn(voice.render(2000), reference.render(2000));
 }
 
 TEST(Voice, StartDuringFadeOutEndsItAndFadesInFromOneThousandth) {
-    VoiceParams voice;
-    VoiceParams reference;
-    prepareIdleVoice(voice);
-    prepareIdleVoice(reference);
-    startBoth(voice, reference);
-    render(voice, 3000);
-    render(reference, 3000);
-    stopVoice(voice);
-    stopVoice(reference);
-    setPitch(reference); // keep both on the same pitch state after the stop
-    setPitch(voice);
-    render(voice, 2000);
-    render(reference, 2000);
+    Voice voice;
+    Voice reference;
+    prepare(voice, true);
+    prepare(reference, true);
+    stopVoice(voice.params);
+    voice.render(2000);
+    reference.render(2000);
 
-    startVoice(voice);
-    startVoice(reference);
-    reference.fadeInCount.store(kFadeInSamples);
-    const auto out = render(voice, 1000);
-    const auto full = render(reference, 1000);
-    EXPECT_EQ(voice.fadeOutCount.load(), 0);
-    EXPECT_FLOAT_EQ(out[0], full[0] / 1000.0f);
-    EXPECT_EQ(out[999], full[999]);
+    startVoice(voice.params);
+    expectFadeIn(voice.render(1000), reference.render(1000));
+    // The start ended the fade-out: the next stop begins a whole one.
+    stopVoice(voice.params);
+    EXPECT_FLOAT_EQ(voice.render(1)[0], reference.render(1)[0] * 3999.0f / 4000.0f);
 }
 
-std::vector<double> phaseIncrements(VoiceParams& voice, int samples) {
-    std::vector<double> incs;
-    for (int i = 0; i < samples; ++i) {
-        float sample = 0.0f;
-        renderVoice(voice, &sample, 1);
-        incs.push_back(voice.phaseInc.load());
-    }
-    return incs;
-}
-
-TEST(Voice, GlideIsLinearInHertzAndLandsExactlyOnTheTargetAtStep2000) {
-    VoiceParams voice;
-    prepareIdleVoice(voice); // 220 Hz
-    startVoice(voice);
-    voice.pitch.store(330.0);
-    setPitch(voice);
-    EXPECT_EQ(voice.glideActive.load(), 1);
-    EXPECT_EQ(voice.glideFrom.load(), 220.0);
-
-    const auto incs = phaseIncrements(voice, 2001);
-    for (int k = 1; k <= 2000; ++k) {
-        const double expectedHz = 220.0 + 110.0 * k / 2000.0;
-        ASSERT_DOUBLE_EQ(incs[static_cast<std::size_t>(k - 1)] * kSampleRate, expectedHz) << k;
-    }
-    EXPECT_EQ(incs[1999], 330.0 / kSampleRate);
-    EXPECT_EQ(incs[2000], 330.0 / kSampleRate);
-    EXPECT_EQ(voice.glideActive.load(), 0);
-    EXPECT_EQ(voice.glideStep.load(), 0);
-}
-
-TEST(Voice, NoGlideForTheFirstPitchAfterAStopNorForARepeatedPitch) {
-    VoiceParams voice;
-    prepareIdleVoice(voice);
-    stopVoice(voice);
-    startVoice(voice);
-    voice.pitch.store(440.0);
-    setPitch(voice);
-    EXPECT_EQ(voice.glideActive.load(), 0);
-    EXPECT_EQ(phaseIncrements(voice, 1)[0], 440.0 / kSampleRate);
-
-    voice.pitch.store(550.0);
-    setPitch(voice);
-    phaseIncrements(voice, 300);
-    voice.pitch.store(550.0); // same strip again: the running glide goes on untouched
-    setPitch(voice);
-    EXPECT_EQ(voice.glideActive.load(), 1);
-    EXPECT_EQ(voice.glideFrom.load(), 440.0);
-    EXPECT_EQ(voice.glideStep.load(), 300);
-}
-
-TEST(Voice, PitchChangeDuringAGlideStartsFromThePreviousTargetAndKeepsTheStepCount) {
-    VoiceParams voice;
-    prepareIdleVoice(voice); // 220 Hz
-    startVoice(voice);
-    voice.pitch.store(330.0);
-    setPitch(voice);
-    constexpr int kStepsDone = 500;
-    phaseIncrements(voice, kStepsDone);
-
-    voice.pitch.store(440.0);
-    setPitch(voice);
-    EXPECT_EQ(voice.glideFrom.load(), 330.0);
-    const auto incs = phaseIncrements(voice, 2000 - kStepsDone + 1);
-    EXPECT_DOUBLE_EQ(incs[0] * kSampleRate, 330.0 + 110.0 * (kStepsDone + 1) / 2000.0);
-    EXPECT_EQ(incs[2000 - kStepsDone - 1], 440.0 / kSampleRate);
-    EXPECT_EQ(voice.glideActive.load(), 0);
-}
-
-TEST(Voice, PhaseLandingExactlyOnOneWrapsOnTheNextSample) {
-    VoiceParams voice;
-    voice.pitch.store(kSampleRate / 2.0); // half a cycle per sample
-    std::array<double, 4> phases{};
-    for (double& p : phases) {
-        float sample = 0.0f;
-        renderVoice(voice, &sample, 1);
-        p = voice.phase.load();
-    }
-    EXPECT_EQ(phases[0], 0.5);
-    EXPECT_EQ(phases[1], 1.0); // not wrapped while equal to 1.0
-    EXPECT_EQ(phases[2], 0.5);
-    EXPECT_EQ(phases[3], 1.0);
-}
-
-TEST(Voice, ZeroFramesWriteNothingAndChangeNothing) {
-    VoiceParams voice;
-    prepareIdleVoice(voice);
-    startVoice(voice);
-    const double phase = voice.phase.load();
-    float sentinel = 7.0f;
-    renderVoice(voice, &sentinel, 0);
-    EXPECT_EQ(sentinel, 7.0f);
-    EXPECT_EQ(voice.phase.load(), phase);
-    EXPECT_EQ(voice.fadeInCount.load(), 0);
-}
-
-// An independent direct-form model from a zero state: three resonators on half the source,
-// mixed as (y1 - y2 + y3) / 3. The engine's warm-up must give exactly the same samples.
-TEST(Voice, MatchesADirectFormModelFromProgramStart) {
-    VoiceParams voice;
-    tuneTopVowel(voice);
-    voice.pitch.store(187.5);
-    voice.fadeInCount.store(kFadeInSamples); // isolate the filters from the envelope
-    constexpr std::size_t kFrames = 4096;
-    const auto out = render(voice, kFrames);
-
+// An independent direct-form model of a voice sounding from program start: half the source at
+// the phase reached so far, three resonators y = A x + B y1 + C y2 from a zero state, mixed as
+// (y1 - y2 + y3) / 3, faded in over 1000 samples. freqHz(n) is the frequency of sample n, which
+// moves the phase on for sample n + 1.
+std::vector<float> modelVoice(const VoiceParams& voice, std::size_t frames,
+                              const std::function<double(std::size_t)>& freqHz) {
     struct Model {
         double a, b, c, y1 = 0.0, y2 = 0.0;
         double step(double x) {
@@ -271,36 +166,209 @@ TEST(Voice, MatchesADirectFormModelFromProgramStart) {
             return y;
         }
     };
-    auto model = [&](const Resonator& r) { return Model{r.A.load(), r.B.load(), r.C.load()}; };
-    std::array<Model, 3> res{model(voice.res1), model(voice.res2), model(voice.res3)};
+    auto model = [](const Resonator& r) { return Model{r.A.load(), r.B.load(), r.C.load()}; };
+    std::array<Model, 3> res{model(voice.res[0]), model(voice.res[1]), model(voice.res[2])};
+    std::vector<float> out;
     double phase = 0.0;
-    for (std::size_t n = 0; n < kFrames; ++n) {
+    for (std::size_t n = 0; n < frames; ++n) {
         const double x = 0.5 * std::sin(VoiceParams::twoPi * sourceShape(phase));
         const double y1 = res[0].step(x);
         const double y2 = res[1].step(x);
         const double y3 = res[2].step(x);
-        ASSERT_EQ(out[n], static_cast<float>((y1 - y2 + y3) / 3.0)) << n;
-        phase += 187.5 / kSampleRate;
+        const double mixed = (y1 - y2 + y3) / 3.0;
+        out.push_back(static_cast<float>(
+            n < kFadeInSamples ? mixed * (static_cast<double>(n + 1) / kFadeInSamples) : mixed));
+        phase += freqHz(n) / kSampleRate;
         if (phase > 1.0) {
             phase -= 1.0;
         }
     }
+    return out;
 }
 
-TEST(Voice, IdenticalResonatorsMixToOneThird) {
-    VoiceParams voice;
-    for (Resonator* r : {&voice.res1, &voice.res2, &voice.res3}) {
-        r->freq.store(700);
-        r->bw.store(80);
+// Hz on step 1..2000 of a glide: linear in Hz, exactly on the target at step 2000.
+double glideHz(double fromHz, double toHz, std::size_t step) {
+    return fromHz + (toHz - fromHz) * static_cast<double>(step) / kGlideSamples;
+}
+
+TEST(Voice, MatchesADirectFormModelThroughGlidesThatRetargetAndLandExactly) {
+    Voice voice;
+    tuneTopVowel(voice.params);
+    // All before the first sample: a stop, a start and a glide after them, which must run.
+    stopVoice(voice.params);
+    startVoice(voice.params);
+    for (double pitchHz : {220.0, 330.0}) {
+        voice.params.pitch.store(pitchHz);
+        setPitch(voice.params);
     }
-    tuneResonators(voice);
-    voice.pitch.store(150.0);
-    voice.fadeInCount.store(kFadeInSamples);
-    float sample = 0.0f;
-    for (int i = 0; i < 1000; ++i) {
-        renderVoice(voice, &sample, 1);
-        ASSERT_EQ(sample, static_cast<float>(voice.res3.out.load() / 3.0)) << i;
+    std::vector<float> out = voice.render(500);
+    auto more = [&](double pitchHz, std::size_t frames) {
+        voice.params.pitch.store(pitchHz);
+        setPitch(voice.params);
+        const auto part = voice.render(frames);
+        out.insert(out.end(), part.begin(), part.end());
+    };
+    more(440.0, 1600); // from the previous target, 330 Hz, going on from step 501
+    more(550.0, 2100); // after the landing on 440 Hz at sample 1999: a fresh glide
+    const auto model = modelVoice(voice.params, out.size(), [](std::size_t n) {
+        if (n < 500) {
+            return glideHz(220.0, 330.0, n + 1);
+        }
+        if (n < 2000) {
+            return glideHz(330.0, 440.0, n + 1);
+        }
+        if (n < 2100) {
+            return 440.0;
+        }
+        return n < 4100 ? glideHz(440.0, 550.0, n - 2099) : 550.0;
+    });
+    for (std::size_t n = 0; n < out.size(); ++n) {
+        ASSERT_EQ(out[n], model[n]) << n;
     }
+}
+
+TEST(Voice, AStopEndsTheGlideAndTheFirstPitchAfterItNeverGlides) {
+    // Three voices in step, gliding from 220 to 330 Hz, then each sent to 440 Hz.
+    std::array<Voice, 3> voices;
+    for (Voice& voice : voices) {
+        prepare(voice, true);
+        voice.params.pitch.store(330.0);
+        setPitch(voice.params);
+        voice.render(300);
+    }
+    Voice& glideThenStop = voices[0];
+    Voice& stopThenPitch = voices[1];
+    Voice& reference = voices[2];
+    glideThenStop.params.pitch.store(440.0);
+    setPitch(glideThenStop.params); // a glide from 330 Hz, but the stop below ends it
+    for (Voice& voice : voices) {
+        stopVoice(voice.params);
+        startVoice(voice.params);
+    }
+    stopThenPitch.params.pitch.store(440.0);
+    setPitch(stopThenPitch.params);      // no glide: the first pitch after a stop
+    reference.params.pitch.store(440.0); // no setPitch, so it cannot glide
+    const auto expected = reference.render(3000);
+    EXPECT_EQ(glideThenStop.render(3000), expected);
+    EXPECT_EQ(stopThenPitch.render(3000), expected);
+
+    // A setPitch with the pitch of the running glide leaves it untouched.
+    setPitch(glideThenStop.params); // 440 Hz after the stop, as stopThenPitch had
+    for (Voice* voice : {&glideThenStop, &stopThenPitch}) {
+        voice->params.pitch.store(550.0);
+        setPitch(voice->params);
+        voice->render(300);
+    }
+    setPitch(stopThenPitch.params);
+    EXPECT_EQ(stopThenPitch.render(2000), glideThenStop.render(2000));
+}
+
+TEST(Voice, PhaseLandingExactlyOnOneWrapsOnTheNextSample) {
+    Voice voice;
+    for (Resonator& r : voice.params.res) {
+        r.A.store(1.0); // y = x: each sample is the source over 3, times the envelope
+    }
+    voice.params.pitch.store(kSampleRate / 2.0); // half a cycle per sample: 0, 0.5, 1.0, 0.5 ...
+    const auto out = voice.render(kFadeInSamples + 2);
+    auto sourceOver3 = [](double p) {
+        return static_cast<float>(0.5 * std::sin(VoiceParams::twoPi * sourceShape(p)) / 3.0);
+    };
+    EXPECT_EQ(out[0], 0.0f);
+    const float atOne = sourceOver3(1.0); // about 5e-16, where phase 0 would give 0
+    ASSERT_NE(atOne, 0.0f);
+    EXPECT_EQ(out[kFadeInSamples], atOne);
+    EXPECT_EQ(out[kFadeInSamples + 1], sourceOver3(0.5));
+}
+
+TEST(Voice, ZeroFramesWriteNothingAndChangeNothing) {
+    Voice voice;
+    Voice twin;
+    prepare(voice, false);
+    prepare(twin, false);
+    startVoice(voice.params);
+    startVoice(twin.params);
+    float sentinel = 7.0f;
+    renderVoice(voice.renderer, &sentinel, 0);
+    EXPECT_EQ(sentinel, 7.0f);
+    EXPECT_EQ(voice.render(1000), twin.render(1000));
+}
+
+TEST(Voice, ResetGivesTheStateOfANewRenderer) {
+    Voice voice;
+    prepare(voice, true);
+    voice.renderer.reset();
+    VoiceRenderer fresh(voice.params);
+    std::vector<float> expected(1000);
+    renderVoice(fresh, expected.data(), expected.size());
+    EXPECT_EQ(voice.render(expected.size()), expected);
+}
+
+// Levels in 1/4000 of full: a fade-in climbs 4 a sample up to 4000, a fade-out falls 1 a sample
+// down to 0, a stop begins its fade-out at 3999 and a start after a stop its fade-in at 4.
+bool levelMayFollow(int32_t from, int32_t to) {
+    constexpr int32_t kFull = kFadeOutSamples;
+    constexpr int32_t kFadeInStep = kFadeOutSamples / kFadeInSamples;
+    return to == std::min(from + kFadeInStep, kFull) || to == std::max(from - 1, 0) ||
+           to == kFull - 1 || to == kFadeInStep;
+}
+
+// The main thread stops and restarts the voice while another thread renders it without pause,
+// as the audio callback does. However the requests fall between its samples, each stop must
+// begin a whole fade-out and each start after it fade in from 1/1000: a reset that the renderer
+// overwrote shows as a jump to another level.
+TEST(Voice, NoStartOrStopIsLostAgainstARunningRenderer) {
+    Voice voice;
+    for (Resonator& r : voice.params.res) {
+        r.setFormant(700, 400);
+    }
+    tuneResonators(voice.params);
+    // The phase moves to a quarter cycle and stays: a constant source, on which the resonators
+    // settle, so that every sample is the envelope times one level.
+    voice.params.pitch.store(kSampleRate / 4.0);
+    voice.render(1);
+    voice.params.pitch.store(0.0);
+    const double fullLevel = voice.render(kFadeOutSamples).back();
+    ASSERT_GT(fullLevel, 0.0);
+
+    constexpr int kRestarts = 40'000;
+    constexpr int32_t kBufferFrames = 4;
+    std::atomic<bool> running{true};
+    std::atomic<int64_t> buffersDone{0};
+    int stopsHeard = 0; // samples at 3999/4000 of full: the first of a fade-out
+    int jumps = 0;      // samples at a level no request and no fade leads to
+    std::thread callback([&] {
+        std::array<float, kBufferFrames> buffer{};
+        int32_t level = kFadeOutSamples;
+        while (running.load()) {
+            voice.renderer.process(buffer.data(), buffer.size());
+            for (float sample : buffer) {
+                const auto next =
+                    static_cast<int32_t>(std::lround(sample / fullLevel * kFadeOutSamples));
+                stopsHeard += next == kFadeOutSamples - 1 ? 1 : 0;
+                jumps += levelMayFollow(level, next) ? 0 : 1;
+                level = next;
+            }
+            buffersDone.fetch_add(1);
+        }
+    });
+    // Two buffers at least: the second starts after the request, which it must take.
+    auto waitBuffers = [&](int64_t count) {
+        const int64_t until = buffersDone.load() + 2 + count;
+        while (buffersDone.load() < until) {
+            std::this_thread::yield();
+        }
+    };
+    constexpr int kFullEvery = 64; // now and then a start runs its fade-in to full level
+    for (int i = 0; i < kRestarts; ++i) {
+        stopVoice(voice.params);
+        waitBuffers(i % 4);
+        startVoice(voice.params);
+        waitBuffers(i % 3 + (i % kFullEvery == 0 ? kFadeInSamples / kBufferFrames : 0));
+    }
+    running.store(false);
+    callback.join();
+    EXPECT_EQ(jumps, 0);
+    EXPECT_EQ(stopsHeard, kRestarts);
 }
 
 } // namespace

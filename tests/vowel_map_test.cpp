@@ -1,5 +1,6 @@
 #include "mapping/MapPoint.h"
 #include "mapping/VowelMap.h"
+#include "voice/Synth.h"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -73,25 +74,41 @@ TEST(VowelMap, Type2IsLoadedAfterType1AndNoMarkKeepsTheVowel) {
     EXPECT_EQ(mapVowel(200, {.type1Checked = false, .type2Checked = false}, working), type2Top);
 }
 
-TEST(MapPoint, GlidesOnlyWhenThePointEntersAnotherStrip) {
+TEST(MapPoint, SetsThePitchOfTheStripAndGlidesToItAsSetPitchDoes) {
+    // A twin voice given each mapped pitch through setPitch, and the mapped coefficients, must
+    // sing the same samples: mapPoint writes the pitch first, then starts any glide.
     VoiceParams voice;
+    VoiceParams twin;
+    VoiceRenderer renderer(voice);
+    VoiceRenderer twinRenderer(twin);
     VowelWorking working;
+    auto sing = [&](int32_t x, const MapControls& controls) {
+        const std::optional<int32_t> note = mapPoint(voice, x, 40, controls, working);
+        twin.pitch.store(voice.pitch.load());
+        setPitch(twin);
+        for (std::size_t k = 0; k < kFormantCount; ++k) {
+            twin.res[k].A.store(voice.res[k].A.load());
+            twin.res[k].B.store(voice.res[k].B.load());
+            twin.res[k].C.store(voice.res[k].C.load());
+        }
+        std::vector<float> sung(kGlideSamples / 4);
+        std::vector<float> expected(sung.size());
+        renderVoice(renderer, sung.data(), sung.size());
+        renderVoice(twinRenderer, expected.data(), expected.size());
+        EXPECT_EQ(sung, expected) << "x = " << x;
+        return note;
+    };
     const MapControls major{ScaleMode::Major, buildScale(ScaleMode::Major, 0, {}), kType1};
 
-    EXPECT_EQ(mapPoint(voice, 0, 0, major, working), 0);
+    EXPECT_EQ(sing(0, major), 0);
     EXPECT_EQ(voice.pitch.load(), noteBase);
-    EXPECT_EQ(voice.glideActive.load(), 0) << "the first point after a stop never glides";
-
-    EXPECT_EQ(mapPoint(voice, 9, 40, major, working), 0);
-    EXPECT_EQ(voice.glideActive.load(), 0) << "same strip, same pitch";
-
-    EXPECT_EQ(mapPoint(voice, 10, 40, major, working), 2);
-    EXPECT_EQ(voice.glideActive.load(), 1);
-    EXPECT_EQ(voice.glideFrom.load(), noteBase);
-    EXPECT_NEAR(voice.glideTarget.load(), 58.271, 5e-4);
+    EXPECT_EQ(sing(9, major), 0);
+    EXPECT_EQ(voice.pitch.load(), noteBase) << "same strip, same pitch";
+    EXPECT_EQ(sing(10, major), 2);
+    EXPECT_NEAR(voice.pitch.load(), 58.271, 5e-4);
 
     const MapControls unrestricted{ScaleMode::Unrestricted, major.scale, kType1};
-    EXPECT_EQ(mapPoint(voice, 240, 40, unrestricted, working), std::nullopt);
+    EXPECT_EQ(sing(240, unrestricted), std::nullopt);
     EXPECT_EQ(voice.pitch.load(), 625.0);
 }
 
@@ -99,18 +116,18 @@ TEST(MapPoint, TunesTheResonatorsToTheMappedVowel) {
     VoiceParams voice;
     VowelWorking working;
     mapPoint(voice, 0, 0, MapControls{}, working);
-    EXPECT_EQ(voice.res1.freq.load(), 310.0);
-    EXPECT_EQ(voice.res2.bw.load(), 200.0);
-    EXPECT_EQ(voice.res3.freq.load(), 2960.0);
+    EXPECT_EQ(voice.res[0].freq.load(), 310.0);
+    EXPECT_EQ(voice.res[1].bw.load(), 200.0);
+    EXPECT_EQ(voice.res[2].freq.load(), 2960.0);
     constexpr double k8Decimals = 5e-9; // coefficients of 310/45, 2020/200, 2960/400 Hz
-    EXPECT_NEAR(voice.res1.A.load(), 0.00195445, k8Decimals);
-    EXPECT_NEAR(voice.res2.B.load(), 1.89061115, k8Decimals);
-    EXPECT_NEAR(voice.res3.C.load(), -0.94460319, k8Decimals);
+    EXPECT_NEAR(voice.res[0].A.load(), 0.00195445, k8Decimals);
+    EXPECT_NEAR(voice.res[1].B.load(), 1.89061115, k8Decimals);
+    EXPECT_NEAR(voice.res[2].C.load(), -0.94460319, k8Decimals);
 
-    const double res3A = voice.res3.A.load();
+    const double res3A = voice.res[2].A.load();
     mapPoint(voice, 0, 230, MapControls{}, working); // a played-back point below the area
-    EXPECT_EQ(voice.res3.A.load(), res3A);
-    EXPECT_EQ(voice.res1.freq.load(), 310.0);
+    EXPECT_EQ(voice.res[2].A.load(), res3A);
+    EXPECT_EQ(voice.res[0].freq.load(), 310.0);
 }
 
 } // namespace

@@ -1,7 +1,5 @@
 #include "voice/PortAudioOutput.h"
 
-#include "voice/Synth.h"
-
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
 
@@ -70,7 +68,7 @@ int PortAudioOutput::paCallback(const void* /*input*/, void* output, unsigned lo
 }
 
 int PortAudioOutput::render(void* output, unsigned long frameCount) noexcept {
-    renderVoice(m_voice, static_cast<float*>(output), frameCount);
+    renderVoice(m_renderer, static_cast<float*>(output), frameCount);
     return paContinue; // the stream runs until the program terminates PortAudio
 }
 

@@ -1,19 +1,19 @@
 #pragma once
 
 #include "voice/AudioOutput.h"
-#include "voice/VoiceParams.h"
+#include "voice/Synth.h"
 
 #include <portaudio.h>
 
 namespace doodle {
 
 // One output-only mono float32 stream at 44100 Hz on the default device, rendering the voice
-// in PortAudio's callback thread.
+// in PortAudio's callback thread through its own renderer.
 class PortAudioOutput final : public AudioOutput {
 public:
     static constexpr double kSuggestedLatencySeconds = 0.075;
 
-    explicit PortAudioOutput(VoiceParams& voice) noexcept : m_voice(voice) {}
+    explicit PortAudioOutput(const VoiceParams& voice) noexcept : m_renderer(voice) {}
     PortAudioOutput(const PortAudioOutput&) = delete;
     PortAudioOutput& operator=(const PortAudioOutput&) = delete;
 
@@ -23,12 +23,13 @@ public:
     void terminate() override;
 
 private:
+    // PortAudio's C callback: hands the buffer to render() of the PortAudioOutput in userData.
     static int paCallback(const void* input, void* output, unsigned long frameCount,
                           const PaStreamCallbackTimeInfo* timeInfo,
                           PaStreamCallbackFlags statusFlags, void* userData);
     int render(void* output, unsigned long frameCount) noexcept;
 
-    VoiceParams& m_voice;
+    VoiceRenderer m_renderer; // touched only by the callback once the stream runs
     PaStream* m_stream = nullptr;
     PaStreamParameters m_outputParams{};
     bool m_initialised = false;

@@ -21,9 +21,9 @@ void tuneOne(Resonator& r) noexcept {
 } // namespace
 
 void tuneResonators(VoiceParams& voice) noexcept {
-    tuneOne(voice.res1);
-    tuneOne(voice.res2);
-    tuneOne(voice.res3);
+    for (Resonator& r : voice.res) {
+        tuneOne(r);
+    }
 }
 
 } // namespace doodle

@@ -1,7 +1,6 @@
 #include "voice/Synth.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 
 namespace doodle {
@@ -10,87 +9,7 @@ namespace {
 constexpr double kSourceWarpDepth = 0.35; // depth of the inner sine in sourceShape
 constexpr double kSourceHalfLevel = 0.5;  // the resonators get half of the source
 constexpr double kMixDivisor = 3.0;       // three formants mixed into one voice
-constexpr int32_t kWarmupDone = 4;        // warmupCount holds here once the history is full
 constexpr std::size_t kChunkFrames = 64;  // samples per source/filter pass, on the stack
-
-// Output history of one resonator, held in registers for the length of a buffer: only the
-// audio callback writes it, so it is loaded once per buffer and stored back at the end.
-struct History {
-    double out = 0.0;   // current output
-    double prev1 = 0.0; // one sample back
-    double prev2 = 0.0; // two samples back
-
-    static History load(const Resonator& r) noexcept {
-        return {r.out.load(), r.prev1.load(), r.prev2.load()};
-    }
-    void storeTo(Resonator& r) const noexcept {
-        r.out.store(out);
-        r.prev1.store(prev1);
-        r.prev2.store(prev2);
-    }
-};
-
-// One resonator for one sample; the coefficients are read afresh, since the main thread may
-// retune at any time. The first two samples of the program's life fill the history from its
-// zero state, which gives exactly the samples of the full recursion.
-inline double stepResonator(const Resonator& r, History& h, double x,
-                            int32_t warmupCount) noexcept {
-    const double a = r.A.load();
-    const double b = r.B.load();
-    if (warmupCount == 1) {
-        h.out = a * x; // y1 = y2 = 0
-    } else if (warmupCount == 2) {
-        h.prev2 = h.out;
-        h.out = a * x + b * h.out; // y2 = 0
-        h.prev1 = h.out;
-    } else {
-        h.out = a * x + b * h.prev1 + r.C.load() * h.prev2; // y = A x + B y1 + C y2
-        h.prev2 = h.prev1;
-        h.prev1 = h.out;
-    }
-    return h.out;
-}
-
-// Cycles per sample for this sample: advances a running glide by one step, else the pitch.
-inline double nextPhaseInc(VoiceParams& voice) noexcept {
-    if (voice.glideActive.load() != 1) {
-        return voice.pitch.load() / VoiceParams::sampleRate;
-    }
-    const int32_t step = voice.glideStep.load() + 1;
-    voice.glideStep.store(step);
-    const double fromHz = voice.glideFrom.load();
-    const double toHz = voice.glideTarget.load();
-    // Linear in Hz; step 2000 lands exactly on the target.
-    const double freqHz = fromHz + (toHz - fromHz) * step / kGlideSamples;
-    if (step >= kGlideSamples) {
-        voice.glideActive.store(0);
-        voice.glideStep.store(0);
-    }
-    return freqHz / VoiceParams::sampleRate;
-}
-
-// Applies the fade-in or fade-out to one mixed sample.
-inline double applyEnvelope(VoiceParams& voice, double v) noexcept {
-    const int32_t released = voice.released.load();
-    if (released == 1) {
-        const int32_t fadeOut = voice.fadeOutCount.load();
-        if (fadeOut >= kFadeOutSamples) {
-            return 0.0;
-        }
-        const int32_t count = fadeOut + 1;
-        voice.fadeOutCount.store(count);
-        return v * (static_cast<double>(kFadeOutSamples - count) / kFadeOutSamples);
-    }
-    if (released == 0) {
-        const int32_t fadeIn = voice.fadeInCount.load();
-        if (fadeIn < kFadeInSamples) {
-            const int32_t count = fadeIn + 1;
-            voice.fadeInCount.store(count);
-            return v * (static_cast<double>(count) / kFadeInSamples);
-        }
-    }
-    return v;
-}
 
 } // namespace
 
@@ -101,57 +20,119 @@ double sourceShape(double p) noexcept {
     return 0.5 + kSourceWarpDepth * std::sin(1.0 - p);
 }
 
-void renderVoice(VoiceParams& voice, float* out, std::size_t frameCount) noexcept {
-    if (frameCount == 0) {
-        return;
+// Every request since the word applied last, in an order that gives what applying them one by
+// one gives: the resets of a stop and of a start touch different fields, so they commute, and
+// a glide survives only if it came after the latest stop. The glide's step count goes on.
+inline void VoiceRenderer::applyRequests(State& state, uint64_t word) noexcept {
+    const VoiceRequests now = VoiceRequests::unpack(word);
+    const VoiceRequests before = VoiceRequests::unpack(state.appliedRequests);
+    if (now.stops != before.stops) {
+        state.fadeInCount = 0; // the next start fades in from 1/1000
+        state.glideActive = false;
+        state.glideStep = 0;
     }
-    // State that only this callback writes stays local for the buffer.
-    double phase = voice.phase.load();
-    double phaseInc = voice.phaseInc.load();
-    int32_t warmup = voice.warmupCount.load();
-    History h1 = History::load(voice.res1);
-    History h2 = History::load(voice.res2);
-    History h3 = History::load(voice.res3);
+    if (now.starts != before.starts) {
+        state.fadeOutCount = 0; // ends a running fade-out at once
+    }
+    if (now.glides != before.glides && now.glideAfterStop) {
+        state.glideActive = true;
+    }
+    state.released = now.released;
+    state.appliedRequests = word;
+}
+
+// Cycles per sample for this sample: advances a running glide by one step, else the pitch.
+inline double VoiceRenderer::nextPhaseInc(const VoiceParams& params, State& state) noexcept {
+    if (!state.glideActive) {
+        return params.pitch.load() / VoiceParams::sampleRate;
+    }
+    const int32_t step = state.glideStep + 1;
+    state.glideStep = step;
+    const double fromHz = params.glideFrom.load();
+    const double toHz = params.glideTarget.load();
+    // Linear in Hz; step 2000 lands exactly on the target.
+    const double freqHz = fromHz + (toHz - fromHz) * step / kGlideSamples;
+    if (step >= kGlideSamples) {
+        state.glideActive = false;
+        state.glideStep = 0;
+    }
+    return freqHz / VoiceParams::sampleRate;
+}
+
+// The fade-in or fade-out of one mixed sample, advancing its count.
+inline double VoiceRenderer::applyEnvelope(State& state, double v) noexcept {
+    if (state.released) {
+        if (state.fadeOutCount >= kFadeOutSamples) {
+            return 0.0;
+        }
+        const int32_t count = state.fadeOutCount + 1;
+        state.fadeOutCount = count;
+        return v * (static_cast<double>(kFadeOutSamples - count) / kFadeOutSamples);
+    }
+    if (state.fadeInCount < kFadeInSamples) {
+        const int32_t count = state.fadeInCount + 1;
+        state.fadeInCount = count;
+        return v * (static_cast<double>(count) / kFadeInSamples);
+    }
+    return v;
+}
+
+void VoiceRenderer::process(float* out, std::size_t frameCount) noexcept {
+    // State and parameters stay in locals for the buffer, so that they live in registers.
+    State state = m_state;
+    const VoiceParams& params = m_params;
+    const std::array<Resonator, VoiceParams::kResonatorCount>& coeffs = params.res;
 
     // Samples are made in short chunks: first the source of each sample (the two libm sines,
     // which force every live double onto the stack), then the filters and the envelope over
-    // the chunk in registers. Each sample still sees steps 1 to 8 in order.
+    // the chunk in registers. Each sample still sees, in order: the requests published before
+    // it, its frequency, the source, the phase advance, the resonators, the mix, the envelope.
     std::array<double, kChunkFrames> sourceIn{}; // x = half the source, per sample
-    for (std::size_t chunkStart = 0; chunkStart < frameCount; chunkStart += kChunkFrames) {
-        const std::size_t chunkFrames = std::min(kChunkFrames, frameCount - chunkStart);
+    std::size_t chunkStart = 0;
+    while (chunkStart < frameCount) {
+        std::size_t chunkFrames = std::min(kChunkFrames, frameCount - chunkStart);
         for (std::size_t i = 0; i < chunkFrames; ++i) {
-            // 1. Frequency, settled before the source is evaluated.
-            phaseInc = nextPhaseInc(voice);
-            // 2. Source at the phase reached after the previous sample.
-            sourceIn[i] = kSourceHalfLevel * std::sin(VoiceParams::twoPi * sourceShape(phase));
-            // 8. Phase advance; exactly 1.0 is kept for one sample and wraps on the next.
-            phase += phaseInc;
-            if (phase > 1.0) {
-                phase -= 1.0;
+            const uint64_t word = params.requestWord.load(std::memory_order_acquire);
+            if (word != state.appliedRequests) {
+                if (i > 0) {
+                    // The envelope of the samples before it must not see the request: end the
+                    // chunk here and apply it at the start of the next.
+                    chunkFrames = i;
+                    break;
+                }
+                applyRequests(state, word);
+            }
+            // Frequency, settled before the source is evaluated.
+            state.phaseInc = nextPhaseInc(params, state);
+            // Source at the phase reached after the previous sample.
+            sourceIn[i] =
+                kSourceHalfLevel * std::sin(VoiceParams::twoPi * sourceShape(state.phase));
+            // Phase advance; exactly 1.0 is kept for one sample and wraps on the next.
+            state.phase += state.phaseInc;
+            if (state.phase > 1.0) {
+                state.phase -= 1.0;
             }
         }
         for (std::size_t i = 0; i < chunkFrames; ++i) {
             const double x = sourceIn[i];
-            // 3. Warm-up count, held at 4.
-            if (warmup < kWarmupDone) {
-                ++warmup;
+            if (state.warmupCount < kWarmupDone) {
+                ++state.warmupCount;
             }
-            // 4. Three parallel resonators on the same input.
-            const double y1 = stepResonator(voice.res1, h1, x, warmup);
-            const double y2 = stepResonator(voice.res2, h2, x, warmup);
-            const double y3 = stepResonator(voice.res3, h3, x, warmup);
-            // 5. Mix with alternating signs; 6. envelope; 7. output, unclipped.
+            // Three parallel resonators on the same input, mixed with alternating signs.
+            const double y1 = state.res[0].step(coeffs[0], x, state.warmupCount);
+            const double y2 = state.res[1].step(coeffs[1], x, state.warmupCount);
+            const double y3 = state.res[2].step(coeffs[2], x, state.warmupCount);
             const double mixed = (y1 - y2 + y3) / kMixDivisor;
-            out[chunkStart + i] = static_cast<float>(applyEnvelope(voice, mixed));
+            // The envelope, then the output, unclipped.
+            out[chunkStart + i] = static_cast<float>(applyEnvelope(state, mixed));
         }
+        chunkStart += chunkFrames;
     }
+    m_state = state;
+}
 
-    voice.phase.store(phase);
-    voice.phaseInc.store(phaseInc);
-    voice.warmupCount.store(warmup);
-    h1.storeTo(voice.res1);
-    h2.storeTo(voice.res2);
-    h3.storeTo(voice.res3);
+void renderVoice(VoiceRenderer& renderer, float* out, std::size_t frameCount) noexcept {
+    renderer.process(out, frameCount);
 }
 
 } // namespace doodle
