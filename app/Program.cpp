@@ -279,8 +279,12 @@ void Program::playbackTick() {
     if (m_tickerShared.tickerPaused.load() != 0) {
         return;
     }
-    const PlayedStep step =
-        m_player.step(m_tickerShared.tickCount.load(), m_playSpeed, mapControls());
+    const int32_t tickCount = m_tickerShared.tickCount.load();
+    // Most ticks play nothing: the controls are read only for one that does.
+    if (!m_player.acts(tickCount, m_playSpeed)) {
+        return;
+    }
+    const PlayedStep step = m_player.step(tickCount, m_playSpeed, mapControls());
     switch (step.action) {
     case PlaybackAction::None:
     case PlaybackAction::Release: // no dot; the note label keeps its name
@@ -425,11 +429,13 @@ void Program::openRecording() {
     // the user would otherwise take the old recording for the file's.
     OpenedRecording opened = readRecordingFile(QFile::encodeName(chosen).toStdString());
     bool tooBig = opened.problem == OpenProblem::OutOfMemory;
+    bool replaced = false;
     if (opened.recording) {
         try {
             std::vector<InkPoint> ink = inkOf(*opened.recording); // before either list changes
             m_recordingList = std::move(*opened.recording);
             m_drawing.ink = std::move(ink);
+            replaced = true;
         } catch (const std::bad_alloc&) {
             tooBig = true;
         }
@@ -439,9 +445,9 @@ void Program::openRecording() {
         m_dialogs.showMessage(&w, QStringLiteral("Informer"),
                               QStringLiteral("Your DoodleChorus file is not opened!"));
     }
-    // From the recording, which may not be the ink when the file could not be read; release
-    // lines get a dot too: they repeat a point.
-    w.repaintCanvas(false, inkOf(m_recordingList));
+    // From the recording (release lines get a dot too: they repeat a point), which is the ink
+    // only when the file was read.
+    w.repaintCanvas(false, replaced ? m_drawing.ink : inkOf(m_recordingList));
     if (w.isRecording()) {
         w.setRecording(false);
         w.setPlayEnabled(true);

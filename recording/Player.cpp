@@ -35,14 +35,19 @@ std::optional<int32_t> nextActingTick(const Recording& recording, std::size_t pl
     return static_cast<int32_t>(tick);
 }
 
+bool Player::acts(int32_t tickCount, double playSpeed) const noexcept {
+    return playedToEnd(m_recording, m_playIndex) ||
+           tickCount > dueTick(m_recording.event(m_playIndex).timeMs, playSpeed);
+}
+
 PlayedStep Player::step(int32_t tickCount, double playSpeed, const MapControls& controls) noexcept {
+    if (!acts(tickCount, playSpeed)) {
+        return {};
+    }
     if (playedToEnd(m_recording, m_playIndex)) {
         return {PlaybackAction::Stop};
     }
     const GestureEvent event = m_recording.event(m_playIndex);
-    if (tickCount <= dueTick(event.timeMs, playSpeed)) {
-        return {};
-    }
     ++m_playIndex;
     if (event.released) {
         stopVoice(m_voice);

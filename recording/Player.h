@@ -40,6 +40,9 @@ public:
     // Back to the first line.
     void reset() noexcept { m_playIndex = 0; }
 
+    // Whether step would act on this tick: play the line at the play position or stop.
+    bool acts(int32_t tickCount, double playSpeed) const noexcept;
+
     // One tick, tickCount counting from 1 at the start of playback: plays the line at the play
     // position if it is due, through startVoice and mapPoint (Sound) or stopVoice (Release).
     // A play position past the end of the recording (it may have been emptied) gives Stop.

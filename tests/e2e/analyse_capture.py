@@ -137,6 +137,17 @@ def read_ppm(path):
     return width, height, pixel
 
 
+
+def ink_pixels(path, area_x, area_y):
+    """The ink-blue pixels of a screenshot, in drawing-area coordinates."""
+    width, height, pixel = read_ppm(path)
+    return {
+        (x - area_x, y - area_y)
+        for y in range(height)
+        for x in range(width)
+        if pixel(x, y) == INK
+    }
+
 def find_area(path):
     """Top-left corner of the only white rectangle of exactly 240 x 200 pixels."""
     width, height, pixel = read_ppm(path)
@@ -185,13 +196,7 @@ def check_dots(path, area_x, area_y, strokes):
     stroke must be inked from its first point to its last, with no gap along its row, and
     nothing else in the window may be ink-blue.
     """
-    width, height, pixel = read_ppm(path)
-    ink = {
-        (x - area_x, y - area_y)
-        for y in range(height)
-        for x in range(width)
-        if pixel(x, y) == INK
-    }
+    ink = ink_pixels(path, area_x, area_y)
     outside = [p for p in ink if not (0 <= p[0] < AREA_WIDTH and 0 <= p[1] < AREA_HEIGHT)]
     if outside:
         fail(f"{len(outside)} ink pixels outside the drawing area, e.g. {sorted(outside)[:5]}")
@@ -572,13 +577,7 @@ def check_pacing(path):
 
 def check_partial_dots(path, area_x, area_y, stroke_y, xs):
     """Ink only from dots of the stroke's first half of points, or none at all."""
-    width, height, pixel = read_ppm(path)
-    ink = {
-        (x - area_x, y - area_y)
-        for y in range(height)
-        for x in range(width)
-        if pixel(x, y) == INK
-    }
+    ink = ink_pixels(path, area_x, area_y)
     centres = sorted(x for (x, y) in ink if y == stroke_y - INK_RADIUS)
     half = xs[: len(xs) // 2]
     strays = [x for x in centres if x not in half]
