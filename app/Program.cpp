@@ -157,13 +157,12 @@ void Program::dispatch(const Event& event) {
         case DrawingOutcome::Nothing:
             break;
         case DrawingOutcome::Point:
-            startVoice(m_voice); // on every point: a drag that left the fade-out sounds again
             appendGestureLine(kSoundingLine);
-            showNote(mapPoint(m_voice, m_drawing.pointX, m_drawing.pointY, mapControls(), m_vowel));
+            showNote(m_player.soundPoint(m_drawing.pointX, m_drawing.pointY, mapControls()));
             w.drawDot(m_drawing.pointX, m_drawing.pointY);
             break;
         case DrawingOutcome::Release:
-            stopVoice(m_voice);
+            m_player.release();
             appendGestureLine(kReleaseLine);
             w.clearNote();
             break;
@@ -259,8 +258,7 @@ void Program::startPlayback() {
     MainWindow& w = *m_window;
     w.setPlaying(true);
     w.repaintCanvas(false, {}); // white; the ink list stays for the next repaint
-    stopVoice(m_voice);
-    m_player.reset();
+    m_player.start();
     m_ticker->resume(); // counts from 0 again
     w.disableGrid();
 }
@@ -269,7 +267,7 @@ void Program::stopPlayback() {
     MainWindow& w = *m_window;
     w.setPlaying(false);
     m_ticker->pause();
-    stopVoice(m_voice);
+    m_player.stop();
     w.enableGrid();
 }
 

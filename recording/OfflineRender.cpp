@@ -110,8 +110,8 @@ OfflinePlayback::OfflinePlayback(const Recording& recording, const RenderSetting
       m_player(recording, m_voice, m_vowel) {
     // The first tick after start-up finds nothing to play and ends playback; then the play
     // toggle goes down: the voice is stopped, the count and the play position start at 0.
-    stopVoice(m_voice);
-    stopVoice(m_voice);
+    m_player.stop();
+    m_player.start();
 }
 
 std::optional<int32_t> OfflinePlayback::nextTick() const noexcept {
@@ -122,7 +122,7 @@ PlayedStep OfflinePlayback::step(int32_t tick) noexcept {
     m_tick = tick;
     const PlayedStep played = m_player.step(tick, m_playSpeed, m_controls);
     if (played.action == PlaybackAction::Stop) {
-        stopVoice(m_voice);
+        m_player.stop();
     }
     return played;
 }

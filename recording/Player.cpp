@@ -35,6 +35,25 @@ std::optional<int32_t> nextActingTick(const Recording& recording, std::size_t pl
     return static_cast<int32_t>(tick);
 }
 
+void Player::start() noexcept {
+    stopVoice(m_voice);
+    m_playIndex = 0;
+}
+
+void Player::stop() noexcept {
+    stopVoice(m_voice);
+}
+
+std::optional<int32_t> Player::soundPoint(int32_t x, int32_t y,
+                                          const MapControls& controls) noexcept {
+    startVoice(m_voice);
+    return mapPoint(m_voice, x, y, controls, m_vowel);
+}
+
+void Player::release() noexcept {
+    stopVoice(m_voice);
+}
+
 bool Player::acts(int32_t tickCount, double playSpeed) const noexcept {
     return playedToEnd(m_recording, m_playIndex) ||
            tickCount > dueTick(m_recording.event(m_playIndex).timeMs, playSpeed);
@@ -50,12 +69,11 @@ PlayedStep Player::step(int32_t tickCount, double playSpeed, const MapControls& 
     const GestureEvent event = m_recording.event(m_playIndex);
     ++m_playIndex;
     if (event.released) {
-        stopVoice(m_voice);
+        release();
         return {PlaybackAction::Release};
     }
     PlayedStep played{PlaybackAction::Sound, clampX(event.x), clampY(event.y)};
-    startVoice(m_voice);
-    played.noteIndex = mapPoint(m_voice, played.x, played.y, controls, m_vowel);
+    played.noteIndex = soundPoint(played.x, played.y, controls);
     return played;
 }
 

@@ -37,8 +37,17 @@ public:
     Player(const Recording& recording, VoiceParams& voice, VowelWorking& vowel) noexcept
         : m_recording(recording), m_voice(voice), m_vowel(vowel) {}
 
-    // Back to the first line.
-    void reset() noexcept { m_playIndex = 0; }
+    // Playback begins: the voice is released and the play position goes back to the first line.
+    void start() noexcept;
+    // Playback ends: the voice is released (it fades out); the play position stays.
+    void stop() noexcept;
+
+    // The voice's part of one point, live or played: the voice starts (a point that arrives
+    // during the fade-out sounds again) and is mapped to (x, y), which must lie in the area.
+    // Returns the note to show, or nothing in Unrestricted (the label is left as it is).
+    std::optional<int32_t> soundPoint(int32_t x, int32_t y, const MapControls& controls) noexcept;
+    // The voice's part of a release, live or played: the voice fades out.
+    void release() noexcept;
 
     // Whether step would act on this tick: play the line at the play position or stop.
     bool acts(int32_t tickCount, double playSpeed) const noexcept;

@@ -74,7 +74,7 @@ TEST(PlayerTiming, DueLinesPlayOnePerTickThenPlaybackStops) {
     EXPECT_EQ(playing.player.playIndex(), 3u);
     EXPECT_EQ(playing.step(8).action, PlaybackAction::Stop);
     EXPECT_EQ(playing.player.playIndex(), 3u);
-    playing.player.reset();
+    playing.player.start();
     EXPECT_EQ(playing.step(1).x, 10);
 }
 
