@@ -256,8 +256,8 @@ int32_t MainWindow::rootIndex() const {
     return m_rootNoteCombo->currentIndex();
 }
 
-VoiceTypeMarks MainWindow::voiceType() const {
-    return {m_menuType1->isChecked(), m_menuType2->isChecked()};
+VoiceType MainWindow::voiceType() const {
+    return m_menuType2->isChecked() ? VoiceType::Type2 : VoiceType::Type1;
 }
 
 int MainWindow::speedTenths() const {

@@ -49,13 +49,13 @@ public:
     QWidget* control(int32_t id) const;
 
     // What the controls show.
-    ScaleMode scaleMode() const;      // the selected scale option
-    int32_t rootIndex() const;        // the root list's item, 0..11 into noteNames
-    VoiceTypeMarks voiceType() const; // the check marks of Type 1 and Type 2
-    int speedTenths() const;          // the slider, kMinPlaySpeedTenths..kMaxPlaySpeedTenths
-    bool isRecording() const;         // the record toggle is down
-    bool isPlaying() const;           // the play toggle is down
-    bool gridChecked() const;         // Grid is ticked
+    ScaleMode scaleMode() const; // the selected scale option
+    int32_t rootIndex() const;   // the root list's item, 0..11 into noteNames
+    VoiceType voiceType() const; // the check marks of Type 1 and Type 2
+    int speedTenths() const;     // the slider, kMinPlaySpeedTenths..kMaxPlaySpeedTenths
+    bool isRecording() const;    // the record toggle is down
+    bool isPlaying() const;      // the play toggle is down
+    bool gridChecked() const;    // Grid is ticked
 
     // The toggles: down or up, with the caption that goes with it.
     void setRecording(bool down);

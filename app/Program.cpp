@@ -370,12 +370,12 @@ void Program::onMenu(int32_t id) {
     }
     switch (id) {
     case kMenuType1:
-        if (w.voiceType().type2Checked) {
+        if (w.voiceType() == VoiceType::Type2) {
             w.markVoiceType(1);
         }
         break;
     case kMenuType2:
-        if (w.voiceType().type1Checked) {
+        if (w.voiceType() == VoiceType::Type1) {
             w.markVoiceType(2);
         }
         break;

@@ -13,7 +13,7 @@ namespace doodle {
 struct MapControls {
     ScaleMode scaleMode = ScaleMode::Unrestricted;
     Scale scale{};
-    VoiceTypeMarks voiceType{};
+    VoiceType voiceType = VoiceType::Type1;
 };
 
 // The one chain from a point to the voice, shared by live drawing and playback: pitch map,

@@ -59,14 +59,9 @@ double interpolate(double from, double to, double frac) noexcept {
 
 } // namespace
 
-FormantSet mapVowel(int32_t y, VoiceTypeMarks marks, VowelWorking& working) noexcept {
+FormantSet mapVowel(int32_t y, VoiceType voiceType, VowelWorking& working) noexcept {
     if (const std::optional<std::size_t> band = findBand(y)) {
-        if (marks.type1Checked) {
-            loadBand(kType1Vowels, *band, y, working);
-        }
-        if (marks.type2Checked) {
-            loadBand(kType2Vowels, *band, y, working);
-        }
+        loadBand(voiceType == VoiceType::Type2 ? kType2Vowels : kType1Vowels, *band, y, working);
     }
 
     FormantSet formants;

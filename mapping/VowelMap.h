@@ -19,10 +19,10 @@ struct FormantSet {
     friend bool operator==(const FormantSet&, const FormantSet&) = default;
 };
 
-// The check marks of "Type 1" and "Type 2" in the Voice menu; the menu keeps exactly one set.
-struct VoiceTypeMarks {
-    bool type1Checked = true;
-    bool type2Checked = false;
+// The voice type checked in the Voice menu ("Type 1" or "Type 2"): it picks the vowel table.
+enum class VoiceType : int32_t {
+    Type1 = 1,
+    Type2 = 2,
 };
 
 // What the vowel map keeps between points and across strokes: the formant sets at the top and
@@ -36,9 +36,9 @@ struct VowelWorking {
 
 // Formants for the Y of a point. Each of the four 50-row bands (Y 0..50, 51..100, 101..150,
 // 151..200) glides linearly between two vowels of the checked voice type, so a vertical stroke
-// sweeps smoothly through five vowels. Type 1 is loaded if checked, then type 2 if checked. A Y
+// sweeps smoothly through five vowels of the voice type's table. A Y
 // outside 0..kMaxPointY (possible only for a played-back point) keeps `working` as it is, so
 // the result equals that of the previous point.
-FormantSet mapVowel(int32_t y, VoiceTypeMarks marks, VowelWorking& working) noexcept;
+FormantSet mapVowel(int32_t y, VoiceType voiceType, VowelWorking& working) noexcept;
 
 } // namespace doodle

@@ -58,12 +58,13 @@ bool validRenderSettings(const RenderSettings& settings) noexcept {
     // Written so that NaN fails as well.
     const bool speedInRange =
         settings.playSpeed >= kMinPlaySpeed && settings.playSpeed <= kMaxPlaySpeed;
-    const bool oneTypeChecked = settings.voiceType.type1Checked != settings.voiceType.type2Checked;
+    const bool typeKnown =
+        settings.voiceType == VoiceType::Type1 || settings.voiceType == VoiceType::Type2;
     const bool modeKnown =
         settings.scaleMode == ScaleMode::Unrestricted || settings.scaleMode == ScaleMode::Major ||
         settings.scaleMode == ScaleMode::Minor || settings.scaleMode == ScaleMode::Pentatonic;
     const bool rootKnown = settings.rootIndex >= 0 && settings.rootIndex < kSemitonesPerOctave;
-    return speedInRange && oneTypeChecked && modeKnown && rootKnown;
+    return speedInRange && typeKnown && modeKnown && rootKnown;
 }
 
 MapControls mapControlsFor(const RenderSettings& settings) {

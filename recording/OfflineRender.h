@@ -27,7 +27,7 @@ inline constexpr std::size_t kRenderBlockFrames = 4096;
 // The controls a playback reads, as the program's window would show them.
 struct RenderSettings {
     double playSpeed = 1.0;                        // kMinPlaySpeed..kMaxPlaySpeed
-    VoiceTypeMarks voiceType{};                    // exactly one type checked, Type 1 by default
+    VoiceType voiceType = VoiceType::Type1;        // as the Voice menu's check mark
     ScaleMode scaleMode = ScaleMode::Unrestricted; // as the four scale options
     int32_t rootIndex = 0;                         // 0..11 into noteNames, C by default
 };

@@ -193,8 +193,8 @@ TEST(OfflineRenderSettings, OutsideTheControlsRangesRenderNothing) {
     invalid[2].playSpeed = std::numeric_limits<double>::quiet_NaN();
     invalid[3].rootIndex = -1;
     invalid[4].rootIndex = 12;
-    invalid[5].voiceType = {true, true};
-    invalid[6].voiceType = {false, false};
+    invalid[5].voiceType = static_cast<VoiceType>(0);
+    invalid[6].voiceType = static_cast<VoiceType>(3);
     invalid[7].scaleMode = static_cast<ScaleMode>(4);
     for (const RenderSettings& settings : invalid) {
         int32_t calls = 0;
@@ -208,7 +208,7 @@ TEST(OfflineRenderSettings, OutsideTheControlsRangesRenderNothing) {
     }
     RenderSettings edges;
     edges.playSpeed = 5.0;
-    edges.voiceType = {false, true};
+    edges.voiceType = VoiceType::Type2;
     edges.rootIndex = 11;
     edges.scaleMode = ScaleMode::Pentatonic;
     EXPECT_EQ(render({"1;1;0;0"}, edges).outcome, RenderOutcome::Finished);
@@ -217,9 +217,9 @@ TEST(OfflineRenderSettings, OutsideTheControlsRangesRenderNothing) {
 TEST(OfflineRenderSamples, MatchATickByTickSampleBySampleReplayForEverySetting) {
     const Lines lines = dragRecording();
     std::vector<RenderSettings> settings(4);
-    settings[1] = {2.5, {false, true}, ScaleMode::Minor, 9};
-    settings[2] = {5.0, {true, false}, ScaleMode::Pentatonic, 6};
-    settings[3] = {1.7, {false, true}, ScaleMode::Major, 3};
+    settings[1] = {2.5, VoiceType::Type2, ScaleMode::Minor, 9};
+    settings[2] = {5.0, VoiceType::Type1, ScaleMode::Pentatonic, 6};
+    settings[3] = {1.7, VoiceType::Type2, ScaleMode::Major, 3};
     for (const RenderSettings& s : settings) {
         const Rendered rendered = render(lines, s);
         const std::vector<float> expected = replayTickByTick(lines, s);
@@ -232,7 +232,7 @@ TEST(OfflineRenderSamples, MatchATickByTickSampleBySampleReplayForEverySetting) 
     }
     // The voice type reaches the formants, not only the replay above.
     RenderSettings type2;
-    type2.voiceType = {false, true};
+    type2.voiceType = VoiceType::Type2;
     EXPECT_NE(render(lines).samples, render(lines, type2).samples);
 }
 
@@ -307,7 +307,7 @@ TEST(OfflineRenderSamples, AHeldPointSingsThePitchOfItsX) {
             << x;
     }
     // Scale settings: D major, voice type 2.
-    const RenderSettings dMajor{1.0, {false, true}, ScaleMode::Major, 2};
+    const RenderSettings dMajor{1.0, VoiceType::Type2, ScaleMode::Major, 2};
     for (const int32_t x : {15, 75, 200}) {
         const double expectedHz =
             mapPitch(x, ScaleMode::Major, buildScale(ScaleMode::Major, 2, Scale{})).pitchHz;

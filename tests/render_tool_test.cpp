@@ -195,9 +195,9 @@ TEST(RenderToolOutput, AWavHoldsTheCoresSamplesAsMonoFloatAt44100AndNothingIsPri
     const std::vector<Case> cases{
         {{}, {}},
         {{"--speed", "2.5", "--voice", "2", "--scale", "minor", "--root", "A"},
-         {2.5, {false, true}, ScaleMode::Minor, 9}},
+         {2.5, VoiceType::Type2, ScaleMode::Minor, 9}},
         {{"--speed=5", "--scale=Pentatonic", "--root=f#"},
-         {5.0, {true, false}, ScaleMode::Pentatonic, 6}},
+         {5.0, VoiceType::Type1, ScaleMode::Pentatonic, 6}},
     };
     for (const Case& c : cases) {
         Strings arguments = c.options;
@@ -420,9 +420,9 @@ TEST(RenderToolMidi, TheFileSoundsEveryPlayedPointOnItsTickAndReadsBackTheSameTw
     };
     const std::vector<Case> cases{
         {{"--scale", "minor", "--root", "A", "--speed", "2.5"},
-         {2.5, {true, false}, ScaleMode::Minor, 9},
+         {2.5, VoiceType::Type1, ScaleMode::Minor, 9},
          "whole"},
-        {{"--voice", "2"}, {1.0, {false, true}, ScaleMode::Unrestricted, 0}, "bend"},
+        {{"--voice", "2"}, {1.0, VoiceType::Type2, ScaleMode::Unrestricted, 0}, "bend"},
     };
     for (const Case& c : cases) {
         Strings arguments = c.options;

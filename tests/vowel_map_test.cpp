@@ -9,8 +9,8 @@ namespace doodle {
 namespace {
 
 constexpr double kTolHz = 1e-9;
-constexpr VoiceTypeMarks kType1{.type1Checked = true, .type2Checked = false};
-constexpr VoiceTypeMarks kType2{.type1Checked = false, .type2Checked = true};
+constexpr VoiceType kType1 = VoiceType::Type1;
+constexpr VoiceType kType2 = VoiceType::Type2;
 
 void expectFormants(const FormantSet& actual, const FormantSet& expected) {
     for (std::size_t k = 0; k < kFormantCount; ++k) {
@@ -26,7 +26,7 @@ struct VowelAt {
 
 // The top row and every band's end row give the five vowels of the chain exactly; the rows in
 // between check the glide, including the 0.02 offset at the top row of bands 2 to 4.
-void expectVowels(VoiceTypeMarks marks, const std::vector<VowelAt>& rows) {
+void expectVowels(VoiceType marks, const std::vector<VowelAt>& rows) {
     VowelWorking working;
     for (const VowelAt& row : rows) {
         SCOPED_TRACE(testing::Message() << "Y = " << row.y);
@@ -64,14 +64,6 @@ TEST(VowelMap, RowOutsideTheAreaKeepsThePreviousVowel) {
         EXPECT_EQ(mapVowel(y, kType1, working), previous) << "Y = " << y;
         EXPECT_EQ(working.vowelFrac, previousFrac) << "Y = " << y;
     }
-}
-
-TEST(VowelMap, Type2IsLoadedAfterType1AndNoMarkKeepsTheVowel) {
-    VowelWorking working;
-    expectFormants(mapVowel(25, {.type1Checked = true, .type2Checked = true}, working),
-                   {{345, 1975, 2730}, {65, 150, 300}});
-    const FormantSet type2Top = mapVowel(0, kType2, working);
-    EXPECT_EQ(mapVowel(200, {.type1Checked = false, .type2Checked = false}, working), type2Top);
 }
 
 TEST(MapPoint, SetsThePitchOfTheStripAndGlidesToItAsSetPitchDoes) {

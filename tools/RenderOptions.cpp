@@ -67,7 +67,7 @@ std::string applyValue(std::string_view option, std::string_view value, RenderSe
         if (value != "1" && value != "2") {
             return "--voice takes 1 or 2, not " + inQuotes(value);
         }
-        settings.voiceType = {value == "1", value == "2"};
+        settings.voiceType = value == "2" ? VoiceType::Type2 : VoiceType::Type1;
     } else if (option == kScale) {
         const auto found = std::ranges::find_if(kScaleNames, [&](const ScaleName& s) {
             return equalsIgnoringAsciiCase(s.name, value);
