@@ -381,7 +381,7 @@ TEST_F(ReplaceFileTest, AFileThatMayBeWrittenButNotReadIsRewrittenOnlyForAWriter
     if (::geteuid() != 0) {
         GTEST_SKIP() << "acts as nobody, which needs root";
     }
-    // nobody's file in root's folder, where nobody can create nothing: it must be rewritten
+    // nobody's file in root's folder, which nobody may not write: the file must be rewritten
     // in place, and nobody may not read it.
     ASSERT_EQ(::chmod(m_folder.c_str(), 0755), 0);
     const fs::path target = m_folder / "drop box";
