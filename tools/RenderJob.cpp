@@ -290,7 +290,7 @@ ChosenJob chooseRenderJob(const RenderOptions& options) {
     if (toStandardOutput && !format->streams) {
         return refused("cannot write " + std::string(format->extension) +
                        " to standard output: it is completed by seeking back; use flac, ogg,"
-                       " oga, mp3, au or mid, or name a file");
+                       " oga, au or mid, or name a file");
     }
     return {std::make_unique<SoundJob>(options, *encoding), {}};
 }

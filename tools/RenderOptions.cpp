@@ -215,7 +215,7 @@ std::string renderUsage(std::string_view formatLines) {
     usage += formatLines;
     usage += "\n"
              "Standard output takes the formats that need no seeking back: flac, ogg,"
-             " oga,\nmp3, au and mid.\n"
+             " oga,\nau and mid.\n"
              "\n"
              "A .mid file holds the notes as they sound (the program's C is G#1, MIDI note\n"
              "32), sung by General MIDI program 53 \"Choir Aahs\" for voice type 1 and 54\n"

@@ -35,7 +35,8 @@ constexpr std::array<OutputFormat, 10> kFormats{{
      "24-bit FLAC, lossless (peaks beyond full scale are clipped)", 0, true, true},
     {".ogg", SF_FORMAT_OGG, SF_FORMAT_VORBIS, "Ogg Vorbis", 0, false, true, true},
     {".oga", SF_FORMAT_OGG, SF_FORMAT_VORBIS, "Ogg Vorbis", 0, false, true, true},
-    {".mp3", SF_FORMAT_MPEG, SF_FORMAT_MPEG_LAYER_III, "MP3", 0, false, true},
+    // Not to a pipe: the header that gives the length and the encoder's delay comes last.
+    {".mp3", SF_FORMAT_MPEG, SF_FORMAT_MPEG_LAYER_III, "MP3"},
     {".aiff", SF_FORMAT_AIFF, SF_FORMAT_FLOAT, "32-bit float AIFF-C (up to 3.3 hours)",
      kSigned32Bytes, true},
     {".aif", SF_FORMAT_AIFF, SF_FORMAT_FLOAT, "32-bit float AIFF-C (up to 3.3 hours)",
