@@ -2,6 +2,7 @@
 
 #include "recording/AsciiCase.h"
 #include "recording/ReplacementFile.h"
+#include "recording/WriteAll.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -39,19 +40,6 @@ constexpr bool isLineEnd(char c) noexcept {
     return c == kCr || c == kLf || c == '\0';
 }
 
-bool writeAll(int fd, std::string_view bytes) noexcept {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
 
 bool writeLines(int fd, const Recording& recording) {
     std::string chunk;
