@@ -238,7 +238,7 @@ RenderOutcome playRecording(const Recording& recording, const RenderSettings& se
             sink({*tick, PlayedKind::Release});
             break;
         case PlaybackAction::Sound:
-            sink({*tick, PlayedKind::Sound, playback.voice().pitch.load(), step.y});
+            sink({*tick, PlayedKind::Sound, playback.voice().pitchHz(), step.y});
             break;
         }
     }

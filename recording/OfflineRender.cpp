@@ -24,7 +24,7 @@ public:
             const std::size_t frames = static_cast<std::size_t>(
                 std::min<int64_t>(endSampleIndex - m_sampleIndex,
                                   static_cast<int64_t>(m_block.size() - m_filledFrames)));
-            renderVoice(m_voice, m_block.data() + m_filledFrames, frames);
+            m_voice.process(m_block.data() + m_filledFrames, frames);
             m_filledFrames += frames;
             m_sampleIndex += static_cast<int64_t>(frames);
             if (m_filledFrames == m_block.size() && !flush()) {
