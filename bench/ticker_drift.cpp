@@ -5,13 +5,13 @@
 #include "recording/Ticker.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -30,27 +30,11 @@ constexpr double kHighPercentile = 99.0;
 constexpr int kUsageError = 1;
 constexpr int kRunError = 2;
 
-bool monotonicNs(int64_t& nowNs) {
-    timespec now{};
-    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) {
-        std::fprintf(stderr, "clock_gettime: %s\n", std::strerror(errno));
-        return false;
-    }
-    nowNs = toNanoseconds(now);
-    return true;
-}
-
-bool sleepUntil(int64_t deadlineNs) {
-    const timespec deadline = toTimespec(deadlineNs);
-    int result = 0;
-    do {
-        result = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
-    } while (result == EINTR);
-    if (result != 0) {
-        std::fprintf(stderr, "clock_nanosleep: %s\n", std::strerror(result));
-        return false;
-    }
-    return true;
+// steady_clock is CLOCK_MONOTONIC, the ticker's own clock.
+int64_t monotonicNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 // Nearest-rank percentile of sorted, non-empty values.
@@ -83,33 +67,23 @@ int main(int argc, char** argv) {
     std::vector<int64_t> stampsNs(
         static_cast<std::size_t>(seconds * kTicksPerSecond + kSpareStamps));
     std::size_t stampCount = 0;
-    bool clockFailed = false;
     TickerShared shared;
     Ticker ticker(shared, [&] {
-        int64_t nowNs = 0;
-        if (!monotonicNs(nowNs)) {
-            clockFailed = true;
-        } else if (stampCount < stampsNs.size()) {
-            stampsNs[stampCount++] = nowNs;
+        if (stampCount < stampsNs.size()) {
+            stampsNs[stampCount++] = monotonicNs();
         }
     });
 
-    int64_t startNs = 0;
-    if (!monotonicNs(startNs)) {
-        return kRunError;
-    }
+    const int64_t startNs = monotonicNs();
     if (!ticker.start()) {
         std::fprintf(stderr, "the ticker thread could not be started\n");
         return kRunError;
     }
-    int64_t endNs = 0;
-    const bool slept = sleepUntil(startNs + seconds * kNsPerSecond);
-    const bool clocked = monotonicNs(endNs);
+    std::this_thread::sleep_until(std::chrono::steady_clock::time_point(
+        std::chrono::nanoseconds(startNs + seconds * kNsPerSecond)));
+    const int64_t endNs = monotonicNs();
     const int32_t ticks = shared.tickCount.load();
     ticker.stop();
-    if (!slept || !clocked || clockFailed) {
-        return kRunError;
-    }
     if (ticker.threadError() != 0) {
         std::fprintf(stderr, "ticker thread: %s\n", std::strerror(ticker.threadError()));
     }

@@ -1,6 +1,5 @@
-// Cost of the audio path: renderVoice on a sounding voice with a glide always running.
+// Cost of the audio path: the renderer on a sounding voice with a glide always running.
 // Reports ns per sample and the real-time factor on one core.
-#include "voice/ResonatorTuning.h"
 #include "voice/Synth.h"
 
 #include <benchmark/benchmark.h>
@@ -14,21 +13,16 @@ void BM_RenderVoice(benchmark::State& state) {
     const auto bufferFrames = static_cast<std::size_t>(state.range(0));
     VoiceParams voice;
     VoiceRenderer renderer(voice);
-    voice.res[0].setFormant(620, 70);
-    voice.res[1].setFormant(1660, 150);
-    voice.res[2].setFormant(2430, 320);
-    tuneResonators(voice);
-    voice.pitch.store(110.0);
+    setFormants(voice, {{620, 1660, 2430}, {70, 150, 320}});
     startVoice(voice);
-    setPitch(voice);
+    setPitch(voice, 110.0);
     std::vector<float> buffer(bufferFrames);
     double targetHz = 110.0;
     for (auto _ : state) {
         // A new target every buffer keeps a glide running, as a drag does.
         targetHz = targetHz > 600.0 ? 110.0 : targetHz + 7.0;
-        voice.pitch.store(targetHz);
-        setPitch(voice);
-        renderVoice(renderer, buffer.data(), buffer.size());
+        setPitch(voice, targetHz);
+        renderer.process(buffer.data(), buffer.size());
         benchmark::DoNotOptimize(buffer.data());
         benchmark::ClobberMemory();
     }

@@ -17,9 +17,9 @@ struct MapControls {
 };
 
 // The one chain from a point to the voice, shared by live drawing and playback: pitch map,
-// setPitch (glides only when the pitch changed), vowel map, resonator tuning. x must lie in
-// 0..kMaxPointX; a y outside 0..kMaxPointY keeps the previous vowel. Does not start the voice
-// (callers run startVoice first) and draws nothing. Returns the semitone index of the note to
+// setPitch (glides only when the pitch changed), vowel map, setFormants. x must lie in
+// 0..kMaxPointX and y in 0..kMaxPointY: callers clamp. Does not start the voice (callers run
+// startVoice first) and draws nothing. Returns the semitone index of the note to
 // show in the note label, or nothing in Unrestricted, where the label is left as it is.
 std::optional<int32_t> mapPoint(VoiceParams& voice, int32_t x, int32_t y,
                                 const MapControls& controls, VowelWorking& working) noexcept;

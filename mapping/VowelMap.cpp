@@ -1,7 +1,8 @@
 #include "mapping/VowelMap.h"
 
+#include <array>
+#include <cassert>
 #include <cstddef>
-#include <optional>
 
 namespace doodle {
 namespace {
@@ -37,13 +38,14 @@ constexpr VowelChain kType2Vowels{{
     {{700, 1220, 2600}, {130, 70, 160}},
 }};
 
-std::optional<std::size_t> findBand(int32_t y) noexcept {
-    for (std::size_t band = 0; band < kBandCount; ++band) {
-        if (y >= vowelBand[band].firstRow && y <= vowelBand[band].endRow) {
-            return band;
-        }
+// Bands cover 0..kMaxPointY without gaps; the bound keeps a y past the area inside the table.
+std::size_t findBand(int32_t y) noexcept {
+    assert(y >= 0 && y <= kMaxPointY);
+    std::size_t band = 0;
+    while (band + 1 < kBandCount && y > vowelBand[band].endRow) {
+        ++band;
     }
-    return std::nullopt;
+    return band;
 }
 
 void loadBand(const VowelChain& vowels, std::size_t band, int32_t y,
@@ -60,9 +62,7 @@ double interpolate(double from, double to, double frac) noexcept {
 } // namespace
 
 FormantSet mapVowel(int32_t y, VoiceType voiceType, VowelWorking& working) noexcept {
-    if (const std::optional<std::size_t> band = findBand(y)) {
-        loadBand(voiceType == VoiceType::Type2 ? kType2Vowels : kType1Vowels, *band, y, working);
-    }
+    loadBand(voiceType == VoiceType::Type2 ? kType2Vowels : kType1Vowels, findBand(y), y, working);
 
     FormantSet formants;
     for (std::size_t k = 0; k < kFormantCount; ++k) {

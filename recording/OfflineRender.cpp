@@ -25,7 +25,7 @@ public:
             const std::size_t frames = static_cast<std::size_t>(
                 std::min<int64_t>(endSampleIndex - m_sampleIndex,
                                   static_cast<int64_t>(m_block.size() - m_filledFrames)));
-            renderVoice(m_voice, m_block.data() + m_filledFrames, frames);
+            m_voice.process(m_block.data() + m_filledFrames, frames);
             m_filledFrames += frames;
             m_sampleIndex += static_cast<int64_t>(frames);
             if (m_filledFrames == m_block.size() && !flush()) {
@@ -126,7 +126,7 @@ RenderOutcome playRecording(const Recording& recording, const RenderSettings& se
         // Labels and dots are the window's; the voice has had what the step does.
         const PlayedStep step = player.step(tick, settings.playSpeed, controls);
         if (onTick) {
-            onTick({tick, sampleIndex, step, voice.pitch.load()});
+            onTick({tick, sampleIndex, step, voice.pitchHz()});
         }
         if (step.action == PlaybackAction::Stop) {
             player.stop();

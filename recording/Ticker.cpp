@@ -1,6 +1,7 @@
 #include "recording/Ticker.h"
 
 #include <cerrno>
+#include <ctime>
 #include <sys/prctl.h>
 #include <system_error>
 #include <utility>
@@ -14,15 +15,7 @@ constexpr unsigned long kTimerSlackNs = 1;
 // How the thread shows in top, ps -L and debuggers (at most 15 bytes).
 constexpr const char* kThreadName = "dc-ticker";
 
-} // namespace
-
-int64_t nextTickDeadline(int64_t deadlineNs, int64_t nowNs) noexcept {
-    if (nowNs - deadlineNs > kMaxTickLagNs) {
-        return nowNs + kTickPeriodNs;
-    }
-    return deadlineNs + kTickPeriodNs;
-}
-
+// Conversions between CLOCK_MONOTONIC ns and timespec (tv_nsec always in 0..999999999).
 int64_t toNanoseconds(const timespec& time) noexcept {
     return static_cast<int64_t>(time.tv_sec) * kNsPerSecond + static_cast<int64_t>(time.tv_nsec);
 }
@@ -38,6 +31,15 @@ timespec toTimespec(int64_t timeNs) noexcept {
     time.tv_sec = static_cast<time_t>(seconds);
     time.tv_nsec = static_cast<decltype(time.tv_nsec)>(remainderNs);
     return time;
+}
+
+} // namespace
+
+int64_t nextTickDeadline(int64_t deadlineNs, int64_t nowNs) noexcept {
+    if (nowNs - deadlineNs > kMaxTickLagNs) {
+        return nowNs + kTickPeriodNs;
+    }
+    return deadlineNs + kTickPeriodNs;
 }
 
 Ticker::Ticker(TickerShared& shared, std::function<void()> post)

@@ -4,7 +4,6 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <ctime>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -33,10 +32,6 @@ struct TickerShared {
 // (inclusive) are caught up. Only a lag of more than kMaxTickLagNs restarts the schedule one
 // period after nowNs.
 int64_t nextTickDeadline(int64_t deadlineNs, int64_t nowNs) noexcept;
-
-// Conversions between a time in ns and timespec (tv_nsec always in 0..999999999).
-int64_t toNanoseconds(const timespec& time) noexcept;
-timespec toTimespec(int64_t timeNs) noexcept;
 
 // A background thread that ticks once per millisecond on an absolute CLOCK_MONOTONIC schedule.
 // On each tick it adds 1 to shared.tickCount and calls post once. While paused it sleeps on a

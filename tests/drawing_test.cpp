@@ -42,9 +42,8 @@ TEST_F(DrawingTest, AStrokeInksOneExactDotPerEventAndSingsTheClampedPoint) {
     }
     VoiceParams& voice = program.voice();
     EXPECT_FALSE(voice.released());
-    EXPECT_DOUBLE_EQ(voice.pitch.load(), (100 + 10) * 2.5);
-    EXPECT_DOUBLE_EQ(voice.res[0].freq.load(), 620.0); // end of the first vowel band, type 1
-    EXPECT_NE(voice.res[0].A.load(), 0.0);
+    EXPECT_DOUBLE_EQ(voice.pitchHz(), (100 + 10) * 2.5);
+    EXPECT_DOUBLE_EQ(voice.formants().freqHz[0], 620.0); // end of the first vowel band, type 1
 
     drag({160, 50});  // a jump: a second dot, no line between
     drag({-30, 250}); // past the left and bottom edges
@@ -58,7 +57,7 @@ TEST_F(DrawingTest, AStrokeInksOneExactDotPerEventAndSingsTheClampedPoint) {
     EXPECT_EQ(image.pixel(239, 0), kBlue);
     EXPECT_EQ(program.drawing().pointX, 240);
     EXPECT_EQ(program.drawing().pointY, 120);
-    EXPECT_DOUBLE_EQ(voice.pitch.load(), 625.0);
+    EXPECT_DOUBLE_EQ(voice.pitchHz(), 625.0);
 
     release({300, 120});
     EXPECT_TRUE(voice.released());
@@ -124,24 +123,24 @@ TEST_F(DrawingTest, MovesWithoutTheLeftButtonAndOtherButtonsDoNothing) {
     EXPECT_TRUE(program.drawing().ink.empty());
     EXPECT_EQ(bluePixels(), 0);
     EXPECT_TRUE(program.voice().released());
-    EXPECT_EQ(program.voice().pitch.load(), 0.0);
+    EXPECT_EQ(program.voice().pitchHz(), 0.0);
 }
 
 TEST_F(DrawingTest, ScaleModesShowTheNoteAndTheReleaseEmptiesTheLabel) {
     QTest::mouseClick(ui.majorOption, Qt::LeftButton);
     press({10, 0});
     EXPECT_EQ(ui.noteLabel->text(), QStringLiteral("D"));
-    EXPECT_NEAR(program.voice().pitch.load(), 58.271, 1e-3);
+    EXPECT_NEAR(program.voice().pitchHz(), 58.271, 1e-3);
     drag({75, 0});
     EXPECT_EQ(ui.noteLabel->text(), QStringLiteral("C"));
-    EXPECT_NEAR(program.voice().pitch.load(), 103.828, 1e-9);
+    EXPECT_NEAR(program.voice().pitchHz(), 103.828, 1e-9);
     release({75, 0});
     EXPECT_TRUE(ui.noteLabel->text().isEmpty());
 
     ui.menuType2->trigger(); // the voice type is read at every point
     press({75, 200});
-    EXPECT_DOUBLE_EQ(program.voice().res[0].freq.load(), 700.0);
-    EXPECT_DOUBLE_EQ(program.voice().res[0].bw.load(), 130.0);
+    EXPECT_DOUBLE_EQ(program.voice().formants().freqHz[0], 700.0);
+    EXPECT_DOUBLE_EQ(program.voice().formants().bwHz[0], 130.0);
     release({75, 200});
 }
 
@@ -154,7 +153,7 @@ TEST_F(DrawingTest, DuringPlaybackTheHandIsIgnoredButItsReleaseStillSilences) {
     drag({50, 40});
     EXPECT_TRUE(program.drawing().ink.empty());
     EXPECT_EQ(bluePixels(), 0);
-    EXPECT_EQ(program.voice().pitch.load(), 0.0);
+    EXPECT_EQ(program.voice().pitchHz(), 0.0);
     release({50, 40});
     EXPECT_TRUE(program.voice().released());
     EXPECT_TRUE(ui.noteLabel->text().isEmpty());

@@ -54,7 +54,7 @@ std::vector<float> replayTickByTick(const Lines& lines, const RenderSettings& se
     auto renderTo = [&](std::size_t end) {
         while (out.size() < end) {
             float sample = 0.0f;
-            renderVoice(renderer, &sample, 1);
+            renderer.process(&sample, 1);
             out.push_back(sample);
         }
     };

@@ -122,7 +122,7 @@ TEST(PlayerLine, SoundsAtTheRoundedPointClampedIntoTheAreaAndNamesItsNote) {
         EXPECT_EQ(step.action, PlaybackAction::Sound) << c.line;
         EXPECT_EQ(std::pair(step.x, step.y), std::pair(c.x, c.y)) << c.line;
         EXPECT_EQ(step.noteIndex, std::nullopt) << "Unrestricted names no note";
-        EXPECT_DOUBLE_EQ(playing.voice.pitch.load(), (c.x + 10) * 2.5) << c.line;
+        EXPECT_DOUBLE_EQ(playing.voice.pitchHz(), (c.x + 10) * 2.5) << c.line;
     }
     Playing major(Recording{"0;100;0;0"});
     major.controls.scaleMode = ScaleMode::Major;

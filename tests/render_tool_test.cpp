@@ -522,7 +522,7 @@ std::string playedPoints(const Strings& lines, const RenderSettings& settings) {
         }
         const int32_t y = clampY(roundToWhole(field(kFieldY)));
         mapPoint(voice, clampX(roundToWhole(field(kFieldX))), y, controls, vowel);
-        points << tick << " sound " << voice.pitch.load() << " " << y << "\n";
+        points << tick << " sound " << voice.pitchHz() << " " << y << "\n";
     }
     points << tick + 1 << " end\n";
     return points.str();

@@ -62,26 +62,6 @@ TEST(TickerDeadline, BurstsTheTicksMissedInAShortStall) {
     EXPECT_EQ(deadlineNs, wakeNs + kTickPeriodNs);
 }
 
-// timespec conversions
-
-TEST(TickerTimespec, CarriesNanosecondsIntoSeconds) {
-    const timespec carried = toTimespec(1'999'500'000 + kTickPeriodNs);
-    EXPECT_EQ(carried.tv_sec, 2);
-    EXPECT_EQ(carried.tv_nsec, 500'000);
-    const timespec onASecond = toTimespec(3 * kNsPerSecond);
-    EXPECT_EQ(onASecond.tv_sec, 3);
-    EXPECT_EQ(onASecond.tv_nsec, 0);
-    const timespec belowZero = toTimespec(-1);
-    EXPECT_EQ(belowZero.tv_sec, -1);
-    EXPECT_EQ(belowZero.tv_nsec, kNsPerSecond - 1);
-}
-
-TEST(TickerTimespec, RoundTrips) {
-    for (const int64_t ns : {int64_t{0}, int64_t{999'999'999}, kStartNs, int64_t{1} << 60}) {
-        EXPECT_EQ(toNanoseconds(toTimespec(ns)), ns) << ns;
-    }
-}
-
 // The thread
 
 // What post sees, on the ticker thread. The call numbered holdAt waits inside post until

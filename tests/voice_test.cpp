@@ -1,4 +1,3 @@
-#include "voice/ResonatorTuning.h"
 #include "voice/Synth.h"
 
 #include <algorithm>
@@ -7,6 +6,7 @@
 #include <cmath>
 #include <functional>
 #include <gtest/gtest.h>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -23,18 +23,14 @@ struct Voice {
 
     std::vector<float> render(std::size_t frames) {
         std::vector<float> out(frames, -99.0f);
-        renderVoice(renderer, out.data(), out.size());
+        renderer.process(out.data(), out.size());
         return out;
     }
 };
 
-// The vowel of the top row of the drawing area, voice type 1.
-void tuneTopVowel(VoiceParams& voice) {
-    voice.res[0].setFormant(310, 45);
-    voice.res[1].setFormant(2020, 200);
-    voice.res[2].setFormant(2960, 400);
-    tuneResonators(voice);
-}
+// The vowels of the top and the bottom row of the drawing area, voice type 1.
+constexpr FormantSet kTopVowel{{310, 2020, 2960}, {45, 200, 400}};
+constexpr FormantSet kBottomVowel{{800, 1150, 2900}, {80, 90, 120}};
 
 // A voice after some running at 220 Hz, with oscillator and resonators mid-cycle so the next
 // sample is not zero: idle (stopped and faded out) or sounding at full level. Two voices
@@ -44,9 +40,8 @@ void prepare(Voice& voice, bool sounding) {
     if (sounding) {
         startVoice(voice.params);
     }
-    tuneTopVowel(voice.params);
-    voice.params.pitch.store(220.0);
-    setPitch(voice.params);
+    setFormants(voice.params, kTopVowel);
+    setPitch(voice.params, 220.0);
     voice.render(kFadeOutSamples + kFadeInSamples);
 }
 
@@ -151,37 +146,64 @@ TEST(Voice, StartDuringFadeOutEndsItAndFadesInFromOneThousandth) {
     EXPECT_FLOAT_EQ(voice.render(1)[0], reference.render(1)[0] * 3999.0f / 4000.0f);
 }
 
-// An independent direct-form model of a voice sounding from program start: half the source at
-// the phase reached so far, three resonators y = A x + B y1 + C y2 from a zero state, mixed as
-// (y1 - y2 + y3) / 3, faded in over 1000 samples. freqHz(n) is the frequency of sample n, which
-// moves the phase on for sample n + 1.
-std::vector<float> modelVoice(const VoiceParams& voice, std::size_t frames,
-                              const std::function<double(std::size_t)>& freqHz) {
-    struct Model {
-        double a, b, c, y1 = 0.0, y2 = 0.0;
-        double step(double x) {
-            const double y = a * x + b * y1 + c * y2;
+// An independent direct-form model of the voice: half the source at the phase reached so far,
+// three resonators y = a x + b y1 + c y2 from a zero state, mixed as (y1 - y2 + y3) / 3, times
+// the envelope's gain. Each sample names its tuning, its gain and the frequency that moves the
+// phase on for the next sample.
+struct ModelVoice {
+    struct Resonator {
+        double y1 = 0.0;
+        double y2 = 0.0;
+        double step(const ResonatorCoefficients& k, double x) {
+            const double y = k.a * x + k.b * y1 + k.c * y2;
             y2 = y1;
             y1 = y;
             return y;
         }
     };
-    auto model = [](const Resonator& r) { return Model{r.A.load(), r.B.load(), r.C.load()}; };
-    std::array<Model, 3> res{model(voice.res[0]), model(voice.res[1]), model(voice.res[2])};
-    std::vector<float> out;
-    double phase = 0.0;
-    for (std::size_t n = 0; n < frames; ++n) {
-        const double x = 0.5 * std::sin(VoiceParams::twoPi * sourceShape(phase));
-        const double y1 = res[0].step(x);
-        const double y2 = res[1].step(x);
-        const double y3 = res[2].step(x);
-        const double mixed = (y1 - y2 + y3) / 3.0;
-        out.push_back(static_cast<float>(
-            n < kFadeInSamples ? mixed * (static_cast<double>(n + 1) / kFadeInSamples) : mixed));
-        phase += freqHz(n) / kSampleRate;
-        if (phase > 1.0) {
-            phase -= 1.0;
+    std::array<Resonator, kFormantCount> res{};
+
+    float sample(const ResonatorTuning& tuning, double x, double gain) {
+        const double y1 = res[0].step(tuning[0], x);
+        const double y2 = res[1].step(tuning[1], x);
+        const double y3 = res[2].step(tuning[2], x);
+        return static_cast<float>((y1 - y2 + y3) / 3.0 * gain);
+    }
+    bool operator==(const ModelVoice& other) const {
+        for (std::size_t k = 0; k < kFormantCount; ++k) {
+            if (res[k].y1 != other.res[k].y1 || res[k].y2 != other.res[k].y2) {
+                return false;
+            }
         }
+        return true;
+    }
+};
+
+// The source the resonators get at `phase`, which then moves on at freqHz.
+double nextSource(double& phase, double freqHz) {
+    const double x = 0.5 * std::sin(VoiceParams::twoPi * sourceShape(phase));
+    phase += freqHz / kSampleRate;
+    if (phase > 1.0) {
+        phase -= 1.0;
+    }
+    return x;
+}
+
+// Gain of sample n (0 = the first) of a fade-in.
+double fadeInGain(std::size_t n) {
+    return n < kFadeInSamples ? static_cast<double>(n + 1) / kFadeInSamples : 1.0;
+}
+
+// The model sounding one vowel from program start, fading in, at freqHz(n) for sample n.
+std::vector<float> modelVoice(const FormantSet& vowel, std::size_t frames,
+                              const std::function<double(std::size_t)>& freqHz,
+                              const std::function<double(std::size_t)>& gain = fadeInGain) {
+    const ResonatorTuning tuning = tuneResonators(vowel);
+    ModelVoice model;
+    double phase = 0.0;
+    std::vector<float> out;
+    for (std::size_t n = 0; n < frames; ++n) {
+        out.push_back(model.sample(tuning, nextSource(phase, freqHz(n)), gain(n)));
     }
     return out;
 }
@@ -193,24 +215,21 @@ double glideHz(double fromHz, double toHz, std::size_t step) {
 
 TEST(Voice, MatchesADirectFormModelThroughGlidesThatRetargetAndLandExactly) {
     Voice voice;
-    tuneTopVowel(voice.params);
+    setFormants(voice.params, kTopVowel);
     // All before the first sample: a stop, a start and a glide after them, which must run.
     stopVoice(voice.params);
     startVoice(voice.params);
-    for (double pitchHz : {220.0, 330.0}) {
-        voice.params.pitch.store(pitchHz);
-        setPitch(voice.params);
-    }
+    setPitch(voice.params, 220.0);
+    setPitch(voice.params, 330.0);
     std::vector<float> out = voice.render(500);
     auto more = [&](double pitchHz, std::size_t frames) {
-        voice.params.pitch.store(pitchHz);
-        setPitch(voice.params);
+        setPitch(voice.params, pitchHz);
         const auto part = voice.render(frames);
         out.insert(out.end(), part.begin(), part.end());
     };
     more(440.0, 1600); // from the previous target, 330 Hz, going on from step 501
     more(550.0, 2100); // after the landing on 440 Hz at sample 1999: a fresh glide
-    const auto model = modelVoice(voice.params, out.size(), [](std::size_t n) {
+    const auto model = modelVoice(kTopVowel, out.size(), [](std::size_t n) {
         if (n < 500) {
             return glideHz(220.0, 330.0, n + 1);
         }
@@ -228,47 +247,73 @@ TEST(Voice, MatchesADirectFormModelThroughGlidesThatRetargetAndLandExactly) {
 }
 
 TEST(Voice, AStopEndsTheGlideAndTheFirstPitchAfterItNeverGlides) {
-    // Three voices in step, gliding from 220 to 330 Hz, then each sent to 440 Hz.
-    std::array<Voice, 3> voices;
-    for (Voice& voice : voices) {
-        prepare(voice, true);
-        voice.params.pitch.store(330.0);
-        setPitch(voice.params);
-        voice.render(300);
-    }
-    Voice& glideThenStop = voices[0];
-    Voice& stopThenPitch = voices[1];
-    Voice& reference = voices[2];
-    glideThenStop.params.pitch.store(440.0);
-    setPitch(glideThenStop.params); // a glide from 330 Hz, but the stop below ends it
-    for (Voice& voice : voices) {
-        stopVoice(voice.params);
-        startVoice(voice.params);
-    }
-    stopThenPitch.params.pitch.store(440.0);
-    setPitch(stopThenPitch.params);      // no glide: the first pitch after a stop
-    reference.params.pitch.store(440.0); // no setPitch, so it cannot glide
-    const auto expected = reference.render(3000);
-    EXPECT_EQ(glideThenStop.render(3000), expected);
-    EXPECT_EQ(stopThenPitch.render(3000), expected);
-
-    // A setPitch with the pitch of the running glide leaves it untouched.
-    setPitch(glideThenStop.params); // 440 Hz after the stop, as stopThenPitch had
+    // Both glide from 220 to 330 Hz; at sample 600 one is sent to 440 Hz before a stop, and
+    // both are sent there after it. Both restart at once and must sing 440 Hz without a glide,
+    // fading in anew.
+    constexpr std::size_t kStopAt = 600;
+    Voice glideThenStop;
+    Voice stopThenPitch;
     for (Voice* voice : {&glideThenStop, &stopThenPitch}) {
-        voice->params.pitch.store(550.0);
-        setPitch(voice->params);
+        setFormants(voice->params, kTopVowel);
+        setPitch(voice->params, 220.0);
         voice->render(300);
+        setPitch(voice->params, 330.0);
+        voice->render(kStopAt - 300);
     }
-    setPitch(stopThenPitch.params);
-    EXPECT_EQ(stopThenPitch.render(2000), glideThenStop.render(2000));
+    setPitch(glideThenStop.params, 440.0); // a glide from 330 Hz, which the stop below ends
+    for (Voice* voice : {&glideThenStop, &stopThenPitch}) {
+        stopVoice(voice->params);
+        startVoice(voice->params);
+        setPitch(voice->params, 440.0); // the first pitch after a stop: no glide
+    }
+    // A setPitch with the pitch of a running glide leaves it untouched: both glide to 550 Hz
+    // from sample 900, one told the target twice.
+    constexpr std::size_t kGlideAt = 900;
+    auto singOn = [](Voice& voice, bool targetTwice) {
+        std::vector<float> sung = voice.render(kGlideAt - kStopAt);
+        setPitch(voice.params, 550.0);
+        std::vector<float> part = voice.render(100);
+        sung.insert(sung.end(), part.begin(), part.end());
+        if (targetTwice) {
+            setPitch(voice.params, 550.0);
+        }
+        part = voice.render(kGlideSamples);
+        sung.insert(sung.end(), part.begin(), part.end());
+        return sung;
+    };
+    const std::array<std::vector<float>, 2> out{singOn(glideThenStop, true),
+                                                singOn(stopThenPitch, false)};
+
+    const std::size_t frames = kStopAt + out[0].size();
+    const auto model = modelVoice(
+        kTopVowel, frames,
+        [](std::size_t n) {
+            if (n < 300) {
+                return 220.0;
+            }
+            if (n < kStopAt) {
+                return glideHz(220.0, 330.0, n - 299);
+            }
+            if (n < kGlideAt) {
+                return 440.0;
+            }
+            return n < kGlideAt + kGlideSamples ? glideHz(440.0, 550.0, n - kGlideAt + 1) : 550.0;
+        },
+        [](std::size_t n) { return n < kStopAt ? fadeInGain(n) : fadeInGain(n - kStopAt); });
+    for (const std::vector<float>& sung : out) {
+        for (std::size_t n = 0; n < sung.size(); ++n) {
+            ASSERT_EQ(sung[n], model[kStopAt + n]) << n;
+        }
+    }
 }
 
 TEST(Voice, PhaseLandingExactlyOnOneWrapsOnTheNextSample) {
     Voice voice;
-    for (Resonator& r : voice.params.res) {
-        r.A.store(1.0); // y = x: each sample is the source over 3, times the envelope
-    }
-    voice.params.pitch.store(kSampleRate / 2.0); // half a cycle per sample: 0, 0.5, 1.0, 0.5 ...
+    // A bandwidth without bound damps everything at once: a = 1 and b = c = 0, so y = x and
+    // each sample is the source over 3, times the envelope.
+    constexpr double kUnbounded = std::numeric_limits<double>::infinity();
+    setFormants(voice.params, {{700, 700, 700}, {kUnbounded, kUnbounded, kUnbounded}});
+    setPitch(voice.params, kSampleRate / 2.0); // half a cycle per sample: 0, 0.5, 1.0, 0.5 ...
     const auto out = voice.render(kFadeInSamples + 2);
     auto sourceOver3 = [](double p) {
         return static_cast<float>(0.5 * std::sin(VoiceParams::twoPi * sourceShape(p)) / 3.0);
@@ -288,7 +333,7 @@ TEST(Voice, ZeroFramesWriteNothingAndChangeNothing) {
     startVoice(voice.params);
     startVoice(twin.params);
     float sentinel = 7.0f;
-    renderVoice(voice.renderer, &sentinel, 0);
+    voice.renderer.process(&sentinel, 0);
     EXPECT_EQ(sentinel, 7.0f);
     EXPECT_EQ(voice.render(1000), twin.render(1000));
 }
@@ -299,7 +344,7 @@ TEST(Voice, ResetGivesTheStateOfANewRenderer) {
     voice.renderer.reset();
     VoiceRenderer fresh(voice.params);
     std::vector<float> expected(1000);
-    renderVoice(fresh, expected.data(), expected.size());
+    fresh.process(expected.data(), expected.size());
     EXPECT_EQ(voice.render(expected.size()), expected);
 }
 
@@ -318,15 +363,15 @@ bool levelMayFollow(int32_t from, int32_t to) {
 // overwrote shows as a jump to another level.
 TEST(Voice, NoStartOrStopIsLostAgainstARunningRenderer) {
     Voice voice;
-    for (Resonator& r : voice.params.res) {
-        r.setFormant(700, 400);
-    }
-    tuneResonators(voice.params);
+    setFormants(voice.params, {{700, 700, 700}, {400, 400, 400}});
     // The phase moves to a quarter cycle and stays: a constant source, on which the resonators
-    // settle, so that every sample is the envelope times one level.
-    voice.params.pitch.store(kSampleRate / 4.0);
+    // settle, so that every sample is the envelope times one level. The stop keeps the move to
+    // 0 Hz from gliding.
+    setPitch(voice.params, kSampleRate / 4.0);
     voice.render(1);
-    voice.params.pitch.store(0.0);
+    stopVoice(voice.params);
+    setPitch(voice.params, 0.0);
+    startVoice(voice.params);
     const double fullLevel = voice.render(kFadeOutSamples).back();
     ASSERT_GT(fullLevel, 0.0);
 
@@ -369,6 +414,99 @@ TEST(Voice, NoStartOrStopIsLostAgainstARunningRenderer) {
     callback.join();
     EXPECT_EQ(jumps, 0);
     EXPECT_EQ(stopsHeard, kRestarts);
+}
+
+// The main thread retunes the voice back and forth between two vowels while another thread
+// renders it without pause. Every sample must be the model's under one whole vowel or the
+// other (never resonators tuned to a mix of the two sets), and every retune that the renderer
+// had two buffers' time to take must be heard.
+TEST(Voice, ARetuneRacingTheRendererIsTakenWholeAndNeverLost) {
+    const std::array<ResonatorTuning, 2> tunings{tuneResonators(kTopVowel),
+                                                 tuneResonators(kBottomVowel)};
+    constexpr double kPitchHz = 220.0;
+    Voice voice;
+    setFormants(voice.params, kTopVowel);
+    setPitch(voice.params, kPitchHz);
+
+    // The model's way through the race so far: a path per vowel sequence that gave every
+    // sample, told apart by their resonator states.
+    struct Path {
+        ModelVoice model;
+        std::size_t vowel = 0; // index into tunings
+        int switches = 0;
+    };
+    constexpr int32_t kBufferFrames = 4;
+    constexpr std::size_t kMaxPaths = 8;
+    std::atomic<bool> running{true};
+    std::atomic<int64_t> buffersDone{0};
+    std::atomic<int64_t> mixedAtSample{-1};
+    std::vector<Path> paths{Path{}};
+    std::thread callback([&] {
+        std::array<float, kBufferFrames> buffer{};
+        std::vector<Path> next;
+        double phase = 0.0;
+        int64_t sampleIndex = 0;
+        while (running.load() && mixedAtSample.load() < 0) {
+            voice.renderer.process(buffer.data(), buffer.size());
+            for (float sample : buffer) {
+                const double gain = fadeInGain(static_cast<std::size_t>(sampleIndex));
+                const double x = nextSource(phase, kPitchHz);
+                next.clear();
+                for (const Path& path : paths) {
+                    for (std::size_t vowel = 0; vowel < tunings.size(); ++vowel) {
+                        Path candidate = path;
+                        if (candidate.model.sample(tunings[vowel], x, gain) != sample) {
+                            continue;
+                        }
+                        if (vowel != path.vowel) {
+                            candidate.vowel = vowel;
+                            ++candidate.switches;
+                        }
+                        if (std::none_of(next.begin(), next.end(), [&](const Path& other) {
+                                return other.model == candidate.model;
+                            })) {
+                            next.push_back(candidate);
+                        }
+                    }
+                }
+                if (next.empty() || next.size() > kMaxPaths) {
+                    mixedAtSample.store(sampleIndex);
+                    break;
+                }
+                paths.swap(next);
+                ++sampleIndex;
+            }
+            buffersDone.fetch_add(1);
+        }
+    });
+    auto waitBuffers = [&](int64_t count) {
+        const int64_t until = buffersDone.load() + count;
+        while (buffersDone.load() < until && mixedAtSample.load() < 0) {
+            std::this_thread::yield();
+        }
+    };
+    // Most retunes come back to back, racing the renderer; two in every eight, to the two
+    // vowels in turn, wait until the renderer has begun a buffer after them.
+    constexpr int kRetunes = 20'000;
+    constexpr int kHeardEvery = 8;
+    int mustBeHeard = 0;
+    waitBuffers(1); // the model sings the first vowel and the pitch from the first sample on
+    for (int i = 1; i <= kRetunes; ++i) {
+        setFormants(voice.params, i % 2 == 0 ? kTopVowel : kBottomVowel);
+        if (i % kHeardEvery <= 1) {
+            waitBuffers(2);
+            ++mustBeHeard;
+        }
+    }
+    waitBuffers(2);
+    running.store(false);
+    callback.join();
+
+    ASSERT_EQ(mixedAtSample.load(), -1) << "no whole vowel gives this sample";
+    for (const Path& path : paths) {
+        EXPECT_EQ(path.vowel, 0U) << "the last retune, to the top vowel, is lost";
+        EXPECT_GE(path.switches, mustBeHeard);
+    }
 }
 
 } // namespace

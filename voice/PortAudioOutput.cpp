@@ -68,7 +68,7 @@ int PortAudioOutput::paCallback(const void* /*input*/, void* output, unsigned lo
 }
 
 int PortAudioOutput::render(void* output, unsigned long frameCount) noexcept {
-    renderVoice(m_renderer, static_cast<float*>(output), frameCount);
+    m_renderer.process(static_cast<float*>(output), frameCount);
     return paContinue; // the stream runs until the program terminates PortAudio
 }
 

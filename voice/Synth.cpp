@@ -11,6 +11,11 @@ constexpr double kSourceHalfLevel = 0.5;  // the resonators get half of the sour
 constexpr double kMixDivisor = 3.0;       // three formants mixed into one voice
 constexpr std::size_t kChunkFrames = 64;  // samples per source/filter pass, on the stack
 
+// A publication being written has an odd number; the callback waits for the even one after it.
+bool complete(uint64_t sequence) noexcept {
+    return sequence % 2 == 0;
+}
+
 } // namespace
 
 double sourceShape(double p) noexcept {
@@ -20,43 +25,27 @@ double sourceShape(double p) noexcept {
     return 0.5 + kSourceWarpDepth * std::sin(1.0 - p);
 }
 
-// Every request since the word applied last, in an order that gives what applying them one by
-// one gives: the resets of a stop and of a start touch different fields, so they commute, and
+// Every request since the settings applied last, in an order that gives what applying them one
+// by one gives: the resets of a stop and of a start touch different fields, so they commute, and
 // a glide survives only if it came after the latest stop. The glide's step count goes on.
-inline void VoiceRenderer::applyRequests(State& state, uint64_t word) noexcept {
-    const VoiceRequests now = VoiceRequests::unpack(word);
-    const VoiceRequests before = VoiceRequests::unpack(state.appliedRequests);
-    if (now.stops != before.stops) {
+inline void VoiceRenderer::apply(State& state, const VoiceSettings& settings) noexcept {
+    const VoiceSettings& before = state.applied;
+    if (settings.stops != before.stops) {
         state.fadeInCount = 0; // the next start fades in from 1/1000
-        state.glideActive = false;
-        state.glideStep = 0;
+        state.glide.cancel();
     }
-    if (now.starts != before.starts) {
+    if (settings.starts != before.starts) {
         state.fadeOutCount = 0; // ends a running fade-out at once
     }
-    if (now.glides != before.glides && now.glideAfterStop) {
-        state.glideActive = true;
+    state.glide.setTarget(settings.pitchHz);
+    if (settings.glides != before.glides && settings.glideAfterStop) {
+        state.glide.glideFrom(settings.glideFromHz);
     }
-    state.released = now.released;
-    state.appliedRequests = word;
-}
-
-// Cycles per sample for this sample: advances a running glide by one step, else the pitch.
-inline double VoiceRenderer::nextPhaseInc(const VoiceParams& params, State& state) noexcept {
-    if (!state.glideActive) {
-        return params.pitch.load() / VoiceParams::sampleRate;
+    state.released = settings.released;
+    if (settings.formants != before.formants) {
+        state.tuning = tuneResonators(settings.formants);
     }
-    const int32_t step = state.glideStep + 1;
-    state.glideStep = step;
-    const double fromHz = params.glideFrom.load();
-    const double toHz = params.glideTarget.load();
-    // Linear in Hz; step 2000 lands exactly on the target.
-    const double freqHz = fromHz + (toHz - fromHz) * step / kGlideSamples;
-    if (step >= kGlideSamples) {
-        state.glideActive = false;
-        state.glideStep = 0;
-    }
-    return freqHz / VoiceParams::sampleRate;
+    state.applied = settings;
 }
 
 // The fade-in or fade-out of one mixed sample, advancing its count.
@@ -78,32 +67,36 @@ inline double VoiceRenderer::applyEnvelope(State& state, double v) noexcept {
 }
 
 void VoiceRenderer::process(float* out, std::size_t frameCount) noexcept {
-    // State and parameters stay in locals for the buffer, so that they live in registers.
+    // State stays in locals for the buffer, so that it lives in registers.
     State state = m_state;
-    const VoiceParams& params = m_params;
-    const std::array<Resonator, VoiceParams::kResonatorCount>& coeffs = params.res;
+    const VoiceShared& shared = m_shared;
 
     // Samples are made in short chunks: first the source of each sample (the two libm sines,
     // which force every live double onto the stack), then the filters and the envelope over
-    // the chunk in registers. Each sample still sees, in order: the requests published before
+    // the chunk in registers. Each sample still sees, in order: the settings published before
     // it, its frequency, the source, the phase advance, the resonators, the mix, the envelope.
     std::array<double, kChunkFrames> sourceIn{}; // x = half the source, per sample
     std::size_t chunkStart = 0;
     while (chunkStart < frameCount) {
         std::size_t chunkFrames = std::min(kChunkFrames, frameCount - chunkStart);
         for (std::size_t i = 0; i < chunkFrames; ++i) {
-            const uint64_t word = params.requestWord.load(std::memory_order_acquire);
-            if (word != state.appliedRequests) {
+            const uint64_t sequence = shared.sequence();
+            if (sequence != state.appliedSequence && complete(sequence)) {
                 if (i > 0) {
-                    // The envelope of the samples before it must not see the request: end the
-                    // chunk here and apply it at the start of the next.
+                    // The filters and the envelope of the samples before it must not see the
+                    // new settings: end the chunk here and apply them at the start of the next.
                     chunkFrames = i;
                     break;
                 }
-                applyRequests(state, word);
+                // A copy spoiled by a newer publication is left for the next sample.
+                VoiceSettings settings;
+                if (shared.read(sequence, settings)) {
+                    apply(state, settings);
+                    state.appliedSequence = sequence;
+                }
             }
             // Frequency, settled before the source is evaluated.
-            state.phaseInc = nextPhaseInc(params, state);
+            state.phaseInc = state.glide.step() / VoiceParams::sampleRate;
             // Source at the phase reached after the previous sample.
             sourceIn[i] =
                 kSourceHalfLevel * std::sin(VoiceParams::twoPi * sourceShape(state.phase));
@@ -113,15 +106,14 @@ void VoiceRenderer::process(float* out, std::size_t frameCount) noexcept {
                 state.phase -= 1.0;
             }
         }
+        // The settings hold for the whole chunk.
+        const ResonatorTuning tuning = state.tuning;
         for (std::size_t i = 0; i < chunkFrames; ++i) {
             const double x = sourceIn[i];
-            if (state.warmupCount < kWarmupDone) {
-                ++state.warmupCount;
-            }
             // Three parallel resonators on the same input, mixed with alternating signs.
-            const double y1 = state.res[0].step(coeffs[0], x, state.warmupCount);
-            const double y2 = state.res[1].step(coeffs[1], x, state.warmupCount);
-            const double y3 = state.res[2].step(coeffs[2], x, state.warmupCount);
+            const double y1 = state.res[0].process(tuning[0], x);
+            const double y2 = state.res[1].process(tuning[1], x);
+            const double y3 = state.res[2].process(tuning[2], x);
             const double mixed = (y1 - y2 + y3) / kMixDivisor;
             // The envelope, then the output, unclipped.
             out[chunkStart + i] = static_cast<float>(applyEnvelope(state, mixed));
@@ -129,10 +121,6 @@ void VoiceRenderer::process(float* out, std::size_t frameCount) noexcept {
         chunkStart += chunkFrames;
     }
     m_state = state;
-}
-
-void renderVoice(VoiceRenderer& renderer, float* out, std::size_t frameCount) noexcept {
-    renderer.process(out, frameCount);
 }
 
 } // namespace doodle

@@ -1,79 +1,83 @@
 #include "voice/VoiceParams.h"
 
 namespace doodle {
+
 namespace {
 
-// Bit positions in the request word.
-constexpr int kStartsShift = 0;
-constexpr int kStopsShift = 16;
-constexpr int kGlidesShift = 32;
-constexpr int kReleasedShift = 48;
-constexpr int kGlideAfterStopShift = 49;
-constexpr uint64_t kCounterMask = 0xffff;
-
-// Only the main thread writes the word, so its own relaxed load always sees its last store.
-VoiceRequests currentRequests(const VoiceParams& voice) noexcept {
-    return VoiceRequests::unpack(voice.requestWord.load(std::memory_order_relaxed));
-}
-
-void publish(VoiceParams& voice, const VoiceRequests& requests) noexcept {
-    voice.requestWord.store(requests.pack(), std::memory_order_release);
-}
+constexpr std::memory_order kPublish = std::memory_order_release;
+constexpr std::memory_order kTake = std::memory_order_acquire;
 
 } // namespace
 
-uint64_t VoiceRequests::pack() const noexcept {
-    return static_cast<uint64_t>(starts) << kStartsShift |
-           static_cast<uint64_t>(stops) << kStopsShift |
-           static_cast<uint64_t>(glides) << kGlidesShift |
-           static_cast<uint64_t>(released) << kReleasedShift |
-           static_cast<uint64_t>(glideAfterStop) << kGlideAfterStopShift;
+// A sequence lock without the lock: the number is odd while the fields are written, and the
+// orders of the field accesses keep them between the two numbers, so that a reader that sees
+// the same even number before and after its copy has copied one whole publication.
+void VoiceShared::publish(const VoiceSettings& settings) noexcept {
+    const uint64_t sequence = m_sequence.load(std::memory_order_relaxed);
+    m_sequence.store(sequence + 1, std::memory_order_relaxed);
+    m_starts.store(settings.starts, kPublish);
+    m_stops.store(settings.stops, kPublish);
+    m_glides.store(settings.glides, kPublish);
+    m_released.store(settings.released, kPublish);
+    m_glideAfterStop.store(settings.glideAfterStop, kPublish);
+    m_pitchHz.store(settings.pitchHz, kPublish);
+    m_glideFromHz.store(settings.glideFromHz, kPublish);
+    for (std::size_t k = 0; k < kFormantCount; ++k) {
+        m_freqHz[k].store(settings.formants.freqHz[k], kPublish);
+        m_bwHz[k].store(settings.formants.bwHz[k], kPublish);
+    }
+    m_sequence.store(sequence + 2, kPublish);
 }
 
-VoiceRequests VoiceRequests::unpack(uint64_t word) noexcept {
-    VoiceRequests requests;
-    requests.starts = static_cast<uint16_t>(word >> kStartsShift & kCounterMask);
-    requests.stops = static_cast<uint16_t>(word >> kStopsShift & kCounterMask);
-    requests.glides = static_cast<uint16_t>(word >> kGlidesShift & kCounterMask);
-    requests.released = (word >> kReleasedShift & 1U) != 0;
-    requests.glideAfterStop = (word >> kGlideAfterStopShift & 1U) != 0;
-    return requests;
-}
-
-bool VoiceParams::released() const noexcept {
-    return currentRequests(*this).released;
+bool VoiceShared::read(uint64_t sequence, VoiceSettings& settings) const noexcept {
+    VoiceSettings copy;
+    copy.starts = m_starts.load(kTake);
+    copy.stops = m_stops.load(kTake);
+    copy.glides = m_glides.load(kTake);
+    copy.released = m_released.load(kTake);
+    copy.glideAfterStop = m_glideAfterStop.load(kTake);
+    copy.pitchHz = m_pitchHz.load(kTake);
+    copy.glideFromHz = m_glideFromHz.load(kTake);
+    for (std::size_t k = 0; k < kFormantCount; ++k) {
+        copy.formants.freqHz[k] = m_freqHz[k].load(kTake);
+        copy.formants.bwHz[k] = m_bwHz[k].load(kTake);
+    }
+    if (m_sequence.load(std::memory_order_relaxed) != sequence) {
+        return false;
+    }
+    settings = copy;
+    return true;
 }
 
 void startVoice(VoiceParams& voice) noexcept {
-    // Ends a running fade-out at once; a running fade-in is left alone.
-    VoiceRequests requests = currentRequests(voice);
-    ++requests.starts;
-    requests.released = false;
-    publish(voice, requests);
+    ++voice.m_settings.starts;
+    voice.m_settings.released = false;
+    voice.m_shared.publish(voice.m_settings);
 }
 
 void stopVoice(VoiceParams& voice) noexcept {
-    // Ends a running glide; the next start fades in from 1/1000.
-    VoiceRequests requests = currentRequests(voice);
-    ++requests.stops;
-    requests.released = true;
-    requests.glideAfterStop = false;
-    publish(voice, requests);
-    voice.lastPitch = 0.0; // the first pitch after a stop never glides
+    ++voice.m_settings.stops;
+    voice.m_settings.released = true;
+    voice.m_settings.glideAfterStop = false;
+    voice.m_shared.publish(voice.m_settings);
+    voice.m_lastPitchHz = 0.0;
 }
 
-void setPitch(VoiceParams& voice) noexcept {
-    const double pitchHz = voice.pitch.load();
-    voice.glideTarget.store(pitchHz);
-    if (voice.lastPitch != 0.0 && pitchHz != voice.lastPitch) {
-        // A glide that starts during another continues its step count.
-        voice.glideFrom.store(voice.lastPitch);
-        VoiceRequests requests = currentRequests(voice);
-        ++requests.glides;
-        requests.glideAfterStop = true;
-        publish(voice, requests);
+void setPitch(VoiceParams& voice, double pitchHz) noexcept {
+    VoiceSettings& settings = voice.m_settings;
+    settings.pitchHz = pitchHz;
+    if (voice.m_lastPitchHz != 0.0 && pitchHz != voice.m_lastPitchHz) {
+        settings.glideFromHz = voice.m_lastPitchHz;
+        ++settings.glides;
+        settings.glideAfterStop = true;
     }
-    voice.lastPitch = pitchHz;
+    voice.m_shared.publish(settings);
+    voice.m_lastPitchHz = pitchHz;
+}
+
+void setFormants(VoiceParams& voice, const FormantSet& formants) noexcept {
+    voice.m_settings.formants = formants;
+    voice.m_shared.publish(voice.m_settings);
 }
 
 } // namespace doodle

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "voice/RelaxedAtomic.h"
+#include "voice/FormantSet.h"
 
 #include <array>
 #include <atomic>
@@ -9,74 +9,97 @@
 
 namespace doodle {
 
-// The coefficients of one two-pole formant resonator, y = A*x + B*y1 + C*y2. The main thread
-// writes the formant and, from it, the coefficients; the audio callback reads the coefficients
-// afresh on every sample. Its output history lives in the renderer (ResonatorHistory).
-struct Resonator {
-    RelaxedAtomic<double> freq; // Hz, centre frequency, 0 until the first mapped point
-    RelaxedAtomic<double> bw;   // Hz, bandwidth, > 0 once mapped
-
-    // Written by tuneResonators, in the order C, B, A.
-    RelaxedAtomic<double> A; // input gain, 1 - B - C (unity gain at 0 Hz)
-    RelaxedAtomic<double> B; // 2 r cos(theta), r = pole radius, theta = pole angle
-    RelaxedAtomic<double> C; // -r^2, in (-1, 0] for a positive bandwidth
-
-    // Sets the formant; tuneResonators then turns it into A, B, C.
-    void setFormant(double freqHz, double bwHz) noexcept {
-        freq.store(freqHz);
-        bw.store(bwHz);
-    }
-};
-
-// Every start, stop and glide request made so far, as the audio callback receives them: packed
-// into one word, so that the callback takes them whole before a sample and no reset is lost.
-// Each counter counts its kind modulo 2^16; the callback compares it with the word it applied
-// last, so it would miss a kind only after 65536 requests of that kind between two samples.
-struct VoiceRequests {
-    uint16_t starts = 0;         // startVoice calls, modulo 2^16
-    uint16_t stops = 0;          // stopVoice calls, modulo 2^16
-    uint16_t glides = 0;         // setPitch calls that started a glide, modulo 2^16
+// Everything the main thread has asked of the voice, as one whole: what the audio callback
+// takes before a sample. Each counter counts its kind of request modulo 2^32; the callback
+// compares it with the settings it applied last, so that no start, stop or glide is lost however
+// many arrive between two of its samples.
+struct VoiceSettings {
+    uint32_t starts = 0;         // startVoice calls
+    uint32_t stops = 0;          // stopVoice calls
+    uint32_t glides = 0;         // setPitch calls that started a glide
     bool released = false;       // the latest of startVoice and stopVoice was stopVoice
     bool glideAfterStop = false; // the latest glide came after the latest stopVoice
-
-    uint64_t pack() const noexcept;
-    static VoiceRequests unpack(uint64_t word) noexcept;
+    double pitchHz = 0.0;        // where the voice settles; 0 before the first point
+    double glideFromHz = 0.0;    // where the latest glide starts
+    FormantSet formants{};       // the vowel the resonators are tuned to
 };
 
-// Everything the voice shares between the main thread and the audio callback. The main thread
-// writes every field; the callback only reads. All of it is zero at construction, which is the
+// The record the main thread shares with the audio callback: the latest VoiceSettings, published
+// whole under a sequence number. Neither side ever waits: a publication that the callback finds
+// half-written, or overwritten while it copied it, it leaves for a later sample and keeps the
+// settings it has, so it never renders with a mix of two publications.
+class VoiceShared {
+public:
+    // Main thread only.
+    void publish(const VoiceSettings& settings) noexcept;
+
+    // Audio thread. The number of the latest publication: 0 before the first, odd while one is
+    // being written.
+    uint64_t sequence() const noexcept { return m_sequence.load(std::memory_order_acquire); }
+    // Copies publication `sequence` (an even number that sequence() gave) into settings; false,
+    // leaving settings as they were, when another publication has begun since.
+    bool read(uint64_t sequence, VoiceSettings& settings) const noexcept;
+
+private:
+    // Each field is published with release and read with acquire: a reader that takes a field's
+    // new value also sees the odd number written before it, and so drops its copy.
+    static_assert(std::atomic<double>::is_always_lock_free &&
+                      std::atomic<uint32_t>::is_always_lock_free &&
+                      std::atomic<bool>::is_always_lock_free,
+                  "the callback must never wait on a lock");
+
+    std::atomic<uint64_t> m_sequence{0};
+    std::atomic<uint32_t> m_starts{0};
+    std::atomic<uint32_t> m_stops{0};
+    std::atomic<uint32_t> m_glides{0};
+    std::atomic<bool> m_released{false};
+    std::atomic<bool> m_glideAfterStop{false};
+    std::atomic<double> m_pitchHz{0.0};
+    std::atomic<double> m_glideFromHz{0.0};
+    std::array<std::atomic<double>, kFormantCount> m_freqHz{};
+    std::array<std::atomic<double>, kFormantCount> m_bwHz{};
+};
+
+// The voice as the main thread holds it: the record it shares with the audio callback, which
+// reads nothing else, and the main thread's own bookkeeping. All zero at construction, the
 // program's start-up state; the constants are fixed.
-struct VoiceParams {
+class VoiceParams {
+public:
     static constexpr double sampleRate = 44100.0;     // Hz, also the stream's rate
     static constexpr double twoPi = 6.28318530717958; // 15 digits on purpose: exact samples
     static constexpr double pi = 3.14159265358979;    // 15 digits on purpose: exact coefficients
-    static constexpr std::size_t kResonatorCount = 3; // one resonator per formant
+    static constexpr std::size_t kResonatorCount = kFormantCount; // one resonator per formant
 
-    RelaxedAtomic<double> pitch; // Hz, where the voice settles; 0 before the first point
+    const VoiceShared& shared() const noexcept { return m_shared; }
 
-    // The latest glide, read by the callback on every sample of a running glide.
-    RelaxedAtomic<double> glideFrom;   // Hz, frequency the glide starts from
-    RelaxedAtomic<double> glideTarget; // Hz, frequency the glide ends on
+    // What the main thread asked for last.
+    bool released() const noexcept { return m_settings.released; }
+    double pitchHz() const noexcept { return m_settings.pitchHz; }
+    const FormantSet& formants() const noexcept { return m_settings.formants; }
 
-    // Formants 1..3 at indices 0..2; the second is mixed in with a negative sign.
-    std::array<Resonator, kResonatorCount> res;
+private:
+    friend void startVoice(VoiceParams& voice) noexcept;
+    friend void stopVoice(VoiceParams& voice) noexcept;
+    friend void setPitch(VoiceParams& voice, double pitchHz) noexcept;
+    friend void setFormants(VoiceParams& voice, const FormantSet& formants) noexcept;
 
-    // VoiceRequests::pack() of every request so far: the main thread stores it with release
-    // after writing the glide fields above, the callback loads it with acquire.
-    std::atomic<uint64_t> requestWord{0};
-
-    // Main-thread bookkeeping, never read by the callback.
-    double lastPitch = 0.0; // Hz, previous mapped pitch; 0 = none (start-up, after a stop)
-
-    // The main thread's view: the latest of startVoice and stopVoice was stopVoice.
-    bool released() const noexcept;
+    VoiceShared m_shared;
+    VoiceSettings m_settings{}; // as published last
+    double m_lastPitchHz = 0.0; // previous pitch; 0 = none (start-up, after a stop)
 };
 
-// The only ways the rest of the program starts, stops and re-pitches the voice; main thread
-// only. Each publishes its request whole: the callback applies it before its next sample.
+// The only ways the rest of the program starts, stops, re-pitches and retunes the voice; main
+// thread only. Each publishes the settings whole: the callback applies them before a sample.
+// A start ends a running fade-out at once; a running fade-in goes on.
 void startVoice(VoiceParams& voice) noexcept;
+// Fades the voice out and ends a running glide; the next start fades in from 1/1000, and the
+// next pitch is reached without a glide.
 void stopVoice(VoiceParams& voice) noexcept;
-// Call after writing `pitch`: glides from the previous pitch when there is one and it differs.
-void setPitch(VoiceParams& voice) noexcept;
+// The pitch the voice settles on: it glides there from the previous pitch when there is one
+// since the last stop and it differs. A glide that starts during another continues its step
+// count.
+void setPitch(VoiceParams& voice, double pitchHz) noexcept;
+// Retunes the three resonators to `formants` (Hz); the callback takes the set whole.
+void setFormants(VoiceParams& voice, const FormantSet& formants) noexcept;
 
 } // namespace doodle
