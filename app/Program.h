@@ -1,13 +1,13 @@
 #pragma once
 
 #include "app/Event.h"
+#include "app/audio/AudioOutput.h"
 #include "mapping/DrawingSurface.h"
 #include "mapping/MapPoint.h"
 #include "recording/Player.h"
 #include "recording/Recorder.h"
 #include "recording/Recording.h"
 #include "recording/Ticker.h"
-#include "voice/AudioOutput.h"
 #include "voice/VoiceParams.h"
 
 #include <QObject>
