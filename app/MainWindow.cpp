@@ -122,13 +122,57 @@ public:
     }
 };
 
-QAccessibleInterface* makeNoteLabelAccessible(const QString& className, QObject* object) {
-    auto* label = qobject_cast<QLabel*>(object);
-    if (className != QLatin1String("QLabel") || label == nullptr ||
-        label->objectName() != QLatin1String(kNoteLabelPlace.name)) {
-        return nullptr; // Qt's own interface
+// A checkable button of the main window to assistive technology. Qt's own interface answers
+// the "Toggle" action by flipping the check without a click, which the program never hears: the
+// button would show recording, Grid or a scale that is not in effect. Here the action clicks,
+// as a hand or the keyboard does.
+class ClickingToggleAccessible final : public QAccessibleWidget {
+public:
+    explicit ClickingToggleAccessible(QAbstractButton* button)
+        : QAccessibleWidget(button, qobject_cast<QRadioButton*>(button) != nullptr
+                                        ? QAccessible::RadioButton
+                                        : QAccessible::CheckBox) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.checkable = true;
+        state.checked = button()->isChecked();
+        state.pressed = button()->isDown();
+        return state;
     }
-    return new NoteLabelAccessible(label);
+    QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Name && widget()->accessibleName().isEmpty()) {
+            return QString(button()->text()).remove(u'&'); // without the mnemonic marker
+        }
+        return QAccessibleWidget::text(kind);
+    }
+    QStringList actionNames() const override {
+        return QStringList{toggleAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& actionName) override {
+        if (actionName != toggleAction()) {
+            QAccessibleWidget::doAction(actionName);
+        } else if (button()->isEnabled()) {
+            button()->click();
+        }
+    }
+
+private:
+    QAbstractButton* button() const { return static_cast<QAbstractButton*>(widget()); }
+};
+
+QAccessibleInterface* makeControlAccessible(const QString& className, QObject* object) {
+    if (auto* label = qobject_cast<QLabel*>(object); label != nullptr &&
+                                                     className == QLatin1String("QLabel") &&
+                                                     label->objectName() == kNoteLabelPlace.name) {
+        return new NoteLabelAccessible(label);
+    }
+    if (auto* button = qobject_cast<QAbstractButton*>(object);
+        button != nullptr && button->isCheckable() &&
+        qobject_cast<MainWindow*>(button->window()) != nullptr) {
+        return new ClickingToggleAccessible(button);
+    }
+    return nullptr; // Qt's own interface
 }
 
 // The option buttons and the check box sit in boxes 45 to 100 pixels wide: a narrower gap
@@ -448,7 +492,7 @@ void MainWindow::createMenu() {
 
 void MainWindow::createControls(QWidget* client) {
     // Before any control exists: Qt keeps the first interface it makes for a widget.
-    QAccessible::installFactory(makeNoteLabelAccessible); // once, however many windows
+    QAccessible::installFactory(makeControlAccessible); // once, however many windows
     m_compactStyle = new CompactLabelStyle;
     m_compactStyle->setParent(this);
     createButtons(client);
@@ -483,17 +527,19 @@ void MainWindow::createControls(QWidget* client) {
 
 void MainWindow::createButtons(QWidget* client) {
     // A toggle's caption says what it is doing ("recording"); to a screen reader it keeps its
-    // name, and being down is its checked state.
-    m_recordToggle = new KeyboardButton(QString::fromLatin1(kRecordCaptions.up), client);
-    m_recordToggle->setCheckable(true);
-    m_recordToggle->setAccessibleName(QString::fromLatin1(kRecordCaptions.up));
+    // name, and being down is its checked state. Checkable before anything else: Qt makes a
+    // widget's screen-reader interface at the first change it reports, and keeps it.
+    auto makeToggle = [client](const ToggleCaptions& captions) {
+        auto* toggle = new KeyboardButton(client);
+        toggle->setCheckable(true);
+        toggle->setAccessibleName(QString::fromLatin1(captions.up));
+        toggle->setText(QString::fromLatin1(captions.up));
+        return toggle;
+    };
+    m_recordToggle = makeToggle(kRecordCaptions);
     place(m_recordToggle, kRecordTogglePlace, client);
-
-    m_playToggle = new KeyboardButton(QString::fromLatin1(kPlayCaptions.up), client);
-    m_playToggle->setCheckable(true);
-    m_playToggle->setAccessibleName(QString::fromLatin1(kPlayCaptions.up));
+    m_playToggle = makeToggle(kPlayCaptions);
     place(m_playToggle, kPlayTogglePlace, client);
-
     m_clearButton = new KeyboardButton(QStringLiteral("clear"), client);
     place(m_clearButton, kClearButtonPlace, client);
 }

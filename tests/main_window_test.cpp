@@ -304,6 +304,40 @@ TEST_F(MainWindowTest, ScreenReadersHearTheTogglesByAFixedNameWithTheirDownState
     }
 }
 
+TEST_F(MainWindowTest, AScreenReadersToggleActionWorksAsAClick) {
+    auto toggle = [](QWidget* control) {
+        QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(control);
+        ASSERT_NE(spoken, nullptr);
+        QAccessibleActionInterface* actions = spoken->actionInterface();
+        ASSERT_NE(actions, nullptr);
+        ASSERT_TRUE(actions->actionNames().contains(QAccessibleActionInterface::toggleAction()))
+            << control->objectName().toStdString();
+        actions->doAction(QAccessibleActionInterface::toggleAction());
+    };
+    toggle(ui.recordToggle);
+    EXPECT_TRUE(ui.recordToggle->isChecked());
+    EXPECT_EQ(ui.recordToggle->text(), QStringLiteral("recording")) << "recording started";
+    EXPECT_FALSE(ui.playToggle->isEnabled());
+    toggle(ui.recordToggle);
+    EXPECT_EQ(ui.recordToggle->text(), QStringLiteral("record"));
+    EXPECT_TRUE(ui.playToggle->isEnabled());
+
+    toggle(ui.minorOption);
+    EXPECT_TRUE(ui.minorOption->isChecked());
+    EXPECT_TRUE(ui.rootNoteCombo->isEnabled()) << "the scale is in effect";
+    toggle(ui.gridCheckBox);
+    EXPECT_TRUE(ui.gridCheckBox->isChecked());
+    EXPECT_NE(area->image().pixel(0, 0), qRgb(255, 255, 255)) << "the grid is drawn";
+    toggle(ui.unrestrictedOption);
+    EXPECT_FALSE(ui.gridCheckBox->isChecked());
+    EXPECT_FALSE(ui.gridCheckBox->isEnabled()) << "Unrestricted takes the grid away";
+
+    toggle(ui.playToggle);
+    EXPECT_EQ(program.ticker().tickerPaused.load(), 0) << "playback runs";
+    ASSERT_TRUE(processUntil([&] { return !ui.playToggle->isChecked(); }));
+    EXPECT_EQ(ui.playToggle->text(), QStringLiteral("play"));
+}
+
 TEST_F(MainWindowTest, ScreenReadersHearTheScaleOptionsAndRootListInTheScaleGroup) {
     QAccessibleInterface* group = QAccessible::queryAccessibleInterface(ui.scaleFrame);
     ASSERT_NE(group, nullptr);
