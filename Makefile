@@ -19,10 +19,11 @@ RUN_PACKAGES := $(INSTALL_PACKAGES) libgtest-dev libbenchmark-dev
 # A virtual X display, a window manager to close windows as a user does, X input, pv to pace
 # the captured audio stream like a sound card, screenshots, and pitch measurement; appstreamcli,
 # groff and lexgrog check the installed metainfo and man pages; mido reads the MIDI files back;
-# a session bus, the accessibility bus and pyatspi read the window as a screen reader does.
+# setfacl gives replaced files an ACL to keep; a session bus, the accessibility bus and pyatspi
+# read the window as a screen reader does.
 TEST_PACKAGES := $(RUN_PACKAGES) clang xvfb xauth openbox wmctrl xdotool pv imagemagick aubio-tools \
-	python3 python3-mido desktop-file-utils appstream groff-base man-db dbus-daemon at-spi2-core \
-	python3-pyatspi
+	python3 python3-mido desktop-file-utils appstream groff-base man-db acl dbus-daemon \
+	at-spi2-core python3-pyatspi
 
 # Installs the named packages that are missing: apt-get (through sudo when not root); without
 # apt it names the packages and stops.
