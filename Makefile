@@ -20,9 +20,10 @@ RUN_PACKAGES := $(INSTALL_PACKAGES) libgtest-dev libbenchmark-dev
 # the captured audio stream like a sound card, screenshots, and pitch measurement; appstreamcli,
 # groff and lexgrog check the installed metainfo and man pages; mido reads the MIDI files back;
 # setfacl gives replaced files an ACL to keep; sox reads the WAV header back as other programs
-# would.
+# would; a session bus, the accessibility bus and pyatspi read the window as a screen reader does.
 TEST_PACKAGES := $(RUN_PACKAGES) clang xvfb xauth openbox wmctrl xdotool pv imagemagick aubio-tools \
-	python3 python3-mido sox desktop-file-utils appstream groff-base man-db acl
+	python3 python3-mido sox desktop-file-utils appstream groff-base man-db acl dbus-daemon \
+	at-spi2-core python3-pyatspi
 
 # Installs the named packages that are missing: apt-get (through sudo when not root); without
 # apt it names the packages and stops.

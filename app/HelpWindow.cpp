@@ -1,5 +1,7 @@
 #include "app/HelpWindow.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
@@ -60,8 +62,8 @@ constexpr int kTextMarginPx = 5;
 constexpr int kTextWidthPx = 610;
 constexpr int kTextHeightPx = 360;
 
-} // namespace
-
+// The help text as one string: fourteen pieces, each beginning with a line break; a piece that
+// also ends with one leaves an empty line before the next paragraph.
 QString helpText() {
     const QChar lineBreak = u'\n';
     QString text;
@@ -75,21 +77,35 @@ QString helpText() {
     return text;
 }
 
+// Qt gives a plain top-level widget the role of a client area ("filler" to AT-SPI): the Help
+// window is a window.
+QAccessibleInterface* makeHelpWindowAccessible(const QString& /*className*/, QObject* object) {
+    auto* help = qobject_cast<HelpWindow*>(object);
+    return help != nullptr ? new QAccessibleWidget(help, QAccessible::Window) : nullptr;
+}
+
+} // namespace
+
 HelpWindow::HelpWindow() {
+    // Before the window's interface is first asked for: Qt keeps the first one it makes.
+    QAccessible::installFactory(makeHelpWindowAccessible); // once, however many windows
+    setObjectName(QStringLiteral("helpWindow"));
     setWindowTitle(QStringLiteral("DoodleChorus Help"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setAttribute(Qt::WA_DeleteOnClose, false);
     setFixedSize(kClientWidthPx, kClientHeightPx);
 
-    m_helpText = new QPlainTextEdit(this);
-    m_helpText->setGeometry(kTextMarginPx, kTextMarginPx, kTextWidthPx, kTextHeightPx);
-    m_helpText->setReadOnly(true);
+    auto* text = new QPlainTextEdit(this);
+    text->setObjectName(QStringLiteral("helpText"));
+    text->setAccessibleName(QStringLiteral("Help text"));
+    text->setGeometry(kTextMarginPx, kTextMarginPx, kTextWidthPx, kTextHeightPx);
+    text->setReadOnly(true);
     // Lines wrap at the box's width, so none needs the horizontal scroll bar (which stays, idle).
-    m_helpText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    m_helpText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_helpText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_helpText->setPlainText(helpText());
+    text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    text->setPlainText(helpText());
 }
 
 void HelpWindow::keyPressEvent(QKeyEvent* event) {

@@ -2,16 +2,10 @@
 
 #include <QWidget>
 
-class QPlainTextEdit;
-
 namespace doodle {
 
-// The help text as one string: fourteen pieces, each beginning with a line break; a piece that
-// also ends with one leaves an empty line before the next paragraph.
-QString helpText();
-
-// "DoodleChorus Help": a fixed 620×373 window with the help text, read-only and scrollable,
-// wrapped at the box's width. Escape closes it.
+// "DoodleChorus Help": a fixed 620×373 window with the help text ("helpText"), read-only and
+// scrollable, wrapped at the box's width. Escape closes it. Screen readers hear a window.
 class HelpWindow final : public QWidget {
     Q_OBJECT
 
@@ -20,8 +14,6 @@ public:
     static constexpr int kClientHeightPx = 373;
 
     HelpWindow();
-
-    QPlainTextEdit* m_helpText = nullptr;
 
 signals:
     void closed();

@@ -1,6 +1,6 @@
 #include "app/MainWindow.h"
 
-#include "mapping/DrawingArea.h"
+#include "app/DrawingArea.h"
 #include "mapping/DrawingSurface.h"
 #include "recording/PlaySpeed.h"
 #include "recording/Recorder.h"
@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -32,31 +33,38 @@
 namespace doodle {
 namespace {
 
-constexpr const char* kControlIdProperty = "controlId";
 // Text size: the largest from kLargestFontPx down that lets every control show its whole text
 // in its fixed box with the fonts of this desktop.
 constexpr int kLargestFontPx = 12;
 constexpr int kSmallestFontPx = 8;
-// Where each control sits, in client pixels below the menu bar.
+
+// Where a control sits, in client pixels below the menu bar, and the name it goes by.
 struct ControlPlace {
-    int32_t id;
+    const char* name;
     int x, y, widthPx, heightPx;
 };
-constexpr ControlPlace kPlaces[] = {
-    {kRecordToggle, 280, 28, 60, 20},
-    {kPlayToggle, 280, 50, 60, 20},
-    {kClearButton, 280, 5, 60, 20},
-    {kDrawingArea, 10, 10, DrawingArea::kWidthPx, DrawingArea::kHeightPx},
-    {kSpeedSlider, 275, 70, 75, 20},
-    {kGridCheckBox, 300, 90, 60, 20},
-    {kUnrestrictedOption, 265, 125, 80, 20},
-    {kMajorOption, 265, 145, 45, 20},
-    {kMinorOption, 265, 165, 45, 20},
-    {kPentatonicOption, 265, 185, 100, 20},
-    {kScaleFrame, 255, 110, 115, 100},
-    {kNoteLabel, 350, 30, 20, 20},
-    {kRootNoteCombo, 315, 155, 45, 20},
-};
+constexpr ControlPlace kRecordTogglePlace{"recordToggle", 280, 28, 60, 20};
+constexpr ControlPlace kPlayTogglePlace{"playToggle", 280, 50, 60, 20};
+constexpr ControlPlace kClearButtonPlace{"clearButton", 280, 5, 60, 20};
+constexpr ControlPlace kDrawingAreaPlace{"drawingArea", 10, 10, DrawingArea::kWidthPx,
+                                         DrawingArea::kHeightPx};
+constexpr ControlPlace kSpeedSliderPlace{"speedSlider", 275, 70, 75, 20};
+constexpr ControlPlace kGridCheckBoxPlace{"gridCheckBox", 300, 90, 60, 20};
+constexpr ControlPlace kUnrestrictedOptionPlace{"unrestrictedOption", 265, 125, 80, 20};
+constexpr ControlPlace kMajorOptionPlace{"majorOption", 265, 145, 45, 20};
+constexpr ControlPlace kMinorOptionPlace{"minorOption", 265, 165, 45, 20};
+constexpr ControlPlace kPentatonicOptionPlace{"pentatonicOption", 265, 185, 100, 20};
+constexpr ControlPlace kScaleFramePlace{"scaleFrame", 255, 110, 115, 100};
+constexpr ControlPlace kNoteLabelPlace{"noteLabel", 350, 30, 20, 20};
+constexpr ControlPlace kRootNoteComboPlace{"rootNoteCombo", 315, 155, 45, 20};
+
+// Names `widget` and puts it at its place in `client`, also when it sits inside a frame there.
+void place(QWidget* widget, const ControlPlace& where, const QWidget* client) {
+    widget->setObjectName(QLatin1String(where.name));
+    const QPoint parentOriginPx = widget->parentWidget()->mapTo(client, QPoint(0, 0));
+    widget->setGeometry(
+        QRect(where.x, where.y, where.widthPx, where.heightPx).translated(-parentOriginPx));
+}
 
 constexpr int kSpeedDecimals = 1;
 constexpr char16_t kTimesSign = u'×';
@@ -79,6 +87,27 @@ void setToggle(QPushButton& toggle, const ToggleCaptions& captions, bool down) {
     toggle.setText(QString::fromLatin1(down ? captions.down : captions.up));
 }
 
+// A push button that Return and the keypad's Enter press as Space does. Qt leaves those keys to
+// a dialog's default button, and this window has none, so they would do nothing.
+class KeyboardButton final : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const bool enterKey = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+        if (!enterKey || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+            QPushButton::keyPressEvent(event);
+            return;
+        }
+        // One activation per press, as with Space: a held key's repeats click no more.
+        if (!event->isAutoRepeat()) {
+            click();
+        }
+        event->accept();
+    }
+};
+
 // The note label to a screen reader: its name says what it is ("Current note"), its
 // description is the note it shows, read whenever asked, as the text changes while drawing.
 class NoteLabelAccessible final : public QAccessibleWidget {
@@ -94,13 +123,57 @@ public:
     }
 };
 
-QAccessibleInterface* makeNoteLabelAccessible(const QString& className, QObject* object) {
-    auto* label = qobject_cast<QLabel*>(object);
-    if (className != QLatin1String("QLabel") || label == nullptr ||
-        label->property(kControlIdProperty).toInt() != kNoteLabel) {
-        return nullptr; // Qt's own interface
+// A checkable button of the main window to assistive technology. Qt's own interface answers
+// the "Toggle" action by flipping the check without a click, which the program never hears: the
+// button would show recording, Grid or a scale that is not in effect. Here the action clicks,
+// as a hand or the keyboard does.
+class ClickingToggleAccessible final : public QAccessibleWidget {
+public:
+    explicit ClickingToggleAccessible(QAbstractButton* button)
+        : QAccessibleWidget(button, qobject_cast<QRadioButton*>(button) != nullptr
+                                        ? QAccessible::RadioButton
+                                        : QAccessible::CheckBox) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.checkable = true;
+        state.checked = button()->isChecked();
+        state.pressed = button()->isDown();
+        return state;
     }
-    return new NoteLabelAccessible(label);
+    QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Name && widget()->accessibleName().isEmpty()) {
+            return QString(button()->text()).remove(u'&'); // without the mnemonic marker
+        }
+        return QAccessibleWidget::text(kind);
+    }
+    QStringList actionNames() const override {
+        return QStringList{toggleAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& actionName) override {
+        if (actionName != toggleAction()) {
+            QAccessibleWidget::doAction(actionName);
+        } else if (button()->isEnabled()) {
+            button()->click();
+        }
+    }
+
+private:
+    QAbstractButton* button() const { return static_cast<QAbstractButton*>(widget()); }
+};
+
+QAccessibleInterface* makeControlAccessible(const QString& className, QObject* object) {
+    if (auto* label = qobject_cast<QLabel*>(object); label != nullptr &&
+                                                     className == QLatin1String("QLabel") &&
+                                                     label->objectName() == kNoteLabelPlace.name) {
+        return new NoteLabelAccessible(label);
+    }
+    if (auto* button = qobject_cast<QAbstractButton*>(object);
+        button != nullptr && button->isCheckable() &&
+        qobject_cast<MainWindow*>(button->window()) != nullptr) {
+        return new ClickingToggleAccessible(button);
+    }
+    return nullptr; // Qt's own interface
 }
 
 // The option buttons and the check box sit in boxes 45 to 100 pixels wide: a narrower gap
@@ -237,15 +310,6 @@ void centreOnScreen(QWidget& window) {
     window.move(area.left() + left, area.top() + top);
 }
 
-QWidget* MainWindow::control(int32_t id) const {
-    for (QWidget* child : centralWidget()->findChildren<QWidget*>()) {
-        if (child->property(kControlIdProperty).toInt() == id) {
-            return child;
-        }
-    }
-    return nullptr;
-}
-
 void MainWindow::setRecording(bool down) {
     setToggle(*m_recordToggle, kRecordCaptions, down);
 }
@@ -350,9 +414,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     m_sink(Event::close());
 }
 
-QAction* MainWindow::addMenuItem(QMenu* menu, const char* text, int32_t id, bool checkable) {
+QAction* MainWindow::addMenuItem(QMenu* menu, const char* text, const char* name, int32_t id,
+                                 bool checkable) {
     QAction* action = menu->addAction(QString::fromLatin1(text));
-    action->setData(id);
+    action->setObjectName(QLatin1String(name));
     action->setCheckable(checkable);
     connect(action, &QAction::triggered, this, [this, action, id, checkable](bool checked) {
         // Qt flips a checkable item before reporting it; the voice-type rule belongs to the
@@ -368,14 +433,14 @@ QAction* MainWindow::addMenuItem(QMenu* menu, const char* text, int32_t id, bool
 void MainWindow::createMenu() {
     QMenuBar* bar = menuBar();
     QMenu* file = bar->addMenu(QStringLiteral("File"));
-    m_menuOpen = addMenuItem(file, "Open", kMenuOpen, false);
-    m_menuSave = addMenuItem(file, "Save", kMenuSave, false);
+    m_menuOpen = addMenuItem(file, "Open", "menuOpen", kMenuOpen, false);
+    m_menuSave = addMenuItem(file, "Save", "menuSave", kMenuSave, false);
     QMenu* voice = bar->addMenu(QStringLiteral("Voice"));
-    m_menuType1 = addMenuItem(voice, "Type 1", kMenuType1, true);
-    m_menuType2 = addMenuItem(voice, "Type 2", kMenuType2, true);
+    m_menuType1 = addMenuItem(voice, "Type 1", "menuType1", kMenuType1, true);
+    m_menuType2 = addMenuItem(voice, "Type 2", "menuType2", kMenuType2, true);
     QMenu* help = bar->addMenu(QStringLiteral("?"));
-    m_menuAbout = addMenuItem(help, "About", kMenuAbout, false);
-    m_menuHelp = addMenuItem(help, "Help", kMenuHelp, false);
+    m_menuAbout = addMenuItem(help, "About", "menuAbout", kMenuAbout, false);
+    m_menuHelp = addMenuItem(help, "Help", "menuHelp", kMenuHelp, false);
     m_menuType1->setChecked(true);
     // F10 opens the menu bar, the desktop's convention; the items themselves keep no shortcuts.
     auto* openMenuBar = new QShortcut(QKeySequence(Qt::Key_F10), this);
@@ -383,81 +448,24 @@ void MainWindow::createMenu() {
             [bar] { bar->setActiveAction(bar->actions().constFirst()); });
 }
 
-void MainWindow::place(QWidget* widget, int32_t id) {
-    widget->setProperty(kControlIdProperty, id);
-    for (const ControlPlace& p : kPlaces) {
-        if (p.id == id) {
-            widget->setGeometry(p.x, p.y, p.widthPx, p.heightPx);
-        }
-    }
-}
-
 void MainWindow::createControls(QWidget* client) {
     // Before any control exists: Qt keeps the first interface it makes for a widget.
-    QAccessible::installFactory(makeNoteLabelAccessible); // once, however many windows
-    // Created in this order.
-    m_recordToggle = new QPushButton(QString::fromLatin1(kRecordCaptions.up), client);
-    m_recordToggle->setCheckable(true);
-    place(m_recordToggle, kRecordToggle);
-
-    m_playToggle = new QPushButton(QString::fromLatin1(kPlayCaptions.up), client);
-    m_playToggle->setCheckable(true);
-    place(m_playToggle, kPlayToggle);
-
-    m_clearButton = new QPushButton(QStringLiteral("clear"), client);
-    place(m_clearButton, kClearButton);
-
-    m_drawingArea = new DrawingArea(client);
-    place(m_drawingArea, kDrawingArea);
-
-    m_speedSlider = new QSlider(Qt::Horizontal, client);
-    m_speedSlider->setRange(kMinPlaySpeedTenths, kMaxPlaySpeedTenths);
-    m_speedSlider->setValue(kMinPlaySpeedTenths);
-    place(m_speedSlider, kSpeedSlider);
-
-    m_gridCheckBox = new QCheckBox(QStringLiteral("Grid"), client);
-    place(m_gridCheckBox, kGridCheckBox);
-
-    m_unrestrictedOption = new QRadioButton(QStringLiteral("Unrestricted"), client);
-    place(m_unrestrictedOption, kUnrestrictedOption);
-    m_majorOption = new QRadioButton(QStringLiteral("Major"), client);
-    place(m_majorOption, kMajorOption);
-    m_minorOption = new QRadioButton(QStringLiteral("Minor"), client);
-    place(m_minorOption, kMinorOption);
-    m_pentatonicOption = new QRadioButton(QStringLiteral("Pentatonic"), client);
-    place(m_pentatonicOption, kPentatonicOption);
+    QAccessible::installFactory(makeControlAccessible); // once, however many windows
     m_compactStyle = new CompactLabelStyle;
     m_compactStyle->setParent(this);
-    for (QWidget* w :
-         {static_cast<QWidget*>(m_gridCheckBox), static_cast<QWidget*>(m_unrestrictedOption),
-          static_cast<QWidget*>(m_majorOption), static_cast<QWidget*>(m_minorOption),
-          static_cast<QWidget*>(m_pentatonicOption)}) {
-        w->setStyle(m_compactStyle);
-    }
-    auto* scaleGroup = new QButtonGroup(client); // exactly one selected
-    for (QRadioButton* option :
-         {m_unrestrictedOption, m_majorOption, m_minorOption, m_pentatonicOption}) {
-        scaleGroup->addButton(option);
-    }
-    m_unrestrictedOption->setChecked(true);
-
-    m_scaleFrame = new TitleOnLineFrame(QStringLiteral("Scale"), client);
-    place(m_scaleFrame, kScaleFrame);
-    m_scaleFrame->lower(); // drawn around the options, never over them
-
+    createButtons(client);
+    createDrawingArea(client);
+    createSpeedSlider(client);
+    m_gridCheckBox = new QCheckBox(QStringLiteral("Grid"), client);
+    m_gridCheckBox->setStyle(m_compactStyle);
+    place(m_gridCheckBox, kGridCheckBoxPlace, client);
+    createScaleFrame(client);
     m_noteLabel = new QLabel(client);
     m_noteLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    place(m_noteLabel, kNoteLabel);
-
-    m_rootNoteCombo = new QComboBox(client);
-    m_rootNoteCombo->setEditable(false);
-    for (std::string_view name : noteNames) {
-        m_rootNoteCombo->addItem(
-            QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
-    }
-    m_rootNoteCombo->setCurrentIndex(0);
-    m_rootNoteCombo->setEnabled(false);
-    place(m_rootNoteCombo, kRootNoteCombo);
+    place(m_noteLabel, kNoteLabelPlace, client);
+    const QString noteName = QStringLiteral("Current note");
+    m_noteLabel->setAccessibleName(noteName);
+    m_noteLabel->setToolTip(noteName);
 
     // Tab follows the controls as they are seen: the three buttons from the top, the speed,
     // Grid, the scale options (one stop, at the selected one; the arrow keys move among
@@ -472,28 +480,90 @@ void MainWindow::createControls(QWidget* client) {
         }
         previous = control;
     }
+    connectControls();
+}
 
-    // Names for screen readers where a control shows no text of its own to name it, and the
-    // same as a tooltip where it shows none at all.
+void MainWindow::createButtons(QWidget* client) {
+    // A toggle's caption says what it is doing ("recording"); to a screen reader it keeps its
+    // name, and being down is its checked state. Checkable before anything else: Qt makes a
+    // widget's screen-reader interface at the first change it reports, and keeps it.
+    auto makeToggle = [client](const ToggleCaptions& captions) {
+        auto* toggle = new KeyboardButton(client);
+        toggle->setCheckable(true);
+        toggle->setAccessibleName(QString::fromLatin1(captions.up));
+        toggle->setText(QString::fromLatin1(captions.up));
+        return toggle;
+    };
+    m_recordToggle = makeToggle(kRecordCaptions);
+    place(m_recordToggle, kRecordTogglePlace, client);
+    m_playToggle = makeToggle(kPlayCaptions);
+    place(m_playToggle, kPlayTogglePlace, client);
+    m_clearButton = new KeyboardButton(QStringLiteral("clear"), client);
+    place(m_clearButton, kClearButtonPlace, client);
+}
+
+void MainWindow::createDrawingArea(QWidget* client) {
+    m_drawingArea = new DrawingArea(client);
+    place(m_drawingArea, kDrawingAreaPlace, client);
+    // It shows no text of its own: a name for screen readers, and the same as a tooltip.
     const QString areaName =
         QStringLiteral("Drawing area: left to right is pitch, top to bottom is vowel");
     m_drawingArea->setAccessibleName(areaName);
     m_drawingArea->setToolTip(areaName);
+}
+
+void MainWindow::createSpeedSlider(QWidget* client) {
+    m_speedSlider = new QSlider(Qt::Horizontal, client);
+    m_speedSlider->setRange(kMinPlaySpeedTenths, kMaxPlaySpeedTenths);
+    m_speedSlider->setValue(kMinPlaySpeedTenths);
+    place(m_speedSlider, kSpeedSliderPlace, client);
     const QString speedName = QStringLiteral("Playback speed");
     m_speedSlider->setAccessibleName(speedName);
     m_speedSlider->setToolTip(speedName);
     m_speedSlider->setAccessibleDescription(speedText(m_speedSlider->value()));
     connect(m_speedSlider, &QSlider::valueChanged, this,
             [this](int tenths) { m_speedSlider->setAccessibleDescription(speedText(tenths)); });
+}
+
+void MainWindow::createScaleFrame(QWidget* client) {
+    // The options and the root list live inside the frame, so that screen readers hear them
+    // as the "Scale" group; they keep their places in the client area.
+    m_scaleFrame = new TitleOnLineFrame(QStringLiteral("Scale"), client);
+    place(m_scaleFrame, kScaleFramePlace, client);
+    auto addOption = [&](const char* text, const ControlPlace& where) {
+        auto* option = new QRadioButton(QString::fromLatin1(text), m_scaleFrame);
+        option->setStyle(m_compactStyle);
+        place(option, where, client);
+        return option;
+    };
+    m_unrestrictedOption = addOption("Unrestricted", kUnrestrictedOptionPlace);
+    m_majorOption = addOption("Major", kMajorOptionPlace);
+    m_minorOption = addOption("Minor", kMinorOptionPlace);
+    m_pentatonicOption = addOption("Pentatonic", kPentatonicOptionPlace);
+    auto* scaleGroup = new QButtonGroup(m_scaleFrame); // exactly one selected
+    for (QRadioButton* option :
+         {m_unrestrictedOption, m_majorOption, m_minorOption, m_pentatonicOption}) {
+        scaleGroup->addButton(option);
+    }
+    m_unrestrictedOption->setChecked(true);
+
+    m_rootNoteCombo = new QComboBox(m_scaleFrame);
+    m_rootNoteCombo->setEditable(false);
+    for (std::string_view name : noteNames) {
+        m_rootNoteCombo->addItem(
+            QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+    }
+    m_rootNoteCombo->setCurrentIndex(0);
+    m_rootNoteCombo->setEnabled(false);
+    place(m_rootNoteCombo, kRootNoteComboPlace, client);
     // Qt on Linux names a list by its current item and takes the name from a label beside it;
     // the list has no such label, so the description says it there too.
     const QString rootName = QStringLiteral("Root note");
     m_rootNoteCombo->setAccessibleName(rootName);
     m_rootNoteCombo->setAccessibleDescription(rootName);
-    const QString noteName = QStringLiteral("Current note");
-    m_noteLabel->setAccessibleName(noteName);
-    m_noteLabel->setToolTip(noteName);
+}
 
+void MainWindow::connectControls() {
     // Only the user's own actions become events; programmatic changes raise none. Each carries
     // the value the user set; the record toggle and the drawing area also the time.
     auto forward = [this](int32_t id) { return [this, id] { m_sink(Event::control(id)); }; };

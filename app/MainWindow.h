@@ -44,9 +44,6 @@ public:
     // Whether every control's text fits its box at the current font.
     bool textsFit() const;
 
-    // Looks up a control by its id; nullptr for an unknown id.
-    QWidget* control(int32_t id) const;
-
     // The toggles: down or up, with the caption that goes with it.
     void setRecording(bool down);
     void setPlaying(bool down);
@@ -70,10 +67,18 @@ protected:
 
 private:
     void createMenu();
+    // The controls at their places in `client`, each with an object name ("recordToggle",
+    // "scaleFrame") by which it can be found.
     void createControls(QWidget* client);
+    void createButtons(QWidget* client);
+    void createDrawingArea(QWidget* client);
+    void createSpeedSlider(QWidget* client);
+    void createScaleFrame(QWidget* client);
+    void connectControls();
     void fitFont();
-    QAction* addMenuItem(class QMenu* menu, const char* text, int32_t id, bool checkable);
-    void place(QWidget* widget, int32_t id);
+    // A menu item named `name` ("menuOpen") that reports `id` when chosen.
+    QAction* addMenuItem(class QMenu* menu, const char* text, const char* name, int32_t id,
+                         bool checkable);
 
     QAction* m_menuOpen = nullptr;
     QAction* m_menuSave = nullptr;

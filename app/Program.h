@@ -1,12 +1,12 @@
 #pragma once
 
+#include "app/audio/AudioOutput.h"
 #include "mapping/DrawingSurface.h"
 #include "program/Event.h"
 #include "program/ProgramLogic.h"
 #include "program/ProgramView.h"
 #include "recording/Recording.h"
 #include "recording/Ticker.h"
-#include "voice/AudioOutput.h"
 #include "voice/VoiceParams.h"
 
 #include <QObject>

@@ -1,6 +1,6 @@
 #include "app/Dialogs.h"
 #include "app/Program.h"
-#include "voice/PortAudioOutput.h"
+#include "app/audio/PortAudioOutput.h"
 
 #include <QApplication>
 

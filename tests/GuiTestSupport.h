@@ -1,10 +1,10 @@
 #pragma once
 
 #include "app/Dialogs.h"
+#include "app/DrawingArea.h"
 #include "app/MainWindow.h"
 #include "app/Program.h"
-#include "mapping/DrawingArea.h"
-#include "voice/AudioOutput.h"
+#include "app/audio/AudioOutput.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -22,8 +22,14 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <ostream>
 #include <thread>
 #include <vector>
+
+// GoogleTest shows a QString as its text rather than as code units.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace doodle::test {
 
@@ -97,27 +103,29 @@ inline bool processUntil(const std::function<bool()>& done,
     return true;
 }
 
-// The main window's controls and menu items, found by their ids as a user finds them by sight:
-// the window keeps its widgets to itself, and tests click, trigger and read them.
+// The main window's controls and menu items, found by their names; tests click, trigger and
+// read them as a user does.
 struct WindowControls {
     WindowControls() = default;
     explicit WindowControls(const MainWindow& window)
-        : menuOpen(action(window, kMenuOpen)), menuSave(action(window, kMenuSave)),
-          menuType1(action(window, kMenuType1)), menuType2(action(window, kMenuType2)),
-          menuAbout(action(window, kMenuAbout)), menuHelp(action(window, kMenuHelp)),
-          recordToggle(control<QPushButton>(window, kRecordToggle)),
-          playToggle(control<QPushButton>(window, kPlayToggle)),
-          clearButton(control<QPushButton>(window, kClearButton)),
-          drawingArea(control<DrawingArea>(window, kDrawingArea)),
-          speedSlider(control<QSlider>(window, kSpeedSlider)),
-          gridCheckBox(control<QCheckBox>(window, kGridCheckBox)),
-          unrestrictedOption(control<QRadioButton>(window, kUnrestrictedOption)),
-          majorOption(control<QRadioButton>(window, kMajorOption)),
-          minorOption(control<QRadioButton>(window, kMinorOption)),
-          pentatonicOption(control<QRadioButton>(window, kPentatonicOption)),
-          scaleFrame(control<QGroupBox>(window, kScaleFrame)),
-          noteLabel(control<QLabel>(window, kNoteLabel)),
-          rootNoteCombo(control<QComboBox>(window, kRootNoteCombo)) {}
+        : menuOpen(find<QAction>(window, "menuOpen")), menuSave(find<QAction>(window, "menuSave")),
+          menuType1(find<QAction>(window, "menuType1")),
+          menuType2(find<QAction>(window, "menuType2")),
+          menuAbout(find<QAction>(window, "menuAbout")),
+          menuHelp(find<QAction>(window, "menuHelp")),
+          recordToggle(find<QPushButton>(window, "recordToggle")),
+          playToggle(find<QPushButton>(window, "playToggle")),
+          clearButton(find<QPushButton>(window, "clearButton")),
+          drawingArea(find<DrawingArea>(window, "drawingArea")),
+          speedSlider(find<QSlider>(window, "speedSlider")),
+          gridCheckBox(find<QCheckBox>(window, "gridCheckBox")),
+          unrestrictedOption(find<QRadioButton>(window, "unrestrictedOption")),
+          majorOption(find<QRadioButton>(window, "majorOption")),
+          minorOption(find<QRadioButton>(window, "minorOption")),
+          pentatonicOption(find<QRadioButton>(window, "pentatonicOption")),
+          scaleFrame(find<QGroupBox>(window, "scaleFrame")),
+          noteLabel(find<QLabel>(window, "noteLabel")),
+          rootNoteCombo(find<QComboBox>(window, "rootNoteCombo")) {}
 
     QAction* menuOpen = nullptr;
     QAction* menuSave = nullptr;
@@ -141,21 +149,12 @@ struct WindowControls {
     QComboBox* rootNoteCombo = nullptr;
 
 private:
-    template <class Widget>
-    static Widget* control(const MainWindow& window, int32_t id) {
-        auto* widget = qobject_cast<Widget*>(window.control(id));
-        EXPECT_NE(widget, nullptr) << "no control of that kind with id " << id;
-        return widget;
-    }
-    // Menu items carry their id as data; the menus' own actions carry none.
-    static QAction* action(const MainWindow& window, int32_t id) {
-        for (QAction* item : window.findChildren<QAction*>()) {
-            if (item->data().isValid() && item->data().toInt() == id) {
-                return item;
-            }
-        }
-        ADD_FAILURE() << "no menu item with id " << id;
-        return nullptr;
+    template <class Object>
+    static Object* find(const MainWindow& window, const char* name) {
+        auto* object = window.findChild<Object*>(QLatin1String(name));
+        EXPECT_NE(object, nullptr)
+            << "no " << Object::staticMetaObject.className() << " named " << name;
+        return object;
     }
 };
 

@@ -2,7 +2,7 @@
 // opens no window and ends with 0. Real PortAudio on ALSA's own configuration, as on a machine
 // without a sound card.
 #include "GuiTestSupport.h"
-#include "voice/PortAudioOutput.h"
+#include "app/audio/PortAudioOutput.h"
 
 #include <cstdlib>
 #include <filesystem>

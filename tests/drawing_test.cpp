@@ -1,5 +1,5 @@
 #include "GuiTestSupport.h"
-#include "mapping/DrawingArea.h"
+#include "app/DrawingArea.h"
 #include "mapping/DrawingSurface.h"
 
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "GuiTestSupport.h"
-#include "app/HelpWindow.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -17,23 +17,25 @@ namespace {
 
 class HelpAboutTest : public ProgramTest {
 protected:
-    static HelpWindow* openHelpWindow() {
+    static QWidget* openHelpWindow() {
         for (QWidget* top : QApplication::topLevelWidgets()) {
-            if (auto* help = qobject_cast<HelpWindow*>(top); help && help->isVisible()) {
-                return help;
+            if (top->objectName() == QStringLiteral("helpWindow") && top->isVisible()) {
+                return top;
             }
         }
         return nullptr;
     }
 
-    // Chooses Help and runs `whileOpen` inside the Help window's own loop, then closes it
-    // unless `whileOpen` has.
-    void withHelpOpen(const std::function<void(HelpWindow&)>& whileOpen) {
+    // Chooses Help and runs `whileOpen` with the window and its text box inside the Help
+    // window's own loop, then closes it unless `whileOpen` has.
+    void withHelpOpen(const std::function<void(QWidget&, QPlainTextEdit&)>& whileOpen) {
         bool ran = false;
         QTimer::singleShot(0, [&] {
-            HelpWindow* help = openHelpWindow();
+            QWidget* help = openHelpWindow();
             ASSERT_NE(help, nullptr);
-            whileOpen(*help);
+            auto* text = help->findChild<QPlainTextEdit*>(QStringLiteral("helpText"));
+            ASSERT_NE(text, nullptr);
+            whileOpen(*help, *text);
             ran = true;
             if (help->isVisible()) {
                 help->close();
@@ -45,47 +47,44 @@ protected:
     }
 };
 
-TEST(HelpText, HoldsTheFourteenPiecesWithTheirParagraphBreaks) {
-    // Line by line as shown: an empty first line, empty lines between paragraphs, and the
-    // run-on pieces (2-3, 8-9, 11-14) on consecutive lines.
-    const QStringList expected = {
-        "",
-        "*Left click in the rectangular window area of the application and drag to draw an image.",
-        "",
-        "*As you draw, a synthesized voice will sound following the drawing movement. Vowel sounds "
-        "change along the Y axis",
-        "sound and the pitch along the X axis. Releasing and pressing left mouse button stops and "
-        "starts sound respectively.",
-        "",
-        "*Choose 'Major', 'Minor' or 'Pentatonic' for the pitch change to follow a scale, and "
-        "choose the Note of the scale.",
-        "",
-        "*Press 'clear' button to wipe the image from the drawing area.",
-        "",
-        "*To record your drawing movement, press 'Record' button, perform drawing and press the "
-        "button again to finish.",
-        "",
-        "*Play back your recording by pressing 'Play' button. Use slider to adjust speed of "
-        "playback.",
-        "",
-        "*If you have chosen 'Major', 'Minor' or 'Pentatonic' settings, you can tick the Grid "
-        "checkbox during drawing/recording.",
-        "The Grid shows position of notes of the scale in the drawing space, to aid your "
-        "composition.",
-        "",
-        "*To save your recording, choose 'File>Save'. To load a recording, choose 'File>Open'.",
-        "",
-        "*The application synthesizes the voice sound by feeding a sawtooth wave into a set of "
-        "three parallel narrow band-pass",
-        "filters, each tuned to a resonant frequency (formant), and combining the outputs. "
-        "Choosing 'Voice>Type1' or",
-        "'Voice>Type2' option from the menu simply alters the bandwidth and frequency tunings of "
-        "each of the filters, which",
-        "results in the vowel sweeps sounding a little different.",
-        "",
-    };
-    EXPECT_EQ(helpText().split(u'\n'), expected);
-}
+// The help text line by line as shown: an empty first line, empty lines between paragraphs, and
+// the run-on pieces (2-3, 8-9, 11-14) on consecutive lines.
+const QStringList kHelpLines = {
+    "",
+    "*Left click in the rectangular window area of the application and drag to draw an image.",
+    "",
+    "*As you draw, a synthesized voice will sound following the drawing movement. Vowel sounds "
+    "change along the Y axis",
+    "sound and the pitch along the X axis. Releasing and pressing left mouse button stops and "
+    "starts sound respectively.",
+    "",
+    "*Choose 'Major', 'Minor' or 'Pentatonic' for the pitch change to follow a scale, and "
+    "choose the Note of the scale.",
+    "",
+    "*Press 'clear' button to wipe the image from the drawing area.",
+    "",
+    "*To record your drawing movement, press 'Record' button, perform drawing and press the "
+    "button again to finish.",
+    "",
+    "*Play back your recording by pressing 'Play' button. Use slider to adjust speed of "
+    "playback.",
+    "",
+    "*If you have chosen 'Major', 'Minor' or 'Pentatonic' settings, you can tick the Grid "
+    "checkbox during drawing/recording.",
+    "The Grid shows position of notes of the scale in the drawing space, to aid your "
+    "composition.",
+    "",
+    "*To save your recording, choose 'File>Save'. To load a recording, choose 'File>Open'.",
+    "",
+    "*The application synthesizes the voice sound by feeding a sawtooth wave into a set of "
+    "three parallel narrow band-pass",
+    "filters, each tuned to a resonant frequency (formant), and combining the outputs. "
+    "Choosing 'Voice>Type1' or",
+    "'Voice>Type2' option from the menu simply alters the bandwidth and frequency tunings of "
+    "each of the filters, which",
+    "results in the vowel sweeps sounding a little different.",
+    "",
+};
 
 TEST_F(HelpAboutTest, AboutShowsTitleNameVersionCreditAndMotto) {
     ui.menuAbout->trigger();
@@ -99,38 +98,59 @@ TEST_F(HelpAboutTest, AboutShowsTitleNameVersionCreditAndMotto) {
     EXPECT_EQ(lines[1], QStringLiteral("Make your drawings truly sing!"));
 }
 
-TEST_F(HelpAboutTest, HelpWindowShowsTheTextReadOnlyInItsPlace) {
-    withHelpOpen([](HelpWindow& help) {
+TEST_F(HelpAboutTest, HelpWindowShowsTheWholeTextReadOnlyFromTheTop) {
+    withHelpOpen([](QWidget& help, QPlainTextEdit& text) {
         EXPECT_EQ(help.windowTitle(), QStringLiteral("DoodleChorus Help"));
         EXPECT_EQ(help.size(), QSize(620, 373));
         EXPECT_EQ(help.minimumSize(), help.maximumSize());
-        EXPECT_EQ(help.m_helpText->geometry(), QRect(5, 5, 610, 360));
-        EXPECT_TRUE(help.m_helpText->isReadOnly());
-        EXPECT_EQ(help.m_helpText->toPlainText(), helpText());
         EXPECT_EQ(help.parentWidget(), nullptr) << "a window of its own, not owned by the main one";
-        help.m_helpText->verticalScrollBar()->setValue(
-            help.m_helpText->verticalScrollBar()->maximum());
+        EXPECT_TRUE(help.rect().contains(text.geometry())) << "the box lies inside the window";
+        EXPECT_TRUE(text.isVisible());
+        EXPECT_EQ(text.toPlainText().split(u'\n'), kHelpLines);
+        // Typing, pasting and deleting leave the text as it is.
+        text.setFocus();
+        QTest::keyClicks(&text, QStringLiteral("xyz"));
+        QTest::keyClick(&text, Qt::Key_V, Qt::ControlModifier);
+        QTest::keyClick(&text, Qt::Key_Delete);
+        QTest::keyClick(&text, Qt::Key_Backspace);
+        EXPECT_EQ(text.toPlainText().split(u'\n'), kHelpLines);
+        text.verticalScrollBar()->setValue(text.verticalScrollBar()->maximum());
     });
-    withHelpOpen([](HelpWindow& help) {
-        EXPECT_EQ(help.m_helpText->verticalScrollBar()->value(), 0) << "a new window, at the top";
+    withHelpOpen([](QWidget&, QPlainTextEdit& text) {
+        EXPECT_EQ(text.verticalScrollBar()->value(), 0) << "a new window, at the top";
+        EXPECT_EQ(text.toPlainText().split(u'\n'), kHelpLines) << "the same text again";
     });
 }
 
 TEST_F(HelpAboutTest, HelpTextWrapsAtTheBoxWidthAndEscapeClosesTheWindow) {
-    withHelpOpen([](HelpWindow& help) {
-        const QTextDocument* document = help.m_helpText->document();
+    withHelpOpen([](QWidget& help, QPlainTextEdit& text) {
+        const QTextDocument* document = text.document();
         EXPECT_GT(document->lineCount(), document->blockCount()) << "the long lines wrap";
-        EXPECT_EQ(help.m_helpText->horizontalScrollBar()->maximum(), 0)
-            << "no line runs past the right edge";
-        QTest::keyClick(help.m_helpText, Qt::Key_A); // a key the box ignores leaves it open
+        EXPECT_EQ(text.horizontalScrollBar()->maximum(), 0) << "no line runs past the right edge";
+        QTest::keyClick(&text, Qt::Key_A); // a key the box ignores leaves it open
         EXPECT_TRUE(help.isVisible());
-        QTest::keyClick(help.m_helpText, Qt::Key_Escape); // from the box, which has the focus
+        QTest::keyClick(&text, Qt::Key_Escape); // from the box, which has the focus
         EXPECT_FALSE(help.isVisible());
     });
 }
 
+TEST_F(HelpAboutTest, ScreenReadersHearAWindowWithANamedText) {
+    withHelpOpen([](QWidget& help, QPlainTextEdit& text) {
+        QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&help);
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(window->role(), QAccessible::Window);
+        EXPECT_EQ(window->text(QAccessible::Name), QStringLiteral("DoodleChorus Help"));
+        QAccessibleInterface* box = QAccessible::queryAccessibleInterface(&text);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(QAccessible::Name), QStringLiteral("Help text"));
+        EXPECT_TRUE(box->state().readOnly);
+        ASSERT_NE(box->parent(), nullptr);
+        EXPECT_EQ(box->parent()->object(), &help);
+    });
+}
+
 TEST_F(HelpAboutTest, WhileHelpIsOpenTheMainWindowsEventsAreDropped) {
-    withHelpOpen([&](HelpWindow&) {
+    withHelpOpen([&](QWidget&, QPlainTextEdit&) {
         EXPECT_TRUE(w->isEnabled());
         QTest::mouseClick(ui.playToggle, Qt::LeftButton);
         EXPECT_TRUE(ui.playToggle->isChecked()) << "the button shows the click";

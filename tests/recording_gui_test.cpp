@@ -1,6 +1,6 @@
 #include "GuiTestSupport.h"
 #include "Sanitizers.h"
-#include "mapping/DrawingArea.h"
+#include "app/DrawingArea.h"
 #include "recording/GestureLine.h"
 
 #include <QAction>

@@ -3,8 +3,8 @@
 // and stopping playback. Built with ThreadSanitizer, a data race fails the run.
 #include "GuiTestSupport.h"
 #include "app/MainWindow.h"
+#include "app/audio/PortAudioOutput.h"
 #include "mapping/MapPoint.h"
-#include "voice/PortAudioOutput.h"
 
 #include <QFile>
 #include <QPushButton>

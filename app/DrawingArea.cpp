@@ -1,4 +1,4 @@
-#include "mapping/DrawingArea.h"
+#include "app/DrawingArea.h"
 
 #include "mapping/DrawingSurface.h"
 

@@ -1,4 +1,4 @@
-#include "voice/PortAudioOutput.h"
+#include "app/audio/PortAudioOutput.h"
 
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>

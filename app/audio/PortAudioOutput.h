@@ -1,6 +1,6 @@
 #pragma once
 
-#include "voice/AudioOutput.h"
+#include "app/audio/AudioOutput.h"
 #include "voice/Synth.h"
 
 #include <portaudio.h>
