@@ -3,6 +3,7 @@
 #include "mapping/DrawingArea.h"
 #include "mapping/DrawingSurface.h"
 #include "recording/PlaySpeed.h"
+#include "recording/Recorder.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -245,37 +246,6 @@ QWidget* MainWindow::control(int32_t id) const {
     return nullptr;
 }
 
-ScaleMode MainWindow::scaleMode() const {
-    return m_majorOption->isChecked()        ? ScaleMode::Major
-           : m_minorOption->isChecked()      ? ScaleMode::Minor
-           : m_pentatonicOption->isChecked() ? ScaleMode::Pentatonic
-                                             : ScaleMode::Unrestricted;
-}
-
-int32_t MainWindow::rootIndex() const {
-    return m_rootNoteCombo->currentIndex();
-}
-
-VoiceType MainWindow::voiceType() const {
-    return m_menuType2->isChecked() ? VoiceType::Type2 : VoiceType::Type1;
-}
-
-int MainWindow::speedTenths() const {
-    return m_speedSlider->value();
-}
-
-bool MainWindow::isRecording() const {
-    return m_recordToggle->isChecked();
-}
-
-bool MainWindow::isPlaying() const {
-    return m_playToggle->isChecked();
-}
-
-bool MainWindow::gridChecked() const {
-    return m_gridCheckBox->isChecked();
-}
-
 void MainWindow::setRecording(bool down) {
     setToggle(*m_recordToggle, kRecordCaptions, down);
 }
@@ -288,46 +258,34 @@ void MainWindow::setPlayEnabled(bool enabled) {
     m_playToggle->setEnabled(enabled);
 }
 
-void MainWindow::enableGrid() {
-    m_gridCheckBox->setEnabled(true);
-}
-
-void MainWindow::disableGrid() {
-    m_gridCheckBox->setChecked(false);
-    m_gridCheckBox->setEnabled(false);
-}
-
-void MainWindow::untickGrid() {
-    m_gridCheckBox->setChecked(false);
+void MainWindow::setGrid(bool checked, bool enabled) {
+    m_gridCheckBox->setChecked(checked);
+    m_gridCheckBox->setEnabled(enabled);
 }
 
 void MainWindow::setRootEnabled(bool enabled) {
     m_rootNoteCombo->setEnabled(enabled);
 }
 
-void MainWindow::markVoiceType(int32_t type) {
-    m_menuType1->setChecked(type == 1);
-    m_menuType2->setChecked(type == 2);
+void MainWindow::markVoiceType(VoiceType type) {
+    m_menuType1->setChecked(type == VoiceType::Type1);
+    m_menuType2->setChecked(type == VoiceType::Type2);
 }
 
 void MainWindow::showNote(std::string_view name) {
     m_noteLabel->setText(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
 }
 
-void MainWindow::clearNote() {
-    m_noteLabel->clear();
-}
-
-void MainWindow::repaintCanvas(bool withGrid, std::span<const InkPoint> ink) {
+void MainWindow::repaintCanvas(bool withGrid, ScaleMode mode, std::span<const InkPoint> ink) {
     m_drawingArea->fillWhite();
     if (withGrid) {
-        m_drawingArea->drawGridLines(gridLinesFor(scaleMode()));
+        m_drawingArea->drawGridLines(gridLinesFor(mode));
     }
     m_drawingArea->redrawInk(ink);
 }
 
-void MainWindow::drawGridOverCanvas(std::span<const InkPoint> ink) {
-    m_drawingArea->drawGridLines(gridLinesFor(scaleMode()));
+void MainWindow::drawGridOverCanvas(ScaleMode mode, std::span<const InkPoint> ink) {
+    m_drawingArea->drawGridLines(gridLinesFor(mode));
     m_drawingArea->redrawInk(ink);
 }
 
@@ -536,21 +494,27 @@ void MainWindow::createControls(QWidget* client) {
     m_noteLabel->setAccessibleName(noteName);
     m_noteLabel->setToolTip(noteName);
 
-    // Only the user's own actions become events; programmatic changes raise none.
+    // Only the user's own actions become events; programmatic changes raise none. Each carries
+    // the value the user set; the record toggle and the drawing area also the time.
     auto forward = [this](int32_t id) { return [this, id] { m_sink(Event::control(id)); }; };
-    connect(m_recordToggle, &QPushButton::clicked, this, forward(kRecordToggle));
-    connect(m_playToggle, &QPushButton::clicked, this, forward(kPlayToggle));
+    connect(m_recordToggle, &QPushButton::clicked, this,
+            [this](bool down) { m_sink(Event::recordToggle(down, monotonicMs())); });
+    connect(m_playToggle, &QPushButton::clicked, this,
+            [this](bool down) { m_sink(Event::playToggle(down)); });
     connect(m_clearButton, &QPushButton::clicked, this, forward(kClearButton));
-    connect(m_speedSlider, &QSlider::valueChanged, this, forward(kSpeedSlider));
-    connect(m_gridCheckBox, &QCheckBox::clicked, this, forward(kGridCheckBox));
+    connect(m_speedSlider, &QSlider::valueChanged, this,
+            [this](int tenths) { m_sink(Event::speedSlider(tenths)); });
+    connect(m_gridCheckBox, &QCheckBox::clicked, this,
+            [this](bool ticked) { m_sink(Event::gridBox(ticked)); });
     connect(m_unrestrictedOption, &QRadioButton::clicked, this, forward(kUnrestrictedOption));
     connect(m_majorOption, &QRadioButton::clicked, this, forward(kMajorOption));
     connect(m_minorOption, &QRadioButton::clicked, this, forward(kMinorOption));
     connect(m_pentatonicOption, &QRadioButton::clicked, this, forward(kPentatonicOption));
-    connect(m_rootNoteCombo, &QComboBox::activated, this, forward(kRootNoteCombo));
+    connect(m_rootNoteCombo, &QComboBox::activated, this,
+            [this](int index) { m_sink(Event::rootNote(index)); });
     connect(m_drawingArea, &DrawingArea::pointerEvent, this,
             [this](PointerAction action, int x, int y, int buttons) {
-                m_sink(Event::pointerEvent(action, x, y, buttons));
+                m_sink(Event::pointerEvent(action, x, y, buttons, monotonicMs()));
             });
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Event.h"
+#include "program/Event.h"
 #include "mapping/DrawingSurface.h"
 #include "mapping/PitchMap.h"
 #include "mapping/VowelMap.h"
@@ -28,10 +28,9 @@ class DrawingArea;
 // Places a shown top-level window in the middle of its screen (at 0 where it does not fit).
 void centreOnScreen(QWidget& window);
 
-// The main window: menu bar and the thirteen controls at their fixed places. It keeps no
-// state of its own beyond the controls; user actions leave it as Events through the sink, and
-// the program reads and changes the controls through the methods below, none of which raises
-// an event.
+// The main window: menu bar and the thirteen controls at their fixed places. User actions leave
+// it as Events that carry the values the user set; the program changes the controls through the
+// methods below, none of which raises an event.
 class MainWindow final : public QMainWindow {
     Q_OBJECT
 
@@ -48,34 +47,21 @@ public:
     // Looks up a control by its id; nullptr for an unknown id.
     QWidget* control(int32_t id) const;
 
-    // What the controls show.
-    ScaleMode scaleMode() const; // the selected scale option
-    int32_t rootIndex() const;   // the root list's item, 0..11 into noteNames
-    VoiceType voiceType() const; // the check marks of Type 1 and Type 2
-    int speedTenths() const;     // the slider, kMinPlaySpeedTenths..kMaxPlaySpeedTenths
-    bool isRecording() const;    // the record toggle is down
-    bool isPlaying() const;      // the play toggle is down
-    bool gridChecked() const;    // Grid is ticked
-
     // The toggles: down or up, with the caption that goes with it.
     void setRecording(bool down);
     void setPlaying(bool down);
     void setPlayEnabled(bool enabled);
-    // Grid: enabled again (its tick stays), unticked and disabled, or only unticked.
-    void enableGrid();
-    void disableGrid();
-    void untickGrid();
+    void setGrid(bool checked, bool enabled);
     void setRootEnabled(bool enabled);
-    // Moves the Voice menu's check mark to type 1 or 2.
-    void markVoiceType(int32_t type);
-    void showNote(std::string_view name);
-    void clearNote();
+    // Moves the Voice menu's check mark to the type.
+    void markVoiceType(VoiceType type);
+    void showNote(std::string_view name); // empty clears the label
 
     // The drawing area. Each entry of `ink` is a dot at its first two fields (see DrawingArea).
-    // White, then the selected scale's grid lines when `withGrid`, then the ink.
-    void repaintCanvas(bool withGrid, std::span<const InkPoint> ink);
-    // The selected scale's grid lines over the picture as it is, then the ink on top.
-    void drawGridOverCanvas(std::span<const InkPoint> ink);
+    // White, then the grid lines of `mode` when `withGrid`, then the ink.
+    void repaintCanvas(bool withGrid, ScaleMode mode, std::span<const InkPoint> ink);
+    // The grid lines of `mode` over the picture as it is, then the ink on top.
+    void drawGridOverCanvas(ScaleMode mode, std::span<const InkPoint> ink);
     void drawDot(int32_t x, int32_t y); // an ink dot at drawing-area pixels (x, y)
 
 protected:

@@ -1,27 +1,31 @@
 #pragma once
 
-#include "app/Event.h"
 #include "mapping/DrawingSurface.h"
-#include "mapping/MapPoint.h"
-#include "recording/Player.h"
-#include "recording/Recorder.h"
+#include "program/Event.h"
+#include "program/ProgramLogic.h"
+#include "program/ProgramView.h"
 #include "recording/Recording.h"
 #include "recording/Ticker.h"
 #include "voice/AudioOutput.h"
 #include "voice/VoiceParams.h"
 
 #include <QObject>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
-#include <vector>
+#include <string_view>
 
 namespace doodle {
 
 class Dialogs;
 class MainWindow;
 
-// The running program: its state, start-up, the one dispatch of every event, and shutdown.
-class Program final : public QObject {
+// The desktop host of the program: start-up, the window, the ticker thread and the audio
+// output, and shutdown. It turns the window's actions and the ticker's ticks into events for
+// the program's logic, and shows what the logic asks for in the window and its dialogs.
+class Program final : public QObject, private ProgramView {
     Q_OBJECT
 
 public:
@@ -41,61 +45,47 @@ public:
     // Ends the ticker, then the audio library. Safe to call more than once.
     void shutdown();
 
-    // Runs every branch that the event matches, in their fixed order.
-    void dispatch(const Event& event);
-
-    // Ends a running playback: play toggle up, ticker paused, voice released, Grid enabled.
-    void stopPlayback();
-
-    bool closeRequested() const { return m_closeRequested; }
+    bool closeRequested() const { return m_logic.closeRequested(); }
     MainWindow* window() const { return m_window.get(); }
-    VoiceParams& voice() { return m_voice; }
+    VoiceParams& voice() { return m_logic.voice(); }
     TickerShared& ticker() { return m_tickerShared; }
-    double playSpeed() const { return m_playSpeed; }
-    const DrawingState& drawing() const { return m_drawing; }
-    const Recording& recordingList() const { return m_recordingList; }
+    double playSpeed() const { return m_logic.controls().playSpeed; }
+    const DrawingState& drawing() const { return m_logic.drawing(); }
+    const Recording& recordingList() const { return m_logic.recording(); }
 
 protected:
     void customEvent(QEvent* event) override;
 
 private:
-    void startRecording();
-    void stopRecording();
-    void appendGestureLine(int32_t released);
-    void startPlayback();
-    void playbackTick();
-    MapControls mapControls() const;
-    void showNote(std::optional<int32_t> noteIndex);
-    void rebuildScale();
-    void onScaleOptionChosen();
-    void onUnrestrictedChosen();
-    void refuseGridInUnrestricted();
-    void showOrHideGrid();
-    void redrawGridOverlay();
-    void onMenu(int32_t id);
-    void saveRecording();
-    void openRecording();
-    void showAbout();
-    void showHelp();
+    // ProgramView
+    void repaintCanvas(bool withGrid, ScaleMode mode, std::span<const InkPoint> ink) override;
+    void drawGridOverCanvas(ScaleMode mode, std::span<const InkPoint> ink) override;
+    void showDot(int32_t x, int32_t y) override;
+    void showNote(std::string_view name) override;
+    void setRecording(bool down) override;
+    void setPlaying(bool down) override;
+    void setPlayEnabled(bool enabled) override;
+    void setGrid(bool checked, bool enabled) override;
+    void setRootEnabled(bool enabled) override;
+    void markVoiceType(VoiceType type) override;
+    void showMessage(std::string_view title, std::string_view text) override;
+    std::optional<std::string> chooseSaveFile(std::string_view title,
+                                              const std::string& proposedPath) override;
+    std::optional<std::string> chooseOpenFile(std::string_view title,
+                                              const std::string& folder) override;
+    void showHelp() override;
+    void resumeTicks() override;
+    void pauseTicks() override;
+    void quit() override;
 
     Dialogs& m_dialogs;
     AudioFactory m_makeAudio;
 
-    VoiceParams m_voice;         // shared with the audio callback
     TickerShared m_tickerShared; // tickerPaused and tickCount, shared with the ticker thread
-    double m_playSpeed = 1.0;    // 1.0 .. 5.0, slider tenths
-    Recording m_recordingList;   // one gesture line per handled drawing event
-    Recorder m_recorder;         // when the recording began
-    DrawingState m_drawing;      // current point and the ink list
-    Scale m_scale;               // built by the scale options and root list
-    VowelWorking m_vowel;        // the vowel map's values, kept between points
-    Player m_player{m_recordingList, m_voice, m_vowel}; // plays the recording on the ticks
-
+    ProgramLogic m_logic{static_cast<ProgramView&>(*this)};
     std::unique_ptr<AudioOutput> m_audio;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<Ticker> m_ticker;
-    bool m_closeRequested = false;
-    bool m_modalStepOpen = false; // a dialog, About or Help is open: events are dropped
     bool m_shutDown = false;
 };
 

@@ -24,35 +24,22 @@ int32_t elapsedMs(int32_t laterMs, int32_t earlierMs) noexcept {
     return static_cast<int32_t>(static_cast<uint32_t>(laterMs) - static_cast<uint32_t>(earlierMs));
 }
 
-void Recorder::startRecording(Recording& recording, int32_t nowMs) {
-    m_recordStartMs = nowMs;
-    m_lastNowMs = nowMs;
+void Recorder::startRecording(Recording& recording, std::optional<int32_t> nowMs) {
+    m_recordStartMs = takeReading(nowMs);
     recording.clear();
 }
 
-void Recorder::startRecording(Recording& recording) {
-    startRecording(recording, readClockMs());
-}
-
 bool Recorder::appendGestureLine(Recording& recording, bool recordDown, int32_t x, int32_t y,
-                                 int32_t released, int32_t nowMs) const {
+                                 int32_t released, std::optional<int32_t> nowMs) {
     if (!recordDown) {
-        return false;
+        return false; // a reading for a line that is not made does not count
     }
-    recording.append(GestureLine{x, y, released, elapsedMs(nowMs, m_recordStartMs)});
+    recording.append(GestureLine{x, y, released, elapsedMs(takeReading(nowMs), m_recordStartMs)});
     return true;
 }
 
-bool Recorder::appendGestureLine(Recording& recording, bool recordDown, int32_t x, int32_t y,
-                                 int32_t released) {
-    if (!recordDown) {
-        return false; // no clock reading for a line that is not made
-    }
-    return appendGestureLine(recording, recordDown, x, y, released, readClockMs());
-}
-
-int32_t Recorder::readClockMs() noexcept {
-    m_lastNowMs = monotonicMs().value_or(m_lastNowMs);
+int32_t Recorder::takeReading(std::optional<int32_t> nowMs) noexcept {
+    m_lastNowMs = nowMs.value_or(m_lastNowMs);
     return m_lastNowMs;
 }
 

@@ -19,23 +19,19 @@ int32_t elapsedMs(int32_t laterMs, int32_t earlierMs) noexcept;
 // down; the recorder only knows when the recording began.
 class Recorder {
 public:
-    // The record toggle went down at nowMs (a monotonicMs() reading): empties the recording.
-    void startRecording(Recording& recording, int32_t nowMs);
-    // As above, reading the clock.
-    void startRecording(Recording& recording);
+    // The record toggle went down at nowMs (a monotonicMs() reading, or that of another
+    // monotonic ms clock): empties the recording. Empty nowMs: the clock could not be read.
+    void startRecording(Recording& recording, std::optional<int32_t> nowMs);
 
     // Appends the line of a point and the time since the start, only while recordDown (the
     // record toggle is down). Returns whether a line was appended.
     bool appendGestureLine(Recording& recording, bool recordDown, int32_t x, int32_t y,
-                           int32_t released, int32_t nowMs) const;
-    // As above, reading the clock.
-    bool appendGestureLine(Recording& recording, bool recordDown, int32_t x, int32_t y,
-                           int32_t released);
+                           int32_t released, std::optional<int32_t> nowMs);
 
 private:
-    // A clock that cannot be read repeats the last reading, so times never decrease within a
+    // A clock that could not be read repeats the last reading, so times never decrease within a
     // recording.
-    int32_t readClockMs() noexcept;
+    int32_t takeReading(std::optional<int32_t> nowMs) noexcept;
 
     int32_t m_recordStartMs = 0;
     int32_t m_lastNowMs = 0;

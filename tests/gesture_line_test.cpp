@@ -119,13 +119,27 @@ TEST(GestureLineRecorder, AppendsOnlyWhileRecordingWithTimeSinceTheStart) {
     }
 }
 
+TEST(GestureLineRecorder, AClockThatCannotBeReadRepeatsTheLastReading) {
+    Recorder recorder;
+    Recording list;
+    recorder.startRecording(list, 5000);
+    ASSERT_TRUE(recorder.appendGestureLine(list, true, 10, 20, 0, 5040));
+    ASSERT_TRUE(recorder.appendGestureLine(list, true, 11, 21, 0, std::nullopt));
+    ASSERT_TRUE(recorder.appendGestureLine(list, true, 11, 21, 1, 5100));
+    EXPECT_EQ(list.lineTexts(),
+              (std::vector<std::string>{"10;20;0;40", "11;21;0;40", "11;21;1;100"}));
+    recorder.startRecording(list, std::nullopt); // starts at the last reading, 5100
+    ASSERT_TRUE(recorder.appendGestureLine(list, true, 12, 22, 0, 5130));
+    EXPECT_EQ(list.lineTexts(), (std::vector<std::string>{"12;22;0;30"}));
+}
+
 TEST(GestureLineRecorder, CountsMillisecondsOnTheMonotonicClock) {
     constexpr auto kPause = std::chrono::milliseconds(30);
     Recorder recorder;
     Recording list;
-    recorder.startRecording(list);
+    recorder.startRecording(list, monotonicMs());
     std::this_thread::sleep_for(kPause);
-    ASSERT_TRUE(recorder.appendGestureLine(list, true, 1, 2, 0));
+    ASSERT_TRUE(recorder.appendGestureLine(list, true, 1, 2, 0, monotonicMs()));
     // Only a lower bound: seconds or microseconds would miss it by far, a slow machine cannot.
     EXPECT_GE(list.event(0).timeMs, kPause.count() - 1);
 }

@@ -1,0 +1,402 @@
+#include "program/ProgramLogic.h"
+
+#include "recording/RecordingFile.h"
+
+#include <algorithm>
+#include <new>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace doodle {
+namespace {
+
+constexpr std::string_view kInformerTitle = "Informer";
+constexpr std::string_view kNotSavedText = "Your DoodleChorus file is not saved!";
+constexpr std::string_view kNotOpenedText = "Your DoodleChorus file is not opened!";
+constexpr std::string_view kSaveTitle = "Please choose file to save";
+constexpr std::string_view kOpenTitle = "Please choose file to open";
+constexpr std::string_view kProposedFileName = "DoodleChorus";
+constexpr std::string_view kAboutTitle = "About";
+constexpr std::string_view kAboutText = "DoodleChorus v1.01 by the DoodleChorus developers\n"
+                                        "Make your drawings truly sing!";
+
+constexpr int32_t kLastRootIndex = static_cast<int32_t>(noteNames.size()) - 1;
+
+// The released field of a recorded line.
+constexpr int32_t kSoundingLine = 0;
+constexpr int32_t kReleaseLine = 1;
+
+// Raises the "a dialog is open" flag for its lifetime: events that reach the dispatch meanwhile
+// are dropped.
+class ModalStep {
+public:
+    explicit ModalStep(bool& open) : m_open(open) { m_open = true; }
+    ~ModalStep() { m_open = false; }
+    ModalStep(const ModalStep&) = delete;
+    ModalStep& operator=(const ModalStep&) = delete;
+
+private:
+    bool& m_open;
+};
+
+// A dot for every line of a recording, where the line's point lies (unclamped).
+std::vector<InkPoint> inkOf(const Recording& recording) {
+    std::vector<InkPoint> ink;
+    ink.reserve(recording.size());
+    for (std::size_t i = 0; i < recording.size(); ++i) {
+        const GestureEvent event = recording.event(i);
+        ink.push_back({event.x, event.y});
+    }
+    return ink;
+}
+
+bool isControl(const Event& event, int32_t id) {
+    return event.kind == EventKind::Control && event.id == id;
+}
+
+} // namespace
+
+ProgramLogic::ProgramLogic(ProgramView& view) : m_view(view) {}
+
+void ProgramLogic::start() {
+    m_ticksRunning = true;
+    m_view.resumeTicks();
+}
+
+void ProgramLogic::dispatch(const Event& event) {
+    if (m_closeRequested) {
+        return; // ticks already on their way behind the close find the program ending
+    }
+    if (m_modalStepOpen) {
+        // A dialog, the About box or the Help window runs: the program reacts to nothing
+        // else, closing the main window included, until it is closed.
+        return;
+    }
+    // A press, move or release in the drawing area: sing, draw and record the point.
+    if (isControl(event, kDrawingArea)) {
+        onDrawingEvent(event);
+    }
+    // Record toggle: a recording starts afresh or ends.
+    if (isControl(event, kRecordToggle)) {
+        if (event.checked) {
+            startRecording(event.nowMs);
+        } else {
+            stopRecording();
+        }
+    }
+    // Play toggle: playback starts from the first line or ends early.
+    if (isControl(event, kPlayToggle)) {
+        if (event.checked) {
+            startPlayback();
+        } else {
+            stopPlayback();
+        }
+    }
+    // Clear: the ink and the note go; a ticked grid stays.
+    if (isControl(event, kClearButton)) {
+        clearNote();
+        m_drawing.ink.clear();
+        repaintCanvas(m_controls.gridChecked);
+    }
+    // Speed slider: the speed of this and every later playback.
+    if (isControl(event, kSpeedSlider)) {
+        m_controls.playSpeed = playSpeedFromTenths(
+            std::clamp(event.speedTenths, kMinPlaySpeedTenths, kMaxPlaySpeedTenths));
+    }
+    // Major or Minor: the scale, the root list and Grid follow.
+    if (isControl(event, kMajorOption)) {
+        onScaleOptionChosen(ScaleMode::Major);
+    }
+    if (isControl(event, kMinorOption)) {
+        onScaleOptionChosen(ScaleMode::Minor);
+    }
+    // Root list: the scale moves to the new root; the grid does not depend on it.
+    if (isControl(event, kRootNoteCombo) && event.rootIndex >= 0 &&
+        event.rootIndex <= kLastRootIndex) {
+        m_controls.rootIndex = event.rootIndex;
+        m_scale = buildScale(m_controls.scaleMode, m_controls.rootIndex, m_scale);
+    }
+    // Pentatonic, as Major and Minor.
+    if (isControl(event, kPentatonicOption)) {
+        onScaleOptionChosen(ScaleMode::Pentatonic);
+    }
+    // Grid, tested before Unrestricted: a tick while Unrestricted is selected is refused.
+    if (isControl(event, kGridCheckBox)) {
+        m_controls.gridChecked = event.checked;
+        refuseGridInUnrestricted();
+    }
+    // Unrestricted: no scale, so no root list, no Grid and no note.
+    if (isControl(event, kUnrestrictedOption)) {
+        onUnrestrictedChosen();
+    }
+    // Grid again, after Unrestricted: the area shows the box's tick.
+    if (isControl(event, kGridCheckBox)) {
+        showOrHideGrid();
+    }
+    // Menu: a running playback ends first, then the item's own action.
+    if (event.kind == EventKind::Menu) {
+        onMenu(event.id);
+    }
+    // Ticker: the next step of a running playback.
+    if (event.kind == EventKind::Ticker) {
+        playbackTick(event.tickCount);
+    }
+    if (event.kind == EventKind::Close) {
+        m_closeRequested = true;
+        m_view.quit();
+    }
+}
+
+void ProgramLogic::onDrawingEvent(const Event& event) {
+    switch (handleDrawingEvent(event.pointer, event.x, event.y, event.buttons,
+                               m_controls.playDown, m_drawing)) {
+    case DrawingOutcome::Nothing:
+        break;
+    case DrawingOutcome::Point:
+        appendGestureLine(kSoundingLine, event.nowMs);
+        showNote(m_player.soundPoint(m_drawing.pointX, m_drawing.pointY, mapControls()));
+        m_view.showDot(m_drawing.pointX, m_drawing.pointY);
+        break;
+    case DrawingOutcome::Release:
+        m_player.release();
+        appendGestureLine(kReleaseLine, event.nowMs);
+        clearNote();
+        break;
+    }
+}
+
+void ProgramLogic::startRecording(std::optional<int32_t> nowMs) {
+    m_controls.recordDown = true;
+    m_view.setRecording(true);
+    clearNote();
+    m_drawing.ink.clear();
+    m_recorder.startRecording(m_recording, nowMs); // the old recording goes
+    m_controls.playEnabled = false;
+    m_view.setPlayEnabled(false);
+    repaintCanvas(m_controls.gridChecked);
+}
+
+void ProgramLogic::stopRecording() {
+    m_controls.recordDown = false;
+    m_view.setRecording(false);
+    m_controls.playEnabled = true;
+    m_view.setPlayEnabled(true);
+}
+
+void ProgramLogic::appendGestureLine(int32_t released, std::optional<int32_t> nowMs) {
+    // Only while the record toggle is down; the point is the current, clamped one.
+    m_recorder.appendGestureLine(m_recording, m_controls.recordDown, m_drawing.pointX,
+                                 m_drawing.pointY, released, nowMs);
+}
+
+void ProgramLogic::startPlayback() {
+    m_controls.playDown = true;
+    m_view.setPlaying(true);
+    m_view.repaintCanvas(false, m_controls.scaleMode, {}); // white; the ink stays for later
+    m_player.start();
+    m_ticksRunning = true;
+    m_view.resumeTicks(); // counts from 0 again
+    setGrid(false, false);
+}
+
+void ProgramLogic::stopPlayback() {
+    m_controls.playDown = false;
+    m_view.setPlaying(false);
+    m_ticksRunning = false;
+    m_view.pauseTicks();
+    m_player.stop();
+    setGrid(m_controls.gridChecked, true);
+}
+
+void ProgramLogic::playbackTick(int32_t tickCount) {
+    // A tick that was on its way when the ticks were paused does nothing. The very first tick
+    // finds no line left and ends playback: ticks paused, voice released.
+    if (!m_ticksRunning) {
+        return;
+    }
+    // Most ticks play nothing: the map controls are gathered only for one that does.
+    if (!m_player.acts(tickCount, m_controls.playSpeed)) {
+        return;
+    }
+    const PlayedStep step = m_player.step(tickCount, m_controls.playSpeed, mapControls());
+    switch (step.action) {
+    case PlaybackAction::None:
+    case PlaybackAction::Release: // no dot; the note label keeps its name
+        break;
+    case PlaybackAction::Stop:
+        stopPlayback();
+        break;
+    case PlaybackAction::Sound:
+        m_drawing.pointX = step.x;
+        m_drawing.pointY = step.y;
+        showNote(step.noteIndex);
+        m_view.showDot(step.x, step.y);
+        break;
+    }
+}
+
+MapControls ProgramLogic::mapControls() const {
+    MapControls controls;
+    controls.scaleMode = m_controls.scaleMode;
+    controls.scale = m_scale;
+    controls.voiceType = m_controls.voiceType;
+    return controls;
+}
+
+void ProgramLogic::showNote(std::optional<int32_t> noteIndex) {
+    if (!noteIndex) {
+        return; // Unrestricted leaves the label as it is
+    }
+    m_view.showNote(noteNames.at(static_cast<std::size_t>(*noteIndex)));
+}
+
+void ProgramLogic::clearNote() {
+    m_view.showNote({});
+}
+
+void ProgramLogic::setGrid(bool checked, bool enabled) {
+    m_controls.gridChecked = checked;
+    m_controls.gridEnabled = enabled;
+    m_view.setGrid(checked, enabled);
+}
+
+void ProgramLogic::repaintCanvas(bool withGrid) {
+    m_view.repaintCanvas(withGrid, m_controls.scaleMode, m_drawing.ink);
+}
+
+void ProgramLogic::onScaleOptionChosen(ScaleMode mode) {
+    m_controls.scaleMode = mode;
+    m_scale = buildScale(mode, m_controls.rootIndex, m_scale);
+    if (!m_controls.playDown) {
+        setGrid(m_controls.gridChecked, true);
+    }
+    if (m_controls.gridChecked) {
+        repaintCanvas(true);
+    }
+    m_controls.rootEnabled = true;
+    m_view.setRootEnabled(true);
+}
+
+void ProgramLogic::onUnrestrictedChosen() {
+    m_controls.scaleMode = ScaleMode::Unrestricted;
+    setGrid(false, false);
+    m_controls.rootEnabled = false;
+    m_view.setRootEnabled(false);
+    clearNote();
+    if (!m_controls.playDown) {
+        repaintCanvas(false); // removes any grid
+    }
+}
+
+void ProgramLogic::refuseGridInUnrestricted() {
+    if (m_controls.scaleMode == ScaleMode::Unrestricted) {
+        setGrid(false, false);
+    }
+}
+
+void ProgramLogic::showOrHideGrid() {
+    if (m_controls.gridChecked) {
+        // Over the present picture, playback's dots included; the ink comes back on top.
+        m_view.drawGridOverCanvas(m_controls.scaleMode, m_drawing.ink);
+    } else {
+        repaintCanvas(false); // also removes dots drawn by playback
+    }
+}
+
+void ProgramLogic::onMenu(int32_t id) {
+    if (m_controls.playDown) {
+        stopPlayback(); // every menu choice ends playback before its own action
+    }
+    switch (id) {
+    case kMenuType1:
+    case kMenuType2: {
+        const VoiceType chosen = id == kMenuType1 ? VoiceType::Type1 : VoiceType::Type2;
+        if (m_controls.voiceType != chosen) {
+            m_controls.voiceType = chosen;
+            m_view.markVoiceType(chosen);
+        }
+        break;
+    }
+    case kMenuAbout:
+        showAbout();
+        break;
+    case kMenuHelp:
+        showHelp();
+        break;
+    case kMenuOpen:
+        openRecording();
+        break;
+    case kMenuSave:
+        saveRecording();
+        break;
+    default:
+        break;
+    }
+}
+
+void ProgramLogic::saveRecording() {
+    const ModalStep modal(m_modalStepOpen);
+    const std::optional<std::string> chosen =
+        m_view.chooseSaveFile(kSaveTitle, dialogFolder() + std::string(kProposedFileName));
+    // Cancelled, nothing recorded, or not written: the old file under that name is intact.
+    if (!chosen || chosen->empty() || !saveRecordingFile(*chosen, m_recording)) {
+        m_view.showMessage(kInformerTitle, kNotSavedText);
+    }
+}
+
+void ProgramLogic::openRecording() {
+    const std::optional<std::string> chosen = [&] {
+        const ModalStep modal(m_modalStepOpen);
+        return m_view.chooseOpenFile(kOpenTitle, dialogFolder());
+    }();
+    if (!chosen || chosen->empty()) {
+        return;
+    }
+    // A file that cannot be read keeps the current recording; the rest happens all the same.
+    // One whose lines do not fit in memory (twice: recording and ink) keeps it too, and says so:
+    // the user would otherwise take the old recording for the file's.
+    OpenedRecording opened = readRecordingFile(*chosen);
+    bool tooBig = opened.problem == OpenProblem::OutOfMemory;
+    bool replaced = false;
+    if (opened.recording) {
+        try {
+            std::vector<InkPoint> ink = inkOf(*opened.recording); // before either list changes
+            m_recording = std::move(*opened.recording);
+            m_drawing.ink = std::move(ink);
+            replaced = true;
+        } catch (const std::bad_alloc&) {
+            tooBig = true;
+        }
+    }
+    if (tooBig) {
+        const ModalStep modal(m_modalStepOpen);
+        m_view.showMessage(kInformerTitle, kNotOpenedText);
+    }
+    // From the recording (release lines get a dot too: they repeat a point), which is the ink
+    // only when the file was read.
+    if (replaced) {
+        repaintCanvas(false);
+    } else {
+        m_view.repaintCanvas(false, m_controls.scaleMode, inkOf(m_recording));
+    }
+    if (m_controls.recordDown) {
+        stopRecording();
+    }
+    setGrid(false, m_controls.gridEnabled);
+}
+
+void ProgramLogic::showAbout() {
+    const ModalStep modal(m_modalStepOpen);
+    m_view.showMessage(kAboutTitle, kAboutText);
+}
+
+void ProgramLogic::showHelp() {
+    // On the desktop a separate window with a loop of its own: the main window stays enabled
+    // and repaints, but its events are dropped until Help is closed.
+    const ModalStep modal(m_modalStepOpen);
+    m_view.showHelp();
+}
+
+} // namespace doodle

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "mapping/DrawingSurface.h"
+#include "mapping/MapPoint.h"
+#include "mapping/PitchMap.h"
+#include "mapping/VowelMap.h"
+#include "program/Event.h"
+#include "program/ProgramView.h"
+#include "recording/PlaySpeed.h"
+#include "recording/Player.h"
+#include "recording/Recorder.h"
+#include "recording/Recording.h"
+#include "voice/VoiceParams.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace doodle {
+
+// What the controls show, as the program set them or the user's events told it.
+struct ControlStates {
+    bool recordDown = false;
+    bool playDown = false;
+    bool playEnabled = true;
+    bool gridChecked = false;
+    bool gridEnabled = true; // enabled at start although Unrestricted is selected
+    bool rootEnabled = false;
+    ScaleMode scaleMode = ScaleMode::Unrestricted;
+    int32_t rootIndex = 0; // 0..11 into noteNames
+    VoiceType voiceType = VoiceType::Type1;
+    double playSpeed = kMinPlaySpeed; // 1.0 .. 5.0, the slider's tenths
+};
+
+// The program itself, without a window: its state and the one dispatch of every event in the
+// fixed order of its branches. It shows and asks through the view, owns the voice parameters the
+// audio output renders, and reads no clock: events bring their times and tick counts.
+class ProgramLogic {
+public:
+    explicit ProgramLogic(ProgramView& view);
+    ProgramLogic(const ProgramLogic&) = delete;
+    ProgramLogic& operator=(const ProgramLogic&) = delete;
+
+    // The state at start-up: the ticks run, so that the first tick finds nothing to play and
+    // ends playback, which releases the voice and pauses the ticks.
+    void start();
+
+    // Runs every branch that the event matches, in their fixed order. While a dialog, About or
+    // Help is open, and after a close, events are dropped.
+    void dispatch(const Event& event);
+
+    VoiceParams& voice() { return m_voice; }
+    const Recording& recording() const { return m_recording; }
+    const DrawingState& drawing() const { return m_drawing; }
+    const ControlStates& controls() const { return m_controls; }
+    bool ticksRunning() const { return m_ticksRunning; }
+    bool modalStepOpen() const { return m_modalStepOpen; }
+    bool closeRequested() const { return m_closeRequested; }
+
+private:
+    void onDrawingEvent(const Event& event);
+    void startRecording(std::optional<int32_t> nowMs);
+    void stopRecording();
+    void appendGestureLine(int32_t released, std::optional<int32_t> nowMs);
+    void startPlayback();
+    void stopPlayback();
+    void playbackTick(int32_t tickCount);
+    MapControls mapControls() const;
+    void showNote(std::optional<int32_t> noteIndex);
+    void clearNote();
+    void setGrid(bool checked, bool enabled);
+    void repaintCanvas(bool withGrid);
+    void onScaleOptionChosen(ScaleMode mode);
+    void onUnrestrictedChosen();
+    void refuseGridInUnrestricted();
+    void showOrHideGrid();
+    void onMenu(int32_t id);
+    void saveRecording();
+    void openRecording();
+    void showAbout();
+    void showHelp();
+
+    ProgramView& m_view;
+    ControlStates m_controls{};
+    VoiceParams m_voice{};         // shared with the audio callback
+    Recording m_recording{};       // one gesture line per handled drawing event
+    Recorder m_recorder{};         // when the recording began
+    DrawingState m_drawing{};      // current point and the ink list
+    Scale m_scale{};               // built by the scale options and root list
+    VowelWorking m_vowel{};        // the vowel map's values, kept between points
+    Player m_player{m_recording, m_voice, m_vowel}; // plays the recording on the ticks
+    bool m_ticksRunning = false;   // between resumeTicks and pauseTicks
+    bool m_modalStepOpen = false;  // a dialog, About or Help is open: events are dropped
+    bool m_closeRequested = false;
+};
+
+} // namespace doodle
