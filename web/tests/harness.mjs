@@ -46,7 +46,7 @@ export const kChromiumArgs = ['--no-sandbox', '--autoplay-policy=no-user-gesture
   '--disable-component-update', '--disable-sync', '--no-first-run', '--disable-quic'];
 
 // A served page in a fresh browser; close() ends both.
-export async function openPage({ viewport = { width: 1100, height: 800 } } = {}) {
+export async function openPage({ viewport = { width: 1100, height: 800 }, hasTouch = false } = {}) {
   const { server, url } = await serve(webRoot);
   const profile = mkdtempSync(path.join(os.tmpdir(), 'dc-web-profile-'));
   const context = await chromium.launchPersistentContext(profile, {
@@ -55,6 +55,7 @@ export async function openPage({ viewport = { width: 1100, height: 800 } } = {})
     headless: true,
     acceptDownloads: true,
     viewport,
+    hasTouch,
   });
   const page = context.pages()[0] ?? await context.newPage();
   const problems = [];
@@ -76,4 +77,114 @@ export async function openPage({ viewport = { width: 1100, height: 800 } } = {})
       rmSync(profile, { recursive: true, force: true });
     },
   };
+}
+
+// Starts listening to the program's view calls and the worklet's samples inside the page.
+export async function listen(page) {
+  await page.evaluate(() => {
+    window.heard = { views: [], taps: [] };
+    window.doodleChorus.observe((message) => window.heard.views.push(message));
+    window.doodleChorus.tap((frame, samples) => {
+      window.heard.taps.push({ frame, samples });
+    });
+  });
+}
+
+// The view calls heard so far, and forgets them.
+export async function takeViews(page) {
+  return page.evaluate(() => window.heard.views.splice(0));
+}
+
+// The tapped samples from frame `from` for `count` frames, waiting until they have arrived.
+export async function tappedSamples(page, from, count) {
+  await page.waitForFunction(([end]) => {
+    const last = window.heard.taps.at(-1);
+    return last !== undefined && last.frame + last.samples.length >= end;
+  }, [from + count], { timeout: 10_000 });
+  return page.evaluate(([start, length]) => {
+    const out = new Float32Array(length);
+    for (const { frame, samples } of window.heard.taps) {
+      if (frame + samples.length <= start || frame >= start + length) continue;
+      for (let i = 0; i < samples.length; i++) {
+        const at = frame + i - start;
+        if (at >= 0 && at < length) out[at] = samples[i];
+      }
+    }
+    return Array.from(out);
+  }, [from, count]);
+}
+
+// Where drawing-area pixel (x, y) lies on the page: the canvas is shown scaled.
+export async function areaPixel(page, x, y) {
+  const box = await page.evaluate(() => {
+    const area = document.querySelector('#drawing-area');
+    const rect = area.getBoundingClientRect();
+    return { left: rect.left + area.clientLeft, top: rect.top + area.clientTop,
+      width: area.clientWidth, height: area.clientHeight };
+  });
+  return { x: box.left + ((x + 0.5) * box.width) / 240, y: box.top + ((y + 0.5) * box.height) / 200 };
+}
+
+// The page's first press starts the sound; waits until the worklet's clock runs.
+export async function startSound(page) {
+  await page.getByRole('button', { name: 'clear' }).click();
+  await page.waitForFunction(() => window.heard.taps.length > 0, null, { timeout: 10_000 });
+}
+
+// The samples of the data chunk of a 32-bit float WAV file.
+export function wavSamples(bytes) {
+  const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+  let at = 12;
+  while (at + 8 <= view.byteLength) {
+    const id = String.fromCharCode(...bytes.subarray(at, at + 4));
+    const size = view.getUint32(at + 4, true);
+    if (id === 'fmt ') {
+      const format = view.getUint16(at + 8, true);
+      const bits = view.getUint16(at + 22, true);
+      // 3: IEEE float; 0xFFFE: extensible, whose sub-format says float too.
+      if ((format !== 3 && format !== 0xfffe) || bits !== 32) throw new Error('not float WAV');
+    }
+    if (id === 'data') {
+      const samples = new Float32Array(size / 4);
+      for (let i = 0; i < samples.length; i++) samples[i] = view.getFloat32(at + 8 + 4 * i, true);
+      return samples;
+    }
+    at += 8 + size + (size % 2);
+  }
+  throw new Error('no data chunk');
+}
+
+// The fundamental of a voiced stretch, Hz: the first clear dip of the cumulative mean
+// normalised difference (YIN), refined between neighbouring lags.
+export function measurePitch(samples, sampleRate, minHz = 20, maxHz = 1000) {
+  const minLag = Math.floor(sampleRate / maxHz);
+  const maxLag = Math.ceil(sampleRate / minHz);
+  const window = samples.length - maxLag;
+  const difference = new Float64Array(maxLag + 2);
+  for (let lag = 1; lag <= maxLag + 1; lag++) {
+    let sum = 0;
+    for (let i = 0; i < window; i++) {
+      const d = samples[i] - samples[i + lag];
+      sum += d * d;
+    }
+    difference[lag] = sum;
+  }
+  const normalised = new Float64Array(maxLag + 2).fill(1);
+  let running = 0;
+  for (let lag = 1; lag <= maxLag + 1; lag++) {
+    running += difference[lag];
+    normalised[lag] = (difference[lag] * lag) / running;
+  }
+  let best = -1;
+  for (let lag = minLag; lag <= maxLag; lag++) {
+    if (normalised[lag] < 0.15) {
+      while (lag + 1 <= maxLag && normalised[lag + 1] < normalised[lag]) lag++;
+      best = lag;
+      break;
+    }
+  }
+  if (best < 0) return NaN;
+  const [a, b, c] = [normalised[best - 1], normalised[best], normalised[best + 1]];
+  const shift = (a - c) / (2 * (a - 2 * b + c));
+  return sampleRate / (best + (Number.isFinite(shift) ? shift : 0));
 }
