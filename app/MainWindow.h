@@ -1,9 +1,9 @@
 #pragma once
 
-#include "program/Event.h"
 #include "mapping/DrawingSurface.h"
 #include "mapping/PitchMap.h"
 #include "mapping/VowelMap.h"
+#include "program/Event.h"
 
 #include <QMainWindow>
 #include <functional>

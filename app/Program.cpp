@@ -73,7 +73,8 @@ bool Program::start() {
         return false;
     }
 
-    m_window = std::make_unique<MainWindow>([this](const Event& event) { m_logic.dispatch(event); });
+    m_window =
+        std::make_unique<MainWindow>([this](const Event& event) { m_logic.dispatch(event); });
     m_window->show();
     centreOnScreen(*m_window); // the frame's size is known once shown
 
@@ -171,15 +172,14 @@ void Program::showMessage(std::string_view title, std::string_view text) {
 
 std::optional<std::string> Program::chooseSaveFile(std::string_view title,
                                                    const std::string& proposedPath) {
-    return fromChosenPath(m_dialogs.chooseSaveFile(m_window.get(), toQString(title),
-                                                   QFile::decodeName(proposedPath.c_str()),
-                                                   kFileFilter));
+    return fromChosenPath(m_dialogs.chooseSaveFile(
+        m_window.get(), toQString(title), QFile::decodeName(proposedPath.c_str()), kFileFilter));
 }
 
 std::optional<std::string> Program::chooseOpenFile(std::string_view title,
                                                    const std::string& folder) {
-    return fromChosenPath(m_dialogs.chooseOpenFile(
-        m_window.get(), toQString(title), QFile::decodeName(folder.c_str()), kFileFilter));
+    return fromChosenPath(m_dialogs.chooseOpenFile(m_window.get(), toQString(title),
+                                                   QFile::decodeName(folder.c_str()), kFileFilter));
 }
 
 void Program::showHelp() {

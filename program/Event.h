@@ -43,9 +43,9 @@ struct Event {
     EventKind kind = EventKind::Control;
     int32_t id = 0;                              // control id or menu item id
     PointerAction pointer = PointerAction::None; // drawing area only
-    int32_t x = 0;       // pixels in the drawing area; may lie outside it while dragging
-    int32_t y = 0;       // pixels, Y grows downwards
-    int32_t buttons = 0; // held buttons, k*ButtonBit
+    int32_t x = 0;        // pixels in the drawing area; may lie outside it while dragging
+    int32_t y = 0;        // pixels, Y grows downwards
+    int32_t buttons = 0;  // held buttons, k*ButtonBit
     bool checked = false; // record and play toggles: down after the click; Grid: ticked
     int32_t speedTenths = kMinPlaySpeedTenths; // speed slider, 10..50
     int32_t rootIndex = 0;                     // root list, 0..11 into noteNames

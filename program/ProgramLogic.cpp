@@ -150,8 +150,8 @@ void ProgramLogic::dispatch(const Event& event) {
 }
 
 void ProgramLogic::onDrawingEvent(const Event& event) {
-    switch (handleDrawingEvent(event.pointer, event.x, event.y, event.buttons,
-                               m_controls.playDown, m_drawing)) {
+    switch (handleDrawingEvent(event.pointer, event.x, event.y, event.buttons, m_controls.playDown,
+                               m_drawing)) {
     case DrawingOutcome::Nothing:
         break;
     case DrawingOutcome::Point:

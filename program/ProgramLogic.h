@@ -81,15 +81,15 @@ private:
 
     ProgramView& m_view;
     ControlStates m_controls{};
-    VoiceParams m_voice{};         // shared with the audio callback
-    Recording m_recording{};       // one gesture line per handled drawing event
-    Recorder m_recorder{};         // when the recording began
-    DrawingState m_drawing{};      // current point and the ink list
-    Scale m_scale{};               // built by the scale options and root list
-    VowelWorking m_vowel{};        // the vowel map's values, kept between points
+    VoiceParams m_voice{};                          // shared with the audio callback
+    Recording m_recording{};                        // one gesture line per handled drawing event
+    Recorder m_recorder{};                          // when the recording began
+    DrawingState m_drawing{};                       // current point and the ink list
+    Scale m_scale{};                                // built by the scale options and root list
+    VowelWorking m_vowel{};                         // the vowel map's values, kept between points
     Player m_player{m_recording, m_voice, m_vowel}; // plays the recording on the ticks
-    bool m_ticksRunning = false;   // between resumeTicks and pauseTicks
-    bool m_modalStepOpen = false;  // a dialog, About or Help is open: events are dropped
+    bool m_ticksRunning = false;                    // between resumeTicks and pauseTicks
+    bool m_modalStepOpen = false; // a dialog, About or Help is open: events are dropped
     bool m_closeRequested = false;
 };
 

@@ -1,0 +1,413 @@
+#include "TempFolderTest.h"
+#include "program/ProgramLogic.h"
+#include "recording/RecordingFile.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace doodle {
+namespace {
+
+// Shows nothing: remembers what the program showed and asked, in order, and answers dialogs
+// with prepared paths (cancel when none is left).
+class FakeView final : public ProgramView {
+public:
+    void repaintCanvas(bool withGrid, ScaleMode mode, std::span<const InkPoint> ink) override {
+        log.push_back(withGrid ? "repaint grid " + modeName(mode) : "repaint");
+        canvasInk.assign(ink.begin(), ink.end());
+    }
+    void drawGridOverCanvas(ScaleMode mode, std::span<const InkPoint> ink) override {
+        log.push_back("grid over " + modeName(mode));
+        canvasInk.assign(ink.begin(), ink.end());
+    }
+    void showDot(int32_t x, int32_t y) override {
+        log.push_back("dot");
+        dots.push_back({x, y});
+    }
+    void showNote(std::string_view name) override { note = name; }
+    void setRecording(bool down) override { recording = down; }
+    void setPlaying(bool down) override {
+        log.push_back(down ? "playing" : "play");
+        playing = down;
+    }
+    void setPlayEnabled(bool enabled) override { playEnabled = enabled; }
+    void setGrid(bool checked, bool enabled) override {
+        gridChecked = checked;
+        gridEnabled = enabled;
+    }
+    void setRootEnabled(bool enabled) override { rootEnabled = enabled; }
+    void markVoiceType(VoiceType type) override { voiceMarks.push_back(type); }
+    void showMessage(std::string_view title, std::string_view text) override {
+        log.push_back("message " + std::string(title) + ": " + std::string(text));
+        whileAsked();
+    }
+    std::optional<std::string> chooseSaveFile(std::string_view title,
+                                              const std::string& proposedPath) override {
+        log.push_back("save dialog " + std::string(title));
+        proposedPaths.push_back(proposedPath);
+        whileAsked();
+        return nextAnswer();
+    }
+    std::optional<std::string> chooseOpenFile(std::string_view title,
+                                              const std::string& /*folder*/) override {
+        log.push_back("open dialog " + std::string(title));
+        whileAsked();
+        return nextAnswer();
+    }
+    void showHelp() override {
+        log.push_back("help");
+        whileAsked();
+    }
+    void resumeTicks() override { log.push_back("resume ticks"); }
+    void pauseTicks() override { log.push_back("pause ticks"); }
+    void quit() override { log.push_back("quit"); }
+
+    std::vector<std::string> log;
+    std::vector<InkPoint> dots;
+    std::vector<InkPoint> canvasInk;
+    std::string note;
+    bool recording = false;
+    bool playing = false;
+    bool playEnabled = true;
+    bool gridChecked = false;
+    bool gridEnabled = true;
+    bool rootEnabled = false;
+    std::vector<VoiceType> voiceMarks;
+    std::vector<std::string> proposedPaths;
+    std::vector<std::optional<std::string>> answers;
+    std::function<void()> whileAsked = [] {}; // runs while a dialog or Help is open
+
+private:
+    static std::string modeName(ScaleMode mode) {
+        switch (mode) {
+        case ScaleMode::Major:
+            return "Major";
+        case ScaleMode::Minor:
+            return "Minor";
+        case ScaleMode::Pentatonic:
+            return "Pentatonic";
+        case ScaleMode::Unrestricted:
+            break;
+        }
+        return "Unrestricted";
+    }
+    std::optional<std::string> nextAnswer() {
+        if (answers.empty()) {
+            return std::nullopt;
+        }
+        std::optional<std::string> answer = answers.front();
+        answers.erase(answers.begin());
+        return answer;
+    }
+};
+
+bool contains(const std::vector<std::string>& log, const std::string& entry) {
+    return std::find(log.begin(), log.end(), entry) != log.end();
+}
+
+// The log entries from `entry` on (empty when it never came).
+std::vector<std::string> from(const std::vector<std::string>& log, const std::string& entry) {
+    const auto at = std::find(log.begin(), log.end(), entry);
+    return {at, log.end()};
+}
+
+// A started program past its first tick, as the desktop is a millisecond after start-up.
+class ProgramLogicTest : public test::TempFolderTest {
+protected:
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        logic.start();
+        logic.dispatch(Event::tick(1));
+        view.log.clear();
+    }
+
+    void press(int32_t x, int32_t y, int32_t nowMs) {
+        logic.dispatch(Event::pointerEvent(PointerAction::LeftPress, x, y, kLeftButtonBit, nowMs));
+    }
+    void drag(int32_t x, int32_t y, std::optional<int32_t> nowMs) {
+        logic.dispatch(Event::pointerEvent(PointerAction::Move, x, y, kLeftButtonBit, nowMs));
+    }
+    void release(int32_t x, int32_t y, int32_t nowMs) {
+        logic.dispatch(Event::pointerEvent(PointerAction::LeftRelease, x, y, 0, nowMs));
+    }
+    // Ticks from 1 until playback ends; the tick on which each dot appeared.
+    std::vector<int32_t> playToEnd() {
+        std::vector<int32_t> dotTicks;
+        for (int32_t tick = 1; view.playing && tick <= kTickLimit; ++tick) {
+            const std::size_t dotsBefore = view.dots.size();
+            logic.dispatch(Event::tick(tick));
+            if (view.dots.size() > dotsBefore) {
+                dotTicks.push_back(tick);
+            }
+        }
+        return dotTicks;
+    }
+    // A recording of two points 50 ms apart and a release, made as a hand makes it.
+    void recordStroke() {
+        logic.dispatch(Event::recordToggle(true, kStartMs));
+        press(10, 20, kStartMs);
+        drag(300, 40, kStartMs + 50); // beyond the right edge: recorded clamped
+        release(300, 40, kStartMs + 80);
+        logic.dispatch(Event::recordToggle(false, kStartMs + 90));
+    }
+
+    static constexpr int32_t kTickLimit = 100'000;
+    static constexpr int32_t kStartMs = 2'000'000'000; // near the clock's wrap
+
+    FakeView view;
+    ProgramLogic logic{view};
+};
+
+TEST_F(ProgramLogicTest, TheFirstTickEndsTheIdlePlaybackAndLaterTicksDoNothing) {
+    FakeView fresh;
+    ProgramLogic started(fresh);
+    started.start();
+    EXPECT_EQ(fresh.log, std::vector<std::string>{"resume ticks"});
+    EXPECT_TRUE(started.ticksRunning());
+    started.dispatch(Event::tick(1));
+    EXPECT_EQ(fresh.log, (std::vector<std::string>{"resume ticks", "play", "pause ticks"}));
+    EXPECT_TRUE(started.voice().released());
+    EXPECT_FALSE(started.ticksRunning());
+    EXPECT_TRUE(fresh.gridEnabled);
+    started.dispatch(Event::tick(2)); // already on its way when the ticks paused
+    EXPECT_EQ(fresh.log.size(), 3U);
+}
+
+TEST_F(ProgramLogicTest, RecordThenPlayReplaysThePointsOnTheTicksAtTheSliderSpeed) {
+    recordStroke();
+    EXPECT_EQ(logic.recording().lineTexts(),
+              (std::vector<std::string>{"10;20;0;0", "240;40;0;50", "240;40;1;80"}));
+    EXPECT_EQ(view.dots, (std::vector<InkPoint>{{10, 20}, {240, 40}}));
+    EXPECT_TRUE(view.playEnabled);
+
+    view.dots.clear();
+    view.log.clear();
+    logic.dispatch(Event::playToggle(true));
+    EXPECT_EQ(from(view.log, "playing"),
+              (std::vector<std::string>{"playing", "repaint", "resume ticks"}));
+    EXPECT_TRUE(view.canvasInk.empty()) << "playback starts on a white area";
+    EXPECT_FALSE(view.gridEnabled);
+    std::vector<int32_t> dotTicks = playToEnd();
+    EXPECT_EQ(view.dots, (std::vector<InkPoint>{{10, 20}, {240, 40}}));
+    ASSERT_EQ(dotTicks.size(), 2U);
+    EXPECT_EQ(dotTicks[1] - dotTicks[0], 50) << "the recorded 50 ms apart, at speed 1";
+    EXPECT_FALSE(logic.ticksRunning());
+    EXPECT_TRUE(view.gridEnabled);
+    EXPECT_TRUE(logic.voice().released()) << "the release line and the end release the voice";
+
+    // Twice as fast: the slider's speed holds for the next playback.
+    logic.dispatch(Event::speedSlider(20));
+    view.dots.clear();
+    logic.dispatch(Event::playToggle(true));
+    dotTicks = playToEnd();
+    ASSERT_EQ(dotTicks.size(), 2U);
+    EXPECT_EQ(dotTicks[1] - dotTicks[0], 25);
+    // A speed beyond the slider's range is held to it.
+    logic.dispatch(Event::speedSlider(1000));
+    EXPECT_EQ(logic.controls().playSpeed, kMaxPlaySpeed);
+}
+
+TEST_F(ProgramLogicTest, AClockThatCannotBeReadRepeatsTheLastReadingInTheRecording) {
+    logic.dispatch(Event::recordToggle(true, 500));
+    press(1, 2, 530);
+    drag(3, 4, std::nullopt);
+    release(3, 4, 600);
+    EXPECT_EQ(logic.recording().lineTexts(),
+              (std::vector<std::string>{"1;2;0;30", "3;4;0;30", "3;4;1;100"}));
+}
+
+TEST_F(ProgramLogicTest, ADragWhilePlayingDoesNothingButAReleaseSilences) {
+    recordStroke();
+    logic.dispatch(Event::control(kMajorOption));
+    logic.dispatch(Event::playToggle(true));
+    logic.dispatch(Event::tick(1)); // the first point sounds and shows its note
+    ASSERT_FALSE(view.note.empty());
+    const std::vector<std::string> recorded = logic.recording().lineTexts();
+    const std::size_t dotsBefore = view.dots.size();
+    const std::size_t inkBefore = logic.drawing().ink.size();
+
+    press(100, 100, kStartMs + 1000);
+    drag(120, 110, kStartMs + 1010);
+    EXPECT_EQ(view.dots.size(), dotsBefore);
+    EXPECT_EQ(logic.drawing().ink.size(), inkBefore);
+    EXPECT_FALSE(logic.voice().released()) << "the played point sounds on";
+    release(120, 110, kStartMs + 1020);
+    EXPECT_TRUE(logic.voice().released());
+    EXPECT_TRUE(view.note.empty());
+    EXPECT_EQ(logic.recording().lineTexts(), recorded);
+}
+
+TEST_F(ProgramLogicTest, GridIsRefusedInUnrestrictedAndDrawnOverTheInkInAScale) {
+    press(50, 60, 0);
+    release(50, 60, 0);
+    view.log.clear();
+    logic.dispatch(Event::gridBox(true));
+    EXPECT_FALSE(view.gridChecked);
+    EXPECT_FALSE(view.gridEnabled);
+    EXPECT_EQ(view.log, std::vector<std::string>{"repaint"}) << "white with the ink, no grid";
+    EXPECT_EQ(view.canvasInk, (std::vector<InkPoint>{{50, 60}}));
+
+    logic.dispatch(Event::control(kPentatonicOption));
+    EXPECT_TRUE(view.gridEnabled);
+    EXPECT_TRUE(view.rootEnabled);
+    view.log.clear();
+    logic.dispatch(Event::gridBox(true)); // the box shows its own tick
+    EXPECT_TRUE(logic.controls().gridChecked);
+    EXPECT_EQ(view.log, std::vector<std::string>{"grid over Pentatonic"});
+    EXPECT_EQ(view.canvasInk, (std::vector<InkPoint>{{50, 60}}));
+    // Another scale repaints its own grid; Unrestricted unticks it and takes it away.
+    view.log.clear();
+    logic.dispatch(Event::control(kMinorOption));
+    EXPECT_EQ(view.log, std::vector<std::string>{"repaint grid Minor"});
+    view.log.clear();
+    logic.dispatch(Event::control(kUnrestrictedOption));
+    EXPECT_FALSE(view.gridChecked);
+    EXPECT_FALSE(view.gridEnabled);
+    EXPECT_FALSE(view.rootEnabled);
+    EXPECT_EQ(view.log, std::vector<std::string>{"repaint"});
+}
+
+TEST_F(ProgramLogicTest, TheRootMovesTheNotesOfTheScale) {
+    logic.dispatch(Event::control(kMajorOption));
+    press(0, 100, 0);
+    const std::string onC = view.note;
+    release(0, 100, 0);
+    logic.dispatch(Event::rootNote(2)); // D
+    press(0, 100, 0);
+    const std::string onD = view.note;
+    EXPECT_EQ(onC, "C");
+    EXPECT_NE(onD, onC);
+    release(0, 100, 0);
+    logic.dispatch(Event::rootNote(12)); // no such note: ignored
+    press(0, 100, 0);
+    EXPECT_EQ(view.note, onD);
+}
+
+TEST_F(ProgramLogicTest, AMenuChoiceEndsPlaybackBeforeItsOwnAction) {
+    recordStroke();
+    logic.dispatch(Event::playToggle(true));
+    view.log.clear();
+    logic.dispatch(Event::menu(kMenuAbout));
+    EXPECT_EQ(view.log, (std::vector<std::string>{
+                            "play", "pause ticks",
+                            "message About: DoodleChorus v1.01 by the DoodleChorus developers\n"
+                            "Make your drawings truly sing!"}));
+    EXPECT_TRUE(view.gridEnabled);
+
+    // Even the voice type that is already checked: playback ends, the mark stays.
+    logic.dispatch(Event::playToggle(true));
+    view.log.clear();
+    logic.dispatch(Event::menu(kMenuType1));
+    EXPECT_EQ(view.log, (std::vector<std::string>{"play", "pause ticks"}));
+    EXPECT_TRUE(view.voiceMarks.empty());
+    logic.dispatch(Event::menu(kMenuType2));
+    logic.dispatch(Event::menu(kMenuType2));
+    EXPECT_EQ(view.voiceMarks, std::vector<VoiceType>{VoiceType::Type2});
+    EXPECT_EQ(logic.controls().voiceType, VoiceType::Type2);
+}
+
+TEST_F(ProgramLogicTest, OpenReplacesTheRecordingOrKeepsItWhenTheFileCannotBeRead) {
+    logic.dispatch(Event::control(kMajorOption));
+    logic.dispatch(Event::gridBox(true));
+    recordStroke();
+    logic.dispatch(Event::recordToggle(true, kStartMs + 100)); // still down when opening
+    press(7, 8, kStartMs + 110);
+    release(7, 8, kStartMs + 120);
+    const std::vector<std::string> recorded = logic.recording().lineTexts();
+
+    view.answers = {(m_folder / "missing.sav").string()};
+    view.log.clear();
+    logic.dispatch(Event::menu(kMenuOpen));
+    EXPECT_EQ(logic.recording().lineTexts(), recorded);
+    EXPECT_EQ(view.canvasInk, (std::vector<InkPoint>{{7, 8}, {7, 8}}))
+        << "the kept recording's dots, release line included";
+    EXPECT_FALSE(view.recording);
+    EXPECT_TRUE(view.playEnabled);
+    EXPECT_FALSE(view.gridChecked);
+    EXPECT_TRUE(view.gridEnabled);
+    EXPECT_FALSE(contains(view.log, "message Informer: Your DoodleChorus file is not opened!"));
+    // Drawing after the open records nothing: the toggle came up.
+    press(9, 9, kStartMs + 200);
+    release(9, 9, kStartMs + 210);
+    EXPECT_EQ(logic.recording().lineTexts(), recorded);
+
+    writeBytes(m_folder / "song.sav", "5;6;0;0\r\n300;-4;1;40\r\n");
+    view.answers = {(m_folder / "song.sav").string()};
+    logic.dispatch(Event::menu(kMenuOpen));
+    EXPECT_EQ(logic.recording().lineTexts(), (std::vector<std::string>{"5;6;0;0", "300;-4;1;40"}));
+    EXPECT_EQ(view.canvasInk, (std::vector<InkPoint>{{5, 6}, {300, -4}}));
+    EXPECT_EQ(logic.drawing().ink, view.canvasInk) << "the opened dots are the ink now";
+
+    // Cancel changes nothing.
+    view.log.clear();
+    logic.dispatch(Event::menu(kMenuOpen));
+    EXPECT_EQ(view.log, std::vector<std::string>{"open dialog Please choose file to open"});
+}
+
+TEST_F(ProgramLogicTest, SaveWritesTheRecordingOrSaysItIsNotSaved) {
+    const std::string notSaved = "message Informer: Your DoodleChorus file is not saved!";
+    logic.dispatch(Event::menu(kMenuSave)); // cancelled
+    EXPECT_TRUE(contains(view.log, notSaved));
+    ASSERT_EQ(view.proposedPaths.size(), 1U);
+    EXPECT_TRUE(view.proposedPaths[0].ends_with("/DoodleChorus"));
+
+    view.log.clear();
+    view.answers = {(m_folder / "empty.sav").string()};
+    logic.dispatch(Event::menu(kMenuSave)); // nothing recorded
+    EXPECT_TRUE(contains(view.log, notSaved));
+
+    recordStroke();
+    view.log.clear();
+    view.answers = {(m_folder / "stroke.sav").string()};
+    logic.dispatch(Event::menu(kMenuSave));
+    EXPECT_FALSE(contains(view.log, notSaved));
+    EXPECT_EQ(readBytes(m_folder / "stroke.sav"), "10;20;0;0\r\n240;40;0;50\r\n240;40;1;80\r\n");
+}
+
+TEST_F(ProgramLogicTest, EventsDuringADialogOrHelpAreDropped) {
+    recordStroke();
+    const std::vector<std::string> recorded = logic.recording().lineTexts();
+    const auto everyKindOfEvent = [&] {
+        EXPECT_TRUE(logic.modalStepOpen());
+        logic.dispatch(Event::playToggle(true));
+        logic.dispatch(Event::recordToggle(true, 0));
+        press(100, 100, 0);
+        logic.dispatch(Event::control(kMajorOption));
+        logic.dispatch(Event::menu(kMenuType2));
+        logic.dispatch(Event::close());
+    };
+    view.whileAsked = everyKindOfEvent;
+    view.log.clear();
+    logic.dispatch(Event::menu(kMenuHelp));
+    logic.dispatch(Event::menu(kMenuAbout));
+    logic.dispatch(Event::menu(kMenuOpen)); // cancelled
+    logic.dispatch(Event::menu(kMenuSave)); // cancelled, and the message too
+    view.whileAsked = [] {};
+
+    EXPECT_FALSE(logic.modalStepOpen());
+    EXPECT_FALSE(logic.closeRequested());
+    EXPECT_FALSE(contains(view.log, "quit"));
+    EXPECT_FALSE(contains(view.log, "playing"));
+    EXPECT_FALSE(contains(view.log, "dot"));
+    EXPECT_FALSE(view.recording);
+    EXPECT_FALSE(view.rootEnabled);
+    EXPECT_TRUE(view.voiceMarks.empty());
+    EXPECT_EQ(logic.recording().lineTexts(), recorded);
+    // The program reacts again once they are closed.
+    logic.dispatch(Event::control(kMajorOption));
+    EXPECT_TRUE(view.rootEnabled);
+}
+
+TEST_F(ProgramLogicTest, CloseQuitsOnceAndLaterEventsAreDropped) {
+    logic.dispatch(Event::close());
+    EXPECT_TRUE(logic.closeRequested());
+    logic.dispatch(Event::close());
+    logic.dispatch(Event::playToggle(true));
+    EXPECT_EQ(view.log, std::vector<std::string>{"quit"});
+}
+
+} // namespace
+} // namespace doodle
