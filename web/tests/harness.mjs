@@ -45,6 +45,25 @@ export const kChromiumArgs = ['--no-sandbox', '--autoplay-policy=no-user-gesture
   '--headless', '--disable-gpu', '--disable-background-networking',
   '--disable-component-update', '--disable-sync', '--no-first-run', '--disable-quic'];
 
+// Serves the page and opens it in a browser of its own (not a persistent profile), whose
+// DevTools session can read the processes' CPU times; close() ends both.
+export async function openPageInBrowser() {
+  const { server, url } = await serve(webRoot);
+  const browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: kChromiumArgs,
+    headless: true });
+  const page = await browser.newPage();
+  await page.goto(url);
+  await page.waitForFunction(() => window.doodleChorus?.ready === true);
+  return {
+    browser,
+    page,
+    async close() {
+      await browser.close();
+      server.kill();
+    },
+  };
+}
+
 // A served page in a fresh browser; close() ends both.
 export async function openPage({ viewport = { width: 1100, height: 800 }, hasTouch = false } = {}) {
   const { server, url } = await serve(webRoot);
