@@ -343,6 +343,7 @@ for (const [index, title] of menuTitles.entries()) {
     else if (event.key === 'ArrowUp') openMenu(title, -1);
     else if (event.key === 'ArrowRight') next(1).focus();
     else if (event.key === 'ArrowLeft') next(-1).focus();
+    else if (event.key === 'Escape') closeMenus();
     else return;
     event.preventDefault();
   });
@@ -382,6 +383,9 @@ const commands = {
 for (const item of document.querySelectorAll('[data-command]')) {
   item.addEventListener('click', () => {
     closeMenus();
+    // Focus goes back to the menu's title, as it does when a desktop menu closes.
+    document.getElementById(item.closest('[role="menu"]').getAttribute('aria-labelledby'))
+      .focus();
     commands[item.dataset.command]();
   });
 }
