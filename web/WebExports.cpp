@@ -79,9 +79,24 @@ bool writeBytes(const char* outPath, const std::vector<uint8_t>& bytes) {
 
 // Export results the page tells apart.
 constexpr int32_t kExportDone = 0;
-constexpr int32_t kExportUnreadable = 1;  // the recording copy could not be read
-constexpr int32_t kExportNotPlayable = 2; // settings invalid, or playback would not end
+constexpr int32_t kExportUnreadable = 1; // the recording copy could not be read
+constexpr int32_t kExportNotMade = 2;    // invalid settings, endless, or too long for the file
 constexpr int32_t kExportNotWritten = 3;
+
+// Reads the recording file at savPath, makes the export's bytes from it and writes them.
+template <typename MakeBytes>
+int32_t exportFile(const char* savPath, const char* outPath, const RenderSettings& settings,
+                   const MakeBytes& makeBytes) {
+    const std::optional<Recording> recording = openRecordingFile(savPath);
+    if (!recording) {
+        return kExportUnreadable;
+    }
+    const std::optional<std::vector<uint8_t>> bytes = makeBytes(*recording, settings);
+    if (!bytes) {
+        return kExportNotMade;
+    }
+    return writeBytes(outPath, *bytes) ? kExportDone : kExportNotWritten;
+}
 
 } // namespace
 } // namespace doodle
@@ -215,37 +230,24 @@ EMSCRIPTEN_KEEPALIVE double dc_map_pitch(int32_t x, int32_t scaleMode, int32_t r
 EMSCRIPTEN_KEEPALIVE int32_t dc_export_wav(const char* savPath, const char* outPath,
                                            int32_t speedTenths, int32_t voiceType,
                                            int32_t scaleMode, int32_t rootIndex) {
-    const std::optional<Recording> recording = openRecordingFile(savPath);
-    if (!recording) {
-        return kExportUnreadable;
-    }
-    WavFileBuilder wav(static_cast<int32_t>(kRenderSampleRate));
-    const RenderOutcome outcome =
-        renderRecording(*recording, settingsOf(speedTenths, voiceType, scaleMode, rootIndex),
-                        [&](std::span<const float> samples) { return wav.append(samples); });
-    if (outcome == RenderOutcome::Aborted) {
-        return kExportNotWritten;
-    }
-    if (outcome != RenderOutcome::Finished) {
-        return kExportNotPlayable;
-    }
-    return writeBytes(outPath, wav.finish()) ? kExportDone : kExportNotWritten;
+    return exportFile(savPath, outPath, settingsOf(speedTenths, voiceType, scaleMode, rootIndex),
+                      [](const Recording& recording, const RenderSettings& settings) {
+                          WavFileBuilder wav(static_cast<int32_t>(kRenderSampleRate));
+                          const RenderOutcome outcome = renderRecording(
+                              recording, settings,
+                              [&](std::span<const float> samples) { return wav.append(samples); });
+                          return outcome == RenderOutcome::Finished
+                                     ? std::optional<std::vector<uint8_t>>(wav.finish())
+                                     : std::nullopt;
+                      });
 }
 
 // The MIDI file of the recording file at savPath, as the render tool writes it.
 EMSCRIPTEN_KEEPALIVE int32_t dc_export_midi(const char* savPath, const char* outPath,
                                             int32_t speedTenths, int32_t voiceType,
                                             int32_t scaleMode, int32_t rootIndex) {
-    const std::optional<Recording> recording = openRecordingFile(savPath);
-    if (!recording) {
-        return kExportUnreadable;
-    }
-    const std::optional<std::vector<uint8_t>> midi =
-        midiFileOf(*recording, settingsOf(speedTenths, voiceType, scaleMode, rootIndex));
-    if (!midi) {
-        return kExportNotPlayable;
-    }
-    return writeBytes(outPath, *midi) ? kExportDone : kExportNotWritten;
+    return exportFile(savPath, outPath, settingsOf(speedTenths, voiceType, scaleMode, rootIndex),
+                      midiFileOf);
 }
 
 } // extern "C"

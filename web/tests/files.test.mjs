@@ -6,26 +6,23 @@ import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { openPage, listen, takeViews, startSound, sourceRoot, wavSamples } from './harness.mjs';
+import { pageForTests, takeViews, sourceRoot, wavSamples } from './harness.mjs';
 
 const renderTool = process.env.DC_RENDER_TOOL
   ?? path.join(sourceRoot, 'build/tools/doodlechorus-render');
 const examples = readdirSync(path.join(sourceRoot, 'examples')).filter((f) => f.endsWith('.sav'))
   .sort().map((f) => path.join(sourceRoot, 'examples', f));
 
-let session;
-let page;
 let scratch;
-before(async () => {
+before(() => {
   scratch = mkdtempSync(path.join(os.tmpdir(), 'dc-web-files-'));
-  session = await openPage();
-  page = session.page;
-  await listen(page);
-  await startSound(page);
 });
-after(async () => {
-  await session.close();
+after(() => {
   rmSync(scratch, { recursive: true, force: true });
+});
+let page;
+const session = pageForTests({}, (opened) => {
+  page = opened.page;
 });
 
 async function menu(title, item) {

@@ -7,6 +7,7 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { mkdtempSync, rmSync } from 'node:fs';
 import os from 'node:os';
+import { before, after } from 'node:test';
 import { chromium } from 'playwright-core';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
@@ -96,6 +97,22 @@ export async function openPage({ viewport = { width: 1100, height: 800 }, hasTou
       rmSync(profile, { recursive: true, force: true });
     },
   };
+}
+
+// One page for a test file, opened before its tests with the listeners of listen() and closed
+// after them; `opened` gets it (page, problems) before the first test.
+export function pageForTests({ hasTouch = false, sound = true } = {}, opened = () => {}) {
+  const shared = {};
+  before(async () => {
+    Object.assign(shared, await openPage({ hasTouch }));
+    await listen(shared.page);
+    if (sound) await startSound(shared.page);
+    opened(shared);
+  });
+  after(async () => {
+    await shared.close();
+  });
+  return shared;
 }
 
 // Starts listening to the program's view calls and the worklet's samples inside the page.

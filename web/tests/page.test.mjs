@@ -1,21 +1,15 @@
 // The page: the desktop window's parts by role and name, no console error, no accessibility
 // violation, keyboard use, pointer input by mouse and finger, Help and About.
-import { test, before, after } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { createRequire } from 'node:module';
-import { openPage, listen, takeViews, startSound, areaPixel, tappedSamples } from './harness.mjs';
+import { pageForTests, takeViews, startSound, areaPixel, tappedSamples } from './harness.mjs';
 
 const require = createRequire(import.meta.url);
 
-let session;
 let page;
-before(async () => {
-  session = await openPage({ hasTouch: true });
-  page = session.page;
-  await listen(page);
-});
-after(async () => {
-  await session.close();
+const session = pageForTests({ hasTouch: true, sound: false }, (opened) => {
+  page = opened.page;
 });
 
 test('the page shows every part of the window, found by role and name', async () => {

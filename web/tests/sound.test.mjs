@@ -1,24 +1,17 @@
 // The worklet sings what is drawn, at the maps' pitch, and plays a recording back on the
 // sample clock exactly where the recording's times put it.
-import { test, before, after } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { openPage, listen, takeViews, tappedSamples, areaPixel, startSound, measurePitch }
+import { pageForTests, takeViews, tappedSamples, areaPixel, measurePitch }
   from './harness.mjs';
 
 const kSampleRate = 44100;
 const kGlideAndFadeInFrames = 3000; // the voice's glide (2000) and fade-in (1000) samples
 const kMeasureFrames = 6000;
 
-let session;
 let page;
-before(async () => {
-  session = await openPage();
-  page = session.page;
-  await listen(page);
-  await startSound(page);
-});
-after(async () => {
-  await session.close();
+const session = pageForTests({}, (opened) => {
+  page = opened.page;
 });
 
 // Presses at drawing-area pixel (x, y), holds still, releases; the frame of its dot.
