@@ -141,25 +141,30 @@ test('a drag released outside the area ends the stroke at its edge', async () =>
 
 test('one finger draws; the page neither scrolls nor zooms, a second finger is ignored',
   async () => {
+    // A small screen, where the page is taller than the window and could scroll.
+    await page.setViewportSize({ width: 600, height: 420 });
+    assert.ok(await page.evaluate(() => document.documentElement.scrollHeight > innerHeight));
     await page.getByRole('button', { name: 'clear' }).click();
+    await page.evaluate(() => window.scrollTo(0, 0));
     await takeViews(page);
     const cdp = await page.context().newCDPSession(page);
     const touch = (type, points) => cdp.send('Input.dispatchTouchEvent', {
       type, touchPoints: points.map(([x, y], id) => ({ x, y, id })),
     });
-    const a = await areaPixel(page, 40, 40);
-    const b = await areaPixel(page, 80, 60);
-    const c = await areaPixel(page, 120, 80);
-    const other = await areaPixel(page, 200, 180);
+    // The finger moves up, which would scroll the page down, and a second one joins.
+    const a = await areaPixel(page, 40, 150);
+    const b = await areaPixel(page, 80, 100);
+    const c = await areaPixel(page, 120, 50);
+    const other = await areaPixel(page, 200, 120);
     await touch('touchStart', [[a.x, a.y]]);
     await touch('touchMove', [[b.x, b.y]]);
     await touch('touchStart', [[b.x, b.y], [other.x, other.y]]);
-    await touch('touchMove', [[c.x, c.y], [other.x, other.y]]);
+    await touch('touchMove', [[c.x, c.y], [other.x - 40, other.y - 40]]);
     await touch('touchEnd', []);
     await page.waitForTimeout(100);
     const views = await takeViews(page);
     const dots = views.filter((v) => v.type === 'dot').map((v) => [v.x, v.y]);
-    assert.deepEqual(dots, [[40, 40], [80, 60], [120, 80]]);
+    assert.deepEqual(dots, [[40, 150], [80, 100], [120, 50]]);
     assert.ok(views.some((v) => v.type === 'note' && v.name === ''), 'the lift released');
     const view = await page.evaluate(() => [window.scrollX, window.scrollY,
       window.visualViewport.scale]);
