@@ -175,10 +175,11 @@ export function wavSamples(bytes) {
     const id = String.fromCharCode(...bytes.subarray(at, at + 4));
     const size = view.getUint32(at + 4, true);
     if (id === 'fmt ') {
-      const format = view.getUint16(at + 8, true);
+      // 3: IEEE float; 0xFFFE: extensible, whose sub-format's first two bytes say which.
+      const tag = view.getUint16(at + 8, true);
+      const format = tag === 0xfffe ? view.getUint16(at + 8 + 24, true) : tag;
       const bits = view.getUint16(at + 22, true);
-      // 3: IEEE float; 0xFFFE: extensible, whose sub-format says float too.
-      if ((format !== 3 && format !== 0xfffe) || bits !== 32) throw new Error('not float WAV');
+      if (format !== 3 || bits !== 32) throw new Error('not a 32-bit float WAV file');
     }
     if (id === 'data') {
       const samples = new Float32Array(size / 4);
