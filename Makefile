@@ -23,9 +23,12 @@ WEB_TEST_PACKAGES := $(WEB_PACKAGES) chromium $(if $(shell command -v npm),,npm)
 RUN_PACKAGES := $(INSTALL_PACKAGES) libgtest-dev libbenchmark-dev
 # A virtual X display, a window manager to close windows as a user does, X input, pv to pace
 # the captured audio stream like a sound card, screenshots, and pitch measurement; appstreamcli,
-# groff and lexgrog check the installed metainfo and man pages; mido reads the MIDI files back.
+# groff and lexgrog check the installed metainfo and man pages; mido reads the MIDI files back;
+# setfacl gives replaced files an ACL to keep; sox reads the WAV header back as other programs
+# would.
 TEST_PACKAGES := $(RUN_PACKAGES) clang xvfb xauth openbox wmctrl xdotool pv imagemagick aubio-tools \
-	python3 python3-mido desktop-file-utils appstream groff-base man-db $(WEB_TEST_PACKAGES)
+	python3 python3-mido sox desktop-file-utils appstream groff-base man-db acl \
+	$(WEB_TEST_PACKAGES)
 
 # Installs the named packages that are missing: apt-get (through sudo when not root); without
 # apt it names the packages and stops.

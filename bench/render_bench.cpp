@@ -85,11 +85,12 @@ void BM_RenderMinuteOfDrawing(benchmark::State& state) {
         return;
     }
     for (auto _ : state) {
-        const RenderOutcome outcome = renderRecording(lines, {}, [](std::span<const float> block) {
-            benchmark::DoNotOptimize(block.data());
-            benchmark::ClobberMemory();
-            return true;
-        });
+        const RenderOutcome outcome =
+            renderRecording(lines, {}, *plan, [](std::span<const float> block) {
+                benchmark::DoNotOptimize(block.data());
+                benchmark::ClobberMemory();
+                return true;
+            });
         if (outcome != RenderOutcome::Finished) {
             state.SkipWithError("the render did not finish");
             return;

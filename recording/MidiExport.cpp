@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 namespace doodle {
 namespace {
@@ -25,6 +26,7 @@ constexpr uint8_t kNoteOff = 0x80;
 constexpr uint8_t kNoteOn = 0x90;
 constexpr uint8_t kControlChange = 0xB0;
 constexpr uint8_t kPitchBend = 0xE0;
+constexpr uint8_t kProgramChange = 0xC0;
 constexpr uint8_t kNoteOffVelocity = 64; // the value for "no release velocity"
 
 // Meta events.
@@ -87,6 +89,21 @@ bool bendFits(int32_t bend) noexcept {
     return bend >= -kBendSteps && bend < kBendSteps;
 }
 
+// The note whose bend reaches every pitch from lowNote to highNote (fractional notes), the one
+// nearest their middle; nothing when they are too far apart. Rounding the middle moves it by
+// half a semitone at most, so one of the notes next to it reaches both ends when any does.
+std::optional<int32_t> noteReaching(double lowNote, double highNote) noexcept {
+    const int32_t middle = nearestNote((lowNote + highNote) / 2.0);
+    for (const int32_t offset : {0, -1, 1}) {
+        const int32_t note = middle + offset;
+        if (note >= 0 && note <= kMaxDataValue && bendFits(bendSteps(lowNote, note)) &&
+            bendFits(bendSteps(highNote, note))) {
+            return note;
+        }
+    }
+    return std::nullopt;
+}
+
 // Byte by byte: GCC 12 at -O3 warns (-Wstringop-overflow) on the inlined range insert into a
 // vector that grows from empty, about a copy that cannot overflow.
 void appendBytes(std::vector<uint8_t>& bytes, std::span<const uint8_t> more) {
@@ -120,7 +137,11 @@ int32_t vowelControllerValue(int32_t y) noexcept {
     return ((kMaxPointY - clampedY) * kMaxDataValue + kMaxPointY / 2) / kMaxPointY;
 }
 
-MidiFileWriter::MidiFileWriter(bool wholeNotes) : m_wholeNotes(wholeNotes) {
+int32_t midiProgramFor(VoiceType voiceType) noexcept {
+    return voiceType == VoiceType::Type2 ? kMidiProgramType2 : kMidiProgramType1;
+}
+
+MidiFileWriter::MidiFileWriter(bool wholeNotes, int32_t program) : m_wholeNotes(wholeNotes) {
     appendBytes(m_file, kHeaderChunkId);
     appendBigEndian(m_file, kHeaderChunkBytes, kLengthFieldBytes);
     appendBigEndian(m_file, kFormatSingleTrack, kHeaderFieldBytes);
@@ -137,6 +158,7 @@ MidiFileWriter::MidiFileWriter(bool wholeNotes) : m_wholeNotes(wholeNotes) {
     event(0, {kControlChange, kDataEntryLsb, kBendRangeCents});
     event(0, {kControlChange, kRpnMsb, kRpnNull});
     event(0, {kControlChange, kRpnLsb, kRpnNull});
+    event(0, {kProgramChange, dataByte(program)});
 }
 
 void MidiFileWriter::event(int32_t tick, std::initializer_list<uint8_t> eventBytes) {
@@ -161,35 +183,64 @@ void MidiFileWriter::sendBend(int32_t tick, int32_t bend) {
     }
 }
 
-void MidiFileWriter::sound(const PlayedPoint& point) {
-    const double target = midiNoteOf(point.pitchHz);
-    int32_t note = nearestNote(target);
-    int32_t bend = 0;
-    if (!m_wholeNotes && m_note) {
-        // Keep the sounding note while the bend can still reach the pitch.
-        const int32_t keptBend = bendSteps(target, *m_note);
-        if (bendFits(keptBend)) {
-            note = *m_note;
-            bend = keptBend;
+std::vector<int32_t> MidiFileWriter::strokeNotes() const {
+    std::vector<int32_t> notes(m_stroke.size());
+    if (m_wholeNotes) {
+        std::transform(m_stroke.begin(), m_stroke.end(), notes.begin(),
+                       [](const StrokePoint& point) { return nearestNote(point.note); });
+        return notes;
+    }
+    if (m_stroke.empty()) {
+        return notes;
+    }
+    // Pieces as long as one note reaches them, each on the note nearest its middle.
+    std::size_t pieceStart = 0;
+    double low = std::numeric_limits<double>::infinity();
+    double high = -low;
+    auto endPiece = [&](std::size_t end) {
+        // A single point is always reached: its nearest note is within half a semitone.
+        const int32_t note = noteReaching(low, high).value_or(nearestNote(low));
+        std::fill(notes.begin() + static_cast<std::ptrdiff_t>(pieceStart),
+                  notes.begin() + static_cast<std::ptrdiff_t>(end), note);
+        pieceStart = end;
+    };
+    for (std::size_t i = 0; i < m_stroke.size(); ++i) {
+        const double note = m_stroke[i].note;
+        if (i > pieceStart && !noteReaching(std::min(low, note), std::max(high, note))) {
+            endPiece(i);
+            low = note;
+            high = note;
         }
+        low = std::min(low, note);
+        high = std::max(high, note);
     }
-    if (!m_wholeNotes && note != m_note) {
-        bend = bendSteps(target, note); // within half a semitone
-    }
+    endPiece(m_stroke.size());
+    return notes;
+}
+
+void MidiFileWriter::sound(const StrokePoint& point, int32_t note) {
+    const int32_t bend = m_wholeNotes ? 0 : bendSteps(point.note, note);
     const bool newNote = note != m_note;
     if (newNote) {
         noteOff(point.tick); // before the bend moves, so that its release keeps its pitch
     }
-    const int32_t vowelValue = vowelControllerValue(point.y);
-    if (vowelValue != m_vowelValue) {
-        event(point.tick, {kControlChange, kMidiVowelController, dataByte(vowelValue)});
-        m_vowelValue = vowelValue;
+    if (point.vowelValue != m_vowelValue) {
+        event(point.tick, {kControlChange, kMidiVowelController, dataByte(point.vowelValue)});
+        m_vowelValue = point.vowelValue;
     }
     sendBend(point.tick, bend);
     if (newNote) {
         event(point.tick, {kNoteOn, dataByte(note), kMidiNoteVelocity});
         m_note = note;
     }
+}
+
+void MidiFileWriter::writeStroke() {
+    const std::vector<int32_t> notes = strokeNotes();
+    for (std::size_t i = 0; i < m_stroke.size(); ++i) {
+        sound(m_stroke[i], notes[i]);
+    }
+    m_stroke.clear();
 }
 
 void MidiFileWriter::finish(int32_t tick) {
@@ -205,55 +256,34 @@ void MidiFileWriter::finish(int32_t tick) {
     }
 }
 
-void MidiFileWriter::add(const PlayedPoint& point) {
-    switch (point.kind) {
-    case PlayedKind::Sound:
-        sound(point);
+void MidiFileWriter::add(const PlayedTick& played) {
+    switch (played.step.action) {
+    case PlaybackAction::None:
         break;
-    case PlayedKind::Release:
-        noteOff(point.tick);
+    case PlaybackAction::Sound:
+        m_stroke.push_back(
+            {played.tick, midiNoteOf(played.pitchHz), vowelControllerValue(played.step.y)});
         break;
-    case PlayedKind::End:
-        finish(point.tick);
+    case PlaybackAction::Release:
+        writeStroke();
+        noteOff(played.tick);
+        break;
+    case PlaybackAction::Stop:
+        writeStroke();
+        finish(played.tick);
         break;
     }
 }
 
-RenderOutcome playRecording(const Recording& recording, const RenderSettings& settings,
-                            const PlayedPointSink& sink) {
-    if (const RenderOutcome playable = checkPlayable(recording, settings);
-        playable != RenderOutcome::Finished) {
-        return playable;
-    }
-    OfflinePlayback playback(recording, settings);
-    while (const std::optional<int32_t> tick = playback.nextTick()) {
-        const PlayedStep step = playback.step(*tick);
-        switch (step.action) {
-        case PlaybackAction::None:
-            break;
-        case PlaybackAction::Stop:
-            sink({*tick, PlayedKind::End});
-            return RenderOutcome::Finished;
-        case PlaybackAction::Release:
-            sink({*tick, PlayedKind::Release});
-            break;
-        case PlaybackAction::Sound:
-            sink({*tick, PlayedKind::Sound, playback.voice().pitch.load(), step.y});
-            break;
-        }
-    }
-    return RenderOutcome::Endless; // checkPlayable said otherwise: not reached
-}
-
-std::optional<std::vector<uint8_t>> midiFileOf(const Recording& recording,
-                                               const RenderSettings& settings) {
-    const std::optional<RenderPlan> plan = planRender(recording, settings.playSpeed);
-    if (!plan || plan->stopTick > kMidiMaxTick) {
+std::optional<std::vector<uint8_t>>
+midiFileOf(const Recording& recording, const RenderSettings& settings, const RenderPlan& plan) {
+    if (plan.stopTick > kMidiMaxTick) {
         return std::nullopt;
     }
-    MidiFileWriter writer(settings.scaleMode != ScaleMode::Unrestricted);
-    const RenderOutcome outcome =
-        playRecording(recording, settings, [&](const PlayedPoint& point) { writer.add(point); });
+    MidiFileWriter writer(settings.scaleMode != ScaleMode::Unrestricted,
+                          midiProgramFor(settings.voiceType));
+    const RenderOutcome outcome = playRecording(
+        recording, settings, plan, [&](const PlayedTick& played) { writer.add(played); }, {});
     if (outcome != RenderOutcome::Finished) {
         return std::nullopt;
     }

@@ -3,11 +3,8 @@
 #include "recording/OfflineRender.h"
 
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <optional>
-#include <span>
-#include <string>
 #include <vector>
 
 namespace doodle {
@@ -21,51 +18,56 @@ inline constexpr int32_t kMidiBendRangeSemitones = 24;
 inline constexpr int32_t kMidiNoteVelocity = 100; // 1..127, every note alike
 // The vowel goes out as this controller (CC 74, "brightness" on most synthesizers).
 inline constexpr int32_t kMidiVowelController = 74;
+// General MIDI programs (0-based) sent at the start, so that a General MIDI synthesizer sings:
+// "Choir Aahs" for voice type 1, "Voice Oohs" for voice type 2.
+inline constexpr int32_t kMidiProgramType1 = 52;
+inline constexpr int32_t kMidiProgramType2 = 53;
 // The last tick a file may hold: its delta times have 28 bits (about 74.5 hours).
 inline constexpr int32_t kMidiMaxTick = 0x0FFF'FFFF;
-
-// What playback does on one tick, as a MIDI file records it.
-enum class PlayedKind {
-    Sound,   // a sounding line: the voice sings pitchHz on the vowel of y
-    Release, // a release line: the voice falls silent
-    End,     // the tick that ends playback; nothing follows
-};
-
-struct PlayedPoint {
-    int32_t tick = 0; // ticks (ms of played time) since the start of playback, 1 or more
-    PlayedKind kind = PlayedKind::Sound;
-    double pitchHz = 0.0; // Sound: the pitch the mapping chain gives the voice, Hz
-    int32_t y = 0;        // Sound: 0..kMaxPointY, 0 = top row
-};
 
 // The CC 74 value for a point's Y: the top row (0) sends 127, the bottom row (kMaxPointY) 0,
 // linear and rounded in between.
 int32_t vowelControllerValue(int32_t y) noexcept;
 
-// Turns played points into a Standard MIDI File: format 0, one track, channel 1. The track
-// starts with the tempo and the bend range (RPN 0); notes carry the sounding pitch, the
-// program's "C" (51.914 Hz) being MIDI note 32 (G#1).
+// The General MIDI program for a voice type (kMidiProgramType1 or kMidiProgramType2).
+int32_t midiProgramFor(VoiceType voiceType) noexcept;
+
+// Turns the played ticks of a playback into a Standard MIDI File: format 0, one track, channel
+// 1. The track starts with the tempo, the bend range (RPN 0) and the program; notes carry the
+// sounding pitch, the program's "C" (51.914 Hz) being MIDI note 32 (G#1). A stroke (the sounding
+// points up to a release or the end) is written once it is complete:
 // - Whole notes (the scale modes): each point sounds the nearest MIDI note, without pitch bend;
 //   a change of note within a stroke ends one note and starts the next on the same tick.
-// - Otherwise (Unrestricted): a stroke starts on the note nearest its pitch and follows the
-//   pitch with bend; a new note starts only where the bend would leave ±kMidiBendRangeSemitones.
+// - Otherwise (Unrestricted): a stroke is one note, the one nearest the middle of its lowest and
+//   highest pitch, that follows the pitch with bend. A stroke wider than the bend range is cut
+//   where the next point would leave a note's reach: each piece is one such note.
 // A release ends the sounding note; the end of playback ends any note still on and centres the
 // bend. The vowel controller and the bend are sent only when they change.
 class MidiFileWriter {
 public:
-    explicit MidiFileWriter(bool wholeNotes);
+    MidiFileWriter(bool wholeNotes, int32_t program);
 
-    // Points come in order of tick, none after kMidiMaxTick; an End point completes the file
-    // and nothing may follow.
-    void add(const PlayedPoint& point);
-    // The complete file once an End point was added.
+    // Ticks come in order, none after kMidiMaxTick; a Stop completes the file and nothing may
+    // follow.
+    void add(const PlayedTick& played);
+    // The complete file once a Stop was added.
     const std::vector<uint8_t>& bytes() const noexcept { return m_file; }
 
 private:
+    // A sounding point of the stroke not yet written.
+    struct StrokePoint {
+        int32_t tick = 0;
+        double note = 0.0;      // the fractional MIDI note of its pitch, 0..127
+        int32_t vowelValue = 0; // CC 74, 0..127
+    };
+
     void event(int32_t tick, std::initializer_list<uint8_t> eventBytes);
     void noteOff(int32_t tick);
     void sendBend(int32_t tick, int32_t bend);
-    void sound(const PlayedPoint& point);
+    // Writes the stroke's points with one note each, and empties it.
+    void writeStroke();
+    std::vector<int32_t> strokeNotes() const;
+    void sound(const StrokePoint& point, int32_t note);
     void finish(int32_t tick);
 
     bool m_wholeNotes = false;
@@ -74,22 +76,15 @@ private:
     std::optional<int32_t> m_note{}; // the note sounding, 0..127
     int32_t m_bend = 0;              // the bend in force, -8192..8191 (0 = centred)
     std::optional<int32_t> m_vowelValue{}; // the last CC 74 value sent
+    std::vector<StrokePoint> m_stroke{};
 };
 
-// Receives the points of a playback in order of tick.
-using PlayedPointSink = std::function<void(const PlayedPoint& point)>;
-
-// Plays a recording as renderRecording does, without the voice's samples: the program's Player
-// on the ticks where it acts, each sounding line through its mapping chain (mapPoint), whose
-// pitch goes to the sink, until the tick that ends playback. Returns Finished, Endless or
-// InvalidSettings as renderRecording would.
-RenderOutcome playRecording(const Recording& recording, const RenderSettings& settings,
-                            const PlayedPointSink& sink);
-
-// The MIDI file of a recording played with `settings`: whole notes in the scale modes, bend in
-// Unrestricted. Nothing when the settings are invalid, or playback would not end or would end
-// after kMidiMaxTick. The same recording and settings always give the same bytes.
-std::optional<std::vector<uint8_t>> midiFileOf(const Recording& recording,
-                                               const RenderSettings& settings);
+// The MIDI file of a recording played with `settings` (see playRecording; `plan` is
+// planRender's for this recording and speed): whole notes in the scale modes, bend in
+// Unrestricted. Nothing when the settings are invalid or playback ends after kMidiMaxTick. The
+// same recording and settings always give the same bytes. The whole file is built in memory,
+// without the file system: any front end can write or offer it.
+std::optional<std::vector<uint8_t>>
+midiFileOf(const Recording& recording, const RenderSettings& settings, const RenderPlan& plan);
 
 } // namespace doodle

@@ -19,8 +19,9 @@ public:
     BlockRenderer(VoiceRenderer& voice, const SampleSink& sink) : m_voice(voice), m_sink(sink) {}
 
     // Renders up to, not including, the sample endSampleIndex. False if the sink stopped.
+    // Without a sink nothing is rendered.
     bool renderUntil(int64_t endSampleIndex) {
-        while (m_sampleIndex < endSampleIndex) {
+        while (m_sink && m_sampleIndex < endSampleIndex) {
             const std::size_t frames = static_cast<std::size_t>(
                 std::min<int64_t>(endSampleIndex - m_sampleIndex,
                                   static_cast<int64_t>(m_block.size() - m_filledFrames)));
@@ -96,62 +97,50 @@ std::optional<RenderPlan> planRender(const Recording& recording, double playSpee
     }
 }
 
-RenderOutcome checkPlayable(const Recording& recording, const RenderSettings& settings) noexcept {
+RenderOutcome playRecording(const Recording& recording, const RenderSettings& settings,
+                            const RenderPlan& plan, const PlayedTickSink& onTick,
+                            const SampleSink& onSamples) {
     if (!validRenderSettings(settings)) {
         return RenderOutcome::InvalidSettings;
     }
-    if (!planRender(recording, settings.playSpeed)) {
-        return RenderOutcome::Endless;
-    }
-    return RenderOutcome::Finished;
-}
-
-OfflinePlayback::OfflinePlayback(const Recording& recording, const RenderSettings& settings)
-    : m_playSpeed(settings.playSpeed), m_controls(mapControlsFor(settings)),
-      m_player(recording, m_voice, m_vowel) {
+    const MapControls controls = mapControlsFor(settings);
+    VoiceParams voice;
+    VowelWorking vowel; // the vowel map's values, kept between points
+    Player player(recording, voice, vowel);
     // The first tick after start-up finds nothing to play and ends playback; then the play
-    // toggle goes down: the voice is stopped, the count and the play position start at 0.
-    m_player.stop();
-    m_player.start();
-}
-
-std::optional<int32_t> OfflinePlayback::nextTick() const noexcept {
-    return m_player.nextActingTick(m_tick, m_playSpeed);
-}
-
-PlayedStep OfflinePlayback::step(int32_t tick) noexcept {
-    m_tick = tick;
-    const PlayedStep played = m_player.step(tick, m_playSpeed, m_controls);
-    if (played.action == PlaybackAction::Stop) {
-        m_player.stop();
-    }
-    return played;
-}
-
-RenderOutcome renderRecording(const Recording& recording, const RenderSettings& settings,
-                              const SampleSink& sink) {
-    // Checked first, so that a render that cannot end hands nothing over.
-    if (const RenderOutcome playable = checkPlayable(recording, settings);
-        playable != RenderOutcome::Finished) {
-        return playable;
-    }
-    OfflinePlayback playback(recording, settings);
-    VoiceRenderer voiceRenderer(playback.voice());
-    BlockRenderer renderer(voiceRenderer, sink);
-    while (const std::optional<int32_t> tick = playback.nextTick()) {
-        if (!renderer.renderUntil(tickSampleIndex(*tick))) {
+    // toggle goes down and playback starts.
+    player.stop();
+    player.start();
+    VoiceRenderer voiceRenderer(voice);
+    BlockRenderer samples(voiceRenderer, onSamples);
+    int32_t tick = 0;
+    while (const std::optional<int32_t> next = player.nextActingTick(tick, settings.playSpeed)) {
+        tick = *next;
+        if (tick > plan.stopTick) {
+            break;
+        }
+        const int64_t sampleIndex = tickSampleIndex(tick);
+        if (!samples.renderUntil(sampleIndex)) {
             return RenderOutcome::Aborted;
         }
         // Labels and dots are the window's; the voice has had what the step does.
-        if (playback.step(*tick).action == PlaybackAction::Stop) {
-            if (!renderer.renderUntil(tickSampleIndex(*tick) + kRenderTailSamples) ||
-                !renderer.flush()) {
-                return RenderOutcome::Aborted;
-            }
-            return RenderOutcome::Finished;
+        const PlayedStep step = player.step(tick, settings.playSpeed, controls);
+        if (onTick) {
+            onTick({tick, sampleIndex, step, voice.pitch.load()});
+        }
+        if (step.action == PlaybackAction::Stop) {
+            player.stop();
+            const bool rendered =
+                samples.renderUntil(sampleIndex + kRenderTailSamples) && samples.flush();
+            return rendered ? RenderOutcome::Finished : RenderOutcome::Aborted;
         }
     }
-    return RenderOutcome::Endless; // checkPlayable said otherwise: not reached
+    return RenderOutcome::Endless;
+}
+
+RenderOutcome renderRecording(const Recording& recording, const RenderSettings& settings,
+                              const RenderPlan& plan, const SampleSink& sink) {
+    return playRecording(recording, settings, plan, {}, sink);
 }
 
 } // namespace doodle

@@ -59,47 +59,38 @@ using SampleSink = std::function<bool(std::span<const float> samples)>;
 enum class RenderOutcome {
     Finished,        // every sample of planRender's length went to the sink
     Aborted,         // the sink returned false; no block followed
-    Endless,         // playback would not end (planRender gives nothing); nothing was rendered
+    Endless,         // playback did not end where its plan said; nothing more was rendered
     InvalidSettings, // validRenderSettings failed; nothing was rendered
 };
 
-// Whether a recording can be played with these settings: Finished when it can, else
-// InvalidSettings or Endless (playback would not end by the tick where the count wraps).
-RenderOutcome checkPlayable(const Recording& recording, const RenderSettings& settings) noexcept;
-
-// The program's playback when its play toggle goes down right after start-up, with the ticker
-// replaced by a clock of the caller's: a fresh voice, stopped as the first tick and the start
-// of playback stop it, and the Player stepped only on the ticks where it acts. Renders and
-// exports play through it.
-class OfflinePlayback {
-public:
-    OfflinePlayback(const Recording& recording, const RenderSettings& settings);
-    OfflinePlayback(const OfflinePlayback&) = delete;
-    OfflinePlayback& operator=(const OfflinePlayback&) = delete;
-
-    // The next tick on which the player acts; nothing when no tick up to INT32_MAX does.
-    std::optional<int32_t> nextTick() const noexcept;
-    // Steps the player on that tick; a Stop also releases the voice, as ending playback does.
-    PlayedStep step(int32_t tick) noexcept;
-
-    VoiceParams& voice() noexcept { return m_voice; }
-
-private:
-    double m_playSpeed = kMinPlaySpeed;
-    MapControls m_controls{};
-    VoiceParams m_voice{};
-    VowelWorking m_vowel{}; // the vowel map's values, kept between points
-    Player m_player;
-    int32_t m_tick = 0; // the last tick stepped; 0 at the start of playback
+// One tick on which playback acted, as the offline playback yields it.
+struct PlayedTick {
+    int32_t tick = 0;        // ticks (ms of played time) since the start of playback, 1 or more
+    int64_t sampleIndex = 0; // tickSampleIndex(tick): the step acts just before this sample
+    PlayedStep step{};       // Sound, Release or Stop; Stop is the last one
+    double pitchHz = 0.0;    // Sound: the pitch the mapping chain gave the voice, Hz
 };
 
-// Plays a recording as the program does when its play toggle goes down right after start-up,
-// with the ticker replaced by the sample clock: a fresh voice, stopped as the first tick and
-// the start of playback stop it; tick k handled just before sample tickSampleIndex(k) through
-// the program's Player, mapping chain and voice; after the tick that ends playback,
-// kRenderTailSamples more samples. The Scale is built once from the settings. The same
-// recording and settings always give the same samples; memory does not grow with the length.
+// Receives the acting ticks of a playback in order.
+using PlayedTickSink = std::function<void(const PlayedTick& played)>;
+
+// The program's playback when its play toggle goes down right after start-up, with the ticker
+// replaced by the sample clock: a fresh voice, released by the first tick's end of playback and
+// by the start of playback (the Player's stop() and start()); the Player stepped only on the
+// ticks where it acts, each of them handed to onTick (when given); after the Stop the voice is
+// released again. With onSamples, the voice is rendered too: tick k acts just before sample
+// tickSampleIndex(k), and after the Stop kRenderTailSamples more samples follow, plan.sampleCount
+// in all. `plan` is planRender's for this recording and speed. The Scale is built once from the
+// settings; the same recording and settings always give the same ticks and samples; memory does
+// not grow with the length. Returns Finished, Aborted (onSamples returned false),
+// InvalidSettings (nothing played) or Endless (playback went past plan.stopTick: another
+// recording's or speed's plan).
+RenderOutcome playRecording(const Recording& recording, const RenderSettings& settings,
+                            const RenderPlan& plan, const PlayedTickSink& onTick,
+                            const SampleSink& onSamples);
+
+// The samples alone: playRecording without a tick sink.
 RenderOutcome renderRecording(const Recording& recording, const RenderSettings& settings,
-                              const SampleSink& sink);
+                              const RenderPlan& plan, const SampleSink& sink);
 
 } // namespace doodle

@@ -2,6 +2,7 @@
 
 #include "recording/AsciiCase.h"
 #include "recording/ReplacementFile.h"
+#include "recording/WriteAll.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -39,39 +40,6 @@ constexpr bool isLineEnd(char c) noexcept {
     return c == kCr || c == kLf || c == '\0';
 }
 
-// A descriptor closed on every path.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) noexcept : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) {
-            // Nothing depends on this close: errors were already seen or the file is dropped.
-            static_cast<void>(::close(m_fd));
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const noexcept { return m_fd; }
-    bool valid() const noexcept { return m_fd >= 0; }
-
-private:
-    int m_fd = -1;
-};
-
-bool writeAll(int fd, std::string_view bytes) noexcept {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
 
 bool writeLines(int fd, const Recording& recording) {
     std::string chunk;
@@ -200,7 +168,8 @@ bool saveRecordingFile(std::string_view chosenName, const Recording& recording) 
     }
     try {
         ReplacementFile file;
-        return file.open(saveFileName(chosenName), kTempPrefix) == ReplaceOpen::Created &&
+        return file.open(saveFileName(chosenName), kTempPrefix, ReplaceAccess::WriteOnly) ==
+                   ReplaceOpen::Created &&
                writeLines(file.fd(), recording) && file.commit();
     } catch (const std::bad_alloc&) {
         return false; // the name or the write buffer; the temporary file went with `file`

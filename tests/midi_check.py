@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks a MIDI file from doodlechorus-render against the points playback plays.
 
-Usage: midi_check.py FILE.mid EXPECTED whole|bend
+Usage: midi_check.py FILE.mid EXPECTED whole|bend PROGRAM
 
 EXPECTED holds one played point a line, in order: "TICK sound HZ Y", "TICK release" or
 "TICK end", TICK in milliseconds of played time, HZ the pitch the mapping chain gives the
@@ -9,9 +9,11 @@ voice, Y the point's row (0..200). The file is read with mido, a reader independ
 writer. Checked: one track, one tick = 1 ms; at every point the sounding note plus bend (at the
 range the file sets through RPN 0) within 5 cents of HZ and controller 74 at the documented
 value of Y; no note at a release, before the first point or after the end; note, bend and
-controller events only on the ticks of points; "whole": no bend at all; "bend": a new note
-within a stroke only where the bend could not reach the pitch. Prints the mismatches and exits
-1, or prints one "ok" line.
+controller events only on the ticks of points; one General MIDI program change, to PROGRAM
+(0-based), at tick 0 before any note; "whole": no bend at all; "bend": a new note within a
+stroke only where no single note could bend to every pitch of the stroke since its last new
+note, so a stroke that one note can cover is one note. Prints the mismatches and exits 1, or
+prints one "ok" line.
 """
 import math
 import sys
@@ -30,8 +32,20 @@ def cents_between(hz, reference_hz):
     return 1200.0 * math.log2(hz / reference_hz)
 
 
+def note_of(hz):
+    return min(max(12.0 * math.log2(hz / A4_HZ) + A4_NOTE, 0.0), 127.0)
+
+
+def one_note_reaches(targets, bend_range):
+    """Whether some MIDI note bends to every fractional note of targets."""
+    return any(
+        all(-BEND_STEPS <= round((t - n) / bend_range * BEND_STEPS) < BEND_STEPS for t in targets)
+        for n in range(128)
+    )
+
+
 def main():
-    path, expected_path, mode = sys.argv[1:4]
+    path, expected_path, mode, program = sys.argv[1:5]
     points = []
     with open(expected_path, encoding="ascii") as lines:
         for line in lines:
@@ -50,7 +64,17 @@ def main():
     if len(tempos) != 1 or mido.tick2second(1000, midi.ticks_per_beat, tempos[0]) != 1.0:
         problems.append(f"tempo {tempos} at {midi.ticks_per_beat} per beat: a tick is not 1 ms")
 
+    programs = [(at, m) for at, m in events if m.type == "program_change"]
+    first_note = min((at for at, m in events if m.type == "note_on"), default=None)
+    if [(at, m.channel, m.program) for at, m in programs] != [(0, 0, int(program))]:
+        problems.append(f"program changes {programs}, not one to {program} at tick 0")
+    elif first_note is not None and events.index(programs[0]) > next(
+        i for i, (_, m) in enumerate(events) if m.type == "note_on"
+    ):
+        problems.append("the program changes after the first note")
+
     point_ticks = {p[0] for p in points}
+    piece = []  # the fractional notes of the stroke since its last new note
     rpn, range_semitones, range_cents = (None, None), None, 0
     note, bend, vowel = None, 0, None
     next_event = 0
@@ -102,11 +126,16 @@ def main():
             if vowel != expected_vowel:
                 problems.append(f"tick {point_tick}: controller 74 at {vowel}, not {expected_vowel}")
             if mode == "bend" and note_before is not None and note != note_before:
-                kept = (12.0 * math.log2(hz / A4_HZ) + A4_NOTE - note_before) / bend_range
-                if -BEND_STEPS <= round(kept * BEND_STEPS) < BEND_STEPS:
-                    problems.append(f"tick {point_tick}: new note though the bend reaches {hz} Hz")
-        elif note is not None:
-            problems.append(f"tick {point_tick}: note {note} still sounds at a {kind}")
+                if one_note_reaches(piece + [note_of(hz)], bend_range):
+                    problems.append(
+                        f"tick {point_tick}: new note though one note reaches the stroke so far"
+                    )
+                piece = []
+            piece.append(note_of(hz))
+        else:
+            piece = []
+            if note is not None:
+                problems.append(f"tick {point_tick}: note {note} still sounds at a {kind}")
         if kind == "end":
             if bend != 0:
                 problems.append(f"the bend stays at {bend} after the end")

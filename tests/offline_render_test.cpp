@@ -25,7 +25,13 @@ struct Rendered {
 
 Rendered render(const Lines& lines, const RenderSettings& settings = {}) {
     Rendered result;
-    result.outcome = renderRecording(Recording(lines), settings, [&](std::span<const float> block) {
+    const Recording recording(lines);
+    const std::optional<RenderPlan> plan = planRender(recording, settings.playSpeed);
+    if (!plan) {
+        ADD_FAILURE() << "no plan";
+        return result;
+    }
+    result.outcome = renderRecording(recording, settings, *plan, [&](std::span<const float> block) {
         result.samples.insert(result.samples.end(), block.begin(), block.end());
         result.blockSizes.push_back(block.size());
         return true;
@@ -40,8 +46,6 @@ std::vector<float> replayTickByTick(const Lines& lines, const RenderSettings& se
     VoiceParams voice;
     VoiceRenderer renderer(voice);
     VowelWorking vowel;
-    stopVoice(voice);
-    stopVoice(voice);
     MapControls controls;
     controls.scaleMode = settings.scaleMode;
     controls.scale = buildScale(settings.scaleMode, settings.rootIndex, Scale{});
@@ -56,10 +60,13 @@ std::vector<float> replayTickByTick(const Lines& lines, const RenderSettings& se
     };
     const Recording recording(lines);
     Player player(recording, voice, vowel);
+    // Start-up's first tick ends playback, then the play toggle starts it.
+    player.stop();
+    player.start();
     for (int32_t tick = 1; tick < kTickLimit; ++tick) {
         renderTo(static_cast<std::size_t>(tick) * 44100 / 1000);
         if (player.step(tick, settings.playSpeed, controls).action == PlaybackAction::Stop) {
-            stopVoice(voice);
+            player.stop();
             renderTo(out.size() + 4000);
             return out;
         }
@@ -157,13 +164,19 @@ TEST(OfflineRenderLength, LongWaitsArePlannedWithoutRenderingAndEndlessOnesAreRe
 
     // At speed 1 the line is due on the last tick the counter reaches: it never plays.
     EXPECT_FALSE(planRender(Recording(late), 1.0).has_value());
-    int32_t calls = 0;
-    const RenderOutcome outcome = renderRecording(Recording(late), {}, [&](std::span<const float>) {
-        ++calls;
-        return true;
-    });
+
+    // A plan that ends before playback does stops the playback there.
+    const Lines longer{"1;1;0;0", "1;1;0;5000"};
+    const std::optional<RenderPlan> shortPlan = planRender(Recording{"1;1;0;0"}, 1.0);
+    ASSERT_TRUE(shortPlan.has_value());
+    int64_t samples = 0;
+    const RenderOutcome outcome =
+        renderRecording(Recording(longer), {}, *shortPlan, [&](std::span<const float> block) {
+            samples += static_cast<int64_t>(block.size());
+            return true;
+        });
     EXPECT_EQ(outcome, RenderOutcome::Endless);
-    EXPECT_EQ(calls, 0);
+    EXPECT_LE(samples, shortPlan->sampleCount);
 }
 
 TEST(OfflineRenderLength, BlocksAreFullButTheLastAndASinkCanStopTheRender) {
@@ -177,8 +190,9 @@ TEST(OfflineRenderLength, BlocksAreFullButTheLastAndASinkCanStopTheRender) {
     EXPECT_LE(rendered.blockSizes.back(), kRenderBlockFrames);
 
     int32_t calls = 0;
+    const Recording recording(lines);
     const RenderOutcome outcome =
-        renderRecording(Recording(lines), {}, [&](std::span<const float>) {
+        renderRecording(recording, {}, *planRender(recording, 1.0), [&](std::span<const float>) {
             ++calls;
             return false;
         });
@@ -196,13 +210,16 @@ TEST(OfflineRenderSettings, OutsideTheControlsRangesRenderNothing) {
     invalid[5].voiceType = static_cast<VoiceType>(0);
     invalid[6].voiceType = static_cast<VoiceType>(3);
     invalid[7].scaleMode = static_cast<ScaleMode>(4);
+    const Recording recording{"1;1;0;0"};
+    const RenderPlan plan = *planRender(recording, 1.0);
     for (const RenderSettings& settings : invalid) {
         int32_t calls = 0;
-        EXPECT_EQ(renderRecording(Recording{"1;1;0;0"}, settings,
-                                  [&](std::span<const float>) {
-                                      ++calls;
-                                      return true;
-                                  }),
+        EXPECT_EQ(playRecording(
+                      recording, settings, plan, [&](const PlayedTick&) { ++calls; },
+                      [&](std::span<const float>) {
+                          ++calls;
+                          return true;
+                      }),
                   RenderOutcome::InvalidSettings);
         EXPECT_EQ(calls, 0);
     }
@@ -212,6 +229,48 @@ TEST(OfflineRenderSettings, OutsideTheControlsRangesRenderNothing) {
     edges.rootIndex = 11;
     edges.scaleMode = ScaleMode::Pentatonic;
     EXPECT_EQ(render({"1;1;0;0"}, edges).outcome, RenderOutcome::Finished);
+}
+
+// The played ticks are the same whether the voice is rendered or not (the MIDI export plays
+// without samples), each sounding line once in order with the pitch its samples sing.
+TEST(OfflinePlayback, TicksAreTheSameWithAndWithoutSamplesAndEndOnThePlannedStop) {
+    const Lines lines = dragRecording();
+    const Recording recording(lines);
+    const RenderSettings settings{2.5, VoiceType::Type2, ScaleMode::Minor, 9};
+    const RenderPlan plan = *planRender(recording, settings.playSpeed);
+    std::vector<PlayedTick> withSamples;
+    std::vector<PlayedTick> alone;
+    int64_t sampleCount = 0;
+    ASSERT_EQ(playRecording(
+                  recording, settings, plan, [&](const PlayedTick& t) { withSamples.push_back(t); },
+                  [&](std::span<const float> block) {
+                      sampleCount += static_cast<int64_t>(block.size());
+                      return true;
+                  }),
+              RenderOutcome::Finished);
+    ASSERT_EQ(playRecording(recording, settings, plan,
+                            [&](const PlayedTick& t) { alone.push_back(t); }, {}),
+              RenderOutcome::Finished);
+    EXPECT_EQ(sampleCount, plan.sampleCount);
+    ASSERT_EQ(withSamples.size(), alone.size());
+    ASSERT_EQ(alone.size(), lines.size() + 1); // every line, then the stop
+    for (std::size_t i = 0; i < alone.size(); ++i) {
+        EXPECT_EQ(alone[i].tick, withSamples[i].tick) << i;
+        EXPECT_EQ(alone[i].step.action, withSamples[i].step.action) << i;
+        EXPECT_EQ(alone[i].pitchHz, withSamples[i].pitchHz) << i;
+        EXPECT_EQ(alone[i].sampleIndex, tickSampleIndex(alone[i].tick)) << i;
+        if (i > 0) {
+            EXPECT_GT(alone[i].tick, alone[i - 1].tick) << i;
+        }
+    }
+    EXPECT_EQ(alone.back().step.action, PlaybackAction::Stop);
+    EXPECT_EQ(alone.back().tick, plan.stopTick);
+    // A held point's pitch is what the scale gives its X.
+    const PlayedTick& first = alone.front();
+    ASSERT_EQ(first.step.action, PlaybackAction::Sound);
+    EXPECT_EQ(first.pitchHz, mapPitch(first.step.x, settings.scaleMode,
+                                      buildScale(settings.scaleMode, settings.rootIndex, Scale{}))
+                                 .pitchHz);
 }
 
 TEST(OfflineRenderSamples, MatchATickByTickSampleBySampleReplayForEverySetting) {

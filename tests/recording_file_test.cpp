@@ -100,6 +100,13 @@ TEST_F(RecordingFileTest, ReplacesAnExistingFileKeepingItsPermissions) {
     ASSERT_TRUE(saveRecordingFile((m_folder / "link").string(), Recording{"4;5;1;6"}));
     EXPECT_TRUE(fs::is_symlink(m_folder / "link.sav"));
     EXPECT_EQ(readBytes(path), "4;5;1;6\r\n");
+
+    // A file with two names stays one file: both show what was saved.
+    fs::create_hard_link(path, m_folder / "other.sav");
+    ASSERT_TRUE(saveRecordingFile(path.string(), Recording{"7;8;0;9"}));
+    EXPECT_EQ(readBytes(m_folder / "other.sav"), "7;8;0;9\r\n");
+    EXPECT_EQ(fs::hard_link_count(path), 2U);
+    EXPECT_EQ(entries(m_folder), (std::vector<std::string>{"link.sav", "other.sav", "tune.sav"}));
 }
 
 TEST_F(RecordingFileTest, LeavesAFileWithoutWritePermissionAlone) {

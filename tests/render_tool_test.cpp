@@ -156,7 +156,13 @@ bool isRoot() {
 
 std::vector<float> coreSamples(const Strings& lines, const RenderSettings& settings) {
     std::vector<float> samples;
-    renderRecording(Recording(lines), settings, [&](std::span<const float> block) {
+    const Recording recording(lines);
+    const std::optional<RenderPlan> plan = planRender(recording, settings.playSpeed);
+    if (!plan) {
+        ADD_FAILURE() << "the recording does not end";
+        return samples;
+    }
+    renderRecording(recording, settings, *plan, [&](std::span<const float> block) {
         samples.insert(samples.end(), block.begin(), block.end());
         return true;
     });
@@ -175,8 +181,15 @@ SoundFile readSoundFile(const std::string& path) {
         ADD_FAILURE() << path << ": " << sf_strerror(nullptr);
         return file;
     }
-    file.samples.resize(static_cast<std::size_t>(file.info.frames));
-    EXPECT_EQ(sf_read_float(sndfile, file.samples.data(), file.info.frames), file.info.frames);
+    // A file streamed through a pipe may not know its length (FLAC gives SF_COUNT_MAX).
+    std::vector<float> block(4096);
+    sf_count_t count = 0;
+    while ((count = sf_read_float(sndfile, block.data(), 4096)) > 0) {
+        file.samples.insert(file.samples.end(), block.begin(), block.begin() + count);
+    }
+    if (file.info.frames != SF_COUNT_MAX) {
+        EXPECT_EQ(static_cast<sf_count_t>(file.samples.size()), file.info.frames) << path;
+    }
     EXPECT_EQ(sf_close(sndfile), 0);
     return file;
 }
@@ -305,6 +318,135 @@ TEST(RenderToolOutput, AWritableFileInAFolderTheUserCannotWriteIsRewrittenInPlac
     EXPECT_EQ(folder.names(), (Strings{"in.sav", "out.wav"}));
 }
 
+// "-" reads the recording from standard input and writes to standard output in the format
+// --type names, for the formats that need no seeking back; the sound is the file's sound.
+TEST(RenderToolPipes, StandardInputAndOutputCarryWhatAFileWould) {
+    const Folder folder;
+    const std::string in = saveRecording(folder, kRecording);
+    for (const std::string type : {"flac", "ogg", "oga", "au", "mid"}) {
+        const std::string file = folder / ("file." + type);
+        ASSERT_EQ(runTool({"-q", in, file}).exitCode, 0) << type;
+        // Through a pipe, as in a shell pipeline, and from standard input.
+        const Folder captures;
+        const ToolRun piped = finishTool(
+            startProgram({"/bin/sh", "-c", "cat \"$0\" | \"$1\" -q --type \"$2\" - - | cat", in,
+                          DC_RENDER_TOOL, type},
+                         captures),
+            captures);
+        ASSERT_EQ(piped.exitCode, 0) << type << ": " << piped.err;
+        EXPECT_EQ(piped.err, "") << type;
+        const std::string streamed = folder / ("streamed." + type);
+        writeBytes(streamed, piped.out);
+        if (type == "mid" || type == "ogg" || type == "oga") {
+            // Nothing in these is written after the fact: the same bytes.
+            EXPECT_EQ(piped.out, readBytes(file)) << type;
+            continue;
+        }
+        const SoundFile fromFile = readSoundFile(file);
+        const SoundFile fromPipe = readSoundFile(streamed);
+        EXPECT_EQ(fromPipe.info.format, fromFile.info.format) << type;
+        EXPECT_EQ(fromPipe.samples, fromFile.samples) << type;
+    }
+    // --type also names the format of a named file, whatever its extension.
+    ASSERT_EQ(runTool({"-q", "--type", "flac", in, folder / "sound.bin"}).exitCode, 0);
+    EXPECT_EQ(readSoundFile(folder / "sound.bin").info.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
+}
+
+// -q silences the warning of a sound past full scale (and the progress), never an error.
+TEST(RenderToolPipes, QuietSilencesTheWarningButNotErrors) {
+    const Folder folder;
+    const std::string in = saveRecording(folder, kRecording);
+    const ToolRun loud = runTool({in, folder / "loud.wav"});
+    ASSERT_EQ(loud.exitCode, 0);
+    ASSERT_NE(loud.err, "");
+    for (const std::string quiet : {"-q", "--quiet"}) {
+        const ToolRun run = runTool({quiet, in, folder / "quiet.wav"});
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.out + run.err, "");
+        EXPECT_EQ(readBytes(folder / "quiet.wav"), readBytes(folder / "loud.wav"));
+        const ToolRun failed = runTool({quiet, folder / "missing.sav", folder / "no.wav"});
+        EXPECT_EQ(failed.exitCode, kExitError);
+        EXPECT_TRUE(failed.err.starts_with("doodlechorus-render: cannot read ")) << failed.err;
+    }
+}
+
+// A float WAV's fmt chunk carries the size of its extension (18 bytes, WAVE_FORMAT_IEEE_FLOAT,
+// cbSize 0), which sox and other readers expect; the samples start where they did.
+TEST(RenderToolOutput, AFloatWavHasTheExtendedFmtChunkAndSoxReadsItWithoutWarning) {
+    const Folder folder;
+    const std::string in = saveRecording(folder, kRecording);
+    const std::string out = folder / "out.wav";
+    ASSERT_EQ(runTool({"-q", in, out}).exitCode, 0);
+    const std::string bytes = readBytes(out);
+    auto field = [&](std::size_t at, std::size_t count) {
+        uint32_t value = 0;
+        for (std::size_t i = count; i-- > 0;) {
+            value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+        }
+        return value;
+    };
+    ASSERT_GT(bytes.size(), 80u);
+    EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+    EXPECT_EQ(field(4, 4), bytes.size() - 8);
+    EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
+    EXPECT_EQ(field(16, 4), 18u);
+    EXPECT_EQ(field(20, 2), 3u); // IEEE float
+    EXPECT_EQ(field(36, 2), 0u); // cbSize
+    // Every chunk after it is well formed, up to the samples.
+    std::size_t at = 38;
+    while (bytes.substr(at, 4) != "data") {
+        ASSERT_LT(at + 8, bytes.size());
+        at += 8 + field(at + 4, 4);
+    }
+    const std::vector<float> core = coreSamples(kRecording, {});
+    EXPECT_EQ(field(at + 4, 4), core.size() * sizeof(float));
+    EXPECT_EQ(std::memcmp(bytes.data() + at + 8, core.data(), core.size() * sizeof(float)), 0);
+
+    const Folder captures;
+    const ToolRun sox = finishTool(startProgram({"sox", "--i", out}, captures), captures);
+    EXPECT_EQ(sox.exitCode, 0);
+    EXPECT_EQ(sox.err, "");
+    EXPECT_NE(sox.out.find("32-bit Floating Point PCM"), std::string::npos) << sox.out;
+}
+
+// --bits 16 or 24 writes integer WAV, AIFF and FLAC: each sample within one step of the float
+// render, clipped at full scale.
+TEST(RenderToolOutput, BitsWriteIntegerSamplesWithinOneStepOfTheFloatRender) {
+    const Folder folder;
+    const std::string in = saveRecording(folder, kRecording);
+    std::vector<float> clipped = coreSamples(kRecording, {});
+    for (float& sample : clipped) {
+        sample = std::clamp(sample, -1.0f, 1.0f);
+    }
+    struct Case {
+        std::string extension;
+        std::string bits;
+        int format = 0;
+    };
+    const std::vector<Case> cases{{"wav", "16", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+                                  {"wav", "24", SF_FORMAT_WAV | SF_FORMAT_PCM_24},
+                                  {"aiff", "16", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
+                                  {"aif", "24", SF_FORMAT_AIFF | SF_FORMAT_PCM_24},
+                                  {"flac", "16", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+                                  {"flac", "24", SF_FORMAT_FLAC | SF_FORMAT_PCM_24}};
+    for (const Case& c : cases) {
+        const std::string out = folder / ("out" + c.bits + "." + c.extension);
+        const ToolRun run = runTool({"--bits", c.bits, in, out});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_NE(run.err.find("clips them"), std::string::npos) << run.err;
+        const SoundFile file = readSoundFile(out);
+        EXPECT_EQ(file.info.format, c.format) << out;
+        ASSERT_EQ(file.samples.size(), clipped.size()) << out;
+        const float step = std::ldexp(1.0f, 1 - std::stoi(c.bits));
+        float worst = 0.0f;
+        for (std::size_t n = 0; n < clipped.size(); ++n) {
+            worst = std::max(worst, std::fabs(file.samples[n] - clipped[n]));
+        }
+        EXPECT_LE(worst, step) << out;
+        EXPECT_GT(worst, 0.0f) << out; // integer, not float, samples
+    }
+}
+
 TEST(RenderToolHelp, ExplainsEveryOptionAndFormatOnStdout) {
     const ToolRun run = runTool({"--help"});
     EXPECT_EQ(run.exitCode, 0);
@@ -404,11 +546,19 @@ Strings twoStrokes() {
     for (int32_t x = kMaxPointX; x >= 0; x -= 3) {
         add(x, 60, 0);
     }
+    // Down over 31 semitones in Unrestricted: a note nearest its first pitch would not reach
+    // its last, one in the middle reaches both.
+    add(0, 60, 1);
+    ms += 500;
+    for (int32_t x = 230; x >= 30; x -= 4) {
+        add(x, 120, 0);
+    }
     return lines;
 }
 
 // A MIDI file read back by an independent reader: at every played point the sounding pitch,
-// the timing and the silences, in a scale mode (whole notes) and in Unrestricted (bend).
+// the timing and the silences, in a scale mode (whole notes) and in Unrestricted (bend, a
+// stroke on one note unless it is wider than the bend range); the voice patch of each type.
 TEST(RenderToolMidi, TheFileSoundsEveryPlayedPointOnItsTickAndReadsBackTheSameTwice) {
     const Folder folder;
     const Strings lines = twoStrokes();
@@ -417,12 +567,15 @@ TEST(RenderToolMidi, TheFileSoundsEveryPlayedPointOnItsTickAndReadsBackTheSameTw
         Strings options;
         RenderSettings settings;
         std::string mode;
+        std::string program; // General MIDI, 0-based
     };
     const std::vector<Case> cases{
         {{"--scale", "minor", "--root", "A", "--speed", "2.5"},
          {2.5, VoiceType::Type1, ScaleMode::Minor, 9},
-         "whole"},
-        {{"--voice", "2"}, {1.0, VoiceType::Type2, ScaleMode::Unrestricted, 0}, "bend"},
+         "whole",
+         "52"},
+        {{"--voice", "2"}, {1.0, VoiceType::Type2, ScaleMode::Unrestricted, 0}, "bend", "53"},
+        {{}, {}, "bend", "52"},
     };
     for (const Case& c : cases) {
         Strings arguments = c.options;
@@ -434,7 +587,7 @@ TEST(RenderToolMidi, TheFileSoundsEveryPlayedPointOnItsTickAndReadsBackTheSameTw
         const Folder captures;
         const ToolRun check =
             finishTool(startProgram({DC_PYTHON3, DC_MIDI_CHECK, folder / "out.mid",
-                                     folder / "expected.txt", c.mode},
+                                     folder / "expected.txt", c.mode, c.program},
                                     captures),
                        captures);
         EXPECT_EQ(check.exitCode, 0) << c.mode << ":\n" << check.out << check.err;
@@ -490,9 +643,51 @@ TEST(RenderToolErrors, BadCommandLinesExitWithTwoAndOneLineAndTouchNoFile) {
         {in, folder / "keep"},
         {in, folder / ".wav"},
         {"--normalize", in, folder / "keep.mid"},
+        {"--bits", "8", in, out},
+        {"--bits", "32", in, out},
+        {"--bits", "16", in, folder / "keep.ogg"},
+        {"--bits", "24", in, folder / "keep.mid"},
+        {"--type", "xyz", in, out},
+        {"--type=", in, out},
+        {in, "-"},
+        {"--type", "wav", in, "-"},
+        {"--type", "aiff", in, "-"},
+        {"--type", "caf", in, "-"},
+        {"--type", "w64", in, "-"},
+        {"--type", "mp3", in, "-"},
+        {"-q", "--speed", "9", in, out},
     };
     for (const Strings& arguments : cases) {
         expectCleanFailure(arguments, folder, before, "keep");
+    }
+}
+
+// Names reach the terminal quoted for the shell: a newline or an escape sequence in one can
+// neither break the message's one line nor drive the terminal.
+TEST(RenderToolErrors, NamesInMessagesAreQuotedForTheShell) {
+    const Folder folder;
+    const std::string in = saveRecording(folder, kRecording);
+    const std::string at = folder / "";
+    struct Case {
+        std::string name;
+        std::string shown; // the whole path as the message shows it
+    };
+    const std::vector<Case> cases{
+        {"plain.xyz", "'" + at + "plain.xyz'"},
+        {"it's.xyz", "'" + at + "it'\\''s.xyz'"},
+        {"a\nb.xyz", "$'" + at + "a\\nb.xyz'"},
+        {"red\033[31m.xyz", "$'" + at + "red\\033[31m.xyz'"},
+        {"tab\t'q'\\.xyz", "$'" + at + "tab\\t\\'q\\'\\\\.xyz'"},
+        {"caf\xc3\xa9.xyz", "'" + at + "caf\xc3\xa9.xyz'"},  // UTF-8 stays as it is
+        {"bad\xff.xyz", "$'" + at + "bad\\377.xyz'"},        // not UTF-8
+        {"c1\xc2\x9b.xyz", "$'" + at + "c1\\302\\233.xyz'"}, // CSI, a C1 control
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = runTool({in, folder / c.name});
+        EXPECT_EQ(run.exitCode, kExitError);
+        EXPECT_EQ(run.err, "doodlechorus-render: " + c.shown +
+                               " has no sound or MIDI file extension; use one of wav flac ogg "
+                               "oga mp3 aiff aif au caf w64 mid as its extension or with --type\n");
     }
 }
 
@@ -609,6 +804,16 @@ TEST(RenderToolErrors, HostileOutputsAndInputsAreRefusedAndLeftAsTheyWere) {
         writeBytes(f / "out.wav", "root's");
         EXPECT_EQ(::chmod((f / "").c_str(), 0755), 0);
     };
+    // nobody's file that nobody may write but not read, in root's folder, which nobody may not
+    // write: only rewriting it in place would do, and Ogg reads back what it wrote.
+    const auto writeOnly = [](const char* name) {
+        return [=](const Folder& f) {
+            writeBytes(f / name, "nobody's");
+            EXPECT_EQ(::chown((f / name).c_str(), 65534, 65534), 0);
+            EXPECT_EQ(::chmod((f / name).c_str(), 0200), 0);
+            EXPECT_EQ(::chmod((f / "").c_str(), 0755), 0);
+        };
+    };
     const std::string notRegular = "not a regular file";
     const std::string isInput = "it is the input recording";
     std::vector<Attack> attacks{
@@ -626,6 +831,8 @@ TEST(RenderToolErrors, HostileOutputsAndInputsAreRefusedAndLeftAsTheyWere) {
          {"hard.wav", "take.wav"},
          isInput},
         {"unwritable", unwritable, {"in.sav", "out.wav"}, "Permission denied", kAsNobody},
+        {"write-only ogg", writeOnly("w.ogg"), {"in.sav", "w.ogg"}, "Permission denied", kAsNobody},
+        {"write-only oga", writeOnly("w.oga"), {"in.sav", "w.oga"}, "Permission denied", kAsNobody},
     };
     if (!test::kSanitized) {
         attacks.push_back(

@@ -2,14 +2,24 @@
 #include "recording/ReplacementFile.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <linux/capability.h>
+#include <map>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -46,8 +56,11 @@ TEST_F(ReplaceFileTest, ReplacesTheTargetOnlyOnCommitKeepingItsMode) {
     const std::vector<std::string> during = entries(m_folder);
     ASSERT_EQ(during.size(), 2U);
     const std::string& temp = during[0];
-    EXPECT_TRUE(temp.starts_with(std::string(kPrefix) + std::to_string(::getpid()) + "-")) << temp;
+    EXPECT_TRUE(temp.starts_with(kPrefix)) << temp;
     EXPECT_TRUE(temp.ends_with(".tmp")) << temp;
+    // Another user's files in a shared folder cannot stand in its way: its name is not the
+    // process id and a counter, which anyone can plant beforehand.
+    EXPECT_EQ(temp.find(std::to_string(::getpid())), std::string::npos) << temp;
     EXPECT_EQ(permissions(m_folder / temp), 0640U);
     // The caller may read back what it wrote, as the Ogg fix-up does.
     char first = '\0';
@@ -174,6 +187,284 @@ TEST_F(ReplaceFileTest, RefusesAFileWithoutWritePermission) {
     EXPECT_EQ(result, ReplaceOpen::TargetUnusable);
     EXPECT_EQ(error, EACCES);
     EXPECT_EQ(entries(m_folder), std::vector<std::string>{"kept"});
+}
+
+// The effective ids, and so the file permissions, of another user until destroyed.
+class ActingAs {
+public:
+    ActingAs(uid_t uid, gid_t gid) {
+        EXPECT_EQ(::setegid(gid), 0);
+        EXPECT_EQ(::seteuid(uid), 0);
+    }
+    ~ActingAs() {
+        EXPECT_EQ(::seteuid(0), 0);
+        EXPECT_EQ(::setegid(0), 0);
+    }
+    ActingAs(const ActingAs&) = delete;
+    ActingAs& operator=(const ActingAs&) = delete;
+};
+
+// Root less one capability in its effective set (this thread) until destroyed.
+class WithoutCapability {
+public:
+    explicit WithoutCapability(unsigned capability) : m_capability(capability) {
+        EXPECT_TRUE(setEffective(false));
+    }
+    ~WithoutCapability() { EXPECT_TRUE(setEffective(true)); }
+    WithoutCapability(const WithoutCapability&) = delete;
+    WithoutCapability& operator=(const WithoutCapability&) = delete;
+
+private:
+    bool setEffective(bool on) const {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        std::array<__user_cap_data_struct, _LINUX_CAPABILITY_U32S_3> sets{};
+        if (::syscall(SYS_capget, &header, sets.data()) != 0) {
+            return false;
+        }
+        const std::uint32_t bit = 1U << (m_capability % 32U);
+        std::uint32_t& effective = sets.at(m_capability / 32U).effective;
+        effective = on ? (effective | bit) : (effective & ~bit);
+        return ::syscall(SYS_capset, &header, sets.data()) == 0;
+    }
+
+    unsigned m_capability = 0;
+};
+
+constexpr uid_t kNobody = 65534; // user, and nogroup
+constexpr uid_t kDaemon = 1;     // user and group
+
+using Attributes = std::map<std::string, std::string>;
+
+// Every extended attribute of a file, its ACL among them.
+Attributes attributesOf(const fs::path& path) {
+    std::string names(std::size_t{4096}, '\0');
+    const ssize_t length = ::listxattr(path.c_str(), names.data(), names.size());
+    EXPECT_GE(length, 0) << path;
+    names.resize(static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
+    Attributes attributes;
+    for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+        const std::string name = names.c_str() + at;
+        std::string value(std::size_t{4096}, '\0');
+        const ssize_t size = ::getxattr(path.c_str(), name.c_str(), value.data(), value.size());
+        EXPECT_GE(size, 0) << name;
+        value.resize(static_cast<std::size_t>(std::max<ssize_t>(size, 0)));
+        attributes[name] = value;
+    }
+    return attributes;
+}
+
+// What a replaced file must keep, and its inode, which tells a rename from a rewrite.
+struct FileIdentity {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    mode_t mode = 0;
+    nlink_t links = 0;
+    ino_t inode = 0;
+    Attributes attributes{};
+};
+
+FileIdentity identityOf(const fs::path& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return {status.st_uid,   status.st_gid, status.st_mode & 07777U,
+            status.st_nlink, status.st_ino, attributesOf(path)};
+}
+
+TEST_F(ReplaceFileTest, AReplacedFileKeepsItsOwnerModeAttributesAclAndLinks) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "gives files to other users and acts as them, which needs root";
+    }
+    // The tests' temporary folder must hold user attributes (ext4 and tmpfs do).
+    writeBytes(m_folder / "probe", "");
+    if (::setxattr((m_folder / "probe").c_str(), "user.probe", "1", 1, 0) != 0) {
+        GTEST_SKIP() << m_folder << " holds no extended attributes: " << std::strerror(errno);
+    }
+    fs::remove(m_folder / "probe");
+    ASSERT_EQ(::chmod(m_folder.c_str(), 0755), 0); // other users reach the folders inside
+
+    enum class Writer { Root, RootWithoutFowner, Nobody };
+    struct Case {
+        std::string name;
+        std::function<void(const fs::path& folder, const fs::path& file)> make;
+        Writer writer = Writer::Root;
+        bool inPlace = false; // the old inode is rewritten, not replaced
+    };
+    const auto chownChmod = [](const fs::path& path, uid_t user, mode_t mode) {
+        EXPECT_EQ(::chown(path.c_str(), user, user), 0);
+        EXPECT_EQ(::chmod(path.c_str(), mode), 0);
+    };
+    const std::vector<Case> cases{
+        // Root saving over another user's file must leave it theirs, or they lose it.
+        {"owner", [&](const fs::path&, const fs::path& file) { chownChmod(file, kNobody, 0640); }},
+        {"set-id bits",
+         [&](const fs::path&, const fs::path& file) { chownChmod(file, kDaemon, 02754); }},
+        {"attributes and ACL",
+         [](const fs::path&, const fs::path& file) {
+             EXPECT_EQ(::setxattr(file.c_str(), "user.origin", "drawn", 5, 0), 0);
+             const std::string acl = "setfacl -m u:nobody:rw,g:daemon:r " + file.string();
+             EXPECT_EQ(std::system(acl.c_str()), 0) << acl;
+         }},
+        {"ACL inherited by new files",
+         [](const fs::path& folder, const fs::path&) {
+             const std::string acl = "setfacl -d -m u:nobody:rwx " + folder.string();
+             EXPECT_EQ(std::system(acl.c_str()), 0) << acl;
+         }},
+        // Every name of the file sees the new bytes.
+        {"hard link",
+         [](const fs::path& folder, const fs::path& file) {
+             fs::create_hard_link(file, folder / "other name");
+         },
+         Writer::Root, true},
+        // nobody may write the file but not give a new one its owner.
+        {"another user's file in a sticky folder",
+         [&](const fs::path& folder, const fs::path& file) {
+             EXPECT_EQ(::chmod(folder.c_str(), 01777), 0);
+             chownChmod(file, kDaemon, 0666);
+         },
+         Writer::Nobody, true},
+        {"nobody's own file",
+         [&](const fs::path& folder, const fs::path& file) {
+             EXPECT_EQ(::chmod(folder.c_str(), 01777), 0);
+             chownChmod(file, kNobody, 0604);
+         },
+         Writer::Nobody},
+        // The new file is made and given its owner; only the rename is refused.
+        {"a folder that refuses the rename",
+         [&](const fs::path& folder, const fs::path& file) {
+             chownChmod(folder, kDaemon, 01777);
+             chownChmod(file, kNobody, 0600);
+         },
+         Writer::RootWithoutFowner, true},
+    };
+    for (const TempFileKind kind : {TempFileKind::AnonymousWherePossible, TempFileKind::Named}) {
+        for (const Case& c : cases) {
+            const std::string shown =
+                c.name + (kind == TempFileKind::Named ? " (named)" : " (anonymous)");
+            const fs::path folder = m_folder / "case";
+            fs::create_directory(folder);
+            const fs::path file = folder / "tune";
+            writeBytes(file, "old bytes");
+            c.make(folder, file);
+            const FileIdentity before = identityOf(file);
+            {
+                std::optional<ActingAs> actingAs;
+                std::optional<WithoutCapability> withoutFowner;
+                if (c.writer == Writer::Nobody) {
+                    actingAs.emplace(kNobody, kNobody);
+                } else if (c.writer == Writer::RootWithoutFowner) {
+                    withoutFowner.emplace(CAP_FOWNER);
+                }
+                ReplacementFile replacement(kind);
+                EXPECT_EQ(replacement.open(file.string(), kPrefix), ReplaceOpen::Created) << shown;
+                EXPECT_TRUE(writeAll(replacement.fd(), "new")) << shown;
+                EXPECT_TRUE(replacement.commit()) << shown << ": " << std::strerror(errno);
+            }
+            EXPECT_EQ(readBytes(file), "new") << shown;
+            const FileIdentity after = identityOf(file);
+            EXPECT_EQ(after.uid, before.uid) << shown;
+            EXPECT_EQ(after.gid, before.gid) << shown;
+            EXPECT_EQ(after.mode, before.mode) << shown;
+            EXPECT_EQ(after.links, before.links) << shown;
+            EXPECT_EQ(after.attributes, before.attributes) << shown;
+            // Where a new file can be all the old one was, it takes its place in one step.
+            EXPECT_EQ(after.inode == before.inode, c.inPlace) << shown;
+            for (const std::string& name : entries(folder)) {
+                EXPECT_TRUE(name == "tune" || name == "other name") << shown << ": " << name;
+                EXPECT_EQ(readBytes(folder / name), "new") << shown << ": " << name;
+            }
+            fs::remove_all(folder);
+        }
+    }
+}
+
+TEST_F(ReplaceFileTest, AFileThatMayBeWrittenButNotReadIsRewrittenOnlyForAWriterThatNeverReads) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "acts as nobody, which needs root";
+    }
+    // nobody's file in root's folder, which nobody may not write: the file must be rewritten
+    // in place, and nobody may not read it.
+    ASSERT_EQ(::chmod(m_folder.c_str(), 0755), 0);
+    const fs::path target = m_folder / "drop box";
+    writeBytes(target, "old bytes");
+    ASSERT_EQ(::chown(target.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chmod(target.c_str(), 0200), 0);
+    {
+        const ActingAs nobody(kNobody, kNobody);
+        ReplacementFile reader;
+        errno = 0;
+        const ReplaceOpen refused = reader.open(target.string(), kPrefix, ReplaceAccess::ReadWrite);
+        const int error = errno;
+        EXPECT_EQ(refused, ReplaceOpen::TargetUnusable);
+        EXPECT_EQ(error, EACCES);
+        EXPECT_EQ(reader.fd(), -1);
+    }
+    EXPECT_EQ(readBytes(target), "old bytes");
+    {
+        const ActingAs nobody(kNobody, kNobody);
+        ReplacementFile writer;
+        ASSERT_EQ(writer.open(target.string(), kPrefix, ReplaceAccess::WriteOnly),
+                  ReplaceOpen::Created);
+        ASSERT_TRUE(writeAll(writer.fd(), "new"));
+        ASSERT_TRUE(writer.commit());
+    }
+    EXPECT_EQ(readBytes(target), "new");
+    EXPECT_EQ(permissions(target), 0200U);
+    EXPECT_EQ(entries(m_folder), std::vector<std::string>{"drop box"});
+}
+
+// Only the last name's length counts, as for any other program writing the file: the longest
+// path the system takes, PATH_MAX less its terminating zero, through nested folders.
+TEST_F(ReplaceFileTest, ATargetAsLongAsAPathMayBeIsCreatedAndReplaced) {
+    constexpr std::size_t kLongestPath = PATH_MAX - 1;
+    constexpr std::size_t kFolderNameChars = 200;
+    fs::path folder = m_folder;
+    const std::string last = "tune.sav";
+    while (folder.string().size() + 2 * (kFolderNameChars + 1) + last.size() < kLongestPath) {
+        folder /= std::string(kFolderNameChars, 'f');
+    }
+    const std::size_t rest = kLongestPath - folder.string().size() - 2 - last.size();
+    folder /= std::string(rest, 'g');
+    fs::create_directories(folder);
+    const fs::path target = folder / last;
+    ASSERT_EQ(target.string().size(), kLongestPath);
+
+    for (const TempFileKind kind : {TempFileKind::AnonymousWherePossible, TempFileKind::Named}) {
+        for (const std::string bytes : {"first", "second"}) { // made, then replaced
+            ReplacementFile file(kind);
+            ASSERT_EQ(file.open(target.string(), kPrefix), ReplaceOpen::Created)
+                << std::strerror(errno);
+            ASSERT_TRUE(writeAll(file.fd(), bytes));
+            ASSERT_TRUE(file.commit()) << std::strerror(errno);
+            EXPECT_EQ(readBytes(target), bytes);
+            EXPECT_EQ(entries(folder), std::vector<std::string>{last});
+        }
+        fs::remove(target);
+    }
+}
+
+TEST_F(ReplaceFileTest, NamesPlantedInTheFolderDoNotStopIt) {
+    // Every name the process id and a counter would give in a test run, and many more with the
+    // prefix.
+    constexpr int kPlantedCounters = 200;
+    constexpr int kPlantedOthers = 800;
+    for (int n = 0; n < kPlantedCounters; ++n) {
+        writeBytes(m_folder / (std::string(kPrefix) + std::to_string(::getpid()) + "-" +
+                               std::to_string(n) + ".tmp"),
+                   "");
+    }
+    for (int n = 0; n < kPlantedOthers; ++n) {
+        writeBytes(m_folder / (std::string(kPrefix) + std::to_string(n) + ".tmp"), "");
+    }
+    const fs::path target = m_folder / "tune";
+    for (const TempFileKind kind : {TempFileKind::AnonymousWherePossible, TempFileKind::Named}) {
+        ReplacementFile file(kind);
+        ASSERT_EQ(file.open(target.string(), kPrefix), ReplaceOpen::Created)
+            << std::strerror(errno);
+        ASSERT_TRUE(writeAll(file.fd(), "new"));
+        ASSERT_TRUE(file.commit()) << std::strerror(errno);
+        EXPECT_EQ(readBytes(target), "new");
+    }
+    EXPECT_EQ(entries(m_folder).size(), kPlantedCounters + kPlantedOthers + 1U);
 }
 
 } // namespace

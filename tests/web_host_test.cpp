@@ -93,8 +93,10 @@ TEST(WebHost, PlaybackOnTheSampleClockRendersTheOfflineRenderExactly) {
             host.logic.dispatch(Event::playToggle(true));
 
             const RenderSettings settings{playSpeedFromTenths(speedTenths)};
+            const std::optional<RenderPlan> plan = planRender(*recording, settings.playSpeed);
+            ASSERT_TRUE(plan);
             std::vector<float> offline;
-            ASSERT_EQ(renderRecording(*recording, settings,
+            ASSERT_EQ(renderRecording(*recording, settings, *plan,
                                       [&](std::span<const float> samples) {
                                           offline.insert(offline.end(), samples.begin(),
                                                          samples.end());
@@ -106,8 +108,6 @@ TEST(WebHost, PlaybackOnTheSampleClockRendersTheOfflineRenderExactly) {
             EXPECT_EQ(live, offline) << "speed " << speedTenths << ", pieces of " << piece;
 
             // Playback ended on the plan's tick, at its sample.
-            const std::optional<RenderPlan> plan = planRender(*recording, settings.playSpeed);
-            ASSERT_TRUE(plan);
             ASSERT_FALSE(host.view.playStops.empty());
             EXPECT_EQ(host.view.playStops.back(), playFrame + tickSampleIndex(plan->stopTick));
             EXPECT_FALSE(host.ticks.running());

@@ -1,17 +1,19 @@
 #include "tools/MidiFileOutput.h"
 
-#include "tools/Quoted.h"
+#include "recording/AsciiCase.h"
+#include "recording/WriteAll.h"
 #include "tools/SoundFileOutput.h"
 
-#include <cerrno>
-#include <cstring>
-#include <unistd.h>
 #include <utility>
 
 namespace doodle {
 
 bool isMidiFileName(std::string_view fileName) noexcept {
     return hasExtension(fileName, kMidiExtension);
+}
+
+bool isMidiType(std::string_view type) noexcept {
+    return equalsIgnoringAsciiCase(kMidiExtension.substr(1), type);
 }
 
 std::string midiFormatLine() {
@@ -26,36 +28,16 @@ bool MidiFileOutput::fail(std::string reason) {
 }
 
 bool MidiFileOutput::open(const std::string& path) {
-    m_displayPath = path;
-    const ReplaceOpen opened = m_file.open(path, kRenderTempPrefix);
-    if (opened != ReplaceOpen::Created) {
-        return fail(replaceOpenFailure(opened, path));
-    }
-    return true;
+    // Only ever written from the start: a file the user may write but not read is rewritten.
+    return m_file.open(path, ReplaceAccess::WriteOnly) || fail(m_file.error());
 }
 
 bool MidiFileOutput::write(std::span<const uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t count = ::write(m_file.fd(), bytes.data(), bytes.size());
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            if (count == 0) {
-                errno = EIO; // write() made no progress and gave no reason
-            }
-            return fail("cannot write " + inQuotes(m_displayPath) + ": " + std::strerror(errno));
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(count));
-    }
-    return true;
+    return writeAll(m_file.fd(), std::as_bytes(bytes)) || fail(m_file.systemFailure());
 }
 
 bool MidiFileOutput::commit() {
-    if (!m_file.commit()) {
-        return fail("cannot write " + inQuotes(m_displayPath) + ": " + std::strerror(errno));
-    }
-    return true;
+    return m_file.commit() || fail(m_file.error());
 }
 
 } // namespace doodle

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recording/ReplacementFile.h"
+#include "tools/OutputFile.h"
 
 #include <cstdint>
 #include <span>
@@ -14,13 +14,13 @@ inline constexpr std::string_view kMidiExtension = ".mid";
 
 // Whether a file name asks for a MIDI file, in any case.
 bool isMidiFileName(std::string_view fileName) noexcept;
+// Whether --type names a MIDI file ("mid"), in any case.
+bool isMidiType(std::string_view type) noexcept;
 // Its line of --help.
 std::string midiFormatLine();
 
-// A MIDI file written as SoundFileOutput writes a sound file: into a temporary file in the
-// folder of its final name, which it takes only on commit(); until then, and after any
-// failure, a file under the final name keeps what it had. Every write is checked; every
-// failure leaves one line, the reason, in error().
+// A MIDI file's bytes written into an OutputFile, a named file or standard output. Every
+// write is checked; every failure leaves one line, the reason, in error().
 class MidiFileOutput {
 public:
     bool open(const std::string& path);
@@ -35,8 +35,7 @@ public:
 private:
     bool fail(std::string reason);
 
-    std::string m_displayPath{}; // as the user wrote it, for messages
-    ReplacementFile m_file{};
+    OutputFile m_file{};
     std::string m_error{};
 };
 

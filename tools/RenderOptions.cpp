@@ -24,7 +24,13 @@ constexpr std::string_view kSpeed = "--speed";
 constexpr std::string_view kVoice = "--voice";
 constexpr std::string_view kScale = "--scale";
 constexpr std::string_view kRoot = "--root";
+constexpr std::string_view kType = "--type";
+constexpr std::string_view kBits = "--bits";
+constexpr std::string_view kQuiet = "--quiet";
+constexpr std::string_view kQuietShort = "-q";
 constexpr std::size_t kFileCount = 2; // IN.sav and OUT
+constexpr int32_t kIntegerBits16 = 16;
+constexpr int32_t kIntegerBits24 = 24;
 
 struct ScaleName {
     std::string_view name{};
@@ -56,8 +62,20 @@ std::string noteList() {
 }
 
 // Applies one option's value; the error text when the value is not one the option takes.
-std::string applyValue(std::string_view option, std::string_view value, RenderSettings& settings) {
-    if (option == kSpeed) {
+// Whether a --type or --bits value fits the output is decided with the output.
+std::string applyValue(std::string_view option, std::string_view value, RenderOptions& options) {
+    RenderSettings& settings = options.settings;
+    if (option == kType) {
+        if (value.empty()) {
+            return "--type needs a format, as wav or mid (see --help)";
+        }
+        options.type = value;
+    } else if (option == kBits) {
+        if (value != "16" && value != "24") {
+            return "--bits takes 16 or 24, not " + inQuotes(value);
+        }
+        options.bits = value == "16" ? kIntegerBits16 : kIntegerBits24;
+    } else if (option == kSpeed) {
         const std::optional<double> speed = parseSpeed(value);
         if (!speed) {
             return "--speed takes a number from 1.0 to 5.0, not " + inQuotes(value);
@@ -116,11 +134,15 @@ ParsedOptions parseRenderOptions(std::span<const char* const> arguments) {
             parsed.options.normalize = true;
             continue;
         }
+        if (argument == kQuiet || argument == kQuietShort) {
+            parsed.options.quiet = true;
+            continue;
+        }
         const std::size_t separator = argument.find(kValueSeparator);
         const std::string_view option = argument.substr(0, separator);
-        const bool known =
-            argument.starts_with(kLongPrefix) &&
-            (option == kSpeed || option == kVoice || option == kScale || option == kRoot);
+        const bool known = argument.starts_with(kLongPrefix) &&
+                           (option == kSpeed || option == kVoice || option == kScale ||
+                            option == kRoot || option == kType || option == kBits);
         if (!known) {
             parsed.error = "unknown option " + inQuotes(argument) + " (see --help)";
             return parsed;
@@ -134,7 +156,7 @@ ParsedOptions parseRenderOptions(std::span<const char* const> arguments) {
             parsed.error = std::string(option) + " needs a value (see --help)";
             return parsed;
         }
-        parsed.error = applyValue(option, value, parsed.options.settings);
+        parsed.error = applyValue(option, value, parsed.options);
         if (!parsed.error.empty()) {
             return parsed;
         }
@@ -161,32 +183,48 @@ std::string renderUsage(std::string_view formatLines) {
         " [OPTION]... IN.sav OUT\n"
         "Sings a DoodleChorus recording into a sound file, as the program plays it"
         " back\nright after start-up, only faster than real time, or writes what it"
-        " plays as a\nMIDI file.\n"
+        " plays as a\nMIDI file. IN.sav - reads the recording from standard input;"
+        " OUT - writes to\nstandard output, in the format --type names.\n"
         "\n"
-        "  --speed S     play speed from 1.0 to 5.0 (default 1.0); the program's"
+        "  --speed S      play speed from 1.0 to 5.0 (default 1.0); the program's"
         " slider\n"
-        "                goes in tenths\n"
-        "  --voice 1|2   voice type, as Voice > Type 1 or Type 2 (default 1)\n"
-        "  --scale MODE  unrestricted, major, minor or pentatonic"
+        "                 goes in tenths\n"
+        "  --voice 1|2    voice type, as Voice > Type 1 or Type 2 (default 1)\n"
+        "  --scale MODE   unrestricted, major, minor or pentatonic"
         " (default unrestricted)\n"
-        "  --root NOTE   root of the scale, one of " +
+        "  --root NOTE    root of the scale, one of " +
         noteList() +
         "\n"
-        "                (default C)\n"
-        "  --normalize   scale the sound so that its peak is at -1 dBFS (sound files"
+        "                 (default C)\n"
+        "  --type FORMAT  the format, named by its extension without the dot (wav,"
+        " flac,\n"
+        "                 ogg, oga, mp3, aiff, aif, au, caf, w64, mid), whatever"
+        " OUT's\n"
+        "                 extension; needed with OUT -\n"
+        "  --bits 16|24   integer samples in .wav, .aiff and .flac (default: 32-bit"
+        " float,\n"
+        "                 24-bit in .flac); peaks beyond full scale are clipped\n"
+        "  --normalize    scale the sound so that its peak is at -1 dBFS (sound files"
         " only)\n"
-        "  --help        show this help and exit\n"
-        "  --version     show the version and exit\n"
+        "  -q, --quiet    print no warning and no progress; errors still print\n"
+        "  --help         show this help and exit\n"
+        "  --version      show the version and exit\n"
         "\n"
-        "OUT's extension picks the format; sound files are mono at 44100 Hz:\n";
+        "OUT's extension (or --type) picks the format; sound files are mono at"
+        " 44100 Hz:\n";
     usage += formatLines;
     usage += "\n"
+             "Standard output takes the formats that need no seeking back: flac, ogg,"
+             " oga,\nau and mid.\n"
+             "\n"
              "A .mid file holds the notes as they sound (the program's C is G#1, MIDI note\n"
-             "32): whole notes in the scale modes; in unrestricted, one note per stroke\n"
-             "whose pitch bend (range +-24 semitones) follows the drawing, and a new note\n"
-             "only where the bend runs out. The vowel is controller 74, from 127 at the\n"
-             "top of the drawing area to 0 at the bottom. One tick is one millisecond\n"
-             "(500 ticks per quarter note at 120 bpm).\n"
+             "32), sung by General MIDI program 53 \"Choir Aahs\" for voice type 1 and 54\n"
+             "\"Voice Oohs\" for voice type 2: whole notes in the scale modes; in\n"
+             "unrestricted, one note per stroke, the one nearest the middle of its pitches,\n"
+             "whose pitch bend (range +-24 semitones) follows the drawing; only a stroke\n"
+             "wider than the bend range is cut into more notes. The vowel is controller 74,\n"
+             "from 127 at the top of the drawing area to 0 at the bottom. One tick is one\n"
+             "millisecond (500 ticks per quarter note at 120 bpm).\n"
              "\n"
              "The same recording and options always give the same bytes. On success nothing\n"
              "is printed, but for one warning line on stderr when the sound passes full\n"

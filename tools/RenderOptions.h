@@ -2,6 +2,8 @@
 
 #include "recording/OfflineRender.h"
 
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,11 +19,16 @@ inline constexpr double kNormalizedPeakDbfs = -1.0;
 // What the command line asks for.
 struct RenderOptions {
     RenderSettings settings{};
-    std::string inputPath{};    // the recording, a .sav file
-    std::string outputPath{};   // the sound or MIDI file; its extension picks the format
-    bool helpWanted = false;    // --help: print the usage and nothing else
-    bool versionWanted = false; // --version: print the name and version and nothing else
-    bool normalize = false;     // --normalize: scale the sound so that it peaks at -1 dBFS
+    std::string inputPath{};  // the recording, a .sav file; "-" for standard input
+    std::string outputPath{}; // the sound or MIDI file; "-" for standard output
+    // --type: the format by its extension without the dot ("wav", "mid"), in place of the
+    // output's extension; empty when not given.
+    std::string type{};
+    std::optional<int32_t> bits{}; // --bits: integer samples of this many bits
+    bool helpWanted = false;       // --help: print the usage and nothing else
+    bool versionWanted = false;    // --version: print the name and version and nothing else
+    bool normalize = false;        // --normalize: scale the sound so that it peaks at -1 dBFS
+    bool quiet = false;            // -q, --quiet: no warning, no progress; errors still print
 };
 
 // The command line read, or why it cannot be: `error` is one line without the program's name,

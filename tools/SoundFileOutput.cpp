@@ -2,7 +2,7 @@
 
 #include "recording/AsciiCase.h"
 #include "recording/OfflineRender.h"
-#include "tools/Quoted.h"
+#include "recording/WriteAll.h"
 
 #include <algorithm>
 #include <array>
@@ -17,37 +17,34 @@ namespace doodle {
 namespace {
 
 constexpr int kMonoChannels = 1;
-constexpr int64_t kFloatBytes = 4;
-// Room left for the header and the small chunks around the samples.
 constexpr int64_t kHeaderAllowanceBytes = 4096;
 // RIFF and AU count bytes in unsigned 32-bit fields; libsndfile reads AIFF's as signed.
-constexpr int64_t kUnsigned32Bytes = 0xFFFF'FFFF;
-constexpr int64_t kSigned32Bytes = 0x7FFF'FFFF;
-constexpr int64_t kMaxUnsigned32Frames = (kUnsigned32Bytes - kHeaderAllowanceBytes) / kFloatBytes;
-constexpr int64_t kMaxSigned32Frames = (kSigned32Bytes - kHeaderAllowanceBytes) / kFloatBytes;
+constexpr int64_t kUnsigned32Bytes = 0xFFFF'FFFF - kHeaderAllowanceBytes;
+constexpr int64_t kSigned32Bytes = 0x7FFF'FFFF - kHeaderAllowanceBytes;
 
-constexpr int kFloatWav = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-constexpr int kFlac24 = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
-constexpr int kOggVorbis = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
-constexpr int kMp3 = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
-constexpr int kFloatAiff = SF_FORMAT_AIFF | SF_FORMAT_FLOAT;
-constexpr int kFloatAu = SF_FORMAT_AU | SF_FORMAT_FLOAT;
-constexpr int kFloatCaf = SF_FORMAT_CAF | SF_FORMAT_FLOAT;
-constexpr int kFloatW64 = SF_FORMAT_W64 | SF_FORMAT_FLOAT;
+constexpr int32_t kBits16 = 16;
+constexpr int32_t kBits24 = 24;
+constexpr int32_t kBitsPerByte = 8;
+constexpr int64_t kFloatBytes = 4;
 
 constexpr std::array<OutputFormat, 10> kFormats{{
-    {".wav", kFloatWav, "32-bit float WAV, the samples exactly (up to 6.7 hours)",
-     kMaxUnsigned32Frames},
-    {".flac", kFlac24, "24-bit FLAC, lossless (peaks beyond full scale are clipped)", 0, false,
-     true},
-    {".ogg", kOggVorbis, "Ogg Vorbis", 0, true},
-    {".oga", kOggVorbis, "Ogg Vorbis", 0, true},
-    {".mp3", kMp3, "MP3", 0},
-    {".aiff", kFloatAiff, "32-bit float AIFF-C (up to 3.3 hours)", kMaxSigned32Frames},
-    {".aif", kFloatAiff, "32-bit float AIFF-C (up to 3.3 hours)", kMaxSigned32Frames},
-    {".au", kFloatAu, "32-bit float Sun/NeXT audio (up to 6.7 hours)", kMaxUnsigned32Frames},
-    {".caf", kFloatCaf, "32-bit float Core Audio Format, no length limit", 0},
-    {".w64", kFloatW64, "32-bit float Sony Wave64, no length limit", 0},
+    {".wav", SF_FORMAT_WAV, SF_FORMAT_FLOAT,
+     "32-bit float WAV, the samples exactly (up to 6.7 hours)", kUnsigned32Bytes, true, false,
+     false, true},
+    {".flac", SF_FORMAT_FLAC, SF_FORMAT_PCM_24,
+     "24-bit FLAC, lossless (peaks beyond full scale are clipped)", 0, true, true},
+    {".ogg", SF_FORMAT_OGG, SF_FORMAT_VORBIS, "Ogg Vorbis", 0, false, true, true},
+    {".oga", SF_FORMAT_OGG, SF_FORMAT_VORBIS, "Ogg Vorbis", 0, false, true, true},
+    // Not to a pipe: the header that gives the length and the encoder's delay comes last.
+    {".mp3", SF_FORMAT_MPEG, SF_FORMAT_MPEG_LAYER_III, "MP3"},
+    {".aiff", SF_FORMAT_AIFF, SF_FORMAT_FLOAT, "32-bit float AIFF-C (up to 3.3 hours)",
+     kSigned32Bytes, true},
+    {".aif", SF_FORMAT_AIFF, SF_FORMAT_FLOAT, "32-bit float AIFF-C (up to 3.3 hours)",
+     kSigned32Bytes, true},
+    {".au", SF_FORMAT_AU, SF_FORMAT_FLOAT, "32-bit float Sun/NeXT audio (up to 6.7 hours)",
+     kUnsigned32Bytes, false, true},
+    {".caf", SF_FORMAT_CAF, SF_FORMAT_FLOAT, "32-bit float Core Audio Format, no length limit"},
+    {".w64", SF_FORMAT_W64, SF_FORMAT_FLOAT, "32-bit float Sony Wave64, no length limit"},
 }};
 constexpr std::size_t kExtensionColumn = 16; // --help lines: the description starts here
 constexpr std::string_view kHelpIndent = "  ";
@@ -58,27 +55,76 @@ constexpr char kPathSeparator = '/';
 constexpr uint32_t kOggSerial = 0x446F6F64;
 constexpr std::size_t kOggSerialOffset = 14; // bytes into a page header, little-endian
 constexpr std::size_t kOggSerialBytes = 4;
-constexpr unsigned kBitsPerByte = 8;
-constexpr long kOggReadBytes = 65536;
 
-std::string systemError() {
-    return std::strerror(errno);
+// A float WAV header as libsndfile writes it (PEAK chunk off): a 16-byte fmt chunk, a fact
+// chunk, and a PAD chunk that puts the samples at byte 80.
+constexpr std::size_t kWavFmtSizeAt = 16;
+constexpr std::size_t kWavFormatTagAt = 20;
+constexpr std::size_t kWavShortFmtEnd = 36; // where the fact chunk starts
+constexpr std::size_t kWavFactBytes = 12;   // its id, size and sample count
+constexpr std::size_t kWavPadAt = kWavShortFmtEnd + kWavFactBytes;
+constexpr std::size_t kWavDataAt = 72;
+constexpr std::size_t kChunkIdBytes = 4;
+constexpr uint32_t kWavShortFmtBytes = 16;
+constexpr uint32_t kWavExtendedFmtBytes = 18; // with cbSize, the size of an extension
+constexpr uint32_t kWavExtensionSizeBytes = kWavExtendedFmtBytes - kWavShortFmtBytes;
+constexpr uint32_t kWavPadBytes = 16;
+constexpr uint16_t kWaveFormatIeeeFloat = 3;
+constexpr std::size_t kSizeFieldBytes = 4; // chunk sizes and the fact chunk's sample count
+constexpr std::size_t kFormatTagBytes = 2;
+
+uint32_t littleEndianAt(std::span<const std::byte> bytes, std::size_t at, std::size_t count) {
+    uint32_t value = 0;
+    for (std::size_t i = count; i-- > 0;) {
+        value = (value << kBitsPerByte) | std::to_integer<uint32_t>(bytes[at + i]);
+    }
+    return value;
 }
 
-bool pwriteAll(int fd, const unsigned char* bytes, std::size_t byteCount, off_t offset) noexcept {
-    while (byteCount > 0) {
-        const ssize_t written = ::pwrite(fd, bytes, byteCount, offset);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        bytes += written;
-        byteCount -= static_cast<std::size_t>(written);
-        offset += written;
+void putLittleEndian(std::span<std::byte> bytes, std::size_t at, uint32_t value,
+                     std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes[at + i] = static_cast<std::byte>(value >> (kBitsPerByte * i));
     }
-    return true;
+}
+
+bool hasChunkId(std::span<const std::byte> bytes, std::size_t at, std::string_view id) {
+    return std::ranges::equal(bytes.subspan(at, kChunkIdBytes), std::as_bytes(std::span(id)));
+}
+
+// The fmt chunk of a non-PCM WAV carries the size of its extension (cbSize), 0 here; sox and
+// other readers warn about the 16-byte form libsndfile writes for float. The 2 bytes come out
+// of the PAD chunk, so the samples stay where they were. A header of another layout is left as
+// it is.
+void extendFloatWavHeader(std::span<std::byte> header) {
+    const uint32_t factCount =
+        littleEndianAt(header, kWavShortFmtEnd + 2 * kChunkIdBytes, kSizeFieldBytes);
+    const bool expected =
+        header.size() >= kWavDataAt + kChunkIdBytes && hasChunkId(header, 0, "RIFF") &&
+        hasChunkId(header, 2 * kChunkIdBytes, "WAVE") &&
+        littleEndianAt(header, kWavFmtSizeAt, kSizeFieldBytes) == kWavShortFmtBytes &&
+        littleEndianAt(header, kWavFormatTagAt, kFormatTagBytes) == kWaveFormatIeeeFloat &&
+        hasChunkId(header, kWavShortFmtEnd, "fact") && hasChunkId(header, kWavPadAt, "PAD ") &&
+        littleEndianAt(header, kWavPadAt + kChunkIdBytes, kSizeFieldBytes) == kWavPadBytes &&
+        hasChunkId(header, kWavDataAt, "data");
+    if (!expected) {
+        return;
+    }
+    putLittleEndian(header, kWavFmtSizeAt, kWavExtendedFmtBytes, kSizeFieldBytes);
+    putLittleEndian(header, kWavShortFmtEnd, 0, kWavExtensionSizeBytes);
+    std::size_t at = kWavShortFmtEnd + kWavExtensionSizeBytes;
+    for (const char c : std::string_view("fact")) {
+        header[at++] = static_cast<std::byte>(c);
+    }
+    putLittleEndian(header, at, kSizeFieldBytes, kSizeFieldBytes);
+    putLittleEndian(header, at + kSizeFieldBytes, factCount, kSizeFieldBytes);
+    at += kWavFactBytes - kChunkIdBytes;
+    for (const char c : std::string_view("PAD ")) {
+        header[at++] = static_cast<std::byte>(c);
+    }
+    putLittleEndian(header, at, kWavPadBytes - kWavExtensionSizeBytes, kSizeFieldBytes);
+    std::fill(header.begin() + static_cast<std::ptrdiff_t>(at + kSizeFieldBytes),
+              header.begin() + static_cast<std::ptrdiff_t>(kWavDataAt), std::byte{0});
 }
 
 // libsndfile's virtual I/O on a descriptor: each call is checked, and the first failure kept
@@ -97,6 +143,9 @@ void noteError(Io& io) noexcept {
 
 sf_count_t ioLength(void* userData) noexcept {
     Io& io = ioOf(userData);
+    if (io.stream) {
+        return io.writtenBytes;
+    }
     struct stat status {};
     if (::fstat(io.fd, &status) != 0) {
         noteError(io);
@@ -115,7 +164,8 @@ sf_count_t ioSeek(sf_count_t offset, int whence, void* userData) noexcept {
 }
 
 sf_count_t ioTell(void* userData) noexcept {
-    return ioSeek(0, SEEK_CUR, userData);
+    const Io& io = ioOf(userData);
+    return io.stream ? io.writtenBytes : ioSeek(0, SEEK_CUR, userData);
 }
 
 sf_count_t ioRead(void* bytes, sf_count_t byteCount, void* userData) noexcept {
@@ -138,25 +188,88 @@ sf_count_t ioRead(void* bytes, sf_count_t byteCount, void* userData) noexcept {
     return done;
 }
 
+} // namespace
+
+// libsndfile numbers an Ogg stream from the clock, so two renders of the same samples would
+// differ. Each page gets a fixed number instead, and its checksum is set again, on its way to
+// the file: libsndfile writes Ogg strictly in order, so this works on a pipe as well.
+class SoundFileOutput::OggPageStamper {
+public:
+    // Both always return 0.
+    OggPageStamper() noexcept { static_cast<void>(ogg_sync_init(&m_sync)); }
+    ~OggPageStamper() { static_cast<void>(ogg_sync_clear(&m_sync)); }
+    OggPageStamper(const OggPageStamper&) = delete;
+    OggPageStamper& operator=(const OggPageStamper&) = delete;
+
+    // Writes the pages that the bytes complete. False, with errno set, when a write fails or
+    // the bytes are not Ogg pages.
+    bool write(int fd, std::span<const std::byte> bytes) noexcept {
+        char* buffer = ogg_sync_buffer(&m_sync, static_cast<long>(bytes.size()));
+        if (buffer == nullptr) {
+            errno = ENOMEM;
+            return false;
+        }
+        std::memcpy(buffer, bytes.data(), bytes.size());
+        if (ogg_sync_wrote(&m_sync, static_cast<long>(bytes.size())) != 0) {
+            errno = EIO;
+            return false;
+        }
+        ogg_page page{};
+        int found = 0;
+        while ((found = ogg_sync_pageout(&m_sync, &page)) == 1) {
+            for (std::size_t i = 0; i < kOggSerialBytes; ++i) {
+                page.header[kOggSerialOffset + i] =
+                    static_cast<unsigned char>(kOggSerial >> (kBitsPerByte * i));
+            }
+            ogg_page_checksum_set(&page);
+            const auto header =
+                std::as_bytes(std::span(page.header, static_cast<std::size_t>(page.header_len)));
+            const auto body =
+                std::as_bytes(std::span(page.body, static_cast<std::size_t>(page.body_len)));
+            if (!writeAll(fd, header) || !writeAll(fd, body)) {
+                return false;
+            }
+        }
+        if (found < 0) {
+            errno = EIO; // bytes outside a page: not the Ogg stream libsndfile writes
+            return false;
+        }
+        return true;
+    }
+
+    // Whether every byte handed over went out in a whole page.
+    bool complete() const noexcept { return m_sync.fill == m_sync.returned; }
+
+private:
+    ogg_sync_state m_sync{};
+};
+
+namespace {
+
 sf_count_t ioWrite(const void* bytes, sf_count_t byteCount, void* userData) noexcept {
     Io& io = ioOf(userData);
-    const auto* at = static_cast<const unsigned char*>(bytes);
-    sf_count_t done = 0;
-    while (done < byteCount) {
-        const ssize_t count = ::write(io.fd, at + done, static_cast<std::size_t>(byteCount - done));
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            if (count == 0) {
-                errno = EIO; // write() made no progress and gave no reason
-            }
+    std::span<const std::byte> span(static_cast<const std::byte*>(bytes),
+                                    static_cast<std::size_t>(byteCount));
+    // libsndfile writes the whole header at once, at the start and again at the end.
+    std::array<std::byte, kWavDataAt + kChunkIdBytes> header{};
+    if (io.extendFloatWavHeader && span.size() >= header.size() &&
+        ::lseek(io.fd, 0, SEEK_CUR) == 0) {
+        std::ranges::copy(span.first(header.size()), header.begin());
+        extendFloatWavHeader(header);
+        if (!writeAll(io.fd, header)) {
             noteError(io);
-            break;
+            return 0;
         }
-        done += count;
+        span = span.subspan(header.size());
     }
-    return done;
+    const bool written =
+        io.oggPages != nullptr ? io.oggPages->write(io.fd, span) : writeAll(io.fd, span);
+    if (!written) {
+        noteError(io);
+        return 0;
+    }
+    io.writtenBytes += byteCount;
+    return byteCount;
 }
 
 SF_VIRTUAL_IO descriptorIo() noexcept {
@@ -168,20 +281,6 @@ SF_VIRTUAL_IO descriptorIo() noexcept {
     io.tell = ioTell;
     return io;
 }
-
-// libogg's reader state, cleared on every way out.
-class OggSync {
-public:
-    // Both always return 0.
-    OggSync() noexcept { static_cast<void>(ogg_sync_init(&m_state)); }
-    ~OggSync() { static_cast<void>(ogg_sync_clear(&m_state)); }
-    OggSync(const OggSync&) = delete;
-    OggSync& operator=(const OggSync&) = delete;
-    ogg_sync_state* get() noexcept { return &m_state; }
-
-private:
-    ogg_sync_state m_state{};
-};
 
 } // namespace
 
@@ -221,22 +320,31 @@ std::string outputFormatLines() {
     return lines;
 }
 
-std::string replaceOpenFailure(ReplaceOpen result, const std::string& path) {
-    switch (result) {
-    case ReplaceOpen::Created:
-        break;
-    case ReplaceOpen::TargetUnusable:
-        return "cannot write " + inQuotes(path) + ": " + systemError();
-    case ReplaceOpen::TargetIsFolder:
-        return "cannot write " + inQuotes(path) + ": it is a folder";
-    case ReplaceOpen::TargetNotRegular:
-        return "cannot write " + inQuotes(path) +
-               ": it is a device, FIFO or socket, not a regular file";
-    case ReplaceOpen::NoTempFile:
-        return "cannot write in the folder of " + inQuotes(path) + ": " + systemError();
-    }
-    return {};
+const OutputFormat* formatForType(std::string_view type) noexcept {
+    const auto found = std::ranges::find_if(kFormats, [&](const OutputFormat& format) {
+        return equalsIgnoringAsciiCase(format.extension.substr(1), type);
+    });
+    return found == kFormats.end() ? nullptr : &*found;
 }
+
+std::optional<SoundEncoding> encodingFor(const OutputFormat& format, std::optional<int32_t> bits) {
+    SoundEncoding encoding{&format, format.container | format.encoding};
+    int64_t sampleBytes = kFloatBytes;
+    if (bits) {
+        if (!format.takesBits || (*bits != kBits16 && *bits != kBits24)) {
+            return std::nullopt;
+        }
+        encoding.sndfileFormat =
+            format.container | (*bits == kBits16 ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_24);
+        sampleBytes = *bits / kBitsPerByte;
+    }
+    const int subtype = encoding.sndfileFormat & SF_FORMAT_SUBMASK;
+    encoding.clipsPastFullScale = subtype == SF_FORMAT_PCM_16 || subtype == SF_FORMAT_PCM_24;
+    encoding.maxFrames = format.maxDataBytes / sampleBytes;
+    return encoding;
+}
+
+SoundFileOutput::SoundFileOutput() = default;
 
 SoundFileOutput::~SoundFileOutput() {
     discard();
@@ -248,37 +356,45 @@ bool SoundFileOutput::fail(std::string reason) {
     return false;
 }
 
-bool SoundFileOutput::open(const std::string& path, const OutputFormat& format) {
-    m_displayPath = path;
-    m_format = &format;
+bool SoundFileOutput::open(const std::string& path, const SoundEncoding& encoding) {
     SF_INFO info{};
     info.samplerate = static_cast<int>(kRenderSampleRate);
     info.channels = kMonoChannels;
-    info.format = format.sndfileFormat;
+    info.format = encoding.sndfileFormat;
     if (sf_format_check(&info) == SF_FALSE) {
-        return fail("this libsndfile cannot write " + std::string(format.description));
+        return fail("this libsndfile cannot write " + std::string(encoding.format->description));
     }
-    const ReplaceOpen opened = m_file.open(path, kRenderTempPrefix);
-    if (opened != ReplaceOpen::Created) {
-        return fail(replaceOpenFailure(opened, path));
+    // The encoders behind libsndfile may read back what they wrote (headers, seek tables): a
+    // file that cannot be read is refused untouched, as it would fail half-way.
+    if (!m_file.open(path, ReplaceAccess::ReadWrite)) {
+        return fail(m_file.error());
     }
-
-    m_io = DescriptorIo{m_file.fd(), 0};
-    SF_VIRTUAL_IO io = descriptorIo();
-    m_sndfile = sf_open_virtual(&io, SFM_WRITE, &info, &m_io);
+    if (encoding.format->oggStream) {
+        m_oggPages = std::make_unique<OggPageStamper>();
+    }
+    const bool floatSamples = (encoding.sndfileFormat & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT;
+    m_io = DescriptorIo{m_file.fd(), 0, m_oggPages.get(), encoding.format->floatWav && floatSamples,
+                        m_file.isStandardOutput()};
+    if (m_file.isStandardOutput() && !encoding.format->oggStream) {
+        // libsndfile knows a pipe and writes the streaming formats without seeking back.
+        m_sndfile = sf_open_fd(m_file.fd(), SFM_WRITE, &info, SF_FALSE);
+    } else {
+        SF_VIRTUAL_IO io = descriptorIo();
+        m_sndfile = sf_open_virtual(&io, SFM_WRITE, &info, &m_io);
+    }
     if (m_sndfile == nullptr) {
-        return fail("cannot write " + inQuotes(path) + ": " + writeFailure(sf_strerror(nullptr)));
+        return fail(m_file.failure(writeFailure(sf_strerror(nullptr))));
     }
     // The PEAK chunk of float WAV and AIFF holds the time of writing: without it, the same
     // samples give the same bytes. The call's result only echoes the request; a refusal shows
     // as the file's error.
     static_cast<void>(sf_command(m_sndfile, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE));
     if (sf_error(m_sndfile) != SF_ERR_NO_ERROR) {
-        return fail("cannot write " + inQuotes(path) + ": " + writeFailure(sf_strerror(m_sndfile)));
+        return fail(m_file.failure(writeFailure(sf_strerror(m_sndfile))));
     }
     // The voice is not clipped and may pass full scale; integer formats must not wrap round.
     if (sf_command(m_sndfile, SFC_SET_CLIPPING, nullptr, SF_TRUE) != SF_TRUE) {
-        return fail("cannot write " + inQuotes(path) + ": libsndfile refuses to clip");
+        return fail(m_file.failure("libsndfile refuses to clip"));
     }
     return true;
 }
@@ -286,8 +402,7 @@ bool SoundFileOutput::open(const std::string& path, const OutputFormat& format) 
 bool SoundFileOutput::write(std::span<const float> samples) {
     const auto count = static_cast<sf_count_t>(samples.size());
     if (sf_write_float(m_sndfile, samples.data(), count) != count || m_io.errorNumber != 0) {
-        return fail("cannot write " + inQuotes(m_displayPath) + ": " +
-                    writeFailure(sf_strerror(m_sndfile)));
+        return fail(m_file.failure(writeFailure(sf_strerror(m_sndfile))));
     }
     return true;
 }
@@ -296,14 +411,13 @@ bool SoundFileOutput::commit() {
     // Encoders flush their last frames here: a failed write may show only now.
     const int closeError = sf_close(std::exchange(m_sndfile, nullptr));
     if (closeError != SF_ERR_NO_ERROR || m_io.errorNumber != 0) {
-        return fail("cannot write " + inQuotes(m_displayPath) + ": " +
-                    writeFailure(sf_error_number(closeError)));
+        return fail(m_file.failure(writeFailure(sf_error_number(closeError))));
     }
-    if (m_format->oggStream && !fixOggSerial()) {
-        return false;
+    if (m_oggPages && !m_oggPages->complete()) {
+        return fail(m_file.failure("libsndfile wrote bytes outside Ogg pages"));
     }
     if (!m_file.commit()) {
-        return fail("cannot write " + inQuotes(m_displayPath) + ": " + systemError());
+        return fail(m_file.error());
     }
     return true;
 }
@@ -318,62 +432,6 @@ void SoundFileOutput::discard() noexcept {
         static_cast<void>(sf_close(std::exchange(m_sndfile, nullptr)));
     }
     m_file.discard();
-}
-
-// libsndfile numbers an Ogg stream from the clock, so two renders of the same samples would
-// differ. Every page gets a fixed number instead, and its checksum is set again; pages keep
-// their lengths, so the file is patched in place.
-bool SoundFileOutput::fixOggSerial() {
-    const std::string failure = "cannot write " + inQuotes(m_displayPath) + ": ";
-    if (::lseek(m_file.fd(), 0, SEEK_SET) != 0) {
-        return fail(failure + systemError());
-    }
-    OggSync sync;
-    off_t pageOffset = 0;
-    while (true) {
-        ogg_page page{};
-        int pageFound = 0;
-        while ((pageFound = ogg_sync_pageout(sync.get(), &page)) == 1) {
-            for (std::size_t i = 0; i < kOggSerialBytes; ++i) {
-                page.header[kOggSerialOffset + i] =
-                    static_cast<unsigned char>(kOggSerial >> (kBitsPerByte * i));
-            }
-            ogg_page_checksum_set(&page);
-            if (!pwriteAll(m_file.fd(), page.header, static_cast<std::size_t>(page.header_len),
-                           pageOffset)) {
-                return fail(failure + systemError());
-            }
-            pageOffset += page.header_len + page.body_len;
-        }
-        if (pageFound < 0) {
-            return fail(failure + "libsndfile wrote Ogg pages that do not read back");
-        }
-        char* buffer = ogg_sync_buffer(sync.get(), kOggReadBytes);
-        if (buffer == nullptr) {
-            return fail(failure + "out of memory");
-        }
-        ssize_t readBytes = 0;
-        do {
-            readBytes = ::read(m_file.fd(), buffer, kOggReadBytes);
-        } while (readBytes < 0 && errno == EINTR);
-        if (readBytes < 0) {
-            return fail(failure + systemError());
-        }
-        if (readBytes == 0) {
-            break;
-        }
-        if (ogg_sync_wrote(sync.get(), static_cast<long>(readBytes)) != 0) {
-            return fail(failure + "libogg lost track of the file");
-        }
-    }
-    struct stat written {};
-    if (::fstat(m_file.fd(), &written) != 0) {
-        return fail(failure + systemError());
-    }
-    if (written.st_size != pageOffset) {
-        return fail(failure + "libsndfile wrote bytes outside Ogg pages");
-    }
-    return true;
 }
 
 } // namespace doodle

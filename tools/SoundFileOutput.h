@@ -1,8 +1,10 @@
 #pragma once
 
-#include "recording/ReplacementFile.h"
+#include "tools/OutputFile.h"
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <sndfile.h>
 #include <span>
 #include <string>
@@ -10,19 +12,35 @@
 
 namespace doodle {
 
-// A sound file format the render writes, chosen by the output's extension.
+// A sound file format the render writes, named by OUT's extension or --type.
 struct OutputFormat {
-    std::string_view extension{};    // lower case, with its dot
-    int sndfileFormat = 0;           // libsndfile's container | encoding
-    std::string_view description{};  // one line of --help
-    int64_t maxFrames = 0;           // frames the container's size fields can hold; 0: no limit
-    bool oggStream = false;          // its stream serial number needs fixing (see commit())
+    std::string_view extension{};   // lower case, with its dot
+    int container = 0;              // libsndfile's major format
+    int encoding = 0;               // libsndfile's subtype without --bits
+    std::string_view description{}; // one line of --help
+    int64_t maxDataBytes = 0;       // bytes the container's size fields can hold; 0: no limit
+    bool takesBits = false;         // --bits 16|24 picks an integer encoding
+    bool streams = false;           // libsndfile writes it to a pipe, never seeking back
+    bool oggStream = false;         // its stream serial number needs fixing (see ioWrite)
+    bool floatWav = false;          // a float WAV header to extend (see ioWrite)
+};
+
+// A format with its sample encoding: what one output is written as.
+struct SoundEncoding {
+    const OutputFormat* format = nullptr;
+    int sndfileFormat = 0;           // container | subtype
+    int64_t maxFrames = 0;           // 0: no limit
     bool clipsPastFullScale = false; // integer samples: |x| > 1 is clipped, not kept
 };
 
 std::span<const OutputFormat> outputFormats() noexcept;
 // The format for a file name's extension, in any case; nullptr when there is none.
 const OutputFormat* formatForFileName(std::string_view fileName) noexcept;
+// The format --type names ("wav", "flac", ...: an extension without its dot), in any case.
+const OutputFormat* formatForType(std::string_view type) noexcept;
+// The encoding of a format with --bits (16 or 24) or without (nothing); nothing when the format
+// takes no --bits.
+std::optional<SoundEncoding> encodingFor(const OutputFormat& format, std::optional<int32_t> bits);
 // One line per format for --help.
 std::string outputFormatLines();
 // Whether a file name ends in `extension` (lower case, with its dot), in any case. A name that
@@ -31,28 +49,19 @@ bool hasExtension(std::string_view fileName, std::string_view extension) noexcep
 // One line of --help for a format: its extension, then its description in a column.
 std::string formatLine(std::string_view extension, std::string_view description);
 
-// The prefix of the tool's temporary files, beside the file being written.
-inline constexpr std::string_view kRenderTempPrefix = ".doodlechorus-render-";
-// Why ReplacementFile::open gave `result` for `path`, as one line; errno must still hold the
-// reason where the result has one.
-std::string replaceOpenFailure(ReplaceOpen result, const std::string& path);
-
-// A mono 44100 Hz sound file, written into a temporary file in the folder of its final name,
-// which it takes only on commit(): until then, and after any failure, a file under the final
-// name keeps what it had and nothing else is left behind (see ReplacementFile for the one
-// exception). libsndfile writes through callbacks here, so every write is checked whatever the
-// format: some encoders ignore failed writes. Every failure leaves one line, the reason, in
-// error().
+// A mono 44100 Hz sound file written into an OutputFile. Into a named file libsndfile writes
+// through callbacks, so every write is checked whatever the format (some encoders ignore failed
+// writes); into standard output, which may be a pipe, libsndfile writes the streaming formats
+// itself. Every failure leaves one line, the reason, in error().
 class SoundFileOutput {
 public:
-    SoundFileOutput() = default;
+    SoundFileOutput();
     ~SoundFileOutput();
     SoundFileOutput(const SoundFileOutput&) = delete;
     SoundFileOutput& operator=(const SoundFileOutput&) = delete;
 
-    // A symbolic link as `path` stays a link: its target is replaced. An existing file the user
-    // may not write, a folder, a device, a FIFO or a socket under `path` is refused.
-    bool open(const std::string& path, const OutputFormat& format);
+    // `path` as OutputFile::open takes it; standard output only for a format that streams.
+    bool open(const std::string& path, const SoundEncoding& encoding);
     bool write(std::span<const float> samples);
     // Completes the file, syncs it and gives it its final name.
     bool commit();
@@ -61,23 +70,28 @@ public:
 
     const std::string& error() const noexcept { return m_error; }
 
+    // Rewrites the serial number of each Ogg page as libsndfile hands the pages over.
+    class OggPageStamper;
     // What libsndfile's callbacks work on: the file, and the first error they met.
     struct DescriptorIo {
         int fd = -1;
-        int errorNumber = 0; // errno of the first failed call, 0 while all went well
+        int errorNumber = 0;                // errno of the first failed call, 0 while all well
+        OggPageStamper* oggPages = nullptr; // an Ogg stream's pages go through it
+        bool extendFloatWavHeader = false;  // the header gets the fmt chunk's extension
+        // A pipe: libsndfile learns the position from the bytes written, and no seek works.
+        bool stream = false;
+        int64_t writtenBytes = 0;
     };
 
 private:
     bool fail(std::string reason);
     // The reason for a failed libsndfile call: the system's when a callback failed.
     std::string writeFailure(const char* libraryReason) const;
-    bool fixOggSerial();
 
-    std::string m_displayPath{}; // as the user wrote it, for messages
-    ReplacementFile m_file{};
+    OutputFile m_file{};
     DescriptorIo m_io{};
-    SNDFILE* m_sndfile = nullptr;           // writing into m_file
-    const OutputFormat* m_format = nullptr; // set by open()
+    SNDFILE* m_sndfile = nullptr;
+    std::unique_ptr<OggPageStamper> m_oggPages{};
     std::string m_error{};
 };
 

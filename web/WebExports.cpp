@@ -91,7 +91,11 @@ int32_t exportFile(const char* savPath, const char* outPath, const RenderSetting
     if (!recording) {
         return kExportUnreadable;
     }
-    const std::optional<std::vector<uint8_t>> bytes = makeBytes(*recording, settings);
+    const std::optional<RenderPlan> plan = planRender(*recording, settings.playSpeed);
+    if (!plan) {
+        return kExportNotMade;
+    }
+    const std::optional<std::vector<uint8_t>> bytes = makeBytes(*recording, settings, *plan);
     if (!bytes) {
         return kExportNotMade;
     }
@@ -230,16 +234,18 @@ EMSCRIPTEN_KEEPALIVE double dc_map_pitch(int32_t x, int32_t scaleMode, int32_t r
 EMSCRIPTEN_KEEPALIVE int32_t dc_export_wav(const char* savPath, const char* outPath,
                                            int32_t speedTenths, int32_t voiceType,
                                            int32_t scaleMode, int32_t rootIndex) {
-    return exportFile(savPath, outPath, settingsOf(speedTenths, voiceType, scaleMode, rootIndex),
-                      [](const Recording& recording, const RenderSettings& settings) {
-                          WavFileBuilder wav(static_cast<int32_t>(kRenderSampleRate));
-                          const RenderOutcome outcome = renderRecording(
-                              recording, settings,
-                              [&](std::span<const float> samples) { return wav.append(samples); });
-                          return outcome == RenderOutcome::Finished
-                                     ? std::optional<std::vector<uint8_t>>(wav.finish())
-                                     : std::nullopt;
-                      });
+    return exportFile(
+        savPath, outPath, settingsOf(speedTenths, voiceType, scaleMode, rootIndex),
+        [](const Recording& recording, const RenderSettings& settings, const RenderPlan& plan) {
+            WavFileBuilder wav(static_cast<int32_t>(kRenderSampleRate));
+            const RenderOutcome outcome =
+                renderRecording(recording, settings, plan, [&](std::span<const float> samples) {
+                    return wav.append(samples);
+                });
+            return outcome == RenderOutcome::Finished
+                       ? std::optional<std::vector<uint8_t>>(wav.finish())
+                       : std::nullopt;
+        });
 }
 
 // The MIDI file of the recording file at savPath, as the render tool writes it.

@@ -150,7 +150,7 @@ async function startAudio() {
       numberOfInputs: 0,
       numberOfOutputs: 1,
       outputChannelCount: [1],
-      processorOptions: { wasmModule },
+      processorOptions: { wasmModule, seed: crypto.getRandomValues(new Uint32Array(4)) },
     });
   } catch (error) {
     showMessage('DoodleChorus', `The sound cannot start: ${error.message}`);
@@ -192,6 +192,11 @@ function onProgramMessage(message) {
       break;
     case 'recordingCopy':
       exportRecording(message);
+      break;
+    case 'failed':
+      console.error(`DoodleChorus stopped: ${message.what}`);
+      showMessage('DoodleChorus', 'DoodleChorus has stopped after a fault. Reload the page to '
+        + 'start it again.');
       break;
     case 'tap':
       for (const listener of tapListeners) listener(message.frame, message.samples);

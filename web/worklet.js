@@ -12,9 +12,32 @@ const kCopyPath = '/copy.sav';
 const kMenuOpen = 1;
 const kMenuSave = 2;
 
+// An audio worklet's scope has no crypto, whose getRandomValues the module's C library draws on
+// (getentropy: the names of temporary files when a file is replaced). This generator (sfc32),
+// seeded with the page's crypto.getRandomValues, stands in: the names need to be unlikely to
+// collide, not secret.
+function seededRandomValues([a, b, c, d]) {
+  return (array) => {
+    const bytes = new Uint8Array(array.buffer, array.byteOffset, array.byteLength);
+    for (let i = 0; i < bytes.length; i++) {
+      const t = (((a + b) >>> 0) + d) >>> 0;
+      d = (d + 1) >>> 0;
+      a = b ^ (b >>> 9);
+      b = (c + (c << 3)) >>> 0;
+      c = ((c << 21) | (c >>> 11)) >>> 0;
+      c = (c + t) >>> 0;
+      bytes[i] = t >>> 24;
+    }
+    return array;
+  };
+}
+
 class DoodleChorusProcessor extends AudioWorkletProcessor {
   constructor(options) {
     super();
+    if (typeof globalThis.crypto === 'undefined') {
+      globalThis.crypto = { getRandomValues: seededRandomValues(options.processorOptions.seed) };
+    }
     this.program = null;
     this.waiting = [];
     this.outPointer = 0;
@@ -38,6 +61,8 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     };
     createDoodleChorus({
       view,
+      // A fault in the module ends it: the page says so instead of going on without sound.
+      onAbort: (what) => this.port.postMessage({ type: 'failed', what: String(what) }),
       locateFile: (path) => path, // never fetched: the page hands over the compiled module
       instantiateWasm(imports, receive) {
         receive(new WebAssembly.Instance(options.processorOptions.wasmModule, imports));

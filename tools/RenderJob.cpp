@@ -1,0 +1,298 @@
+#include "tools/RenderJob.h"
+
+#include "recording/MidiExport.h"
+#include "tools/MidiFileOutput.h"
+#include "tools/Quoted.h"
+#include "tools/SoundFileOutput.h"
+#include "tools/ToolConsole.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <unistd.h>
+#include <vector>
+
+namespace doodle {
+namespace {
+
+constexpr std::chrono::seconds kProgressDelay{1}; // shorter renders show no progress
+constexpr int64_t kPercent = 100;
+constexpr float kFullScale = 1.0f;          // the largest sample an integer format holds
+constexpr double kDecibelsPerDecade = 20.0; // dB of amplitude per factor of kAmplitudeDecade
+constexpr double kAmplitudeDecade = 10.0;
+constexpr int kPeakDecimals = 3; // in the full-scale warning
+constexpr int kDecibelDecimals = 2;
+constexpr std::size_t kNumberChars = 32; // room for a fixed-point double in the warning
+constexpr int kNormalizePasses = 2;      // one for the peak, one to write
+
+// A percentage on stderr, rewritten in place, once a render has run for a second and only
+// when stderr is a terminal; cleared at the end.
+class Progress {
+public:
+    Progress(int64_t totalSamples, bool wanted) noexcept
+        : m_totalSamples(totalSamples), m_enabled(wanted && ::isatty(STDERR_FILENO) == 1) {}
+
+    void advance(std::size_t frames) {
+        m_doneSamples += static_cast<int64_t>(frames);
+        if (!m_enabled || std::chrono::steady_clock::now() - m_start < kProgressDelay) {
+            return;
+        }
+        const int64_t percent = m_doneSamples * kPercent / m_totalSamples;
+        if (percent == m_shownPercent) {
+            return;
+        }
+        m_shownPercent = percent;
+        const std::string line =
+            std::string(kRenderProgramName) + ": " + std::to_string(percent) + "%";
+        m_shownWidth = line.size();
+        printToStderr("\r" + line);
+    }
+
+    void clear() {
+        if (m_shownWidth > 0) {
+            printToStderr("\r" + std::string(m_shownWidth, ' ') + "\r");
+            m_shownWidth = 0;
+        }
+    }
+
+private:
+    int64_t m_totalSamples = 1;
+    bool m_enabled = false;
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+    int64_t m_doneSamples = 0;
+    int64_t m_shownPercent = -1;
+    std::size_t m_shownWidth = 0; // characters of the line on screen, 0 when none
+};
+
+// The loudest sample of a render and how many samples pass full scale (|x| > 1).
+struct Loudness {
+    float peak = 0.0f;
+    int64_t pastFullScale = 0;
+
+    void add(std::span<const float> samples) noexcept {
+        for (const float sample : samples) {
+            const float magnitude = std::fabs(sample);
+            peak = std::max(peak, magnitude);
+            pastFullScale += magnitude > kFullScale ? 1 : 0;
+        }
+    }
+};
+
+std::string fixedDecimals(double value, int decimals) {
+    std::array<char, kNumberChars> text{};
+    const auto [end, error] = std::to_chars(text.data(), text.data() + text.size(), value,
+                                            std::chars_format::fixed, decimals);
+    return error == std::errc() ? std::string(text.data(), end) : std::string("?");
+}
+
+double decibelsOf(double amplitude) noexcept {
+    return kDecibelsPerDecade * std::log10(amplitude);
+}
+
+// One line: how far the sound passes full scale and what the format does with it.
+std::string clipWarning(const Loudness& loudness, const SoundEncoding& encoding) {
+    std::string line(kRenderProgramName);
+    line += ": warning: the sound peaks at ";
+    line += fixedDecimals(loudness.peak, kPeakDecimals);
+    line += " (+";
+    line += fixedDecimals(decibelsOf(loudness.peak), kDecibelDecimals);
+    line += " dBFS) and ";
+    line += std::to_string(loudness.pastFullScale);
+    line += loudness.pastFullScale == 1 ? " sample passes" : " samples pass";
+    line += " full scale; ";
+    line += encoding.format->extension;
+    line += encoding.clipsPastFullScale ? " clips them" : " keeps them, but players may clip them";
+    line += " (--normalize avoids it)\n";
+    return line;
+}
+
+// A sound file: with --normalize rendered twice, first for the peak, then scaled by the gain
+// that puts it at kNormalizedPeakDbfs, so memory stays flat.
+class SoundJob final : public RenderJob {
+public:
+    SoundJob(const RenderOptions& options, const SoundEncoding& encoding)
+        : m_options(options), m_encoding(encoding) {}
+
+    std::string tooLong(const RenderPlan& plan) const override {
+        if (m_encoding.maxFrames == 0 || plan.sampleCount <= m_encoding.maxFrames) {
+            return {};
+        }
+        return "plays too long for a " + std::string(m_encoding.format->extension) +
+               " file; use .w64, .caf or .flac";
+    }
+
+    int run(const Recording& recording, const RenderPlan& plan) override {
+        SoundFileOutput output;
+        if (!output.open(m_options.outputPath, m_encoding)) {
+            return failWith(output.error());
+        }
+        const RenderSettings& settings = m_options.settings;
+        Progress progress(plan.sampleCount * (m_options.normalize ? kNormalizePasses : 1),
+                          !m_options.quiet);
+        double gain = 1.0;
+        RenderOutcome outcome = RenderOutcome::Finished;
+        if (m_options.normalize) {
+            Loudness unscaled;
+            outcome = renderRecording(recording, settings, plan, [&](std::span<const float> block) {
+                if (interrupted()) {
+                    return false;
+                }
+                unscaled.add(block);
+                progress.advance(block.size());
+                return true;
+            });
+            // A silent render stays silent.
+            if (unscaled.peak > 0.0f) {
+                gain = std::pow(kAmplitudeDecade, kNormalizedPeakDbfs / kDecibelsPerDecade) /
+                       unscaled.peak;
+            }
+        }
+        Loudness written;
+        std::vector<float> scaled(m_options.normalize ? kRenderBlockFrames : 0);
+        if (outcome == RenderOutcome::Finished) {
+            outcome = renderRecording(recording, settings, plan, [&](std::span<const float> block) {
+                if (interrupted()) {
+                    return false;
+                }
+                if (m_options.normalize) {
+                    std::ranges::transform(block, scaled.begin(), [&](float sample) {
+                        return static_cast<float>(sample * gain);
+                    });
+                    block = std::span<const float>(scaled.data(), block.size());
+                }
+                if (!output.write(block)) {
+                    return false;
+                }
+                written.add(block);
+                progress.advance(block.size());
+                return true;
+            });
+        }
+        progress.clear();
+        if (interrupted()) {
+            output.discard();
+            return endByInterrupt();
+        }
+        if (outcome != RenderOutcome::Finished) {
+            output.discard();
+            return failWith(output.error().empty() ? "the render stopped early" : output.error());
+        }
+        if (!output.commit()) {
+            return failWith(output.error());
+        }
+        if (written.pastFullScale > 0 && !m_options.quiet) {
+            printToStderr(clipWarning(written, m_encoding));
+        }
+        return 0;
+    }
+
+private:
+    const RenderOptions& m_options;
+    SoundEncoding m_encoding{};
+};
+
+// A MIDI file of the notes as played.
+class MidiJob final : public RenderJob {
+public:
+    explicit MidiJob(const RenderOptions& options) : m_options(options) {}
+
+    std::string tooLong(const RenderPlan& plan) const override {
+        if (plan.stopTick <= kMidiMaxTick) {
+            return {};
+        }
+        return "plays too long for a " + std::string(kMidiExtension) + " file (over 74 hours)";
+    }
+
+    int run(const Recording& recording, const RenderPlan& plan) override {
+        const std::optional<std::vector<uint8_t>> bytes =
+            midiFileOf(recording, m_options.settings, plan);
+        if (!bytes) {
+            return failWith("cannot play the recording into a MIDI file");
+        }
+        if (interrupted()) {
+            return endByInterrupt();
+        }
+        MidiFileOutput output;
+        if (!output.open(m_options.outputPath) || !output.write(*bytes)) {
+            return failWith(output.error());
+        }
+        if (interrupted()) {
+            output.discard();
+            return endByInterrupt();
+        }
+        if (!output.commit()) {
+            return failWith(output.error());
+        }
+        return 0;
+    }
+
+private:
+    const RenderOptions& m_options;
+};
+
+// Every name --type takes, for the message about one it does not.
+std::string knownTypes() {
+    std::string known;
+    for (const OutputFormat& format : outputFormats()) {
+        known += format.extension.substr(1);
+        known += ' ';
+    }
+    known += kMidiExtension.substr(1);
+    return known;
+}
+
+ChosenJob refused(std::string reason) {
+    return {nullptr, std::move(reason)};
+}
+
+} // namespace
+
+ChosenJob chooseRenderJob(const RenderOptions& options) {
+    const bool toStandardOutput = options.outputPath == kStandardStreamName;
+    bool midi = false;
+    const OutputFormat* format = nullptr;
+    if (!options.type.empty()) {
+        midi = isMidiType(options.type);
+        format = formatForType(options.type);
+        if (!midi && format == nullptr) {
+            return refused("--type takes one of " + knownTypes() + ", not " +
+                           inQuotes(options.type));
+        }
+    } else if (toStandardOutput) {
+        return refused("standard output (-) needs --type to name the format (see --help)");
+    } else {
+        midi = isMidiFileName(options.outputPath);
+        format = formatForFileName(options.outputPath);
+        if (!midi && format == nullptr) {
+            return refused(inQuotes(options.outputPath) +
+                           " has no sound or MIDI file extension; use one of " + knownTypes() +
+                           " as its extension or with --type");
+        }
+    }
+    if (midi) {
+        if (options.normalize) {
+            return refused("--normalize scales sound files; a " + std::string(kMidiExtension) +
+                           " file holds no sound");
+        }
+        if (options.bits) {
+            return refused("--bits sets the samples of a sound file; a " +
+                           std::string(kMidiExtension) + " file holds none");
+        }
+        return {std::make_unique<MidiJob>(options), {}};
+    }
+    const std::optional<SoundEncoding> encoding = encodingFor(*format, options.bits);
+    if (!encoding) {
+        return refused("--bits works with .wav, .aiff, .aif and .flac, not " +
+                       std::string(format->extension));
+    }
+    if (toStandardOutput && !format->streams) {
+        return refused("cannot write " + std::string(format->extension) +
+                       " to standard output: it is completed by seeking back; use flac, ogg,"
+                       " oga, au or mid, or name a file");
+    }
+    return {std::make_unique<SoundJob>(options, *encoding), {}};
+}
+
+} // namespace doodle
