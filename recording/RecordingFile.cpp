@@ -40,7 +40,6 @@ constexpr bool isLineEnd(char c) noexcept {
     return c == kCr || c == kLf || c == '\0';
 }
 
-
 bool writeLines(int fd, const Recording& recording) {
     std::string chunk;
     chunk.reserve(kIoChunkBytes + kLineEnd.size());

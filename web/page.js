@@ -3,6 +3,7 @@
 // actions into the program's events, shows what the program tells it, and does the file work
 // of the exports with a second instance of the same WebAssembly module.
 import createDoodleChorus from './doodlechorus.js';
+import { withCString } from './cstring.js';
 
 // The program's ids (program/Event.h) for the events the page sends.
 const kClearButton = 108;
@@ -63,18 +64,6 @@ async function compileModule() {
   } catch {
     // A server that does not send application/wasm.
     return WebAssembly.compile(await (await fetch('doodlechorus.wasm')).arrayBuffer());
-  }
-}
-
-function withCString(module, text, use) {
-  if (text === null) return use(0);
-  const length = module.lengthBytesUTF8(text) + 1;
-  const pointer = module._malloc(length);
-  module.stringToUTF8(text, pointer, length);
-  try {
-    return use(pointer);
-  } finally {
-    module._free(pointer);
   }
 }
 

@@ -3,6 +3,7 @@
 // the port; the program's view calls go back through it, stamped with the frame they happened
 // at.
 import createDoodleChorus from './doodlechorus.js';
+import { withCString } from './cstring.js';
 
 const kTapFrames = 2048; // samples per tap message: about 46 ms
 const kOpenPath = '/open.sav';
@@ -75,21 +76,8 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     });
   }
 
-  withPath(path, use) {
-    const p = this.program;
-    if (path === null) return use(0);
-    const length = p.lengthBytesUTF8(path) + 1;
-    const pointer = p._malloc(length);
-    p.stringToUTF8(path, pointer, length);
-    try {
-      return use(pointer);
-    } finally {
-      p._free(pointer);
-    }
-  }
-
   menu(id, path) {
-    this.withPath(path, (pointer) => this.program._dc_program_menu(id, pointer));
+    withCString(this.program, path, (pointer) => this.program._dc_program_menu(id, pointer));
   }
 
   removeFile(path) {
@@ -147,7 +135,7 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       }
       case 'exportRecording': {
         // An empty recording is saved as no file: it plays as an empty one.
-        const saved = this.withPath(kCopyPath, (pointer) => p._dc_program_copy_recording(pointer));
+        const saved = withCString(p, kCopyPath, (pointer) => p._dc_program_copy_recording(pointer));
         const bytes = saved ? p.FS.readFile(kCopyPath).buffer : new ArrayBuffer(0);
         this.removeFile(kCopyPath);
         this.port.postMessage({
