@@ -1,7 +1,8 @@
 # Two commands do all set-up on a fresh Debian machine:
 #   make run   installs what is missing, builds, starts the program
 #   make test  installs what is missing, builds, runs every test suite
-# Other targets: make build, make bench, make format, make clean.
+# Other targets: make build, make bench, make web (the web edition on http://127.0.0.1:8000/),
+# make web-bench, make format, make clean.
 
 BUILD_DIR := build
 RELEASE_DIR := $(BUILD_DIR)/release
@@ -14,7 +15,11 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Debian packages: what building the programs needs; the test and benchmark libraries on top
 # for make run (one build makes everything); and the tools the test suites need on top.
 INSTALL_PACKAGES := cmake g++ make pkg-config qt6-base-dev portaudio19-dev libasound2-dev \
-	libjack-jackd2-dev libsndfile1-dev libogg-dev
+	libjack-jackd2-dev libsndfile1-dev libogg-dev libfast-float-dev
+# The web edition: Emscripten builds it and Python serves it; its tests drive Debian's chromium
+# from Node.js, whose npm brings playwright-core (a Node.js from elsewhere has its own npm).
+WEB_PACKAGES := cmake make emscripten libfast-float-dev python3
+WEB_TEST_PACKAGES := $(WEB_PACKAGES) chromium $(if $(shell command -v npm),,npm)
 RUN_PACKAGES := $(INSTALL_PACKAGES) libgtest-dev libbenchmark-dev
 # A virtual X display, a window manager to close windows as a user does, X input, pv to pace
 # the captured audio stream like a sound card, screenshots, and pitch measurement; appstreamcli,
@@ -23,7 +28,7 @@ RUN_PACKAGES := $(INSTALL_PACKAGES) libgtest-dev libbenchmark-dev
 # would; a session bus, the accessibility bus and pyatspi read the window as a screen reader does.
 TEST_PACKAGES := $(RUN_PACKAGES) clang xvfb xauth openbox wmctrl xdotool pv imagemagick aubio-tools \
 	python3 python3-mido sox desktop-file-utils appstream groff-base man-db acl dbus-daemon \
-	at-spi2-core python3-pyatspi
+	at-spi2-core python3-pyatspi $(WEB_TEST_PACKAGES)
 
 # Installs the named packages that are missing: apt-get (through sudo when not root); without
 # apt it names the packages and stops.
@@ -49,7 +54,7 @@ define install_missing
 	fi
 endef
 
-.PHONY: run test build bench fuzz install deps-run deps-test format clean
+.PHONY: run test build bench fuzz install deps-run deps-test deps-web web web-bench format clean
 
 run: build
 	$(BUILD_DIR)/app/doodlechorus
@@ -70,6 +75,8 @@ test: deps-test
 	ctest --test-dir $(BUILD_DIR) --output-on-failure
 	ctest --test-dir $(ASAN_DIR) --output-on-failure
 	ctest --test-dir $(TSAN_DIR) --output-on-failure -LE e2e
+	DC_WERROR=ON web/build.sh $(WEB_DIR)
+	web/test.sh $(WEB_DIR) $(BUILD_DIR)/tools/doodlechorus-render
 
 build: deps-run
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDC_WERROR=OFF
@@ -83,6 +90,23 @@ bench: deps-test
 	bench/idle_cpu.sh $(BUILD_DIR)/app/doodlechorus 10
 	$(BUILD_DIR)/bench/recording_file_bench
 	$(BUILD_DIR)/bench/render_bench
+	web/build.sh $(WEB_DIR)
+	web/test.sh --bench $(WEB_DIR) $(BUILD_DIR)/bench/voice_bench
+
+# The web edition: builds the page into $(WEB_DIR) and serves it on loopback.
+WEB_DIR := $(BUILD_DIR)/web
+WEB_PORT ?= 8000
+web: deps-web
+	web/build.sh $(WEB_DIR)
+	@echo "DoodleChorus in a browser: http://127.0.0.1:$(WEB_PORT)/ (Ctrl+C ends the server)"
+	python3 -m http.server $(WEB_PORT) --bind 127.0.0.1 --directory $(WEB_DIR)
+
+# The WebAssembly voice in chromium against the native voice_bench.
+web-bench: deps-test
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target voice_bench
+	web/build.sh $(WEB_DIR)
+	web/test.sh --bench $(WEB_DIR) $(BUILD_DIR)/bench/voice_bench
 
 # Fuzzes the file and line readers with libFuzzer (clang), starting from the committed corpus;
 # new inputs go to $(FUZZ_DIR)/corpus, findings to $(FUZZ_DIR).
@@ -99,6 +123,9 @@ deps-run:
 
 deps-test:
 	$(call install_missing,$(TEST_PACKAGES))
+
+deps-web:
+	$(call install_missing,$(WEB_PACKAGES))
 
 # Installs the program, the command-line tool, their man pages, the desktop entry, the metainfo
 # and the icons under PREFIX (default /usr/local), from a build of its own without the tests

@@ -12,7 +12,10 @@ constexpr char toLowerAscii(char c) noexcept {
 }
 
 constexpr bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) noexcept {
-    return std::ranges::equal(a, b, {}, toLowerAscii, toLowerAscii);
+    // std::equal rather than std::ranges::equal with projections, which the WebAssembly
+    // build's standard library (libc++ 14) lacks.
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return toLowerAscii(x) == toLowerAscii(y); });
 }
 
 constexpr bool endsWithIgnoringAsciiCase(std::string_view text, std::string_view suffix) noexcept {

@@ -6,6 +6,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <fast_float/fast_float.h>
 #include <system_error>
 
 namespace doodle {
@@ -128,8 +129,10 @@ double parseDecimal(std::string_view text) noexcept {
         return 0.0;
     }
     double magnitude = 0.0;
-    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), magnitude,
-                                              std::chars_format::general);
+    // fast_float's from_chars reads exactly as std::from_chars does (correctly rounded), and
+    // the WebAssembly build's standard library has no floating-point std::from_chars.
+    const auto [end, error] = fast_float::from_chars(rest.data(), rest.data() + rest.size(),
+                                                     magnitude, fast_float::chars_format::general);
     if (error == std::errc::result_out_of_range) {
         magnitude =
             outOfRangeMagnitude(rest.substr(0, static_cast<std::size_t>(end - rest.data())));

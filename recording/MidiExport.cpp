@@ -186,8 +186,8 @@ void MidiFileWriter::sendBend(int32_t tick, int32_t bend) {
 std::vector<int32_t> MidiFileWriter::strokeNotes() const {
     std::vector<int32_t> notes(m_stroke.size());
     if (m_wholeNotes) {
-        std::ranges::transform(m_stroke, notes.begin(),
-                               [](const StrokePoint& point) { return nearestNote(point.note); });
+        std::transform(m_stroke.begin(), m_stroke.end(), notes.begin(),
+                       [](const StrokePoint& point) { return nearestNote(point.note); });
         return notes;
     }
     if (m_stroke.empty()) {

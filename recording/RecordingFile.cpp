@@ -40,7 +40,6 @@ constexpr bool isLineEnd(char c) noexcept {
     return c == kCr || c == kLf || c == '\0';
 }
 
-
 bool writeLines(int fd, const Recording& recording) {
     std::string chunk;
     chunk.reserve(kIoChunkBytes + kLineEnd.size());
@@ -206,7 +205,9 @@ OpenedRecording readRecordingFile(const std::string& path) {
         // last line without a line end: the text never grows past this.
         recording.reserveText(static_cast<std::size_t>(info.st_size) + 1);
         LineSplitter splitter(recording);
-        const auto chunk = std::make_unique_for_overwrite<char[]>(kIoChunkBytes);
+        // Left uninitialised: read() fills what is used. (Not make_unique_for_overwrite, which
+        // the WebAssembly build's standard library lacks.)
+        const std::unique_ptr<char[]> chunk(new char[kIoChunkBytes]);
         while (true) {
             const ssize_t count = ::read(fd.get(), chunk.get(), kIoChunkBytes);
             if (count == 0) {

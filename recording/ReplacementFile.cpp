@@ -125,7 +125,7 @@ bool copyAttributes(int from, int to) {
     }
     // What the new file got by itself, such as an ACL inherited from the folder, goes.
     for (const std::string& name : *newNames) {
-        if (std::ranges::find(*oldNames, name) == oldNames->end() &&
+        if (std::find(oldNames->begin(), oldNames->end(), name) == oldNames->end() &&
             ::fremovexattr(to, name.c_str()) != 0 && errno != ENODATA) {
             return false;
         }

@@ -23,7 +23,8 @@ bool writeAll(int fd, std::span<const std::byte> bytes) noexcept {
 }
 
 bool writeAll(int fd, std::string_view bytes) noexcept {
-    return writeAll(fd, std::as_bytes(std::span(bytes)));
+    // (A span made from the view itself does not compile with the WebAssembly build's libc++.)
+    return writeAll(fd, std::as_bytes(std::span<const char>(bytes.data(), bytes.size())));
 }
 
 } // namespace doodle

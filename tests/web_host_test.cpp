@@ -1,0 +1,182 @@
+// The web edition's host of the program, natively: the play clock on the sample clock and the
+// WAV file of its exports. The WebAssembly module runs these same sources.
+#include "program/ProgramLogic.h"
+#include "recording/OfflineRender.h"
+#include "recording/RecordingFile.h"
+#include "voice/Synth.h"
+#include "web/SampleTicks.h"
+#include "web/WavFile.h"
+
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace doodle {
+namespace {
+
+// A view that answers the open dialog with a given path and keeps what the test looks at,
+// stamped with the sample clock's frame.
+class RecordingView final : public ProgramView {
+public:
+    explicit RecordingView(SampleTicks& ticks) : m_ticks(ticks) {}
+
+    struct Stamped {
+        int64_t frame = 0;
+        int32_t x = 0;
+        int32_t y = 0;
+    };
+    std::vector<Stamped> dots;
+    std::vector<int64_t> playStops; // frames where the play toggle went up
+    std::string openAnswer;
+
+    void repaintCanvas(bool, ScaleMode, std::span<const InkPoint>) override {}
+    void drawGridOverCanvas(ScaleMode, std::span<const InkPoint>) override {}
+    void showDot(int32_t x, int32_t y) override { dots.push_back({m_ticks.frame(), x, y}); }
+    void showNote(std::string_view) override {}
+    void setRecording(bool) override {}
+    void setPlaying(bool down) override {
+        if (!down) {
+            playStops.push_back(m_ticks.frame());
+        }
+    }
+    void setPlayEnabled(bool) override {}
+    void setGrid(bool, bool) override {}
+    void setRootEnabled(bool) override {}
+    void markVoiceType(VoiceType) override {}
+    void showMessage(std::string_view, std::string_view) override {}
+    std::optional<std::string> chooseSaveFile(std::string_view, const std::string&) override {
+        return std::nullopt;
+    }
+    std::optional<std::string> chooseOpenFile(std::string_view, const std::string&) override {
+        return openAnswer;
+    }
+    void showHelp() override {}
+    void resumeTicks() override { m_ticks.resume(); }
+    void pauseTicks() override { m_ticks.pause(); }
+    void quit() override {}
+
+private:
+    SampleTicks& m_ticks;
+};
+
+struct Host {
+    SampleTicks ticks;
+    RecordingView view{ticks};
+    ProgramLogic logic{view};
+    VoiceRenderer renderer{logic.voice()};
+
+    Host() { logic.start(); }
+    // Renders `frames` samples in pieces of `piece` frames, as an audio output would ask.
+    std::vector<float> render(std::size_t frames, std::size_t piece) {
+        std::vector<float> out(frames);
+        for (std::size_t done = 0; done < frames; done += piece) {
+            ticks.render(logic, renderer, out.data() + done, std::min(piece, frames - done));
+        }
+        return out;
+    }
+};
+
+TEST(WebHost, PlaybackOnTheSampleClockRendersTheOfflineRenderExactly) {
+    const std::string example = std::string(DC_EXAMPLES_DIR) + "/tune.sav";
+    const std::optional<Recording> recording = openRecordingFile(example);
+    ASSERT_TRUE(recording && !recording->empty());
+    for (const int32_t speedTenths : {10, 25, 50}) {
+        for (const std::size_t piece : {std::size_t{128}, std::size_t{97}, std::size_t{4096}}) {
+            Host host;
+            host.render(1000, piece); // the first tick ends playback and pauses the clock
+            host.view.openAnswer = example;
+            host.logic.dispatch(Event::menu(kMenuOpen));
+            host.logic.dispatch(Event::speedSlider(speedTenths));
+            const int64_t playFrame = host.ticks.frame();
+            host.logic.dispatch(Event::playToggle(true));
+
+            const RenderSettings settings{playSpeedFromTenths(speedTenths)};
+            const std::optional<RenderPlan> plan = planRender(*recording, settings.playSpeed);
+            ASSERT_TRUE(plan);
+            std::vector<float> offline;
+            ASSERT_EQ(renderRecording(*recording, settings, *plan,
+                                      [&](std::span<const float> samples) {
+                                          offline.insert(offline.end(), samples.begin(),
+                                                         samples.end());
+                                          return true;
+                                      }),
+                      RenderOutcome::Finished);
+            const std::vector<float> live = host.render(offline.size(), piece);
+            ASSERT_EQ(live.size(), offline.size());
+            EXPECT_EQ(live, offline) << "speed " << speedTenths << ", pieces of " << piece;
+
+            // Playback ended on the plan's tick, at its sample.
+            ASSERT_FALSE(host.view.playStops.empty());
+            EXPECT_EQ(host.view.playStops.back(), playFrame + tickSampleIndex(plan->stopTick));
+            EXPECT_FALSE(host.ticks.running());
+        }
+    }
+}
+
+TEST(WebHost, RecordedTimesAreTheSampleClocksMilliseconds) {
+    Host host;
+    host.render(5000, 128);
+    const int64_t recordFrame = host.ticks.frame();
+    host.logic.dispatch(Event::recordToggle(true, host.ticks.nowMs()));
+    std::vector<int64_t> eventFrames;
+    for (const int32_t x : {10, 50, 90, 130}) {
+        host.render(1337, 128); // 30.3 ms between events, not a whole number of pieces
+        eventFrames.push_back(host.ticks.frame());
+        host.logic.dispatch(
+            Event::pointerEvent(x == 10 ? PointerAction::LeftPress : PointerAction::Move, x, 20,
+                                kLeftButtonBit, host.ticks.nowMs()));
+    }
+    const auto msOf = [](int64_t frame) { return frame * 1000 / kRenderSampleRate; };
+    const Recording& lines = host.logic.recording();
+    ASSERT_EQ(lines.size(), eventFrames.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines.event(i).timeMs,
+                  static_cast<double>(msOf(eventFrames[i]) - msOf(recordFrame)));
+    }
+    EXPECT_EQ(host.ticks.nowMs(), msOf(host.ticks.frame()));
+}
+
+TEST(WebHost, WavFileHoldsTheSamplesAsFloatWithTheSizesFilledIn) {
+    WavFileBuilder builder(44100);
+    const std::vector<float> first{0.5f, -1.25f, 1e-7f};
+    const std::vector<float> second{-0.0f, 3.0f};
+    ASSERT_TRUE(builder.append(first));
+    ASSERT_TRUE(builder.append(second));
+    const std::vector<uint8_t> file = builder.finish();
+    const auto u32 = [&](std::size_t at) {
+        return static_cast<uint32_t>(file[at] | file[at + 1] << 8 | file[at + 2] << 16 |
+                                     file[at + 3] << 24);
+    };
+    const auto u16 = [&](std::size_t at) {
+        return static_cast<uint32_t>(file[at] | file[at + 1] << 8);
+    };
+    const auto tag = [&](std::size_t at) {
+        return std::string(file.begin() + static_cast<long>(at),
+                           file.begin() + static_cast<long>(at) + 4);
+    };
+    ASSERT_EQ(file.size(), 58u + 5 * 4);
+    EXPECT_EQ(tag(0), "RIFF");
+    EXPECT_EQ(u32(4), file.size() - 8);
+    EXPECT_EQ(tag(8), "WAVE");
+    EXPECT_EQ(tag(12), "fmt ");
+    EXPECT_EQ(u16(20), 3u);      // IEEE float
+    EXPECT_EQ(u16(22), 1u);      // mono
+    EXPECT_EQ(u32(24), 44100u);  // frames per second
+    EXPECT_EQ(u32(28), 176400u); // bytes per second
+    EXPECT_EQ(u16(34), 32u);     // bits per sample
+    EXPECT_EQ(tag(38), "fact");
+    EXPECT_EQ(u32(46), 5u); // frames
+    EXPECT_EQ(tag(50), "data");
+    EXPECT_EQ(u32(54), 20u);
+    std::vector<float> samples(5);
+    std::memcpy(samples.data(), file.data() + 58, 20);
+    std::vector<float> all = first;
+    all.insert(all.end(), second.begin(), second.end());
+    EXPECT_EQ(samples, all);
+    EXPECT_TRUE(std::signbit(samples[3]));
+}
+
+} // namespace
+} // namespace doodle

@@ -1,0 +1,259 @@
+// The functions the page's scripts call, in two instances of this module: one inside the audio
+// worklet runs the program (its logic, voice and play clock); one on the page's main thread
+// does the file work of the exports.
+#include "mapping/DrawingSurface.h"
+#include "mapping/PitchMap.h"
+#include "program/HelpText.h"
+#include "program/ProgramLogic.h"
+#include "recording/MidiExport.h"
+#include "recording/OfflineRender.h"
+#include "recording/PlaySpeed.h"
+#include "recording/RecordingFile.h"
+#include "voice/Synth.h"
+#include "web/SampleTicks.h"
+#include "web/WavFile.h"
+#include "web/WebView.h"
+
+#include <array>
+#include <cstdio>
+#include <emscripten/emscripten.h>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace doodle {
+namespace {
+
+// Largest recording file the page opens: its lines cost up to about 20 bytes of the worklet's
+// memory per byte of file (an empty line is one byte of file, 18 bytes of recording and ink),
+// and the module's memory may grow to 2 GiB.
+constexpr double kMaxOpenFileBytes = 16.0 * 1024 * 1024;
+
+// The program as the audio worklet runs it.
+struct WorkletProgram {
+    SampleTicks ticks{};
+    WebView view{ticks};
+    ProgramLogic logic{view};
+    VoiceRenderer renderer{logic.voice()};
+};
+
+std::unique_ptr<WorkletProgram>& program() {
+    static std::unique_ptr<WorkletProgram> instance;
+    return instance;
+}
+
+std::optional<int32_t> nowMs() {
+    return program()->ticks.nowMs();
+}
+
+ScaleMode scaleModeOf(int32_t mode) {
+    switch (mode) {
+    case 1:
+        return ScaleMode::Major;
+    case 2:
+        return ScaleMode::Minor;
+    case 3:
+        return ScaleMode::Pentatonic;
+    default:
+        return ScaleMode::Unrestricted;
+    }
+}
+
+// The settings of an export; speedTenths as the slider's 10..50.
+RenderSettings settingsOf(int32_t speedTenths, int32_t voiceType, int32_t scaleMode,
+                          int32_t rootIndex) {
+    return {playSpeedFromTenths(speedTenths), static_cast<VoiceType>(voiceType),
+            scaleModeOf(scaleMode), rootIndex};
+}
+
+// The bytes written to `outPath`, or false.
+bool writeBytes(const char* outPath, const std::vector<uint8_t>& bytes) {
+    std::FILE* file = std::fopen(outPath, "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
+}
+
+// Export results the page tells apart.
+constexpr int32_t kExportDone = 0;
+constexpr int32_t kExportUnreadable = 1; // the recording copy could not be read
+constexpr int32_t kExportNotMade = 2;    // invalid settings, endless, or too long for the file
+constexpr int32_t kExportNotWritten = 3;
+
+// Reads the recording file at savPath, makes the export's bytes from it and writes them.
+template <typename MakeBytes>
+int32_t exportFile(const char* savPath, const char* outPath, const RenderSettings& settings,
+                   const MakeBytes& makeBytes) {
+    const std::optional<Recording> recording = openRecordingFile(savPath);
+    if (!recording) {
+        return kExportUnreadable;
+    }
+    const std::optional<RenderPlan> plan = planRender(*recording, settings.playSpeed);
+    if (!plan) {
+        return kExportNotMade;
+    }
+    const std::optional<std::vector<uint8_t>> bytes = makeBytes(*recording, settings, *plan);
+    if (!bytes) {
+        return kExportNotMade;
+    }
+    return writeBytes(outPath, *bytes) ? kExportDone : kExportNotWritten;
+}
+
+} // namespace
+} // namespace doodle
+
+using namespace doodle;
+
+extern "C" {
+
+// ---- The program, in the audio worklet ----
+
+EMSCRIPTEN_KEEPALIVE void dc_program_start() {
+    program() = std::make_unique<WorkletProgram>();
+    program()->logic.start();
+}
+
+// Renders the next frameCount samples, handing the play clock's ticks to the program.
+EMSCRIPTEN_KEEPALIVE void dc_program_render(float* out, int32_t frameCount) {
+    WorkletProgram& p = *program();
+    p.ticks.render(p.logic, p.renderer, out, static_cast<std::size_t>(frameCount));
+}
+
+// The sample clock: frames rendered since the start (exact up to 2^53).
+EMSCRIPTEN_KEEPALIVE double dc_program_frame() {
+    return static_cast<double>(program()->ticks.frame());
+}
+
+// action: PointerAction's value; buttons: held buttons as k*ButtonBit.
+EMSCRIPTEN_KEEPALIVE void dc_program_pointer(int32_t action, int32_t x, int32_t y,
+                                             int32_t buttons) {
+    program()->logic.dispatch(
+        Event::pointerEvent(static_cast<PointerAction>(action), x, y, buttons, nowMs()));
+}
+
+// The clear button and the four option buttons: their id is the whole event.
+EMSCRIPTEN_KEEPALIVE void dc_program_control(int32_t controlId) {
+    program()->logic.dispatch(Event::control(controlId));
+}
+
+EMSCRIPTEN_KEEPALIVE void dc_program_record(int32_t down) {
+    program()->logic.dispatch(Event::recordToggle(down != 0, nowMs()));
+}
+
+EMSCRIPTEN_KEEPALIVE void dc_program_play(int32_t down) {
+    program()->logic.dispatch(Event::playToggle(down != 0));
+}
+
+EMSCRIPTEN_KEEPALIVE void dc_program_grid(int32_t ticked) {
+    program()->logic.dispatch(Event::gridBox(ticked != 0));
+}
+
+EMSCRIPTEN_KEEPALIVE void dc_program_speed(int32_t tenths) {
+    program()->logic.dispatch(Event::speedSlider(tenths));
+}
+
+EMSCRIPTEN_KEEPALIVE void dc_program_root(int32_t index) {
+    program()->logic.dispatch(Event::rootNote(index));
+}
+
+// A menu item; Open and Save take the file answer prepared before (nullptr: cancelled).
+EMSCRIPTEN_KEEPALIVE void dc_program_menu(int32_t menuId, const char* filePath) {
+    WorkletProgram& p = *program();
+    p.view.prepareFileAnswer(filePath != nullptr ? std::optional<std::string>(filePath)
+                                                 : std::nullopt);
+    p.logic.dispatch(Event::menu(menuId));
+    p.view.prepareFileAnswer(std::nullopt);
+}
+
+// Writes the current recording to `path` as Save does; false when it is empty or not written.
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_copy_recording(const char* path) {
+    return saveRecordingFile(path, program()->logic.recording()) ? 1 : 0;
+}
+
+// The controls an export plays with.
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_speed_tenths() {
+    return static_cast<int32_t>(program()->logic.controls().playSpeed * kTenthsPerPlaySpeed + 0.5);
+}
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_voice_type() {
+    return static_cast<int32_t>(program()->logic.controls().voiceType);
+}
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_scale_mode() {
+    return static_cast<int32_t>(program()->logic.controls().scaleMode);
+}
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_root_index() {
+    return program()->logic.controls().rootIndex;
+}
+
+// ---- File work and tables, on the page's main thread ----
+
+EMSCRIPTEN_KEEPALIVE double dc_max_open_file_bytes() {
+    return kMaxOpenFileBytes;
+}
+
+// The Help window's text, as UTF-8 (ASCII).
+EMSCRIPTEN_KEEPALIVE const char* dc_help_text() {
+    static const std::string text = programHelpText();
+    return text.c_str();
+}
+
+// The pixels of an ink dot as dx, dy pairs; count through dc_ink_dot_pixel_count.
+EMSCRIPTEN_KEEPALIVE const int32_t* dc_ink_dot_pixels() {
+    static_assert(sizeof(PixelOffset) == 2 * sizeof(int32_t));
+    return reinterpret_cast<const int32_t*>(inkDotPixels().data());
+}
+EMSCRIPTEN_KEEPALIVE int32_t dc_ink_dot_pixel_count() {
+    return static_cast<int32_t>(inkDotPixels().size());
+}
+
+// The names of the root-note list, C to B.
+EMSCRIPTEN_KEEPALIVE int32_t dc_note_name_count() {
+    return static_cast<int32_t>(noteNames.size());
+}
+EMSCRIPTEN_KEEPALIVE const char* dc_note_name(int32_t index) {
+    static const auto names = [] {
+        std::array<std::string, noteNames.size()> all;
+        for (std::size_t i = 0; i < noteNames.size(); ++i) {
+            all[i] = std::string(noteNames[i]);
+        }
+        return all;
+    }();
+    return names.at(static_cast<std::size_t>(index)).c_str();
+}
+
+// The pitch the maps give to a point's X (0..kMaxPointX) in a scale mode (0 Unrestricted,
+// 1 Major, 2 Minor, 3 Pentatonic) on a root (0..11), Hz.
+EMSCRIPTEN_KEEPALIVE double dc_map_pitch(int32_t x, int32_t scaleMode, int32_t rootIndex) {
+    const ScaleMode mode = scaleModeOf(scaleMode);
+    return mapPitch(clampX(x), mode, buildScale(mode, rootIndex, Scale{})).pitchHz;
+}
+
+// Renders the recording file at savPath as the render tool does and writes a 32-bit float WAV.
+EMSCRIPTEN_KEEPALIVE int32_t dc_export_wav(const char* savPath, const char* outPath,
+                                           int32_t speedTenths, int32_t voiceType,
+                                           int32_t scaleMode, int32_t rootIndex) {
+    return exportFile(
+        savPath, outPath, settingsOf(speedTenths, voiceType, scaleMode, rootIndex),
+        [](const Recording& recording, const RenderSettings& settings, const RenderPlan& plan) {
+            WavFileBuilder wav(static_cast<int32_t>(kRenderSampleRate));
+            const RenderOutcome outcome =
+                renderRecording(recording, settings, plan, [&](std::span<const float> samples) {
+                    return wav.append(samples);
+                });
+            return outcome == RenderOutcome::Finished
+                       ? std::optional<std::vector<uint8_t>>(wav.finish())
+                       : std::nullopt;
+        });
+}
+
+// The MIDI file of the recording file at savPath, as the render tool writes it.
+EMSCRIPTEN_KEEPALIVE int32_t dc_export_midi(const char* savPath, const char* outPath,
+                                            int32_t speedTenths, int32_t voiceType,
+                                            int32_t scaleMode, int32_t rootIndex) {
+    return exportFile(savPath, outPath, settingsOf(speedTenths, voiceType, scaleMode, rootIndex),
+                      midiFileOf);
+}
+
+} // extern "C"

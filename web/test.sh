@@ -1,0 +1,25 @@
+#!/bin/sh
+# Runs the browser tests of the web edition against WEB_DIR (default build/web): Debian's
+# chromium, headless, driven by playwright-core from npm (installed by `npm ci` from the lock
+# file; no browser is downloaded). TOOL is the render tool the exports are compared with
+# (default build/tools/doodlechorus-render).
+# With --bench, runs the voice benchmark instead; TOOL is then the native voice_bench.
+# Usage: web/test.sh [--bench] [WEB_DIR] [TOOL]
+set -eu
+bench=false
+if [ "${1:-}" = --bench ]; then
+    bench=true
+    shift
+fi
+root=$(cd "$(dirname "$0")/.." && pwd)
+export DC_WEB_ROOT="$(realpath "${1:-$root/build/web}")"
+cd "$root/web"
+# npm ci installs the lock file's versions; again only when the lock file has changed since.
+if ! [ node_modules/.package-lock.json -nt package-lock.json ]; then
+    npm ci --no-audit --no-fund
+fi
+if $bench; then
+    exec node tests/bench.mjs "$(realpath "${2:-$root/build/bench/voice_bench}")"
+fi
+export DC_RENDER_TOOL="$(realpath "${2:-$root/build/tools/doodlechorus-render}")"
+exec node --test --test-concurrency=1 tests/

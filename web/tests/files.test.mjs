@@ -1,0 +1,132 @@
+// Open, Save and the exports: the page reads and writes recordings with the core, and its
+// exports are the render tool's files for the same recording and controls.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { pageForTests, takeViews, sourceRoot, wavSamples } from './harness.mjs';
+
+const renderTool = process.env.DC_RENDER_TOOL
+  ?? path.join(sourceRoot, 'build/tools/doodlechorus-render');
+const examples = readdirSync(path.join(sourceRoot, 'examples')).filter((f) => f.endsWith('.sav'))
+  .sort().map((f) => path.join(sourceRoot, 'examples', f));
+
+let scratch;
+before(() => {
+  scratch = mkdtempSync(path.join(os.tmpdir(), 'dc-web-files-'));
+});
+after(() => {
+  rmSync(scratch, { recursive: true, force: true });
+});
+let page;
+const session = pageForTests({}, (opened) => {
+  page = opened.page;
+});
+
+async function menu(title, item) {
+  await page.getByRole('menuitem', { name: title }).click();
+  await page.getByRole(item.startsWith('Type') ? 'menuitemradio' : 'menuitem', { name: item })
+    .click();
+}
+
+async function openFile(file) {
+  const chooser = page.waitForEvent('filechooser');
+  await menu('File', 'Open');
+  await (await chooser).setFiles(file);
+}
+
+// The bytes of the download that `action` starts.
+async function downloaded(action) {
+  const download = page.waitForEvent('download');
+  await action();
+  return readFileSync(await (await download).path());
+}
+
+async function savedRecording() {
+  return downloaded(() => menu('File', 'Save'));
+}
+
+// The controls as the render tool's options: each example plays with other settings.
+const settings = [
+  { scale: 'Unrestricted', root: 'C', speedTenths: 10, voice: 'Type 1' },
+  { scale: 'Major', root: 'D', speedTenths: 15, voice: 'Type 2' },
+  { scale: 'Pentatonic', root: 'A#', speedTenths: 32, voice: 'Type 1' },
+  { scale: 'Minor', root: 'F#', speedTenths: 50, voice: 'Type 2' },
+];
+
+async function setControls({ scale, root, speedTenths, voice }) {
+  await page.getByRole('radio', { name: scale }).check();
+  if (scale !== 'Unrestricted') {
+    await page.getByRole('combobox', { name: 'Root note' }).selectOption(root);
+  }
+  await page.getByRole('slider', { name: 'Playback speed' }).fill(String(speedTenths));
+  await menu('Voice', voice);
+}
+
+function toolOptions({ scale, root, speedTenths, voice }) {
+  return ['--speed', (speedTenths / 10).toFixed(1), '--voice', voice.at(-1), '--scale',
+    scale.toLowerCase(), ...(scale === 'Unrestricted' ? [] : ['--root', root])];
+}
+
+test('an opened example exports the render tool\'s WAV and MIDI files', async () => {
+  let largest = 0;
+  for (const [index, example] of examples.entries()) {
+    const controls = settings[index % settings.length];
+    await setControls(controls);
+    await openFile(example);
+    // The opened recording is the file's, line for line (Save writes CR LF lines).
+    const lines = readFileSync(example, 'latin1').split(/\r\n|\r|\n/).filter((l) => l !== '');
+    assert.equal((await savedRecording()).toString('latin1'), lines.map((l) => `${l}\r\n`).join(''));
+
+    const wav = await downloaded(() => menu('File', 'Export as WAV'));
+    const midi = await downloaded(() => menu('File', 'Export as MIDI'));
+    const toolWav = path.join(scratch, `${index}.wav`);
+    const toolMidi = path.join(scratch, `${index}.mid`);
+    execFileSync(renderTool, [...toolOptions(controls), example, toolWav]);
+    execFileSync(renderTool, [...toolOptions(controls), example, toolMidi]);
+
+    const ours = wavSamples(wav);
+    const theirs = wavSamples(readFileSync(toolWav));
+    assert.equal(ours.length, theirs.length, `${path.basename(example)}: sample count`);
+    let difference = 0;
+    for (let i = 0; i < ours.length; i++) {
+      difference = Math.max(difference, Math.abs(ours[i] - theirs[i]));
+    }
+    assert.ok(difference <= 1e-6, `${path.basename(example)}: samples differ by ${difference}`);
+    largest = Math.max(largest, difference);
+    assert.ok(midi.equals(readFileSync(toolMidi)), `${path.basename(example)}: MIDI bytes differ`);
+  }
+  console.log(`largest WAV sample difference from doodlechorus-render: ${largest}`);
+  await setControls(settings[0]);
+});
+
+test('a file too large to open is refused with a message and the recording stays', async () => {
+  await openFile(examples[0]);
+  const before = await savedRecording();
+  const maxBytes = await page.evaluate(() => window.doodleChorus.module._dc_max_open_file_bytes());
+  const huge = path.join(scratch, 'huge.sav');
+  writeFileSync(huge, Buffer.alloc(maxBytes + 1, '1;2;0;3\r\n'));
+  await takeViews(page);
+  await openFile(huge);
+  const message = page.getByRole('dialog');
+  await message.waitFor();
+  assert.match(await message.textContent(), /huge\.sav" is not opened: it is larger than/);
+  await message.getByRole('button', { name: 'OK' }).click();
+  assert.ok((await savedRecording()).equals(before));
+});
+
+test('Save of an empty recording is refused with the program\'s Informer message', async () => {
+  await page.getByRole('button', { name: 'record' }).click();
+  await page.getByRole('button', { name: 'recording' }).click();
+  let downloads = 0;
+  page.on('download', () => downloads++);
+  await menu('File', 'Save');
+  const message = page.getByRole('dialog', { name: 'Informer' });
+  await message.waitFor();
+  assert.match(await message.textContent(), /Your DoodleChorus file is not saved!/);
+  await message.getByRole('button', { name: 'OK' }).click();
+  await page.waitForTimeout(200); // a download would have started with the message
+  assert.equal(downloads, 0);
+});

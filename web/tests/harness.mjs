@@ -1,0 +1,227 @@
+// Serves build/web on loopback with Python's http.server and drives Debian's chromium through
+// playwright-core: no browser download, no network beyond 127.0.0.1.
+import { spawn } from 'node:child_process';
+import { createServer } from 'node:net';
+import { once } from 'node:events';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { mkdtempSync, rmSync } from 'node:fs';
+import os from 'node:os';
+import { before, after } from 'node:test';
+import { chromium } from 'playwright-core';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+export const sourceRoot = path.resolve(here, '../..');
+export const webRoot = process.env.DC_WEB_ROOT ?? path.join(sourceRoot, 'build/web');
+
+async function freePort() {
+  const server = createServer();
+  server.listen(0, '127.0.0.1');
+  await once(server, 'listening');
+  const { port } = server.address();
+  server.close();
+  await once(server, 'close');
+  return port;
+}
+
+async function serve(root) {
+  const port = await freePort();
+  const server = spawn('python3', ['-m', 'http.server', String(port), '--bind', '127.0.0.1',
+    '--directory', root], { stdio: ['ignore', 'pipe', 'pipe'] });
+  const url = `http://127.0.0.1:${port}/`;
+  for (let attempt = 0; attempt < 100; attempt++) {
+    try {
+      const response = await fetch(url);
+      if (response.ok) return { server, url };
+    } catch {
+      // not listening yet
+    }
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+  server.kill();
+  throw new Error(`http.server did not answer on ${url}`);
+}
+
+export const kChromiumArgs = ['--no-sandbox', '--autoplay-policy=no-user-gesture-required',
+  '--headless', '--disable-gpu', '--disable-background-networking',
+  '--disable-component-update', '--disable-sync', '--no-first-run', '--disable-quic'];
+
+// Serves the page and opens it in a browser of its own (not a persistent profile), whose
+// DevTools session can read the processes' CPU times; close() ends both.
+export async function openPageInBrowser() {
+  const { server, url } = await serve(webRoot);
+  const browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: kChromiumArgs,
+    headless: true });
+  const page = await browser.newPage();
+  await page.goto(url);
+  await page.waitForFunction(() => window.doodleChorus?.ready === true);
+  return {
+    browser,
+    page,
+    async close() {
+      await browser.close();
+      server.kill();
+    },
+  };
+}
+
+// A served page in a fresh browser; close() ends both.
+export async function openPage({ viewport = { width: 1100, height: 800 }, hasTouch = false } = {}) {
+  const { server, url } = await serve(webRoot);
+  const profile = mkdtempSync(path.join(os.tmpdir(), 'dc-web-profile-'));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium',
+    args: kChromiumArgs,
+    headless: true,
+    acceptDownloads: true,
+    viewport,
+    hasTouch,
+  });
+  const page = context.pages()[0] ?? await context.newPage();
+  const problems = [];
+  page.on('console', (message) => {
+    if (message.type() === 'error' || message.type() === 'warning') {
+      problems.push(`${message.type()}: ${message.text()}`);
+    }
+  });
+  page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
+  await page.goto(url);
+  await page.waitForFunction(() => window.doodleChorus?.ready === true);
+  return {
+    page,
+    url,
+    problems,
+    async close() {
+      await context.close();
+      server.kill();
+      rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+// One page for a test file, opened before its tests with the listeners of listen() and closed
+// after them; `opened` gets it (page, problems) before the first test.
+export function pageForTests({ hasTouch = false, sound = true } = {}, opened = () => {}) {
+  const shared = {};
+  before(async () => {
+    Object.assign(shared, await openPage({ hasTouch }));
+    await listen(shared.page);
+    if (sound) await startSound(shared.page);
+    opened(shared);
+  });
+  after(async () => {
+    await shared.close();
+  });
+  return shared;
+}
+
+// Starts listening to the program's view calls and the worklet's samples inside the page.
+export async function listen(page) {
+  await page.evaluate(() => {
+    window.heard = { views: [], taps: [] };
+    window.doodleChorus.observe((message) => window.heard.views.push(message));
+    window.doodleChorus.tap((frame, samples) => {
+      window.heard.taps.push({ frame, samples });
+    });
+  });
+}
+
+// The view calls heard so far, and forgets them.
+export async function takeViews(page) {
+  return page.evaluate(() => window.heard.views.splice(0));
+}
+
+// The tapped samples from frame `from` for `count` frames, waiting until they have arrived.
+export async function tappedSamples(page, from, count) {
+  await page.waitForFunction(([end]) => {
+    const last = window.heard.taps.at(-1);
+    return last !== undefined && last.frame + last.samples.length >= end;
+  }, [from + count], { timeout: 10_000 });
+  return page.evaluate(([start, length]) => {
+    const out = new Float32Array(length);
+    for (const { frame, samples } of window.heard.taps) {
+      if (frame + samples.length <= start || frame >= start + length) continue;
+      for (let i = 0; i < samples.length; i++) {
+        const at = frame + i - start;
+        if (at >= 0 && at < length) out[at] = samples[i];
+      }
+    }
+    return Array.from(out);
+  }, [from, count]);
+}
+
+// Where drawing-area pixel (x, y) lies on the page: the canvas is shown scaled.
+export async function areaPixel(page, x, y) {
+  const box = await page.evaluate(() => {
+    const area = document.querySelector('#drawing-area');
+    const rect = area.getBoundingClientRect();
+    return { left: rect.left + area.clientLeft, top: rect.top + area.clientTop,
+      width: area.clientWidth, height: area.clientHeight };
+  });
+  return { x: box.left + ((x + 0.5) * box.width) / 240, y: box.top + ((y + 0.5) * box.height) / 200 };
+}
+
+// The page's first press starts the sound; waits until the worklet's clock runs.
+export async function startSound(page) {
+  await page.getByRole('button', { name: 'clear' }).click();
+  await page.waitForFunction(() => window.heard.taps.length > 0, null, { timeout: 10_000 });
+}
+
+// The samples of the data chunk of a 32-bit float WAV file.
+export function wavSamples(bytes) {
+  const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+  let at = 12;
+  while (at + 8 <= view.byteLength) {
+    const id = String.fromCharCode(...bytes.subarray(at, at + 4));
+    const size = view.getUint32(at + 4, true);
+    if (id === 'fmt ') {
+      // 3: IEEE float; 0xFFFE: extensible, whose sub-format's first two bytes say which.
+      const tag = view.getUint16(at + 8, true);
+      const format = tag === 0xfffe ? view.getUint16(at + 8 + 24, true) : tag;
+      const bits = view.getUint16(at + 22, true);
+      if (format !== 3 || bits !== 32) throw new Error('not a 32-bit float WAV file');
+    }
+    if (id === 'data') {
+      const samples = new Float32Array(size / 4);
+      for (let i = 0; i < samples.length; i++) samples[i] = view.getFloat32(at + 8 + 4 * i, true);
+      return samples;
+    }
+    at += 8 + size + (size % 2);
+  }
+  throw new Error('no data chunk');
+}
+
+// The fundamental of a voiced stretch, Hz: the first clear dip of the cumulative mean
+// normalised difference (YIN), refined between neighbouring lags.
+export function measurePitch(samples, sampleRate, minHz = 20, maxHz = 1000) {
+  const minLag = Math.floor(sampleRate / maxHz);
+  const maxLag = Math.ceil(sampleRate / minHz);
+  const window = samples.length - maxLag;
+  const difference = new Float64Array(maxLag + 2);
+  for (let lag = 1; lag <= maxLag + 1; lag++) {
+    let sum = 0;
+    for (let i = 0; i < window; i++) {
+      const d = samples[i] - samples[i + lag];
+      sum += d * d;
+    }
+    difference[lag] = sum;
+  }
+  const normalised = new Float64Array(maxLag + 2).fill(1);
+  let running = 0;
+  for (let lag = 1; lag <= maxLag + 1; lag++) {
+    running += difference[lag];
+    normalised[lag] = (difference[lag] * lag) / running;
+  }
+  let best = -1;
+  for (let lag = minLag; lag <= maxLag; lag++) {
+    if (normalised[lag] < 0.15) {
+      while (lag + 1 <= maxLag && normalised[lag + 1] < normalised[lag]) lag++;
+      best = lag;
+      break;
+    }
+  }
+  if (best < 0) return NaN;
+  const [a, b, c] = [normalised[best - 1], normalised[best], normalised[best + 1]];
+  const shift = (a - c) / (2 * (a - 2 * b + c));
+  return sampleRate / (best + (Number.isFinite(shift) ? shift : 0));
+}

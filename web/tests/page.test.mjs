@@ -1,0 +1,173 @@
+// The page: the desktop window's parts by role and name, no console error, no accessibility
+// violation, keyboard use, pointer input by mouse and finger, Help and About.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { createRequire } from 'node:module';
+import { pageForTests, takeViews, startSound, areaPixel, tappedSamples } from './harness.mjs';
+
+const require = createRequire(import.meta.url);
+
+let page;
+const session = pageForTests({ hasTouch: true, sound: false }, (opened) => {
+  page = opened.page;
+});
+
+test('the page shows every part of the window, found by role and name', async () => {
+  const parts = [
+    ['img', 'Drawing area: left to right is pitch, top to bottom is vowel'],
+    ['button', 'clear'], ['button', 'record'], ['button', 'play'],
+    ['slider', 'Playback speed'], ['checkbox', 'Grid'], ['group', 'Scale'],
+    ['radio', 'Unrestricted'], ['radio', 'Major'], ['radio', 'Minor'], ['radio', 'Pentatonic'],
+    ['combobox', 'Root note'], ['status', 'Current note'],
+    ['menuitem', 'File'], ['menuitem', 'Voice'], ['menuitem', '?'],
+  ];
+  for (const [role, name] of parts) {
+    assert.equal(await page.getByRole(role, { name, exact: true }).count(), 1, `${role} "${name}"`);
+  }
+  // Start-up states: Unrestricted, the root list at C and disabled, toggles up, Grid enabled.
+  assert.ok(await page.getByRole('radio', { name: 'Unrestricted' }).isChecked());
+  assert.ok(await page.getByRole('combobox', { name: 'Root note' }).isDisabled());
+  assert.equal(await page.getByRole('combobox', { name: 'Root note' }).inputValue(), '0');
+  const roots = await page.getByRole('combobox', { name: 'Root note' }).locator('option')
+    .allTextContents();
+  assert.deepEqual(roots, ['C', 'C#', 'D', 'D#', 'E', 'F', 'F#', 'G', 'G#', 'A', 'A#', 'B']);
+  assert.equal(await page.getByRole('button', { name: 'record' }).getAttribute('aria-pressed'),
+    'false');
+  assert.ok(await page.getByRole('checkbox', { name: 'Grid' }).isEnabled());
+  assert.equal(await page.getByRole('slider', { name: 'Playback speed' }).inputValue(), '10');
+
+  await page.getByRole('menuitem', { name: 'File' }).click();
+  for (const item of ['Open', 'Save', 'Export as WAV', 'Export as MIDI']) {
+    assert.ok(await page.getByRole('menuitem', { name: item }).isVisible(), item);
+  }
+  await page.keyboard.press('Escape');
+  await page.getByRole('menuitem', { name: 'Voice' }).click();
+  assert.equal(await page.getByRole('menuitemradio', { name: 'Type 1' }).getAttribute(
+    'aria-checked'), 'true');
+  assert.equal(await page.getByRole('menuitemradio', { name: 'Type 2' }).getAttribute(
+    'aria-checked'), 'false');
+  await page.keyboard.press('Escape');
+  assert.deepEqual(session.problems, []);
+});
+
+test('axe-core finds no accessibility violation, also with a menu and Help open', async () => {
+  await page.addScriptTag({ path: require.resolve('axe-core') });
+  const scan = async (what) => {
+    const result = await page.evaluate(() => window.axe.run());
+    const violations = result.violations.map((v) => `${v.id}: ${v.nodes.map((n) => n.target)}`);
+    assert.deepEqual(violations, [], what);
+  };
+  await scan('the page at start');
+  await page.getByRole('menuitem', { name: 'File' }).click();
+  await scan('the File menu open');
+  await page.keyboard.press('Escape');
+  await page.getByRole('menuitem', { name: '?' }).click();
+  await page.getByRole('menuitem', { name: 'Help' }).click();
+  await page.getByRole('dialog', { name: 'DoodleChorus Help' }).waitFor();
+  await scan('the Help window open');
+  await page.getByRole('button', { name: 'Close' }).click();
+});
+
+test('Help and About show the program\'s texts', async () => {
+  await page.getByRole('menuitem', { name: '?' }).click();
+  await page.getByRole('menuitem', { name: 'Help' }).click();
+  const help = page.getByRole('dialog', { name: 'DoodleChorus Help' });
+  const text = await help.getByRole('textbox').inputValue();
+  const expected = await page.evaluate(() => window.doodleChorus.module.UTF8ToString(
+    window.doodleChorus.module._dc_help_text()));
+  assert.equal(text, expected);
+  assert.ok(text.startsWith('\n*Left click in the rectangular window area'));
+  await help.getByRole('button', { name: 'Close' }).click();
+
+  await page.getByRole('menuitem', { name: '?' }).click();
+  await page.getByRole('menuitem', { name: 'About' }).click();
+  const about = page.getByRole('dialog', { name: 'About' });
+  await about.waitFor();
+  assert.match(await about.textContent(), /DoodleChorus v1\.01[^]*Make your drawings truly sing!/);
+  await about.getByRole('button', { name: 'OK' }).click();
+});
+
+test('every control is reached and worked with the keyboard alone', async () => {
+  await page.getByRole('menuitem', { name: 'File' }).focus();
+  const reached = new Set();
+  for (let i = 0; i < 20; i++) {
+    await page.keyboard.press('Tab');
+    reached.add(await page.evaluate(() => {
+      const e = document.activeElement;
+      return e.id || e.getAttribute('value') || e.textContent;
+    }));
+  }
+  // (The root list is disabled while Unrestricted is selected.)
+  for (const id of ['clear', 'record', 'play', 'speed', 'grid', '101']) {
+    assert.ok(reached.has(id), `Tab reaches ${id}: ${[...reached]}`);
+  }
+  // Voice > Type 2 by arrows and Enter: the program moves the check mark.
+  await page.getByRole('menuitem', { name: 'Voice' }).focus();
+  await page.keyboard.press('ArrowDown');
+  await page.keyboard.press('ArrowDown');
+  await page.keyboard.press('Enter');
+  await page.waitForFunction(() => document.querySelector('[data-command="type2"]')
+    .getAttribute('aria-checked') === 'true');
+  // The arrow keys move among the scale options; the root list follows.
+  await page.getByRole('radio', { name: 'Unrestricted' }).focus();
+  await page.keyboard.press('ArrowDown');
+  assert.ok(await page.getByRole('radio', { name: 'Major' }).isChecked());
+  await page.waitForFunction(() => !document.querySelector('#root').disabled);
+  await page.getByRole('radio', { name: 'Major' }).press('ArrowUp');
+  await page.waitForFunction(() => document.querySelector('#root').disabled);
+  await page.getByRole('menuitem', { name: 'Voice' }).click();
+  await page.getByRole('menuitemradio', { name: 'Type 1' }).click();
+});
+
+test('a drag released outside the area ends the stroke at its edge', async () => {
+  await startSound(page);
+  await takeViews(page);
+  const inside = await areaPixel(page, 200, 100);
+  const box = await page.locator('#drawing-area').boundingBox();
+  await page.mouse.move(inside.x, inside.y);
+  await page.mouse.down();
+  await page.mouse.move(box.x + box.width + 60, inside.y, { steps: 4 });
+  await page.mouse.up();
+  await page.waitForTimeout(100);
+  const views = await takeViews(page);
+  const dots = views.filter((v) => v.type === 'dot');
+  assert.deepEqual(dots.at(-1), { ...dots.at(-1), x: 240, y: 100 });
+  const lastDotAt = views.findLastIndex((v) => v.type === 'dot');
+  const release = views.slice(lastDotAt).find((v) => v.type === 'note' && v.name === '');
+  assert.ok(release, 'the release outside reached the program');
+  const after = await tappedSamples(page, release.frame + 4000 + 128, 2048);
+  assert.equal(Math.max(...after.map(Math.abs)), 0, 'silent after the fade-out');
+});
+
+test('one finger draws; the page neither scrolls nor zooms, a second finger is ignored',
+  async () => {
+    // A small screen, where the page is taller than the window and could scroll.
+    await page.setViewportSize({ width: 600, height: 420 });
+    assert.ok(await page.evaluate(() => document.documentElement.scrollHeight > innerHeight));
+    await page.getByRole('button', { name: 'clear' }).click();
+    await page.evaluate(() => window.scrollTo(0, 0));
+    await takeViews(page);
+    const cdp = await page.context().newCDPSession(page);
+    const touch = (type, points) => cdp.send('Input.dispatchTouchEvent', {
+      type, touchPoints: points.map(([x, y], id) => ({ x, y, id })),
+    });
+    // The finger moves up, which would scroll the page down, and a second one joins.
+    const a = await areaPixel(page, 40, 150);
+    const b = await areaPixel(page, 80, 100);
+    const c = await areaPixel(page, 120, 50);
+    const other = await areaPixel(page, 200, 120);
+    await touch('touchStart', [[a.x, a.y]]);
+    await touch('touchMove', [[b.x, b.y]]);
+    await touch('touchStart', [[b.x, b.y], [other.x, other.y]]);
+    await touch('touchMove', [[c.x, c.y], [other.x - 40, other.y - 40]]);
+    await touch('touchEnd', []);
+    await page.waitForTimeout(100);
+    const views = await takeViews(page);
+    const dots = views.filter((v) => v.type === 'dot').map((v) => [v.x, v.y]);
+    assert.deepEqual(dots, [[40, 150], [80, 100], [120, 50]]);
+    assert.ok(views.some((v) => v.type === 'note' && v.name === ''), 'the lift released');
+    const view = await page.evaluate(() => [window.scrollX, window.scrollY,
+      window.visualViewport.scale]);
+    assert.deepEqual(view, [0, 0, 1]);
+    assert.deepEqual(session.problems, []);
+  });
