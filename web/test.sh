@@ -13,13 +13,19 @@ if [ "${1:-}" = --bench ]; then
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 export DC_WEB_ROOT="$(realpath "${1:-$root/build/web}")"
+# Named before the cd below, so that a path relative to the caller's folder stays right.
+if $bench; then
+    tool=$(realpath "${2:-$root/build/bench/voice_bench}")
+else
+    tool=$(realpath "${2:-$root/build/tools/doodlechorus-render}")
+fi
 cd "$root/web"
 # npm ci installs the lock file's versions; again only when the lock file has changed since.
 if ! [ node_modules/.package-lock.json -nt package-lock.json ]; then
     npm ci --no-audit --no-fund
 fi
 if $bench; then
-    exec node tests/bench.mjs "$(realpath "${2:-$root/build/bench/voice_bench}")"
+    exec node tests/bench.mjs "$tool"
 fi
-export DC_RENDER_TOOL="$(realpath "${2:-$root/build/tools/doodlechorus-render}")"
+export DC_RENDER_TOOL="$tool"
 exec node --test --test-concurrency=1 tests/
