@@ -84,19 +84,19 @@ echo "ok: Depends names the packages of every linked library"
 # run time, the package build's own compile flags must fortify a call that can be protected.
 FORTIFY_UNPROVEN=""
 check_hardening() { # BINARY
-    local report feature fortify
+    local report feature fortify shown=${1#"$ROOT"}
     report=$(hardening-check "$1" 2>&1) || true
     for feature in "Position Independent Executable" "Stack protected" "Read-only relocations" \
         "Immediate binding"; do
-        grep -qx " $feature: yes" <<<"$report" || fail "$1 not hardened:"$'\n'"$report"
+        grep -qx " $feature: yes" <<<"$report" || fail "$shown not hardened:"$'\n'"$report"
     done
     fortify=$(sed -n 's/^ Fortify Source functions: //p' <<<"$report")
     case $fortify in
     yes*) ;;
-    "no, only unprotected functions found!") FORTIFY_UNPROVEN+=" $1" ;;
-    *) fail "$1: Fortify Source functions: $fortify" ;;
+    "no, only unprotected functions found!") FORTIFY_UNPROVEN+=" $shown" ;;
+    *) fail "$shown: Fortify Source functions: $fortify" ;;
     esac
-    echo "ok: $1 hardened (fortify: $fortify)"
+    echo "ok: $shown hardened (fortify: $fortify)"
 }
 check_fortify_flags() {
     [ -n "$FORTIFY_UNPROVEN" ] || return 0
