@@ -23,12 +23,13 @@ RUN_PACKAGES := $(INSTALL_PACKAGES) libgtest-dev libbenchmark-dev
 # A virtual X display, a window manager to close windows as a user does, X input, pv to pace
 # the captured audio stream like a sound card, screenshots, and pitch measurement; appstreamcli,
 # groff and lexgrog check the installed metainfo and man pages; mido reads the MIDI files back.
-# dpkg-shlibdeps (dpkg-dev) and file compute the Debian package's dependencies.
-PACKAGE_BUILD_PACKAGES := $(INSTALL_PACKAGES) dpkg-dev file
-# lintian and hardening-check (devscripts) check the Debian package.
 TEST_PACKAGES := $(RUN_PACKAGES) clang xvfb xauth openbox wmctrl xdotool pv imagemagick aubio-tools \
-	python3 python3-mido desktop-file-utils appstream groff-base man-db \
-	dpkg-dev file lintian devscripts
+	python3 python3-mido desktop-file-utils appstream groff-base man-db
+
+# The Debian package: dpkg-shlibdeps (dpkg-dev) and file compute its dependencies; lintian and
+# hardening-check (devscripts) check it in make test.
+PACKAGE_BUILD_PACKAGES := $(INSTALL_PACKAGES) dpkg-dev file
+TEST_PACKAGES += dpkg-dev file lintian devscripts
 
 # Installs the named packages that are missing: apt-get (through sudo when not root); without
 # apt it names the packages and stops.
