@@ -1,16 +1,19 @@
 # Two commands do all set-up on a fresh Debian machine:
 #   make run   installs what is missing, builds, starts the program
 #   make test  installs what is missing, builds, runs every test suite
-# Other targets: make build, make bench, make web (the web edition on http://127.0.0.1:8000/),
-# make web-bench, make format, make clean.
+# Other targets: make build, make bench, make package, make install, make fuzz, make web (the
+# web edition on http://127.0.0.1:8000/), make web-bench, make format, make clean.
+# The sequences themselves (configure, build, test, package) are CMake workflow presets in
+# CMakePresets.json: `cmake --workflow --preset test` does without make what make test does
+# with the main build folder.
 
 BUILD_DIR := build
-RELEASE_DIR := $(BUILD_DIR)/release
-ASAN_DIR := $(BUILD_DIR)/asan
-TSAN_DIR := $(BUILD_DIR)/tsan
 FUZZ_DIR := $(BUILD_DIR)/fuzz
 FUZZ_SECONDS ?= 600
+PACKAGE_DIR := $(BUILD_DIR)/package
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# cmake --build and the workflow presets' build steps run this many jobs.
+export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 
 # Debian packages: what building the programs needs; the test and benchmark libraries on top
 # for make run (one build makes everything); and the tools the test suites need on top.
@@ -29,6 +32,11 @@ RUN_PACKAGES := $(INSTALL_PACKAGES) libgtest-dev libbenchmark-dev
 TEST_PACKAGES := $(RUN_PACKAGES) clang xvfb xauth openbox wmctrl xdotool pv imagemagick aubio-tools \
 	python3 python3-mido sox desktop-file-utils appstream groff-base man-db acl dbus-daemon \
 	at-spi2-core python3-pyatspi $(WEB_TEST_PACKAGES)
+
+# The Debian package: dpkg-shlibdeps (dpkg-dev) and file compute its dependencies; lintian and
+# hardening-check (devscripts) check it in make test.
+PACKAGE_BUILD_PACKAGES := $(INSTALL_PACKAGES) dpkg-dev file
+TEST_PACKAGES += dpkg-dev file lintian devscripts
 
 # Installs the named packages that are missing: apt-get (through sudo when not root); without
 # apt it names the packages and stops.
@@ -54,37 +62,32 @@ define install_missing
 	fi
 endef
 
-.PHONY: run test build bench fuzz install deps-run deps-test deps-web web web-bench format clean
+.PHONY: run test build bench fuzz install package deps-run deps-test deps-web web web-bench \
+	format clean
 
 run: build
 	$(BUILD_DIR)/app/doodlechorus
 
-# Developers' builds: warnings are errors. The plain Release build is the one packagers and
-# most users make; building it here catches what only the optimiser warns about.
+# The main build folder (build/), shared with make run, keeps warnings as warnings, so that
+# neither command rebuilds what the other built. Warnings are errors in the other builds, which
+# together compile every file again: the plain Release build (everything, as packagers build
+# it; it also catches what only the optimiser warns about), the ASan/UBSan build and the TSan
+# build. Last, the Debian package is made and checked.
 test: deps-test
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDC_WERROR=ON
-	cmake --build $(BUILD_DIR) -j$(JOBS)
-	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DDC_WERROR=ON
-	cmake --build $(RELEASE_DIR) -j$(JOBS)
-	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DDC_SANITIZE=address,undefined \
-		-DDC_WITH_GUI=OFF -DDC_WITH_BENCH=OFF -DDC_WERROR=ON
-	cmake --build $(ASAN_DIR) -j$(JOBS)
-	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDC_SANITIZE=thread \
-		-DDC_WITH_BENCH=OFF -DDC_WERROR=ON
-	cmake --build $(TSAN_DIR) -j$(JOBS)
-	ctest --test-dir $(BUILD_DIR) --output-on-failure
-	ctest --test-dir $(ASAN_DIR) --output-on-failure
-	ctest --test-dir $(TSAN_DIR) --output-on-failure -LE e2e
+	cmake --workflow --preset test
+	cmake --workflow --preset release
+	cmake --workflow --preset asan
+	cmake --workflow --preset tsan
 	DC_WERROR=ON web/build.sh $(WEB_DIR)
 	web/test.sh $(WEB_DIR) $(BUILD_DIR)/tools/doodlechorus-render
+	$(MAKE) --no-print-directory package
+	tests/package_test.sh $(PACKAGE_DIR)
 
 build: deps-run
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDC_WERROR=OFF
-	cmake --build $(BUILD_DIR) -j$(JOBS)
+	cmake --workflow --preset build
 
 bench: deps-test
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(BUILD_DIR) -j$(JOBS)
+	cmake --workflow --preset build
 	$(BUILD_DIR)/bench/voice_bench
 	$(BUILD_DIR)/bench/ticker_drift 10
 	bench/idle_cpu.sh $(BUILD_DIR)/app/doodlechorus 10
@@ -111,9 +114,8 @@ web-bench: deps-test
 # Fuzzes the file and line readers with libFuzzer (clang), starting from the committed corpus;
 # new inputs go to $(FUZZ_DIR)/corpus, findings to $(FUZZ_DIR).
 fuzz: deps-test
-	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DDC_SANITIZE=address,undefined -DDC_FUZZ=ON -DDC_WITH_GUI=OFF -DDC_WITH_BENCH=OFF
-	cmake --build $(FUZZ_DIR) -j$(JOBS) --target recording_fuzz
+	cmake --preset fuzz
+	cmake --build --preset fuzz
 	mkdir -p $(FUZZ_DIR)/corpus
 	cd $(FUZZ_DIR) && ./tests/recording_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=8192 \
 		corpus $(CURDIR)/tests/fuzz/corpus
@@ -127,16 +129,24 @@ deps-test:
 deps-web:
 	$(call install_missing,$(WEB_PACKAGES))
 
+# The Debian package $(PACKAGE_DIR)/doodlechorus_<version>-1_<architecture>.deb: the programs,
+# man pages, desktop entry, metainfo, icons, copyright and changelog, built without the tests
+# and benchmarks. Install it with apt install ./$(PACKAGE_DIR)/doodlechorus_….deb. An older
+# version's package is removed first, so that one package remains.
+package:
+	$(call install_missing,$(PACKAGE_BUILD_PACKAGES))
+	rm -f $(PACKAGE_DIR)/*.deb
+	cmake --workflow --preset package
+
 # Installs the program, the command-line tool, their man pages, the desktop entry, the metainfo
 # and the icons under PREFIX (default /usr/local), from a build of its own without the tests
 # and benchmarks (BUILD_TESTING=OFF), so that neither their libraries nor their build time are
-# needed.
+# needed. On Debian, make package and apt install are the better way: apt removes it again.
 PREFIX ?= /usr/local
 DIST_DIR := $(BUILD_DIR)/dist
 install:
 	$(call install_missing,$(INSTALL_PACKAGES))
-	cmake -S . -B $(DIST_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF
-	cmake --build $(DIST_DIR) -j$(JOBS)
+	cmake --workflow --preset dist
 	cmake --install $(DIST_DIR) --prefix $(PREFIX)
 
 format:

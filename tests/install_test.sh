@@ -2,8 +2,9 @@
 # Installs a build into a scratch prefix, as "make install" does into /usr/local, and checks
 # what lands there: the program and the command-line tool in bin, runnable (every library
 # they need is found); the desktop entry, valid, naming that program and an installed icon;
-# the icons in the hicolor theme at their sizes; the man pages, formatting without a warning
-# (the tool's naming every option and format its --help names); the AppStream metainfo, valid
+# the icons in the hicolor theme at their sizes; the man pages, compressed as Debian wants them
+# and formatting without a warning (the tool's naming every option and format its --help
+# names); the AppStream metainfo, valid
 # with the entry it launches, providing the installed programs, its newest release the
 # project's VERSION; and nothing outside the prefix.
 # Needs no display and no network. desktop-file-validate (Debian: desktop-file-utils) checks
@@ -120,22 +121,26 @@ PY
     done
 }
 
-# A man page: formats without a warning, its NAME line is what whatis shows for NAME, and
-# its footer names this version.
+# A man page: gzip -9n (best compression, no stored name or time, so the same bytes every
+# build), formats without a warning, its NAME line is what whatis shows for NAME, and its footer
+# names this version.
 check_man_page() { # NAME
-    local page=$MANDIR/man1/$1.1 report
+    local page=$MANDIR/man1/$1.1.gz report header
     [ -f "$PREFIX/$page" ] || fail "no $page"
-    report=$(groff -man -Tutf8 -ww -z "$PREFIX/$page" 2>&1) || fail "$page: groff failed: $report"
+    # Magic, deflate, no flags, time 0, best compression, Unix.
+    header=$(head -c 10 "$PREFIX/$page" | od -An -tu1 | tr -s ' ')
+    [ "$header" = " 31 139 8 0 0 0 0 0 2 3" ] || fail "$page: not made by gzip -9n (header$header)"
+    report=$(zcat "$PREFIX/$page" | groff -man -Tutf8 -ww -z 2>&1) || fail "$page: groff failed: $report"
     [ -z "$report" ] || fail "$page: $report"
     lexgrog "$PREFIX/$page" | grep -qF ": \"$1 - " || fail "$page: no NAME line for whatis"
-    grep -qE "^\.TH .* \"DoodleChorus $VERSION\"" "$PREFIX/$page" || fail "$page: not version $VERSION"
+    zcat "$PREFIX/$page" | grep -qE "^\.TH .* \"DoodleChorus $VERSION\"" || fail "$page: not version $VERSION"
     echo "ok: $page"
 }
 
 # Every option and every file extension the tool's --help lists is in its man page.
 check_render_man_page() {
-    local page=$MANDIR/man1/doodlechorus-render.1 text help word
-    text=$(groff -man -Tutf8 -P-cbou "$PREFIX/$page")
+    local page=$MANDIR/man1/doodlechorus-render.1.gz text help word
+    text=$(zcat "$PREFIX/$page" | groff -man -Tutf8 -P-cbou)
     help=$("$PREFIX/$BINDIR/doodlechorus-render" --help)
     for word in $(sed -nE 's/^  (--?[a-z][a-z-]*|\.[a-z0-9]+)( .*|$)/\1/p' <<<"$help"); do
         grep -qE -- "(^|[^-.a-z0-9])${word//./\\.}([^-a-z0-9]|$)" <<<"$text" ||
@@ -176,7 +181,7 @@ if [ "$WITH_PROGRAM" = 1 ]; then
 else
     check_absent "$BINDIR/doodlechorus"
     check_absent "$DESKTOP"
-    check_absent "$MANDIR/man1/doodlechorus.1"
+    check_absent "$MANDIR/man1/doodlechorus.1.gz"
 fi
 if [ "$WITH_TOOL" = 1 ]; then
     check_executable doodlechorus-render
@@ -184,6 +189,6 @@ if [ "$WITH_TOOL" = 1 ]; then
     check_render_man_page
 else
     check_absent "$BINDIR/doodlechorus-render"
-    check_absent "$MANDIR/man1/doodlechorus-render.1"
+    check_absent "$MANDIR/man1/doodlechorus-render.1.gz"
 fi
 echo "ok: installed into a scratch prefix"

@@ -1,0 +1,208 @@
+#!/usr/bin/env bash
+# Checks the Debian package that make package made, as a Debian user gets it: named for this
+# version and architecture; lintian finds no error and no warning; Depends names the package of
+# every library the programs link; the newest changelog entry is this version; both programs
+# hardened as Debian's own (hardening-check: PIE, stack protector, fortified libc calls, RELRO,
+# BIND_NOW). Then it installs the package with apt-get on this machine, checks the programs, man
+# pages, desktop entry and metainfo where they were installed, purges it, and checks that none
+# of its files remain.
+# The installation part is skipped, with a message, where doodlechorus is installed already
+# (from elsewhere, or from a run cut short) or any of its files exists outside dpkg's
+# knowledge, and where neither root nor sudo is at hand.
+# Needs lintian, hardening-check (devscripts), dpkg-dev, objdump (binutils), desktop-file-utils,
+# appstream and man-db.
+# Usage: package_test.sh PACKAGE_BUILD_DIR
+set -euo pipefail
+
+PACKAGE_DIR=$1
+NAME=doodlechorus
+PROGRAMS=(usr/bin/doodlechorus usr/bin/doodlechorus-render)
+
+WORK=$(mktemp -d /tmp/doodlechorus-package.XXXXXX)
+INSTALLED_HERE=0
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo -n "$@"; fi
+}
+apt_get() {
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o DPkg::Lock::Timeout=300 "$@" \
+        >"$WORK/apt.log" 2>&1 || { cat "$WORK/apt.log" >&2; return 1; }
+}
+cleanup() {
+    # A failed check must not leave the package on the machine.
+    if [ "$INSTALLED_HERE" = 1 ]; then apt_get purge "$NAME" || true; fi
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$PACKAGE_DIR/CMakeCache.txt")
+[ -n "$version" ] || fail "no project version in $PACKAGE_DIR/CMakeCache.txt"
+deb_name=${NAME}_${version}-1_$(dpkg --print-architecture).deb
+DEB=$(realpath "$PACKAGE_DIR")/$deb_name
+[ -f "$DEB" ] || fail "no $deb_name in $PACKAGE_DIR"
+echo "ok: $deb_name, $(stat -c %s "$DEB") bytes"
+
+# Errors and warnings fail; info tags are shown.
+lintian --fail-on error,warning --display-info "$DEB" >"$WORK/lintian.log" 2>"$WORK/lintian.err" ||
+    fail "lintian:"$'\n'"$(cat "$WORK/lintian.log" "$WORK/lintian.err")"
+sed 's/^/lintian: /' "$WORK/lintian.log"
+echo "ok: lintian reports no error and no warning"
+
+ROOT=$WORK/root
+dpkg-deb -x "$DEB" "$ROOT"
+
+# The newest changelog entry is this package's version: a new version needs its entry.
+zcat "$ROOT/usr/share/doc/$NAME/changelog.Debian.gz" >"$WORK/changelog"
+changelog_version=$(dpkg-parsechangelog -l "$WORK/changelog" -S Version)
+[ "$changelog_version" = "$version-1" ] ||
+    fail "the newest entry of changelog.Debian.gz is $changelog_version, not $version-1"
+echo "ok: changelog.Debian.gz starts at $version-1"
+
+# Every library a program links directly comes from a package that Depends names.
+depends=$(dpkg-deb -f "$DEB" Depends)
+# One package name a line, alternatives included.
+depended=$(tr ',|' '\n\n' <<<"$depends" | awk 'NF { print $1 }')
+for program in "${PROGRAMS[@]}"; do
+    for soname in $(objdump -p "$ROOT/$program" | awk '$1 == "NEEDED" { print $2 }'); do
+        path=$(ldd "$ROOT/$program" | awk -v so="$soname" '$1 == so { print $3 }')
+        [ -n "$path" ] && [ "$path" != "not" ] || fail "$program: $soname not found"
+        # /lib is /usr/lib on Debian 12; dpkg knows each file under the name its package gives.
+        owner=$(dpkg -S "/usr${path#/usr}" 2>/dev/null || dpkg -S "${path#/usr}" 2>/dev/null) ||
+            fail "$program: no package owns $path"
+        owner=${owner%%:*}
+        grep -qxF "$owner" <<<"$depended" ||
+            fail "$program links $soname from $owner, which Depends does not name: $depends"
+    done
+done
+echo "ok: Depends names the packages of every linked library"
+
+# hardening-check's fortify line says yes only where the compiler could protect a call: a
+# libc call into a buffer whose size it knows. Where it finds only calls into buffers sized at
+# run time, the package build's own compile flags must fortify a call that can be protected.
+FORTIFY_UNPROVEN=""
+check_hardening() { # BINARY
+    local report feature fortify shown=${1#"$ROOT"}
+    report=$(hardening-check "$1" 2>&1) || true
+    for feature in "Position Independent Executable" "Stack protected" "Read-only relocations" \
+        "Immediate binding"; do
+        grep -qx " $feature: yes" <<<"$report" || fail "$shown not hardened:"$'\n'"$report"
+    done
+    fortify=$(sed -n 's/^ Fortify Source functions: //p' <<<"$report")
+    case $fortify in
+    yes*) ;;
+    "no, only unprotected functions found!") FORTIFY_UNPROVEN+=" $shown" ;;
+    *) fail "$shown: Fortify Source functions: $fortify" ;;
+    esac
+    echo "ok: $shown hardened (fortify: $fortify)"
+}
+check_fortify_flags() {
+    [ -n "$FORTIFY_UNPROVEN" ] || return 0
+    local -a command
+    mapfile -t command < <(python3 - "$PACKAGE_DIR/compile_commands.json" <<'PY'
+import json, shlex, sys
+for entry in json.load(open(sys.argv[1])):
+    if entry["file"].endswith("/tools/render.cpp"):
+        words = shlex.split(entry["command"])
+        keep, skip = [], False
+        for word in words:
+            if skip:
+                skip = False
+            elif word in ("-o", "-c"):
+                skip = True
+            else:
+                keep.append(word)
+        print("\n".join(keep))
+        break
+PY
+    )
+    [ ${#command[@]} -gt 0 ] || fail "no compile command for tools/render.cpp in $PACKAGE_DIR"
+    # A count known only at run time into a buffer of known size: the call fortify checks.
+    cat >"$WORK/probe.cpp" <<'CPP'
+#include <cstddef>
+#include <unistd.h>
+int main(int argc, char**) {
+    char buffer[16];
+    return read(STDIN_FILENO, buffer, static_cast<std::size_t>(argc)) < 0 ? 1 : 0;
+}
+CPP
+    "${command[@]}" "$WORK/probe.cpp" -o "$WORK/probe" || fail "the probe does not compile"
+    # hardening-check fails the probe for what it lacks besides (a stack to protect).
+    local report
+    report=$(hardening-check "$WORK/probe") || true
+    grep -q "^ Fortify Source functions: yes" <<<"$report" ||
+        fail "the package build's compile flags do not fortify libc calls"
+    echo "ok: no libc call in$FORTIFY_UNPROVEN has a size known at compile time;" \
+        "the package's compile flags fortify one that has"
+}
+
+# Installing needs root, and must not touch a doodlechorus that is there already.
+skip_install=""
+if dpkg-query -W -f='${db:Status-Status}' "$NAME" 2>/dev/null | grep -qx installed; then
+    skip_install="$NAME $(dpkg-query -W -f='${Version}' "$NAME") is installed already (apt-get purge $NAME to run this part)"
+elif [ "$(id -u)" -ne 0 ] && ! sudo -n true 2>/dev/null; then
+    skip_install="neither root nor sudo without a password"
+fi
+# The package's paths: which were there before it (shared folders), and that no file is.
+dpkg-deb --fsys-tarfile "$DEB" | tar -t | sed -e 's|^\./|/|' -e 's|/$||' -e '/^$/d' >"$WORK/paths"
+: >"$WORK/existing"
+while IFS= read -r path; do
+    if [ -d "$path" ] && [ ! -L "$path" ]; then
+        echo "$path" >>"$WORK/existing"
+    elif [ -e "$path" ] || [ -L "$path" ]; then
+        [ -n "$skip_install" ] || skip_install="$path is there already, installed from elsewhere"
+    fi
+done <"$WORK/paths"
+
+if [ -n "$skip_install" ]; then
+    echo "skip: installing the package: $skip_install"
+    for program in "${PROGRAMS[@]}"; do check_hardening "$ROOT/$program"; done
+    check_fortify_flags
+    echo "ok: the package (not installed)"
+    exit 0
+fi
+
+apt_get install "$DEB" || fail "apt-get install $DEB failed"
+INSTALLED_HERE=1
+echo "ok: apt-get install ./$deb_name"
+
+report=$(dpkg --verify "$NAME" 2>&1) && [ -z "$report" ] || fail "installed files differ: $report"
+for program in "${PROGRAMS[@]}"; do
+    missing=$(ldd "/$program" | grep 'not found' || true)
+    [ -z "$missing" ] || fail "/$program lacks libraries: $missing"
+    check_hardening "/$program"
+done
+check_fortify_flags
+
+said=$(/usr/bin/doodlechorus-render --version) || fail "doodlechorus-render --version failed"
+grep -qF "$version" <<<"$said" || fail "doodlechorus-render --version says: $said"
+echo "ok: doodlechorus-render --version: $said"
+
+# man finds the installed pages (a make install under /usr/local may come first).
+for page in doodlechorus doodlechorus-render; do
+    man -aw "$page" | grep -qx "/usr/share/man/man1/$page.1.gz" ||
+        fail "man -w $page does not find /usr/share/man/man1/$page.1.gz"
+done
+echo "ok: man -w finds both pages"
+
+desktop=/usr/share/applications/$NAME.desktop
+report=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$report" ] || fail "$desktop: $report"
+echo "ok: $desktop validates"
+metainfo=$(grep -x '/usr/share/metainfo/.*\.metainfo\.xml' "$WORK/paths") ||
+    fail "no metainfo in the package"
+report=$(appstreamcli validate --no-net "$metainfo" 2>&1) || fail "$metainfo: $report"
+echo "ok: $metainfo validates"
+
+dpkg -L "$NAME" >"$WORK/installed"
+apt_get purge "$NAME" || fail "apt-get purge $NAME failed"
+INSTALLED_HERE=0
+status=$(dpkg-query -W -f='${db:Status-Status}' "$NAME" 2>/dev/null || true)
+[ -z "$status" ] || [ "$status" = not-installed ] || fail "$NAME is still $status after purge"
+while IFS= read -r path; do
+    [ "$path" != /. ] || continue
+    grep -qxF "$path" "$WORK/existing" && continue
+    [ ! -e "$path" ] && [ ! -L "$path" ] || fail "$path remains after apt-get purge"
+done <"$WORK/installed"
+echo "ok: apt-get purge $NAME leaves none of its $(wc -l <"$WORK/installed") paths behind"
