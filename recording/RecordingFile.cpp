@@ -5,6 +5,7 @@
 #include "recording/WriteAll.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -30,8 +31,10 @@ constexpr char kPathSeparator = '/';
 constexpr std::string_view kRootFolder = "/";
 constexpr std::string_view kTempPrefix = ".DoodleChorus-"; // for a save's temporary file
 
-// Files move in pieces this large: few system calls, little memory.
+// Saved files are written in pieces this large: few system calls, little memory.
 constexpr std::size_t kIoChunkBytes = std::size_t{1} << 20;
+// Files and streams are read in pieces this large, into a buffer on the stack.
+constexpr std::size_t kReadChunkBytes = std::size_t{1} << 16;
 
 // Bytes for getpwuid_r's strings when sysconf gives no size.
 constexpr std::size_t kPasswdBufferBytes = 16384;
@@ -177,6 +180,48 @@ bool saveRecordingFile(std::string_view chosenName, const Recording& recording) 
     }
 }
 
+namespace {
+
+// The lines read from fd up to its end. expectedBytes (0 when unknown) is reserved up front:
+// every line's text with its separator fits in a file's bytes, and one more for a last line
+// without a line end, so the text never grows past it.
+OpenedRecording readRecordingLines(int fd, std::size_t expectedBytes) {
+    const auto fail = [](OpenProblem problem, int errorNumber) {
+        return OpenedRecording{std::nullopt, problem, errorNumber};
+    };
+    Recording recording;
+    try {
+        if (expectedBytes > 0) {
+            recording.reserveText(expectedBytes + 1);
+        }
+        LineSplitter splitter(recording);
+        // Left uninitialised: read() fills what is used.
+        std::array<char, kReadChunkBytes> chunk;
+        while (true) {
+            const ssize_t count = ::read(fd, chunk.data(), chunk.size());
+            if (count == 0) {
+                break;
+            }
+            if (count < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return fail(OpenProblem::ReadFailed, errno); // an I/O error half-way
+            }
+            splitter.feed(std::string_view(chunk.data(), static_cast<std::size_t>(count)));
+        }
+        splitter.finish();
+        recording.shrinkToFit();
+    } catch (const std::bad_alloc&) {
+        return fail(OpenProblem::OutOfMemory, ENOMEM); // every line costs 17 bytes and more
+    } catch (const std::length_error&) {
+        return fail(OpenProblem::OutOfMemory, ENOMEM);
+    }
+    return OpenedRecording{std::move(recording), OpenProblem::None, 0};
+}
+
+} // namespace
+
 OpenedRecording readRecordingFile(const std::string& path) {
     const auto fail = [](OpenProblem problem, int errorNumber) {
         return OpenedRecording{std::nullopt, problem, errorNumber};
@@ -199,36 +244,11 @@ OpenedRecording readRecordingFile(const std::string& path) {
         return fail(OpenProblem::NotRegularFile, 0);
     }
     // O_NONBLOCK means nothing for a regular file: reads below wait for the disk as usual.
-    Recording recording;
-    try {
-        // Every line's text with its separator fits in the file's bytes, and one more for a
-        // last line without a line end: the text never grows past this.
-        recording.reserveText(static_cast<std::size_t>(info.st_size) + 1);
-        LineSplitter splitter(recording);
-        // Left uninitialised: read() fills what is used. (Not make_unique_for_overwrite, which
-        // the WebAssembly build's standard library lacks.)
-        const std::unique_ptr<char[]> chunk(new char[kIoChunkBytes]);
-        while (true) {
-            const ssize_t count = ::read(fd.get(), chunk.get(), kIoChunkBytes);
-            if (count == 0) {
-                break;
-            }
-            if (count < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return fail(OpenProblem::ReadFailed, errno); // an I/O error half-way
-            }
-            splitter.feed(std::string_view(chunk.get(), static_cast<std::size_t>(count)));
-        }
-        splitter.finish();
-        recording.shrinkToFit();
-    } catch (const std::bad_alloc&) {
-        return fail(OpenProblem::OutOfMemory, ENOMEM); // every line costs 17 bytes and more
-    } catch (const std::length_error&) {
-        return fail(OpenProblem::OutOfMemory, ENOMEM);
-    }
-    return OpenedRecording{std::move(recording), OpenProblem::None, 0};
+    return readRecordingLines(fd.get(), static_cast<std::size_t>(info.st_size));
+}
+
+OpenedRecording readRecordingStream(int fd) {
+    return readRecordingLines(fd, 0);
 }
 
 std::optional<Recording> openRecordingFile(const std::string& path) {

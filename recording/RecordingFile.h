@@ -70,6 +70,10 @@ struct OpenedRecording {
 // escapes as an exception.
 OpenedRecording readRecordingFile(const std::string& path);
 
+// The lines on an open descriptor up to its end, of whatever type (a pipe, a terminal): for the
+// standard input a user chose to feed in. No failure escapes as an exception.
+OpenedRecording readRecordingStream(int fd);
+
 // The recording in a file, or nothing if it cannot be opened or read, in which case the
 // caller keeps the current recording.
 std::optional<Recording> openRecordingFile(const std::string& path);

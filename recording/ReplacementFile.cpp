@@ -419,10 +419,18 @@ bool ReplacementFile::rewriteTargetFromTemp() {
         errno = EINVAL; // something else took the name since open()
         return false;
     }
-    std::vector<char> chunk(kCopyChunkBytes);
+    // Exactly the temporary file's bytes: nothing else writes to it any more. On the stack: this
+    // fallback may run when memory is short.
+    struct stat temp {};
+    if (::fstat(m_fd, &temp) != 0) {
+        return false;
+    }
+    std::array<char, kCopyChunkBytes> chunk;
     off_t copied = 0;
-    while (true) {
-        const ssize_t count = ::pread(m_fd, chunk.data(), chunk.size(), copied);
+    while (copied < temp.st_size) {
+        const std::size_t wanted =
+            std::min(chunk.size(), static_cast<std::size_t>(temp.st_size - copied));
+        const ssize_t count = ::pread(m_fd, chunk.data(), wanted, copied);
         if (count < 0 && errno == EINTR) {
             continue;
         }
@@ -430,7 +438,8 @@ bool ReplacementFile::rewriteTargetFromTemp() {
             return false;
         }
         if (count == 0) {
-            break;
+            errno = EIO; // the file shrank under us
+            return false;
         }
         if (!pwriteAll(target.get(), chunk.data(), static_cast<std::size_t>(count), copied)) {
             return false;

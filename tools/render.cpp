@@ -23,8 +23,6 @@ namespace {
 
 using namespace doodle;
 
-constexpr std::size_t kReadChunkBytes = 65536;
-
 // Why the recording could not be read.
 std::string unreadableReason(const OpenedRecording& opened) {
     switch (opened.problem) {
@@ -41,32 +39,6 @@ std::string unreadableReason(const OpenedRecording& opened) {
         break;
     }
     return opened.errorNumber != 0 ? std::strerror(opened.errorNumber) : "a read failed";
-}
-
-// The lines on standard input, up to its end: a pipe or a file the user chose to feed in.
-OpenedRecording readStandardInput() {
-    try {
-        std::string bytes;
-        std::string chunk(kReadChunkBytes, '\0');
-        while (true) {
-            const ssize_t count = ::read(STDIN_FILENO, chunk.data(), chunk.size());
-            if (count == 0) {
-                break;
-            }
-            if (count < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return {std::nullopt, OpenProblem::ReadFailed, errno};
-            }
-            bytes.append(chunk, 0, static_cast<std::size_t>(count));
-        }
-        return {splitRecordingLines(bytes), OpenProblem::None, 0};
-    } catch (const std::bad_alloc&) {
-        return {std::nullopt, OpenProblem::OutOfMemory, ENOMEM};
-    } catch (const std::length_error&) {
-        return {std::nullopt, OpenProblem::OutOfMemory, ENOMEM};
-    }
 }
 
 bool isStandardStream(const std::string& path) {
@@ -124,7 +96,7 @@ int run(std::span<const char* const> arguments) {
                         ": it is the input recording " + inQuotes(options.inputPath));
     }
     const OpenedRecording opened = isStandardStream(options.inputPath)
-                                       ? readStandardInput()
+                                       ? readRecordingStream(STDIN_FILENO)
                                        : readRecordingFile(options.inputPath);
     if (!opened.recording) {
         return failWith("cannot read " + recordingName(options.inputPath) + ": " +
