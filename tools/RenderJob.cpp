@@ -52,7 +52,12 @@ public:
 
     void clear() {
         if (m_shownWidth > 0) {
-            printToStderr("\r" + std::string(m_shownWidth, ' ') + "\r");
+            // Built in place rather than by "\r" + ...: GCC 12 warns falsely (-Wrestrict) on
+            // that concatenation in optimised builds.
+            std::string blank(m_shownWidth + 2, ' ');
+            blank.front() = '\r';
+            blank.back() = '\r';
+            printToStderr(blank);
             m_shownWidth = 0;
         }
     }

@@ -38,8 +38,12 @@ void set32(std::vector<uint8_t>& out, std::size_t at, uint32_t value) {
     }
 }
 
+// Byte by byte: GCC 12 warns falsely (-Wstringop-overflow) on a range insert into the empty
+// vector in optimised builds.
 void putTag(std::vector<uint8_t>& out, std::string_view tag) {
-    out.insert(out.end(), tag.begin(), tag.end());
+    for (const char c : tag) {
+        out.push_back(static_cast<uint8_t>(c));
+    }
 }
 
 } // namespace
