@@ -1,7 +1,9 @@
 #include "tools/RenderJob.h"
 
 #include "recording/MidiExport.h"
+#include "recording/WriteAll.h"
 #include "tools/MidiFileOutput.h"
+#include "tools/OutputFile.h"
 #include "tools/Quoted.h"
 #include "tools/SoundFileOutput.h"
 #include "tools/ToolConsole.h"
@@ -11,6 +13,7 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <span>
 #include <unistd.h>
 #include <vector>
 
@@ -219,9 +222,15 @@ public:
         if (interrupted()) {
             return endByInterrupt();
         }
-        MidiFileOutput output;
-        if (!output.open(m_options.outputPath) || !output.write(*bytes)) {
+        // Only ever written from the start: a file the user may write but not read is rewritten.
+        OutputFile output;
+        if (!output.open(m_options.outputPath, ReplaceAccess::WriteOnly)) {
             return failWith(output.error());
+        }
+        if (!writeAll(output.fd(), std::as_bytes(std::span(*bytes)))) {
+            const std::string reason = output.systemFailure();
+            output.discard();
+            return failWith(reason);
         }
         if (interrupted()) {
             output.discard();

@@ -7,7 +7,6 @@
 #include "program/ProgramLogic.h"
 #include "recording/MidiExport.h"
 #include "recording/OfflineRender.h"
-#include "recording/PlaySpeed.h"
 #include "recording/RecordingFile.h"
 #include "voice/Synth.h"
 #include "web/SampleTicks.h"
@@ -47,24 +46,12 @@ std::optional<int32_t> nowMs() {
     return program()->ticks.nowMs();
 }
 
-ScaleMode scaleModeOf(int32_t mode) {
-    switch (mode) {
-    case 1:
-        return ScaleMode::Major;
-    case 2:
-        return ScaleMode::Minor;
-    case 3:
-        return ScaleMode::Pentatonic;
-    default:
-        return ScaleMode::Unrestricted;
-    }
-}
-
-// The settings of an export; speedTenths as the slider's 10..50.
-RenderSettings settingsOf(int32_t speedTenths, int32_t voiceType, int32_t scaleMode,
+// The settings of an export, as the worklet's program reported them; values out of range are
+// refused by the render (validRenderSettings).
+RenderSettings settingsOf(double playSpeed, int32_t voiceType, int32_t scaleMode,
                           int32_t rootIndex) {
-    return {playSpeedFromTenths(speedTenths), static_cast<VoiceType>(voiceType),
-            scaleModeOf(scaleMode), rootIndex};
+    return {playSpeed, static_cast<VoiceType>(voiceType), static_cast<ScaleMode>(scaleMode),
+            rootIndex};
 }
 
 // The bytes written to `outPath`, or false.
@@ -174,8 +161,8 @@ EMSCRIPTEN_KEEPALIVE int32_t dc_program_copy_recording(const char* path) {
 }
 
 // The controls an export plays with.
-EMSCRIPTEN_KEEPALIVE int32_t dc_program_speed_tenths() {
-    return static_cast<int32_t>(program()->logic.controls().playSpeed * kTenthsPerPlaySpeed + 0.5);
+EMSCRIPTEN_KEEPALIVE double dc_program_play_speed() {
+    return program()->logic.controls().playSpeed;
 }
 EMSCRIPTEN_KEEPALIVE int32_t dc_program_voice_type() {
     return static_cast<int32_t>(program()->logic.controls().voiceType);
@@ -226,16 +213,16 @@ EMSCRIPTEN_KEEPALIVE const char* dc_note_name(int32_t index) {
 // The pitch the maps give to a point's X (0..kMaxPointX) in a scale mode (0 Unrestricted,
 // 1 Major, 2 Minor, 3 Pentatonic) on a root (0..11), Hz.
 EMSCRIPTEN_KEEPALIVE double dc_map_pitch(int32_t x, int32_t scaleMode, int32_t rootIndex) {
-    const ScaleMode mode = scaleModeOf(scaleMode);
+    const auto mode = static_cast<ScaleMode>(scaleMode);
     return mapPitch(clampX(x), mode, buildScale(mode, rootIndex, Scale{})).pitchHz;
 }
 
 // Renders the recording file at savPath as the render tool does and writes a 32-bit float WAV.
 EMSCRIPTEN_KEEPALIVE int32_t dc_export_wav(const char* savPath, const char* outPath,
-                                           int32_t speedTenths, int32_t voiceType,
-                                           int32_t scaleMode, int32_t rootIndex) {
+                                           double playSpeed, int32_t voiceType, int32_t scaleMode,
+                                           int32_t rootIndex) {
     return exportFile(
-        savPath, outPath, settingsOf(speedTenths, voiceType, scaleMode, rootIndex),
+        savPath, outPath, settingsOf(playSpeed, voiceType, scaleMode, rootIndex),
         [](const Recording& recording, const RenderSettings& settings, const RenderPlan& plan) {
             WavFileBuilder wav(static_cast<int32_t>(kRenderSampleRate));
             const RenderOutcome outcome =
@@ -250,9 +237,9 @@ EMSCRIPTEN_KEEPALIVE int32_t dc_export_wav(const char* savPath, const char* outP
 
 // The MIDI file of the recording file at savPath, as the render tool writes it.
 EMSCRIPTEN_KEEPALIVE int32_t dc_export_midi(const char* savPath, const char* outPath,
-                                            int32_t speedTenths, int32_t voiceType,
-                                            int32_t scaleMode, int32_t rootIndex) {
-    return exportFile(savPath, outPath, settingsOf(speedTenths, voiceType, scaleMode, rootIndex),
+                                            double playSpeed, int32_t voiceType, int32_t scaleMode,
+                                            int32_t rootIndex) {
+    return exportFile(savPath, outPath, settingsOf(playSpeed, voiceType, scaleMode, rootIndex),
                       midiFileOf);
 }
 

@@ -417,13 +417,13 @@ function download(bytes, name, mimeType) {
 
 // Export: the worklet sends a copy of the recording and the controls in force; this module
 // renders it as the render tool does.
-function exportRecording({ format, bytes, speedTenths, voiceType, scaleMode, rootIndex }) {
+function exportRecording({ format, bytes, playSpeed, voiceType, scaleMode, rootIndex }) {
   const inPath = '/export-in.sav';
   const outPath = format === 'wav' ? '/export-out.wav' : '/export-out.mid';
   files.FS.writeFile(inPath, new Uint8Array(bytes));
   const exporter = format === 'wav' ? files._dc_export_wav : files._dc_export_midi;
   const result = withCString(files, inPath, (input) => withCString(files, outPath,
-    (output) => exporter(input, output, speedTenths, voiceType, scaleMode, rootIndex)));
+    (output) => exporter(input, output, playSpeed, voiceType, scaleMode, rootIndex)));
   files.FS.unlink(inPath);
   if (result !== 0) {
     showMessage('Informer', format === 'wav'

@@ -6,6 +6,8 @@ import createDoodleChorus from './doodlechorus.js';
 import { withCString } from './cstring.js';
 
 const kTapFrames = 2048; // samples per tap message: about 46 ms
+// Frames of one process() call: the Web Audio render quantum.
+const kRenderQuantumFrames = 128;
 const kOpenPath = '/open.sav';
 const kSaveAnswer = '/DoodleChorus'; // the save dialog's answer; the program adds ".sav"
 const kSavedPath = '/DoodleChorus.sav';
@@ -41,8 +43,8 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     }
     this.program = null;
     this.waiting = [];
-    this.outPointer = 0;
-    this.outFrames = 0;
+    this.outPointer = 0; // the module's output block, kRenderQuantumFrames samples
+    this.outView = null; // a Float32Array over it, made anew only when the memory grows
     this.tap = null; // { frame, samples, filled } while the page listens
     this.port.onmessage = (event) => {
       if (this.program) this.handle(event.data);
@@ -72,6 +74,8 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     }).then((program) => {
       this.program = program;
       program._dc_program_start();
+      // Allocated once here: process() allocates nothing.
+      this.outPointer = program._malloc(Float32Array.BYTES_PER_ELEMENT * kRenderQuantumFrames);
       for (const message of this.waiting.splice(0)) this.handle(message);
     });
   }
@@ -142,7 +146,7 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
           type: 'recordingCopy',
           format: message.format,
           bytes,
-          speedTenths: p._dc_program_speed_tenths(),
+          playSpeed: p._dc_program_play_speed(),
           voiceType: p._dc_program_voice_type(),
           scaleMode: p._dc_program_scale_mode(),
           rootIndex: p._dc_program_root_index(),
@@ -161,14 +165,17 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     const out = outputs[0][0];
     const p = this.program;
     if (!p) return true;
-    if (this.outFrames < out.length) {
-      if (this.outPointer) p._free(this.outPointer);
-      this.outPointer = p._malloc(4 * out.length);
-      this.outFrames = out.length;
+    if (this.outView === null || this.outView.buffer !== p.HEAPF32.buffer) {
+      this.outView = new Float32Array(p.HEAPF32.buffer, this.outPointer, kRenderQuantumFrames);
     }
     const frame = p._dc_program_frame();
-    p._dc_program_render(this.outPointer, out.length);
-    out.set(p.HEAPF32.subarray(this.outPointer >> 2, (this.outPointer >> 2) + out.length));
+    // One quantum at a time, should a browser ever ask for more.
+    for (let done = 0; done < out.length; done += kRenderQuantumFrames) {
+      const frames = Math.min(kRenderQuantumFrames, out.length - done);
+      p._dc_program_render(this.outPointer, frames);
+      out.set(frames === kRenderQuantumFrames ? this.outView
+        : this.outView.subarray(0, frames), done);
+    }
     if (this.tap) this.tapSamples(frame, out);
     return true;
   }
