@@ -3,10 +3,12 @@
 // does the file work of the exports.
 #include "mapping/DrawingSurface.h"
 #include "mapping/PitchMap.h"
+#include "program/Event.h"
 #include "program/HelpText.h"
 #include "program/ProgramLogic.h"
 #include "recording/MidiExport.h"
 #include "recording/OfflineRender.h"
+#include "recording/PlaySpeed.h"
 #include "recording/RecordingFile.h"
 #include "voice/Synth.h"
 #include "web/SampleTicks.h"
@@ -18,6 +20,7 @@
 #include <emscripten/emscripten.h>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -175,6 +178,41 @@ EMSCRIPTEN_KEEPALIVE int32_t dc_program_root_index() {
 }
 
 // ---- File work and tables, on the page's main thread ----
+
+// The numbers the page's scripts send and show, by name, as one JSON object: the controls' and
+// menu items' ids, the pointer's actions and button bit, and the speed slider's range in tenths.
+EMSCRIPTEN_KEEPALIVE const char* dc_ids_json() {
+    static const std::string json = [] {
+        const std::pair<const char*, int32_t> ids[] = {
+            {"clearButton", kClearButton},
+            {"unrestrictedOption", kUnrestrictedOption},
+            {"majorOption", kMajorOption},
+            {"minorOption", kMinorOption},
+            {"pentatonicOption", kPentatonicOption},
+            {"menuOpen", kMenuOpen},
+            {"menuSave", kMenuSave},
+            {"menuType1", kMenuType1},
+            {"menuType2", kMenuType2},
+            {"menuAbout", kMenuAbout},
+            {"menuHelp", kMenuHelp},
+            {"leftPress", static_cast<int32_t>(PointerAction::LeftPress)},
+            {"move", static_cast<int32_t>(PointerAction::Move)},
+            {"leftRelease", static_cast<int32_t>(PointerAction::LeftRelease)},
+            {"leftButtonBit", kLeftButtonBit},
+            {"minSpeedTenths", kMinPlaySpeedTenths},
+            {"maxSpeedTenths", kMaxPlaySpeedTenths},
+        };
+        std::ostringstream text;
+        const char* separator = "{";
+        for (const auto& [name, value] : ids) {
+            text << separator << '"' << name << "\":" << value;
+            separator = ",";
+        }
+        text << '}';
+        return text.str();
+    }();
+    return json.c_str();
+}
 
 EMSCRIPTEN_KEEPALIVE double dc_max_open_file_bytes() {
     return kMaxOpenFileBytes;

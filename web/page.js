@@ -5,20 +5,6 @@
 import createDoodleChorus from './doodlechorus.js';
 import { withCString } from './cstring.js';
 
-// The program's ids (program/Event.h) for the events the page sends.
-const kClearButton = 108;
-const kMenuOpen = 1;
-const kMenuSave = 2;
-const kMenuType1 = 3;
-const kMenuType2 = 4;
-const kMenuAbout = 5;
-const kMenuHelp = 6;
-// PointerAction (mapping/Pointer.h) and the left button's bit.
-const kLeftPress = 1;
-const kMove = 2;
-const kLeftRelease = 3;
-const kLeftButtonBit = 1;
-
 // The drawing area's pixels and colours, as the desktop's drawing area has them.
 const kAreaWidthPx = 240;
 const kAreaHeightPx = 200;
@@ -56,6 +42,8 @@ const inkDotPixels = files.HEAP32.slice(
   files._dc_ink_dot_pixels() >> 2,
   (files._dc_ink_dot_pixels() >> 2) + 2 * files._dc_ink_dot_pixel_count());
 const maxOpenFileBytes = files._dc_max_open_file_bytes();
+// The program's ids and ranges, by name, as the module defines them.
+const ids = JSON.parse(files.UTF8ToString(files._dc_ids_json()));
 
 async function compileModule() {
   const response = fetch('doodlechorus.wasm');
@@ -253,16 +241,16 @@ area.addEventListener('pointerdown', (event) => {
   drawingPointer = event.pointerId;
   area.setPointerCapture(event.pointerId); // a drag that leaves the area goes on drawing
   event.preventDefault();
-  sendPointer(kLeftPress, event, kLeftButtonBit);
+  sendPointer(ids.leftPress, event, ids.leftButtonBit);
 });
 area.addEventListener('pointermove', (event) => {
   if (event.pointerId !== drawingPointer) return;
-  sendPointer(kMove, event, kLeftButtonBit);
+  sendPointer(ids.move, event, ids.leftButtonBit);
 });
 function endStroke(event) {
   if (event.pointerId !== drawingPointer) return;
   drawingPointer = null;
-  sendPointer(kLeftRelease, event, 0);
+  sendPointer(ids.leftRelease, event, 0);
 }
 area.addEventListener('pointerup', endStroke);
 area.addEventListener('pointercancel', endStroke);
@@ -270,7 +258,7 @@ area.addEventListener('lostpointercapture', endStroke);
 
 // ---- The controls ----
 
-$('#clear').addEventListener('click', () => send({ type: 'control', id: kClearButton }));
+$('#clear').addEventListener('click', () => send({ type: 'control', id: ids.clearButton }));
 recordButton.addEventListener('click', () => {
   const down = recordButton.getAttribute('aria-pressed') !== 'true';
   recordButton.setAttribute('aria-pressed', String(down)); // the toggle moves as it is clicked
@@ -291,7 +279,10 @@ speedSlider.addEventListener('input', () => {
   send({ type: 'speed', tenths });
 });
 gridBox.addEventListener('change', () => send({ type: 'grid', ticked: gridBox.checked }));
+speedSlider.min = String(ids.minSpeedTenths);
+speedSlider.max = String(ids.maxSpeedTenths);
 for (const option of document.querySelectorAll('input[name="scale"]')) {
+  option.value = String(ids[option.dataset.control]);
   option.addEventListener('change', () => {
     if (option.checked) send({ type: 'control', id: Number(option.value) });
   });
@@ -369,10 +360,10 @@ const commands = {
   save: () => send({ type: 'save' }),
   'export-wav': () => send({ type: 'exportRecording', format: 'wav' }),
   'export-midi': () => send({ type: 'exportRecording', format: 'midi' }),
-  type1: () => send({ type: 'menu', id: kMenuType1 }),
-  type2: () => send({ type: 'menu', id: kMenuType2 }),
-  about: () => send({ type: 'menu', id: kMenuAbout }),
-  help: () => send({ type: 'menu', id: kMenuHelp }),
+  type1: () => send({ type: 'menu', id: ids.menuType1 }),
+  type2: () => send({ type: 'menu', id: ids.menuType2 }),
+  about: () => send({ type: 'menu', id: ids.menuAbout }),
+  help: () => send({ type: 'menu', id: ids.menuHelp }),
 };
 for (const item of document.querySelectorAll('[data-command]')) {
   item.addEventListener('click', () => {

@@ -12,8 +12,6 @@ const kOpenPath = '/open.sav';
 const kSaveAnswer = '/DoodleChorus'; // the save dialog's answer; the program adds ".sav"
 const kSavedPath = '/DoodleChorus.sav';
 const kCopyPath = '/copy.sav';
-const kMenuOpen = 1;
-const kMenuSave = 2;
 
 // An audio worklet's scope has no crypto, whose getRandomValues the module's C library draws on
 // (getentropy: the names of temporary files when a file is replaced). This generator (sfc32),
@@ -42,6 +40,7 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       globalThis.crypto = { getRandomValues: seededRandomValues(options.processorOptions.seed) };
     }
     this.program = null;
+    this.ids = null; // the program's ids by name, once the module runs
     this.waiting = [];
     this.outPointer = 0; // the module's output block, kRenderQuantumFrames samples
     this.outView = null; // a Float32Array over it, made anew only when the memory grows
@@ -73,6 +72,7 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       },
     }).then((program) => {
       this.program = program;
+      this.ids = JSON.parse(program.UTF8ToString(program._dc_ids_json()));
       program._dc_program_start();
       // Allocated once here: process() allocates nothing.
       this.outPointer = program._malloc(Float32Array.BYTES_PER_ELEMENT * kRenderQuantumFrames);
@@ -120,16 +120,16 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
         // The open dialog's answer: the chosen file, in this module's memory for the moment
         // the program reads it.
         if (message.bytes === null) {
-          this.menu(kMenuOpen, null);
+          this.menu(this.ids.menuOpen, null);
         } else {
           p.FS.writeFile(kOpenPath, new Uint8Array(message.bytes));
-          this.menu(kMenuOpen, kOpenPath);
+          this.menu(this.ids.menuOpen, kOpenPath);
           this.removeFile(kOpenPath);
         }
         break;
       case 'save': {
         this.removeFile(kSavedPath);
-        this.menu(kMenuSave, kSaveAnswer);
+        this.menu(this.ids.menuSave, kSaveAnswer);
         if (p.FS.analyzePath(kSavedPath).exists) {
           const bytes = p.FS.readFile(kSavedPath).buffer;
           this.removeFile(kSavedPath);
