@@ -4,7 +4,6 @@
 #include "mapping/DrawingSurface.h"
 #include "mapping/PitchMap.h"
 #include "program/Event.h"
-#include "program/HelpText.h"
 #include "program/ProgramLogic.h"
 #include "recording/MidiExport.h"
 #include "recording/OfflineRender.h"
@@ -218,12 +217,6 @@ EMSCRIPTEN_KEEPALIVE double dc_max_open_file_bytes() {
     return kMaxOpenFileBytes;
 }
 
-// The Help window's text, as UTF-8 (ASCII).
-EMSCRIPTEN_KEEPALIVE const char* dc_help_text() {
-    static const std::string text = programHelpText();
-    return text.c_str();
-}
-
 // The pixels of an ink dot as dx, dy pairs; count through dc_ink_dot_pixel_count.
 EMSCRIPTEN_KEEPALIVE const int32_t* dc_ink_dot_pixels() {
     static_assert(sizeof(PixelOffset) == 2 * sizeof(int32_t));
@@ -246,13 +239,6 @@ EMSCRIPTEN_KEEPALIVE const char* dc_note_name(int32_t index) {
         return all;
     }();
     return names.at(static_cast<std::size_t>(index)).c_str();
-}
-
-// The pitch the maps give to a point's X (0..kMaxPointX) in a scale mode (0 Unrestricted,
-// 1 Major, 2 Minor, 3 Pentatonic) on a root (0..11), Hz.
-EMSCRIPTEN_KEEPALIVE double dc_map_pitch(int32_t x, int32_t scaleMode, int32_t rootIndex) {
-    const auto mode = static_cast<ScaleMode>(scaleMode);
-    return mapPitch(clampX(x), mode, buildScale(mode, rootIndex, Scale{})).pitchHz;
 }
 
 // Renders the recording file at savPath as the render tool does and writes a 32-bit float WAV.

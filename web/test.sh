@@ -1,7 +1,7 @@
 #!/bin/sh
-# Runs the browser tests of the web edition against WEB_DIR (default build/web): Debian's
-# chromium, headless, driven by playwright-core from npm (installed by `npm ci` from the lock
-# file; no browser is downloaded). TOOL is the render tool the exports are compared with
+# Runs the browser tests of the web edition against WEB_DIR (default build/web-test, built
+# with DC_WEB_TEST_EXPORTS=ON): Debian's chromium, headless, driven by playwright-core from npm
+# (installed by `npm ci` from the lock file; no browser is downloaded). TOOL is the render tool the exports are compared with
 # (default build/tools/doodlechorus-render).
 # With --bench, runs the voice benchmark instead; TOOL is then the native voice_bench.
 # Usage: web/test.sh [--bench] [WEB_DIR] [TOOL]
@@ -12,7 +12,7 @@ if [ "${1:-}" = --bench ]; then
     shift
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
-export DC_WEB_ROOT="$(realpath "${1:-$root/build/web}")"
+export DC_WEB_ROOT="$(realpath "${1:-$root/build/web-test}")"
 # Named before the cd below, so that a path relative to the caller's folder stays right.
 if $bench; then
     tool=$(realpath "${2:-$root/build/bench/voice_bench}")
