@@ -2,6 +2,7 @@
 
 #include "app/DrawingArea.h"
 #include "mapping/DrawingSurface.h"
+#include "program/Captions.h"
 #include "recording/PlaySpeed.h"
 #include "recording/Recorder.h"
 
@@ -66,25 +67,20 @@ void place(QWidget* widget, const ControlPlace& where, const QWidget* client) {
         QRect(where.x, where.y, where.widthPx, where.heightPx).translated(-parentOriginPx));
 }
 
-constexpr int kSpeedDecimals = 1;
-constexpr char16_t kTimesSign = u'×';
-
 // The speed as a screen reader says it: "1.0×" to "5.0×".
 QString speedText(int tenths) {
-    return QString::number(playSpeedFromTenths(tenths), 'f', kSpeedDecimals) + kTimesSign;
+    return QString::number(playSpeedFromTenths(tenths), 'f', kSpeedCaptionDecimals) +
+           QString::fromUtf8(kSpeedCaptionSuffix.data(),
+                             static_cast<qsizetype>(kSpeedCaptionSuffix.size()));
 }
 
-// A toggle's caption while up and while down.
-struct ToggleCaptions {
-    const char* up;
-    const char* down;
-};
-constexpr ToggleCaptions kRecordCaptions{"record", "recording"};
-constexpr ToggleCaptions kPlayCaptions{"play", "playing"};
+QString captionText(std::string_view caption) {
+    return QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size()));
+}
 
 void setToggle(QPushButton& toggle, const ToggleCaptions& captions, bool down) {
     toggle.setChecked(down);
-    toggle.setText(QString::fromLatin1(down ? captions.down : captions.up));
+    toggle.setText(captionText(down ? captions.down : captions.up));
 }
 
 // A push button that Return and the keypad's Enter press as Space does. Qt leaves those keys to
@@ -241,8 +237,8 @@ bool MainWindow::textsFit() const {
     // a minimum width that has nothing to do with the text).
     for (const QPushButton* button : {m_recordToggle, m_playToggle, m_clearButton}) {
         // The widest text a toggle ever shows counts, not the one it starts with.
-        const QString widest = button == m_recordToggle ? QString::fromLatin1(kRecordCaptions.down)
-                               : button == m_playToggle ? QString::fromLatin1(kPlayCaptions.down)
+        const QString widest = button == m_recordToggle ? captionText(kRecordCaptions.down)
+                               : button == m_playToggle ? captionText(kPlayCaptions.down)
                                                         : button->text();
         const int marginPx =
             2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
@@ -490,8 +486,8 @@ void MainWindow::createButtons(QWidget* client) {
     auto makeToggle = [client](const ToggleCaptions& captions) {
         auto* toggle = new KeyboardButton(client);
         toggle->setCheckable(true);
-        toggle->setAccessibleName(QString::fromLatin1(captions.up));
-        toggle->setText(QString::fromLatin1(captions.up));
+        toggle->setAccessibleName(captionText(captions.up));
+        toggle->setText(captionText(captions.up));
         return toggle;
     };
     m_recordToggle = makeToggle(kRecordCaptions);

@@ -3,6 +3,7 @@
 // does the file work of the exports.
 #include "mapping/DrawingSurface.h"
 #include "mapping/PitchMap.h"
+#include "program/Captions.h"
 #include "program/Event.h"
 #include "program/ProgramLogic.h"
 #include "recording/MidiExport.h"
@@ -178,8 +179,9 @@ EMSCRIPTEN_KEEPALIVE int32_t dc_program_root_index() {
 
 // ---- File work and tables, on the page's main thread ----
 
-// The numbers the page's scripts send and show, by name, as one JSON object: the controls' and
-// menu items' ids, the pointer's actions and button bit, and the speed slider's range in tenths.
+// What the page's scripts send and show, by name, as one JSON object: the controls' and menu
+// items' ids, the pointer's actions and button bit, the speed slider's range in tenths, and the
+// captions of the toggles and the speed.
 EMSCRIPTEN_KEEPALIVE const char* dc_ids_json() {
     static const std::string json = [] {
         const std::pair<const char*, int32_t> ids[] = {
@@ -200,14 +202,22 @@ EMSCRIPTEN_KEEPALIVE const char* dc_ids_json() {
             {"leftButtonBit", kLeftButtonBit},
             {"minSpeedTenths", kMinPlaySpeedTenths},
             {"maxSpeedTenths", kMaxPlaySpeedTenths},
+            {"tenthsPerSpeed", static_cast<int32_t>(kTenthsPerPlaySpeed)},
+        };
+        // The captions hold no quote, backslash or control character: written as they are.
+        const std::pair<const char*, std::string_view> captions[] = {
+            {"recordUp", kRecordCaptions.up},     {"recordDown", kRecordCaptions.down},
+            {"playUp", kPlayCaptions.up},         {"playDown", kPlayCaptions.down},
+            {"speedSuffix", kSpeedCaptionSuffix},
         };
         std::ostringstream text;
-        const char* separator = "{";
         for (const auto& [name, value] : ids) {
-            text << separator << '"' << name << "\":" << value;
-            separator = ",";
+            text << (text.tellp() == 0 ? "{" : ",") << '"' << name << "\":" << value;
         }
-        text << '}';
+        for (const auto& [name, value] : captions) {
+            text << ",\"" << name << "\":\"" << value << '"';
+        }
+        text << ",\"speedDecimals\":" << kSpeedCaptionDecimals << '}';
         return text.str();
     }();
     return json.c_str();

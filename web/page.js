@@ -14,7 +14,6 @@ const kStripLineColour = [192, 192, 192];
 const kOctaveLineColour = [128, 0, 0];
 
 const kSampleRate = 44100;
-const kTenthsPerSpeed = 10;
 
 const $ = (selector) => document.querySelector(selector);
 const area = $('#drawing-area');
@@ -188,11 +187,11 @@ function showState(control, value) {
   switch (control) {
     case 'recording':
       recordButton.setAttribute('aria-pressed', String(value === 1));
-      recordButton.textContent = value === 1 ? 'recording' : 'record';
+      recordButton.textContent = value === 1 ? ids.recordDown : ids.recordUp;
       break;
     case 'playing':
       playButton.setAttribute('aria-pressed', String(value === 1));
-      playButton.textContent = value === 1 ? 'playing' : 'play';
+      playButton.textContent = value === 1 ? ids.playDown : ids.playUp;
       break;
     case 'playEnabled':
       playButton.disabled = value !== 1;
@@ -270,7 +269,7 @@ playButton.addEventListener('click', () => {
   send({ type: 'play', down });
 });
 function speedCaption(tenths) {
-  return `${(tenths / kTenthsPerSpeed).toFixed(1)}×`;
+  return `${(tenths / ids.tenthsPerSpeed).toFixed(ids.speedDecimals)}${ids.speedSuffix}`;
 }
 speedSlider.addEventListener('input', () => {
   const tenths = Number(speedSlider.value);
