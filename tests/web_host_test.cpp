@@ -115,29 +115,6 @@ TEST(WebHost, PlaybackOnTheSampleClockRendersTheOfflineRenderExactly) {
     }
 }
 
-TEST(WebHost, RecordedTimesAreTheSampleClocksMilliseconds) {
-    Host host;
-    host.render(5000, 128);
-    const int64_t recordFrame = host.ticks.frame();
-    host.logic.dispatch(Event::recordToggle(true, host.ticks.nowMs()));
-    std::vector<int64_t> eventFrames;
-    for (const int32_t x : {10, 50, 90, 130}) {
-        host.render(1337, 128); // 30.3 ms between events, not a whole number of pieces
-        eventFrames.push_back(host.ticks.frame());
-        host.logic.dispatch(
-            Event::pointerEvent(x == 10 ? PointerAction::LeftPress : PointerAction::Move, x, 20,
-                                kLeftButtonBit, host.ticks.nowMs()));
-    }
-    const auto msOf = [](int64_t frame) { return frame * 1000 / kRenderSampleRate; };
-    const Recording& lines = host.logic.recording();
-    ASSERT_EQ(lines.size(), eventFrames.size());
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_EQ(lines.event(i).timeMs,
-                  static_cast<double>(msOf(eventFrames[i]) - msOf(recordFrame)));
-    }
-    EXPECT_EQ(host.ticks.nowMs(), msOf(host.ticks.frame()));
-}
-
 TEST(WebHost, WavFileHoldsTheSamplesAsFloatWithTheSizesFilledIn) {
     WavFileBuilder builder(44100);
     const std::vector<float> first{0.5f, -1.25f, 1e-7f};
