@@ -16,24 +16,18 @@
 namespace doodle {
 namespace {
 
-// A view that answers the open dialog with a given path and keeps what the test looks at,
-// stamped with the sample clock's frame.
+// A view that answers the open dialog with a given path and keeps the sample clock's frame
+// of each end of playback.
 class RecordingView final : public ProgramView {
 public:
     explicit RecordingView(SampleTicks& ticks) : m_ticks(ticks) {}
 
-    struct Stamped {
-        int64_t frame = 0;
-        int32_t x = 0;
-        int32_t y = 0;
-    };
-    std::vector<Stamped> dots;
     std::vector<int64_t> playStops; // frames where the play toggle went up
     std::string openAnswer;
 
     void repaintCanvas(bool, ScaleMode, std::span<const InkPoint>) override {}
     void drawGridOverCanvas(ScaleMode, std::span<const InkPoint>) override {}
-    void showDot(int32_t x, int32_t y) override { dots.push_back({m_ticks.frame(), x, y}); }
+    void showDot(int32_t, int32_t) override {}
     void showNote(std::string_view) override {}
     void setRecording(bool) override {}
     void setPlaying(bool down) override {
