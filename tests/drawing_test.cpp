@@ -144,21 +144,6 @@ TEST_F(DrawingTest, ScaleModesShowTheNoteAndTheReleaseEmptiesTheLabel) {
     release({75, 200});
 }
 
-TEST_F(DrawingTest, DuringPlaybackTheHandIsIgnoredButItsReleaseStillSilences) {
-    QTest::mouseClick(ui.playToggle, Qt::LeftButton); // synchronous: no tick handled yet
-    ASSERT_TRUE(ui.playToggle->isChecked());
-    startVoice(program.voice()); // as a played-back line leaves it
-    ui.noteLabel->setText(QStringLiteral("E"));
-    press({40, 40});
-    drag({50, 40});
-    EXPECT_TRUE(program.drawing().ink.empty());
-    EXPECT_EQ(bluePixels(), 0);
-    EXPECT_EQ(program.voice().pitchHz(), 0.0);
-    release({50, 40});
-    EXPECT_TRUE(program.voice().released());
-    EXPECT_TRUE(ui.noteLabel->text().isEmpty());
-}
-
 TEST_F(DrawingTest, ClearWipesTheAreaTheInkAndTheNoteLabel) {
     press({20, 20});
     release({20, 20});

@@ -134,21 +134,6 @@ TEST_F(HelpAboutTest, HelpTextWrapsAtTheBoxWidthAndEscapeClosesTheWindow) {
     });
 }
 
-TEST_F(HelpAboutTest, ScreenReadersHearAWindowWithANamedText) {
-    withHelpOpen([](QWidget& help, QPlainTextEdit& text) {
-        QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&help);
-        ASSERT_NE(window, nullptr);
-        EXPECT_EQ(window->role(), QAccessible::Window);
-        EXPECT_EQ(window->text(QAccessible::Name), QStringLiteral("DoodleChorus Help"));
-        QAccessibleInterface* box = QAccessible::queryAccessibleInterface(&text);
-        ASSERT_NE(box, nullptr);
-        EXPECT_EQ(box->text(QAccessible::Name), QStringLiteral("Help text"));
-        EXPECT_TRUE(box->state().readOnly);
-        ASSERT_NE(box->parent(), nullptr);
-        EXPECT_EQ(box->parent()->object(), &help);
-    });
-}
-
 TEST_F(HelpAboutTest, WhileHelpIsOpenTheMainWindowsEventsAreDropped) {
     withHelpOpen([&](QWidget&, QPlainTextEdit&) {
         EXPECT_TRUE(w->isEnabled());

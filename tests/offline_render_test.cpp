@@ -295,16 +295,6 @@ TEST(OfflineRenderSamples, MatchATickByTickSampleBySampleReplayForEverySetting) 
     EXPECT_NE(render(lines).samples, render(lines, type2).samples);
 }
 
-TEST(OfflineRenderSamples, TheSameRecordingGivesTheSameBytesEveryTime) {
-    const Lines lines = dragRecording();
-    const Rendered first = render(lines);
-    const Rendered second = render(lines);
-    ASSERT_EQ(first.samples.size(), second.samples.size());
-    EXPECT_EQ(std::memcmp(first.samples.data(), second.samples.data(),
-                          first.samples.size() * sizeof(float)),
-              0);
-}
-
 TEST(OfflineRenderSamples, SilentUntilTheFirstLinesTickAndBetweenAFadedReleaseAndTheNextLine) {
     // Line 1 plays on tick 101 (sample 4454), the release on tick 301 (sample 13274), the next
     // line on tick 501 (sample 22094).

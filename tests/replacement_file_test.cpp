@@ -104,6 +104,15 @@ TEST_F(ReplaceFileTest, ALinkStaysALinkAndTheTempFileGoesBesideWhatItPointsTo) {
     EXPECT_TRUE(fs::is_symlink(m_folder / "link"));
     EXPECT_EQ(readBytes(other / "real"), "new");
     EXPECT_EQ(entries(other), std::vector<std::string>{"real"});
+
+    // A dangling link names the file to create; the link itself stays.
+    fs::create_symlink("made", m_folder / "dangling");
+    ReplacementFile made;
+    ASSERT_EQ(made.open((m_folder / "dangling").string(), kPrefix), ReplaceOpen::Created);
+    ASSERT_TRUE(writeAll(made.fd(), "made"));
+    ASSERT_TRUE(made.commit());
+    EXPECT_TRUE(fs::is_symlink(m_folder / "dangling"));
+    EXPECT_EQ(readBytes(m_folder / "made"), "made");
 }
 
 TEST_F(ReplaceFileTest, AnUncommittedFileIsRemovedAndTheTargetKept) {
