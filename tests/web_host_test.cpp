@@ -1,14 +1,12 @@
-// The web edition's host of the program, natively: the play clock on the sample clock and the
-// WAV file of its exports. The WebAssembly module runs these same sources.
+// The web edition's host of the program, natively: the play clock on the sample clock. The
+// WebAssembly module runs these same sources.
 #include "program/ProgramLogic.h"
 #include "recording/OfflineRender.h"
 #include "recording/RecordingFile.h"
 #include "voice/Synth.h"
 #include "web/SampleTicks.h"
-#include "web/WavFile.h"
 
-#include <cmath>
-#include <cstring>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -107,46 +105,6 @@ TEST(WebHost, PlaybackOnTheSampleClockRendersTheOfflineRenderExactly) {
             EXPECT_FALSE(host.ticks.running());
         }
     }
-}
-
-TEST(WebHost, WavFileHoldsTheSamplesAsFloatWithTheSizesFilledIn) {
-    WavFileBuilder builder(44100);
-    const std::vector<float> first{0.5f, -1.25f, 1e-7f};
-    const std::vector<float> second{-0.0f, 3.0f};
-    ASSERT_TRUE(builder.append(first));
-    ASSERT_TRUE(builder.append(second));
-    const std::vector<uint8_t> file = builder.finish();
-    const auto u32 = [&](std::size_t at) {
-        return static_cast<uint32_t>(file[at] | file[at + 1] << 8 | file[at + 2] << 16 |
-                                     file[at + 3] << 24);
-    };
-    const auto u16 = [&](std::size_t at) {
-        return static_cast<uint32_t>(file[at] | file[at + 1] << 8);
-    };
-    const auto tag = [&](std::size_t at) {
-        return std::string(file.begin() + static_cast<long>(at),
-                           file.begin() + static_cast<long>(at) + 4);
-    };
-    ASSERT_EQ(file.size(), 58u + 5 * 4);
-    EXPECT_EQ(tag(0), "RIFF");
-    EXPECT_EQ(u32(4), file.size() - 8);
-    EXPECT_EQ(tag(8), "WAVE");
-    EXPECT_EQ(tag(12), "fmt ");
-    EXPECT_EQ(u16(20), 3u);      // IEEE float
-    EXPECT_EQ(u16(22), 1u);      // mono
-    EXPECT_EQ(u32(24), 44100u);  // frames per second
-    EXPECT_EQ(u32(28), 176400u); // bytes per second
-    EXPECT_EQ(u16(34), 32u);     // bits per sample
-    EXPECT_EQ(tag(38), "fact");
-    EXPECT_EQ(u32(46), 5u); // frames
-    EXPECT_EQ(tag(50), "data");
-    EXPECT_EQ(u32(54), 20u);
-    std::vector<float> samples(5);
-    std::memcpy(samples.data(), file.data() + 58, 20);
-    std::vector<float> all = first;
-    all.insert(all.end(), second.begin(), second.end());
-    EXPECT_EQ(samples, all);
-    EXPECT_TRUE(std::signbit(samples[3]));
 }
 
 } // namespace

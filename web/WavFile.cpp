@@ -14,10 +14,13 @@ constexpr uint16_t kBitsPerSample = 32;
 constexpr uint32_t kBytesPerFrame = kMonoChannels * kBitsPerSample / 8;
 constexpr uint32_t kFormatChunkBytes = 18; // the extended form with cbSize = 0
 constexpr uint32_t kFactChunkBytes = 4;
+// Zeros before the samples, so that they start at byte 80 as in the render tool's files, which
+// are then the same bytes.
+constexpr uint32_t kPadChunkBytes = 14;
 // Offsets of the fields finish() fills in.
 constexpr std::size_t kRiffSizeAt = 4;
 constexpr std::size_t kFactFramesAt = 12 + 8 + kFormatChunkBytes + 8;
-constexpr std::size_t kDataSizeAt = kFactFramesAt + kFactChunkBytes + 4;
+constexpr std::size_t kDataSizeAt = kFactFramesAt + kFactChunkBytes + 8 + kPadChunkBytes + 4;
 constexpr std::size_t kHeaderBytes = kDataSizeAt + 4;
 constexpr uint64_t kMaxRiffBytes = std::numeric_limits<uint32_t>::max();
 
@@ -65,6 +68,9 @@ WavFileBuilder::WavFileBuilder(int32_t sampleRate) {
     putTag(m_bytes, "fact");
     put32(m_bytes, kFactChunkBytes);
     put32(m_bytes, 0); // frames, by finish()
+    putTag(m_bytes, "PAD ");
+    put32(m_bytes, kPadChunkBytes);
+    m_bytes.resize(m_bytes.size() + kPadChunkBytes);
     putTag(m_bytes, "data");
     put32(m_bytes, 0); // data size, by finish()
 }
@@ -86,7 +92,7 @@ std::vector<uint8_t> WavFileBuilder::finish() {
     set32(m_bytes, kRiffSizeAt, static_cast<uint32_t>(m_bytes.size() - 8));
     set32(m_bytes, kFactFramesAt, m_frames);
     set32(m_bytes, kDataSizeAt, m_frames * kBytesPerFrame);
-    static_assert(kHeaderBytes == 58);
+    static_assert(kHeaderBytes == 80);
     return std::move(m_bytes);
 }
 

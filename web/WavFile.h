@@ -9,7 +9,8 @@
 namespace doodle {
 
 // A mono WAV file of 32-bit float samples (WAVE_FORMAT_IEEE_FLOAT with its fact chunk), built
-// in memory block by block: the web page's Export as WAV, which has no libsndfile.
+// in memory block by block: the web page's Export as WAV, which has no libsndfile. Its header
+// is the render tool's, byte for byte.
 class WavFileBuilder {
 public:
     explicit WavFileBuilder(int32_t sampleRate);

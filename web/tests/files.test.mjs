@@ -87,9 +87,14 @@ test('an opened example exports the render tool\'s WAV and MIDI files', async ()
     execFileSync(renderTool, [...toolOptions(controls), example, toolWav]);
     execFileSync(renderTool, [...toolOptions(controls), example, toolMidi]);
 
+    const toolWavBytes = readFileSync(toolWav);
     const ours = wavSamples(wav);
-    const theirs = wavSamples(readFileSync(toolWav));
+    const theirs = wavSamples(toolWavBytes);
     assert.equal(ours.length, theirs.length, `${path.basename(example)}: sample count`);
+    // The same format: every byte before the samples is the tool's.
+    const headerBytes = toolWavBytes.length - 4 * theirs.length;
+    assert.ok(wav.subarray(0, headerBytes).equals(toolWavBytes.subarray(0, headerBytes)),
+      `${path.basename(example)}: WAV header differs`);
     let difference = 0;
     for (let i = 0; i < ours.length; i++) {
       difference = Math.max(difference, Math.abs(ours[i] - theirs[i]));
