@@ -170,8 +170,7 @@ bool saveRecordingFile(std::string_view chosenName, const Recording& recording) 
     }
     try {
         ReplacementFile file;
-        return file.open(saveFileName(chosenName), kTempPrefix, ReplaceAccess::WriteOnly) ==
-                   ReplaceOpen::Created &&
+        return file.open(saveFileName(chosenName), kTempPrefix) == ReplaceOpen::Created &&
                writeLines(file.fd(), recording) && file.commit();
     } catch (const std::bad_alloc&) {
         return false; // the name or the write buffer; the temporary file went with `file`

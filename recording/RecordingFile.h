@@ -37,15 +37,16 @@ Recording splitRecordingLines(std::string_view bytes);
 std::string saveFileName(std::string_view chosenName);
 
 // Saves the recording under saveFileName(chosenName), each line followed by CR LF, replacing
-// any file of that name (see ReplacementFile). The lines go to a new file in the same folder
-// first, which replaces the old one only once every byte is written and synced, keeping its
-// owner, group, mode, extended attributes and ACL, so a failed save leaves the old file as it
-// was and no stray file behind; only a file a new one could not stand in for (another hard
-// link, another user's file, a folder where nothing can be created) is rewritten in place,
-// even one the user may write but not read. A folder, device, FIFO or socket under the
-// name, or an existing file the user may not write, is not replaced. Returns false if nothing
-// was saved: no name, an empty recording, too little memory, or a write that failed (the GUI
-// then shows the "Informer" box).
+// any file of that name (see ReplacementFile). The lines go to a new file first, which
+// replaces the old one only once every byte is written and synced, keeping its owner, group,
+// mode, extended attributes and ACL, so a failed save leaves the old file as it was and no
+// stray file behind; a file a new one could not stand in for (another hard link, another
+// user's file, a folder where nothing can be created) is rewritten in place from that complete
+// file, even one the user may write but not read. A folder, device, FIFO or socket under the
+// name, a file on the kernel's pseudo file systems, one another writer holds locked, or an
+// existing file the user may not write, is not replaced. Returns false if nothing was saved:
+// no name, an empty recording, too little memory, or a write that failed (the GUI then shows
+// the "Informer" box).
 bool saveRecordingFile(std::string_view chosenName, const Recording& recording);
 
 // Why readRecordingFile gave no lines.

@@ -4,15 +4,26 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstddef>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <optional>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
+#if __has_include(<linux/fs.h>)
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#endif
 
 namespace doodle {
 namespace {
@@ -32,11 +43,20 @@ constexpr int kTempNameAttempts = 100;
 constexpr std::string_view kTempNameAlphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"; // 6 bits a character
 constexpr std::size_t kTempRandomChars = 12;
+// A file being written; one with this name, the writer's owner and no lock is a leftover.
 constexpr std::string_view kTempSuffix = ".tmp";
+// The complete new bytes while they are copied into a target rewritten in place: never taken
+// for a leftover, since they may be all that is left of a save cut by a power failure.
+constexpr std::string_view kKeptSuffix = ".new";
 
 // Links followed before giving up, as the kernel does (MAXSYMLINKS).
 constexpr int kMaxLinkHops = 40;
 constexpr const char* kThisFolder = ".";
+constexpr char kPathSeparator = '/';
+
+// Where a temporary file goes when the target's folder takes no new files.
+constexpr const char* kTempFolderVariable = "TMPDIR";
+constexpr const char* kDefaultTempFolder = "/tmp";
 
 // An anonymous file is given a name through its /proc entry: linkat with AT_EMPTY_PATH would
 // need CAP_DAC_READ_SEARCH.
@@ -52,6 +72,102 @@ constexpr std::size_t kCopyChunkBytes = std::size_t{1} << 16;
 // Tries of a query whose answer grew between asking its size and reading it.
 constexpr int kAttributeReadAttempts = 8;
 
+// The kernel's views of itself, by the magic number statfs gives them: their "files" are
+// settings and interfaces, which a sound file or a recording must never be written into.
+constexpr std::array<uint32_t, 19> kPseudoFileSystems{
+    0x9fa0,     // procfs
+    0x62656572, // sysfs
+    0x27e0eb,   // cgroup
+    0x63677270, // cgroup2
+    0x64626720, // debugfs
+    0x74726163, // tracefs
+    0x73636673, // securityfs
+    0xcafe4a11, // bpffs
+    0x62656570, // configfs
+    0x1cd1,     // devpts
+    0x6165676c, // pstore
+    0xde5e81e4, // efivarfs
+    0xf97cff8c, // selinuxfs
+    0x43415d53, // smackfs
+    0x42494e4d, // binfmt_misc
+    0x65735543, // fusectl
+    0x6e736673, // nsfs
+    0x7655821,  // resctrl
+    0x958458f6, // hugetlbfs
+};
+
+bool onPseudoFileSystem(int fd) noexcept {
+    struct statfs status {};
+    return ::fstatfs(fd, &status) == 0 &&
+           std::ranges::find(kPseudoFileSystems, static_cast<uint32_t>(status.f_type)) !=
+               kPseudoFileSystems.end();
+}
+
+// Whether the folder lets names be added but never renamed or removed (chattr +a or +i): a
+// temporary file named there could never go again.
+bool keepsEveryName(int folderFd) noexcept {
+#if __has_include(<linux/fs.h>)
+    const FileDescriptor folder(::openat(folderFd, kThisFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int flags = 0;
+    return folder.valid() && ::ioctl(folder.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
+           (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+#else
+    static_cast<void>(folderFd);
+    return false;
+#endif
+}
+
+std::string joined(const std::string& folder, const std::string& name) {
+    return folder.empty() || folder == kThisFolder ? name : folder + kPathSeparator + name;
+}
+
+// Whether `name` is one that takeTempName gives with `prefix` and the temporary suffix.
+bool isTempName(std::string_view name, std::string_view prefix) noexcept {
+    if (name.size() != prefix.size() + kTempRandomChars + kTempSuffix.size() ||
+        !name.starts_with(prefix) || !name.ends_with(kTempSuffix)) {
+        return false;
+    }
+    return name.substr(prefix.size(), kTempRandomChars).find_first_not_of(kTempNameAlphabet) ==
+           std::string_view::npos;
+}
+
+// Takes the lock that tells a leftover from a file still written. Where the file system has no
+// locks, the file is not taken for a leftover either (see removeLeftoversIn).
+void lockAsWritten(int fd) noexcept {
+    static_cast<void>(::flock(fd, LOCK_EX | LOCK_NB));
+}
+
+// The signals that would end the process; the ones a fault or a limit raises stay deliverable.
+sigset_t terminationSignals() noexcept {
+    sigset_t signals;
+    sigfillset(&signals);
+    for (const int kept : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT, SIGXFSZ,
+                           SIGXCPU, SIGKILL, SIGSTOP}) {
+        sigdelset(&signals, kept);
+    }
+    return signals;
+}
+
+// Holds off the termination signals while it lives; they are delivered once it ends.
+class HeldSignals {
+public:
+    HeldSignals() noexcept {
+        const sigset_t held = terminationSignals();
+        m_held = ::pthread_sigmask(SIG_BLOCK, &held, &m_previous) == 0;
+    }
+    ~HeldSignals() {
+        if (m_held) {
+            static_cast<void>(::pthread_sigmask(SIG_SETMASK, &m_previous, nullptr));
+        }
+    }
+    HeldSignals(const HeldSignals&) = delete;
+    HeldSignals& operator=(const HeldSignals&) = delete;
+
+private:
+    sigset_t m_previous{};
+    bool m_held = false;
+};
+
 // The calls have nothing to work on here: no extended attributes on this file system, or no
 // owners at all (a browser's file system).
 bool unsupported(int error) noexcept {
@@ -63,7 +179,7 @@ bool cannotKeepAttributes(int error) noexcept {
     return error == EPERM || error == EACCES || unsupported(error);
 }
 
-std::optional<std::string> randomTempName(std::string_view prefix) {
+std::optional<std::string> randomTempName(std::string_view prefix, std::string_view suffix) {
     std::array<unsigned char, kTempRandomChars> bytes{};
     if (::getentropy(bytes.data(), bytes.size()) != 0) {
         return std::nullopt;
@@ -72,7 +188,7 @@ std::optional<std::string> randomTempName(std::string_view prefix) {
     for (const unsigned char byte : bytes) {
         name += kTempNameAlphabet[byte % kTempNameAlphabet.size()];
     }
-    name += kTempSuffix;
+    name += suffix;
     return name;
 }
 
@@ -191,6 +307,55 @@ bool pwriteAll(int fd, const char* bytes, std::size_t byteCount, off_t offset) n
     return true;
 }
 
+
+// Gives a file the writer gave away back to the writer, who alone may then rename and remove
+// it in a sticky folder.
+bool takeBack(int fd) noexcept {
+    return ::fchown(fd, ::geteuid(), ::getegid()) == 0;
+}
+
+// Copies bytes [from, to) of `source` to the same place in `target`.
+bool copyRange(int source, int target, off_t from, off_t to) noexcept {
+    // On the stack: a rewrite in place may run when memory is short.
+    std::array<char, kCopyChunkBytes> chunk;
+    for (off_t at = from; at < to;) {
+        const std::size_t wanted = std::min(chunk.size(), static_cast<std::size_t>(to - at));
+        const ssize_t count = ::pread(source, chunk.data(), wanted, at);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            return false;
+        }
+        if (count == 0) {
+            errno = EIO; // the file shrank under us
+            return false;
+        }
+        if (!pwriteAll(target, chunk.data(), static_cast<std::size_t>(count), at)) {
+            return false;
+        }
+        at += count;
+    }
+    return true;
+}
+
+// The free bytes of a file system an unprivileged writer may use; nothing when unknown.
+std::optional<uint64_t> freeBytesOf(int fd) noexcept {
+    struct statvfs status {};
+    if (::fstatvfs(fd, &status) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<uint64_t>(status.f_bavail) * status.f_frsize;
+}
+
+std::optional<dev_t> deviceOf(int fd) noexcept {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        return std::nullopt;
+    }
+    return status.st_dev;
+}
+
 } // namespace
 
 FileDescriptor::~FileDescriptor() {
@@ -204,20 +369,32 @@ ReplacementFile::~ReplacementFile() {
     discard();
 }
 
-ReplaceOpen ReplacementFile::open(const std::string& target, std::string_view tempPrefix,
-                                  ReplaceAccess access) {
+ReplaceOpen ReplacementFile::open(const std::string& target, std::string_view tempPrefix) {
     discard();
-    m_access = access;
+    m_keptCopy.clear();
+    m_commit = Commit::Rename;
     m_tempPrefix = tempPrefix;
     if (const ReplaceOpen located = locate(target); located != ReplaceOpen::Created) {
         return refuse(located);
+    }
+    if (onPseudoFileSystem(m_folderFd)) {
+        errno = EPERM;
+        return refuse(ReplaceOpen::TargetOnPseudoSystem);
     }
     struct stat existing {};
     if (::fstatat(m_folderFd, m_name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno != ENOENT) {
             return refuse(ReplaceOpen::TargetUnusable);
         }
-        return createTemp(kNewFileMode) ? ReplaceOpen::Created : refuse(ReplaceOpen::NoTempFile);
+        // A new file. A folder that keeps every name gets it written in place at commit().
+        if (!keepsEveryName(m_folderFd) && createTemp(m_folderFd, m_folderPath, kNewFileMode)) {
+            return ReplaceOpen::Created;
+        }
+        if (errno != EACCES && errno != EPERM && !keepsEveryName(m_folderFd)) {
+            return refuse(ReplaceOpen::NoTempFile);
+        }
+        m_commit = Commit::InPlace;
+        return createTempElsewhere() ? ReplaceOpen::Created : refuse(ReplaceOpen::NoTempFile);
     }
     if (S_ISDIR(existing.st_mode)) {
         return refuse(ReplaceOpen::TargetIsFolder);
@@ -234,12 +411,17 @@ ReplaceOpen ReplacementFile::open(const std::string& target, std::string_view te
 
 // Follows the links in the last place of `target` from folder to folder, each opened in turn,
 // so that no path longer than the user's own is ever formed. Sets m_folderFd and m_name, the
-// name of what is there, or of the file to create.
+// name of what is there, or of the file to create, and m_folderPath.
 ReplaceOpen ReplacementFile::locate(const std::string& target) {
     fs::path path(target);
     int base = AT_FDCWD; // the folder a relative link is read from
     for (int hop = 0;; ++hop) {
         const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(kThisFolder);
+        // The folder as the user would find it: a link's relative target is read from the
+        // link's own folder.
+        m_folderPath = folder.is_absolute() || base == AT_FDCWD
+                           ? folder.string()
+                           : joined(m_folderPath, folder.string());
         const int folderFd = ::openat(base, folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         const int folderError = errno;
         if (base != AT_FDCWD) {
@@ -275,71 +457,151 @@ ReplaceOpen ReplacementFile::locate(const std::string& target) {
 
 // A regular file the user may write is under the name.
 ReplaceOpen ReplacementFile::replaceExisting() {
-    // Its attributes are read from the file itself, which must then be readable.
-    const FileDescriptor old(::openat(m_folderFd, m_name.c_str(), O_RDONLY | kTargetOpenFlags));
-    if (!old.valid()) {
-        return errno == EACCES ? openInPlace() : refuse(ReplaceOpen::TargetUnusable);
+    // Opened to be locked, for its attributes, and to be rewritten should it come to that:
+    // for reading and writing where it may be; only for reading where it runs as a program
+    // (a rename still replaces it); only for writing where it may not be read.
+    m_targetFd = ::openat(m_folderFd, m_name.c_str(), O_RDWR | kTargetOpenFlags);
+    if (m_targetFd < 0 && errno == ETXTBSY) {
+        m_targetFd = ::openat(m_folderFd, m_name.c_str(), O_RDONLY | kTargetOpenFlags);
+    }
+    bool attributesReadable = true;
+    if (m_targetFd < 0 && errno == EACCES) {
+        m_targetFd = ::openat(m_folderFd, m_name.c_str(), O_WRONLY | kTargetOpenFlags);
+        attributesReadable = false;
+    }
+    if (m_targetFd < 0) {
+        return refuse(ReplaceOpen::TargetUnusable);
     }
     struct stat oldStatus {};
-    if (::fstat(old.get(), &oldStatus) != 0) {
+    if (::fstat(m_targetFd, &oldStatus) != 0) {
         return refuse(ReplaceOpen::TargetUnusable);
     }
     if (!S_ISREG(oldStatus.st_mode)) {
         return refuse(ReplaceOpen::TargetNotRegular);
     }
-    if (oldStatus.st_nlink > 1) {
-        return openInPlace(); // every name must see the new bytes
+    if (onPseudoFileSystem(m_targetFd)) {
+        errno = EPERM;
+        return refuse(ReplaceOpen::TargetOnPseudoSystem);
     }
-    if (!createTemp(kPrivateMode)) {
-        return errno == EACCES || errno == EPERM ? openInPlace() : refuse(ReplaceOpen::NoTempFile);
+    if (const ReplaceOpen locked = lockTarget(m_targetFd); locked != ReplaceOpen::Created) {
+        return refuse(locked);
     }
-    if (!takeOver(m_fd, old.get(), oldStatus)) {
+    // Every name must see the new bytes; names in such a folder could never be removed.
+    if (!attributesReadable || oldStatus.st_nlink > 1 || keepsEveryName(m_folderFd)) {
+        return goInPlace();
+    }
+    if (!createTemp(m_folderFd, m_folderPath, kPrivateMode)) {
+        return errno == EACCES || errno == EPERM ? goInPlace() : refuse(ReplaceOpen::NoTempFile);
+    }
+    if (!takeOver(m_fd, m_targetFd, oldStatus)) {
         const int takeOverError = errno;
-        dropFile();
+        dropTemp();
         if (cannotKeepAttributes(takeOverError)) {
-            return openInPlace();
+            return goInPlace();
         }
         errno = takeOverError;
         return refuse(ReplaceOpen::NoTempFile);
     }
+    m_tempOwnedByTarget = oldStatus.st_uid != ::geteuid();
     return ReplaceOpen::Created;
 }
 
-bool ReplacementFile::createTemp(mode_t createMode) {
+ReplaceOpen ReplacementFile::lockTarget(int targetFd) {
+    if (::flock(targetFd, LOCK_EX | LOCK_NB) == 0) {
+        return ReplaceOpen::Created;
+    }
+    if (errno == EWOULDBLOCK) {
+        return ReplaceOpen::TargetBusy;
+    }
+    // A file system without locks (some network and FUSE ones): nobody can hold one there.
+    return errno == ENOLCK || errno == EINVAL || unsupported(errno) ? ReplaceOpen::Created
+                                                                     : ReplaceOpen::TargetUnusable;
+}
+
+// The old file will be rewritten by commit(), from a complete temporary file: in its folder
+// where that takes new files and lets them go again, else in the temporary folder.
+ReplaceOpen ReplacementFile::goInPlace() {
+    m_commit = Commit::InPlace;
+    if (!keepsEveryName(m_folderFd) && createTemp(m_folderFd, m_folderPath, kPrivateMode)) {
+        return ReplaceOpen::Created;
+    }
+    return createTempElsewhere() ? ReplaceOpen::Created : refuse(ReplaceOpen::NoTempFile);
+}
+
+bool ReplacementFile::createTempElsewhere() {
+    const char* variable = std::getenv(kTempFolderVariable);
+    const std::string folder = variable != nullptr && *variable != '\0' ? variable
+                                                                        : kDefaultTempFolder;
+    const FileDescriptor folderFd(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return folderFd.valid() && createTemp(folderFd.get(), folder, kPrivateMode);
+}
+
+bool ReplacementFile::createTemp(int folderFd, const std::string& folderPath, mode_t createMode) {
+    m_tempFolderFd = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
+    if (m_tempFolderFd < 0) {
+        return false;
+    }
+    m_tempFolderPath = folderPath;
     if (m_kind == TempFileKind::AnonymousWherePossible) {
         // Fails with EOPNOTSUPP, EISDIR or EINVAL where the file system or kernel lacks it; a
         // named file is tried then, and reports any other reason again.
-        m_fd = ::openat(m_folderFd, kThisFolder, O_TMPFILE | O_RDWR | O_CLOEXEC, createMode);
+        m_fd = ::openat(m_tempFolderFd, kThisFolder, O_TMPFILE | O_RDWR | O_CLOEXEC, createMode);
         if (m_fd >= 0) {
-            m_mode = Mode::Anonymous;
+            lockAsWritten(m_fd);
             return true;
         }
     }
-    return takeTempName([this, createMode](const std::string& name) {
-        m_fd = ::openat(m_folderFd, name.c_str(),
+    removeLeftoversIn(m_tempFolderFd);
+    if (createNamedTemp(createMode)) {
+        return true;
+    }
+    const int error = errno;
+    static_cast<void>(::close(std::exchange(m_tempFolderFd, -1)));
+    m_tempFolderPath.clear();
+    errno = error;
+    return false;
+}
+
+bool ReplacementFile::createNamedTemp(mode_t createMode) {
+    return takeTempName(kTempSuffix, [this, createMode](const std::string& name) {
+        m_fd = ::openat(m_tempFolderFd, name.c_str(),
                         O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, createMode);
-        return m_fd >= 0;
+        if (m_fd < 0) {
+            return false;
+        }
+        lockAsWritten(m_fd);
+        // Another run may have taken it for a leftover between its creation and the lock: it
+        // is still ours only if the name still leads to it.
+        struct stat made {};
+        struct stat named {};
+        if (::fstat(m_fd, &made) == 0 &&
+            ::fstatat(m_tempFolderFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            made.st_ino == named.st_ino && made.st_dev == named.st_dev) {
+            return true;
+        }
+        static_cast<void>(::close(std::exchange(m_fd, -1)));
+        errno = EEXIST; // another name, then
+        return false;
     });
 }
 
-bool ReplacementFile::nameAnonymous() {
+bool ReplacementFile::nameAnonymous(std::string_view suffix) {
     const std::string ownEntry = std::string(kOwnFdFolder) + std::to_string(m_fd);
-    return takeTempName([this, &ownEntry](const std::string& name) {
-        return ::linkat(AT_FDCWD, ownEntry.c_str(), m_folderFd, name.c_str(), AT_SYMLINK_FOLLOW) ==
-               0;
+    return takeTempName(suffix, [this, &ownEntry](const std::string& name) {
+        return ::linkat(AT_FDCWD, ownEntry.c_str(), m_tempFolderFd, name.c_str(),
+                        AT_SYMLINK_FOLLOW) == 0;
     });
 }
 
 template <typename MakeEntry>
-bool ReplacementFile::takeTempName(MakeEntry makeEntry) {
+bool ReplacementFile::takeTempName(std::string_view suffix, MakeEntry makeEntry) {
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        std::optional<std::string> name = randomTempName(m_tempPrefix);
+        std::optional<std::string> name = randomTempName(m_tempPrefix, suffix);
         if (!name) {
             return false;
         }
         if (makeEntry(*name)) {
             m_tempName = std::move(*name);
-            m_mode = Mode::Named;
             return true;
         }
         if (errno != EEXIST) {
@@ -349,28 +611,68 @@ bool ReplacementFile::takeTempName(MakeEntry makeEntry) {
     return false;
 }
 
-// The old file is truncated here and written directly. The type check on the open file keeps a
-// FIFO or device that took the name meanwhile from being written.
-ReplaceOpen ReplacementFile::openInPlace() {
-    m_fd = ::openat(m_folderFd, m_name.c_str(), O_RDWR | kTargetOpenFlags);
-    if (m_fd < 0 && errno == EACCES && m_access == ReplaceAccess::WriteOnly) {
-        m_fd = ::openat(m_folderFd, m_name.c_str(), O_WRONLY | kTargetOpenFlags);
+// Removes the temporary files in the folder that a killed run of this writer left: its name
+// pattern, the user's own, one name, and no lock held on it.
+void ReplacementFile::removeLeftoversIn(int folderFd) const {
+    const int listFd = ::openat(folderFd, kThisFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0) {
+        return;
     }
+    const std::unique_ptr<DIR, int (*)(DIR*)> folder(::fdopendir(listFd), ::closedir);
+    if (!folder) {
+        static_cast<void>(::close(listFd));
+        return;
+    }
+    const int at = ::dirfd(folder.get());
+    while (const dirent* entry = ::readdir(folder.get())) {
+        if (!isTempName(entry->d_name, m_tempPrefix)) {
+            continue;
+        }
+        struct stat named {};
+        if (::fstatat(at, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(named.st_mode) || named.st_uid != ::geteuid() || named.st_nlink != 1) {
+            continue;
+        }
+        // Its mode is the old file's, which may let its owner only write it.
+        int fd = ::openat(at, entry->d_name, O_RDONLY | kTargetOpenFlags);
+        if (fd < 0) {
+            fd = ::openat(at, entry->d_name, O_WRONLY | kTargetOpenFlags);
+        }
+        const FileDescriptor file(fd);
+        struct stat opened {};
+        if (file.valid() && ::flock(file.get(), LOCK_EX | LOCK_NB) == 0 &&
+            ::fstat(file.get(), &opened) == 0 && opened.st_ino == named.st_ino &&
+            opened.st_dev == named.st_dev) {
+            static_cast<void>(::unlinkat(at, entry->d_name, 0)); // best effort
+        }
+    }
+}
+
+std::optional<RoomShortage> ReplacementFile::shortOfRoom(uint64_t newBytes) const {
     if (m_fd < 0) {
-        return refuse(ReplaceOpen::TargetUnusable);
+        return std::nullopt;
     }
-    m_mode = Mode::InPlace;
-    struct stat opened {};
-    if (::fstat(m_fd, &opened) != 0) {
-        return refuse(ReplaceOpen::TargetUnusable);
+    // A rewrite in place grows the old file by the difference, beside the temporary file.
+    uint64_t growthBytes = 0;
+    struct stat target {};
+    if (m_commit == Commit::InPlace && m_targetFd >= 0 && ::fstat(m_targetFd, &target) == 0 &&
+        newBytes > static_cast<uint64_t>(target.st_size)) {
+        growthBytes = newBytes - static_cast<uint64_t>(target.st_size);
     }
-    if (!S_ISREG(opened.st_mode)) {
-        return refuse(ReplaceOpen::TargetNotRegular);
+    const std::optional<dev_t> tempDevice = deviceOf(m_fd);
+    const std::optional<dev_t> targetDevice = deviceOf(m_folderFd);
+    const bool sameSystem = tempDevice && targetDevice && *tempDevice == *targetDevice;
+    const uint64_t tempNeeds = newBytes + (sameSystem ? growthBytes : 0);
+    if (const std::optional<uint64_t> free = freeBytesOf(m_fd); free && *free < tempNeeds) {
+        return RoomShortage{tempNeeds, *free, m_tempFolderPath};
     }
-    if (::ftruncate(m_fd, 0) != 0) {
-        return refuse(ReplaceOpen::TargetUnusable);
+    if (!sameSystem && growthBytes > 0) {
+        if (const std::optional<uint64_t> free = freeBytesOf(m_folderFd);
+            free && *free < growthBytes) {
+            return RoomShortage{growthBytes, *free, m_folderPath};
+        }
     }
-    return ReplaceOpen::Created;
+    return std::nullopt;
 }
 
 bool ReplacementFile::commit() {
@@ -381,27 +683,24 @@ bool ReplacementFile::commit() {
     if (::fsync(m_fd) != 0) {
         return false;
     }
-    if (m_mode != Mode::InPlace) {
-        if (m_mode == Mode::Anonymous && !nameAnonymous()) {
+    if (m_commit == Commit::Rename && !renameOverTarget()) {
+        // The folder keeps the old file's name (a sticky folder and another user's file): its
+        // bytes are rewritten instead.
+        if (errno != EPERM && errno != EACCES) {
             return false;
         }
-        if (::renameat(m_folderFd, m_tempName.c_str(), m_folderFd, m_name.c_str()) != 0) {
-            // The folder keeps the old file's name (a sticky folder and another user's file):
-            // its bytes are rewritten instead, and the temporary file goes.
-            if ((errno != EPERM && errno != EACCES) || !rewriteTargetFromTemp() ||
-                !removeTempName()) {
-                return false;
-            }
-        }
-        m_tempName.clear();
-        // Makes the rename itself survive a crash. The file is complete under its name
-        // already, so a folder that cannot be synced (some file systems refuse) does not fail
-        // the commit.
-        const FileDescriptor folder(
-            ::openat(m_folderFd, kThisFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (folder.valid()) {
-            static_cast<void>(::fsync(folder.get()));
-        }
+        m_commit = Commit::InPlace;
+    }
+    if (m_commit == Commit::InPlace && !rewriteInPlace()) {
+        return false;
+    }
+    // Makes the rename or the new name itself survive a crash. The file is complete under its
+    // name already, so a folder that cannot be synced (some file systems refuse) does not fail
+    // the commit.
+    const FileDescriptor folder(
+        ::openat(m_folderFd, kThisFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.valid()) {
+        static_cast<void>(::fsync(folder.get()));
     }
     // Synced already: a close can lose nothing more.
     static_cast<void>(::close(std::exchange(m_fd, -1)));
@@ -409,56 +708,106 @@ bool ReplacementFile::commit() {
     return true;
 }
 
-bool ReplacementFile::rewriteTargetFromTemp() {
-    const FileDescriptor target(::openat(m_folderFd, m_name.c_str(), O_WRONLY | kTargetOpenFlags));
+bool ReplacementFile::renameOverTarget() {
+    if (m_tempName.empty() && !nameAnonymous(kTempSuffix)) {
+        return false;
+    }
+    if (::renameat(m_tempFolderFd, m_tempName.c_str(), m_folderFd, m_name.c_str()) != 0) {
+        return false;
+    }
+    m_tempName.clear();
+    return true;
+}
+
+bool ReplacementFile::rewriteInPlace() {
+    // The target as open() found it, where that may be written; a new one where the folder
+    // keeps every name.
+    const bool writable =
+        m_targetFd >= 0 && (::fcntl(m_targetFd, F_GETFL) & O_ACCMODE) != O_RDONLY;
+    const int create = m_targetFd >= 0 ? 0 : O_CREAT | O_EXCL;
+    const FileDescriptor opened(
+        writable ? -1
+                 : ::openat(m_folderFd, m_name.c_str(), O_WRONLY | create | kTargetOpenFlags,
+                            kNewFileMode));
+    const int targetFd = writable ? m_targetFd : opened.get();
     struct stat status {};
-    if (!target.valid() || ::fstat(target.get(), &status) != 0) {
+    if (targetFd < 0 || ::fstat(targetFd, &status) != 0) {
         return false;
     }
     if (!S_ISREG(status.st_mode)) {
         errno = EINVAL; // something else took the name since open()
         return false;
     }
-    // Exactly the temporary file's bytes: nothing else writes to it any more. On the stack: this
-    // fallback may run when memory is short.
-    struct stat temp {};
-    if (::fstat(m_fd, &temp) != 0) {
+    if (keepTempForCopy() && m_copyNotice) {
+        m_copyNotice(m_keptCopy);
+    }
+    if (!copyIntoTarget(targetFd)) {
+        // The complete bytes stay under their name for the user.
+        if (!m_keptCopy.empty()) {
+            m_tempName.clear();
+        }
         return false;
     }
-    std::array<char, kCopyChunkBytes> chunk;
-    off_t copied = 0;
-    while (copied < temp.st_size) {
-        const std::size_t wanted =
-            std::min(chunk.size(), static_cast<std::size_t>(temp.st_size - copied));
-        const ssize_t count = ::pread(m_fd, chunk.data(), wanted, copied);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            return false;
-        }
-        if (count == 0) {
-            errno = EIO; // the file shrank under us
-            return false;
-        }
-        if (!pwriteAll(target.get(), chunk.data(), static_cast<std::size_t>(count), copied)) {
-            return false;
-        }
-        copied += count;
+    if (!removeKeptCopy()) {
+        m_tempName.clear(); // written, but the copy stays: keptCopy() says where
+    } else {
+        m_keptCopy.clear();
     }
-    return ::ftruncate(target.get(), copied) == 0 && ::fsync(target.get()) == 0;
+    return true;
 }
 
-bool ReplacementFile::removeTempName() {
-    if (::unlinkat(m_folderFd, m_tempName.c_str(), 0) == 0) {
-        return true;
+// Gives the complete temporary file a name that a cut copy leaves for the user, and that the
+// next run does not take for a leftover.
+bool ReplacementFile::keepTempForCopy() {
+    if (m_tempOwnedByTarget) {
+        // Renamed and removed by its writer, in a sticky folder too.
+        if (!takeBack(m_fd)) {
+            return false;
+        }
+        m_tempOwnedByTarget = false;
     }
-    // A sticky folder lets only a file's owner remove it, and the file was given the target's
-    // owner: it is taken back first.
-    if (errno != EPERM || ::fchown(m_fd, ::geteuid(), ::getegid()) != 0) {
+    if (m_tempName.empty()) {
+        if (!nameAnonymous(kKeptSuffix)) {
+            return false;
+        }
+    } else {
+        const std::string named = m_tempName;
+        const bool renamed = takeTempName(kKeptSuffix, [this, &named](const std::string& name) {
+            return ::linkat(m_tempFolderFd, named.c_str(), m_tempFolderFd, name.c_str(), 0) == 0;
+        });
+        if (!renamed) {
+            m_tempName = named;
+            return false;
+        }
+        static_cast<void>(::unlinkat(m_tempFolderFd, named.c_str(), 0));
+    }
+    m_keptCopy = joined(m_tempFolderPath, m_tempName);
+    return true;
+}
+
+// The target takes the temporary file's bytes. Its new size is claimed first, so that a full
+// disk or a file size limit fails before one old byte is overwritten; the copy is not cut by
+// a termination signal.
+bool ReplacementFile::copyIntoTarget(int targetFd) {
+    struct stat temp {};
+    struct stat target {};
+    if (::fstat(m_fd, &temp) != 0 || ::fstat(targetFd, &target) != 0) {
         return false;
     }
-    return ::unlinkat(m_folderFd, m_tempName.c_str(), 0) == 0;
+    if (temp.st_size > 0 && ::fallocate(targetFd, 0, 0, temp.st_size) != 0 &&
+        !unsupported(errno)) {
+        return false;
+    }
+    const HeldSignals held;
+    // Without fallocate the bytes past the old end go first: they claim the room as well.
+    const off_t common = std::min(temp.st_size, target.st_size);
+    return copyRange(m_fd, targetFd, common, temp.st_size) &&
+           copyRange(m_fd, targetFd, 0, common) && ::ftruncate(targetFd, temp.st_size) == 0 &&
+           ::fsync(targetFd) == 0;
+}
+
+bool ReplacementFile::removeKeptCopy() {
+    return m_tempName.empty() || ::unlinkat(m_tempFolderFd, m_tempName.c_str(), 0) == 0;
 }
 
 ReplaceOpen ReplacementFile::refuse(ReplaceOpen result) noexcept {
@@ -468,21 +817,33 @@ ReplaceOpen ReplacementFile::refuse(ReplaceOpen result) noexcept {
     return result;
 }
 
-void ReplacementFile::dropFile() noexcept {
+void ReplacementFile::dropTemp() noexcept {
     // Whatever fails here, the temporary file is dropped: its writer has given up on it. An
     // anonymous one goes with its descriptor.
+    if (!m_tempName.empty() && m_tempOwnedByTarget && m_fd >= 0) {
+        // A sticky folder lets only a file's owner remove it, and the file was given the
+        // target's owner: it is taken back first.
+        static_cast<void>(takeBack(m_fd));
+    }
     if (m_fd >= 0) {
         static_cast<void>(::close(std::exchange(m_fd, -1)));
     }
     if (!m_tempName.empty()) {
-        static_cast<void>(::unlinkat(m_folderFd, m_tempName.c_str(), 0));
+        static_cast<void>(::unlinkat(m_tempFolderFd, m_tempName.c_str(), 0));
         m_tempName.clear();
     }
-    m_mode = Mode::None;
+    if (m_tempFolderFd >= 0) {
+        static_cast<void>(::close(std::exchange(m_tempFolderFd, -1))); // O_PATH
+    }
+    m_tempFolderPath.clear();
+    m_tempOwnedByTarget = false;
 }
 
 void ReplacementFile::discard() noexcept {
-    dropFile();
+    dropTemp();
+    if (m_targetFd >= 0) {
+        static_cast<void>(::close(std::exchange(m_targetFd, -1))); // releases the lock
+    }
     if (m_folderFd >= 0) {
         static_cast<void>(::close(std::exchange(m_folderFd, -1))); // O_PATH: nothing to lose
     }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -26,8 +29,10 @@ enum class ReplaceOpen {
     Created,
     TargetUnusable, // the name cannot be looked at, or names a file the user may not write
     TargetIsFolder,
-    TargetNotRegular, // a device, FIFO or socket: a file must not take its place
-    NoTempFile,       // nothing could be created in the target's folder
+    TargetNotRegular,     // a device, FIFO or socket: a file must not take its place
+    TargetOnPseudoSystem, // in the kernel's view of itself (procfs, sysfs, ...), not a file
+    TargetBusy,           // another writer holds the target's lock
+    NoTempFile,           // nothing could be created for the new bytes
 };
 
 // Where the new bytes go until commit().
@@ -36,29 +41,42 @@ enum class TempFileKind {
     Named,                  // "<tempPrefix><random>.tmp" from the start
 };
 
-// What the caller does with fd().
-enum class ReplaceAccess {
-    ReadWrite, // reads back what it wrote: a file it may not read is never rewritten in place
-    WriteOnly, // only writes: a file it may write but not read can be rewritten in place
+// Free space that a file of the new size would need and does not have.
+struct RoomShortage {
+    uint64_t neededBytes = 0;
+    uint64_t freeBytes = 0;
+    std::string folder{}; // the folder whose file system is short, as messages name it
 };
 
-// A new file that takes the place of its target only once complete: it is written into a
-// temporary file in the target's folder, given the target's owner, group, mode, extended
-// attributes and ACL, and renamed over the target by commit(). Until then, and after any
-// failure, a file under the target's name keeps what it had, and the temporary file is removed
-// by discard() or the destructor. Where the file system allows it the temporary file has no
-// name until commit(), so a killed process leaves nothing behind. Its name is unpredictable, so
-// files planted in a shared folder cannot block it, and everything is done relative to the
-// opened folder, so a target whose path is as long as the system allows still works.
+// A new file that takes the place of its target only once complete. The new bytes are always
+// written into a temporary file first, which holds a lock of its own while it is written; a
+// file under the target's name keeps what it had until commit(), and after any failure.
 //
-// The exception: where a new file could not be what the old one was, the old file is rewritten
-// in place (truncated by open(), synced by commit()), as a plain save would; a failure then
-// leaves it incomplete. That is a file with more than one name (every name must see the new
-// bytes), one whose owner or group the user cannot give to a new file, one whose attributes
-// cannot be read or carried over, one in a folder where no file can be created, and, at
-// commit(), one in a folder that refuses the rename (a sticky folder).
+// Where the new file can be all the old one was (owner, group, mode, extended attributes, ACL,
+// its only name), the temporary file sits in the target's folder, takes those over, and commit()
+// renames it over the target in one step. Where the file system has no anonymous files, a named
+// temporary file that a killed run left behind is removed by the next run in that folder, once
+// its name, owner and free lock show that it is the leftover of such a run.
+//
+// Where it cannot (a file with more than one name, one whose owner or attributes cannot be
+// given, a folder where no file can be created or renamed, an append-only folder), the old file
+// is rewritten in place by commit(), from the complete temporary file, which then sits in the
+// folder or, where the folder takes no new files, in $TMPDIR (or /tmp). The target is first
+// extended to the new size, so that a full disk or a size limit fails before one old byte is
+// overwritten; then the bytes are copied with every signal that can be held off held off, the
+// file truncated and synced. During that copy the temporary file has a name (see keptCopy()),
+// announced beforehand, so that should a kill -9 or a power cut stop it, the complete new bytes
+// are still on disk.
+//
+// The target is locked (flock) from open() to commit() or discard(): a second writer that
+// honours such locks is refused rather than mixing its bytes with these. A target on one of
+// the kernel's pseudo file systems is refused before anything is written. Everything is done
+// relative to opened folders, so a target whose path is as long as the system allows works.
 class ReplacementFile {
 public:
+    // Called with the kept copy's path just before a target is rewritten in place.
+    using CopyNotice = std::function<void(const std::string& keptCopy)>;
+
     explicit ReplacementFile(TempFileKind kind = TempFileKind::AnonymousWherePossible) noexcept
         : m_kind(kind) {}
     ~ReplacementFile();
@@ -68,53 +86,77 @@ public:
     // A symbolic link as `target` stays a link: the file it points to is replaced, or created
     // when the link dangles, as writing through it would. A folder, a device, a FIFO or a
     // socket is refused, and so is an existing file the user may not write: renaming over it
-    // would work, but the user who took write permission away meant it to stay as it is. With
-    // ReadWrite, a file that must be rewritten in place but may not be read is refused too,
-    // with EACCES, before anything is touched. A new file gets rw for everyone narrowed by the
-    // umask, as any new file does.
-    ReplaceOpen open(const std::string& target, std::string_view tempPrefix,
-                     ReplaceAccess access = ReplaceAccess::ReadWrite);
+    // would work, but the user who took write permission away meant it to stay as it is. A new
+    // file gets rw for everyone narrowed by the umask, as any new file does.
+    ReplaceOpen open(const std::string& target, std::string_view tempPrefix);
 
-    // The file being written, open for writing, and for reading too unless the caller asked
-    // for WriteOnly; -1 when there is none.
+    // The temporary file being written, open for reading and writing; -1 when there is none.
     int fd() const noexcept { return m_fd; }
 
-    // Syncs the file, renames it over the target and syncs the folder. False, with errno set,
-    // when the file may not be complete under the target's name; the temporary file is then
-    // left for discard() or the destructor.
+    // The folder the target is in, links followed, as a path for messages (the folder a
+    // missing-folder error is about, too, after a failed open()).
+    const std::string& folderPath() const noexcept { return m_folderPath; }
+
+    // Where a new file of `newBytes` would not fit: the file systems of the temporary file and
+    // of the target, which a rewrite in place extends. Nothing when it fits, or when the free
+    // space cannot be asked.
+    std::optional<RoomShortage> shortOfRoom(uint64_t newBytes) const;
+
+    void setCopyNotice(CopyNotice notice) { m_copyNotice = std::move(notice); }
+
+    // Gives the target the new bytes: by a rename, or by a copy in place (see above). False,
+    // with errno set, when the target may not hold them; a target rewritten in place then may
+    // hold a mix, and keptCopy() names the complete new bytes.
     bool commit();
+
+    // After commit(): the path of a complete copy of the new bytes that is still on disk: the
+    // copy a failed rewrite in place stopped at, or one that could not be removed after it.
+    const std::string& keptCopy() const noexcept { return m_keptCopy; }
 
     // Closes and removes an uncommitted temporary file; the target is left as it was.
     void discard() noexcept;
 
 private:
-    enum class Mode { None, Anonymous, Named, InPlace };
+    enum class Commit { Rename, InPlace };
 
     ReplaceOpen locate(const std::string& target);
     ReplaceOpen replaceExisting();
-    bool createTemp(mode_t createMode);
-    // Makes an entry under a new temporary name in the folder: makeEntry(name) creates it and
-    // returns whether it did, with errno EEXIST when the name was taken.
+    ReplaceOpen lockTarget(int targetFd);
+    ReplaceOpen goInPlace();
+    bool createTemp(int folderFd, const std::string& folderPath, mode_t createMode);
+    bool createTempElsewhere();
+    bool createNamedTemp(mode_t createMode);
+    // Makes an entry under a new temporary name in the temporary file's folder:
+    // makeEntry(name) creates it and returns whether it did, with errno EEXIST when the name was
+    // taken.
     template <typename MakeEntry>
-    bool takeTempName(MakeEntry makeEntry);
-    bool nameAnonymous();
-    ReplaceOpen openInPlace();
-    bool rewriteTargetFromTemp();
-    // Removes the temporary file's name once its bytes were copied to the target.
-    bool removeTempName();
+    bool takeTempName(std::string_view suffix, MakeEntry makeEntry);
+    bool nameAnonymous(std::string_view suffix);
+    bool renameOverTarget();
+    bool rewriteInPlace();
+    bool keepTempForCopy();
+    bool copyIntoTarget(int targetFd);
+    bool removeKeptCopy();
+    void removeLeftoversIn(int folderFd) const;
     // Closes everything, keeping errno, and returns `result`.
     ReplaceOpen refuse(ReplaceOpen result) noexcept;
-    // Closes and removes the temporary file, or closes the file rewritten in place.
-    void dropFile() noexcept;
+    // Closes and removes the temporary file.
+    void dropTemp() noexcept;
 
     TempFileKind m_kind = TempFileKind::AnonymousWherePossible;
-    ReplaceAccess m_access = ReplaceAccess::ReadWrite;
-    Mode m_mode = Mode::None;
-    int m_folderFd = -1;        // the target's folder, links resolved (O_PATH)
-    std::string m_name{};       // the target's name in that folder
-    std::string m_tempPrefix{}; // from open()
-    std::string m_tempName{};   // in the folder; empty while anonymous, once renamed or removed
+    Commit m_commit = Commit::Rename;
+    CopyNotice m_copyNotice{};
+    int m_folderFd = -1;          // the target's folder, links resolved (O_PATH)
+    std::string m_folderPath{};   // the same, for messages
+    std::string m_name{};         // the target's name in that folder
+    std::string m_tempPrefix{};   // from open()
+    int m_targetFd = -1;          // the existing target, locked; -1 for a new one
+    int m_tempFolderFd = -1;      // the temporary file's folder: m_folderFd's or another (O_PATH)
+    std::string m_tempFolderPath{};
+    std::string m_tempName{};     // in that folder; empty while anonymous, once renamed or removed
+    bool m_tempOwnedByTarget = false; // given the target's owner: taken back before removal
     int m_fd = -1;
+    std::string m_keptCopy{};
 };
 
 } // namespace doodle

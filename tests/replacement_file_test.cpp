@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <linux/capability.h>
+#include <sys/file.h>
+#include <sys/mount.h>
 #include <map>
 #include <optional>
 #include <string>
@@ -134,10 +136,11 @@ TEST_F(ReplaceFileTest, AnUncommittedFileIsRemovedAndTheTargetKept) {
     EXPECT_EQ(readBytes(target), "old");
 
     // Two at once in one folder get names of their own.
+    const fs::path other = m_folder / "other";
     ReplacementFile first(TempFileKind::Named);
     ReplacementFile second(TempFileKind::Named);
     ASSERT_EQ(first.open(target.string(), kPrefix), ReplaceOpen::Created);
-    ASSERT_EQ(second.open(target.string(), kPrefix), ReplaceOpen::Created);
+    ASSERT_EQ(second.open(other.string(), kPrefix), ReplaceOpen::Created);
     EXPECT_EQ(entries(m_folder).size(), 3U);
 }
 
@@ -386,12 +389,12 @@ TEST_F(ReplaceFileTest, AReplacedFileKeepsItsOwnerModeAttributesAclAndLinks) {
     }
 }
 
-TEST_F(ReplaceFileTest, AFileThatMayBeWrittenButNotReadIsRewrittenOnlyForAWriterThatNeverReads) {
+TEST_F(ReplaceFileTest, AFileThatMayBeWrittenButNotReadIsRewrittenFromATempFileTheWriterMayRead) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "acts as nobody, which needs root";
     }
     // nobody's file in root's folder, which nobody may not write: the file must be rewritten
-    // in place, and nobody may not read it.
+    // in place, and nobody may not read it; the new bytes wait in the temporary folder.
     ASSERT_EQ(::chmod(m_folder.c_str(), 0755), 0);
     const fs::path target = m_folder / "drop box";
     writeBytes(target, "old bytes");
@@ -399,26 +402,201 @@ TEST_F(ReplaceFileTest, AFileThatMayBeWrittenButNotReadIsRewrittenOnlyForAWriter
     ASSERT_EQ(::chmod(target.c_str(), 0200), 0);
     {
         const ActingAs nobody(kNobody, kNobody);
-        ReplacementFile reader;
-        errno = 0;
-        const ReplaceOpen refused = reader.open(target.string(), kPrefix, ReplaceAccess::ReadWrite);
-        const int error = errno;
-        EXPECT_EQ(refused, ReplaceOpen::TargetUnusable);
-        EXPECT_EQ(error, EACCES);
-        EXPECT_EQ(reader.fd(), -1);
-    }
-    EXPECT_EQ(readBytes(target), "old bytes");
-    {
-        const ActingAs nobody(kNobody, kNobody);
         ReplacementFile writer;
-        ASSERT_EQ(writer.open(target.string(), kPrefix, ReplaceAccess::WriteOnly),
-                  ReplaceOpen::Created);
+        ASSERT_EQ(writer.open(target.string(), kPrefix), ReplaceOpen::Created)
+            << std::strerror(errno);
         ASSERT_TRUE(writeAll(writer.fd(), "new"));
-        ASSERT_TRUE(writer.commit());
+        // What was written can be read back, as an encoder filling in its header does.
+        char first = '\0';
+        EXPECT_EQ(::pread(writer.fd(), &first, 1, 0), 1);
+        EXPECT_EQ(first, 'n');
+        ASSERT_TRUE(writer.commit()) << std::strerror(errno);
+        EXPECT_EQ(writer.keptCopy(), "");
     }
     EXPECT_EQ(readBytes(target), "new");
     EXPECT_EQ(permissions(target), 0200U);
     EXPECT_EQ(entries(m_folder), std::vector<std::string>{"drop box"});
+}
+
+TEST_F(ReplaceFileTest, OneWriterAtATimeAndOtherWritersLocksAreHonoured) {
+    const fs::path target = m_folder / "tune";
+    writeBytes(target, "old");
+    fs::create_hard_link(target, m_folder / "other name");
+    {
+        ReplacementFile first;
+        ASSERT_EQ(first.open(target.string(), kPrefix), ReplaceOpen::Created);
+        ASSERT_TRUE(writeAll(first.fd(), "first"));
+        // Under either of its names, the file is the first writer's until it is done.
+        ReplacementFile second;
+        EXPECT_EQ(second.open((m_folder / "other name").string(), kPrefix),
+                  ReplaceOpen::TargetBusy);
+        EXPECT_EQ(second.fd(), -1);
+        ASSERT_TRUE(first.commit()) << std::strerror(errno);
+    }
+    EXPECT_EQ(readBytes(m_folder / "other name"), "first");
+    // Another program that takes the file's lock, as flock(1) does, holds it off too.
+    {
+        const FileDescriptor other(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
+        ASSERT_EQ(::flock(other.get(), LOCK_EX), 0);
+        ReplacementFile file;
+        EXPECT_EQ(file.open(target.string(), kPrefix), ReplaceOpen::TargetBusy);
+    }
+    ReplacementFile file;
+    ASSERT_EQ(file.open(target.string(), kPrefix), ReplaceOpen::Created);
+    ASSERT_TRUE(writeAll(file.fd(), "second"));
+    ASSERT_TRUE(file.commit());
+    EXPECT_EQ(readBytes(target), "second");
+    EXPECT_EQ(entries(m_folder), (std::vector<std::string>{"other name", "tune"}));
+}
+
+// A small file system of its own, unmounted with the test.
+class SmallDisk {
+public:
+    SmallDisk(const fs::path& where, std::string_view size) : m_path(where) {
+        fs::create_directory(m_path);
+        const std::string options = "size=" + std::string(size);
+        m_mounted = ::mount("tmpfs", m_path.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    ~SmallDisk() {
+        if (m_mounted) {
+            EXPECT_EQ(::umount(m_path.c_str()), 0);
+        }
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    bool mounted() const noexcept { return m_mounted; }
+
+private:
+    fs::path m_path{};
+    bool m_mounted = false;
+};
+
+TEST_F(ReplaceFileTest, ARewriteInPlaceTouchesNoOldByteUntilTheNewOnesFit) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "mounts a small file system, which needs root";
+    }
+    constexpr std::size_t kOldBytes = 300 << 10;
+    constexpr std::size_t kNewBytes = 600 << 10;
+    for (const TempFileKind kind : {TempFileKind::AnonymousWherePossible, TempFileKind::Named}) {
+        // 1 MiB: room for the old file and the new one beside it, not for the old one grown.
+        const SmallDisk disk(m_folder / "disk", "1m");
+        ASSERT_TRUE(disk.mounted());
+        const fs::path target = m_folder / "disk" / "tune";
+        const std::string oldBytes(kOldBytes, 'o');
+        writeBytes(target, oldBytes);
+        fs::create_hard_link(target, m_folder / "disk" / "other name");
+
+        ReplacementFile file(kind);
+        std::vector<std::string> notices;
+        file.setCopyNotice([&](const std::string& kept) { notices.push_back(kept); });
+        ASSERT_EQ(file.open(target.string(), kPrefix), ReplaceOpen::Created);
+        // Asked beforehand, the shortage is known: the new bytes and the old file's growth.
+        const std::optional<RoomShortage> shortage = file.shortOfRoom(kNewBytes);
+        ASSERT_TRUE(shortage.has_value());
+        EXPECT_EQ(shortage->neededBytes, kNewBytes + (kNewBytes - kOldBytes));
+        EXPECT_LT(shortage->freeBytes, shortage->neededBytes);
+        EXPECT_FALSE(file.shortOfRoom(kOldBytes / 2).has_value());
+
+        const std::string newBytes(kNewBytes, 'n');
+        ASSERT_TRUE(writeAll(file.fd(), newBytes));
+        errno = 0;
+        EXPECT_FALSE(file.commit());
+        EXPECT_EQ(errno, ENOSPC);
+        // Both names keep every old byte; the new ones wait, complete, under the name given.
+        EXPECT_EQ(readBytes(target), oldBytes);
+        EXPECT_EQ(readBytes(m_folder / "disk" / "other name"), oldBytes);
+        ASSERT_EQ(notices.size(), 1U);
+        EXPECT_EQ(file.keptCopy(), notices[0]);
+        EXPECT_EQ(readBytes(file.keptCopy()), newBytes);
+        EXPECT_TRUE(fs::path(file.keptCopy()).filename().string().starts_with(kPrefix));
+    }
+}
+
+TEST_F(ReplaceFileTest, AFileInTheKernelsPseudoFileSystemsIsRefusedUntouched) {
+    const std::string comm = readBytes("/proc/self/comm");
+    ReplacementFile file;
+    EXPECT_EQ(file.open("/proc/self/comm", kPrefix), ReplaceOpen::TargetOnPseudoSystem);
+    EXPECT_EQ(file.fd(), -1);
+    EXPECT_EQ(readBytes("/proc/self/comm"), comm);
+    EXPECT_EQ(file.open("/sys/kernel/doodlechorus-test", kPrefix),
+              ReplaceOpen::TargetOnPseudoSystem);
+    EXPECT_FALSE(fs::exists("/sys/kernel/doodlechorus-test"));
+}
+
+TEST_F(ReplaceFileTest, TheLeftoversOfAKilledWriterGoAndNothingElseDoes) {
+    const auto tempName = [](std::string_view random) {
+        return std::string(kPrefix) + std::string(random) + ".tmp";
+    };
+    const std::string leftover = tempName("Abcdefghij-_");
+    const std::string written = tempName("Bbcdefghij-_"); // another writer holds its lock
+    const std::string shortName = tempName("Cbcdefghij-");
+    const std::string kept = std::string(kPrefix) + "Dbcdefghij-_.new";
+    for (const std::string& name : {leftover, written, shortName, kept}) {
+        writeBytes(m_folder / name, "bytes");
+    }
+    const FileDescriptor writer(::open((m_folder / written).c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_EQ(::flock(writer.get(), LOCK_EX), 0);
+    std::vector<std::string> expected{kept, shortName, written, "tune"};
+    if (::geteuid() == 0) {
+        const std::string others = tempName("Ebcdefghij-_");
+        writeBytes(m_folder / others, "bytes");
+        ASSERT_EQ(::chown((m_folder / others).c_str(), kNobody, kNobody), 0);
+        expected.push_back(others);
+    }
+    std::ranges::sort(expected);
+
+    // Only a writer that has to name its temporary file looks.
+    ReplacementFile file(TempFileKind::Named);
+    ASSERT_EQ(file.open((m_folder / "tune").string(), kPrefix), ReplaceOpen::Created);
+    ASSERT_TRUE(writeAll(file.fd(), "new"));
+    ASSERT_TRUE(file.commit());
+    EXPECT_EQ(entries(m_folder), expected);
+}
+
+// An append-only folder takes new names but never lets one go.
+class AppendOnly {
+public:
+    explicit AppendOnly(const fs::path& folder) : m_folder(folder) {
+        m_set = std::system(("chattr +a " + m_folder.string()).c_str()) == 0;
+    }
+    ~AppendOnly() {
+        if (m_set) {
+            EXPECT_EQ(std::system(("chattr -a " + m_folder.string()).c_str()), 0);
+        }
+    }
+    AppendOnly(const AppendOnly&) = delete;
+    AppendOnly& operator=(const AppendOnly&) = delete;
+
+    bool set() const noexcept { return m_set; }
+
+private:
+    fs::path m_folder{};
+    bool m_set = false;
+};
+
+TEST_F(ReplaceFileTest, AnAppendOnlyFolderHasItsFilesWrittenAndNoTempFileLeft) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "chattr +a needs root";
+    }
+    const fs::path folder = m_folder / "log";
+    fs::create_directory(folder);
+    writeBytes(folder / "tune", "old bytes");
+    const AppendOnly appendOnly(folder);
+    if (!appendOnly.set()) {
+        GTEST_SKIP() << "chattr +a is not available here";
+    }
+    for (const TempFileKind kind : {TempFileKind::AnonymousWherePossible, TempFileKind::Named}) {
+        for (const std::string name : {"tune", "new tune"}) {
+            ReplacementFile file(kind);
+            ASSERT_EQ(file.open((folder / name).string(), kPrefix), ReplaceOpen::Created);
+            ASSERT_TRUE(writeAll(file.fd(), "new"));
+            ASSERT_TRUE(file.commit()) << name << ": " << std::strerror(errno);
+            EXPECT_EQ(file.keptCopy(), "") << name;
+            EXPECT_EQ(readBytes(folder / name), "new") << name;
+        }
+    }
+    EXPECT_EQ(entries(folder), (std::vector<std::string>{"new tune", "tune"}));
 }
 
 // Only the last name's length counts, as for any other program writing the file: the longest

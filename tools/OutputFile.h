@@ -2,6 +2,8 @@
 
 #include "recording/ReplacementFile.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,21 +14,24 @@ inline constexpr std::string_view kStandardStreamName = "-";
 // The prefix of the tool's temporary files, beside the file being written.
 inline constexpr std::string_view kRenderTempPrefix = ".doodlechorus-render-";
 
-// Where OUT's bytes go. A named file is written into a temporary file in its folder, which
-// takes its name only on commit(): until then, and after any failure, a file under that name
-// keeps what it had and nothing else is left behind (see ReplacementFile for the one
-// exception). "-" is standard output, written as the bytes come: what a failure leaves there
-// cannot be taken back. Every failure leaves one line, the reason, in error().
+// Where OUT's bytes go. A named file is written into a temporary file, which gives the file
+// its bytes only on commit(): until then, and after any failure, a file under that name keeps
+// what it had and nothing else is left behind (see ReplacementFile). "-" is standard output,
+// written as the bytes come: what a failure leaves there cannot be taken back. Every failure
+// leaves one line, the reason, in error().
 class OutputFile {
 public:
     // A symbolic link as `path` stays a link: its target is replaced. An existing file the user
     // may not write, a folder, a device, a FIFO or a socket under `path` is refused, and so is
-    // standard output when it is a terminal. `access` says whether the writer may read back
-    // what it wrote (a file it cannot read is then refused before anything is touched).
-    bool open(const std::string& path, ReplaceAccess access);
+    // one on the kernel's pseudo file systems, one another writer holds locked, and standard
+    // output when it is a terminal. With `expectedBytes`, a file that would not fit in the free
+    // space is refused too. Unless `quiet`, a rewrite in place first says on stderr where the
+    // complete new bytes stay should it be cut.
+    bool open(const std::string& path, std::optional<uint64_t> expectedBytes, bool quiet);
     int fd() const noexcept;
     bool isStandardOutput() const noexcept { return m_standardOutput; }
-    // Syncs the file and gives it its final name; nothing for standard output.
+    // Syncs the file and gives it its final name; nothing for standard output. A temporary
+    // copy that could not be removed afterwards is named in a warning on stderr.
     bool commit();
     // Drops the temporary file; the final name is left as it was.
     void discard() noexcept { m_file.discard(); }
@@ -42,6 +47,7 @@ private:
 
     std::string m_displayPath{}; // as the user wrote it, for messages
     bool m_standardOutput = false;
+    bool m_quiet = false;
     ReplacementFile m_file{};
     std::string m_error{};
 };

@@ -133,7 +133,7 @@ public:
 
     int run(const Recording& recording, const RenderPlan& plan) override {
         SoundFileOutput output;
-        if (!output.open(m_options.outputPath, m_encoding)) {
+        if (!output.open(m_options.outputPath, m_encoding, plan.sampleCount, m_options.quiet)) {
             return failWith(output.error());
         }
         const RenderSettings& settings = m_options.settings;
@@ -181,7 +181,7 @@ public:
         progress.clear();
         if (interrupted()) {
             output.discard();
-            return endByInterrupt();
+            return endByInterrupt(m_options.outputPath, false);
         }
         if (outcome != RenderOutcome::Finished) {
             output.discard();
@@ -193,7 +193,8 @@ public:
         if (written.pastFullScale > 0 && !m_options.quiet) {
             printToStderr(clipWarning(written, m_encoding));
         }
-        return 0;
+        // Held off while a file was rewritten in place, which then completed.
+        return interrupted() ? endByInterrupt(m_options.outputPath, true) : 0;
     }
 
 private:
@@ -220,11 +221,10 @@ public:
             return failWith("cannot play the recording into a MIDI file");
         }
         if (interrupted()) {
-            return endByInterrupt();
+            return endByInterrupt(m_options.outputPath, false);
         }
-        // Only ever written from the start: a file the user may write but not read is rewritten.
         OutputFile output;
-        if (!output.open(m_options.outputPath, ReplaceAccess::WriteOnly)) {
+        if (!output.open(m_options.outputPath, bytes->size(), m_options.quiet)) {
             return failWith(output.error());
         }
         if (!writeAll(output.fd(), std::as_bytes(std::span(*bytes)))) {
@@ -234,12 +234,12 @@ public:
         }
         if (interrupted()) {
             output.discard();
-            return endByInterrupt();
+            return endByInterrupt(m_options.outputPath, false);
         }
         if (!output.commit()) {
             return failWith(output.error());
         }
-        return 0;
+        return interrupted() ? endByInterrupt(m_options.outputPath, true) : 0;
     }
 
 private:

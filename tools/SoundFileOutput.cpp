@@ -341,7 +341,16 @@ std::optional<SoundEncoding> encodingFor(const OutputFormat& format, std::option
     const int subtype = encoding.sndfileFormat & SF_FORMAT_SUBMASK;
     encoding.clipsPastFullScale = subtype == SF_FORMAT_PCM_16 || subtype == SF_FORMAT_PCM_24;
     encoding.maxFrames = format.maxDataBytes / sampleBytes;
+    encoding.frameBytes = sampleBytes;
     return encoding;
+}
+
+std::optional<uint64_t> expectedFileBytes(const SoundEncoding& encoding, int64_t frames) {
+    const int container = encoding.sndfileFormat & SF_FORMAT_TYPEMASK;
+    if (container == SF_FORMAT_FLAC || container == SF_FORMAT_OGG || container == SF_FORMAT_MPEG) {
+        return std::nullopt;
+    }
+    return static_cast<uint64_t>(frames * encoding.frameBytes + kHeaderAllowanceBytes);
 }
 
 SoundFileOutput::SoundFileOutput() = default;
@@ -356,7 +365,8 @@ bool SoundFileOutput::fail(std::string reason) {
     return false;
 }
 
-bool SoundFileOutput::open(const std::string& path, const SoundEncoding& encoding) {
+bool SoundFileOutput::open(const std::string& path, const SoundEncoding& encoding,
+                           int64_t frames, bool quiet) {
     SF_INFO info{};
     info.samplerate = static_cast<int>(kRenderSampleRate);
     info.channels = kMonoChannels;
@@ -364,9 +374,7 @@ bool SoundFileOutput::open(const std::string& path, const SoundEncoding& encodin
     if (sf_format_check(&info) == SF_FALSE) {
         return fail("this libsndfile cannot write " + std::string(encoding.format->description));
     }
-    // The encoders behind libsndfile may read back what they wrote (headers, seek tables): a
-    // file that cannot be read is refused untouched, as it would fail half-way.
-    if (!m_file.open(path, ReplaceAccess::ReadWrite)) {
+    if (!m_file.open(path, expectedFileBytes(encoding, frames), quiet)) {
         return fail(m_file.error());
     }
     if (encoding.format->oggStream) {

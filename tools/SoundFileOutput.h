@@ -30,6 +30,7 @@ struct SoundEncoding {
     const OutputFormat* format = nullptr;
     int sndfileFormat = 0;           // container | subtype
     int64_t maxFrames = 0;           // 0: no limit
+    int64_t frameBytes = 0;          // of one mono sample, uncompressed
     bool clipsPastFullScale = false; // integer samples: |x| > 1 is clipped, not kept
 };
 
@@ -41,6 +42,9 @@ const OutputFormat* formatForType(std::string_view type) noexcept;
 // The encoding of a format with --bits (16 or 24) or without (nothing); nothing when the format
 // takes no --bits.
 std::optional<SoundEncoding> encodingFor(const OutputFormat& format, std::optional<int32_t> bits);
+// The size of a file of `frames` samples, header included, for the encodings whose size the
+// samples decide (not the compressed ones); a little more, never less.
+std::optional<uint64_t> expectedFileBytes(const SoundEncoding& encoding, int64_t frames);
 // One line per format for --help.
 std::string outputFormatLines();
 // Whether a file name ends in `extension` (lower case, with its dot), in any case. A name that
@@ -60,8 +64,9 @@ public:
     SoundFileOutput(const SoundFileOutput&) = delete;
     SoundFileOutput& operator=(const SoundFileOutput&) = delete;
 
-    // `path` as OutputFile::open takes it; standard output only for a format that streams.
-    bool open(const std::string& path, const SoundEncoding& encoding);
+    // `path`, `frames` of sound and `quiet` as OutputFile::open takes them; standard output
+    // only for a format that streams.
+    bool open(const std::string& path, const SoundEncoding& encoding, int64_t frames, bool quiet);
     bool write(std::span<const float> samples);
     // Completes the file, syncs it and gives it its final name.
     bool commit();

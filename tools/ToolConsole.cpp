@@ -1,5 +1,7 @@
 #include "tools/ToolConsole.h"
 
+#include "tools/OutputFile.h"
+#include "tools/Quoted.h"
 #include "tools/RenderOptions.h"
 
 #include <array>
@@ -49,7 +51,15 @@ bool interrupted() noexcept {
     return interruptSignal != 0;
 }
 
-int endByInterrupt() {
+int endByInterrupt(const std::string& outputPath, bool written) {
+    std::string line = "interrupted; ";
+    if (outputPath == kStandardStreamName) {
+        line += "standard output holds what was written before";
+    } else {
+        line += inQuotes(outputPath);
+        line += written ? " was complete already and holds the render" : " is left as it was";
+    }
+    static_cast<void>(failWith(line));
     const int signalNumber = interruptSignal;
     if (std::signal(signalNumber, SIG_DFL) != SIG_ERR) {
         static_cast<void>(std::raise(signalNumber)); // returns only if the signal is blocked

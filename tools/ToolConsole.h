@@ -17,8 +17,10 @@ int failWith(const std::string& reason);
 bool catchInterrupts();
 // Whether one of them came.
 bool interrupted() noexcept;
-// Ends the process as the signal would have (once the temporary file is gone); the exit status
-// the shell gives such a process, should the signal be blocked.
-int endByInterrupt();
+// Says on stderr what the interrupt left of `outputPath`: as it was, or (`written`, when the
+// signal was held off until a rewrite in place completed) the complete render. Then ends the
+// process as the signal would have; the exit status the shell gives such a process, should the
+// signal be blocked.
+int endByInterrupt(const std::string& outputPath, bool written);
 
 } // namespace doodle

@@ -11,6 +11,7 @@
 #include "tools/ToolConsole.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -113,6 +114,11 @@ int run(std::span<const char* const> arguments) {
     }
     if (!catchInterrupts()) {
         return failWith("cannot catch interrupts: " + std::string(std::strerror(errno)));
+    }
+    // Past a file size limit (ulimit -f) a write then fails with a message, rather than the
+    // process ending at once.
+    if (std::signal(SIGXFSZ, SIG_IGN) == SIG_ERR) {
+        return failWith("cannot ignore SIGXFSZ: " + std::string(std::strerror(errno)));
     }
     return chosen.job->run(recording, *plan);
 }
