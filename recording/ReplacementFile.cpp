@@ -99,15 +99,16 @@ constexpr std::array<uint32_t, 19> kPseudoFileSystems{
 bool onPseudoFileSystem(int fd) noexcept {
     struct statfs status {};
     return ::fstatfs(fd, &status) == 0 &&
-           std::ranges::find(kPseudoFileSystems, static_cast<uint32_t>(status.f_type)) !=
-               kPseudoFileSystems.end();
+           std::find(kPseudoFileSystems.begin(), kPseudoFileSystems.end(),
+                     static_cast<uint32_t>(status.f_type)) != kPseudoFileSystems.end();
 }
 
 // Whether the folder lets names be added but never renamed or removed (chattr +a or +i): a
 // temporary file named there could never go again.
 bool keepsEveryName(int folderFd) noexcept {
 #if __has_include(<linux/fs.h>)
-    const FileDescriptor folder(::openat(folderFd, kThisFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor folder(
+        ::openat(folderFd, kThisFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     int flags = 0;
     return folder.valid() && ::ioctl(folder.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
            (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
@@ -306,7 +307,6 @@ bool pwriteAll(int fd, const char* bytes, std::size_t byteCount, off_t offset) n
     }
     return true;
 }
-
 
 // Gives a file the writer gave away back to the writer, who alone may then rename and remove
 // it in a sticky folder.
@@ -515,7 +515,7 @@ ReplaceOpen ReplacementFile::lockTarget(int targetFd) {
     }
     // A file system without locks (some network and FUSE ones): nobody can hold one there.
     return errno == ENOLCK || errno == EINVAL || unsupported(errno) ? ReplaceOpen::Created
-                                                                     : ReplaceOpen::TargetUnusable;
+                                                                    : ReplaceOpen::TargetUnusable;
 }
 
 // The old file will be rewritten by commit(), from a complete temporary file: in its folder
@@ -530,8 +530,8 @@ ReplaceOpen ReplacementFile::goInPlace() {
 
 bool ReplacementFile::createTempElsewhere() {
     const char* variable = std::getenv(kTempFolderVariable);
-    const std::string folder = variable != nullptr && *variable != '\0' ? variable
-                                                                        : kDefaultTempFolder;
+    const std::string folder =
+        variable != nullptr && *variable != '\0' ? variable : kDefaultTempFolder;
     const FileDescriptor folderFd(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     return folderFd.valid() && createTemp(folderFd.get(), folder, kPrivateMode);
 }
@@ -722,13 +722,12 @@ bool ReplacementFile::renameOverTarget() {
 bool ReplacementFile::rewriteInPlace() {
     // The target as open() found it, where that may be written; a new one where the folder
     // keeps every name.
-    const bool writable =
-        m_targetFd >= 0 && (::fcntl(m_targetFd, F_GETFL) & O_ACCMODE) != O_RDONLY;
+    const bool writable = m_targetFd >= 0 && (::fcntl(m_targetFd, F_GETFL) & O_ACCMODE) != O_RDONLY;
     const int create = m_targetFd >= 0 ? 0 : O_CREAT | O_EXCL;
-    const FileDescriptor opened(
-        writable ? -1
-                 : ::openat(m_folderFd, m_name.c_str(), O_WRONLY | create | kTargetOpenFlags,
-                            kNewFileMode));
+    const FileDescriptor opened(writable
+                                    ? -1
+                                    : ::openat(m_folderFd, m_name.c_str(),
+                                               O_WRONLY | create | kTargetOpenFlags, kNewFileMode));
     const int targetFd = writable ? m_targetFd : opened.get();
     struct stat status {};
     if (targetFd < 0 || ::fstat(targetFd, &status) != 0) {
@@ -794,12 +793,17 @@ bool ReplacementFile::copyIntoTarget(int targetFd) {
     if (::fstat(m_fd, &temp) != 0 || ::fstat(targetFd, &target) != 0) {
         return false;
     }
-    if (temp.st_size > 0 && ::fallocate(targetFd, 0, 0, temp.st_size) != 0 &&
-        !unsupported(errno)) {
-        return false;
+    // Where the file system cannot, glibc emulates it by writing a zero into each block that
+    // reads as zero: no old byte changes. That needs a readable file; EBADF means it was not.
+    if (temp.st_size > 0) {
+        const int claimed = ::posix_fallocate(targetFd, 0, temp.st_size);
+        if (claimed != 0 && !unsupported(claimed) && claimed != EINVAL && claimed != EBADF) {
+            errno = claimed;
+            return false;
+        }
     }
     const HeldSignals held;
-    // Without fallocate the bytes past the old end go first: they claim the room as well.
+    // Where the room could not be claimed, the bytes past the old end go first: they claim it.
     const off_t common = std::min(temp.st_size, target.st_size);
     return copyRange(m_fd, targetFd, common, temp.st_size) &&
            copyRange(m_fd, targetFd, 0, common) && ::ftruncate(targetFd, temp.st_size) == 0 &&

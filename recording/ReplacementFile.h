@@ -146,14 +146,14 @@ private:
     TempFileKind m_kind = TempFileKind::AnonymousWherePossible;
     Commit m_commit = Commit::Rename;
     CopyNotice m_copyNotice{};
-    int m_folderFd = -1;          // the target's folder, links resolved (O_PATH)
-    std::string m_folderPath{};   // the same, for messages
-    std::string m_name{};         // the target's name in that folder
-    std::string m_tempPrefix{};   // from open()
-    int m_targetFd = -1;          // the existing target, locked; -1 for a new one
-    int m_tempFolderFd = -1;      // the temporary file's folder: m_folderFd's or another (O_PATH)
+    int m_folderFd = -1;        // the target's folder, links resolved (O_PATH)
+    std::string m_folderPath{}; // the same, for messages
+    std::string m_name{};       // the target's name in that folder
+    std::string m_tempPrefix{}; // from open()
+    int m_targetFd = -1;        // the existing target, locked; -1 for a new one
+    int m_tempFolderFd = -1;    // the temporary file's folder: m_folderFd's or another (O_PATH)
     std::string m_tempFolderPath{};
-    std::string m_tempName{};     // in that folder; empty while anonymous, once renamed or removed
+    std::string m_tempName{}; // in that folder; empty while anonymous, once renamed or removed
     bool m_tempOwnedByTarget = false; // given the target's owner: taken back before removal
     int m_fd = -1;
     std::string m_keptCopy{};

@@ -142,16 +142,24 @@ TEST_F(RecordingFileTest, ReportsAFailedSaveAndKeepsTheOldFile) {
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previousLimit), 0);
     rlimit smallLimit = previousLimit;
     smallLimit.rlim_cur = kLongLineBytes / 2;
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &smallLimit), 0);
-    const bool saved = saveRecordingFile((m_folder / "full.sav").string(), big);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &previousLimit), 0);
-    std::signal(SIGXFSZ, previousHandler);
-    EXPECT_FALSE(saved);
+    const auto saveUnderLimit = [&](const fs::path& target) {
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &smallLimit), 0);
+        const bool saved = saveRecordingFile(target.string(), big);
+        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &previousLimit), 0);
+        std::signal(SIGXFSZ, previousHandler);
+        return saved;
+    };
+    EXPECT_FALSE(saveUnderLimit(m_folder / "full.sav"));
     EXPECT_EQ(readBytes(m_folder / "full.sav"), old);
+    // A file with two names is rewritten in place, and only once the new bytes are complete.
+    fs::create_hard_link(m_folder / "full.sav", m_folder / "twin.sav");
+    EXPECT_FALSE(saveUnderLimit(m_folder / "full.sav"));
+    EXPECT_EQ(readBytes(m_folder / "full.sav"), old);
+    EXPECT_EQ(readBytes(m_folder / "twin.sav"), old);
 
     // Neither the refused saves nor the failed ones left a file behind.
-    EXPECT_EQ(entries(m_folder), (std::vector<std::string>{"full.sav", "taken.sav"}));
+    EXPECT_EQ(entries(m_folder), (std::vector<std::string>{"full.sav", "taken.sav", "twin.sav"}));
 }
 
 TEST_F(RecordingFileTest, OpensAnyBytesButNotAMissingFileAFolderOrAFifo) {

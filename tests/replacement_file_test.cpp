@@ -14,11 +14,11 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <linux/capability.h>
-#include <sys/file.h>
-#include <sys/mount.h>
 #include <map>
 #include <optional>
 #include <string>
+#include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>

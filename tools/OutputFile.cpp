@@ -44,8 +44,7 @@ bool OutputFile::fail(std::string reason) {
     return false;
 }
 
-bool OutputFile::open(const std::string& path, std::optional<uint64_t> expectedBytes,
-                      bool quiet) {
+bool OutputFile::open(const std::string& path, std::optional<uint64_t> expectedBytes, bool quiet) {
     m_displayPath = path;
     m_quiet = quiet;
     m_standardOutput = path == kStandardStreamName;

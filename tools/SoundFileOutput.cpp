@@ -365,8 +365,8 @@ bool SoundFileOutput::fail(std::string reason) {
     return false;
 }
 
-bool SoundFileOutput::open(const std::string& path, const SoundEncoding& encoding,
-                           int64_t frames, bool quiet) {
+bool SoundFileOutput::open(const std::string& path, const SoundEncoding& encoding, int64_t frames,
+                           bool quiet) {
     SF_INFO info{};
     info.samplerate = static_cast<int>(kRenderSampleRate);
     info.channels = kMonoChannels;
