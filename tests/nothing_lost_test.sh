@@ -176,6 +176,12 @@ code=$?
 [ "$code" = 2 ] || fail "procfs: exit $code"
 grep -q "pseudo file systems" err || fail "procfs: $(cat err)"
 
+# 8. A dangling link: the folder named is the one missing, where the link points.
+mkdir -p links && ln -s ../nowhere/deeper/out.wav links/out.wav
+"$tool" -q a.sav links/out.wav 2>err
+grep -q "folder 'links/../nowhere/deeper': No such file or directory" err ||
+    fail "dangling link: $(cat err)"
+
 if [ "$failures" -gt 0 ]; then
     echo "$failures failures" >&2
     exit 1

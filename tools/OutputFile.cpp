@@ -85,8 +85,8 @@ bool OutputFile::open(const std::string& path, std::optional<uint64_t> expectedB
         return fail(failure("another program is writing it (it holds the file's lock); try again"
                             " once that is done"));
     case ReplaceOpen::NoTempFile:
-        return fail(failure("cannot write in the folder " + inQuotes(m_file.folderPath()) + ": " +
-                            std::strerror(errno)));
+        return fail(failure("no file can be made in the folder " + inQuotes(m_file.folderPath()) +
+                            ": " + std::strerror(errno)));
     }
     return fail(failure("it cannot be opened"));
 }
