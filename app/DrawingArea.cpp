@@ -9,9 +9,9 @@
 namespace doodle {
 namespace {
 
-constexpr QRgb kInkColour = 0xff0000ff;        // RGB(0, 0, 255)
-constexpr QRgb kGridLineColour = 0xffc0c0c0;   // RGB(192, 192, 192), strip edges
-constexpr QRgb kOctaveLineColour = 0xff800000; // RGB(128, 0, 0), octave starts
+QRgb qRgbOf(Rgb colour) {
+    return qRgb(colour.red, colour.green, colour.blue);
+}
 
 // Only the left button draws; the others are not reported.
 int32_t buttonBits(Qt::MouseButtons buttons) {
@@ -24,15 +24,35 @@ DrawingArea::DrawingArea(QWidget* parent) : QWidget(parent) {
     setFixedSize(kWidthPx, kHeightPx);
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_OpaquePaintEvent); // the image covers every pixel
-    m_image.fill(Qt::white);
+    fill(kBackgroundColour);
 }
 
-void DrawingArea::fillWhite() {
-    m_image.fill(Qt::white);
+void DrawingArea::paint(const CanvasPaint& paint) {
+    for (const CanvasStep& step : paint) {
+        switch (step.kind) {
+        case CanvasStep::Kind::Fill:
+            fill(step.colour);
+            break;
+        case CanvasStep::Kind::Columns:
+            drawColumns(step.columnsX, step.colour);
+            break;
+        case CanvasStep::Kind::Dots:
+            for (const InkPoint& dot : step.dots) {
+                drawDot(dot, qRgbOf(step.colour));
+            }
+            break;
+        }
+    }
+}
+
+void DrawingArea::fill(Rgb colour) {
+    m_image.fill(qRgbOf(colour));
     update();
 }
 
-void DrawingArea::drawInkDot(int32_t x, int32_t y) {
+void DrawingArea::drawDot(InkPoint dot, QRgb colour) {
+    const int32_t x = dot.x;
+    const int32_t y = dot.y;
     // A dot whose square misses the image draws nothing (and keeps x + dx from overflowing).
     if (x < -kInkDotRadiusPx || x > kWidthPx + kInkDotRadiusPx || y < -kInkDotRadiusPx ||
         y > kHeightPx + kInkDotRadiusPx) {
@@ -42,35 +62,24 @@ void DrawingArea::drawInkDot(int32_t x, int32_t y) {
         const int px = x + offset.dx;
         const int py = y + offset.dy;
         if (m_image.valid(px, py)) {
-            m_image.setPixel(px, py, kInkColour);
+            m_image.setPixel(px, py, colour);
         }
     }
     const int side = 2 * kInkDotRadiusPx + 1;
     update(QRect(x - kInkDotRadiusPx, y - kInkDotRadiusPx, side, side));
 }
 
-void DrawingArea::drawGridLines(const GridLines& lines) {
-    auto drawColumn = [this](int32_t x, QRgb colour) {
+void DrawingArea::drawColumns(std::span<const int32_t> columnsX, Rgb colour) {
+    const QRgb pixel = qRgbOf(colour);
+    for (const int32_t x : columnsX) {
         if (x < 0 || x >= kWidthPx) {
-            return; // the line at X = 240 lies just outside the visible columns
+            continue; // the line at X = 240 lies just outside the visible columns
         }
         for (int y = 0; y < kHeightPx; ++y) {
-            m_image.setPixel(x, y, colour);
+            m_image.setPixel(x, y, pixel);
         }
-    };
-    for (int32_t x : lines.lightX) {
-        drawColumn(x, kGridLineColour);
-    }
-    for (int32_t x : lines.darkX) {
-        drawColumn(x, kOctaveLineColour);
     }
     update();
-}
-
-void DrawingArea::redrawInk(std::span<const InkPoint> ink) {
-    for (const InkPoint& point : ink) {
-        drawInkDot(point.x, point.y);
-    }
 }
 
 void DrawingArea::paintEvent(QPaintEvent* event) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mapping/CanvasPaint.h"
 #include "mapping/DrawingSurface.h"
 #include "mapping/Pointer.h"
 
@@ -21,15 +22,9 @@ public:
     explicit DrawingArea(QWidget* parent = nullptr);
 
     const QImage& image() const { return m_image; }
-    // Fills the whole area white.
-    void fillWhite();
-    // A filled blue dot of radius 2 centred on (x, y), pixel-exact; repaints only its square.
-    // Points far outside the area draw nothing.
-    void drawInkDot(int32_t x, int32_t y);
-    // Vertical 1-pixel lines over the whole height: the light ones, then the dark ones.
-    void drawGridLines(const GridLines& lines);
-    // A dot at every point of the ink.
-    void redrawInk(std::span<const InkPoint> ink);
+    // Paints the steps into the image, one pixel for one, and repaints what they changed: a
+    // dot only its square. Dots far outside the area draw nothing.
+    void paint(const CanvasPaint& paint);
 
     // Reports a pointer event that reached another widget while the left button was held and
     // the pointer was over this area; pos in area pixels.
@@ -45,6 +40,10 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    void fill(Rgb colour);
+    void drawColumns(std::span<const int32_t> columnsX, Rgb colour);
+    void drawDot(InkPoint dot, QRgb colour);
+
     QImage m_image{kWidthPx, kHeightPx, QImage::Format_RGB32};
 };
 

@@ -336,21 +336,8 @@ void MainWindow::showNote(std::string_view name) {
     m_noteLabel->setText(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
 }
 
-void MainWindow::repaintCanvas(bool withGrid, ScaleMode mode, std::span<const InkPoint> ink) {
-    m_drawingArea->fillWhite();
-    if (withGrid) {
-        m_drawingArea->drawGridLines(gridLinesFor(mode));
-    }
-    m_drawingArea->redrawInk(ink);
-}
-
-void MainWindow::drawGridOverCanvas(ScaleMode mode, std::span<const InkPoint> ink) {
-    m_drawingArea->drawGridLines(gridLinesFor(mode));
-    m_drawingArea->redrawInk(ink);
-}
-
-void MainWindow::drawDot(int32_t x, int32_t y) {
-    m_drawingArea->drawInkDot(x, y);
+void MainWindow::paintCanvas(const CanvasPaint& paint) {
+    m_drawingArea->paint(paint);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -410,10 +397,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     m_sink(Event::close());
 }
 
-QAction* MainWindow::addMenuItem(QMenu* menu, const char* text, const char* name, int32_t id,
-                                 bool checkable) {
-    QAction* action = menu->addAction(QString::fromLatin1(text));
-    action->setObjectName(QLatin1String(name));
+QAction* MainWindow::addMenuItem(QMenu* menu, std::string_view text, std::string_view name,
+                                 int32_t id, bool checkable) {
+    QAction* action =
+        menu->addAction(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    action->setObjectName(QLatin1String(name.data(), static_cast<qsizetype>(name.size())));
     action->setCheckable(checkable);
     connect(action, &QAction::triggered, this, [this, action, id, checkable](bool checked) {
         // Qt flips a checkable item before reporting it; the voice-type rule belongs to the
@@ -428,15 +416,18 @@ QAction* MainWindow::addMenuItem(QMenu* menu, const char* text, const char* name
 
 void MainWindow::createMenu() {
     QMenuBar* bar = menuBar();
-    QMenu* file = bar->addMenu(QStringLiteral("File"));
-    m_menuOpen = addMenuItem(file, "Open", "menuOpen", kMenuOpen, false);
-    m_menuSave = addMenuItem(file, "Save", "menuSave", kMenuSave, false);
-    QMenu* voice = bar->addMenu(QStringLiteral("Voice"));
-    m_menuType1 = addMenuItem(voice, "Type 1", "menuType1", kMenuType1, true);
-    m_menuType2 = addMenuItem(voice, "Type 2", "menuType2", kMenuType2, true);
-    QMenu* help = bar->addMenu(QStringLiteral("?"));
-    m_menuAbout = addMenuItem(help, "About", "menuAbout", kMenuAbout, false);
-    m_menuHelp = addMenuItem(help, "Help", "menuHelp", kMenuHelp, false);
+    for (const MenuCaption& caption : kMenus) {
+        QMenu* menu = bar->addMenu(
+            QString::fromUtf8(caption.title.data(), static_cast<qsizetype>(caption.title.size())));
+        for (const MenuItemCaption& item : caption.items) {
+            QAction* action = addMenuItem(menu, item.caption, item.name, item.id, item.checkable);
+            if (item.id == kMenuType1) {
+                m_menuType1 = action;
+            } else if (item.id == kMenuType2) {
+                m_menuType2 = action;
+            }
+        }
+    }
     m_menuType1->setChecked(true);
     // F10 opens the menu bar, the desktop's convention; the items themselves keep no shortcuts.
     auto* openMenuBar = new QShortcut(QKeySequence(Qt::Key_F10), this);

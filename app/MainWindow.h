@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mapping/CanvasPaint.h"
 #include "mapping/DrawingSurface.h"
 #include "mapping/PitchMap.h"
 #include "mapping/VowelMap.h"
@@ -54,12 +55,8 @@ public:
     void markVoiceType(VoiceType type);
     void showNote(std::string_view name); // empty clears the label
 
-    // The drawing area. Each entry of `ink` is a dot at its first two fields (see DrawingArea).
-    // White, then the grid lines of `mode` when `withGrid`, then the ink.
-    void repaintCanvas(bool withGrid, ScaleMode mode, std::span<const InkPoint> ink);
-    // The grid lines of `mode` over the picture as it is, then the ink on top.
-    void drawGridOverCanvas(ScaleMode mode, std::span<const InkPoint> ink);
-    void drawDot(int32_t x, int32_t y); // an ink dot at drawing-area pixels (x, y)
+    // The drawing area: the steps in order (see DrawingArea).
+    void paintCanvas(const CanvasPaint& paint);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -77,15 +74,11 @@ private:
     void connectControls();
     void fitFont();
     // A menu item named `name` ("menuOpen") that reports `id` when chosen.
-    QAction* addMenuItem(class QMenu* menu, const char* text, const char* name, int32_t id,
-                         bool checkable);
+    QAction* addMenuItem(class QMenu* menu, std::string_view text, std::string_view name,
+                         int32_t id, bool checkable);
 
-    QAction* m_menuOpen = nullptr;
-    QAction* m_menuSave = nullptr;
-    QAction* m_menuType1 = nullptr;
+    QAction* m_menuType1 = nullptr; // the Voice menu's check marks
     QAction* m_menuType2 = nullptr;
-    QAction* m_menuAbout = nullptr;
-    QAction* m_menuHelp = nullptr;
 
     QPushButton* m_recordToggle = nullptr;
     QPushButton* m_playToggle = nullptr;

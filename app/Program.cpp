@@ -3,6 +3,8 @@
 #include "app/Dialogs.h"
 #include "app/HelpWindow.h"
 #include "app/MainWindow.h"
+#include "files/RecordingFiles.h"
+#include "program/Captions.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -37,11 +39,19 @@ void takeOverOnMainThread([[maybe_unused]] QEvent* event) {
 #endif
 }
 
-const QString kFileFilter = QStringLiteral("DoodleChorus (*.sav)");
+// A save's temporary file, beside the file it replaces until it is complete.
+constexpr std::string_view kTempPrefix = ".DoodleChorus-";
 
 // The program's texts are ASCII; UTF-8 keeps any other text whole.
 QString toQString(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The one-entry filter of a dialog for a kind of file: "DoodleChorus (*.sav)".
+QString filterOf(FileKind kind) {
+    const FileKindCaption caption = captionOf(kind);
+    return toQString(caption.filterName) + QStringLiteral(" (*") + toQString(caption.extension) +
+           QStringLiteral(")");
 }
 
 // A file dialog's answer as the program's path: the bytes the file system knows the file by.
@@ -126,16 +136,8 @@ void Program::customEvent(QEvent* event) {
     m_logic.dispatch(Event::tick(m_tickerShared.tickCount.load()));
 }
 
-void Program::repaintCanvas(bool withGrid, ScaleMode mode, std::span<const InkPoint> ink) {
-    m_window->repaintCanvas(withGrid, mode, ink);
-}
-
-void Program::drawGridOverCanvas(ScaleMode mode, std::span<const InkPoint> ink) {
-    m_window->drawGridOverCanvas(mode, ink);
-}
-
-void Program::showDot(int32_t x, int32_t y) {
-    m_window->drawDot(x, y);
+void Program::paintCanvas(const CanvasPaint& paint) {
+    m_window->paintCanvas(paint);
 }
 
 void Program::showNote(std::string_view name) {
@@ -170,16 +172,28 @@ void Program::showMessage(std::string_view title, std::string_view text) {
     m_dialogs.showMessage(m_window.get(), toQString(title), toQString(text));
 }
 
-std::optional<std::string> Program::chooseSaveFile(std::string_view title,
-                                                   const std::string& proposedPath) {
-    return fromChosenPath(m_dialogs.chooseSaveFile(
-        m_window.get(), toQString(title), QFile::decodeName(proposedPath.c_str()), kFileFilter));
+std::optional<std::string> Program::chooseSaveFile(FileKind kind, std::string_view proposedName) {
+    const std::string proposedPath = dialogFolder() + std::string(proposedName);
+    return fromChosenPath(
+        m_dialogs.chooseSaveFile(m_window.get(), toQString(captionOf(kind).dialogTitle),
+                                 QFile::decodeName(proposedPath.c_str()), filterOf(kind)));
 }
 
-std::optional<std::string> Program::chooseOpenFile(std::string_view title,
-                                                   const std::string& folder) {
-    return fromChosenPath(m_dialogs.chooseOpenFile(m_window.get(), toQString(title),
-                                                   QFile::decodeName(folder.c_str()), kFileFilter));
+bool Program::storeFile(const std::string& destination, const StoredFile& file) {
+    // An export renders here, on the main thread: a minute of drawing takes about 50 ms.
+    const std::optional<std::vector<uint8_t>> bytes = bytesOf(file);
+    return bytes && replaceFileWith(destination, *bytes, kTempPrefix);
+}
+
+std::optional<ChosenRecording> Program::chooseOpenFile() {
+    const std::optional<std::string> path = fromChosenPath(m_dialogs.chooseOpenFile(
+        m_window.get(), toQString(kOpenTitle), QFile::decodeName(dialogFolder().c_str()),
+        filterOf(FileKind::Recording)));
+    if (!path) {
+        return std::nullopt;
+    }
+    OpenedRecording opened = readRecordingFile(*path);
+    return ChosenRecording{std::move(opened.recording), opened.problem == OpenProblem::OutOfMemory};
 }
 
 void Program::showHelp() {

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "app/audio/AudioOutput.h"
+#include "app/ticker/Ticker.h"
 #include "mapping/DrawingSurface.h"
 #include "program/Event.h"
 #include "program/ProgramLogic.h"
 #include "program/ProgramView.h"
 #include "recording/Recording.h"
-#include "recording/Ticker.h"
 #include "voice/VoiceParams.h"
 
 #include <QObject>
@@ -49,7 +49,7 @@ public:
     MainWindow* window() const { return m_window.get(); }
     VoiceParams& voice() { return m_logic.voice(); }
     TickerShared& ticker() { return m_tickerShared; }
-    double playSpeed() const { return m_logic.controls().playSpeed; }
+    double playSpeed() const { return m_logic.controls().settings.playSpeed; }
     const DrawingState& drawing() const { return m_logic.drawing(); }
     const Recording& recordingList() const { return m_logic.recording(); }
 
@@ -58,9 +58,7 @@ protected:
 
 private:
     // ProgramView
-    void repaintCanvas(bool withGrid, ScaleMode mode, std::span<const InkPoint> ink) override;
-    void drawGridOverCanvas(ScaleMode mode, std::span<const InkPoint> ink) override;
-    void showDot(int32_t x, int32_t y) override;
+    void paintCanvas(const CanvasPaint& paint) override;
     void showNote(std::string_view name) override;
     void setRecording(bool down) override;
     void setPlaying(bool down) override;
@@ -69,10 +67,10 @@ private:
     void setRootEnabled(bool enabled) override;
     void markVoiceType(VoiceType type) override;
     void showMessage(std::string_view title, std::string_view text) override;
-    std::optional<std::string> chooseSaveFile(std::string_view title,
-                                              const std::string& proposedPath) override;
-    std::optional<std::string> chooseOpenFile(std::string_view title,
-                                              const std::string& folder) override;
+    std::optional<std::string> chooseSaveFile(FileKind kind,
+                                              std::string_view proposedName) override;
+    bool storeFile(const std::string& destination, const StoredFile& file) override;
+    std::optional<ChosenRecording> chooseOpenFile() override;
     void showHelp() override;
     void resumeTicks() override;
     void pauseTicks() override;

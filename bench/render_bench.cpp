@@ -1,6 +1,7 @@
 // The offline renderer on a minute of drawing: a drag with a line every 10 to 16 ms sweeping
 // the area, lifted every few seconds. Reports the real-time factor, seconds of sound per
 // second of CPU; the render tool is also timed end to end into a WAV in the temporary folder.
+#include "files/RecordingFiles.h"
 #include "recording/GestureLine.h"
 #include "recording/OfflineRender.h"
 #include "recording/RecordingFile.h"
@@ -132,7 +133,7 @@ void BM_RenderToolToWav(benchmark::State& state) {
     const std::string in = (folder / "minute.sav").string();
     std::string out = (folder / "minute.wav").string();
     const std::optional<RenderPlan> plan = planRender(minuteOfDrawing(), 1.0);
-    if (!plan || !saveRecordingFile(in, minuteOfDrawing())) {
+    if (!plan || !replaceFileWith(in, recordingFileBytes(minuteOfDrawing()), ".bench-")) {
         state.SkipWithError("cannot save the recording");
         return;
     }

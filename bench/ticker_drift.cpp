@@ -2,7 +2,7 @@
 // 1 to 3600) and measures it against CLOCK_MONOTONIC: elapsed ms, ticks, drift in per cent
 // ((ticks - elapsedMs) / elapsedMs * 100, aim: |drift| < 0.1 %) and the median, 99th percentile
 // and largest interval between calls of post, in ms.
-#include "recording/Ticker.h"
+#include "app/ticker/Ticker.h"
 
 #include <algorithm>
 #include <charconv>
@@ -20,7 +20,6 @@ using namespace doodle;
 
 constexpr int kDefaultSeconds = 10;
 constexpr int kMaxSeconds = 3600;
-constexpr int64_t kTicksPerSecond = kNsPerSecond / kTickPeriodNs;
 // Room for the ticks a late stop lets through.
 constexpr int64_t kSpareStamps = 1000;
 constexpr double kNsPerMs = 1e6;

@@ -1,8 +1,74 @@
 #pragma once
 
+#include "program/Event.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace doodle {
+
+// The menu bar: each menu's title and its items, in order, with the ids their events carry.
+struct MenuItemCaption {
+    int32_t id = 0;
+    std::string_view caption{};
+    std::string_view name{}; // the item's object name, for tests and screen readers
+    bool checkable = false;
+};
+struct MenuCaption {
+    std::string_view title{};
+    std::span<const MenuItemCaption> items{};
+};
+inline constexpr std::array kFileMenuItems{
+    MenuItemCaption{kMenuOpen, "Open", "menuOpen"},
+    MenuItemCaption{kMenuSave, "Save", "menuSave"},
+    MenuItemCaption{kMenuExportWav, "Export as WAV\u2026", "menuExportWav"},
+    MenuItemCaption{kMenuExportMidi, "Export as MIDI\u2026", "menuExportMidi"},
+};
+inline constexpr std::array kVoiceMenuItems{
+    MenuItemCaption{kMenuType1, "Type 1", "menuType1", true},
+    MenuItemCaption{kMenuType2, "Type 2", "menuType2", true},
+};
+inline constexpr std::array kHelpMenuItems{
+    MenuItemCaption{kMenuAbout, "About", "menuAbout"},
+    MenuItemCaption{kMenuHelp, "Help", "menuHelp"},
+};
+inline constexpr std::array kMenus{
+    MenuCaption{"File", kFileMenuItems},
+    MenuCaption{"Voice", kVoiceMenuItems},
+    MenuCaption{"?", kHelpMenuItems},
+};
+
+// The program's messages.
+inline constexpr std::string_view kInformerTitle = "Informer";
+inline constexpr std::string_view kNotSavedText = "Your DoodleChorus file is not saved!";
+inline constexpr std::string_view kNotOpenedText = "Your DoodleChorus file is not opened!";
+inline constexpr std::string_view kAboutTitle = "About";
+inline constexpr std::string_view kAboutText = "DoodleChorus v1.01 by the DoodleChorus developers\n"
+                                               "Make your drawings truly sing!";
+
+// The files the program stores and opens: the dialog's title, the name it proposes, and the
+// extension its one-entry filter shows (and a chosen name gets when it lacks it).
+enum class FileKind { Recording, Wav, Midi };
+struct FileKindCaption {
+    std::string_view dialogTitle{};
+    std::string_view filterName{};
+    std::string_view extension{};
+};
+inline constexpr std::string_view kOpenTitle = "Please choose file to open";
+inline constexpr std::string_view kProposedFileName = "DoodleChorus";
+inline constexpr FileKindCaption captionOf(FileKind kind) noexcept {
+    switch (kind) {
+    case FileKind::Wav:
+        return {"Export as WAV", "WAV sound", ".wav"};
+    case FileKind::Midi:
+        return {"Export as MIDI", "MIDI file", ".mid"};
+    case FileKind::Recording:
+        break;
+    }
+    return {"Please choose file to save", "DoodleChorus", ".sav"};
+}
 
 // A toggle's caption while up and while down: it says what the program is doing.
 struct ToggleCaptions {

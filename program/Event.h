@@ -33,6 +33,8 @@ enum MenuId : int32_t {
     kMenuType2 = 4,
     kMenuAbout = 5,
     kMenuHelp = 6,
+    kMenuExportWav = 7,
+    kMenuExportMidi = 8,
 };
 
 enum class EventKind { Control, Menu, Close, Ticker };

@@ -1,5 +1,6 @@
 #include "program/ProgramLogic.h"
 
+#include "program/Captions.h"
 #include "recording/RecordingFile.h"
 
 #include <algorithm>
@@ -11,16 +12,6 @@
 
 namespace doodle {
 namespace {
-
-constexpr std::string_view kInformerTitle = "Informer";
-constexpr std::string_view kNotSavedText = "Your DoodleChorus file is not saved!";
-constexpr std::string_view kNotOpenedText = "Your DoodleChorus file is not opened!";
-constexpr std::string_view kSaveTitle = "Please choose file to save";
-constexpr std::string_view kOpenTitle = "Please choose file to open";
-constexpr std::string_view kProposedFileName = "DoodleChorus";
-constexpr std::string_view kAboutTitle = "About";
-constexpr std::string_view kAboutText = "DoodleChorus v1.01 by the DoodleChorus developers\n"
-                                        "Make your drawings truly sing!";
 
 constexpr int32_t kLastRootIndex = static_cast<int32_t>(noteNames.size()) - 1;
 
@@ -102,7 +93,7 @@ void ProgramLogic::dispatch(const Event& event) {
     }
     // Speed slider: the speed of this and every later playback.
     if (isControl(event, kSpeedSlider)) {
-        m_controls.playSpeed = playSpeedFromTenths(
+        m_controls.settings.playSpeed = playSpeedFromTenths(
             std::clamp(event.speedTenths, kMinPlaySpeedTenths, kMaxPlaySpeedTenths));
     }
     // Major or Minor: the scale, the root list and Grid follow.
@@ -115,8 +106,8 @@ void ProgramLogic::dispatch(const Event& event) {
     // Root list: the scale moves to the new root; the grid does not depend on it.
     if (isControl(event, kRootNoteCombo) && event.rootIndex >= 0 &&
         event.rootIndex <= kLastRootIndex) {
-        m_controls.rootIndex = event.rootIndex;
-        m_scale = buildScale(m_controls.scaleMode, m_controls.rootIndex, m_scale);
+        m_controls.settings.rootIndex = event.rootIndex;
+        refreshMapControls();
     }
     // Pentatonic, as Major and Minor.
     if (isControl(event, kPentatonicOption)) {
@@ -156,8 +147,8 @@ void ProgramLogic::onDrawingEvent(const Event& event) {
         break;
     case DrawingOutcome::Point:
         appendGestureLine(kSoundingLine, event.nowMs);
-        showNote(m_player.soundPoint(m_drawing.pointX, m_drawing.pointY, mapControls()));
-        m_view.showDot(m_drawing.pointX, m_drawing.pointY);
+        showNote(m_player.soundPoint(m_drawing.pointX, m_drawing.pointY, m_mapControls));
+        m_view.paintCanvas(oneDot(m_drawing.ink.back()));
         break;
     case DrawingOutcome::Release:
         m_player.release();
@@ -194,7 +185,8 @@ void ProgramLogic::appendGestureLine(int32_t released, std::optional<int32_t> no
 void ProgramLogic::startPlayback() {
     m_controls.playDown = true;
     m_view.setPlaying(true);
-    m_view.repaintCanvas(false, m_controls.scaleMode, {}); // white; the ink stays for later
+    m_view.paintCanvas(wholeCanvas(false, m_controls.settings.scaleMode, {})); // white; the ink
+                                                                               // stays for later
     m_player.start();
     m_ticksRunning = true;
     m_view.resumeTicks(); // counts from 0 again
@@ -217,10 +209,10 @@ void ProgramLogic::playbackTick(int32_t tickCount) {
         return;
     }
     // Most ticks play nothing: the map controls are gathered only for one that does.
-    if (!m_player.acts(tickCount, m_controls.playSpeed)) {
+    if (!m_player.acts(tickCount, m_controls.settings.playSpeed)) {
         return;
     }
-    const PlayedStep step = m_player.step(tickCount, m_controls.playSpeed, mapControls());
+    const PlayedStep step = m_player.step(tickCount, m_controls.settings.playSpeed, m_mapControls);
     switch (step.action) {
     case PlaybackAction::None:
     case PlaybackAction::Release: // no dot; the note label keeps its name
@@ -232,17 +224,10 @@ void ProgramLogic::playbackTick(int32_t tickCount) {
         m_drawing.pointX = step.x;
         m_drawing.pointY = step.y;
         showNote(step.noteIndex);
-        m_view.showDot(step.x, step.y);
+        const InkPoint dot{step.x, step.y};
+        m_view.paintCanvas(oneDot(dot));
         break;
     }
-}
-
-MapControls ProgramLogic::mapControls() const {
-    MapControls controls;
-    controls.scaleMode = m_controls.scaleMode;
-    controls.scale = m_scale;
-    controls.voiceType = m_controls.voiceType;
-    return controls;
 }
 
 void ProgramLogic::showNote(std::optional<int32_t> noteIndex) {
@@ -263,12 +248,16 @@ void ProgramLogic::setGrid(bool checked, bool enabled) {
 }
 
 void ProgramLogic::repaintCanvas(bool withGrid) {
-    m_view.repaintCanvas(withGrid, m_controls.scaleMode, m_drawing.ink);
+    m_view.paintCanvas(wholeCanvas(withGrid, m_controls.settings.scaleMode, m_drawing.ink));
+}
+
+void ProgramLogic::refreshMapControls() {
+    m_mapControls = mapControlsFor(m_controls.settings);
 }
 
 void ProgramLogic::onScaleOptionChosen(ScaleMode mode) {
-    m_controls.scaleMode = mode;
-    m_scale = buildScale(mode, m_controls.rootIndex, m_scale);
+    m_controls.settings.scaleMode = mode;
+    refreshMapControls();
     if (!m_controls.playDown) {
         setGrid(m_controls.gridChecked, true);
     }
@@ -280,7 +269,8 @@ void ProgramLogic::onScaleOptionChosen(ScaleMode mode) {
 }
 
 void ProgramLogic::onUnrestrictedChosen() {
-    m_controls.scaleMode = ScaleMode::Unrestricted;
+    m_controls.settings.scaleMode = ScaleMode::Unrestricted;
+    refreshMapControls();
     setGrid(false, false);
     m_controls.rootEnabled = false;
     m_view.setRootEnabled(false);
@@ -291,7 +281,7 @@ void ProgramLogic::onUnrestrictedChosen() {
 }
 
 void ProgramLogic::refuseGridInUnrestricted() {
-    if (m_controls.scaleMode == ScaleMode::Unrestricted) {
+    if (m_controls.settings.scaleMode == ScaleMode::Unrestricted) {
         setGrid(false, false);
     }
 }
@@ -299,7 +289,7 @@ void ProgramLogic::refuseGridInUnrestricted() {
 void ProgramLogic::showOrHideGrid() {
     if (m_controls.gridChecked) {
         // Over the present picture, playback's dots included; the ink comes back on top.
-        m_view.drawGridOverCanvas(m_controls.scaleMode, m_drawing.ink);
+        m_view.paintCanvas(gridOverCanvas(m_controls.settings.scaleMode, m_drawing.ink));
     } else {
         repaintCanvas(false); // also removes dots drawn by playback
     }
@@ -313,8 +303,9 @@ void ProgramLogic::onMenu(int32_t id) {
     case kMenuType1:
     case kMenuType2: {
         const VoiceType chosen = id == kMenuType1 ? VoiceType::Type1 : VoiceType::Type2;
-        if (m_controls.voiceType != chosen) {
-            m_controls.voiceType = chosen;
+        if (m_controls.settings.voiceType != chosen) {
+            m_controls.settings.voiceType = chosen;
+            refreshMapControls();
             m_view.markVoiceType(chosen);
         }
         break;
@@ -331,6 +322,12 @@ void ProgramLogic::onMenu(int32_t id) {
     case kMenuSave:
         saveRecording();
         break;
+    case kMenuExportWav:
+        exportRecording(FileKind::Wav);
+        break;
+    case kMenuExportMidi:
+        exportRecording(FileKind::Midi);
+        break;
     default:
         break;
     }
@@ -339,31 +336,55 @@ void ProgramLogic::onMenu(int32_t id) {
 void ProgramLogic::saveRecording() {
     const ModalStep modal(m_modalStepOpen);
     const std::optional<std::string> chosen =
-        m_view.chooseSaveFile(kSaveTitle, dialogFolder() + std::string(kProposedFileName));
-    // Cancelled, nothing recorded, or not written: the old file under that name is intact.
-    if (!chosen || chosen->empty() || !saveRecordingFile(*chosen, m_recording)) {
+        m_view.chooseSaveFile(FileKind::Recording, kProposedFileName);
+    // Cancelled, nothing recorded, or not stored: the old file under that name is intact.
+    bool saved = false;
+    if (chosen && !chosen->empty() && !m_recording.empty()) {
+        try {
+            const std::vector<uint8_t> bytes = recordingFileBytes(m_recording);
+            saved = m_view.storeFile(
+                fileNameWithExtension(*chosen, captionOf(FileKind::Recording).extension),
+                StoredFile{FileKind::Recording, bytes, nullptr, {}});
+        } catch (const std::bad_alloc&) {
+            saved = false; // the lines do not fit in memory twice
+        }
+    }
+    if (!saved) {
+        m_view.showMessage(kInformerTitle, kNotSavedText);
+    }
+}
+
+void ProgramLogic::exportRecording(FileKind kind) {
+    const ModalStep modal(m_modalStepOpen);
+    const std::optional<std::string> chosen = m_view.chooseSaveFile(kind, kProposedFileName);
+    if (!chosen || chosen->empty()) {
+        return; // cancelled: nothing to say
+    }
+    // As a save: an empty recording, or a file not stored whole, is not written.
+    const std::string destination = fileNameWithExtension(*chosen, captionOf(kind).extension);
+    if (m_recording.empty() ||
+        !m_view.storeFile(destination, StoredFile{kind, {}, &m_recording, m_controls.settings})) {
         m_view.showMessage(kInformerTitle, kNotSavedText);
     }
 }
 
 void ProgramLogic::openRecording() {
-    const std::optional<std::string> chosen = [&] {
+    std::optional<ChosenRecording> chosen = [&] {
         const ModalStep modal(m_modalStepOpen);
-        return m_view.chooseOpenFile(kOpenTitle, dialogFolder());
+        return m_view.chooseOpenFile();
     }();
-    if (!chosen || chosen->empty()) {
+    if (!chosen) {
         return;
     }
     // A file that cannot be read keeps the current recording; the rest happens all the same.
     // One whose lines do not fit in memory (twice: recording and ink) keeps it too, and says so:
     // the user would otherwise take the old recording for the file's.
-    OpenedRecording opened = readRecordingFile(*chosen);
-    bool tooBig = opened.problem == OpenProblem::OutOfMemory;
+    bool tooBig = chosen->tooLarge;
     bool replaced = false;
-    if (opened.recording) {
+    if (chosen->recording) {
         try {
-            std::vector<InkPoint> ink = inkOf(*opened.recording); // before either list changes
-            m_recording = std::move(*opened.recording);
+            std::vector<InkPoint> ink = inkOf(*chosen->recording); // before either list changes
+            m_recording = std::move(*chosen->recording);
             m_drawing.ink = std::move(ink);
             replaced = true;
         } catch (const std::bad_alloc&) {
@@ -379,7 +400,8 @@ void ProgramLogic::openRecording() {
     if (replaced) {
         repaintCanvas(false);
     } else {
-        m_view.repaintCanvas(false, m_controls.scaleMode, inkOf(m_recording));
+        const std::vector<InkPoint> ink = inkOf(m_recording);
+        m_view.paintCanvas(wholeCanvas(false, m_controls.settings.scaleMode, ink));
     }
     if (m_controls.recordDown) {
         stopRecording();

@@ -6,6 +6,7 @@
 #include "mapping/VowelMap.h"
 #include "program/Event.h"
 #include "program/ProgramView.h"
+#include "recording/OfflineRender.h"
 #include "recording/PlaySpeed.h"
 #include "recording/Player.h"
 #include "recording/Recorder.h"
@@ -25,10 +26,8 @@ struct ControlStates {
     bool gridChecked = false;
     bool gridEnabled = true; // enabled at start although Unrestricted is selected
     bool rootEnabled = false;
-    ScaleMode scaleMode = ScaleMode::Unrestricted;
-    int32_t rootIndex = 0; // 0..11 into noteNames
-    VoiceType voiceType = VoiceType::Type1;
-    double playSpeed = kMinPlaySpeed; // 1.0 .. 5.0, the slider's tenths
+    // The scale, root, voice type and play speed: what a playback and an export read.
+    RenderSettings settings{};
 };
 
 // The program itself, without a window: its state and the one dispatch of every event in the
@@ -64,29 +63,30 @@ private:
     void startPlayback();
     void stopPlayback();
     void playbackTick(int32_t tickCount);
-    MapControls mapControls() const;
     void showNote(std::optional<int32_t> noteIndex);
     void clearNote();
     void setGrid(bool checked, bool enabled);
     void repaintCanvas(bool withGrid);
+    void refreshMapControls();
     void onScaleOptionChosen(ScaleMode mode);
     void onUnrestrictedChosen();
     void refuseGridInUnrestricted();
     void showOrHideGrid();
     void onMenu(int32_t id);
     void saveRecording();
+    void exportRecording(FileKind kind);
     void openRecording();
     void showAbout();
     void showHelp();
 
     ProgramView& m_view;
     ControlStates m_controls{};
-    VoiceParams m_voice{};                          // shared with the audio callback
-    Recording m_recording{};                        // one gesture line per handled drawing event
-    Recorder m_recorder{};                          // when the recording began
-    DrawingState m_drawing{};                       // current point and the ink list
-    Scale m_scale{};                                // built by the scale options and root list
-    VowelWorking m_vowel{};                         // the vowel map's values, kept between points
+    VoiceParams m_voice{};       // shared with the audio callback
+    Recording m_recording{};     // one gesture line per handled drawing event
+    Recorder m_recorder{};       // when the recording began
+    DrawingState m_drawing{};    // current point and the ink list
+    MapControls m_mapControls{}; // what the maps read: the settings' scale, built once
+    VowelWorking m_vowel{};      // the vowel map's values, kept between points
     Player m_player{m_recording, m_voice, m_vowel}; // plays the recording on the ticks
     bool m_ticksRunning = false;                    // between resumeTicks and pauseTicks
     bool m_modalStepOpen = false; // a dialog, About or Help is open: events are dropped

@@ -1,32 +1,35 @@
 #pragma once
 
-#include "mapping/DrawingSurface.h"
+#include "mapping/CanvasPaint.h"
 #include "mapping/PitchMap.h"
 #include "mapping/VowelMap.h"
+#include "program/Exports.h"
+#include "recording/Recording.h"
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
 namespace doodle {
 
+// The recording a person chose to open, read and split into lines by the view (never on an
+// audio thread), or why there is none.
+struct ChosenRecording {
+    std::optional<Recording> recording{}; // nothing: the file could not be read
+    bool tooLarge = false;                // ... because its lines do not fit in memory
+};
+
 // What the program shows and what it asks: the window of the desktop program or a web page.
 // Every call comes from the program's one thread, and none of them raises an event. The dialog
 // calls return only when answered; a view whose dialogs cannot block prepares the answer before
-// it hands the menu event over.
+// it hands the menu event over. The program touches no file: the view reads and stores them.
 class ProgramView {
 public:
     virtual ~ProgramView() = default;
 
-    // The drawing area. Each ink point is one dot. White, then the grid lines of `mode` when
-    // `withGrid`, then the ink.
-    virtual void repaintCanvas(bool withGrid, ScaleMode mode, std::span<const InkPoint> ink) = 0;
-    // The grid lines of `mode` over the picture as it is, then the ink on top.
-    virtual void drawGridOverCanvas(ScaleMode mode, std::span<const InkPoint> ink) = 0;
-    // One ink dot at drawing-area pixels (x, y).
-    virtual void showDot(int32_t x, int32_t y) = 0;
+    // The drawing area: the steps in order, at the view's own scale.
+    virtual void paintCanvas(const CanvasPaint& paint) = 0;
     // The note label: a name of noteNames, or empty to clear it.
     virtual void showNote(std::string_view name) = 0;
 
@@ -42,14 +45,17 @@ public:
 
     // A message with one OK button; returns when it is dismissed.
     virtual void showMessage(std::string_view title, std::string_view text) = 0;
-    // The save dialog, starting at `proposedPath` (a folder and a name). It neither asks before
-    // replacing a file nor adds an extension. The chosen path, or nothing when cancelled.
-    virtual std::optional<std::string> chooseSaveFile(std::string_view title,
-                                                      const std::string& proposedPath) = 0;
-    // The open dialog, starting in `folder`. The chosen path (the file need not exist), or
+    // The save dialog for a file of `kind` (captionOf gives its title and filter), proposing
+    // `proposedName` in the view's own folder. It neither asks before replacing a file nor adds
+    // an extension. Where the file goes (a path, a download's name), or nothing when cancelled.
+    virtual std::optional<std::string> chooseSaveFile(FileKind kind,
+                                                      std::string_view proposedName) = 0;
+    // Stores the file at a destination chooseSaveFile gave. False when it is not stored whole;
+    // a file already there then keeps what it had.
+    virtual bool storeFile(const std::string& destination, const StoredFile& file) = 0;
+    // The open dialog for recordings: the chosen file's recording, or why there is none;
     // nothing when cancelled.
-    virtual std::optional<std::string> chooseOpenFile(std::string_view title,
-                                                      const std::string& folder) = 0;
+    virtual std::optional<ChosenRecording> chooseOpenFile() = 0;
     // The Help text; a view that can wait returns when it is closed.
     virtual void showHelp() = 0;
 

@@ -2,7 +2,6 @@
 
 #include "mapping/MapPoint.h"
 #include "recording/Player.h"
-#include "recording/Ticker.h"
 #include "voice/Synth.h"
 
 #include <algorithm>
@@ -10,8 +9,6 @@
 
 namespace doodle {
 namespace {
-
-constexpr int64_t kTicksPerSecond = kNsPerSecond / kTickPeriodNs;
 
 // Renders the voice into blocks of kRenderBlockFrames and hands each full block to the sink.
 class BlockRenderer {

@@ -1,6 +1,12 @@
 #pragma once
 
+#include <cstdint>
+
 namespace doodle {
+
+// Playback advances one tick a millisecond: a line's time in ms is the tick it is due on at
+// speed 1.0.
+inline constexpr int64_t kTicksPerSecond = 1000;
 
 // The play speed, a factor on the recorded timing: 1.0 to 5.0, as the program's slider sets it
 // in whole tenths, 10 to 50.

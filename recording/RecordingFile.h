@@ -2,10 +2,10 @@
 
 #include "recording/Recording.h"
 
-#include <functional>
-#include <optional>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace doodle {
 
@@ -32,61 +32,7 @@ private:
 // All lines of the bytes of one file.
 Recording splitRecordingLines(std::string_view bytes);
 
-// The name a recording is saved under: the chosen name with ".sav" appended unless its last
-// four characters, upper-cased, are ".SAV" (a name shorter than that never is).
-std::string saveFileName(std::string_view chosenName);
-
-// Saves the recording under saveFileName(chosenName), each line followed by CR LF, replacing
-// any file of that name (see ReplacementFile). The lines go to a new file first, which
-// replaces the old one only once every byte is written and synced, keeping its owner, group,
-// mode, extended attributes and ACL, so a failed save leaves the old file as it was and no
-// stray file behind; a file a new one could not stand in for (another hard link, another
-// user's file, a folder where nothing can be created) is rewritten in place from that complete
-// file, even one the user may write but not read. A folder, device, FIFO or socket under the
-// name, a file on the kernel's pseudo file systems, one another writer holds locked, or an
-// existing file the user may not write, is not replaced. Returns false if nothing was saved:
-// no name, an empty recording, too little memory, or a write that failed (the GUI then shows
-// the "Informer" box).
-bool saveRecordingFile(std::string_view chosenName, const Recording& recording);
-
-// Why readRecordingFile gave no lines.
-enum class OpenProblem {
-    None,
-    CannotOpen, // errorNumber says why
-    IsFolder,
-    NotRegularFile, // a device, FIFO or socket: it could block or never end
-    ReadFailed,     // errorNumber says why
-    OutOfMemory,    // the lines do not fit in memory
-};
-
-struct OpenedRecording {
-    std::optional<Recording> recording{}; // empty when the file could not be read whole
-    OpenProblem problem = OpenProblem::None;
-    int errorNumber = 0; // errno, for CannotOpen and ReadFailed
-};
-
-// The lines of a recording file. Only a regular file is read, and its type is checked on the
-// open descriptor, which is opened without blocking and without becoming a controlling
-// terminal, so that a device or FIFO is never read. No failure, too little memory included,
-// escapes as an exception.
-OpenedRecording readRecordingFile(const std::string& path);
-
-// The lines on an open descriptor up to its end, of whatever type (a pipe, a terminal): for the
-// standard input a user chose to feed in. No failure escapes as an exception.
-OpenedRecording readRecordingStream(int fd);
-
-// The recording in a file, or nothing if it cannot be opened or read, in which case the
-// caller keeps the current recording.
-std::optional<Recording> openRecordingFile(const std::string& path);
-
-// The folder the file dialogs start in, ending in "/": the program's own folder when it can be
-// written to, else the current working directory when it can, else the home folder.
-std::string dialogFolder();
-
-// The choice dialogFolder makes among its candidates (empty ones are skipped; a "/" is added
-// where missing): the first two when isWritable accepts them, else the home folder, else "/".
-std::string chooseDialogFolder(std::string_view programFolder, std::string_view workingFolder,
-                               std::string_view homeFolder,
-                               const std::function<bool(const std::string&)>& isWritable);
+// The recording's lines, each followed by CR LF: the bytes of its file.
+std::vector<uint8_t> recordingFileBytes(const Recording& recording);
 
 } // namespace doodle

@@ -109,6 +109,8 @@ struct WindowControls {
     WindowControls() = default;
     explicit WindowControls(const MainWindow& window)
         : menuOpen(find<QAction>(window, "menuOpen")), menuSave(find<QAction>(window, "menuSave")),
+          menuExportWav(find<QAction>(window, "menuExportWav")),
+          menuExportMidi(find<QAction>(window, "menuExportMidi")),
           menuType1(find<QAction>(window, "menuType1")),
           menuType2(find<QAction>(window, "menuType2")),
           menuAbout(find<QAction>(window, "menuAbout")),
@@ -129,6 +131,8 @@ struct WindowControls {
 
     QAction* menuOpen = nullptr;
     QAction* menuSave = nullptr;
+    QAction* menuExportWav = nullptr;
+    QAction* menuExportMidi = nullptr;
     QAction* menuType1 = nullptr;
     QAction* menuType2 = nullptr;
     QAction* menuAbout = nullptr;

@@ -1,6 +1,7 @@
 // The example songs in examples/: each must open through the program's own reader, be a
 // well-formed recording as the program writes one, play to its end, and still be the song its
 // name promises.
+#include "files/RecordingFiles.h"
 #include "mapping/PitchMap.h"
 #include "mapping/VowelMap.h"
 #include "recording/GestureLine.h"

@@ -89,7 +89,7 @@ TEST_F(GridTest, UntickingRemovesTheGridAndPlayedDotsButKeepsTheInk) {
     click(ui.minorOption);
     dot(50, 50);
     click(ui.gridCheckBox);
-    area->drawInkDot(200, 20); // a dot as playback draws it: not in the ink list
+    area->paint(oneDot({200, 20})); // a dot as playback draws it: not in the ink list
     click(ui.gridCheckBox);
     EXPECT_FALSE(ui.gridCheckBox->isChecked());
     EXPECT_TRUE(columnsOf(kLight).empty());
@@ -101,8 +101,8 @@ TEST_F(GridTest, UntickingRemovesTheGridAndPlayedDotsButKeepsTheInk) {
 TEST_F(GridTest, EachRepaintBringsBackWhatItShould) {
     click(ui.majorOption);
     dot(35, 35);
-    area->drawInkDot(105, 105); // played dot
-    click(ui.minorOption);      // Grid not ticked: no repaint at all
+    area->paint(oneDot({105, 105})); // played dot
+    click(ui.minorOption);           // Grid not ticked: no repaint at all
     EXPECT_EQ(area->image().pixel(105, 105), kBlue);
 
     click(ui.gridCheckBox); // ticked: lines over the picture, played dot stays
@@ -129,13 +129,13 @@ TEST_F(GridTest, EachRepaintBringsBackWhatItShould) {
 }
 
 TEST_F(GridTest, InkOfOpenedLinesIsRedrawnAtItsFieldsRoundedHalfToEven) {
-    area->fillWhite();
+    area->paint(wholeCanvas(false, ScaleMode::Unrestricted, {}));
     const Recording lines{"17.6;40", "18.5;60;0;1234", "-1e9;5", "nan;7", "abc"};
     std::vector<InkPoint> ink;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         ink.push_back({lines.event(i).x, lines.event(i).y});
     }
-    area->redrawInk(ink);
+    area->paint(wholeCanvas(false, ScaleMode::Unrestricted, ink));
     EXPECT_EQ(area->image().pixel(18, 40), kBlue);
     EXPECT_EQ(area->image().pixel(20, 40), kBlue) << "centred on 18, radius 2";
     EXPECT_EQ(area->image().pixel(21, 40), kWhite);

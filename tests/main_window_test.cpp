@@ -59,15 +59,19 @@ TEST_F(MainWindowTest, WindowIsFixedCentredAndGivesTheMenuBarItsHeight) {
     EXPECT_EQ(frame.top(), screen.top() + (screen.height() - frame.height()) / 2);
 }
 
-TEST_F(MainWindowTest, MenuHasItsSixItemsAndTheType1Check) {
+TEST_F(MainWindowTest, MenuHasItsItemsAndTheType1Check) {
     const QList<QAction*> titles = w->menuBar()->actions();
     ASSERT_EQ(titles.size(), 3);
     EXPECT_EQ(titles[0]->text(), QStringLiteral("File"));
     EXPECT_EQ(titles[1]->text(), QStringLiteral("Voice"));
     EXPECT_EQ(titles[2]->text(), QStringLiteral("?"));
     const std::vector<std::vector<QAction*>> expected = {
-        {ui.menuOpen, ui.menuSave}, {ui.menuType1, ui.menuType2}, {ui.menuAbout, ui.menuHelp}};
-    const QStringList texts = {"Open", "Save", "Type 1", "Type 2", "About", "Help"};
+        {ui.menuOpen, ui.menuSave, ui.menuExportWav, ui.menuExportMidi},
+        {ui.menuType1, ui.menuType2},
+        {ui.menuAbout, ui.menuHelp}};
+    const QStringList texts = {
+        "Open",  "Save", "Export as WAV\u2026", "Export as MIDI\u2026", "Type 1", "Type 2",
+        "About", "Help"};
     qsizetype item = 0;
     for (qsizetype m = 0; m < titles.size(); ++m) {
         const QList<QAction*> entries = titles[m]->menu()->actions();
@@ -79,7 +83,8 @@ TEST_F(MainWindowTest, MenuHasItsSixItemsAndTheType1Check) {
             EXPECT_TRUE(action->shortcut().isEmpty()) << action->text().toStdString();
         }
     }
-    for (const QAction* action : {ui.menuOpen, ui.menuSave, ui.menuAbout, ui.menuHelp}) {
+    for (const QAction* action : {ui.menuOpen, ui.menuSave, ui.menuExportWav, ui.menuExportMidi,
+                                  ui.menuAbout, ui.menuHelp}) {
         EXPECT_FALSE(action->isCheckable()) << action->text().toStdString();
     }
     EXPECT_TRUE(ui.menuType1->isCheckable());

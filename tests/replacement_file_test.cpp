@@ -1,5 +1,5 @@
 #include "TempFolderTest.h"
-#include "recording/ReplacementFile.h"
+#include "files/ReplacementFile.h"
 
 #include <algorithm>
 #include <array>

@@ -1,5 +1,6 @@
 // The web edition's host of the program, natively: the play clock on the sample clock. The
 // WebAssembly module runs these same sources.
+#include "files/RecordingFiles.h"
 #include "program/ProgramLogic.h"
 #include "recording/OfflineRender.h"
 #include "recording/RecordingFile.h"
@@ -14,18 +15,16 @@
 namespace doodle {
 namespace {
 
-// A view that answers the open dialog with a given path and keeps the sample clock's frame
-// of each end of playback.
+// A view that answers the open dialog with a given recording and keeps the sample clock's
+// frame of each end of playback.
 class RecordingView final : public ProgramView {
 public:
     explicit RecordingView(SampleTicks& ticks) : m_ticks(ticks) {}
 
     std::vector<int64_t> playStops; // frames where the play toggle went up
-    std::string openAnswer;
+    std::optional<Recording> openAnswer;
 
-    void repaintCanvas(bool, ScaleMode, std::span<const InkPoint>) override {}
-    void drawGridOverCanvas(ScaleMode, std::span<const InkPoint>) override {}
-    void showDot(int32_t, int32_t) override {}
+    void paintCanvas(const CanvasPaint&) override {}
     void showNote(std::string_view) override {}
     void setRecording(bool) override {}
     void setPlaying(bool down) override {
@@ -38,11 +37,12 @@ public:
     void setRootEnabled(bool) override {}
     void markVoiceType(VoiceType) override {}
     void showMessage(std::string_view, std::string_view) override {}
-    std::optional<std::string> chooseSaveFile(std::string_view, const std::string&) override {
+    std::optional<std::string> chooseSaveFile(FileKind, std::string_view) override {
         return std::nullopt;
     }
-    std::optional<std::string> chooseOpenFile(std::string_view, const std::string&) override {
-        return openAnswer;
+    bool storeFile(const std::string&, const StoredFile&) override { return false; }
+    std::optional<ChosenRecording> chooseOpenFile() override {
+        return ChosenRecording{openAnswer, false};
     }
     void showHelp() override {}
     void resumeTicks() override { m_ticks.resume(); }
@@ -78,7 +78,7 @@ TEST(WebHost, PlaybackOnTheSampleClockRendersTheOfflineRenderExactly) {
         for (const std::size_t piece : {std::size_t{128}, std::size_t{97}, std::size_t{4096}}) {
             Host host;
             host.render(1000, piece); // the first tick ends playback and pauses the clock
-            host.view.openAnswer = example;
+            host.view.openAnswer = recording;
             host.logic.dispatch(Event::menu(kMenuOpen));
             host.logic.dispatch(Event::speedSlider(speedTenths));
             const int64_t playFrame = host.ticks.frame();

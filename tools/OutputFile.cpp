@@ -1,6 +1,6 @@
 #include "tools/OutputFile.h"
 
-#include "tools/Quoted.h"
+#include "files/Quoted.h"
 #include "tools/RenderOptions.h"
 #include "tools/ToolConsole.h"
 

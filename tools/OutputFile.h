@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recording/ReplacementFile.h"
+#include "files/ReplacementFile.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,10 +1,10 @@
 #include "tools/RenderJob.h"
 
+#include "files/Quoted.h"
+#include "files/WriteAll.h"
 #include "recording/MidiExport.h"
-#include "recording/WriteAll.h"
 #include "tools/MidiFileOutput.h"
 #include "tools/OutputFile.h"
-#include "tools/Quoted.h"
 #include "tools/SoundFileOutput.h"
 #include "tools/ToolConsole.h"
 
@@ -301,10 +301,11 @@ ChosenJob chooseRenderJob(const RenderOptions& options) {
         return refused("--bits works with .wav, .aiff, .aif and .flac, not " +
                        std::string(format->extension));
     }
-    if (toStandardOutput && !format->streams) {
-        return refused("cannot write " + std::string(format->extension) +
-                       " to standard output: it is completed by seeking back; use flac, ogg,"
-                       " oga, au or mid, or name a file");
+    if (toStandardOutput && !format->streams && !encoding->ownFloatWav) {
+        return refused(
+            "cannot write " + std::string(format->extension) +
+            " to standard output: it is completed by seeking back; use wav (without --bits),"
+            " flac, ogg, oga, au or mid, or name a file");
     }
     return {std::make_unique<SoundJob>(options, *encoding), {}};
 }

@@ -1,7 +1,7 @@
 #include "tools/RenderOptions.h"
 
+#include "files/Quoted.h"
 #include "recording/AsciiCase.h"
-#include "tools/Quoted.h"
 
 #include <algorithm>
 #include <array>
@@ -214,8 +214,8 @@ std::string renderUsage(std::string_view formatLines) {
         " 44100 Hz:\n";
     usage += formatLines;
     usage += "\n"
-             "Standard output takes the formats that need no seeking back: flac, ogg,"
-             " oga,\nau and mid.\n"
+             "Standard output takes the formats that need no seeking back: wav (32-bit\n"
+             "float), flac, ogg, oga, au and mid.\n"
              "\n"
              "A .mid file holds the notes as they sound (the program's C is G#1, MIDI note\n"
              "32), sung by General MIDI program 53 \"Choir Aahs\" for voice type 1 and 54\n"

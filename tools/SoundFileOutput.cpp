@@ -1,8 +1,9 @@
 #include "tools/SoundFileOutput.h"
 
+#include "files/WriteAll.h"
 #include "recording/AsciiCase.h"
 #include "recording/OfflineRender.h"
-#include "recording/WriteAll.h"
+#include "recording/WavFile.h"
 
 #include <algorithm>
 #include <array>
@@ -55,77 +56,6 @@ constexpr char kPathSeparator = '/';
 constexpr uint32_t kOggSerial = 0x446F6F64;
 constexpr std::size_t kOggSerialOffset = 14; // bytes into a page header, little-endian
 constexpr std::size_t kOggSerialBytes = 4;
-
-// A float WAV header as libsndfile writes it (PEAK chunk off): a 16-byte fmt chunk, a fact
-// chunk, and a PAD chunk that puts the samples at byte 80.
-constexpr std::size_t kWavFmtSizeAt = 16;
-constexpr std::size_t kWavFormatTagAt = 20;
-constexpr std::size_t kWavShortFmtEnd = 36; // where the fact chunk starts
-constexpr std::size_t kWavFactBytes = 12;   // its id, size and sample count
-constexpr std::size_t kWavPadAt = kWavShortFmtEnd + kWavFactBytes;
-constexpr std::size_t kWavDataAt = 72;
-constexpr std::size_t kChunkIdBytes = 4;
-constexpr uint32_t kWavShortFmtBytes = 16;
-constexpr uint32_t kWavExtendedFmtBytes = 18; // with cbSize, the size of an extension
-constexpr uint32_t kWavExtensionSizeBytes = kWavExtendedFmtBytes - kWavShortFmtBytes;
-constexpr uint32_t kWavPadBytes = 16;
-constexpr uint16_t kWaveFormatIeeeFloat = 3;
-constexpr std::size_t kSizeFieldBytes = 4; // chunk sizes and the fact chunk's sample count
-constexpr std::size_t kFormatTagBytes = 2;
-
-uint32_t littleEndianAt(std::span<const std::byte> bytes, std::size_t at, std::size_t count) {
-    uint32_t value = 0;
-    for (std::size_t i = count; i-- > 0;) {
-        value = (value << kBitsPerByte) | std::to_integer<uint32_t>(bytes[at + i]);
-    }
-    return value;
-}
-
-void putLittleEndian(std::span<std::byte> bytes, std::size_t at, uint32_t value,
-                     std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        bytes[at + i] = static_cast<std::byte>(value >> (kBitsPerByte * i));
-    }
-}
-
-bool hasChunkId(std::span<const std::byte> bytes, std::size_t at, std::string_view id) {
-    return std::ranges::equal(bytes.subspan(at, kChunkIdBytes), std::as_bytes(std::span(id)));
-}
-
-// The fmt chunk of a non-PCM WAV carries the size of its extension (cbSize), 0 here; sox and
-// other readers warn about the 16-byte form libsndfile writes for float. The 2 bytes come out
-// of the PAD chunk, so the samples stay where they were. A header of another layout is left as
-// it is.
-void extendFloatWavHeader(std::span<std::byte> header) {
-    const uint32_t factCount =
-        littleEndianAt(header, kWavShortFmtEnd + 2 * kChunkIdBytes, kSizeFieldBytes);
-    const bool expected =
-        header.size() >= kWavDataAt + kChunkIdBytes && hasChunkId(header, 0, "RIFF") &&
-        hasChunkId(header, 2 * kChunkIdBytes, "WAVE") &&
-        littleEndianAt(header, kWavFmtSizeAt, kSizeFieldBytes) == kWavShortFmtBytes &&
-        littleEndianAt(header, kWavFormatTagAt, kFormatTagBytes) == kWaveFormatIeeeFloat &&
-        hasChunkId(header, kWavShortFmtEnd, "fact") && hasChunkId(header, kWavPadAt, "PAD ") &&
-        littleEndianAt(header, kWavPadAt + kChunkIdBytes, kSizeFieldBytes) == kWavPadBytes &&
-        hasChunkId(header, kWavDataAt, "data");
-    if (!expected) {
-        return;
-    }
-    putLittleEndian(header, kWavFmtSizeAt, kWavExtendedFmtBytes, kSizeFieldBytes);
-    putLittleEndian(header, kWavShortFmtEnd, 0, kWavExtensionSizeBytes);
-    std::size_t at = kWavShortFmtEnd + kWavExtensionSizeBytes;
-    for (const char c : std::string_view("fact")) {
-        header[at++] = static_cast<std::byte>(c);
-    }
-    putLittleEndian(header, at, kSizeFieldBytes, kSizeFieldBytes);
-    putLittleEndian(header, at + kSizeFieldBytes, factCount, kSizeFieldBytes);
-    at += kWavFactBytes - kChunkIdBytes;
-    for (const char c : std::string_view("PAD ")) {
-        header[at++] = static_cast<std::byte>(c);
-    }
-    putLittleEndian(header, at, kWavPadBytes - kWavExtensionSizeBytes, kSizeFieldBytes);
-    std::fill(header.begin() + static_cast<std::ptrdiff_t>(at + kSizeFieldBytes),
-              header.begin() + static_cast<std::ptrdiff_t>(kWavDataAt), std::byte{0});
-}
 
 // libsndfile's virtual I/O on a descriptor: each call is checked, and the first failure kept
 // for the message, since libsndfile's own text would be vague ("Unspecified internal error").
@@ -248,20 +178,8 @@ namespace {
 
 sf_count_t ioWrite(const void* bytes, sf_count_t byteCount, void* userData) noexcept {
     Io& io = ioOf(userData);
-    std::span<const std::byte> span(static_cast<const std::byte*>(bytes),
-                                    static_cast<std::size_t>(byteCount));
-    // libsndfile writes the whole header at once, at the start and again at the end.
-    std::array<std::byte, kWavDataAt + kChunkIdBytes> header{};
-    if (io.extendFloatWavHeader && span.size() >= header.size() &&
-        ::lseek(io.fd, 0, SEEK_CUR) == 0) {
-        std::ranges::copy(span.first(header.size()), header.begin());
-        extendFloatWavHeader(header);
-        if (!writeAll(io.fd, header)) {
-            noteError(io);
-            return 0;
-        }
-        span = span.subspan(header.size());
-    }
+    const std::span<const std::byte> span(static_cast<const std::byte*>(bytes),
+                                          static_cast<std::size_t>(byteCount));
     const bool written =
         io.oggPages != nullptr ? io.oggPages->write(io.fd, span) : writeAll(io.fd, span);
     if (!written) {
@@ -342,6 +260,7 @@ std::optional<SoundEncoding> encodingFor(const OutputFormat& format, std::option
     encoding.clipsPastFullScale = subtype == SF_FORMAT_PCM_16 || subtype == SF_FORMAT_PCM_24;
     encoding.maxFrames = format.maxDataBytes / sampleBytes;
     encoding.frameBytes = sampleBytes;
+    encoding.ownFloatWav = format.ownFloatWav && subtype == SF_FORMAT_FLOAT;
     return encoding;
 }
 
@@ -377,12 +296,22 @@ bool SoundFileOutput::open(const std::string& path, const SoundEncoding& encodin
     if (!m_file.open(path, expectedFileBytes(encoding, frames), quiet)) {
         return fail(m_file.error());
     }
+    if (encoding.ownFloatWav) {
+        m_ownFloatWav = true;
+        const std::optional<FloatWavHeader> header =
+            floatWavHeader(static_cast<int32_t>(kRenderSampleRate), frames);
+        if (!header) {
+            return fail(m_file.failure("too long for a WAV file"));
+        }
+        if (!writeAll(m_file.fd(), std::as_bytes(std::span(*header)))) {
+            return fail(m_file.systemFailure());
+        }
+        return true;
+    }
     if (encoding.format->oggStream) {
         m_oggPages = std::make_unique<OggPageStamper>();
     }
-    const bool floatSamples = (encoding.sndfileFormat & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT;
-    m_io = DescriptorIo{m_file.fd(), 0, m_oggPages.get(), encoding.format->floatWav && floatSamples,
-                        m_file.isStandardOutput()};
+    m_io = DescriptorIo{m_file.fd(), 0, m_oggPages.get(), m_file.isStandardOutput()};
     if (m_file.isStandardOutput() && !encoding.format->oggStream) {
         // libsndfile knows a pipe and writes the streaming formats without seeking back.
         m_sndfile = sf_open_fd(m_file.fd(), SFM_WRITE, &info, SF_FALSE);
@@ -408,6 +337,14 @@ bool SoundFileOutput::open(const std::string& path, const SoundEncoding& encodin
 }
 
 bool SoundFileOutput::write(std::span<const float> samples) {
+    if (m_ownFloatWav) {
+        m_ownWavBytes.clear();
+        appendFloatSamples(m_ownWavBytes, samples);
+        if (!writeAll(m_file.fd(), std::as_bytes(std::span(m_ownWavBytes)))) {
+            return fail(m_file.systemFailure());
+        }
+        return true;
+    }
     const auto count = static_cast<sf_count_t>(samples.size());
     if (sf_write_float(m_sndfile, samples.data(), count) != count || m_io.errorNumber != 0) {
         return fail(m_file.failure(writeFailure(sf_strerror(m_sndfile))));
@@ -416,6 +353,12 @@ bool SoundFileOutput::write(std::span<const float> samples) {
 }
 
 bool SoundFileOutput::commit() {
+    if (m_ownFloatWav) {
+        if (!m_file.commit()) {
+            return fail(m_file.error());
+        }
+        return true;
+    }
     // Encoders flush their last frames here: a failed write may show only now.
     const int closeError = sf_close(std::exchange(m_sndfile, nullptr));
     if (closeError != SF_ERR_NO_ERROR || m_io.errorNumber != 0) {

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace doodle {
 
@@ -22,15 +23,17 @@ struct OutputFormat {
     bool takesBits = false;         // --bits 16|24 picks an integer encoding
     bool streams = false;           // libsndfile writes it to a pipe, never seeking back
     bool oggStream = false;         // its stream serial number needs fixing (see ioWrite)
-    bool floatWav = false;          // a float WAV header to extend (see ioWrite)
+    bool ownFloatWav = false;       // 32-bit float is written by the program's WAV writer
 };
 
 // A format with its sample encoding: what one output is written as.
 struct SoundEncoding {
     const OutputFormat* format = nullptr;
-    int sndfileFormat = 0;           // container | subtype
-    int64_t maxFrames = 0;           // 0: no limit
-    int64_t frameBytes = 0;          // of one mono sample, uncompressed
+    int sndfileFormat = 0;  // container | subtype
+    int64_t maxFrames = 0;  // 0: no limit
+    int64_t frameBytes = 0; // of one mono sample, uncompressed
+    // The program's own WAV writer: the header first, complete, so it streams to a pipe.
+    bool ownFloatWav = false;
     bool clipsPastFullScale = false; // integer samples: |x| > 1 is clipped, not kept
 };
 
@@ -53,10 +56,11 @@ bool hasExtension(std::string_view fileName, std::string_view extension) noexcep
 // One line of --help for a format: its extension, then its description in a column.
 std::string formatLine(std::string_view extension, std::string_view description);
 
-// A mono 44100 Hz sound file written into an OutputFile. Into a named file libsndfile writes
-// through callbacks, so every write is checked whatever the format (some encoders ignore failed
-// writes); into standard output, which may be a pipe, libsndfile writes the streaming formats
-// itself. Every failure leaves one line, the reason, in error().
+// A mono 44100 Hz sound file written into an OutputFile. A 32-bit float WAV is the program's
+// own, the one its window and page export too. The other formats go through libsndfile: into a
+// named file through callbacks, so every write is checked whatever the format (some encoders
+// ignore failed writes); into standard output, which may be a pipe, libsndfile writes the
+// streaming formats itself. Every failure leaves one line, the reason, in error().
 class SoundFileOutput {
 public:
     SoundFileOutput();
@@ -82,7 +86,6 @@ public:
         int fd = -1;
         int errorNumber = 0;                // errno of the first failed call, 0 while all well
         OggPageStamper* oggPages = nullptr; // an Ogg stream's pages go through it
-        bool extendFloatWavHeader = false;  // the header gets the fmt chunk's extension
         // A pipe: libsndfile learns the position from the bytes written, and no seek works.
         bool stream = false;
         int64_t writtenBytes = 0;
@@ -94,6 +97,8 @@ private:
     std::string writeFailure(const char* libraryReason) const;
 
     OutputFile m_file{};
+    bool m_ownFloatWav = false;
+    std::vector<uint8_t> m_ownWavBytes{}; // one block's samples on their way
     DescriptorIo m_io{};
     SNDFILE* m_sndfile = nullptr;
     std::unique_ptr<OggPageStamper> m_oggPages{};

@@ -1,7 +1,7 @@
 #include "tools/ToolConsole.h"
 
+#include "files/Quoted.h"
 #include "tools/OutputFile.h"
-#include "tools/Quoted.h"
 #include "tools/RenderOptions.h"
 
 #include <array>

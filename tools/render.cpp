@@ -1,10 +1,11 @@
 // doodlechorus-render: sings a recording into a sound file, as the program plays it back, or
 // writes the notes it plays into a MIDI file.
+#include "files/Quoted.h"
+#include "files/RecordingFiles.h"
 #include "recording/OfflineRender.h"
 #include "recording/RecordingFile.h"
 #include "tools/MidiFileOutput.h"
 #include "tools/OutputFile.h"
-#include "tools/Quoted.h"
 #include "tools/RenderJob.h"
 #include "tools/RenderOptions.h"
 #include "tools/SoundFileOutput.h"

@@ -1,5 +1,6 @@
 // libFuzzer target: arbitrary file bytes through the line reader, the field readers and the
 // player, checking what must hold for any file a user might open.
+#include "files/RecordingFiles.h"
 #include "mapping/DrawingSurface.h"
 #include "mapping/PitchMap.h"
 #include "mapping/VowelMap.h"

@@ -1,4 +1,4 @@
-#include "recording/ReplacementFile.h"
+#include "files/ReplacementFile.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "recording/Ticker.h"
+#include "app/ticker/Ticker.h"
 
 #include <cerrno>
 #include <ctime>

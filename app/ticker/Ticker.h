@@ -1,5 +1,6 @@
 #pragma once
 
+#include "recording/PlaySpeed.h"
 #include "voice/RelaxedAtomic.h"
 
 #include <condition_variable>
@@ -11,7 +12,7 @@
 namespace doodle {
 
 inline constexpr int64_t kNsPerSecond = 1'000'000'000;
-inline constexpr int64_t kTickPeriodNs = 1'000'000; // playback advances once per millisecond
+inline constexpr int64_t kTickPeriodNs = kNsPerSecond / kTicksPerSecond;
 // A wake-up later than this behind its deadline (suspend, debugger, a long stall) restarts the
 // schedule from the wake-up instead of firing every missed tick back to back.
 inline constexpr int64_t kMaxTickLagNs = 100 * kTickPeriodNs;

@@ -1,4 +1,4 @@
-#include "recording/WriteAll.h"
+#include "files/WriteAll.h"
 
 #include <cerrno>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "tools/Quoted.h"
+#include "files/Quoted.h"
 
 #include <array>
 #include <cstdint>

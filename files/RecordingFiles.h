@@ -1,0 +1,62 @@
+#pragma once
+
+#include "recording/Recording.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+// What the desktop program and the tools read and write, at the edges of the program: the
+// program itself only ever sees bytes and recordings.
+namespace doodle {
+
+// Why readRecordingFile gave no lines.
+enum class OpenProblem {
+    None,
+    CannotOpen, // errorNumber says why
+    IsFolder,
+    NotRegularFile, // a device, FIFO or socket: it could block or never end
+    ReadFailed,     // errorNumber says why
+    OutOfMemory,    // the lines do not fit in memory
+};
+
+struct OpenedRecording {
+    std::optional<Recording> recording{}; // empty when the file could not be read whole
+    OpenProblem problem = OpenProblem::None;
+    int errorNumber = 0; // errno, for CannotOpen and ReadFailed
+};
+
+// The lines of a recording file. Only a regular file is read, and its type is checked on the
+// open descriptor, which is opened without blocking and without becoming a controlling
+// terminal, so that a device or FIFO is never read. No failure, too little memory included,
+// escapes as an exception.
+OpenedRecording readRecordingFile(const std::string& path);
+
+// The lines on an open descriptor up to its end, of whatever type (a pipe, a terminal): for the
+// standard input a user chose to feed in. No failure escapes as an exception.
+OpenedRecording readRecordingStream(int fd);
+
+// The recording in a file, or nothing if it cannot be opened or read, in which case the
+// caller keeps the current recording.
+std::optional<Recording> openRecordingFile(const std::string& path);
+
+// Gives the file at `path` the bytes, replacing any file of that name (see ReplacementFile):
+// a failure leaves the old file as it was and no stray file behind. `tempPrefix` begins the
+// temporary file's name. False when not all was written.
+bool replaceFileWith(const std::string& path, std::span<const uint8_t> bytes,
+                     std::string_view tempPrefix);
+
+// The folder the file dialogs start in, ending in "/": the program's own folder when it can be
+// written to, else the current working directory when it can, else the home folder.
+std::string dialogFolder();
+
+// The choice dialogFolder makes among its candidates (empty ones are skipped; a "/" is added
+// where missing): the first two when isWritable accepts them, else the home folder, else "/".
+std::string chooseDialogFolder(std::string_view programFolder, std::string_view workingFolder,
+                               std::string_view homeFolder,
+                               const std::function<bool(const std::string&)>& isWritable);
+
+} // namespace doodle

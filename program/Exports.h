@@ -1,0 +1,38 @@
+#pragma once
+
+#include "program/Captions.h"
+#include "recording/OfflineRender.h"
+#include "recording/Recording.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace doodle {
+
+// What a save or an export stores. A recording's bytes are ready; a WAV or MIDI export is the
+// render of `recording` with `settings`, made by exportBytes where the view may take its time
+// (never on the audio thread). `bytes` and `recording` are the caller's, valid during the call.
+struct StoredFile {
+    FileKind kind = FileKind::Recording;
+    std::span<const uint8_t> bytes{};     // FileKind::Recording
+    const Recording* recording = nullptr; // FileKind::Wav and FileKind::Midi
+    RenderSettings settings{};
+};
+
+// The name a file is stored under: the chosen name with `extension` (".sav", ...) appended
+// unless its end is that extension already, in any case (a name shorter than it never is).
+std::string fileNameWithExtension(std::string_view chosenName, std::string_view extension);
+
+// The file an export stores: the render tool's 32-bit float WAV or MIDI file, byte for byte.
+// Nothing when the settings are invalid, or the render would not end or not fit the format.
+std::optional<std::vector<uint8_t>> exportBytes(FileKind kind, const Recording& recording,
+                                                const RenderSettings& settings);
+
+// The bytes of a stored file, ready or rendered.
+std::optional<std::vector<uint8_t>> bytesOf(const StoredFile& file);
+
+} // namespace doodle
