@@ -10,8 +10,9 @@
 namespace doodle {
 namespace {
 
-std::optional<std::vector<uint8_t>>
-wavBytes(const Recording& recording, const RenderSettings& settings, const RenderPlan& plan) {
+std::optional<std::vector<uint8_t>> wavBytes(const Recording& recording,
+                                             const RenderSettings& settings, const RenderPlan& plan,
+                                             const ExportProgress& progress) {
     const std::optional<FloatWavHeader> header =
         floatWavHeader(static_cast<int32_t>(kRenderSampleRate), plan.sampleCount);
     if (!header) {
@@ -23,6 +24,11 @@ wavBytes(const Recording& recording, const RenderSettings& settings, const Rende
     const RenderOutcome outcome =
         renderRecording(recording, settings, plan, [&](std::span<const float> samples) {
             appendFloatSamples(bytes, samples);
+            if (progress) {
+                progress(static_cast<int64_t>((bytes.size() - kFloatWavHeaderBytes) /
+                                              kFloatWavFrameBytes),
+                         plan.sampleCount);
+            }
             return true;
         });
     return outcome == RenderOutcome::Finished ? std::optional(std::move(bytes)) : std::nullopt;
@@ -39,14 +45,15 @@ std::string fileNameWithExtension(std::string_view chosenName, std::string_view 
 }
 
 std::optional<std::vector<uint8_t>> exportBytes(FileKind kind, const Recording& recording,
-                                                const RenderSettings& settings) {
+                                                const RenderSettings& settings,
+                                                const ExportProgress& progress) {
     const std::optional<RenderPlan> plan = planRender(recording, settings.playSpeed);
     if (!plan) {
         return std::nullopt;
     }
     switch (kind) {
     case FileKind::Wav:
-        return wavBytes(recording, settings, *plan);
+        return wavBytes(recording, settings, *plan, progress);
     case FileKind::Midi:
         return midiFileOf(recording, settings, *plan);
     case FileKind::Recording:

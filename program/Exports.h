@@ -5,6 +5,7 @@
 #include "recording/Recording.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -27,10 +28,15 @@ struct StoredFile {
 // unless its end is that extension already, in any case (a name shorter than it never is).
 std::string fileNameWithExtension(std::string_view chosenName, std::string_view extension);
 
+// How far a long export is: samples rendered of the total.
+using ExportProgress = std::function<void(int64_t doneSamples, int64_t totalSamples)>;
+
 // The file an export stores: the render tool's 32-bit float WAV or MIDI file, byte for byte.
 // Nothing when the settings are invalid, or the render would not end or not fit the format.
+// A WAV export reports its progress after every block it renders, when asked.
 std::optional<std::vector<uint8_t>> exportBytes(FileKind kind, const Recording& recording,
-                                                const RenderSettings& settings);
+                                                const RenderSettings& settings,
+                                                const ExportProgress& progress = {});
 
 // The bytes of a stored file, ready or rendered.
 std::optional<std::vector<uint8_t>> bytesOf(const StoredFile& file);

@@ -1,5 +1,9 @@
 #include "recording/Recording.h"
 
+#include <algorithm>
+#include <new>
+#include <utility>
+
 namespace doodle {
 namespace {
 
@@ -85,7 +89,7 @@ void Recording::shrinkToFit() {
 }
 
 GestureEvent Recording::event(std::size_t index) const noexcept {
-    const Point& point = m_events[index];
+    const RecordingPoint& point = m_events[index];
     return {point.x, point.y, m_released[index], point.timeMs};
 }
 
@@ -115,8 +119,73 @@ std::vector<std::string> Recording::lineTexts() const {
 }
 
 std::size_t Recording::capacityBytes() const noexcept {
-    return m_text.capacity() + m_events.capacity() * sizeof(Point) +
+    return m_text.capacity() + m_events.capacity() * sizeof(RecordingPoint) +
            m_released.capacity() / kBitsPerByte;
+}
+
+bool RecordingAssembly::reserve(std::size_t textBytes, std::size_t lineCount) noexcept {
+    m_recording.clear();
+    m_separators = 0;
+    try {
+        m_recording.m_text.reserve(textBytes);
+        m_recording.m_events.reserve(lineCount);
+        m_recording.m_released.reserve(lineCount);
+    } catch (const std::bad_alloc&) {
+        m_recording = Recording{};
+        return false;
+    } catch (const std::length_error&) {
+        m_recording = Recording{};
+        return false;
+    }
+    m_textBytes = textBytes;
+    m_lineCount = lineCount;
+    return true;
+}
+
+bool RecordingAssembly::addText(std::string_view piece) noexcept {
+    std::string& text = m_recording.m_text;
+    if (piece.size() > m_textBytes - text.size()) {
+        return false;
+    }
+    text.append(piece); // within what was reserved: no allocation
+    m_separators +=
+        static_cast<std::size_t>(std::count(piece.begin(), piece.end(), kLineSeparator));
+    return true;
+}
+
+bool RecordingAssembly::addPoints(std::span<const RecordingPoint> piece) noexcept {
+    std::vector<RecordingPoint>& points = m_recording.m_events;
+    if (piece.size() > m_lineCount - points.size()) {
+        return false;
+    }
+    points.insert(points.end(), piece.begin(), piece.end());
+    return true;
+}
+
+bool RecordingAssembly::addReleased(std::span<const uint8_t> piece) noexcept {
+    std::vector<bool>& released = m_recording.m_released;
+    if (piece.size() > m_lineCount - released.size()) {
+        return false;
+    }
+    for (const uint8_t flag : piece) {
+        released.push_back(flag != 0);
+    }
+    return true;
+}
+
+std::optional<Recording> RecordingAssembly::finish() {
+    Recording recording = std::exchange(m_recording, Recording{});
+    const bool whole = recording.m_text.size() == m_textBytes &&
+                       recording.m_events.size() == m_lineCount &&
+                       recording.m_released.size() == m_lineCount && m_separators == m_lineCount &&
+                       (m_textBytes == 0 || recording.m_text.back() == kLineSeparator);
+    m_textBytes = 0;
+    m_lineCount = 0;
+    m_separators = 0;
+    if (!whole) {
+        return std::nullopt;
+    }
+    return recording;
 }
 
 } // namespace doodle

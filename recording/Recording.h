@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <initializer_list>
 #include <iterator>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +26,13 @@ struct GestureEvent {
 
 // The event of one line of text: missing or non-numeric fields read as 0.
 GestureEvent parseGestureEvent(std::string_view lineText) noexcept;
+
+// A line's event as a recording keeps it, without its release flag: 16 bytes.
+struct RecordingPoint {
+    double timeMs = 0.0;
+    int32_t x = 0;
+    int32_t y = 0;
+};
 
 // A recording: every line's text exactly as it was read or recorded, so that a save writes
 // back the same bytes, and every line's event, parsed once. The texts share one buffer; a line
@@ -79,19 +88,43 @@ public:
 
     bool operator==(const Recording& other) const noexcept { return m_text == other.m_text; }
 
+    // What the recording keeps, to hand it whole to another copy of the program (see
+    // RecordingAssembly): every line's text followed by '\n', and each line's point.
+    std::string_view storedText() const noexcept { return m_text; }
+    std::span<const RecordingPoint> storedPoints() const noexcept { return m_events; }
+
 private:
-    // An event without its flag, which is kept apart as a bit: 16 bytes a line.
-    struct Point {
-        double timeMs = 0.0;
-        int32_t x = 0;
-        int32_t y = 0;
-    };
+    friend class RecordingAssembly;
     void appendEvent(const GestureEvent& event);
 
     // Every line followed by '\n', which no line can hold: in a file it ends the line.
     std::string m_text{};
-    std::vector<Point> m_events{};
-    std::vector<bool> m_released{};
+    std::vector<RecordingPoint> m_events{};
+    std::vector<bool> m_released{}; // the release flags, a bit a line
+};
+
+// A recording put together from the parts another copy of the program read (its stored text,
+// points and release flags, one byte a line), without reading its lines again: in pieces, each
+// copied in time proportional to its own size, so that an audio thread can take a recording of
+// any size a few pieces at a time.
+class RecordingAssembly {
+public:
+    // Room for the whole recording at once, nothing written yet. False when it does not fit
+    // in memory.
+    bool reserve(std::size_t textBytes, std::size_t lineCount) noexcept;
+    // The parts, piece by piece, in order. False when more came than was reserved.
+    bool addText(std::string_view piece) noexcept;
+    bool addPoints(std::span<const RecordingPoint> piece) noexcept;
+    bool addReleased(std::span<const uint8_t> piece) noexcept; // nonzero: a release line
+    // The recording once every part came whole and they agree (a point and a flag a line);
+    // nothing otherwise. Starts afresh.
+    std::optional<Recording> finish();
+
+private:
+    Recording m_recording{};
+    std::size_t m_textBytes = 0;  // as reserved
+    std::size_t m_lineCount = 0;  // as reserved
+    std::size_t m_separators = 0; // line ends in the text so far
 };
 
 } // namespace doodle

@@ -73,6 +73,50 @@ TEST(RecordingFileSplit, EndsLinesAtCrLfCrLfAndZeroBytesWhereverThePiecesAreCut)
     }
 }
 
+// A recording handed to another copy of the program in pieces of any size is the same
+// recording, lines and events, without its lines being read again; parts that disagree are
+// refused.
+TEST(RecordingAssemblyTest, PiecesOfAnySizeGiveTheSameRecordingAndDisagreeingPartsNone) {
+    const Recording original = splitRecordingLines("120;45;0;1532\r\n-3.5;nan;1;x\r\n\r\n9;9;0;9");
+    const std::string_view text = original.storedText();
+    const std::span<const RecordingPoint> points = original.storedPoints();
+    std::vector<uint8_t> released;
+    for (std::size_t i = 0; i < original.size(); ++i) {
+        released.push_back(original.event(i).released ? 1 : 0);
+    }
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{1000}}) {
+        RecordingAssembly assembly;
+        ASSERT_TRUE(assembly.reserve(text.size(), original.size()));
+        for (std::size_t at = 0; at < text.size(); at += piece) {
+            ASSERT_TRUE(assembly.addText(text.substr(at, piece)));
+        }
+        for (std::size_t at = 0; at < points.size(); at += piece) {
+            ASSERT_TRUE(
+                assembly.addPoints(points.subspan(at, std::min(piece, points.size() - at))));
+            ASSERT_TRUE(assembly.addReleased(
+                std::span(released).subspan(at, std::min(piece, released.size() - at))));
+        }
+        const std::optional<Recording> assembled = assembly.finish();
+        ASSERT_TRUE(assembled) << piece;
+        EXPECT_EQ(assembled->lineTexts(), original.lineTexts());
+        for (std::size_t i = 0; i < original.size(); ++i) {
+            EXPECT_EQ(assembled->event(i).released, original.event(i).released) << i;
+            EXPECT_EQ(assembled->event(i).x, original.event(i).x) << i;
+        }
+    }
+    // A part missing, one too long, or a text whose lines are not as many as the points.
+    RecordingAssembly assembly;
+    ASSERT_TRUE(assembly.reserve(text.size(), original.size()));
+    ASSERT_TRUE(assembly.addText(text));
+    EXPECT_FALSE(assembly.addText("x"));
+    EXPECT_FALSE(assembly.finish()) << "no points came";
+    ASSERT_TRUE(assembly.reserve(4, 2));
+    ASSERT_TRUE(assembly.addText("a\nbc"));
+    ASSERT_TRUE(assembly.addPoints(points.first(2)));
+    ASSERT_TRUE(assembly.addReleased(std::span(released).first(2)));
+    EXPECT_FALSE(assembly.finish()) << "one line end for two points";
+}
+
 TEST(RecordingFileName, AppendsSavUnlessTheNameEndsInItInAnyCase) {
     for (const std::string_view kept : {"tune.SAV", "tune.Sav", ".sav", "/a/b.sAv"}) {
         EXPECT_EQ(fileNameWithExtension(kept, kRecordingExtension), kept);

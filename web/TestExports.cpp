@@ -1,11 +1,11 @@
 // What only the browser tests and the benchmark call, built into the module with
 // -DDC_WEB_TEST_EXPORTS=ON (web/test.sh does): the program's own answers to compare the page
-// with, and the voice's benchmark workload (bench/VoiceWorkload.h), which the benchmark times
+// with, and the voice's benchmark workload (voice/VoiceWorkload.h), which the benchmark times
 // in a browser against the native bench/voice_bench.
-#include "bench/VoiceWorkload.h"
 #include "mapping/DrawingSurface.h"
 #include "mapping/PitchMap.h"
 #include "program/HelpText.h"
+#include "voice/VoiceWorkload.h"
 
 #include <emscripten/emscripten.h>
 #include <memory>

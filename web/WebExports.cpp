@@ -1,28 +1,34 @@
-// The functions the page's scripts call, in two instances of this module: one inside the audio
-// worklet runs the program (its logic, voice and play clock); one on the page's main thread
-// does the file work of the exports.
+// The functions the page's scripts call, in three instances of this module: one inside the
+// audio worklet runs the program (its logic, voice and play clock); one in the page's worker
+// reads opened files and makes the exports; one on the page's main thread gives the tables the
+// page shows. None of them has a file system: files are bytes the page hands over or offers.
+#include "mapping/CanvasPaint.h"
 #include "mapping/DrawingSurface.h"
 #include "mapping/PitchMap.h"
 #include "program/Captions.h"
 #include "program/Event.h"
+#include "program/Exports.h"
 #include "program/ProgramLogic.h"
-#include "recording/MidiExport.h"
 #include "recording/OfflineRender.h"
 #include "recording/PlaySpeed.h"
 #include "recording/RecordingFile.h"
 #include "voice/Synth.h"
 #include "web/SampleTicks.h"
-#include "web/WavFile.h"
 #include "web/WebView.h"
 
 #include <array>
 #include <cstdio>
 #include <emscripten/emscripten.h>
 #include <memory>
+#include <new>
 #include <optional>
-#include <sstream>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
+
+// Implemented by web/view_library.js: the worker's progress through a long export.
+extern "C" void dc_export_progress(double doneSamples, double totalSamples);
 
 namespace doodle {
 namespace {
@@ -32,12 +38,16 @@ namespace {
 // and the module's memory may grow to 2 GiB.
 constexpr double kMaxOpenFileBytes = 16.0 * 1024 * 1024;
 
-// The program as the audio worklet runs it.
+// Bytes of an export between two progress reports: about a tenth of a second of rendering.
+constexpr int64_t kProgressEverySamples = int64_t{1} << 20;
+
+// The program as the audio worklet runs it, and the recording it is being handed.
 struct WorkletProgram {
     SampleTicks ticks{};
     WebView view{ticks};
     ProgramLogic logic{view};
     VoiceRenderer renderer{logic.voice()};
+    RecordingAssembly opening{};
 };
 
 std::unique_ptr<WorkletProgram>& program() {
@@ -49,47 +59,150 @@ std::optional<int32_t> nowMs() {
     return program()->ticks.nowMs();
 }
 
-// The settings of an export, as the worklet's program reported them; values out of range are
-// refused by the render (validRenderSettings).
-RenderSettings settingsOf(double playSpeed, int32_t voiceType, int32_t scaleMode,
-                          int32_t rootIndex) {
-    return {playSpeed, static_cast<VoiceType>(voiceType), static_cast<ScaleMode>(scaleMode),
-            rootIndex};
+// What the worker read or made last, until the next call.
+struct WorkerResults {
+    std::optional<Recording> parsed{};
+    std::vector<uint8_t> released{}; // the parsed lines' release flags, a byte a line
+    std::vector<uint8_t> exported{};
+};
+
+WorkerResults& worker() {
+    static WorkerResults results;
+    return results;
 }
 
-// The bytes written to `outPath`, or false.
-bool writeBytes(const char* outPath, const std::vector<uint8_t>& bytes) {
-    std::FILE* file = std::fopen(outPath, "wb");
-    if (file == nullptr) {
-        return false;
+// ---- The tables as JSON ----
+
+// A JSON string: quotes, backslashes and control characters escaped, other bytes (UTF-8) kept.
+std::string jsonString(std::string_view text) {
+    constexpr std::string_view kHex = "0123456789abcdef";
+    constexpr unsigned char kFirstPrintable = 0x20;
+    constexpr unsigned kNibbleBits = 4;
+    constexpr unsigned kNibbleMask = 0xF;
+    std::string json = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (byte < kFirstPrintable) {
+            json += "\\u00";
+            json += kHex[byte >> kNibbleBits];
+            json += kHex[byte & kNibbleMask];
+        } else {
+            json += c;
+        }
     }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && written;
+    return json + '"';
 }
 
-// Export results the page tells apart.
-constexpr int32_t kExportDone = 0;
-constexpr int32_t kExportUnreadable = 1; // the recording copy could not be read
-constexpr int32_t kExportNotMade = 2;    // invalid settings, endless, or too long for the file
-constexpr int32_t kExportNotWritten = 3;
+// Members written one after another into a JSON object.
+class JsonObject {
+public:
+    JsonObject& number(std::string_view name, double value) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.17g", value);
+        return raw(name, text);
+    }
+    JsonObject& string(std::string_view name, std::string_view value) {
+        return raw(name, jsonString(value));
+    }
+    JsonObject& raw(std::string_view name, std::string_view json) {
+        m_text += m_text.size() == 1 ? "" : ",";
+        m_text += jsonString(name);
+        m_text += ':';
+        m_text += json;
+        return *this;
+    }
+    std::string text() const { return m_text + '}'; }
 
-// Reads the recording file at savPath, makes the export's bytes from it and writes them.
-template <typename MakeBytes>
-int32_t exportFile(const char* savPath, const char* outPath, const RenderSettings& settings,
-                   const MakeBytes& makeBytes) {
-    const std::optional<Recording> recording = openRecordingFile(savPath);
-    if (!recording) {
-        return kExportUnreadable;
+private:
+    std::string m_text = "{";
+};
+
+std::string menusJson() {
+    std::string json = "[";
+    for (const MenuCaption& menu : kMenus) {
+        json += json.size() == 1 ? "" : ",";
+        std::string items = "[";
+        for (const MenuItemCaption& item : menu.items) {
+            items += items.size() == 1 ? "" : ",";
+            items += JsonObject()
+                         .number("id", item.id)
+                         .string("caption", item.caption)
+                         .string("name", item.name)
+                         .raw("checkable", item.checkable ? "true" : "false")
+                         .text();
+        }
+        json += JsonObject().string("title", menu.title).raw("items", items + ']').text();
     }
-    const std::optional<RenderPlan> plan = planRender(*recording, settings.playSpeed);
-    if (!plan) {
-        return kExportNotMade;
+    return json + ']';
+}
+
+std::string fileKindsJson() {
+    JsonObject kinds;
+    for (const auto& [name, kind] :
+         std::array<std::pair<const char*, FileKind>, 3>{{{"recording", FileKind::Recording},
+                                                          {"wav", FileKind::Wav},
+                                                          {"midi", FileKind::Midi}}}) {
+        const FileKindCaption caption = captionOf(kind);
+        kinds.raw(name, JsonObject()
+                            .number("kind", static_cast<int32_t>(kind))
+                            .string("extension", caption.extension)
+                            .string("filterName", caption.filterName)
+                            .text());
     }
-    const std::optional<std::vector<uint8_t>> bytes = makeBytes(*recording, settings, *plan);
-    if (!bytes) {
-        return kExportNotMade;
+    return kinds.text();
+}
+
+std::string tablesJson() {
+    std::string noteNamesJson = "[";
+    for (const std::string_view name : noteNames) {
+        noteNamesJson += noteNamesJson.size() == 1 ? "" : ",";
+        noteNamesJson += jsonString(name);
     }
-    return writeBytes(outPath, *bytes) ? kExportDone : kExportNotWritten;
+    noteNamesJson += ']';
+    return JsonObject()
+        .number("clearButton", kClearButton)
+        .number("unrestrictedOption", kUnrestrictedOption)
+        .number("majorOption", kMajorOption)
+        .number("minorOption", kMinorOption)
+        .number("pentatonicOption", kPentatonicOption)
+        .number("menuOpen", kMenuOpen)
+        .number("menuSave", kMenuSave)
+        .number("menuExportWav", kMenuExportWav)
+        .number("menuExportMidi", kMenuExportMidi)
+        .number("menuType1", kMenuType1)
+        .number("menuType2", kMenuType2)
+        .number("menuAbout", kMenuAbout)
+        .number("menuHelp", kMenuHelp)
+        .number("leftPress", static_cast<int32_t>(PointerAction::LeftPress))
+        .number("move", static_cast<int32_t>(PointerAction::Move))
+        .number("leftRelease", static_cast<int32_t>(PointerAction::LeftRelease))
+        .number("leftButtonBit", kLeftButtonBit)
+        .number("minSpeedTenths", kMinPlaySpeedTenths)
+        .number("maxSpeedTenths", kMaxPlaySpeedTenths)
+        .number("tenthsPerSpeed", kTenthsPerPlaySpeed)
+        .string("recordUp", kRecordCaptions.up)
+        .string("recordDown", kRecordCaptions.down)
+        .string("playUp", kPlayCaptions.up)
+        .string("playDown", kPlayCaptions.down)
+        .string("speedSuffix", kSpeedCaptionSuffix)
+        .number("speedDecimals", kSpeedCaptionDecimals)
+        .raw("menus", menusJson())
+        .raw("files", fileKindsJson())
+        .string("informerTitle", kInformerTitle)
+        .string("notSavedText", kNotSavedText)
+        .string("notOpenedText", kNotOpenedText)
+        .raw("noteNames", noteNamesJson)
+        .number("areaWidthPx", kMaxPointX)
+        .number("areaHeightPx", kMaxPointY)
+        .number("inkDotRadiusPx", kInkDotRadiusPx)
+        .number("paintFill", static_cast<int32_t>(CanvasStep::Kind::Fill))
+        .number("paintColumns", static_cast<int32_t>(CanvasStep::Kind::Columns))
+        .number("paintDots", static_cast<int32_t>(CanvasStep::Kind::Dots))
+        .number("maxOpenFileBytes", kMaxOpenFileBytes)
+        .text();
 }
 
 } // namespace
@@ -149,132 +262,133 @@ EMSCRIPTEN_KEEPALIVE void dc_program_root(int32_t index) {
     program()->logic.dispatch(Event::rootNote(index));
 }
 
-// A menu item; Open and Save take the file answer prepared before (nullptr: cancelled).
-EMSCRIPTEN_KEEPALIVE void dc_program_menu(int32_t menuId, const char* filePath) {
+// A menu item other than Open.
+EMSCRIPTEN_KEEPALIVE void dc_program_menu(int32_t menuId) {
+    program()->logic.dispatch(Event::menu(menuId));
+}
+
+// Open, answered: cancelled (answer 0), a file that could not be read (1), one too large
+// (2), or the recording handed over through dc_program_open_* (3).
+EMSCRIPTEN_KEEPALIVE void dc_program_open(int32_t answer) {
+    constexpr int32_t kCancelled = 0;
+    constexpr int32_t kUnreadable = 1;
+    constexpr int32_t kTooLarge = 2;
     WorkletProgram& p = *program();
-    p.view.prepareFileAnswer(filePath != nullptr ? std::optional<std::string>(filePath)
-                                                 : std::nullopt);
-    p.logic.dispatch(Event::menu(menuId));
-    p.view.prepareFileAnswer(std::nullopt);
+    std::optional<ChosenRecording> chosen;
+    if (answer == kUnreadable || answer == kTooLarge) {
+        chosen = ChosenRecording{std::nullopt, answer == kTooLarge};
+    } else if (answer != kCancelled) {
+        std::optional<Recording> recording = p.opening.finish();
+        chosen = ChosenRecording{std::move(recording), !recording.has_value()};
+    }
+    p.view.prepareOpenAnswer(std::move(chosen));
+    p.logic.dispatch(Event::menu(kMenuOpen));
+    p.view.prepareOpenAnswer(std::nullopt);
 }
 
-// Writes the current recording to `path` as Save does; false when it is empty or not written.
-EMSCRIPTEN_KEEPALIVE int32_t dc_program_copy_recording(const char* path) {
-    return saveRecordingFile(path, program()->logic.recording()) ? 1 : 0;
+// A recording another copy of the program read, handed over a piece at a time so that no
+// render quantum waits long: room first (0 when it does not fit), then the pieces.
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_open_reserve(double textBytes, double lineCount) {
+    return program()->opening.reserve(static_cast<std::size_t>(textBytes),
+                                      static_cast<std::size_t>(lineCount))
+               ? 1
+               : 0;
+}
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_open_text(const char* piece, int32_t bytes) {
+    return program()->opening.addText({piece, static_cast<std::size_t>(bytes)}) ? 1 : 0;
+}
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_open_points(const RecordingPoint* piece, int32_t count) {
+    return program()->opening.addPoints({piece, static_cast<std::size_t>(count)}) ? 1 : 0;
+}
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_open_released(const uint8_t* piece, int32_t count) {
+    return program()->opening.addReleased({piece, static_cast<std::size_t>(count)}) ? 1 : 0;
 }
 
-// The controls an export plays with.
-EMSCRIPTEN_KEEPALIVE double dc_program_play_speed() {
-    return program()->logic.controls().playSpeed;
+// ---- Reading and exporting, in the page's worker ----
+
+// Reads a recording file's bytes into lines; afterwards its parts are there to hand over.
+// The number of lines, or -1 when they do not fit in memory.
+EMSCRIPTEN_KEEPALIVE double dc_worker_parse(const char* bytes, int32_t byteCount) {
+    WorkerResults& w = worker();
+    w.parsed.reset();
+    w.released.clear();
+    try {
+        Recording recording = splitRecordingLines({bytes, static_cast<std::size_t>(byteCount)});
+        w.released.reserve(recording.size());
+        for (std::size_t i = 0; i < recording.size(); ++i) {
+            w.released.push_back(recording.event(i).released ? 1 : 0);
+        }
+        w.parsed = std::move(recording);
+    } catch (const std::bad_alloc&) {
+        w.released = {};
+        return -1;
+    } catch (const std::length_error&) {
+        w.released = {};
+        return -1;
+    }
+    return static_cast<double>(w.parsed->size());
 }
-EMSCRIPTEN_KEEPALIVE int32_t dc_program_voice_type() {
-    return static_cast<int32_t>(program()->logic.controls().voiceType);
+EMSCRIPTEN_KEEPALIVE const char* dc_worker_parsed_text() {
+    return worker().parsed->storedText().data();
 }
-EMSCRIPTEN_KEEPALIVE int32_t dc_program_scale_mode() {
-    return static_cast<int32_t>(program()->logic.controls().scaleMode);
+EMSCRIPTEN_KEEPALIVE double dc_worker_parsed_text_bytes() {
+    return static_cast<double>(worker().parsed->storedText().size());
 }
-EMSCRIPTEN_KEEPALIVE int32_t dc_program_root_index() {
-    return program()->logic.controls().rootIndex;
+EMSCRIPTEN_KEEPALIVE const RecordingPoint* dc_worker_parsed_points() {
+    static_assert(sizeof(RecordingPoint) == 16);
+    return worker().parsed->storedPoints().data();
+}
+EMSCRIPTEN_KEEPALIVE const uint8_t* dc_worker_parsed_released() {
+    return worker().released.data();
 }
 
-// ---- File work and tables, on the page's main thread ----
+// Makes an export (kind: FileKind's value) of the recording whose lines are `text`, with the
+// settings the program had; reports its progress. Its size in bytes, or -1 when it cannot be
+// made (settings out of range, a render that does not end, a file too large for its format).
+EMSCRIPTEN_KEEPALIVE double dc_worker_export(int32_t kind, const char* text, int32_t textBytes,
+                                             double playSpeed, int32_t voiceType, int32_t scaleMode,
+                                             int32_t rootIndex) {
+    WorkerResults& w = worker();
+    w.exported = {};
+    try {
+        const Recording recording =
+            splitRecordingLines({text, static_cast<std::size_t>(textBytes)});
+        const RenderSettings settings{playSpeed, static_cast<VoiceType>(voiceType),
+                                      static_cast<ScaleMode>(scaleMode), rootIndex};
+        int64_t reportedSamples = 0;
+        std::optional<std::vector<uint8_t>> bytes =
+            exportBytes(static_cast<FileKind>(kind), recording, settings,
+                        [&](int64_t doneSamples, int64_t totalSamples) {
+                            if (doneSamples - reportedSamples >= kProgressEverySamples) {
+                                reportedSamples = doneSamples;
+                                dc_export_progress(static_cast<double>(doneSamples),
+                                                   static_cast<double>(totalSamples));
+                            }
+                        });
+        if (!bytes) {
+            return -1;
+        }
+        w.exported = std::move(*bytes);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    } catch (const std::length_error&) {
+        return -1;
+    }
+    return static_cast<double>(w.exported.size());
+}
+EMSCRIPTEN_KEEPALIVE const uint8_t* dc_worker_exported() {
+    return worker().exported.data();
+}
+
+// ---- Tables, for the page ----
 
 // What the page's scripts send and show, by name, as one JSON object: the controls' and menu
-// items' ids, the pointer's actions and button bit, the speed slider's range in tenths, and the
-// captions of the toggles and the speed.
-EMSCRIPTEN_KEEPALIVE const char* dc_ids_json() {
-    static const std::string json = [] {
-        const std::pair<const char*, int32_t> ids[] = {
-            {"clearButton", kClearButton},
-            {"unrestrictedOption", kUnrestrictedOption},
-            {"majorOption", kMajorOption},
-            {"minorOption", kMinorOption},
-            {"pentatonicOption", kPentatonicOption},
-            {"menuOpen", kMenuOpen},
-            {"menuSave", kMenuSave},
-            {"menuType1", kMenuType1},
-            {"menuType2", kMenuType2},
-            {"menuAbout", kMenuAbout},
-            {"menuHelp", kMenuHelp},
-            {"leftPress", static_cast<int32_t>(PointerAction::LeftPress)},
-            {"move", static_cast<int32_t>(PointerAction::Move)},
-            {"leftRelease", static_cast<int32_t>(PointerAction::LeftRelease)},
-            {"leftButtonBit", kLeftButtonBit},
-            {"minSpeedTenths", kMinPlaySpeedTenths},
-            {"maxSpeedTenths", kMaxPlaySpeedTenths},
-            {"tenthsPerSpeed", static_cast<int32_t>(kTenthsPerPlaySpeed)},
-        };
-        // The captions hold no quote, backslash or control character: written as they are.
-        const std::pair<const char*, std::string_view> captions[] = {
-            {"recordUp", kRecordCaptions.up},     {"recordDown", kRecordCaptions.down},
-            {"playUp", kPlayCaptions.up},         {"playDown", kPlayCaptions.down},
-            {"speedSuffix", kSpeedCaptionSuffix},
-        };
-        std::ostringstream text;
-        for (const auto& [name, value] : ids) {
-            text << (text.tellp() == 0 ? "{" : ",") << '"' << name << "\":" << value;
-        }
-        for (const auto& [name, value] : captions) {
-            text << ",\"" << name << "\":\"" << value << '"';
-        }
-        text << ",\"speedDecimals\":" << kSpeedCaptionDecimals << '}';
-        return text.str();
-    }();
+// items' ids, the pointer's actions and button bit, the speed slider's range, the captions of
+// the toggles, the speed and the menus, the program's messages, the kinds of files, the note
+// names, the drawing area's size and its paint steps' kinds.
+EMSCRIPTEN_KEEPALIVE const char* dc_tables_json() {
+    static const std::string json = tablesJson();
     return json.c_str();
-}
-
-EMSCRIPTEN_KEEPALIVE double dc_max_open_file_bytes() {
-    return kMaxOpenFileBytes;
-}
-
-// The pixels of an ink dot as dx, dy pairs; count through dc_ink_dot_pixel_count.
-EMSCRIPTEN_KEEPALIVE const int32_t* dc_ink_dot_pixels() {
-    static_assert(sizeof(PixelOffset) == 2 * sizeof(int32_t));
-    return reinterpret_cast<const int32_t*>(inkDotPixels().data());
-}
-EMSCRIPTEN_KEEPALIVE int32_t dc_ink_dot_pixel_count() {
-    return static_cast<int32_t>(inkDotPixels().size());
-}
-
-// The names of the root-note list, C to B.
-EMSCRIPTEN_KEEPALIVE int32_t dc_note_name_count() {
-    return static_cast<int32_t>(noteNames.size());
-}
-EMSCRIPTEN_KEEPALIVE const char* dc_note_name(int32_t index) {
-    static const auto names = [] {
-        std::array<std::string, noteNames.size()> all;
-        for (std::size_t i = 0; i < noteNames.size(); ++i) {
-            all[i] = std::string(noteNames[i]);
-        }
-        return all;
-    }();
-    return names.at(static_cast<std::size_t>(index)).c_str();
-}
-
-// Renders the recording file at savPath as the render tool does and writes a 32-bit float WAV.
-EMSCRIPTEN_KEEPALIVE int32_t dc_export_wav(const char* savPath, const char* outPath,
-                                           double playSpeed, int32_t voiceType, int32_t scaleMode,
-                                           int32_t rootIndex) {
-    return exportFile(
-        savPath, outPath, settingsOf(playSpeed, voiceType, scaleMode, rootIndex),
-        [](const Recording& recording, const RenderSettings& settings, const RenderPlan& plan) {
-            WavFileBuilder wav(static_cast<int32_t>(kRenderSampleRate));
-            const RenderOutcome outcome =
-                renderRecording(recording, settings, plan, [&](std::span<const float> samples) {
-                    return wav.append(samples);
-                });
-            return outcome == RenderOutcome::Finished
-                       ? std::optional<std::vector<uint8_t>>(wav.finish())
-                       : std::nullopt;
-        });
-}
-
-// The MIDI file of the recording file at savPath, as the render tool writes it.
-EMSCRIPTEN_KEEPALIVE int32_t dc_export_midi(const char* savPath, const char* outPath,
-                                            double playSpeed, int32_t voiceType, int32_t scaleMode,
-                                            int32_t rootIndex) {
-    return exportFile(savPath, outPath, settingsOf(playSpeed, voiceType, scaleMode, rootIndex),
-                      midiFileOf);
 }
 
 } // extern "C"

@@ -6,14 +6,15 @@
 
 // Implemented by web/view_library.js in the module's script.
 extern "C" {
-void dc_view_canvas(int32_t repaint, int32_t withGrid, const int32_t* lightX, int32_t lightCount,
-                    const int32_t* darkX, int32_t darkCount, const int32_t* inkXY,
-                    int32_t inkCount);
-void dc_view_dot(int32_t x, int32_t y);
+void dc_view_paint(const int32_t* steps, int32_t count);
 void dc_view_note(const char* name, int32_t length);
 void dc_view_state(const char* control, int32_t value);
 void dc_view_message(const char* title, int32_t titleLength, const char* text, int32_t textLength);
 void dc_view_help(const char* text, int32_t length);
+void dc_view_store(const char* name, int32_t nameLength, const uint8_t* bytes, int32_t byteCount);
+void dc_view_export(const char* name, int32_t nameLength, int32_t kind, const char* text,
+                    int32_t textLength, double playSpeed, int32_t voiceType, int32_t scaleMode,
+                    int32_t rootIndex);
 }
 
 namespace doodle {
@@ -23,28 +24,34 @@ int32_t count(std::size_t size) {
     return static_cast<int32_t>(size);
 }
 
-void sendCanvas(bool repaint, bool withGrid, ScaleMode mode, std::span<const InkPoint> ink) {
-    const GridLines lines = withGrid ? gridLinesFor(mode) : GridLines{};
-    // InkPoint is two int32 and nothing else: the span is the x, y pairs as they are.
-    static_assert(sizeof(InkPoint) == 2 * sizeof(int32_t));
-    const auto* inkXY = reinterpret_cast<const int32_t*>(ink.data());
-    dc_view_canvas(repaint ? 1 : 0, withGrid ? 1 : 0, lines.lightX.data(),
-                   count(lines.lightX.size()), lines.darkX.data(), count(lines.darkX.size()), inkXY,
-                   count(ink.size()));
+// The steps as one array of numbers: for each, its kind, the colour's three channels, how many
+// values follow, then the values (a column's X, or a dot's X and Y).
+std::vector<int32_t> flatten(const CanvasPaint& paint) {
+    std::vector<int32_t> flat;
+    for (const CanvasStep& step : paint) {
+        flat.push_back(static_cast<int32_t>(step.kind));
+        flat.push_back(step.colour.red);
+        flat.push_back(step.colour.green);
+        flat.push_back(step.colour.blue);
+        if (step.kind == CanvasStep::Kind::Dots) {
+            flat.push_back(count(2 * step.dots.size()));
+            for (const InkPoint& dot : step.dots) {
+                flat.push_back(dot.x);
+                flat.push_back(dot.y);
+            }
+        } else {
+            flat.push_back(count(step.columnsX.size()));
+            flat.insert(flat.end(), step.columnsX.begin(), step.columnsX.end());
+        }
+    }
+    return flat;
 }
 
 } // namespace
 
-void WebView::repaintCanvas(bool withGrid, ScaleMode mode, std::span<const InkPoint> ink) {
-    sendCanvas(true, withGrid, mode, ink);
-}
-
-void WebView::drawGridOverCanvas(ScaleMode mode, std::span<const InkPoint> ink) {
-    sendCanvas(false, true, mode, ink);
-}
-
-void WebView::showDot(int32_t x, int32_t y) {
-    dc_view_dot(x, y);
+void WebView::paintCanvas(const CanvasPaint& paint) {
+    const std::vector<int32_t> flat = flatten(paint);
+    dc_view_paint(flat.data(), count(flat.size()));
 }
 
 void WebView::showNote(std::string_view name) {
@@ -80,25 +87,38 @@ void WebView::showMessage(std::string_view title, std::string_view text) {
     dc_view_message(title.data(), count(title.size()), text.data(), count(text.size()));
 }
 
-std::optional<std::string> WebView::chooseSaveFile(std::string_view /*title*/,
-                                                   const std::string& /*proposedPath*/) {
-    return takeFileAnswer();
+std::optional<std::string> WebView::chooseSaveFile(FileKind /*kind*/,
+                                                   std::string_view proposedName) {
+    // A page saves by downloading: the browser asks where, or keeps it in its downloads.
+    return std::string(proposedName);
 }
 
-std::optional<std::string> WebView::chooseOpenFile(std::string_view /*title*/,
-                                                   const std::string& /*folder*/) {
-    return takeFileAnswer();
+bool WebView::storeFile(const std::string& destination, const StoredFile& file) {
+    if (file.kind == FileKind::Recording || file.recording == nullptr) {
+        dc_view_store(destination.data(), count(destination.size()), file.bytes.data(),
+                      count(file.bytes.size()));
+        return true;
+    }
+    // Never rendered here, on the audio thread: the page's worker makes the file from the
+    // recording's lines and offers it; a failure there is the page's to report.
+    const std::string_view text = file.recording->storedText();
+    const RenderSettings& settings = file.settings;
+    dc_view_export(destination.data(), count(destination.size()), static_cast<int32_t>(file.kind),
+                   text.data(), count(text.size()), settings.playSpeed,
+                   static_cast<int32_t>(settings.voiceType),
+                   static_cast<int32_t>(settings.scaleMode), settings.rootIndex);
+    return true;
+}
+
+std::optional<ChosenRecording> WebView::chooseOpenFile() {
+    std::optional<ChosenRecording> answer = std::move(m_openAnswer);
+    m_openAnswer.reset();
+    return answer;
 }
 
 void WebView::showHelp() {
     const std::string text = programHelpText();
     dc_view_help(text.data(), count(text.size()));
-}
-
-std::optional<std::string> WebView::takeFileAnswer() {
-    std::optional<std::string> answer = std::move(m_fileAnswer);
-    m_fileAnswer.reset();
-    return answer;
 }
 
 } // namespace doodle

@@ -1,19 +1,9 @@
 // The program's view calls (web/WebView.cpp), handed to Module.view, which the audio worklet
-// gives the module: it posts them to the page.
+// gives the module: it posts them to the page. And the worker's export progress, handed to
+// Module.onExportProgress.
 mergeInto(LibraryManager.library, {
-  dc_view_canvas: function (repaint, withGrid, lightX, lightCount, darkX, darkCount, inkXY,
-                            inkCount) {
-    const ints = (pointer, count) => HEAP32.slice(pointer >> 2, (pointer >> 2) + count);
-    Module['view']['canvas']({
-      repaint: repaint !== 0,
-      withGrid: withGrid !== 0,
-      lightX: ints(lightX, lightCount),
-      darkX: ints(darkX, darkCount),
-      inkXY: ints(inkXY, 2 * inkCount),
-    });
-  },
-  dc_view_dot: function (x, y) {
-    Module['view']['dot'](x, y);
+  dc_view_paint: function (steps, count) {
+    Module['view']['paint'](HEAP32.slice(steps >> 2, (steps >> 2) + count));
   },
   dc_view_note: function (name, length) {
     Module['view']['note'](UTF8ToString(name, length));
@@ -26,5 +16,20 @@ mergeInto(LibraryManager.library, {
   },
   dc_view_help: function (text, length) {
     Module['view']['help'](UTF8ToString(text, length));
+  },
+  dc_view_store: function (name, nameLength, bytes, byteCount) {
+    Module['view']['store'](UTF8ToString(name, nameLength), HEAPU8.slice(bytes, bytes + byteCount));
+  },
+  dc_view_export: function (name, nameLength, kind, text, textLength, playSpeed, voiceType,
+                            scaleMode, rootIndex) {
+    Module['view']['export']({
+      name: UTF8ToString(name, nameLength),
+      kind,
+      text: HEAPU8.slice(text, text + textLength),
+      settings: { playSpeed, voiceType, scaleMode, rootIndex },
+    });
+  },
+  dc_export_progress: function (doneSamples, totalSamples) {
+    if (Module['onExportProgress']) Module['onExportProgress'](doneSamples, totalSamples);
   },
 });

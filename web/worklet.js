@@ -1,65 +1,52 @@
 // The program in the audio worklet: one instance of the WebAssembly module runs the program's
 // logic, its voice and its play clock on the sample clock. The page's events arrive through
 // the port; the program's view calls go back through it, stamped with the frame they happened
-// at.
+// at. Files never reach this thread as files: an opened recording arrives read (by the page's
+// worker) and is taken in a few pieces per render quantum; saves and exports leave as bytes or
+// as lines for the worker to render.
 import createDoodleChorus from './doodlechorus.js';
-import { withCString } from './cstring.js';
 
 const kTapFrames = 2048; // samples per tap message: about 46 ms
 // Frames of one process() call: the Web Audio render quantum.
 const kRenderQuantumFrames = 128;
-const kOpenPath = '/open.sav';
-const kSaveAnswer = '/DoodleChorus'; // the save dialog's answer; the program adds ".sav"
-const kSavedPath = '/DoodleChorus.sav';
-const kCopyPath = '/copy.sav';
-
-// An audio worklet's scope has no crypto, whose getRandomValues the module's C library draws on
-// (getentropy: the names of temporary files when a file is replaced). This generator (sfc32),
-// seeded with the page's crypto.getRandomValues, stands in: the names need to be unlikely to
-// collide, not secret.
-function seededRandomValues([a, b, c, d]) {
-  return (array) => {
-    const bytes = new Uint8Array(array.buffer, array.byteOffset, array.byteLength);
-    for (let i = 0; i < bytes.length; i++) {
-      const t = (((a + b) >>> 0) + d) >>> 0;
-      d = (d + 1) >>> 0;
-      a = b ^ (b >>> 9);
-      b = (c + (c << 3)) >>> 0;
-      c = ((c << 21) | (c >>> 11)) >>> 0;
-      c = (c + t) >>> 0;
-      bytes[i] = t >>> 24;
-    }
-    return array;
-  };
-}
+// How much of an opened recording one render quantum takes in: a copy of this many bytes
+// lasts well under a tenth of the quantum's 2.9 ms, whatever the recording's size.
+const kOpenTextBytesPerQuantum = 1 << 20;
+const kOpenPointsPerQuantum = 1 << 16; // 16 bytes each
+const kOpenFlagsPerQuantum = 1 << 16; // a byte each, taken one by one
+const kPointBytes = 16;
+// dc_program_open's answers.
+const kOpenCancelled = 0;
+const kOpenUnreadable = 1;
+const kOpenTooLarge = 2;
+const kOpenRecording = 3;
 
 class DoodleChorusProcessor extends AudioWorkletProcessor {
   constructor(options) {
     super();
-    if (typeof globalThis.crypto === 'undefined') {
-      globalThis.crypto = { getRandomValues: seededRandomValues(options.processorOptions.seed) };
-    }
     this.program = null;
-    this.ids = null; // the program's ids by name, once the module runs
     this.waiting = [];
     this.outPointer = 0; // the module's output block, kRenderQuantumFrames samples
     this.outView = null; // a Float32Array over it, made anew only when the memory grows
+    this.piecePointer = 0; // where each piece of an opened recording is copied in
+    this.opening = null; // { text, points, released, at: { text, points, released } }
     this.tap = null; // { frame, samples, filled } while the page listens
     this.port.onmessage = (event) => {
-      if (this.program) this.handle(event.data);
-      else this.waiting.push(event.data);
+      if (this.program && !this.opening) this.handle(event.data);
+      else this.waiting.push(event.data); // in order, after the recording being taken in
     };
-    const post = (message) => {
+    const post = (message, transfer = []) => {
       message.frame = this.program._dc_program_frame();
-      this.port.postMessage(message);
+      this.port.postMessage(message, transfer);
     };
     const view = {
-      canvas: (canvas) => post({ type: 'canvas', ...canvas }),
-      dot: (x, y) => post({ type: 'dot', x, y }),
+      paint: (steps) => post({ type: 'paint', steps }, [steps.buffer]),
       note: (name) => post({ type: 'note', name }),
       state: (control, value) => post({ type: 'state', control, value }),
       message: (title, text) => post({ type: 'message', title, text }),
       help: (text) => post({ type: 'help', text }),
+      store: (name, bytes) => post({ type: 'store', name, bytes }, [bytes.buffer]),
+      export: (job) => post({ type: 'export', ...job }, [job.text.buffer]),
     };
     createDoodleChorus({
       view,
@@ -72,21 +59,16 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       },
     }).then((program) => {
       this.program = program;
-      this.ids = JSON.parse(program.UTF8ToString(program._dc_ids_json()));
       program._dc_program_start();
-      // Allocated once here: process() allocates nothing.
+      // Allocated once here: process() allocates nothing of its own.
       this.outPointer = program._malloc(Float32Array.BYTES_PER_ELEMENT * kRenderQuantumFrames);
-      for (const message of this.waiting.splice(0)) this.handle(message);
+      this.piecePointer = program._malloc(kOpenTextBytesPerQuantum);
+      this.handleWaiting();
     });
   }
 
-  menu(id, path) {
-    withCString(this.program, path, (pointer) => this.program._dc_program_menu(id, pointer));
-  }
-
-  removeFile(path) {
-    const { FS } = this.program;
-    if (FS.analyzePath(path).exists) FS.unlink(path);
+  handleWaiting() {
+    while (this.waiting.length > 0 && !this.opening) this.handle(this.waiting.shift());
   }
 
   handle(message) {
@@ -114,45 +96,11 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
         p._dc_program_root(message.index);
         break;
       case 'menu':
-        this.menu(message.id, null);
+        p._dc_program_menu(message.id);
         break;
       case 'open':
-        // The open dialog's answer: the chosen file, in this module's memory for the moment
-        // the program reads it.
-        if (message.bytes === null) {
-          this.menu(this.ids.menuOpen, null);
-        } else {
-          p.FS.writeFile(kOpenPath, new Uint8Array(message.bytes));
-          this.menu(this.ids.menuOpen, kOpenPath);
-          this.removeFile(kOpenPath);
-        }
+        this.open(message);
         break;
-      case 'save': {
-        this.removeFile(kSavedPath);
-        this.menu(this.ids.menuSave, kSaveAnswer);
-        if (p.FS.analyzePath(kSavedPath).exists) {
-          const bytes = p.FS.readFile(kSavedPath).buffer;
-          this.removeFile(kSavedPath);
-          this.port.postMessage({ type: 'saved', bytes }, [bytes]);
-        }
-        break;
-      }
-      case 'exportRecording': {
-        // An empty recording is saved as no file: it plays as an empty one.
-        const saved = withCString(p, kCopyPath, (pointer) => p._dc_program_copy_recording(pointer));
-        const bytes = saved ? p.FS.readFile(kCopyPath).buffer : new ArrayBuffer(0);
-        this.removeFile(kCopyPath);
-        this.port.postMessage({
-          type: 'recordingCopy',
-          format: message.format,
-          bytes,
-          playSpeed: p._dc_program_play_speed(),
-          voiceType: p._dc_program_voice_type(),
-          scaleMode: p._dc_program_scale_mode(),
-          rootIndex: p._dc_program_root_index(),
-        }, [bytes]);
-        break;
-      }
       case 'tap':
         this.tap = message.on ? { frame: 0, samples: null, filled: 0 } : null;
         break;
@@ -161,10 +109,59 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     }
   }
 
+  // The open dialog's answer: nothing, a reason, or the parts of a recording the worker read,
+  // which process() takes in a few pieces a quantum before the program opens it.
+  open(message) {
+    const p = this.program;
+    if (message.answer !== 'recording') {
+      p._dc_program_open({ unreadable: kOpenUnreadable, tooLarge: kOpenTooLarge }[message.answer]
+        ?? kOpenCancelled);
+      return;
+    }
+    if (!p._dc_program_open_reserve(message.text.byteLength, message.lines)) {
+      p._dc_program_open(kOpenTooLarge);
+      return;
+    }
+    this.opening = {
+      text: new Uint8Array(message.text),
+      points: new Uint8Array(message.points),
+      released: new Uint8Array(message.released),
+      at: { text: 0, points: 0, released: 0 },
+    };
+  }
+
+  // Copies the next piece of `part` into the module and hands it over with `add`; false when
+  // the part is complete already.
+  takePiece(part, pieceBytes, unitBytes, add) {
+    const o = this.opening;
+    const bytes = o[part];
+    if (o.at[part] >= bytes.length) return false;
+    const piece = bytes.subarray(o.at[part], o.at[part] + pieceBytes);
+    this.program.HEAPU8.set(piece, this.piecePointer);
+    if (!add(this.piecePointer, piece.length / unitBytes)) o.failed = true;
+    o.at[part] += piece.length;
+    return true;
+  }
+
+  takeOpeningPiece() {
+    const p = this.program;
+    const taken = this.takePiece('text', kOpenTextBytesPerQuantum, 1,
+      (at, count) => p._dc_program_open_text(at, count))
+      || this.takePiece('points', kOpenPointsPerQuantum * kPointBytes, kPointBytes,
+        (at, count) => p._dc_program_open_points(at, count))
+      || this.takePiece('released', kOpenFlagsPerQuantum, 1,
+        (at, count) => p._dc_program_open_released(at, count));
+    if (taken && !this.opening.failed) return;
+    this.opening = null;
+    p._dc_program_open(kOpenRecording); // a recording that did not come whole is refused
+    this.handleWaiting();
+  }
+
   process(inputs, outputs) {
     const out = outputs[0][0];
     const p = this.program;
     if (!p) return true;
+    if (this.opening) this.takeOpeningPiece();
     if (this.outView === null || this.outView.buffer !== p.HEAPF32.buffer) {
       this.outView = new Float32Array(p.HEAPF32.buffer, this.outPointer, kRenderQuantumFrames);
     }

@@ -1,0 +1,71 @@
+// The page's worker: a copy of the WebAssembly module that reads opened recordings into lines
+// and makes the exports, off the page's main thread and off the audio thread. The page hands it
+// the compiled module first; then each message is one job, answered in order. A long export
+// reports its progress; the page cancels one by ending the worker.
+import createDoodleChorus from './doodlechorus.js';
+
+let program = null;
+const waiting = [];
+
+// Copies `count` bytes at `pointer` out of the module's memory into a buffer of their own.
+function copyOut(pointer, count) {
+  return program.HEAPU8.slice(pointer, pointer + count).buffer;
+}
+
+// Puts `bytes` into the module's memory for the length of `use`.
+function withBytes(bytes, use) {
+  const pointer = program._malloc(Math.max(bytes.byteLength, 1));
+  try {
+    program.HEAPU8.set(new Uint8Array(bytes), pointer);
+    return use(pointer, bytes.byteLength);
+  } finally {
+    program._free(pointer);
+  }
+}
+
+function parse({ id, bytes }) {
+  const lines = withBytes(bytes, (pointer, count) => program._dc_worker_parse(pointer, count));
+  if (lines < 0) {
+    postMessage({ id, type: 'parsed', tooLarge: true });
+    return;
+  }
+  const text = copyOut(program._dc_worker_parsed_text(), program._dc_worker_parsed_text_bytes());
+  const points = copyOut(program._dc_worker_parsed_points(), 16 * lines);
+  const released = copyOut(program._dc_worker_parsed_released(), lines);
+  postMessage({ id, type: 'parsed', lines, text, points, released }, [text, points, released]);
+}
+
+function exportFile({ id, kind, text, settings }) {
+  program.onExportProgress = (done, total) => postMessage({ id, type: 'progress', done, total });
+  const size = withBytes(text, (pointer, count) => program._dc_worker_export(kind, pointer, count,
+    settings.playSpeed, settings.voiceType, settings.scaleMode, settings.rootIndex));
+  if (size < 0) {
+    postMessage({ id, type: 'exported', failed: true });
+    return;
+  }
+  const bytes = copyOut(program._dc_worker_exported(), size);
+  postMessage({ id, type: 'exported', bytes }, [bytes]);
+}
+
+function handle(message) {
+  if (message.type === 'parse') parse(message);
+  else if (message.type === 'export') exportFile(message);
+}
+
+onmessage = (event) => {
+  if (event.data.type === 'module') {
+    createDoodleChorus({
+      instantiateWasm(imports, receive) {
+        WebAssembly.instantiate(event.data.wasmModule, imports).then((instance) => receive(instance));
+        return {};
+      },
+    }).then((instance) => {
+      program = instance;
+      for (const message of waiting.splice(0)) handle(message);
+    });
+  } else if (program) {
+    handle(event.data);
+  } else {
+    waiting.push(event.data);
+  }
+};
