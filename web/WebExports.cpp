@@ -46,7 +46,7 @@ struct WorkletProgram {
     SampleTicks ticks{};
     WebView view{ticks};
     ProgramLogic logic{view};
-    VoiceRenderer renderer{logic.voice()};
+    VoiceRenderer renderer{logic.voice(), VoiceOutput::Live};
     RecordingAssembly opening{};
 };
 
