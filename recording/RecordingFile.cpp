@@ -183,8 +183,9 @@ namespace {
 
 // The lines read from fd up to its end. expectedBytes (0 when unknown) is reserved up front:
 // every line's text with its separator fits in a file's bytes, and one more for a last line
-// without a line end, so the text never grows past it.
-OpenedRecording readRecordingLines(int fd, std::size_t expectedBytes) {
+// without a line end, so the text never grows past it. alreadyRead comes first.
+OpenedRecording readRecordingLines(int fd, std::size_t expectedBytes,
+                                   std::string_view alreadyRead = {}) {
     const auto fail = [](OpenProblem problem, int errorNumber) {
         return OpenedRecording{std::nullopt, problem, errorNumber};
     };
@@ -194,6 +195,7 @@ OpenedRecording readRecordingLines(int fd, std::size_t expectedBytes) {
             recording.reserveText(expectedBytes + 1);
         }
         LineSplitter splitter(recording);
+        splitter.feed(alreadyRead);
         // Left uninitialised: read() fills what is used.
         std::array<char, kReadChunkBytes> chunk;
         while (true) {
@@ -246,8 +248,8 @@ OpenedRecording readRecordingFile(const std::string& path) {
     return readRecordingLines(fd.get(), static_cast<std::size_t>(info.st_size));
 }
 
-OpenedRecording readRecordingStream(int fd) {
-    return readRecordingLines(fd, 0);
+OpenedRecording readRecordingStream(int fd, std::string_view alreadyRead) {
+    return readRecordingLines(fd, 0, alreadyRead);
 }
 
 std::optional<Recording> openRecordingFile(const std::string& path) {

@@ -72,8 +72,9 @@ struct OpenedRecording {
 OpenedRecording readRecordingFile(const std::string& path);
 
 // The lines on an open descriptor up to its end, of whatever type (a pipe, a terminal): for the
-// standard input a user chose to feed in. No failure escapes as an exception.
-OpenedRecording readRecordingStream(int fd);
+// standard input a user chose to feed in. `alreadyRead` is the stream's start, taken from it
+// before (to look at its first bytes). No failure escapes as an exception.
+OpenedRecording readRecordingStream(int fd, std::string_view alreadyRead = {});
 
 // The recording in a file, or nothing if it cannot be opened or read, in which case the
 // caller keeps the current recording.

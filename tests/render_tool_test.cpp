@@ -590,8 +590,9 @@ TEST(RenderToolErrors, NamesInMessagesAreQuotedForTheShell) {
         const ToolRun run = runTool({in, folder / c.name});
         EXPECT_EQ(run.exitCode, kExitError);
         EXPECT_EQ(run.err, "doodlechorus-render: " + c.shown +
-                               " has no sound or MIDI file extension; use one of wav flac ogg "
-                               "oga mp3 aiff aif au caf w64 mid as its extension or with --type\n");
+                               " has no sound, MIDI or recording file extension; use one of wav "
+                               "flac ogg oga mp3 aiff aif au caf w64 mid sav as its extension or "
+                               "with --type\n");
     }
 }
 

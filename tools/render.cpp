@@ -3,8 +3,10 @@
 #include "recording/OfflineRender.h"
 #include "recording/RecordingFile.h"
 #include "tools/MidiFileOutput.h"
+#include "tools/MidiInput.h"
 #include "tools/OutputFile.h"
 #include "tools/Quoted.h"
+#include "tools/RecordingOutput.h"
 #include "tools/RenderJob.h"
 #include "tools/RenderOptions.h"
 #include "tools/SoundFileOutput.h"
@@ -65,7 +67,7 @@ bool isSameFile(const std::string& input, const std::string& output) {
 int printHelpOrVersion(const RenderOptions& options) {
     std::string text;
     if (options.helpWanted) {
-        text = renderUsage(outputFormatLines() + midiFormatLine());
+        text = renderUsage(outputFormatLines() + midiFormatLine() + recordingFormatLine());
     } else {
         text = kRenderProgramName;
         text += ' ';
@@ -96,8 +98,13 @@ int run(std::span<const char* const> arguments) {
         return failWith("cannot write " + inQuotes(options.outputPath) +
                         ": it is the input recording " + inQuotes(options.inputPath));
     }
-    const OpenedRecording opened = isStandardStream(options.inputPath)
-                                       ? readRecordingStream(STDIN_FILENO)
+    MidiInput midi = readMidiInput(options);
+    if (!midi.error.empty()) {
+        return failWith(midi.error);
+    }
+    const OpenedRecording opened = midi.recording ? OpenedRecording{std::move(midi.recording)}
+                                   : isStandardStream(options.inputPath)
+                                       ? readRecordingStream(STDIN_FILENO, midi.consumed)
                                        : readRecordingFile(options.inputPath);
     if (!opened.recording) {
         return failWith("cannot read " + recordingName(options.inputPath) + ": " +
