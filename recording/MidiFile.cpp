@@ -64,8 +64,8 @@ std::optional<MidiDivision> divisionOf(uint16_t field) noexcept {
         return field > 0 ? std::optional(division) : std::nullopt;
     }
     const int32_t rate = kSignedByteRange - (field >> kBitsPerByte);
-    const auto found =
-        std::ranges::find_if(kSmpteRates, [&](const SmpteRate& r) { return r.code == rate; });
+    const auto found = std::find_if(kSmpteRates.begin(), kSmpteRates.end(),
+                                    [&](const SmpteRate& r) { return r.code == rate; });
     division.smpte = true;
     division.ticksPerFrame = field & kLowByteMask;
     if (found == kSmpteRates.end() || division.ticksPerFrame == 0) {
@@ -267,7 +267,8 @@ std::optional<MidiFile> MidiFile::read(std::span<const std::byte> bytes, std::st
         }
     }
     // Tracks play together: their changes merge by tick, the file's order kept at one tick.
-    std::ranges::stable_sort(file.m_tempo, {}, &TempoChange::tick);
+    std::stable_sort(file.m_tempo.begin(), file.m_tempo.end(),
+                     [](const TempoChange& a, const TempoChange& b) { return a.tick < b.tick; });
     uint64_t tick = 0;
     double ms = 0.0;
     uint32_t microsPerQuarter = kDefaultMicrosPerQuarter;
@@ -287,7 +288,9 @@ double MidiFile::msAtTick(uint64_t tick) const noexcept {
                (m_division.framesPerSecond * m_division.ticksPerFrame);
     }
     // The last change at or before the tick.
-    const auto after = std::ranges::upper_bound(m_tempo, tick, {}, &TempoChange::tick);
+    const auto after =
+        std::upper_bound(m_tempo.begin(), m_tempo.end(), tick,
+                         [](uint64_t at, const TempoChange& change) { return at < change.tick; });
     TempoChange from{0, 0.0, kDefaultMicrosPerQuarter};
     if (after != m_tempo.begin()) {
         from = *std::prev(after);
