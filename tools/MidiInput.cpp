@@ -6,7 +6,7 @@
 #include "tools/OutputFile.h"
 #include "tools/Quoted.h"
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
