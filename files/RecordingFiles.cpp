@@ -79,7 +79,9 @@ bool isWritableFolder(const std::string& folder) {
 // The lines read from fd up to its end, or up to where the limits are passed. expectedBytes (0
 // when unknown) is reserved up front: every line's text with its separator fits in a file's
 // bytes, and one more for a last line without a line end, so the text never grows past it.
-OpenedRecording readRecordingLines(int fd, std::size_t expectedBytes, const ReadLimits& limits) {
+// alreadyRead comes first.
+OpenedRecording readRecordingLines(int fd, std::size_t expectedBytes, const ReadLimits& limits,
+                                   std::string_view alreadyRead = {}) {
     const auto fail = [](OpenProblem problem, int errorNumber) {
         return OpenedRecording{std::nullopt, problem, errorNumber};
     };
@@ -91,7 +93,8 @@ OpenedRecording readRecordingLines(int fd, std::size_t expectedBytes, const Read
         LineSplitter splitter(recording);
         // Left uninitialised: read() fills what is used.
         std::array<char, kReadChunkBytes> chunk;
-        std::size_t bytesRead = 0;
+        std::size_t bytesRead = alreadyRead.size();
+        splitter.feed(alreadyRead);
         while (true) {
             const ssize_t count = ::read(fd, chunk.data(), chunk.size());
             if (count == 0) {
@@ -156,8 +159,9 @@ OpenedRecording readRecordingFile(const std::string& path, const ReadLimits& lim
     return readRecordingLines(fd.get(), fileBytes, limits);
 }
 
-OpenedRecording readRecordingStream(int fd, const ReadLimits& limits) {
-    return readRecordingLines(fd, 0, limits);
+OpenedRecording readRecordingStream(int fd, const ReadLimits& limits,
+                                    std::string_view alreadyRead) {
+    return readRecordingLines(fd, 0, limits, alreadyRead);
 }
 
 std::optional<Recording> openRecordingFile(const std::string& path) {

@@ -47,9 +47,11 @@ struct OpenedRecording {
 OpenedRecording readRecordingFile(const std::string& path, const ReadLimits& limits = {});
 
 // The lines on an open descriptor up to its end, of whatever type (a pipe, a terminal): for the
-// standard input a user chose to feed in. Reading stops as soon as the limits are passed, so an
+// standard input a user chose to feed in. `alreadyRead` is the stream's start, taken from it
+// before (to look at its first bytes). Reading stops as soon as the limits are passed, so an
 // endless stream costs at most about what the limits allow. No failure escapes as an exception.
-OpenedRecording readRecordingStream(int fd, const ReadLimits& limits = {});
+OpenedRecording readRecordingStream(int fd, const ReadLimits& limits = {},
+                                    std::string_view alreadyRead = {});
 
 // The recording in a file, or nothing if it cannot be opened or read, in which case the
 // caller keeps the current recording.

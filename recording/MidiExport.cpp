@@ -1,6 +1,7 @@
 #include "recording/MidiExport.h"
 
 #include "mapping/MapPoint.h"
+#include "recording/MidiFormat.h"
 #include "recording/Player.h"
 #include "voice/VoiceParams.h"
 
@@ -12,66 +13,25 @@
 namespace doodle {
 namespace {
 
-// Chunk headers.
-constexpr std::array<uint8_t, 4> kHeaderChunkId{'M', 'T', 'h', 'd'};
-constexpr std::array<uint8_t, 4> kTrackChunkId{'M', 'T', 'r', 'k'};
-constexpr uint32_t kHeaderChunkBytes = 6;
 constexpr uint16_t kFormatSingleTrack = 0;
 constexpr uint16_t kTrackCount = 1;
-constexpr std::size_t kLengthFieldBytes = 4;
-constexpr std::size_t kHeaderFieldBytes = 2; // format, track count, ticks per quarter note
-
-// Channel messages on channel 1 (the low four bits are the channel, 0-based).
-constexpr uint8_t kNoteOff = 0x80;
-constexpr uint8_t kNoteOn = 0x90;
-constexpr uint8_t kControlChange = 0xB0;
-constexpr uint8_t kPitchBend = 0xE0;
-constexpr uint8_t kProgramChange = 0xC0;
 constexpr uint8_t kNoteOffVelocity = 64; // the value for "no release velocity"
-
-// Meta events.
-constexpr uint8_t kMeta = 0xFF;
-constexpr uint8_t kMetaTempo = 0x51;
-constexpr uint8_t kMetaTempoBytes = 3; // microseconds per quarter note
-constexpr uint8_t kMetaEndOfTrack = 0x2F;
-
-// Registered parameter 0 (pitch bend range) and the controllers that set it.
-constexpr uint8_t kRpnMsb = 101;
-constexpr uint8_t kRpnLsb = 100;
-constexpr uint8_t kDataEntryMsb = 6;
-constexpr uint8_t kDataEntryLsb = 38;
-constexpr uint8_t kRpnPitchBendRange = 0;
-constexpr uint8_t kRpnNull = 127; // both halves: no parameter selected, later data goes nowhere
 constexpr uint8_t kBendRangeCents = 0;
 
-// Pitch bend: a 14-bit value, kBendCentre meaning none; -kBendSteps..kBendSteps - 1 around it
-// cover -kMidiBendRangeSemitones..kMidiBendRangeSemitones.
-constexpr int32_t kBendCentre = 8192;
-constexpr int32_t kBendSteps = 8192;
-constexpr unsigned kDataBits = 7; // data bytes carry 7 bits
-constexpr uint8_t kDataMask = 0x7F;
-constexpr int32_t kMaxDataValue = 127; // of a controller, note or velocity
+constexpr double kHighestNote = kMidiMaxDataValue;
 
-// Equal temperament on A4 = 440 Hz, note 69; notes 0..127.
-constexpr double kA4Hz = 440.0;
-constexpr double kA4Note = 69.0;
-constexpr double kHighestNote = 127.0;
-
-// Variable-length quantities: 7 bits a byte, the top bit set on all but the last.
-constexpr uint8_t kMoreBytesFlag = 0x80;
-constexpr std::size_t kMaxVariableLengthBytes = 4; // 28 bits: up to kMidiMaxTick
-static_assert(kMidiMaxTick < (int64_t{1} << (kDataBits * kMaxVariableLengthBytes)),
+static_assert(kMidiMaxTick < (int64_t{1} << (kMidiDataBits * kMidiMaxVariableLengthBytes)),
               "every delta time fits in a variable-length quantity");
 constexpr unsigned kBitsPerByte = 8;
 
 uint8_t dataByte(int32_t value) noexcept {
-    return static_cast<uint8_t>(value & kDataMask);
+    return static_cast<uint8_t>(value & kMidiDataMask);
 }
 
 // The fractional MIDI note of a frequency, held within 0..127.
 double midiNoteOf(double pitchHz) noexcept {
-    const double note = kA4Note + kSemitonesPerOctave * std::log2(pitchHz / kA4Hz);
-    return std::fmin(std::fmax(note, 0.0), kHighestNote); // fmax also turns NaN into 0
+    // fmax also turns NaN into 0.
+    return std::fmin(std::fmax(midiNoteOfPitch(pitchHz), 0.0), kHighestNote);
 }
 
 int32_t nearestNote(double note) noexcept {
@@ -82,11 +42,11 @@ int32_t nearestNote(double note) noexcept {
 // kMidiBendRangeSemitones either way.
 int32_t bendSteps(double target, int32_t note) noexcept {
     return static_cast<int32_t>(
-        std::lround((target - note) * kBendSteps / kMidiBendRangeSemitones));
+        std::lround((target - note) * kMidiBendSteps / kMidiBendRangeSemitones));
 }
 
 bool bendFits(int32_t bend) noexcept {
-    return bend >= -kBendSteps && bend < kBendSteps;
+    return bend >= -kMidiBendSteps && bend < kMidiBendSteps;
 }
 
 // The note whose bend reaches every pitch from lowNote to highNote (fractional notes), the one
@@ -96,7 +56,7 @@ std::optional<int32_t> noteReaching(double lowNote, double highNote) noexcept {
     const int32_t middle = nearestNote((lowNote + highNote) / 2.0);
     for (const int32_t offset : {0, -1, 1}) {
         const int32_t note = middle + offset;
-        if (note >= 0 && note <= kMaxDataValue && bendFits(bendSteps(lowNote, note)) &&
+        if (note >= 0 && note <= kMidiMaxDataValue && bendFits(bendSteps(lowNote, note)) &&
             bendFits(bendSteps(highNote, note))) {
             return note;
         }
@@ -119,46 +79,42 @@ void appendBigEndian(std::vector<uint8_t>& bytes, uint32_t value, std::size_t by
 }
 
 void appendVariableLength(std::vector<uint8_t>& bytes, uint32_t value) {
-    std::array<uint8_t, kMaxVariableLengthBytes> reversed{};
+    std::array<uint8_t, kMidiMaxVariableLengthBytes> reversed{};
     std::size_t count = 0;
     do {
-        reversed[count++] = static_cast<uint8_t>(value & kDataMask);
-        value >>= kDataBits;
+        reversed[count++] = static_cast<uint8_t>(value & kMidiDataMask);
+        value >>= kMidiDataBits;
     } while (value != 0 && count < reversed.size());
     while (count-- > 0) {
-        bytes.push_back(static_cast<uint8_t>(reversed[count] | (count > 0 ? kMoreBytesFlag : 0)));
+        bytes.push_back(
+            static_cast<uint8_t>(reversed[count] | (count > 0 ? kMidiMoreBytesFlag : 0)));
     }
 }
 
 } // namespace
-
-int32_t vowelControllerValue(int32_t y) noexcept {
-    const int32_t clampedY = std::clamp(y, 0, kMaxPointY);
-    return ((kMaxPointY - clampedY) * kMaxDataValue + kMaxPointY / 2) / kMaxPointY;
-}
 
 int32_t midiProgramFor(VoiceType voiceType) noexcept {
     return voiceType == VoiceType::Type2 ? kMidiProgramType2 : kMidiProgramType1;
 }
 
 MidiFileWriter::MidiFileWriter(bool wholeNotes, int32_t program) : m_wholeNotes(wholeNotes) {
-    appendBytes(m_file, kHeaderChunkId);
-    appendBigEndian(m_file, kHeaderChunkBytes, kLengthFieldBytes);
-    appendBigEndian(m_file, kFormatSingleTrack, kHeaderFieldBytes);
-    appendBigEndian(m_file, kTrackCount, kHeaderFieldBytes);
-    appendBigEndian(m_file, kMidiTicksPerQuarter, kHeaderFieldBytes);
-    appendBytes(m_file, kTrackChunkId);
-    appendBigEndian(m_file, 0, kLengthFieldBytes); // set by finish()
+    appendBytes(m_file, kMidiHeaderChunkId);
+    appendBigEndian(m_file, kMidiHeaderChunkBytes, kMidiLengthFieldBytes);
+    appendBigEndian(m_file, kFormatSingleTrack, kMidiHeaderFieldBytes);
+    appendBigEndian(m_file, kTrackCount, kMidiHeaderFieldBytes);
+    appendBigEndian(m_file, kMidiTicksPerQuarter, kMidiHeaderFieldBytes);
+    appendBytes(m_file, kMidiTrackChunkId);
+    appendBigEndian(m_file, 0, kMidiLengthFieldBytes); // set by finish()
 
-    event(0, {kMeta, kMetaTempo, kMetaTempoBytes});
-    appendBigEndian(m_file, kMidiMicrosecondsPerQuarter, kMetaTempoBytes);
-    event(0, {kControlChange, kRpnMsb, kRpnPitchBendRange});
-    event(0, {kControlChange, kRpnLsb, kRpnPitchBendRange});
-    event(0, {kControlChange, kDataEntryMsb, kMidiBendRangeSemitones});
-    event(0, {kControlChange, kDataEntryLsb, kBendRangeCents});
-    event(0, {kControlChange, kRpnMsb, kRpnNull});
-    event(0, {kControlChange, kRpnLsb, kRpnNull});
-    event(0, {kProgramChange, dataByte(program)});
+    event(0, {kMidiMeta, kMidiMetaTempo, kMidiMetaTempoBytes});
+    appendBigEndian(m_file, kMidiMicrosecondsPerQuarter, kMidiMetaTempoBytes);
+    event(0, {kMidiControlChange, kMidiCcRpnMsb, kMidiRpnPitchBendRange});
+    event(0, {kMidiControlChange, kMidiCcRpnLsb, kMidiRpnPitchBendRange});
+    event(0, {kMidiControlChange, kMidiCcDataEntryMsb, kMidiBendRangeSemitones});
+    event(0, {kMidiControlChange, kMidiCcDataEntryLsb, kBendRangeCents});
+    event(0, {kMidiControlChange, kMidiCcRpnMsb, kMidiRpnNull});
+    event(0, {kMidiControlChange, kMidiCcRpnLsb, kMidiRpnNull});
+    event(0, {kMidiProgramChange, dataByte(program)});
 }
 
 void MidiFileWriter::event(int32_t tick, std::initializer_list<uint8_t> eventBytes) {
@@ -170,15 +126,15 @@ void MidiFileWriter::event(int32_t tick, std::initializer_list<uint8_t> eventByt
 
 void MidiFileWriter::noteOff(int32_t tick) {
     if (m_note) {
-        event(tick, {kNoteOff, dataByte(*m_note), kNoteOffVelocity});
+        event(tick, {kMidiNoteOff, dataByte(*m_note), kNoteOffVelocity});
         m_note.reset();
     }
 }
 
 void MidiFileWriter::sendBend(int32_t tick, int32_t bend) {
     if (bend != m_bend) {
-        const int32_t value = bend + kBendCentre;
-        event(tick, {kPitchBend, dataByte(value), dataByte(value >> kDataBits)});
+        const int32_t value = bend + kMidiBendCentre;
+        event(tick, {kMidiPitchBend, dataByte(value), dataByte(value >> kMidiDataBits)});
         m_bend = bend;
     }
 }
@@ -225,12 +181,12 @@ void MidiFileWriter::sound(const StrokePoint& point, int32_t note) {
         noteOff(point.tick); // before the bend moves, so that its release keeps its pitch
     }
     if (point.vowelValue != m_vowelValue) {
-        event(point.tick, {kControlChange, kMidiVowelController, dataByte(point.vowelValue)});
+        event(point.tick, {kMidiControlChange, kMidiVowelController, dataByte(point.vowelValue)});
         m_vowelValue = point.vowelValue;
     }
     sendBend(point.tick, bend);
     if (newNote) {
-        event(point.tick, {kNoteOn, dataByte(note), kMidiNoteVelocity});
+        event(point.tick, {kMidiNoteOn, dataByte(note), kMidiNoteVelocity});
         m_note = note;
     }
 }
@@ -246,13 +202,14 @@ void MidiFileWriter::writeStroke() {
 void MidiFileWriter::finish(int32_t tick) {
     noteOff(tick);
     sendBend(tick, 0);
-    event(tick, {kMeta, kMetaEndOfTrack, 0});
-    const std::size_t trackStart = kHeaderChunkId.size() + kLengthFieldBytes + kHeaderChunkBytes +
-                                   kTrackChunkId.size() + kLengthFieldBytes;
+    event(tick, {kMidiMeta, kMidiMetaEndOfTrack, 0});
+    const std::size_t trackStart = kMidiHeaderChunkId.size() + kMidiLengthFieldBytes +
+                                   kMidiHeaderChunkBytes + kMidiTrackChunkId.size() +
+                                   kMidiLengthFieldBytes;
     const auto trackBytes = static_cast<uint32_t>(m_file.size() - trackStart);
-    for (std::size_t i = 0; i < kLengthFieldBytes; ++i) {
-        m_file[trackStart - kLengthFieldBytes + i] =
-            static_cast<uint8_t>(trackBytes >> (kBitsPerByte * (kLengthFieldBytes - 1 - i)));
+    for (std::size_t i = 0; i < kMidiLengthFieldBytes; ++i) {
+        m_file[trackStart - kMidiLengthFieldBytes + i] =
+            static_cast<uint8_t>(trackBytes >> (kBitsPerByte * (kMidiLengthFieldBytes - 1 - i)));
     }
 }
 

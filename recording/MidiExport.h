@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mapping/MidiMap.h"
+#include "recording/MidiFormat.h"
 #include "recording/OfflineRender.h"
 
 #include <cstdint>
@@ -16,18 +18,12 @@ inline constexpr int32_t kMidiMicrosecondsPerQuarter = 500'000;
 // Pitch bend range, semitones either way, set in the file through RPN 0.
 inline constexpr int32_t kMidiBendRangeSemitones = 24;
 inline constexpr int32_t kMidiNoteVelocity = 100; // 1..127, every note alike
-// The vowel goes out as this controller (CC 74, "brightness" on most synthesizers).
-inline constexpr int32_t kMidiVowelController = 74;
 // General MIDI programs (0-based) sent at the start, so that a General MIDI synthesizer sings:
 // "Choir Aahs" for voice type 1, "Voice Oohs" for voice type 2.
 inline constexpr int32_t kMidiProgramType1 = 52;
 inline constexpr int32_t kMidiProgramType2 = 53;
 // The last tick a file may hold: its delta times have 28 bits (about 74.5 hours).
 inline constexpr int32_t kMidiMaxTick = 0x0FFF'FFFF;
-
-// The CC 74 value for a point's Y: the top row (0) sends 127, the bottom row (kMaxPointY) 0,
-// linear and rounded in between.
-int32_t vowelControllerValue(int32_t y) noexcept;
 
 // The General MIDI program for a voice type (kMidiProgramType1 or kMidiProgramType2).
 int32_t midiProgramFor(VoiceType voiceType) noexcept;

@@ -1,5 +1,6 @@
 // Proves that the audio path never allocates: every global operator new in this binary is
 // counted, and rendering must leave the count unchanged.
+#include "recording/MidiPerformance.h"
 #include "voice/Synth.h"
 
 #include <atomic>
@@ -58,6 +59,39 @@ TEST(RealtimeSafety, RenderingAllocatesNothing) {
         }
     }
     EXPECT_EQ(g_allocations.load(), before);
+}
+
+// MIDI input runs in the audio callback too: every kind of message, a full stack of held notes
+// and every scale mode, with no allocation once the performance exists.
+TEST(RealtimeSafety, MidiPerformanceAllocatesNothingPerMessage) {
+    MidiPerformance performance;
+    const std::array<MidiPerformanceSettings, 2> settings{
+        MidiPerformanceSettings{},
+        MidiPerformanceSettings{ScaleMode::Pentatonic, buildScale(ScaleMode::Pentatonic, 3, {}),
+                                50}};
+    const long before = g_allocations.load();
+    int32_t timeMs = 0;
+    long lines = 0;
+    for (const MidiPerformanceSettings& setting : settings) {
+        performance.setSettings(setting);
+        for (int value = 0; value < 128; ++value) {
+            const auto data = static_cast<uint8_t>(value);
+            for (const MidiMessage message :
+                 {MidiMessage{0x90, data, 100}, MidiMessage{0xE0, data, data},
+                  MidiMessage{0xB0, 74, data}, MidiMessage{0xB0, 101, 0}, MidiMessage{0xB0, 100, 0},
+                  MidiMessage{0xB0, 6, static_cast<uint8_t>(value % 48)},
+                  MidiMessage{0xC0, data, 0}, MidiMessage{0xD0, data, 0}}) {
+                lines += performance.feed(message, timeMs++).has_value() ? 1 : 0;
+            }
+        }
+        for (int value = 127; value >= 0; value -= 2) {
+            lines += performance.feed({0x80, static_cast<uint8_t>(value), 0}, timeMs++) ? 1 : 0;
+        }
+        lines += performance.feed({0xB0, 123, 0}, timeMs++) ? 1 : 0;
+        lines += performance.flush() ? 1 : 0;
+    }
+    EXPECT_EQ(g_allocations.load(), before);
+    EXPECT_GT(lines, 100); // the messages were played
 }
 
 } // namespace

@@ -3,8 +3,10 @@
 #include "files/Quoted.h"
 #include "files/WriteAll.h"
 #include "recording/MidiExport.h"
+#include "recording/RecordingFile.h"
 #include "tools/MidiFileOutput.h"
 #include "tools/OutputFile.h"
+#include "tools/RecordingOutput.h"
 #include "tools/SoundFileOutput.h"
 #include "tools/ToolConsole.h"
 
@@ -272,26 +274,7 @@ public:
         if (!bytes) {
             return failWith("cannot play the recording into a MIDI file");
         }
-        if (interrupted()) {
-            return endByInterrupt(m_options.outputPath, false);
-        }
-        OutputFile output;
-        if (!output.open(m_options.outputPath, bytes->size(), m_options.quiet)) {
-            return failWith(output.error());
-        }
-        if (!writeAll(output.fd(), std::as_bytes(std::span(*bytes)))) {
-            const std::string reason = output.systemFailure();
-            output.discard();
-            return failWith(reason);
-        }
-        if (interrupted()) {
-            output.discard();
-            return endByInterrupt(m_options.outputPath, false);
-        }
-        if (!output.commit()) {
-            return failWith(output.error());
-        }
-        return interrupted() ? endByInterrupt(m_options.outputPath, true) : 0;
+        return writeWholeOutput(m_options, std::as_bytes(std::span(*bytes)));
     }
 
 private:
@@ -306,6 +289,8 @@ std::string knownTypes() {
         known += ' ';
     }
     known += kMidiExtension.substr(1);
+    known += ' ';
+    known += kRecordingExtension.substr(1);
     return known;
 }
 
@@ -318,11 +303,13 @@ ChosenJob refused(std::string reason) {
 ChosenJob chooseRenderJob(const RenderOptions& options) {
     const bool toStandardOutput = options.outputPath == kStandardStreamName;
     bool midi = false;
+    bool recording = false;
     const OutputFormat* format = nullptr;
     if (!options.type.empty()) {
         midi = isMidiType(options.type);
+        recording = isRecordingType(options.type);
         format = formatForType(options.type);
-        if (!midi && format == nullptr) {
+        if (!midi && !recording && format == nullptr) {
             return refused("--type takes one of " + knownTypes() + ", not " +
                            inQuotes(options.type));
         }
@@ -330,12 +317,16 @@ ChosenJob chooseRenderJob(const RenderOptions& options) {
         return refused("standard output (-) needs --type to name the format (see --help)");
     } else {
         midi = isMidiFileName(options.outputPath);
+        recording = isRecordingFileName(options.outputPath);
         format = formatForFileName(options.outputPath);
-        if (!midi && format == nullptr) {
+        if (!midi && !recording && format == nullptr) {
             return refused(inQuotes(options.outputPath) +
-                           " has no sound or MIDI file extension; use one of " + knownTypes() +
-                           " as its extension or with --type");
+                           " has no sound, MIDI or recording file extension; use one of " +
+                           knownTypes() + " as its extension or with --type");
         }
+    }
+    if (recording) {
+        return chooseRecordingJob(options);
     }
     if (midi) {
         if (options.normalize) {

@@ -2,6 +2,7 @@
 
 #include "files/Quoted.h"
 #include "recording/AsciiCase.h"
+#include "recording/MidiFormat.h"
 
 #include <algorithm>
 #include <array>
@@ -26,6 +27,8 @@ constexpr std::string_view kScale = "--scale";
 constexpr std::string_view kRoot = "--root";
 constexpr std::string_view kType = "--type";
 constexpr std::string_view kBits = "--bits";
+constexpr std::string_view kChannel = "--channel";
+constexpr std::string_view kVowel = "--vowel";
 constexpr std::string_view kQuiet = "--quiet";
 constexpr std::string_view kQuietShort = "-q";
 constexpr std::size_t kFileCount = 2; // IN.sav and OUT
@@ -52,6 +55,17 @@ std::optional<double> parseSpeed(std::string_view text) noexcept {
     return speed;
 }
 
+// A whole number in first..last, written in plain decimal.
+std::optional<int32_t> parseWholeIn(std::string_view text, int32_t first, int32_t last) noexcept {
+    int32_t value = 0;
+    const char* const end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || stop != end || value < first || value > last) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 std::string noteList() {
     std::string list;
     for (const std::string_view name : noteNames) {
@@ -75,6 +89,17 @@ std::string applyValue(std::string_view option, std::string_view value, RenderOp
             return "--bits takes 16 or 24, not " + inQuotes(value);
         }
         options.bits = value == "16" ? kIntegerBits16 : kIntegerBits24;
+    } else if (option == kChannel) {
+        options.midiChannel = parseWholeIn(value, 1, kMidiChannels);
+        if (!options.midiChannel) {
+            return "--channel takes a MIDI channel from 1 to 16, not " + inQuotes(value);
+        }
+    } else if (option == kVowel) {
+        options.vowelRow = parseWholeIn(value, 0, kMaxPointY);
+        if (!options.vowelRow) {
+            return "--vowel takes a row of the drawing area from 0 (top) to 200, not " +
+                   inQuotes(value);
+        }
     } else if (option == kSpeed) {
         const std::optional<double> speed = parseSpeed(value);
         if (!speed) {
@@ -140,9 +165,10 @@ ParsedOptions parseRenderOptions(std::span<const char* const> arguments) {
         }
         const std::size_t separator = argument.find(kValueSeparator);
         const std::string_view option = argument.substr(0, separator);
-        const bool known = argument.starts_with(kLongPrefix) &&
-                           (option == kSpeed || option == kVoice || option == kScale ||
-                            option == kRoot || option == kType || option == kBits);
+        const bool known =
+            argument.starts_with(kLongPrefix) &&
+            (option == kSpeed || option == kVoice || option == kScale || option == kRoot ||
+             option == kType || option == kBits || option == kChannel || option == kVowel);
         if (!known) {
             parsed.error = "unknown option " + inQuotes(argument) + " (see --help)";
             return parsed;
@@ -180,11 +206,13 @@ ParsedOptions parseRenderOptions(std::span<const char* const> arguments) {
 std::string renderUsage(std::string_view formatLines) {
     std::string usage =
         "Usage: " + std::string(kRenderProgramName) +
-        " [OPTION]... IN.sav OUT\n"
-        "Sings a DoodleChorus recording into a sound file, as the program plays it"
-        " back\nright after start-up, only faster than real time, or writes what it"
-        " plays as a\nMIDI file. IN.sav - reads the recording from standard input;"
-        " OUT - writes to\nstandard output, in the format --type names.\n"
+        " [OPTION]... IN OUT\n"
+        "Sings a DoodleChorus recording (IN.sav) into a sound file, as the program"
+        " plays\nit back right after start-up, only faster than real time, or writes"
+        " what it\nplays as a MIDI file. IN may also be a Standard MIDI File, known by"
+        " its first\nbytes whatever its name, sung as a keyboard would play the program"
+        " (see below).\nIN - reads standard input; OUT - writes to standard output, in"
+        " the format\n--type names.\n"
         "\n"
         "  --speed S      play speed from 1.0 to 5.0 (default 1.0); the program's"
         " slider\n"
@@ -196,11 +224,18 @@ std::string renderUsage(std::string_view formatLines) {
         noteList() +
         "\n"
         "                 (default C)\n"
+        "  --channel N    a MIDI file's channel to sing (1 to 16), from all of its"
+        " tracks\n"
+        "                 (default: the channel of the first note of the first track"
+        "\n"
+        "                 with notes)\n"
+        "  --vowel Y      sing a MIDI file on row Y (0 top to 200 bottom) instead of"
+        " its\n"
+        "                 controllers 74 and 1\n"
         "  --type FORMAT  the format, named by its extension without the dot (wav,"
         " flac,\n"
-        "                 ogg, oga, mp3, aiff, aif, au, caf, w64, mid), whatever"
-        " OUT's\n"
-        "                 extension; needed with OUT -\n"
+        "                 ogg, oga, mp3, aiff, aif, au, caf, w64, mid, sav), whatever\n"
+        "                 OUT's extension; needed with OUT -\n"
         "  --bits 16|24   integer samples in .wav, .aiff and .flac (default: 32-bit"
         " float,\n"
         "                 24-bit in .flac); peaks beyond full scale are clipped\n"
@@ -215,7 +250,7 @@ std::string renderUsage(std::string_view formatLines) {
     usage += formatLines;
     usage += "\n"
              "Standard output takes the formats that need no seeking back: wav (32-bit\n"
-             "float), flac, ogg, oga, au and mid.\n"
+             "float), flac, ogg, oga, au, mid and sav.\n"
              "\n"
              "A .mid file holds the notes as they sound (the program's C is G#1, MIDI note\n"
              "32), sung by General MIDI program 53 \"Choir Aahs\" for voice type 1 and 54\n"
@@ -233,6 +268,17 @@ std::string renderUsage(std::string_view formatLines) {
              std::to_string(kMaxInputMebibytes) + " MiB and " + std::to_string(kMaxInputLines) +
              " lines are read (a million lines is over two hours of\n"
              "drawing); a larger input is refused.\n"
+             "\n"
+             "A MIDI file in (format 0 or 1; format 2 and malformed files are refused)"
+             " is\nsung with one voice: the newest held note sounds, and releasing it"
+             " goes back to\nthe one held before; pitch bend within the range RPN 0"
+             " sets (+-2 semitones\nuntil then); controller 74 or 1 sets the vowel"
+             " (127 the top row, 0 the bottom;\n64 until one comes) unless --vowel"
+             " fixes it. Velocity does nothing. A note\nsounds where the scale"
+             " options put it: on the strip of the nearest scale note,\nor in"
+             " unrestricted on the nearest of the area's 2.5 Hz steps (up to 82"
+             " cents\naway at 25 Hz, 8 at 275 Hz); notes beyond the area sound at"
+             " its edge.\n"
              "\n"
              "The same recording and options always give the same bytes. On success nothing\n"
              "is printed but warnings on stderr: of lines that are not recording lines, and\n"

@@ -27,7 +27,7 @@ inline constexpr std::size_t kMaxInputLines = std::size_t{8} << 20; // 8,388,608
 // What the command line asks for.
 struct RenderOptions {
     RenderSettings settings{};
-    std::string inputPath{};  // the recording, a .sav file; "-" for standard input
+    std::string inputPath{};  // the recording, a .sav or MIDI file; "-" for standard input
     std::string outputPath{}; // the sound or MIDI file; "-" for standard output
     // --type: the format by its extension without the dot ("wav", "mid"), in place of the
     // output's extension; empty when not given.
@@ -37,6 +37,9 @@ struct RenderOptions {
     bool versionWanted = false;    // --version: print the name and version and nothing else
     bool normalize = false;        // --normalize: scale the sound so that it peaks at -1 dBFS
     bool quiet = false;            // -q, --quiet: no warning, no progress; errors still print
+    // --channel: the MIDI channel (1..16) a MIDI input sings; nothing for the first with notes.
+    std::optional<int32_t> midiChannel{};
+    std::optional<int32_t> vowelRow{}; // --vowel: the row (0..200) a MIDI input sings on
 };
 
 // The command line read, or why it cannot be: `error` is one line without the program's name,

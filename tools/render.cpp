@@ -5,7 +5,9 @@
 #include "recording/OfflineRender.h"
 #include "recording/RecordingFile.h"
 #include "tools/MidiFileOutput.h"
+#include "tools/MidiInput.h"
 #include "tools/OutputFile.h"
+#include "tools/RecordingOutput.h"
 #include "tools/RenderJob.h"
 #include "tools/RenderOptions.h"
 #include "tools/SoundFileOutput.h"
@@ -106,7 +108,7 @@ std::string checkRecordingLines(const Recording& recording, const RenderOptions&
 int printHelpOrVersion(const RenderOptions& options) {
     std::string text;
     if (options.helpWanted) {
-        text = renderUsage(outputFormatLines() + midiFormatLine());
+        text = renderUsage(outputFormatLines() + midiFormatLine() + recordingFormatLine());
     } else {
         text = kRenderProgramName;
         text += ' ';
@@ -138,9 +140,15 @@ int run(std::span<const char* const> arguments) {
                         ": it is the input recording " + inQuotes(options.inputPath));
     }
     constexpr ReadLimits kInputLimits{kMaxInputBytes, kMaxInputLines};
-    const OpenedRecording opened = isStandardStream(options.inputPath)
-                                       ? readRecordingStream(STDIN_FILENO, kInputLimits)
-                                       : readRecordingFile(options.inputPath, kInputLimits);
+    MidiInput midi = readMidiInput(options);
+    if (!midi.error.empty()) {
+        return failWith(midi.error);
+    }
+    const OpenedRecording opened =
+        midi.recording ? OpenedRecording{std::move(midi.recording)}
+        : isStandardStream(options.inputPath)
+            ? readRecordingStream(STDIN_FILENO, kInputLimits, midi.consumed)
+            : readRecordingFile(options.inputPath, kInputLimits);
     if (!opened.recording) {
         return failWith("cannot read " + recordingName(options.inputPath) + ": " +
                         unreadableReason(opened));
