@@ -5,6 +5,8 @@
 #include "recording/RecordingFile.h"
 #include "recording/WavFile.h"
 
+#include <algorithm>
+#include <cmath>
 #include <string_view>
 
 namespace doodle {
@@ -23,6 +25,11 @@ std::optional<std::vector<uint8_t>> wavBytes(const Recording& recording,
                   static_cast<std::size_t>(plan.sampleCount) * kFloatWavFrameBytes);
     const RenderOutcome outcome =
         renderRecording(recording, settings, plan, [&](std::span<const float> samples) {
+            // A voice that ran away: no sound file should hold what is no number.
+            if (!std::all_of(samples.begin(), samples.end(),
+                             [](float sample) { return std::isfinite(sample); })) {
+                return false;
+            }
             appendFloatSamples(bytes, samples);
             if (progress) {
                 progress(static_cast<int64_t>((bytes.size() - kFloatWavHeaderBytes) /

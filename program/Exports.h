@@ -32,7 +32,8 @@ std::string fileNameWithExtension(std::string_view chosenName, std::string_view 
 using ExportProgress = std::function<void(int64_t doneSamples, int64_t totalSamples)>;
 
 // The file an export stores: the render tool's 32-bit float WAV or MIDI file, byte for byte.
-// Nothing when the settings are invalid, or the render would not end or not fit the format.
+// Nothing when the settings are invalid, the render would not end or not fit the format, or
+// its samples stop being finite numbers (a voice run away).
 // A WAV export reports its progress after every block it renders, when asked.
 std::optional<std::vector<uint8_t>> exportBytes(FileKind kind, const Recording& recording,
                                                 const RenderSettings& settings,

@@ -1,4 +1,5 @@
 #include "program/Exports.h"
+#include "RunawayRecording.h"
 #include "program/ProgramLogic.h"
 #include "recording/RecordingFile.h"
 
@@ -412,6 +413,9 @@ TEST_F(ProgramLogicTest, SaveAndExportsStoreBytesOrSayTheFileIsNotSaved) {
     const std::vector<uint8_t>& wav = view.stored["tune.wav"];
     ASSERT_GT(wav.size(), 80U);
     EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
+
+    // A recording whose voice runs away gives no WAV file: its samples would be no numbers.
+    EXPECT_FALSE(exportBytes(FileKind::Wav, Recording(test::runawayLines()), {}).has_value());
 
     // A store that fails is reported as a save is; a cancelled export says nothing.
     view.storing = false;
