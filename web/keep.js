@@ -1,6 +1,7 @@
 // What the page keeps of a drawing: the recording (the bytes Save writes), the settings of the
 // controls and the ink, in this browser's storage between visits, and the recording with the
-// settings in a link. Both compress the bytes (deflate) and write them as base64url. A link
+// settings in a link. Both compress the bytes (deflate, in the zlib format, whose checksum
+// finds a damaged link) and write them as base64url. A link
 // holds them in its fragment, which the browser never sends to a server; nothing is sent
 // anywhere.
 
@@ -45,7 +46,7 @@ async function readAll(stream, maxBytes) {
     try {
       part = await reader.read();
     } catch {
-      throw new KeepError('damaged'); // not deflate data, or cut short
+      throw new KeepError('damaged'); // not deflate data, cut short, or a wrong checksum
     }
     if (part.done) break;
     total += part.value.length;
@@ -64,15 +65,25 @@ async function readAll(stream, maxBytes) {
   return bytes;
 }
 
-export async function deflate(bytes) {
-  return readAll(new Blob([bytes]).stream().pipeThrough(new CompressionStream('deflate-raw')),
+async function deflate(bytes) {
+  return readAll(new Blob([bytes]).stream().pipeThrough(new CompressionStream('deflate')),
     Infinity);
 }
 
 // The inflated bytes; a KeepError when they are damaged or more than maxBytes.
-export async function inflate(bytes, maxBytes) {
-  return readAll(new Blob([bytes]).stream().pipeThrough(new DecompressionStream('deflate-raw')),
+async function inflate(bytes, maxBytes) {
+  return readAll(new Blob([bytes]).stream().pipeThrough(new DecompressionStream('deflate')),
     maxBytes);
+}
+
+// Bytes as they are kept and linked: deflated, in base64url; no bytes are the empty text.
+export async function pack(bytes) {
+  return bytes.length === 0 ? '' : toBase64Url(await deflate(bytes));
+}
+
+// The bytes of pack's text; a KeepError when it is damaged or more than maxBytes.
+export async function unpack(text, maxBytes) {
+  return text === '' ? new Uint8Array(0) : inflate(fromBase64Url(text), maxBytes);
 }
 
 // Ink as x, y pairs (Int32Array) to bytes and back: 32-bit little-endian integers.
@@ -124,10 +135,10 @@ function settingsOf(params, limits) {
   };
 }
 
-// The fragment (without "#") of a link to a recording (its .sav bytes) with its settings.
-export async function linkFragment(recording, settings) {
-  const params = [[kFormatKey, kFormat], ['rec', toBase64Url(await deflate(recording))],
-    ...settingsParams(settings)];
+// The fragment (without "#") of a link to a recording (its .sav bytes, packed) with its
+// settings.
+export function linkFragment(packedRecording, settings) {
+  const params = [[kFormatKey, kFormat], ['rec', packedRecording], ...settingsParams(settings)];
   return params.map(([key, value]) => `${key}=${value}`).join('&');
 }
 
@@ -136,26 +147,27 @@ export function isLinkFragment(fragment) {
   return new URLSearchParams(fragment).has(kFormatKey);
 }
 
-// { recording, settings } of a link's fragment; a KeepError when it is damaged or holds more
+// { recording, packed, settings } of a link's fragment; a KeepError when it is damaged or holds more
 // than limits.maxRecordingBytes.
 export async function readLinkFragment(fragment, limits) {
   const params = new URLSearchParams(fragment);
   if (params.get(kFormatKey) !== kFormat || !params.has('rec')) throw new KeepError('damaged');
   const settings = settingsOf(params, limits);
-  const recording = await inflate(fromBase64Url(params.get('rec')), limits.maxRecordingBytes);
-  return { recording, settings };
+  const packed = params.get('rec');
+  const recording = await unpack(packed, limits.maxRecordingBytes);
+  return { recording, packed, settings };
 }
 
-// Keeps { recording, inkXY, settings } in this browser's storage. Returns 'kept', or
+// Keeps { packedRecording, inkXY, settings } in this browser's storage. Returns 'kept', or
 // 'settingsOnly' when the recording and ink do not fit in it (only the settings are kept then),
 // or 'nothing' when the browser keeps nothing for this page.
-export async function keepInBrowser({ recording, inkXY, settings }) {
+export async function keepInBrowser({ packedRecording, inkXY, settings }) {
   const state = Object.fromEntries(settingsParams(settings));
   const whole = JSON.stringify({
     ...state,
     [kFormatKey]: kFormat,
-    rec: toBase64Url(await deflate(recording)),
-    ink: toBase64Url(await deflate(inkBytes(inkXY))),
+    rec: packedRecording,
+    ink: await pack(inkBytes(inkXY)),
   });
   try {
     localStorage.setItem(kStorageKey, whole);
@@ -171,8 +183,8 @@ export async function keepInBrowser({ recording, inkXY, settings }) {
   }
 }
 
-// What keepInBrowser kept: { recording, inkXY, settings } (recording and inkXY null when only
-// the settings were kept), or null when nothing usable is kept.
+// What keepInBrowser kept: { recording, packed, inkXY, settings } (recording, packed and inkXY
+// null when only the settings were kept), or null when nothing usable is kept.
 export async function keptInBrowser(limits) {
   let text = null;
   try {
@@ -185,10 +197,10 @@ export async function keptInBrowser(limits) {
     const state = JSON.parse(text);
     const params = new URLSearchParams(Object.entries(state));
     const settings = settingsOf(params, limits);
-    if (state.rec === undefined) return { recording: null, inkXY: null, settings };
-    const recording = await inflate(fromBase64Url(state.rec), limits.maxRecordingBytes);
-    const inkXY = inkOfBytes(await inflate(fromBase64Url(state.ink), Infinity));
-    return { recording, inkXY, settings };
+    if (state.rec === undefined) return { recording: null, packed: null, inkXY: null, settings };
+    const recording = await unpack(state.rec, limits.maxRecordingBytes);
+    const inkXY = inkOfBytes(await unpack(state.ink, Infinity));
+    return { recording, packed: state.rec, inkXY, settings };
   } catch {
     return null; // kept by another version of the page, or damaged: start afresh
   }

@@ -8,7 +8,7 @@ import { withCString } from './cstring.js';
 import { Picture } from './picture.js';
 import { vowelName } from './vowels.js';
 import {
-  KeepError, isLinkFragment, keepInBrowser, keptInBrowser, linkFragment, readLinkFragment,
+  KeepError, isLinkFragment, keepInBrowser, keptInBrowser, linkFragment, pack, readLinkFragment,
 } from './keep.js';
 
 // The drawing area's pixels and colours, as the desktop's drawing area has them.
@@ -570,6 +570,7 @@ function settingsOfSnapshot({ playSpeed, voiceType, scaleMode, rootIndex, gridCh
 }
 
 let keptRecording = new Uint8Array(0); // the recording last kept
+let packedRecording = ''; // and packed for storage and links
 let keepChain = Promise.resolve(); // one keep after the other, in the order asked
 let recordingNotKeptSaid = false;
 
@@ -580,12 +581,13 @@ function keepSoon({ recording = false } = {}) {
     const now = await taken;
     if (now.recording !== null) {
       keptRecording = new Uint8Array(now.recording);
+      packedRecording = await pack(keptRecording);
       shown.recordingLines = lineCount(keptRecording);
       recordingNotKeptSaid = false;
       updateHints();
     }
     const result = await keepInBrowser({
-      recording: keptRecording,
+      packedRecording,
       inkXY: now.ink,
       settings: settingsOfSnapshot(now),
     });
@@ -608,7 +610,7 @@ function lineCount(savBytes) {
 // starts: its recording as an opened file, its controls as the user's choices, its ink.
 // fromLink: the recording replaces the program's whatever it is. inkXY null: the program shows
 // the recording's dots, as Open does (shownInk, to show them before it runs).
-function restore({ recording, inkXY, settings, shownInk = null }, fromLink) {
+function restore({ recording, packed, inkXY, settings, shownInk = null }, fromLink) {
   const { scaleMode, rootIndex, voiceType, speedTenths, grid } = settings;
   if (voiceType !== shown.voiceType) {
     send({ type: 'menu', id: voiceType === 1 ? ids.menuType1 : ids.menuType2 });
@@ -622,6 +624,7 @@ function restore({ recording, inkXY, settings, shownInk = null }, fromLink) {
     const bytes = recording.slice().buffer;
     send({ type: 'open', bytes }, [bytes]);
     keptRecording = recording;
+    packedRecording = packed;
     shown.recordingLines = lineCount(recording);
     gridBox.checked = false;
     shown.grid = false;
@@ -680,7 +683,7 @@ async function copyLink() {
   const now = await snapshot(true);
   const recording = new Uint8Array(now.recording);
   const url = new URL(location.href);
-  url.hash = await linkFragment(recording, settingsOfSnapshot(now));
+  url.hash = linkFragment(await pack(recording), settingsOfSnapshot(now));
   const link = url.href;
   $('#link-url').value = link;
   const holds = recording.length > 0 ? 'Whoever opens it hears your recording, with your '
@@ -716,11 +719,11 @@ $('#link-copy').addEventListener('click', async () => {
 async function openLink() {
   const linked = await takeLink();
   if (linked === null) return false;
-  const { recording, settings } = linked;
+  const { recording, packed, settings } = linked;
   const inkXY = inkOfRecording(recording);
-  restore({ recording, inkXY: null, settings, shownInk: inkXY }, true);
+  restore({ recording, packed, inkXY: null, settings, shownInk: inkXY }, true);
   // Kept at once, as the program will have it: the link's recording and its dots.
-  keepChain = keepChain.then(() => keepInBrowser({ recording, inkXY, settings }));
+  keepChain = keepChain.then(() => keepInBrowser({ packedRecording: packed, inkXY, settings }));
   return true;
 }
 window.addEventListener('hashchange', openLink);
@@ -741,8 +744,11 @@ if ('serviceWorker' in navigator) {
     if (updating) keepChain.then(() => location.reload());
   });
   // Without a worker (a page opened from a file, a browser that refuses it) the page works
-  // all the same, only not offline: nothing to tell the person.
-  navigator.serviceWorker.register('sw.js').catch(() => {});
+  // all the same, only not offline: nothing to tell the person. A page served by a worker asks
+  // for a newer build at every visit, which fails quietly offline.
+  navigator.serviceWorker.register('sw.js')
+    .then((registration) => (updating ? registration.update() : registration))
+    .catch(() => {});
 }
 
 // For embedding pages and tests: the worklet's rendered samples (frame of the first sample,

@@ -126,6 +126,10 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
         break;
       case 'grid':
         p._dc_program_grid(message.ticked ? 1 : 0);
+        // The box shows the tick the program keeps: a state the program set before this click
+        // may reach the page after it.
+        this.port.postMessage({ type: 'state', control: 'gridChecked',
+          value: p._dc_program_grid_checked(), frame: p._dc_program_frame() });
         break;
       case 'speed':
         p._dc_program_speed(message.tenths);

@@ -5,7 +5,7 @@ import { createServer } from 'node:net';
 import { once } from 'node:events';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { mkdtempSync, rmSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import os from 'node:os';
 import { before, after } from 'node:test';
 import { chromium } from 'playwright-core';
@@ -185,6 +185,32 @@ export async function areaPixel(page, x, y) {
 export async function startSound(page) {
   await page.getByRole('button', { name: 'clear' }).click();
   await page.waitForFunction(() => window.heard.taps.length > 0, null, { timeout: 10_000 });
+}
+
+// Chooses a menu item: File > Save, Voice > Type 2.
+export async function menu(page, title, item) {
+  await page.getByRole('menuitem', { name: title, exact: true }).click();
+  await page.getByRole(item.startsWith('Type') ? 'menuitemradio' : 'menuitem',
+    { name: item, exact: true }).click();
+}
+
+// The bytes of the download that `action` starts.
+export async function downloaded(page, action) {
+  const download = page.waitForEvent('download');
+  await action();
+  return readFileSync(await (await download).path());
+}
+
+// The bytes File > Save gives.
+export function savedRecording(page) {
+  return downloaded(page, () => menu(page, 'File', 'Save'));
+}
+
+// Opens a recording file with File > Open.
+export async function openFile(page, file) {
+  const chooser = page.waitForEvent('filechooser');
+  await menu(page, 'File', 'Open');
+  await (await chooser).setFiles(file);
 }
 
 // The samples of the data chunk of a 32-bit float WAV file.

@@ -37,7 +37,7 @@ test('the page shows every part of the window, found by role and name', async ()
   assert.equal(await page.getByRole('slider', { name: 'Playback speed' }).inputValue(), '10');
 
   await page.getByRole('menuitem', { name: 'File' }).click();
-  for (const item of ['Open', 'Save', 'Export as WAV', 'Export as MIDI']) {
+  for (const item of ['Open', 'Save', 'Copy link', 'Export as WAV', 'Export as MIDI']) {
     assert.ok(await page.getByRole('menuitem', { name: item }).isVisible(), item);
   }
   await page.keyboard.press('Escape');
