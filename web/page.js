@@ -318,6 +318,7 @@ $('#clear').addEventListener('click', () => {
 recordButton.addEventListener('click', () => {
   const down = recordButton.getAttribute('aria-pressed') !== 'true';
   recordButton.setAttribute('aria-pressed', String(down)); // the toggle moves as it is clicked
+  updateHints();
   send({ type: 'record', down });
   keepSoon({ recording: true });
 });
