@@ -528,12 +528,11 @@ function exportRecording({ format, bytes, playSpeed, voiceType, scaleMode, rootI
 
 // ---- Message box and Help ----
 
-function showMessage(title, text, hint = '') {
+function showMessage(title, text) {
   // The program's message stays as it is; after a refused Save of an empty recording the page
   // says why beside it.
-  if (saveAsked && !hint && shown.recordingLines === 0) {
-    hint = 'There is nothing recorded to save yet: press record, draw, then press it again.';
-  }
+  const hint = saveAsked && shown.recordingLines === 0
+    ? 'There is nothing recorded to save yet: press record, draw, then press it again.' : '';
   saveAsked = false;
   $('#message-title').textContent = title;
   $('#message-text').textContent = text;
