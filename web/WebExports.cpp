@@ -5,12 +5,14 @@
 #include "mapping/CanvasPaint.h"
 #include "mapping/DrawingSurface.h"
 #include "mapping/PitchMap.h"
+#include "mapping/VowelMap.h"
 #include "program/Captions.h"
 #include "program/Event.h"
 #include "program/Exports.h"
 #include "program/ProgramLogic.h"
 #include "recording/OfflineRender.h"
 #include "recording/PlaySpeed.h"
+#include "recording/Recording.h"
 #include "recording/RecordingFile.h"
 #include "voice/Synth.h"
 #include "web/SampleTicks.h"
@@ -69,6 +71,12 @@ struct WorkerResults {
 WorkerResults& worker() {
     static WorkerResults results;
     return results;
+}
+
+// The steps dc_canvas_paint made last.
+std::vector<int32_t>& canvasSteps() {
+    static std::vector<int32_t> steps;
+    return steps;
 }
 
 // ---- The tables as JSON ----
@@ -304,6 +312,52 @@ EMSCRIPTEN_KEEPALIVE int32_t dc_program_open_released(const uint8_t* piece, int3
     return program()->opening.addReleased({piece, static_cast<std::size_t>(count)}) ? 1 : 0;
 }
 
+// What a host keeps of the drawing between visits: the recording as Save writes it (valid until
+// the next call), the ink list as x, y pairs (until the next event), and the controls.
+EMSCRIPTEN_KEEPALIVE const uint8_t* dc_program_recording_bytes() {
+    static std::vector<uint8_t> bytes;
+    bytes = recordingFileBytes(program()->logic.recording());
+    return bytes.data();
+}
+EMSCRIPTEN_KEEPALIVE double dc_program_recording_byte_count() {
+    std::size_t bytes = 0;
+    for (const std::string_view line : program()->logic.recording()) {
+        bytes += line.size() + 2; // CR LF
+    }
+    return static_cast<double>(bytes);
+}
+EMSCRIPTEN_KEEPALIVE const int32_t* dc_program_ink() {
+    static_assert(sizeof(InkPoint) == 2 * sizeof(int32_t));
+    return reinterpret_cast<const int32_t*>(program()->logic.drawing().ink.data());
+}
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_ink_count() {
+    return static_cast<int32_t>(program()->logic.drawing().ink.size());
+}
+EMSCRIPTEN_KEEPALIVE double dc_program_play_speed() {
+    return program()->logic.controls().settings.playSpeed;
+}
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_voice_type() {
+    return static_cast<int32_t>(program()->logic.controls().settings.voiceType);
+}
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_scale_mode() {
+    return static_cast<int32_t>(program()->logic.controls().settings.scaleMode);
+}
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_root_index() {
+    return program()->logic.controls().settings.rootIndex;
+}
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_grid_checked() {
+    return program()->logic.controls().gridChecked ? 1 : 0;
+}
+
+// Shows the ink kept from an earlier visit: `count` x, y pairs at `inkXY`.
+EMSCRIPTEN_KEEPALIVE void dc_program_restore_ink(const int32_t* inkXY, int32_t count) {
+    std::vector<InkPoint> ink(static_cast<std::size_t>(count));
+    for (std::size_t i = 0; i < ink.size(); ++i) {
+        ink[i] = {inkXY[2 * i], inkXY[2 * i + 1]};
+    }
+    program()->logic.restoreInk(std::move(ink));
+}
+
 // ---- Reading and exporting, in the page's worker ----
 
 // Reads a recording file's bytes into lines; afterwards its parts are there to hand over.
@@ -380,7 +434,48 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* dc_worker_exported() {
     return worker().exported.data();
 }
 
-// ---- Tables, for the page ----
+// ---- Tables and pictures, for the page ----
+
+// The whole picture of the drawing area as the program paints it (white, the grid of a scale
+// mode when withGrid, the ink: `count` x, y pairs at inkXY), as the view's flat steps; their
+// number through dc_canvas_paint_size. The page shows a kept drawing with it before the
+// program runs.
+EMSCRIPTEN_KEEPALIVE const int32_t* dc_canvas_paint(int32_t withGrid, int32_t scaleMode,
+                                                    const int32_t* inkXY, int32_t count) {
+    std::vector<InkPoint> ink(static_cast<std::size_t>(count));
+    for (std::size_t i = 0; i < ink.size(); ++i) {
+        ink[i] = {inkXY[2 * i], inkXY[2 * i + 1]};
+    }
+    canvasSteps() =
+        flattenPaint(wholeCanvas(withGrid != 0, static_cast<ScaleMode>(scaleMode), ink));
+    return canvasSteps().data();
+}
+EMSCRIPTEN_KEEPALIVE int32_t dc_canvas_paint_size() {
+    return static_cast<int32_t>(canvasSteps().size());
+}
+
+// The vowels a voice type (VoiceType's value) sings where the vowel map reaches one exactly
+// (the top row and each band's end row), as [{"y":..,"f1":..,"f2":..},...] from the top down:
+// the page names them beside the drawing area.
+EMSCRIPTEN_KEEPALIVE const char* dc_vowel_anchors_json(int32_t voiceType) {
+    static std::string json;
+    json = "[";
+    for (int32_t y = 0; y <= kMaxPointY; ++y) {
+        VowelWorking working;
+        const FormantSet formants = mapVowel(y, static_cast<VoiceType>(voiceType), working);
+        if (working.vowelFrac != 0.0 && working.vowelFrac != 1.0) {
+            continue; // between two vowels
+        }
+        json += json.size() == 1 ? "" : ",";
+        json += JsonObject()
+                    .number("y", y)
+                    .number("f1", formants.freqHz[0])
+                    .number("f2", formants.freqHz[1])
+                    .text();
+    }
+    json += ']';
+    return json.c_str();
+}
 
 // What the page's scripts send and show, by name, as one JSON object: the controls' and menu
 // items' ids, the pointer's actions and button bit, the speed slider's range, the captions of

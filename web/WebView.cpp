@@ -24,9 +24,9 @@ int32_t count(std::size_t size) {
     return static_cast<int32_t>(size);
 }
 
-// The steps as one array of numbers: for each, its kind, the colour's three channels, how many
-// values follow, then the values (a column's X, or a dot's X and Y).
-std::vector<int32_t> flatten(const CanvasPaint& paint) {
+} // namespace
+
+std::vector<int32_t> flattenPaint(const CanvasPaint& paint) {
     std::vector<int32_t> flat;
     for (const CanvasStep& step : paint) {
         flat.push_back(static_cast<int32_t>(step.kind));
@@ -47,10 +47,8 @@ std::vector<int32_t> flatten(const CanvasPaint& paint) {
     return flat;
 }
 
-} // namespace
-
 void WebView::paintCanvas(const CanvasPaint& paint) {
-    const std::vector<int32_t> flat = flatten(paint);
+    const std::vector<int32_t> flat = flattenPaint(paint);
     dc_view_paint(flat.data(), count(flat.size()));
 }
 

@@ -5,8 +5,13 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace doodle {
+
+// Paint steps as one array of numbers, as the page reads them: for each, its kind, the colour's
+// three channels, how many values follow, then the values (a column's X, or a dot's X and Y).
+std::vector<int32_t> flattenPaint(const CanvasPaint& paint);
 
 // The program's view inside the audio worklet: every call goes to the worklet's script
 // (web/view_library.js), which posts it to the page. The play clock is the sample clock.

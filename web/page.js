@@ -1,24 +1,23 @@
 // The DoodleChorus page: the desktop window's controls as HTML. The program itself (its logic,
 // voice and play clock) runs in the audio worklet (worklet.js); this script turns the user's
-// actions into the program's events, shows what the program tells it, and does the file work
-// of the exports with a second instance of the same WebAssembly module.
+// actions into the program's events, shows what the program tells it, has its worker
+// (worker.js) read opened files and make the exports, and keeps the drawing in the browser and
+// in links (keep.js). The module on this thread gives the tables: ids, captions, messages.
 import createDoodleChorus from './doodlechorus.js';
-import { withCString } from './cstring.js';
-
-// The drawing area's pixels and colours, as the desktop's drawing area has them.
-const kAreaWidthPx = 240;
-const kAreaHeightPx = 200;
-const kWhite = [255, 255, 255];
-const kInkColour = [0, 0, 255];
-const kStripLineColour = [192, 192, 192];
-const kOctaveLineColour = [128, 0, 0];
+import { Picture } from './picture.js';
+import { vowelName } from './vowels.js';
+import {
+  KeepError, isLinkFragment, keepInBrowser, keptInBrowser, linkFragment, pack, readLinkFragment,
+} from './keep.js';
 
 const kSampleRate = 44100;
+// An export shows its progress once it has run this long, ms.
+const kExportProgressAfterMs = 300;
+const kBytesPerMiB = 1024 * 1024;
 
 const $ = (selector) => document.querySelector(selector);
 const area = $('#drawing-area');
-const areaContext = area.getContext('2d');
-const image = areaContext.createImageData(kAreaWidthPx, kAreaHeightPx);
+const prompt = $('#prompt');
 const recordButton = $('#record');
 const playButton = $('#play');
 const speedSlider = $('#speed');
@@ -27,8 +26,9 @@ const gridBox = $('#grid');
 const rootList = $('#root');
 const noteLabel = $('#note');
 const openInput = $('#open-file');
+const scaleOptions = [...document.querySelectorAll('input[name="scale"]')];
 
-// ---- The module on the main thread: tables and the exports' file work ----
+// ---- The module on the main thread: the program's tables ----
 
 const wasmModule = await compileModule();
 const files = await createDoodleChorus({
@@ -37,12 +37,21 @@ const files = await createDoodleChorus({
     return {};
   },
 });
-const inkDotPixels = files.HEAP32.slice(
-  files._dc_ink_dot_pixels() >> 2,
-  (files._dc_ink_dot_pixels() >> 2) + 2 * files._dc_ink_dot_pixel_count());
-const maxOpenFileBytes = files._dc_max_open_file_bytes();
-// The program's ids and ranges, by name, as the module defines them.
-const ids = JSON.parse(files.UTF8ToString(files._dc_ids_json()));
+// The program's ids, ranges, captions, messages and kinds of files, by name, as the module
+// defines them.
+const ids = JSON.parse(files.UTF8ToString(files._dc_tables_json()));
+const maxOpenFileBytes = ids.maxOpenFileBytes;
+const kAreaWidthPx = ids.areaWidthPx;
+const kAreaHeightPx = ids.areaHeightPx;
+// The scale options in the order of the program's scale modes (0 to 3).
+const scaleOptionNames = ['unrestrictedOption', 'majorOption', 'minorOption', 'pentatonicOption'];
+const kUnrestricted = 0;
+const limits = {
+  noteCount: ids.noteNames.length,
+  minSpeedTenths: ids.minSpeedTenths,
+  maxSpeedTenths: ids.maxSpeedTenths,
+  maxRecordingBytes: maxOpenFileBytes,
+};
 
 async function compileModule() {
   const response = fetch('doodlechorus.wasm');
@@ -54,50 +63,83 @@ async function compileModule() {
   }
 }
 
-// ---- The drawing area ----
-
-function paintPixel(x, y, [r, g, b]) {
-  if (x < 0 || y < 0 || x >= kAreaWidthPx || y >= kAreaHeightPx) return;
-  const at = 4 * (y * kAreaWidthPx + x);
-  image.data[at] = r;
-  image.data[at + 1] = g;
-  image.data[at + 2] = b;
-  image.data[at + 3] = 255;
+// The program's whole picture of a drawing (its grid when withGrid, its ink as x, y pairs) as
+// paint steps: a kept drawing is shown with it before the program runs.
+function paintOf(withGrid, scaleMode, inkXY) {
+  const pointer = files._malloc(Math.max(inkXY.byteLength, 1));
+  files.HEAP32.set(inkXY, pointer >> 2);
+  const at = files._dc_canvas_paint(withGrid ? 1 : 0, scaleMode, pointer, inkXY.length / 2) >> 2;
+  files._free(pointer);
+  return files.HEAP32.slice(at, at + files._dc_canvas_paint_size());
 }
 
-function fillWhite() {
-  for (let y = 0; y < kAreaHeightPx; y++) {
-    for (let x = 0; x < kAreaWidthPx; x++) paintPixel(x, y, kWhite);
+// Menu captions as the program has them; the page's own items keep theirs.
+const kMenuItemNames = {
+  open: 'menuOpen',
+  save: 'menuSave',
+  'export-wav': 'menuExportWav',
+  'export-midi': 'menuExportMidi',
+  type1: 'menuType1',
+  type2: 'menuType2',
+  about: 'menuAbout',
+  help: 'menuHelp',
+};
+{
+  const captions = new Map(ids.menus.flatMap((menu) => menu.items)
+    .map((item) => [item.name, item.caption]));
+  for (const item of document.querySelectorAll('[data-command]')) {
+    const caption = captions.get(kMenuItemNames[item.dataset.command]);
+    if (caption !== undefined) item.textContent = caption;
   }
+  const titles = document.querySelectorAll('[role="menubar"] > li > [role="menuitem"]');
+  for (const [index, menu] of ids.menus.entries()) titles[index].textContent = menu.title;
 }
 
-function drawDot(x, y) {
-  for (let i = 0; i < inkDotPixels.length; i += 2) {
-    paintPixel(x + inkDotPixels[i], y + inkDotPixels[i + 1], kInkColour);
-  }
+// ---- What the controls show: the program's states as it reported them ----
+
+const shown = {
+  scaleMode: kUnrestricted,
+  rootIndex: 0,
+  voiceType: 1,
+  speedTenths: ids.minSpeedTenths,
+  grid: false,
+  recordingLines: 0,
+};
+
+function settingsShown() {
+  const { scaleMode, rootIndex, voiceType, speedTenths, grid } = shown;
+  return { scaleMode, rootIndex, voiceType, speedTenths, grid };
 }
 
-function drawVerticalLine(x, colour) {
-  for (let y = 0; y < kAreaHeightPx; y++) paintPixel(x, y, colour);
-}
+// ---- The drawing area and its axes ----
 
-function showCanvas() {
-  areaContext.putImageData(image, 0, 0);
-}
+const picture = new Picture(area, {
+  widthPx: kAreaWidthPx,
+  heightPx: kAreaHeightPx,
+  inkDotRadiusPx: ids.inkDotRadiusPx,
+  kinds: { fill: ids.paintFill, columns: ids.paintColumns, dots: ids.paintDots },
+});
+picture.paint(paintOf(false, kUnrestricted, new Int32Array(0)));
 
-// repaint: white first; grid lines (strip edges, then octave starts); then the ink.
-function drawCanvas({ repaint, withGrid, lightX, darkX, inkXY }) {
-  if (repaint) fillWhite();
-  if (withGrid) {
-    for (const x of lightX) drawVerticalLine(x, kStripLineColour);
-    for (const x of darkX) drawVerticalLine(x, kOctaveLineColour);
-  }
-  for (let i = 0; i < inkXY.length; i += 2) drawDot(inkXY[i], inkXY[i + 1]);
-  showCanvas();
+// The vowel each band of the voice type starts on, where the vowel map reaches it.
+function showVowels(voiceType) {
+  const anchors = JSON.parse(files.UTF8ToString(files._dc_vowel_anchors_json(voiceType)));
+  const list = $('#vowel-labels');
+  list.replaceChildren(...anchors.map(({ y, f1, f2 }) => {
+    const item = document.createElement('li');
+    item.textContent = vowelName(f1, f2);
+    item.style.top = `${(100 * y) / kAreaHeightPx}%`;
+    return item;
+  }));
+  $('#vowels-text').textContent = `Vowels from top to bottom: ${
+    [...list.children].map((item) => item.textContent).join(', ')}.`;
 }
+showVowels(shown.voiceType);
 
-fillWhite();
-showCanvas();
+// The prompt goes at the first press, or when the area shows a drawing.
+function updatePrompt() {
+  if (picture.hasDots()) prompt.hidden = true;
+}
 
 // ---- The audio worklet, where the program runs ----
 
@@ -106,7 +148,7 @@ let programNode = null;
 const waiting = []; // events sent before the worklet existed, in order
 const viewListeners = new Set();
 const tapListeners = new Set();
-const pendingDownloads = new Map();
+const snapshotWaiters = []; // resolvers of the snapshots asked for, in order
 
 function send(message, transfer = []) {
   if (programNode) programNode.port.postMessage(message, transfer);
@@ -126,7 +168,7 @@ async function startAudio() {
       numberOfInputs: 0,
       numberOfOutputs: 1,
       outputChannelCount: [1],
-      processorOptions: { wasmModule, seed: crypto.getRandomValues(new Uint32Array(4)) },
+      processorOptions: { wasmModule },
     });
   } catch (error) {
     showMessage('DoodleChorus', `The sound cannot start: ${error.message}`);
@@ -144,13 +186,12 @@ document.addEventListener('keydown', startAudio, { capture: true });
 
 function onProgramMessage(message) {
   switch (message.type) {
-    case 'canvas':
-      drawCanvas(message);
-      break;
-    case 'dot':
-      drawDot(message.x, message.y);
-      showCanvas();
-      break;
+    case 'paint':
+      for (const painted of viewsOfPaint(picture.paint(message.steps), message.frame)) {
+        for (const listener of viewListeners) listener(painted);
+      }
+      updatePrompt();
+      return;
     case 'note':
       noteLabel.value = message.name;
       break;
@@ -163,11 +204,15 @@ function onProgramMessage(message) {
     case 'help':
       showHelp(message.text);
       break;
-    case 'saved':
-      download(message.bytes, 'DoodleChorus.sav', 'text/plain');
+    case 'store':
+      saveAsked = false;
+      download(message.bytes, message.name);
       break;
-    case 'recordingCopy':
+    case 'export':
       exportRecording(message);
+      break;
+    case 'snapshot':
+      snapshotWaiters.shift()(message);
       break;
     case 'failed':
       console.error(`DoodleChorus stopped: ${message.what}`);
@@ -175,7 +220,7 @@ function onProgramMessage(message) {
         + 'start it again.');
       break;
     case 'tap':
-      for (const listener of tapListeners) listener(message.frame, message.samples);
+      for (const listener of tapListeners) listener(message.frame, message.samples, message.sentMs);
       return;
     default:
       break;
@@ -183,11 +228,34 @@ function onProgramMessage(message) {
   for (const listener of viewListeners) listener(message);
 }
 
+// What a paint did, as the page's listeners hear it: a whole picture ('canvas': repaint, the
+// grid's columns, the ink as x, y pairs) or the dots added ('dot' each).
+function viewsOfPaint(painted, frame) {
+  if (painted.length === 1 && painted[0].kind === 'dots') {
+    const { xy } = painted[0];
+    const dots = [];
+    for (let i = 0; i + 1 < xy.length; i += 2) dots.push({ type: 'dot', x: xy[i], y: xy[i + 1], frame });
+    return dots;
+  }
+  const columns = painted.filter((step) => step.kind === 'columns').map((step) => step.xs);
+  const ink = painted.find((step) => step.kind === 'dots');
+  return [{
+    type: 'canvas',
+    frame,
+    repaint: painted[0]?.kind === 'fill',
+    withGrid: columns.length > 0,
+    lightX: columns[0] ?? [],
+    darkX: columns[1] ?? [],
+    inkXY: ink ? ink.xy : [],
+  }];
+}
+
 function showState(control, value) {
   switch (control) {
     case 'recording':
       recordButton.setAttribute('aria-pressed', String(value === 1));
       recordButton.textContent = value === 1 ? ids.recordDown : ids.recordUp;
+      updateHints();
       break;
     case 'playing':
       playButton.setAttribute('aria-pressed', String(value === 1));
@@ -198,6 +266,7 @@ function showState(control, value) {
       break;
     case 'gridChecked':
       gridBox.checked = value === 1;
+      shown.grid = value === 1;
       break;
     case 'gridEnabled':
       gridBox.disabled = value !== 1;
@@ -206,13 +275,27 @@ function showState(control, value) {
       rootList.disabled = value !== 1;
       break;
     case 'voiceType':
-      for (const item of document.querySelectorAll('[role="menuitemradio"]')) {
-        item.setAttribute('aria-checked', String(item.dataset.command === `type${value}`));
-      }
+      showVoiceType(value);
       break;
     default:
       break;
   }
+}
+
+function showVoiceType(voiceType) {
+  shown.voiceType = voiceType;
+  for (const item of document.querySelectorAll('[role="menuitemradio"]')) {
+    item.setAttribute('aria-checked', String(item.dataset.command === `type${voiceType}`));
+  }
+  showVowels(voiceType);
+}
+
+// The page's own hints beside the program's controls: the states the program keeps as the
+// desktop has them, said in words.
+function updateHints() {
+  const recording = recordButton.getAttribute('aria-pressed') === 'true';
+  $('#play-hint').hidden = recording || shown.recordingLines > 0;
+  $('#scale-hint').hidden = shown.scaleMode !== kUnrestricted;
 }
 
 // ---- Pointer input: mouse, pen and one finger ----
@@ -238,6 +321,7 @@ function sendPointer(action, event, buttons) {
 area.addEventListener('pointerdown', (event) => {
   if (drawingPointer !== null || event.button !== 0) return;
   drawingPointer = event.pointerId;
+  prompt.hidden = true;
   area.setPointerCapture(event.pointerId); // a drag that leaves the area goes on drawing
   event.preventDefault();
   sendPointer(ids.leftPress, event, ids.leftButtonBit);
@@ -250,6 +334,8 @@ function endStroke(event) {
   if (event.pointerId !== drawingPointer) return;
   drawingPointer = null;
   sendPointer(ids.leftRelease, event, 0);
+  // The stroke's ink, and its lines when recording.
+  keepSoon({ recording: recordButton.getAttribute('aria-pressed') === 'true' });
 }
 area.addEventListener('pointerup', endStroke);
 area.addEventListener('pointercancel', endStroke);
@@ -257,11 +343,16 @@ area.addEventListener('lostpointercapture', endStroke);
 
 // ---- The controls ----
 
-$('#clear').addEventListener('click', () => send({ type: 'control', id: ids.clearButton }));
+$('#clear').addEventListener('click', () => {
+  send({ type: 'control', id: ids.clearButton });
+  keepSoon();
+});
 recordButton.addEventListener('click', () => {
   const down = recordButton.getAttribute('aria-pressed') !== 'true';
   recordButton.setAttribute('aria-pressed', String(down)); // the toggle moves as it is clicked
+  updateHints();
   send({ type: 'record', down });
+  keepSoon({ recording: true });
 });
 playButton.addEventListener('click', () => {
   const down = playButton.getAttribute('aria-pressed') !== 'true';
@@ -271,25 +362,44 @@ playButton.addEventListener('click', () => {
 function speedCaption(tenths) {
   return `${(tenths / ids.tenthsPerSpeed).toFixed(ids.speedDecimals)}${ids.speedSuffix}`;
 }
-speedSlider.addEventListener('input', () => {
-  const tenths = Number(speedSlider.value);
+function showSpeed(tenths) {
+  speedSlider.value = String(tenths);
   speedText.textContent = speedCaption(tenths);
   speedSlider.setAttribute('aria-valuetext', speedCaption(tenths));
+  shown.speedTenths = tenths;
+}
+speedSlider.addEventListener('input', () => {
+  const tenths = Number(speedSlider.value);
+  showSpeed(tenths);
   send({ type: 'speed', tenths });
+  keepSoon();
 });
-gridBox.addEventListener('change', () => send({ type: 'grid', ticked: gridBox.checked }));
+gridBox.addEventListener('change', () => {
+  send({ type: 'grid', ticked: gridBox.checked });
+  keepSoon();
+});
 speedSlider.min = String(ids.minSpeedTenths);
 speedSlider.max = String(ids.maxSpeedTenths);
-for (const option of document.querySelectorAll('input[name="scale"]')) {
+function showScale(scaleMode) {
+  shown.scaleMode = scaleMode;
+  scaleOptions[scaleMode].checked = true;
+  updateHints();
+}
+for (const [scaleMode, option] of scaleOptions.entries()) {
   option.value = String(ids[option.dataset.control]);
   option.addEventListener('change', () => {
-    if (option.checked) send({ type: 'control', id: Number(option.value) });
+    if (!option.checked) return;
+    showScale(scaleMode);
+    send({ type: 'control', id: Number(option.value) });
+    keepSoon();
   });
 }
-for (let i = 0; i < files._dc_note_name_count(); i++) {
-  rootList.add(new Option(files.UTF8ToString(files._dc_note_name(i)), String(i)));
-}
-rootList.addEventListener('change', () => send({ type: 'root', index: rootList.selectedIndex }));
+for (const [index, name] of ids.noteNames.entries()) rootList.add(new Option(name, String(index)));
+rootList.addEventListener('change', () => {
+  shown.rootIndex = rootList.selectedIndex;
+  send({ type: 'root', index: rootList.selectedIndex });
+  keepSoon();
+});
 
 // ---- Menus ----
 
@@ -308,11 +418,20 @@ function closeMenus(exceptTitle = null) {
     menuOf(title).hidden = true;
   }
 }
+// A menu opens below its title and moves left as far as it must to stay on the screen.
+function placeMenu(menu) {
+  menu.style.left = '';
+  const kMarginPx = 4;
+  const overflowPx = menu.getBoundingClientRect().right - (document.documentElement.clientWidth
+    - kMarginPx);
+  if (overflowPx > 0) menu.style.left = `${-overflowPx}px`;
+}
 function openMenu(title, focusItem = 0) {
   closeMenus(title);
   title.setAttribute('aria-expanded', 'true');
   const menu = menuOf(title);
   menu.hidden = false;
+  placeMenu(menu);
   const items = itemsOf(menu);
   items.at(focusItem)?.focus();
 }
@@ -354,16 +473,26 @@ document.addEventListener('pointerdown', (event) => {
   if (!event.target.closest('[role="menubar"]')) closeMenus();
 });
 
+let saveAsked = false; // the next message answers a Save
+let openHint = ''; // why the file being opened is refused, said beside the program's message
 const commands = {
   open: () => openInput.click(),
-  save: () => send({ type: 'save' }),
-  'export-wav': () => send({ type: 'exportRecording', format: 'wav' }),
-  'export-midi': () => send({ type: 'exportRecording', format: 'midi' }),
-  type1: () => send({ type: 'menu', id: ids.menuType1 }),
-  type2: () => send({ type: 'menu', id: ids.menuType2 }),
+  save: () => {
+    saveAsked = true;
+    send({ type: 'menu', id: ids.menuSave });
+  },
+  'copy-link': () => copyLink(),
+  'export-wav': () => send({ type: 'menu', id: ids.menuExportWav }),
+  'export-midi': () => send({ type: 'menu', id: ids.menuExportMidi }),
+  type1: () => chooseVoiceType(1),
+  type2: () => chooseVoiceType(2),
   about: () => send({ type: 'menu', id: ids.menuAbout }),
   help: () => send({ type: 'menu', id: ids.menuHelp }),
 };
+function chooseVoiceType(voiceType) {
+  send({ type: 'menu', id: voiceType === 1 ? ids.menuType1 : ids.menuType2 });
+  keepSoon();
+}
 for (const item of document.querySelectorAll('[data-command]')) {
   item.addEventListener('click', () => {
     closeMenus();
@@ -376,26 +505,99 @@ for (const item of document.querySelectorAll('[data-command]')) {
 
 // ---- Files ----
 
-// Open: the chosen file's bytes go to the worklet, which answers the program's open dialog
-// with them. A file larger than the program's memory can take is refused here.
+// The worker: it reads opened recordings and makes the exports, one job after the other. An
+// export that runs long shows its progress and can be cancelled, which ends the worker: a new
+// one takes the next job.
+let worker = null;
+let nextJobId = 1;
+const jobs = new Map(); // id: { resolve, onProgress }
+function startWorker() {
+  worker = new Worker('worker.js', { type: 'module' });
+  worker.postMessage({ type: 'module', wasmModule });
+  worker.onmessage = (event) => {
+    const { id, type } = event.data;
+    const job = jobs.get(id);
+    if (!job) return;
+    if (type === 'progress') {
+      job.onProgress?.(event.data.done / event.data.total);
+      return;
+    }
+    jobs.delete(id);
+    job.resolve(event.data);
+  };
+}
+startWorker();
+function workerJob(message, transfer, onProgress = null) {
+  return new Promise((resolve) => {
+    const id = nextJobId++;
+    jobs.set(id, { resolve, onProgress });
+    worker.postMessage({ id, ...message }, transfer);
+  });
+}
+function cancelJobs() {
+  worker.terminate();
+  for (const job of jobs.values()) job.resolve({ cancelled: true });
+  jobs.clear();
+  startWorker();
+}
+
+// A recording's bytes read into the parts the program takes (off the audio thread), with the
+// dots it shows when it is opened as x, y pairs; null when its lines do not fit in memory.
+async function readRecording(bytes) {
+  const copy = bytes.slice().buffer;
+  const parsed = await workerJob({ type: 'parse', bytes: copy }, [copy]);
+  if (parsed.tooLarge || parsed.cancelled) return null;
+  const points = new DataView(parsed.points);
+  const ink = new Int32Array(2 * parsed.lines);
+  const kPointBytes = 16; // time (float64), x, y (int32)
+  for (let i = 0; i < parsed.lines; i++) {
+    ink[2 * i] = points.getInt32(kPointBytes * i + 8, true);
+    ink[2 * i + 1] = points.getInt32(kPointBytes * i + 12, true);
+  }
+  return { ...parsed, ink };
+}
+
+// The open dialog's answer for the program: a recording read, or why there is none.
+function sendOpen(read) {
+  if (read === null) {
+    send({ type: 'open', answer: 'tooLarge' });
+    return;
+  }
+  const { lines, text, points, released } = read;
+  send({ type: 'open', answer: 'recording', lines, text, points, released },
+    [text, points, released]);
+}
+
+// Open: the chosen file is read by the worker and handed to the program, which answers its open
+// dialog with it. A file larger than the program's memory can take is refused here, as one
+// whose lines do not fit.
 openInput.addEventListener('change', async () => {
   const [file] = openInput.files;
   openInput.value = '';
   if (!file) {
-    send({ type: 'open', bytes: null });
+    send({ type: 'open', answer: 'cancel' });
   } else if (file.size > maxOpenFileBytes) {
-    send({ type: 'open', bytes: null }); // as a cancelled dialog: the recording stays
-    showMessage('Informer', `"${file.name}" is not opened: it is larger than the `
-      + `${maxOpenFileBytes / (1024 * 1024)} MiB that DoodleChorus can open in a page.`);
+    openHint = `"${file.name}" is larger than the ${maxOpenFileBytes / kBytesPerMiB} MiB that `
+      + 'DoodleChorus can open in a page.';
+    send({ type: 'open', answer: 'tooLarge' });
   } else {
-    const bytes = await file.arrayBuffer();
-    send({ type: 'open', bytes }, [bytes]);
+    let bytes = null;
+    try {
+      bytes = new Uint8Array(await file.arrayBuffer());
+    } catch {
+      send({ type: 'open', answer: 'unreadable' });
+      return;
+    }
+    sendOpen(await readRecording(bytes));
   }
+  keepSoon({ recording: true });
 });
-openInput.addEventListener('cancel', () => send({ type: 'open', bytes: null }));
+openInput.addEventListener('cancel', () => send({ type: 'open', answer: 'cancel' }));
 
-function download(bytes, name, mimeType) {
-  const url = URL.createObjectURL(new Blob([bytes], { type: mimeType }));
+const kMimeTypes = { '.sav': 'text/plain', '.wav': 'audio/wav', '.mid': 'audio/midi' };
+function download(bytes, name) {
+  const extension = name.slice(name.lastIndexOf('.')).toLowerCase();
+  const url = URL.createObjectURL(new Blob([bytes], { type: kMimeTypes[extension] }));
   const link = document.createElement('a');
   link.href = url;
   link.download = name;
@@ -405,33 +607,44 @@ function download(bytes, name, mimeType) {
   setTimeout(() => URL.revokeObjectURL(url), 60_000);
 }
 
-// Export: the worklet sends a copy of the recording and the controls in force; this module
-// renders it as the render tool does.
-function exportRecording({ format, bytes, playSpeed, voiceType, scaleMode, rootIndex }) {
-  const inPath = '/export-in.sav';
-  const outPath = format === 'wav' ? '/export-out.wav' : '/export-out.mid';
-  files.FS.writeFile(inPath, new Uint8Array(bytes));
-  const exporter = format === 'wav' ? files._dc_export_wav : files._dc_export_midi;
-  const result = withCString(files, inPath, (input) => withCString(files, outPath,
-    (output) => exporter(input, output, playSpeed, voiceType, scaleMode, rootIndex)));
-  files.FS.unlink(inPath);
-  if (result !== 0) {
-    showMessage('Informer', format === 'wav'
-      ? 'Your DoodleChorus sound is not exported!'
-      : 'Your DoodleChorus MIDI file is not exported!');
+// Export: the program hands over its recording's lines and the controls in force; the worker
+// renders them as the render tool does, and the file is offered as a download.
+async function exportRecording({ name, kind, text, settings }) {
+  const box = $('#export');
+  const bar = $('#export-progress');
+  bar.value = 0;
+  const shownSoon = setTimeout(() => {
+    if (!box.open) box.showModal();
+  }, kExportProgressAfterMs);
+  const result = await workerJob({ type: 'export', kind, text: text.buffer, settings },
+    [text.buffer], (fraction) => {
+      bar.value = fraction;
+    });
+  clearTimeout(shownSoon);
+  if (box.open) box.close();
+  if (result.cancelled) return;
+  if (result.failed) {
+    showMessage(ids.informerTitle, ids.notSavedText);
     return;
   }
-  const output = files.FS.readFile(outPath);
-  files.FS.unlink(outPath);
-  if (format === 'wav') download(output, 'DoodleChorus.wav', 'audio/wav');
-  else download(output, 'DoodleChorus.mid', 'audio/midi');
+  download(result.bytes, name);
 }
+$('#export-cancel').addEventListener('click', () => cancelJobs());
 
 // ---- Message box and Help ----
 
 function showMessage(title, text) {
+  // The program's message stays as it is; after a refused Save of an empty recording the page
+  // says why beside it.
+  let hint = saveAsked && shown.recordingLines === 0
+    ? 'There is nothing recorded to save yet: press record, draw, then press it again.' : '';
+  if (text === ids.notOpenedText && openHint !== '') hint = openHint;
+  saveAsked = false;
+  openHint = '';
   $('#message-title').textContent = title;
   $('#message-text').textContent = text;
+  $('#message-hint').textContent = hint;
+  $('#message-hint').hidden = hint === '';
   const box = $('#message');
   if (!box.open) box.showModal();
 }
@@ -443,12 +656,218 @@ function showHelp(text) {
   $('#help-text').scrollTop = 0;
 }
 
+// ---- Keeping the drawing: in this browser, and in links ----
+
+// The program's recording (when withRecording), ink and controls, as it has them now.
+function snapshot(withRecording) {
+  return new Promise((resolve) => {
+    snapshotWaiters.push(resolve);
+    send({ type: 'snapshot', withRecording });
+  });
+}
+
+function settingsOfSnapshot({ playSpeed, voiceType, scaleMode, rootIndex, gridChecked }) {
+  return {
+    scaleMode,
+    rootIndex,
+    voiceType,
+    speedTenths: Math.round(playSpeed * ids.tenthsPerSpeed),
+    grid: gridChecked === 1,
+  };
+}
+
+let keptRecording = new Uint8Array(0); // the recording last kept
+let packedRecording = ''; // and packed for storage and links
+let keepChain = Promise.resolve(); // one keep after the other, in the order asked
+let recordingNotKeptSaid = false;
+
+// Keeps the drawing after a change; with the recording when it may have changed.
+function keepSoon({ recording = false } = {}) {
+  const taken = snapshot(recording);
+  keepChain = keepChain.then(async () => {
+    const now = await taken;
+    if (now.recording !== null) {
+      keptRecording = new Uint8Array(now.recording);
+      packedRecording = await pack(keptRecording);
+      shown.recordingLines = lineCount(keptRecording);
+      recordingNotKeptSaid = false;
+      updateHints();
+    }
+    const result = await keepInBrowser({
+      packedRecording,
+      inkXY: now.ink,
+      settings: settingsOfSnapshot(now),
+    });
+    if (result === 'settingsOnly' && !recordingNotKeptSaid) {
+      recordingNotKeptSaid = true;
+      showMessage('DoodleChorus', `This recording (${(keptRecording.length / kBytesPerMiB)
+        .toFixed(1)} MiB) is too large to be kept in this browser. It plays, but it will be `
+        + 'gone after a reload; Save keeps it in a file.');
+    }
+  });
+}
+
+function lineCount(savBytes) {
+  let lines = 0;
+  for (let at = savBytes.indexOf(0x0a); at !== -1; at = savBytes.indexOf(0x0a, at + 1)) lines++;
+  return lines;
+}
+
+// Shows a kept or linked drawing at once, and hands it to the program, which takes it when it
+// starts: its recording as an opened file, its controls as the user's choices, its ink.
+// fromLink: the recording replaces the program's whatever it is. inkXY null: the program shows
+// the recording's dots, as Open does. The recording is read by the worker first; what was read
+// is returned (null when no recording was opened).
+async function restore({ recording, packed, inkXY, settings }, fromLink) {
+  const opening = recording !== null && (fromLink || recording.length > 0);
+  const read = opening ? await readRecording(recording) : null;
+  const { scaleMode, rootIndex, voiceType, speedTenths, grid } = settings;
+  if (voiceType !== shown.voiceType) {
+    send({ type: 'menu', id: voiceType === 1 ? ids.menuType1 : ids.menuType2 });
+    showVoiceType(voiceType);
+  }
+  if (speedTenths !== shown.speedTenths) {
+    send({ type: 'speed', tenths: speedTenths });
+    showSpeed(speedTenths);
+  }
+  if (opening) {
+    sendOpen(read);
+    keptRecording = recording;
+    packedRecording = packed;
+    shown.recordingLines = lineCount(recording);
+    gridBox.checked = false;
+    shown.grid = false;
+  }
+  if (scaleMode !== shown.scaleMode) {
+    send({ type: 'control', id: ids[scaleOptionNames[scaleMode]] });
+    showScale(scaleMode);
+    if (scaleMode !== kUnrestricted) gridBox.disabled = false;
+    rootList.disabled = scaleMode === kUnrestricted;
+  }
+  if (rootIndex !== shown.rootIndex) {
+    send({ type: 'root', index: rootIndex });
+    rootList.selectedIndex = rootIndex;
+    shown.rootIndex = rootIndex;
+  }
+  const ink = inkXY ?? read?.ink ?? new Int32Array(0);
+  if (inkXY !== null) {
+    const copy = inkXY.slice();
+    send({ type: 'restoreInk', inkXY: copy }, [copy.buffer]);
+  }
+  const withGrid = grid && scaleMode !== kUnrestricted;
+  if (withGrid) {
+    send({ type: 'grid', ticked: true });
+    gridBox.checked = true;
+    shown.grid = true;
+  }
+  picture.paint(paintOf(withGrid, scaleMode, ink));
+  updatePrompt();
+  updateHints();
+  return read;
+}
+
+function linkRefusal(error) {
+  if (error instanceof KeepError && error.reason === 'tooLarge') {
+    return `This link holds a recording larger than the ${maxOpenFileBytes / kBytesPerMiB} MiB `
+      + 'that DoodleChorus can open in a page, so it is not opened. Your drawing stays as it was.';
+  }
+  return 'This link does not hold a recording DoodleChorus can read: it may have been cut '
+    + 'short when it was copied. Your drawing stays as it was.';
+}
+
+// A link's fragment is read once, then taken off the address, so that a reload shows the
+// drawing as it is by then (kept in the browser) and not the link's again.
+async function takeLink() {
+  const fragment = location.hash.slice(1);
+  if (!isLinkFragment(fragment)) return null;
+  history.replaceState(null, '', location.pathname + location.search);
+  try {
+    return await readLinkFragment(fragment, limits);
+  } catch (error) {
+    showMessage('DoodleChorus', linkRefusal(error));
+    return null;
+  }
+}
+
+async function copyLink() {
+  const now = await snapshot(true);
+  const recording = new Uint8Array(now.recording);
+  const url = new URL(location.href);
+  url.hash = linkFragment(await pack(recording), settingsOfSnapshot(now));
+  const link = url.href;
+  $('#link-url').value = link;
+  const holds = recording.length > 0 ? 'Whoever opens it hears your recording, with your '
+    + 'settings.' : 'Nothing is recorded yet: it holds your settings only.';
+  let status = `The link is on the clipboard. ${holds}`;
+  try {
+    await navigator.clipboard.writeText(link);
+  } catch {
+    status = `Copy the link below. ${holds}`;
+  }
+  $('#link-status').textContent = status;
+  const shareButton = $('#link-share');
+  shareButton.hidden = typeof navigator.share !== 'function';
+  shareButton.onclick = () => navigator.share({ title: 'DoodleChorus', url: link })
+    .catch(() => {}); // the person closed the share sheet
+  const box = $('#link');
+  if (!box.open) box.showModal();
+  $('#link-url').select();
+}
+$('#link-copy').addEventListener('click', async () => {
+  const field = $('#link-url');
+  field.select();
+  try {
+    await navigator.clipboard.writeText(field.value);
+    $('#link-status').textContent = 'The link is on the clipboard.';
+  } catch {
+    $('#link-status').textContent = 'The browser does not let the page copy: the link is '
+      + 'selected, copy it with the keyboard or the browser\'s menu.';
+  }
+});
+
+// A link opened in a running page (pasted into the address bar): the same as a new visit.
+async function openLink() {
+  const linked = await takeLink();
+  if (linked === null) return false;
+  const { recording, packed, settings } = linked;
+  const read = await restore({ recording, packed, inkXY: null, settings }, true);
+  const inkXY = read?.ink ?? new Int32Array(0);
+  // Kept at once, as the program will have it: the link's recording and its dots.
+  keepChain = keepChain.then(() => keepInBrowser({ packedRecording: packed, inkXY, settings }));
+  return true;
+}
+window.addEventListener('hashchange', openLink);
+
+if (!await openLink()) {
+  const kept = await keptInBrowser(limits);
+  if (kept !== null) await restore(kept, false);
+}
+updateHints();
+
+// ---- Offline: the service worker keeps the page's files ----
+
+if ('serviceWorker' in navigator) {
+  // A page that a worker served already is being updated when another worker takes over: it
+  // loads the new build whole, with the drawing it has kept.
+  const updating = navigator.serviceWorker.controller !== null;
+  navigator.serviceWorker.addEventListener('controllerchange', () => {
+    if (updating) keepChain.then(() => location.reload());
+  });
+  // Without a worker (a page opened from a file, a browser that refuses it) the page works
+  // all the same, only not offline: nothing to tell the person. A page served by a worker asks
+  // for a newer build at every visit, which fails quietly offline.
+  navigator.serviceWorker.register('sw.js')
+    .then((registration) => (updating ? registration.update() : registration))
+    .catch(() => {});
+}
+
 // For embedding pages and tests: the worklet's rendered samples (frame of the first sample,
 // Float32Array) and the program's view calls, each stamped with the sample clock's frame.
 window.doodleChorus = {
   ready: true,
   sampleRate: kSampleRate,
   module: files,
+  tables: ids,
   tap(listener) {
     tapListeners.add(listener);
     if (tapListeners.size === 1) send({ type: 'tap', on: true });

@@ -71,6 +71,24 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     while (this.waiting.length > 0 && !this.opening) this.handle(this.waiting.shift());
   }
 
+  // The recording as Save writes it, as bytes of its own; an empty recording is empty bytes.
+  copyRecording() {
+    const p = this.program;
+    const at = p._dc_program_recording_bytes();
+    return p.HEAPU8.slice(at, at + p._dc_program_recording_byte_count()).buffer;
+  }
+
+  // The controls a playback or an export plays with.
+  controls() {
+    const p = this.program;
+    return {
+      playSpeed: p._dc_program_play_speed(),
+      voiceType: p._dc_program_voice_type(),
+      scaleMode: p._dc_program_scale_mode(),
+      rootIndex: p._dc_program_root_index(),
+    };
+  }
+
   handle(message) {
     const p = this.program;
     switch (message.type) {
@@ -88,6 +106,10 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
         break;
       case 'grid':
         p._dc_program_grid(message.ticked ? 1 : 0);
+        // The box shows the tick the program keeps: a state the program set before this click
+        // may reach the page after it.
+        this.port.postMessage({ type: 'state', control: 'gridChecked',
+          value: p._dc_program_grid_checked(), frame: p._dc_program_frame() });
         break;
       case 'speed':
         p._dc_program_speed(message.tenths);
@@ -101,6 +123,25 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       case 'open':
         this.open(message);
         break;
+      case 'snapshot': {
+        // What the page keeps: the ink, the controls, and the recording when asked for.
+        const recording = message.withRecording ? this.copyRecording() : null;
+        const at = p._dc_program_ink() >> 2;
+        const ink = p.HEAP32.slice(at, at + 2 * p._dc_program_ink_count());
+        this.port.postMessage({
+          type: 'snapshot', recording, ink, ...this.controls(),
+          gridChecked: p._dc_program_grid_checked(),
+        }, recording ? [recording, ink.buffer] : [ink.buffer]);
+        break;
+      }
+      case 'restoreInk': {
+        // Ink kept by the page from an earlier visit, as x, y pairs.
+        const pointer = p._malloc(Math.max(message.inkXY.byteLength, 1));
+        p.HEAP32.set(message.inkXY, pointer >> 2);
+        p._dc_program_restore_ink(pointer, message.inkXY.length / 2);
+        p._free(pointer);
+        break;
+      }
       case 'tap':
         this.tap = message.on ? { frame: 0, samples: null, filled: 0 } : null;
         break;
@@ -189,7 +230,10 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     tap.filled += count;
     if (tap.filled === kTapFrames) {
       const full = tap.samples;
-      this.port.postMessage({ type: 'tap', frame: tap.frame, samples: full }, [full.buffer]);
+      // With the wall-clock time it leaves the audio thread, ms: a listener can tell how
+      // evenly the thread ran.
+      this.port.postMessage({ type: 'tap', frame: tap.frame, samples: full, sentMs: Date.now() },
+        [full.buffer]);
       tap.samples = null;
       if (count < samples.length) this.tapSamples(frame + count, samples.subarray(count));
     }

@@ -6,6 +6,7 @@ import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import * as harness from './harness.mjs';
 import { pageForTests, takeViews, sourceRoot, wavSamples } from './harness.mjs';
 
 const renderTool = process.env.DC_RENDER_TOOL
@@ -25,28 +26,10 @@ const session = pageForTests({}, (opened) => {
   page = opened.page;
 });
 
-async function menu(title, item) {
-  await page.getByRole('menuitem', { name: title }).click();
-  await page.getByRole(item.startsWith('Type') ? 'menuitemradio' : 'menuitem', { name: item })
-    .click();
-}
-
-async function openFile(file) {
-  const chooser = page.waitForEvent('filechooser');
-  await menu('File', 'Open');
-  await (await chooser).setFiles(file);
-}
-
-// The bytes of the download that `action` starts.
-async function downloaded(action) {
-  const download = page.waitForEvent('download');
-  await action();
-  return readFileSync(await (await download).path());
-}
-
-async function savedRecording() {
-  return downloaded(() => menu('File', 'Save'));
-}
+const menu = (title, item) => harness.menu(page, title, item);
+const openFile = (file) => harness.openFile(page, file);
+const downloaded = (action) => harness.downloaded(page, action);
+const savedRecording = () => harness.savedRecording(page);
 
 // The controls as the render tool's options: each example plays with other settings.
 const settings = [
@@ -80,8 +63,8 @@ test('an opened example exports the render tool\'s WAV and MIDI files', async ()
     const lines = readFileSync(example, 'latin1').split(/\r\n|\r|\n/).filter((l) => l !== '');
     assert.equal((await savedRecording()).toString('latin1'), lines.map((l) => `${l}\r\n`).join(''));
 
-    const wav = await downloaded(() => menu('File', 'Export as WAV'));
-    const midi = await downloaded(() => menu('File', 'Export as MIDI'));
+    const wav = await downloaded(() => menu('File', 'Export as WAV\u2026'));
+    const midi = await downloaded(() => menu('File', 'Export as MIDI\u2026'));
     const toolWav = path.join(scratch, `${index}.wav`);
     const toolMidi = path.join(scratch, `${index}.mid`);
     execFileSync(renderTool, [...toolOptions(controls), example, toolWav]);
@@ -110,14 +93,17 @@ test('an opened example exports the render tool\'s WAV and MIDI files', async ()
 test('a file too large to open is refused with a message and the recording stays', async () => {
   await openFile(examples[0]);
   const before = await savedRecording();
-  const maxBytes = await page.evaluate(() => window.doodleChorus.module._dc_max_open_file_bytes());
+  const maxBytes = await page.evaluate(() => window.doodleChorus.tables.maxOpenFileBytes);
   const huge = path.join(scratch, 'huge.sav');
   writeFileSync(huge, Buffer.alloc(maxBytes + 1, '1;2;0;3\r\n'));
   await takeViews(page);
   await openFile(huge);
-  const message = page.getByRole('dialog');
+  const message = page.getByRole('dialog', { name: 'Informer' });
   await message.waitFor();
-  assert.match(await message.textContent(), /huge\.sav" is not opened: it is larger than/);
+  // The program's words, and the page's hint of why beside them.
+  assert.equal(await page.locator('#message-text').textContent(),
+    'Your DoodleChorus file is not opened!');
+  assert.match(await page.locator('#message-hint').textContent(), /huge\.sav" is larger than/);
   await message.getByRole('button', { name: 'OK' }).click();
   assert.ok((await savedRecording()).equals(before));
 });
@@ -130,8 +116,16 @@ test('Save of an empty recording is refused with the program\'s Informer message
   await menu('File', 'Save');
   const message = page.getByRole('dialog', { name: 'Informer' });
   await message.waitFor();
-  assert.match(await message.textContent(), /Your DoodleChorus file is not saved!/);
+  // The program's words as they are, and the page's hint of why beside them.
+  assert.equal(await page.locator('#message-text').textContent(),
+    'Your DoodleChorus file is not saved!');
+  assert.match(await page.locator('#message-hint').textContent(), /nothing recorded to save yet/);
   await message.getByRole('button', { name: 'OK' }).click();
   await page.waitForTimeout(200); // a download would have started with the message
   assert.equal(downloads, 0);
+  // Another message of the program comes without that hint.
+  await menu('?', 'About');
+  await page.getByRole('dialog', { name: 'About' }).waitFor();
+  assert.ok(await page.locator('#message-hint').isHidden());
+  await page.getByRole('dialog', { name: 'About' }).getByRole('button', { name: 'OK' }).click();
 });
