@@ -85,6 +85,41 @@ std::string formatGestureLine(const GestureLine& line) {
     return std::string(text.data(), out);
 }
 
+bool hasGestureLineForm(std::string_view line) noexcept {
+    std::size_t fields = 0;
+    std::size_t at = 0;
+    // Each digit run, first the whole part then the fraction, must not be empty.
+    auto digits = [&] {
+        const std::size_t start = at;
+        while (at < line.size() && isDigit(line[at])) {
+            ++at;
+        }
+        return at > start;
+    };
+    while (true) {
+        ++fields;
+        if (at < line.size() && (line[at] == '-' || line[at] == '+')) {
+            ++at;
+        }
+        if (!digits()) {
+            return false;
+        }
+        if (at < line.size() && line[at] == '.') {
+            ++at;
+            if (!digits()) {
+                return false;
+            }
+        }
+        if (at == line.size()) {
+            return fields == kLineFields;
+        }
+        if (line[at] != kFieldSeparator || fields == kLineFields) {
+            return false;
+        }
+        ++at;
+    }
+}
+
 std::string_view lineField(std::string_view line, int32_t n) noexcept {
     if (n < 1) {
         return {};

@@ -30,6 +30,12 @@ struct GestureLine {
 
 std::string formatGestureLine(const GestureLine& line);
 
+// Whether a line has the form of a recorded line: exactly four decimal numbers joined by ";",
+// each an optional "+" or "-", one or more digits and an optional "." with one or more digits,
+// and nothing else (no blanks, no exponent, no words such as NaN). Every line the program
+// records has it ("120;45;0;1532"); readers take every other line too, by their lenient rules.
+bool hasGestureLineForm(std::string_view line) noexcept;
+
 // Field n (counting from 1) of a line: the text between the (n-1)-th and n-th ";", the last
 // one running to the end of the line. Empty when the line has fewer than n fields (or n < 1).
 // Blanks are kept. The result points into `line`.

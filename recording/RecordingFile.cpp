@@ -181,10 +181,10 @@ bool saveRecordingFile(std::string_view chosenName, const Recording& recording) 
 
 namespace {
 
-// The lines read from fd up to its end. expectedBytes (0 when unknown) is reserved up front:
-// every line's text with its separator fits in a file's bytes, and one more for a last line
-// without a line end, so the text never grows past it.
-OpenedRecording readRecordingLines(int fd, std::size_t expectedBytes) {
+// The lines read from fd up to its end, or up to where the limits are passed. expectedBytes (0
+// when unknown) is reserved up front: every line's text with its separator fits in a file's
+// bytes, and one more for a last line without a line end, so the text never grows past it.
+OpenedRecording readRecordingLines(int fd, std::size_t expectedBytes, const ReadLimits& limits) {
     const auto fail = [](OpenProblem problem, int errorNumber) {
         return OpenedRecording{std::nullopt, problem, errorNumber};
     };
@@ -196,6 +196,7 @@ OpenedRecording readRecordingLines(int fd, std::size_t expectedBytes) {
         LineSplitter splitter(recording);
         // Left uninitialised: read() fills what is used.
         std::array<char, kReadChunkBytes> chunk;
+        std::size_t bytesRead = 0;
         while (true) {
             const ssize_t count = ::read(fd, chunk.data(), chunk.size());
             if (count == 0) {
@@ -207,9 +208,19 @@ OpenedRecording readRecordingLines(int fd, std::size_t expectedBytes) {
                 }
                 return fail(OpenProblem::ReadFailed, errno); // an I/O error half-way
             }
+            bytesRead += static_cast<std::size_t>(count);
+            if (bytesRead > limits.maxBytes) {
+                return fail(OpenProblem::TooManyBytes, 0);
+            }
             splitter.feed(std::string_view(chunk.data(), static_cast<std::size_t>(count)));
+            if (recording.size() > limits.maxLines) {
+                return fail(OpenProblem::TooManyLines, 0);
+            }
         }
         splitter.finish();
+        if (recording.size() > limits.maxLines) {
+            return fail(OpenProblem::TooManyLines, 0);
+        }
         recording.shrinkToFit();
     } catch (const std::bad_alloc&) {
         return fail(OpenProblem::OutOfMemory, ENOMEM); // every line costs 17 bytes and more
@@ -221,7 +232,7 @@ OpenedRecording readRecordingLines(int fd, std::size_t expectedBytes) {
 
 } // namespace
 
-OpenedRecording readRecordingFile(const std::string& path) {
+OpenedRecording readRecordingFile(const std::string& path, const ReadLimits& limits) {
     const auto fail = [](OpenProblem problem, int errorNumber) {
         return OpenedRecording{std::nullopt, problem, errorNumber};
     };
@@ -242,12 +253,16 @@ OpenedRecording readRecordingFile(const std::string& path) {
     if (!S_ISREG(info.st_mode)) {
         return fail(OpenProblem::NotRegularFile, 0);
     }
+    const auto fileBytes = static_cast<std::size_t>(info.st_size);
+    if (fileBytes > limits.maxBytes) {
+        return fail(OpenProblem::TooManyBytes, 0);
+    }
     // O_NONBLOCK means nothing for a regular file: reads below wait for the disk as usual.
-    return readRecordingLines(fd.get(), static_cast<std::size_t>(info.st_size));
+    return readRecordingLines(fd.get(), fileBytes, limits);
 }
 
-OpenedRecording readRecordingStream(int fd) {
-    return readRecordingLines(fd, 0);
+OpenedRecording readRecordingStream(int fd, const ReadLimits& limits) {
+    return readRecordingLines(fd, 0, limits);
 }
 
 std::optional<Recording> openRecordingFile(const std::string& path) {

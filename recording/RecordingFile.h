@@ -2,7 +2,9 @@
 
 #include "recording/Recording.h"
 
+#include <cstddef>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,6 +59,15 @@ enum class OpenProblem {
     NotRegularFile, // a device, FIFO or socket: it could block or never end
     ReadFailed,     // errorNumber says why
     OutOfMemory,    // the lines do not fit in memory
+    TooManyBytes,   // more bytes than ReadLimits::maxBytes
+    TooManyLines,   // more lines than ReadLimits::maxLines
+};
+
+// The most a reader takes in; past either it stops and gives no recording. No limit by default:
+// the program opens any file that fits in memory.
+struct ReadLimits {
+    std::size_t maxBytes = std::numeric_limits<std::size_t>::max();
+    std::size_t maxLines = std::numeric_limits<std::size_t>::max();
 };
 
 struct OpenedRecording {
@@ -67,13 +78,14 @@ struct OpenedRecording {
 
 // The lines of a recording file. Only a regular file is read, and its type is checked on the
 // open descriptor, which is opened without blocking and without becoming a controlling
-// terminal, so that a device or FIFO is never read. No failure, too little memory included,
-// escapes as an exception.
-OpenedRecording readRecordingFile(const std::string& path);
+// terminal, so that a device or FIFO is never read. A file larger than limits.maxBytes is refused
+// unread. No failure, too little memory included, escapes as an exception.
+OpenedRecording readRecordingFile(const std::string& path, const ReadLimits& limits = {});
 
 // The lines on an open descriptor up to its end, of whatever type (a pipe, a terminal): for the
-// standard input a user chose to feed in. No failure escapes as an exception.
-OpenedRecording readRecordingStream(int fd);
+// standard input a user chose to feed in. Reading stops as soon as the limits are passed, so an
+// endless stream costs at most about what the limits allow. No failure escapes as an exception.
+OpenedRecording readRecordingStream(int fd, const ReadLimits& limits = {});
 
 // The recording in a file, or nothing if it cannot be opened or read, in which case the
 // caller keeps the current recording.

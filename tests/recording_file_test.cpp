@@ -193,6 +193,42 @@ TEST_F(RecordingFileTest, OpensAnyBytesButNotAMissingFileAFolderOrAFifo) {
     EXPECT_EQ(readRecordingFile("/dev/zero").problem, OpenProblem::NotRegularFile);
 }
 
+// Limits stop a reader at the first byte or line past them, from a file (refused unread when
+// larger) or a stream, which may then never end; a recording just within them is read whole.
+TEST_F(RecordingFileTest, ReadsUpToItsLimitsAndNoFurther) {
+    const std::string tenLines = "1;1;0;1\n1;1;0;2\n1;1;0;3\n1;1;0;4\n1;1;0;5\n"
+                                 "1;1;0;6\n1;1;0;7\n1;1;0;8\n1;1;0;9\n1;1;0;10";
+    const std::size_t bytes = tenLines.size();
+    const fs::path path = m_folder / "ten.sav";
+    writeBytes(path, tenLines);
+    auto fromStream = [&](const ReadLimits& limits) {
+        int ends[2] = {-1, -1};
+        EXPECT_EQ(::pipe(ends), 0);
+        EXPECT_EQ(::write(ends[1], tenLines.data(), tenLines.size()),
+                  static_cast<ssize_t>(tenLines.size()));
+        ::close(ends[1]);
+        OpenedRecording opened = readRecordingStream(ends[0], limits);
+        ::close(ends[0]);
+        return opened;
+    };
+    struct Case {
+        ReadLimits limits;
+        OpenProblem problem;
+    };
+    for (const Case& c :
+         {Case{{bytes, 10}, OpenProblem::None}, Case{{bytes - 1, 10}, OpenProblem::TooManyBytes},
+          Case{{bytes, 9}, OpenProblem::TooManyLines}}) {
+        for (const OpenedRecording& opened :
+             {readRecordingFile(path.string(), c.limits), fromStream(c.limits)}) {
+            EXPECT_EQ(opened.problem, c.problem) << c.limits.maxBytes << " " << c.limits.maxLines;
+            EXPECT_EQ(opened.recording.has_value(), c.problem == OpenProblem::None);
+            if (opened.recording) {
+                EXPECT_EQ(*opened.recording, splitRecordingLines(tenLines));
+            }
+        }
+    }
+}
+
 TEST(RecordingFileFolder, PrefersWritableProgramThenWorkingFolderThenHome) {
     const auto only = [](std::string writable) {
         return [writable](const std::string& folder) { return folder == writable; };

@@ -1,4 +1,5 @@
 // doodlechorus-render run as a user runs it: what it writes, and how it fails.
+#include "RunawayRecording.h"
 #include "Sanitizers.h"
 #include "mapping/DrawingSurface.h"
 #include "mapping/MapPoint.h"
@@ -16,6 +17,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <iomanip>
+#include <iostream>
 #include <iterator>
 #include <signal.h>
 #include <sndfile.h>
@@ -23,6 +25,7 @@
 #include <sstream>
 #include <string>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -97,6 +100,7 @@ struct ToolRun {
     int exitCode = -1; // or 128 + the signal that ended it
     std::string out;
     std::string err;
+    long peakKib = 0; // the largest resident size of the program and what it waited for
 };
 
 // Starts a program with stdout and stderr going to files in `captures`.
@@ -134,7 +138,9 @@ pid_t startTool(const Strings& arguments, const Folder& captures, const Strings&
 ToolRun finishTool(pid_t pid, const Folder& captures) {
     ToolRun run;
     int status = 0;
-    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    rusage usage{};
+    EXPECT_EQ(::wait4(pid, &status, 0, &usage), pid);
+    run.peakKib = usage.ru_maxrss;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     run.out = readBytes(captures / "stdout");
     run.err = readBytes(captures / "stderr");
@@ -147,8 +153,8 @@ ToolRun runTool(const Strings& arguments, const Strings& wrapper = {}) {
 }
 
 const Strings kAsNobody{"runuser", "-u", "nobody", "--"};
-// 1 GiB of address space, so that running out of memory is quick and harms nothing else.
-const Strings kInOneGibibyte{"/bin/sh", "-c", "ulimit -v 1048576 && exec \"$0\" \"$@\""};
+// 128 MiB of address space, so that running out of memory is quick and harms nothing else.
+const Strings kIn128Mebibytes{"/bin/sh", "-c", "ulimit -v 131072 && exec \"$0\" \"$@\""};
 
 bool isRoot() {
     return ::geteuid() == 0;
@@ -403,9 +409,26 @@ TEST(RenderToolHelp, ExplainsEveryOptionAndFormatOnStdout) {
     const ToolRun run = runTool({"--help"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.err, "");
-    for (const char* word : {"--speed", "1.0 to 5.0", "--voice", "--scale", "pentatonic", "--root",
-                             "C#", "--normalize", "--version", ".wav", ".flac", ".ogg", ".aiff",
-                             ".w64", ".mid", "G#1", "controller 74"}) {
+    for (const char* word : {"--speed",
+                             "1.0 to 5.0",
+                             "--voice",
+                             "--scale",
+                             "pentatonic",
+                             "--root",
+                             "C#",
+                             "--normalize",
+                             "--version",
+                             ".wav",
+                             ".flac",
+                             ".ogg",
+                             ".aiff",
+                             ".w64",
+                             ".mid",
+                             "G#1",
+                             "controller 74",
+                             "120;45;0;1532",
+                             "128 MiB and 8388608 lines",
+                             "runs away"}) {
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
     }
 }
@@ -585,6 +608,12 @@ TEST(RenderToolErrors, NamesInMessagesAreQuotedForTheShell) {
         {"caf\xc3\xa9.xyz", "'" + at + "caf\xc3\xa9.xyz'"},  // UTF-8 stays as it is
         {"bad\xff.xyz", "$'" + at + "bad\\377.xyz'"},        // not UTF-8
         {"c1\xc2\x9b.xyz", "$'" + at + "c1\\302\\233.xyz'"}, // CSI, a C1 control
+        // Right-to-left override and isolate: they would show "zyx.gnp" for "png.xyz".
+        {"rlo\xe2\x80\xaegnp.xyz", "$'" + at + "rlo\\342\\200\\256gnp.xyz'"},
+        {"lre\xe2\x80\xaa.xyz", "$'" + at + "lre\\342\\200\\252.xyz'"},
+        {"rli\xe2\x81\xa7.xyz", "$'" + at + "rli\\342\\201\\247.xyz'"},
+        {"pdi\xe2\x81\xa9.xyz", "$'" + at + "pdi\\342\\201\\251.xyz'"},
+        {"sup\xe2\x81\xb0.xyz", "'" + at + "sup\xe2\x81\xb0.xyz'"}, // U+2070, printable
     };
     for (const Case& c : cases) {
         const ToolRun run = runTool({in, folder / c.name});
@@ -735,8 +764,8 @@ TEST(RenderToolErrors, HostileOutputsAndInputsAreRefusedAndLeftAsTheyWere) {
         };
     };
     const Make take = [](const Folder& f) { fs::copy_file(f / "in.sav", f / "take.wav"); };
-    const Make big = [](const Folder& f) { // 64 Mi empty lines: at least 2 GiB as strings
-        writeBytes(f / "big.sav", std::string(std::size_t{64} << 20, '\n'));
+    const Make big = [](const Folder& f) { // 8 Mi empty lines, as many as the tool reads
+        writeBytes(f / "big.sav", std::string(std::size_t{8} << 20, '\n'));
     };
     const Make unwritable = [](const Folder& f) {
         writeBytes(f / "out.wav", "root's");
@@ -762,7 +791,7 @@ TEST(RenderToolErrors, HostileOutputsAndInputsAreRefusedAndLeftAsTheyWere) {
     };
     if (!test::kSanitized) {
         attacks.push_back(
-            {"memory", big, {"big.sav", "out.wav"}, "do not fit in memory", kInOneGibibyte});
+            {"memory", big, {"big.sav", "out.wav"}, "do not fit in memory", kIn128Mebibytes});
     }
     for (const std::string extension : {"wav", "flac", "ogg", "mp3", "aiff", "au", "caf", "w64"}) {
         const std::string out = "disk/keep." + extension;
@@ -792,6 +821,182 @@ TEST(RenderToolErrors, HostileOutputsAndInputsAreRefusedAndLeftAsTheyWere) {
         EXPECT_EQ(std::ranges::count(run.err, '\n'), 1) << shown;
         EXPECT_NE(run.err.find(attack.reason), std::string::npos) << shown;
         EXPECT_EQ(snapshot(folder / ""), before) << shown;
+        EXPECT_EQ(::umount(disk.c_str()), 0);
+    }
+}
+
+// Runs the tool through /bin/sh: `script` sees the tool as "$0", then `arguments` as "$1"...
+ToolRun runThroughShell(const std::string& script, const Strings& arguments = {}) {
+    const Folder captures;
+    Strings all{"/bin/sh", "-c", script, DC_RENDER_TOOL};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return finishTool(startProgram(all, captures), captures);
+}
+
+// An input that is empty or holds no recording line (an upstream command that failed, a file
+// given by mistake) is refused before OUT is touched, saying what was read; some lines of
+// another form among recording lines play as the program plays them, after a warning.
+TEST(RenderToolInput, AnInputWithoutRecordingLinesIsRefusedAndOtherLinesAreNamed) {
+    const Folder folder;
+    writeBytes(folder / "keep.wav", "keep");
+    writeBytes(folder / "empty.sav", "");
+    writeBytes(folder / "commas.sav", "120,45,0,1532\r\n");
+    writeBytes(folder / "words.sav", "hello\r\nworld\r\n");
+    writeBytes(folder / "almost.sav",
+               "120;45;0\n120;45;0;1532;9\n120;45;0; 1532\n1e3;2;0;5\nNaN;1;0;2\n");
+    const Strings before = folder.names();
+    struct Case {
+        std::string script;
+        std::string input; // "$1"
+        std::string message;
+    };
+    const std::string standardInput = "the recording on standard input";
+    const std::string form =
+        " (a recording line is four decimal numbers joined by \";\", as 120;45;0;1532)";
+    const std::vector<Case> cases{
+        {"true | \"$0\" - \"$2\"", "", standardInput + " has no recording lines (read 0 lines)"},
+        {"printf 'hello\\nworld\\n' | \"$0\" - \"$2\"", "",
+         standardInput + " has no recording lines: none of its 2 lines is one" + form},
+        {"\"$0\" \"$1\" \"$2\"", folder / "empty.sav",
+         "the recording '" + folder / "empty.sav" + "' has no recording lines (read 0 lines)"},
+        {"\"$0\" \"$1\" \"$2\"", folder / "commas.sav",
+         "the recording '" + folder / "commas.sav" +
+             "' has no recording lines: its only line is not one" + form},
+        {"\"$0\" \"$1\" \"$2\"", folder / "words.sav",
+         "the recording '" + folder / "words.sav" +
+             "' has no recording lines: none of its 2 lines is one" + form},
+        {"\"$0\" \"$1\" \"$2\"", folder / "almost.sav",
+         "the recording '" + folder / "almost.sav" +
+             "' has no recording lines: none of its 5 lines is one" + form},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = runThroughShell(c.script, {c.input, folder / "keep.wav"});
+        EXPECT_EQ(run.exitCode, kExitError) << c.message;
+        EXPECT_EQ(run.err, "doodlechorus-render: " + c.message + "\n");
+        EXPECT_TRUE(readBytes(folder / "keep.wav") == "keep") << c.message;
+        EXPECT_EQ(folder.names(), before) << c.message;
+    }
+
+    const Strings mixed{"120;45;0;0", "garbage", "", "-3.5;+250;1;40.25", "60;60;0;80"};
+    const std::string in = saveRecording(folder, mixed);
+    const ToolRun warned = runTool({in, folder / "mixed.wav"});
+    EXPECT_EQ(warned.exitCode, 0) << warned.err;
+    EXPECT_EQ(warned.err,
+              "doodlechorus-render: warning: 2 lines of the 5 lines in the recording '" + in +
+                  "' are not recording lines; they play as the program plays them, "
+                  "a missing or non-numeric field as 0\n");
+    const std::vector<float> core = coreSamples(mixed, {});
+    EXPECT_EQ(readSoundFile(folder / "mixed.wav").samples, core);
+    const ToolRun quiet = runTool({"-q", in, folder / "quiet.wav"});
+    EXPECT_EQ(quiet.exitCode, 0);
+    EXPECT_EQ(quiet.err, "");
+}
+
+// No input fills the memory: an endless standard input is refused once it passes the lines or
+// bytes the tool reads, a larger file unread, and the memory it took is printed. Each runs in
+// 1 GiB of address space, so that a tool that reads on cannot take the machine's memory.
+TEST(RenderToolInput, AnEndlessInputIsRefusedAtTheLimitWithBoundedMemory) {
+    if (test::kSanitized) {
+        GTEST_SKIP() << "a sanitizer's shadow memory needs more address space than the limit";
+    }
+    const Folder folder;
+    writeBytes(folder / "keep.wav", "keep");
+    // Sparse: a file one byte over the limit, read as zero bytes, each an empty line.
+    const std::string huge = folder / "huge.sav";
+    writeBytes(huge, "");
+    ASSERT_EQ(::truncate(huge.c_str(), (off_t{128} << 20) + 1), 0);
+    const Strings before = folder.names();
+    const std::string lines = "it holds more than 8388608 lines, the most this tool reads";
+    const std::string bytes = "it holds more than 128 MiB, the most this tool reads";
+    struct Case {
+        std::string name;
+        std::string script;
+        std::string reason;
+    };
+    const std::vector<Case> cases{
+        {"yes", "yes '10;10;0;1' | \"$0\" - \"$1\"", lines},
+        {"/dev/zero", "\"$0\" - \"$1\" < /dev/zero", lines},
+        {"one endless line", "yes | tr -d '\\n' | \"$0\" - \"$1\"", bytes},
+        {"a larger file", "\"$0\" \"$2\" \"$1\"", bytes},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run =
+            runThroughShell("ulimit -v 1048576 && " + c.script, {folder / "keep.wav", huge});
+        EXPECT_EQ(run.exitCode, kExitError) << c.name;
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << c.name << ": " << run.err;
+        EXPECT_EQ(std::ranges::count(run.err, '\n'), 1) << c.name << ": " << run.err;
+        EXPECT_TRUE(readBytes(folder / "keep.wav") == "keep") << c.name;
+        EXPECT_EQ(folder.names(), before) << c.name;
+        std::cout << "[ figures  ] " << c.name << ": peak resident memory " << run.peakKib / 1024
+                  << " MiB\n";
+    }
+}
+
+// m:ss.mmm of a sample index at 44100 Hz, the milliseconds cut.
+std::string minutesSecondsMs(std::size_t sampleIndex) {
+    const std::size_t ms = sampleIndex * 1000 / 44100;
+    std::ostringstream text;
+    text << ms / 60000 << ':' << std::setw(2) << std::setfill('0') << ms / 1000 % 60 << '.'
+         << std::setw(3) << ms % 1000;
+    return text.str();
+}
+
+// A recording that makes the voice run away: the tool keeps the voice's numbers, so the render
+// is refused where they stop being finite, and OUT is left as it was.
+TEST(RenderToolRunaway, ARenderThatRunsAwayIsRefusedWithItsTimeAndOutIsLeftAlone) {
+    const Folder folder;
+    const Strings lines = test::runawayLines();
+    const std::vector<float> core = coreSamples(lines, {});
+    const auto firstNonFinite =
+        std::ranges::find_if(core, [](float sample) { return !std::isfinite(sample); });
+    ASSERT_NE(firstNonFinite, core.end()) << "the recording no longer runs the voice away";
+    const std::string at =
+        minutesSecondsMs(static_cast<std::size_t>(firstNonFinite - core.begin()));
+    const std::string in = saveRecording(folder, lines);
+    writeBytes(folder / "keep.wav", "keep");
+    writeBytes(folder / "keep.flac", "keep");
+    const Strings before = folder.names();
+    for (const Strings& options :
+         {Strings{}, Strings{"--normalize"}, Strings{"-q", "--bits", "16"}}) {
+        for (const std::string out : {"keep.wav", "keep.flac"}) {
+            Strings arguments = options;
+            arguments.insert(arguments.end(), {in, folder / out});
+            const ToolRun run = runTool(arguments);
+            EXPECT_EQ(run.exitCode, kExitError) << out;
+            EXPECT_EQ(run.err, "doodlechorus-render: the voice runs away at " + at +
+                                   " into the sound: from there its samples are not finite "
+                                   "numbers, which no sound file should hold\n")
+                << out;
+            EXPECT_TRUE(readBytes(folder / out) == "keep") << out << " was replaced";
+            EXPECT_EQ(folder.names(), before) << out;
+        }
+    }
+}
+
+// Standard output on a full disk: the reason in the tool's words, never libsndfile's ("System
+// error : ... .", a FLAC encoder called a decoder).
+TEST(RenderToolErrors, AFullStandardOutputIsReportedInTheToolsOwnWords) {
+    if (!isRoot()) {
+        GTEST_SKIP() << "mounts a small file system";
+    }
+    const Folder folder;
+    const std::string in = saveRecording(folder, {"100;100;0;0", "100;100;0;60000"});
+    const std::string disk = folder / "disk";
+    fs::create_directory(disk);
+    // libsndfile leaves its Vorbis encoder allocated when the first Ogg page cannot be
+    // written; the process ends right after, but LeakSanitizer would fail the run.
+    const std::string leaks = folder / "leaks.supp";
+    writeBytes(leaks, "leak:libvorbis.so\nleak:libogg.so\n");
+    for (const std::string type : {"flac", "au", "ogg", "mid"}) {
+        ASSERT_EQ(::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k"), 0);
+        writeBytes(disk + "/full", std::string(std::size_t{64} << 10, 'x')); // fills it
+        const ToolRun run = runThroughShell("LSAN_OPTIONS=print_suppressions=0:suppressions=\"$4\" "
+                                            "\"$0\" --type \"$1\" \"$2\" - > \"$3\"",
+                                            {type, in, disk + "/out", leaks});
+        EXPECT_EQ(run.exitCode, kExitError) << type;
+        EXPECT_EQ(run.err,
+                  "doodlechorus-render: cannot write to standard output: No space left on device\n")
+            << type;
         EXPECT_EQ(::umount(disk.c_str()), 0);
     }
 }

@@ -1,3 +1,4 @@
+#include "mapping/MapPoint.h"
 #include "voice/Synth.h"
 
 #include <algorithm>
@@ -512,6 +513,86 @@ TEST(Voice, ARetuneRacingTheRendererIsTakenWholeAndNeverLost) {
         EXPECT_EQ(path.vowel, 0U) << "the last retune, to the first vowel, is lost";
         EXPECT_GE(path.switches, mustBeHeard);
     }
+}
+
+// The live output's knee: every sample within ±0.9 as it is; beyond, a bend that joins it
+// without a corner and rises ever more slowly, never past full scale however loud the voice.
+TEST(VoiceGuard, TheKneeLeavesNineTenthsAloneAndBendsSmoothlyBelowFullScale) {
+    constexpr GuardLimits limits = kLiveGuardLimits;
+    for (const double v : {0.0, 0.25, -0.5, 0.9, -0.9, 0.899999}) {
+        EXPECT_EQ(softKnee(v, limits), v) << v;
+    }
+    constexpr double kStep = 1e-7;
+    const double slopeAbove = (softKnee(0.9 + kStep, limits) - softKnee(0.9, limits)) / kStep;
+    EXPECT_NEAR(slopeAbove, 1.0, 1e-5);
+    double previous = 0.9;
+    for (double v = 0.9 + 1e-3; v < 1e6; v *= 1.01) {
+        const double bent = softKnee(v, limits);
+        ASSERT_GT(bent, previous) << v;
+        ASSERT_LT(bent, 1.0) << v;
+        ASSERT_LT(bent, v) << v;
+        EXPECT_EQ(softKnee(-v, limits), -bent) << v;
+        previous = bent;
+    }
+    EXPECT_LE(static_cast<float>(softKnee(1e300, limits)), 1.0f);
+    EXPECT_LE(static_cast<float>(softKnee(std::numeric_limits<double>::infinity(), limits)), 1.0f);
+}
+
+// A runaway mutes the voice and asks for its resonators at rest; the voice stays silent while
+// it keeps sounding (a drag repeats its start) and sings again once it sounds after a release.
+TEST(VoiceGuard, ARunawayMutesTheVoiceUntilItSoundsAgainAfterARelease) {
+    constexpr GuardLimits limits = kLiveGuardLimits;
+    constexpr double kCalm = 1.0;
+    constexpr bool kSounding = false;
+    constexpr bool kReleased = true;
+    VoiceGuard guard;
+    EXPECT_EQ(guard.process(limits, 0.5, kCalm, kSounding).sample, 0.5f);
+    for (const auto& [v, level] : {std::pair{0.5, 2 * limits.runawayLevel},
+                                   std::pair{std::numeric_limits<double>::infinity(), kCalm},
+                                   std::pair{0.5, std::nan("")}}) {
+        guard.reset();
+        const VoiceGuard::Output ranAway = guard.process(limits, v, level, kSounding);
+        EXPECT_EQ(ranAway.sample, 0.0f) << v << " " << level;
+        EXPECT_TRUE(ranAway.resetResonators) << v << " " << level;
+        const VoiceGuard::Output stillSounding = guard.process(limits, 0.5, kCalm, kSounding);
+        EXPECT_EQ(stillSounding.sample, 0.0f);
+        EXPECT_FALSE(stillSounding.resetResonators);
+        EXPECT_EQ(guard.process(limits, 0.5, kCalm, kReleased).sample, 0.0f);
+        EXPECT_EQ(guard.process(limits, 0.5, kCalm, kSounding).sample, 0.5f);
+    }
+    // Muted while released: the next sounding sample is the next start.
+    guard.reset();
+    EXPECT_TRUE(guard.process(limits, 0.0, 2 * limits.runawayLevel, kReleased).resetResonators);
+    EXPECT_EQ(guard.process(limits, 0.5, kCalm, kSounding).sample, 0.5f);
+}
+
+// The voice's samples are the same in live output up to 0.9 and bent only beyond, where the
+// exact voice passes full scale (voice type 2's vowel high on the pitch scale).
+TEST(VoiceGuard, LiveOutputIsTheExactVoiceBentOnlyBeyondNineTenths) {
+    VoiceParams params;
+    VoiceRenderer exact(params);
+    VoiceRenderer live(params, VoiceOutput::Live);
+    stopVoice(params);
+    startVoice(params);
+    VowelWorking vowel;
+    mapPoint(params, 230, 100, {ScaleMode::Unrestricted, {}, VoiceType::Type2}, vowel);
+    std::vector<float> exactOut(22050);
+    std::vector<float> liveOut(exactOut.size());
+    exact.process(exactOut.data(), exactOut.size());
+    live.process(liveOut.data(), liveOut.size());
+    std::size_t bent = 0;
+    for (std::size_t i = 0; i < exactOut.size(); ++i) {
+        if (std::fabs(exactOut[i]) <= 0.9f) {
+            ASSERT_EQ(liveOut[i], exactOut[i]) << i;
+            continue;
+        }
+        ++bent;
+        ASSERT_LE(std::fabs(liveOut[i]), 1.0f) << i;
+        ASSERT_NEAR(liveOut[i], softKnee(exactOut[i], kLiveGuardLimits), 1e-6) << i;
+    }
+    EXPECT_TRUE(std::ranges::any_of(exactOut, [](float v) { return std::fabs(v) > 1.0f; }))
+        << "the vowel no longer passes full scale";
+    EXPECT_GT(bent, 0U);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 // The web edition's host of the program, natively: the play clock on the sample clock. The
 // WebAssembly module runs these same sources.
+#include "RunawayRecording.h"
+#include "TempFolderTest.h"
 #include "program/ProgramLogic.h"
 #include "recording/OfflineRender.h"
 #include "recording/RecordingFile.h"
@@ -7,6 +9,7 @@
 #include "web/SampleTicks.h"
 
 #include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -57,9 +60,13 @@ struct Host {
     SampleTicks ticks;
     RecordingView view{ticks};
     ProgramLogic logic{view};
-    VoiceRenderer renderer{logic.voice()};
+    VoiceRenderer renderer;
 
-    Host() { logic.start(); }
+    // The worklet's program renders live output; the exact voice shows the play clock's timing
+    // sample for sample against the offline render.
+    explicit Host(VoiceOutput output = VoiceOutput::Live) : renderer(logic.voice(), output) {
+        logic.start();
+    }
     // Renders `frames` samples in pieces of `piece` frames, as an audio output would ask.
     std::vector<float> render(std::size_t frames, std::size_t piece) {
         std::vector<float> out(frames);
@@ -68,7 +75,29 @@ struct Host {
         }
         return out;
     }
+    void press(int32_t x, int32_t y) {
+        logic.dispatch(
+            Event::pointerEvent(PointerAction::LeftPress, x, y, kLeftButtonBit, ticks.nowMs()));
+    }
+    void release(int32_t x, int32_t y) {
+        logic.dispatch(Event::pointerEvent(PointerAction::LeftRelease, x, y, 0, ticks.nowMs()));
+    }
 };
+
+constexpr std::size_t kWorkletFrames = 128; // the Web Audio render quantum
+constexpr std::size_t kHalfSecond = 22050;
+
+// The largest magnitude of the samples; NaN when one is not finite.
+float peakOf(const std::vector<float>& samples) {
+    float peak = 0.0f;
+    for (const float sample : samples) {
+        if (!std::isfinite(sample)) {
+            return std::nanf("");
+        }
+        peak = std::max(peak, std::fabs(sample));
+    }
+    return peak;
+}
 
 TEST(WebHost, PlaybackOnTheSampleClockRendersTheOfflineRenderExactly) {
     const std::string example = std::string(DC_EXAMPLES_DIR) + "/tune.sav";
@@ -76,7 +105,7 @@ TEST(WebHost, PlaybackOnTheSampleClockRendersTheOfflineRenderExactly) {
     ASSERT_TRUE(recording && !recording->empty());
     for (const int32_t speedTenths : {10, 25, 50}) {
         for (const std::size_t piece : {std::size_t{128}, std::size_t{97}, std::size_t{4096}}) {
-            Host host;
+            Host host(VoiceOutput::Exact);
             host.render(1000, piece); // the first tick ends playback and pauses the clock
             host.view.openAnswer = example;
             host.logic.dispatch(Event::menu(kMenuOpen));
@@ -105,6 +134,64 @@ TEST(WebHost, PlaybackOnTheSampleClockRendersTheOfflineRenderExactly) {
             EXPECT_FALSE(host.ticks.running());
         }
     }
+}
+
+// The page's voice, where the exact voice passes full scale: a press held high on the pitch
+// scale, on the vowels where each voice type peaks past 1.0.
+TEST(WebHostVoice, APressHighOnThePitchScaleStaysWithinFullScale) {
+    struct Press {
+        int32_t menuId;
+        int32_t x;
+        int32_t y;
+    };
+    for (const Press press : {Press{kMenuType1, 230, 80}, Press{kMenuType1, 228, 60},
+                              Press{kMenuType2, 230, 100}, Press{kMenuType2, 232, 200}}) {
+        Host host;
+        host.render(1000, kWorkletFrames);
+        host.logic.dispatch(Event::menu(press.menuId));
+        host.press(press.x, press.y);
+        const std::vector<float> held = host.render(kHalfSecond, kWorkletFrames);
+        EXPECT_LE(peakOf(held), 1.0f) << press.x << ", " << press.y;
+        EXPECT_GT(peakOf(held), 0.9f) << "the knee is not reached";
+        host.release(press.x, press.y);
+    }
+}
+
+class WebHostRunaway : public test::TempFolderTest {};
+
+// A recording that makes the voice run away, played on the page: what the page plays stays
+// finite and within full scale, and the voice sings again at the next press after the release
+// that ends playback.
+TEST_F(WebHostRunaway, PlaysWithinFullScaleAndTheVoiceSingsAgainAtTheNextPress) {
+    const Recording recording(test::runawayLines());
+    const std::optional<RenderPlan> plan = planRender(recording, 1.0);
+    ASSERT_TRUE(plan);
+    bool exactFinite = true;
+    renderRecording(recording, {}, *plan, [&](std::span<const float> samples) {
+        exactFinite = exactFinite && std::ranges::all_of(samples, [](float sample) {
+                          return std::isfinite(sample);
+                      });
+        return true;
+    });
+    ASSERT_FALSE(exactFinite) << "the recording no longer runs the exact voice away";
+
+    const std::string path = (m_folder / "runaway.sav").string();
+    ASSERT_TRUE(saveRecordingFile(path, recording));
+    Host host;
+    host.render(1000, kWorkletFrames);
+    host.view.openAnswer = path;
+    host.logic.dispatch(Event::menu(kMenuOpen));
+    host.logic.dispatch(Event::playToggle(true));
+    const std::vector<float> played =
+        host.render(static_cast<std::size_t>(plan->sampleCount), kWorkletFrames);
+    ASSERT_FALSE(host.ticks.running()) << "playback has not ended";
+    EXPECT_LE(peakOf(played), 1.0f);
+
+    host.press(100, 100);
+    const std::vector<float> again = host.render(kHalfSecond, kWorkletFrames);
+    EXPECT_LE(peakOf(again), 1.0f);
+    EXPECT_GT(peakOf(std::vector<float>(again.end() - kWorkletFrames, again.end())), 0.1f)
+        << "the voice is still silent";
 }
 
 } // namespace

@@ -10,6 +10,12 @@ constexpr unsigned char kFirstPrintable = 0x20;
 constexpr unsigned char kDelete = 0x7F;
 constexpr char32_t kFirstC1Control = 0x80;
 constexpr char32_t kLastC1Control = 0x9F;
+// Bidirectional embeddings, overrides and isolates: they reorder the text after them on the
+// screen (U+202E shows "gnp.exe" for "exe.png"), so they are controls as far as names go.
+constexpr char32_t kFirstBidiEmbedding = 0x202A; // LRE, RLE, PDF, LRO, RLO
+constexpr char32_t kLastBidiEmbedding = 0x202E;
+constexpr char32_t kFirstBidiIsolate = 0x2066; // LRI, RLI, FSI, PDI
+constexpr char32_t kLastBidiIsolate = 0x2069;
 constexpr unsigned kOctalDigitBits = 3;
 constexpr unsigned char kOctalDigitMask = 07;
 constexpr int kOctalDigits = 3; // a byte, \000 to \377
@@ -35,7 +41,7 @@ constexpr char32_t kFirstSurrogate = 0xD800;
 constexpr char32_t kLastSurrogate = 0xDFFF;
 
 // The length of the valid, printable UTF-8 sequence at the start of text (a byte of ASCII
-// counts), or 0 when it is a control character, a C1 control or not UTF-8.
+// counts), or 0 when it is a control character, a C1 or bidirectional control or not UTF-8.
 std::size_t printableLength(std::string_view text) noexcept {
     const auto lead = static_cast<unsigned char>(text.front());
     if (lead < kContinuationMarker) {
@@ -58,7 +64,10 @@ std::size_t printableLength(std::string_view text) noexcept {
         }
         const bool valid = codePoint >= form.minimum && codePoint <= kLastCodePoint &&
                            (codePoint < kFirstSurrogate || codePoint > kLastSurrogate);
-        const bool control = codePoint >= kFirstC1Control && codePoint <= kLastC1Control;
+        const bool control =
+            (codePoint >= kFirstC1Control && codePoint <= kLastC1Control) ||
+            (codePoint >= kFirstBidiEmbedding && codePoint <= kLastBidiEmbedding) ||
+            (codePoint >= kFirstBidiIsolate && codePoint <= kLastBidiIsolate);
         return valid && !control ? form.length : 0;
     }
     return 0;

@@ -29,6 +29,10 @@ constexpr int kPeakDecimals = 3; // in the full-scale warning
 constexpr int kDecibelDecimals = 2;
 constexpr std::size_t kNumberChars = 32; // room for a fixed-point double in the warning
 constexpr int kNormalizePasses = 2;      // one for the peak, one to write
+constexpr int64_t kMsPerSecond = 1000;
+constexpr int64_t kSecondsPerMinute = 60;
+constexpr int kSecondsDigits = 2; // "m:ss.mmm"
+constexpr int kMsDigits = 3;
 
 // A percentage on stderr, rewritten in place, once a render has run for a second and only
 // when stderr is a terminal; cleared at the end.
@@ -88,6 +92,47 @@ struct Loudness {
     }
 };
 
+// Watches a render for the first sample that is not finite: the voice ran away (vowels that
+// change about every millisecond can pump its resonators to infinity), and no sound file or
+// player copes with what follows.
+class RunawayWatch {
+public:
+    // False once a block holds such a sample.
+    bool pass(std::span<const float> samples) noexcept {
+        const auto found =
+            std::ranges::find_if(samples, [](float sample) { return !std::isfinite(sample); });
+        if (found != samples.end()) {
+            m_runawaySample = m_samplesSeen + (found - samples.begin());
+            return false;
+        }
+        m_samplesSeen += static_cast<int64_t>(samples.size());
+        return true;
+    }
+    bool ranAway() const noexcept { return m_runawaySample >= 0; }
+    int64_t runawaySample() const noexcept { return m_runawaySample; }
+
+private:
+    int64_t m_samplesSeen = 0;
+    int64_t m_runawaySample = -1; // the index of the first sample that is not finite
+};
+
+// n as text of at least `digits` digits, zeros in front.
+std::string zeroPadded(int64_t n, int digits) {
+    std::string text = std::to_string(n);
+    return std::string(
+               static_cast<std::size_t>(std::max(0, digits - static_cast<int>(text.size()))), '0') +
+           text;
+}
+
+// The time of a sample from the start of the sound, as m:ss.mmm (minutes uncapped).
+std::string soundTime(int64_t sampleIndex) {
+    const int64_t ms = sampleIndex * kMsPerSecond / kRenderSampleRate;
+    const int64_t seconds = ms / kMsPerSecond;
+    return std::to_string(seconds / kSecondsPerMinute) + ":" +
+           zeroPadded(seconds % kSecondsPerMinute, kSecondsDigits) + "." +
+           zeroPadded(ms % kMsPerSecond, kMsDigits);
+}
+
 std::string fixedDecimals(double value, int decimals) {
     std::array<char, kNumberChars> text{};
     const auto [end, error] = std::to_chars(text.data(), text.data() + text.size(), value,
@@ -141,10 +186,11 @@ public:
                           !m_options.quiet);
         double gain = 1.0;
         RenderOutcome outcome = RenderOutcome::Finished;
+        RunawayWatch runaway;
         if (m_options.normalize) {
             Loudness unscaled;
             outcome = renderRecording(recording, settings, plan, [&](std::span<const float> block) {
-                if (interrupted()) {
+                if (interrupted() || !runaway.pass(block)) {
                     return false;
                 }
                 unscaled.add(block);
@@ -161,7 +207,7 @@ public:
         std::vector<float> scaled(m_options.normalize ? kRenderBlockFrames : 0);
         if (outcome == RenderOutcome::Finished) {
             outcome = renderRecording(recording, settings, plan, [&](std::span<const float> block) {
-                if (interrupted()) {
+                if (interrupted() || (!m_options.normalize && !runaway.pass(block))) {
                     return false;
                 }
                 if (m_options.normalize) {
@@ -182,6 +228,12 @@ public:
         if (interrupted()) {
             output.discard();
             return endByInterrupt(m_options.outputPath, false);
+        }
+        if (runaway.ranAway()) {
+            output.discard();
+            return failWith("the voice runs away at " + soundTime(runaway.runawaySample()) +
+                            " into the sound: from there its samples are not finite numbers, "
+                            "which no sound file should hold");
         }
         if (outcome != RenderOutcome::Finished) {
             output.discard();

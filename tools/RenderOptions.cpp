@@ -226,10 +226,21 @@ std::string renderUsage(std::string_view formatLines) {
              "from 127 at the top of the drawing area to 0 at the bottom. One tick is one\n"
              "millisecond (500 ticks per quarter note at 120 bpm).\n"
              "\n"
+             "IN holds the recording's lines, each four decimal numbers joined by \";\"\n"
+             "(x;y;released;milliseconds, as 120;45;0;1532), as the program saves them. An\n"
+             "input with no such line, an empty one included, is refused; lines of another\n"
+             "form among them play as the program plays them, after a warning. At most\n" +
+             std::to_string(kMaxInputMebibytes) + " MiB and " + std::to_string(kMaxInputLines) +
+             " lines are read (a million lines is over two hours of\n"
+             "drawing); a larger input is refused.\n"
+             "\n"
              "The same recording and options always give the same bytes. On success nothing\n"
-             "is printed, but for one warning line on stderr when the sound passes full\n"
-             "scale. On an error one line goes to stderr, the exit status is 2 and no file\n"
-             "is left behind: a file already named OUT stays as it was.\n";
+             "is printed but warnings on stderr: of lines that are not recording lines, and\n"
+             "of a sound that passes full scale. A voice that runs away (vowels switched\n"
+             "about every millisecond can drive its samples to infinity) is an error that\n"
+             "gives the time it happens. On an error one line goes to stderr, the exit\n"
+             "status is 2 and no file is left behind: a file already named OUT stays as it\n"
+             "was.\n";
     return usage;
 }
 

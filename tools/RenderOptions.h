@@ -2,6 +2,7 @@
 
 #include "recording/OfflineRender.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -15,6 +16,13 @@ inline constexpr std::string_view kRenderProgramName = "doodlechorus-render";
 inline constexpr std::string_view kRenderProgramVersion = DC_VERSION;
 // The peak of a sound rendered with --normalize, dB relative to full scale.
 inline constexpr double kNormalizedPeakDbfs = -1.0;
+// The most input the tool reads, past which it stops: an hour of drawing without a pause is
+// about 450,000 lines and 9 MiB at 125 mouse-move reports a second; these hold 18 such hours
+// (a million lines, 20 MiB, is over two). A line costs its text and 17 bytes in memory, so an
+// endless input costs at most about 400 MiB before it is refused.
+inline constexpr std::size_t kMaxInputMebibytes = 128;
+inline constexpr std::size_t kMaxInputBytes = kMaxInputMebibytes << 20;
+inline constexpr std::size_t kMaxInputLines = std::size_t{8} << 20; // 8,388,608
 
 // What the command line asks for.
 struct RenderOptions {

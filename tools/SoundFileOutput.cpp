@@ -381,8 +381,10 @@ bool SoundFileOutput::open(const std::string& path, const SoundEncoding& encodin
         m_oggPages = std::make_unique<OggPageStamper>();
     }
     const bool floatSamples = (encoding.sndfileFormat & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT;
+    m_format = encoding.format;
     m_io = DescriptorIo{m_file.fd(), 0, m_oggPages.get(), encoding.format->floatWav && floatSamples,
                         m_file.isStandardOutput()};
+    errno = 0;
     if (m_file.isStandardOutput() && !encoding.format->oggStream) {
         // libsndfile knows a pipe and writes the streaming formats without seeking back.
         m_sndfile = sf_open_fd(m_file.fd(), SFM_WRITE, &info, SF_FALSE);
@@ -391,14 +393,14 @@ bool SoundFileOutput::open(const std::string& path, const SoundEncoding& encodin
         m_sndfile = sf_open_virtual(&io, SFM_WRITE, &info, &m_io);
     }
     if (m_sndfile == nullptr) {
-        return fail(m_file.failure(writeFailure(sf_strerror(nullptr))));
+        return fail(m_file.failure(writeFailure(errno)));
     }
     // The PEAK chunk of float WAV and AIFF holds the time of writing: without it, the same
     // samples give the same bytes. The call's result only echoes the request; a refusal shows
     // as the file's error.
     static_cast<void>(sf_command(m_sndfile, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE));
     if (sf_error(m_sndfile) != SF_ERR_NO_ERROR) {
-        return fail(m_file.failure(writeFailure(sf_strerror(m_sndfile))));
+        return fail(m_file.failure(writeFailure(0)));
     }
     // The voice is not clipped and may pass full scale; integer formats must not wrap round.
     if (sf_command(m_sndfile, SFC_SET_CLIPPING, nullptr, SF_TRUE) != SF_TRUE) {
@@ -409,17 +411,19 @@ bool SoundFileOutput::open(const std::string& path, const SoundEncoding& encodin
 
 bool SoundFileOutput::write(std::span<const float> samples) {
     const auto count = static_cast<sf_count_t>(samples.size());
+    errno = 0;
     if (sf_write_float(m_sndfile, samples.data(), count) != count || m_io.errorNumber != 0) {
-        return fail(m_file.failure(writeFailure(sf_strerror(m_sndfile))));
+        return fail(m_file.failure(writeFailure(errno)));
     }
     return true;
 }
 
 bool SoundFileOutput::commit() {
     // Encoders flush their last frames here: a failed write may show only now.
+    errno = 0;
     const int closeError = sf_close(std::exchange(m_sndfile, nullptr));
     if (closeError != SF_ERR_NO_ERROR || m_io.errorNumber != 0) {
-        return fail(m_file.failure(writeFailure(sf_error_number(closeError))));
+        return fail(m_file.failure(writeFailure(errno)));
     }
     if (m_oggPages && !m_oggPages->complete()) {
         return fail(m_file.failure("libsndfile wrote bytes outside Ogg pages"));
@@ -430,8 +434,18 @@ bool SoundFileOutput::commit() {
     return true;
 }
 
-std::string SoundFileOutput::writeFailure(const char* libraryReason) const {
-    return m_io.errorNumber != 0 ? std::strerror(m_io.errorNumber) : libraryReason;
+std::string SoundFileOutput::writeFailure(int errnoAfterCall) const {
+    if (m_io.errorNumber != 0) {
+        return std::strerror(m_io.errorNumber);
+    }
+    // Through the callbacks every failed write is noted above; errno may be left from calls
+    // that failed harmlessly inside the library.
+    const bool libraryWrites = m_file.isStandardOutput() && m_oggPages == nullptr;
+    if (libraryWrites && errnoAfterCall != 0) {
+        return std::strerror(errnoAfterCall);
+    }
+    return "the " + std::string(m_format != nullptr ? m_format->extension : "sound file") +
+           " encoder failed";
 }
 
 void SoundFileOutput::discard() noexcept {

@@ -90,10 +90,14 @@ public:
 
 private:
     bool fail(std::string reason);
-    // The reason for a failed libsndfile call: the system's when a callback failed.
-    std::string writeFailure(const char* libraryReason) const;
+    // The reason for a failed libsndfile call in the tool's own words, never the library's
+    // ("System error : ... ."; a failed FLAC encoder calls itself a decoder there): the
+    // system's reason when a write failed, else the encoder that failed. errnoAfterCall is errno
+    // right after the call, which tells only where libsndfile writes the descriptor itself.
+    std::string writeFailure(int errnoAfterCall) const;
 
     OutputFile m_file{};
+    const OutputFormat* m_format = nullptr;
     DescriptorIo m_io{};
     SNDFILE* m_sndfile = nullptr;
     std::unique_ptr<OggPageStamper> m_oggPages{};

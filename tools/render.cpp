@@ -10,6 +10,7 @@
 #include "tools/SoundFileOutput.h"
 #include "tools/ToolConsole.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -24,6 +25,11 @@ namespace {
 
 using namespace doodle;
 
+// "1 line", "2 lines".
+std::string linesText(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " line" : " lines");
+}
+
 // Why the recording could not be read.
 std::string unreadableReason(const OpenedRecording& opened) {
     switch (opened.problem) {
@@ -34,6 +40,12 @@ std::string unreadableReason(const OpenedRecording& opened) {
         return "it is not a regular file";
     case OpenProblem::OutOfMemory:
         return "its lines do not fit in memory";
+    case OpenProblem::TooManyBytes:
+        return "it holds more than " + std::to_string(kMaxInputMebibytes) +
+               " MiB, the most this tool reads";
+    case OpenProblem::TooManyLines:
+        return "it holds more than " + std::to_string(kMaxInputLines) +
+               " lines, the most this tool reads";
     case OpenProblem::CannotOpen:
     case OpenProblem::ReadFailed:
     case OpenProblem::None:
@@ -60,6 +72,34 @@ bool isSameFile(const std::string& input, const std::string& output) {
     return !isStandardStream(input) && !isStandardStream(output) &&
            ::stat(input.c_str(), &inputStatus) == 0 && ::stat(output.c_str(), &outputStatus) == 0 &&
            inputStatus.st_dev == outputStatus.st_dev && inputStatus.st_ino == outputStatus.st_ino;
+}
+
+// Why the input is no recording at all, or nothing: an empty input, or one without a single
+// recording line (an upstream command that failed, a file given by mistake), would replace OUT
+// with a moment of silence. Lines of another form among recording lines play as the program
+// plays them, after a warning (unless quiet).
+std::string checkRecordingLines(const Recording& recording, const RenderOptions& options) {
+    const std::string name = recordingName(options.inputPath);
+    if (recording.empty()) {
+        return name + " has no recording lines (read 0 lines)";
+    }
+    const auto recorded = static_cast<std::size_t>(std::ranges::count_if(
+        recording, [](std::string_view line) { return hasGestureLineForm(line); }));
+    if (recorded == 0) {
+        return name + " has no recording lines: " +
+               (recording.size() == 1 ? std::string("its only line is not one")
+                                      : "none of its " + linesText(recording.size()) + " is one") +
+               " (a recording line is four decimal numbers joined by \";\", as 120;45;0;1532)";
+    }
+    const std::size_t others = recording.size() - recorded;
+    if (others > 0 && !options.quiet) {
+        printToStderr(std::string(kRenderProgramName) + ": warning: " + linesText(others) +
+                      " of the " + linesText(recording.size()) + " in " + name +
+                      (others == 1 ? " is not a recording line" : " are not recording lines") +
+                      "; they play as the program plays them, a missing or non-numeric field "
+                      "as 0\n");
+    }
+    return {};
 }
 
 int printHelpOrVersion(const RenderOptions& options) {
@@ -96,14 +136,18 @@ int run(std::span<const char* const> arguments) {
         return failWith("cannot write " + inQuotes(options.outputPath) +
                         ": it is the input recording " + inQuotes(options.inputPath));
     }
+    constexpr ReadLimits kInputLimits{kMaxInputBytes, kMaxInputLines};
     const OpenedRecording opened = isStandardStream(options.inputPath)
-                                       ? readRecordingStream(STDIN_FILENO)
-                                       : readRecordingFile(options.inputPath);
+                                       ? readRecordingStream(STDIN_FILENO, kInputLimits)
+                                       : readRecordingFile(options.inputPath, kInputLimits);
     if (!opened.recording) {
         return failWith("cannot read " + recordingName(options.inputPath) + ": " +
                         unreadableReason(opened));
     }
     const Recording& recording = *opened.recording;
+    if (const std::string refusal = checkRecordingLines(recording, options); !refusal.empty()) {
+        return failWith(refusal);
+    }
     const std::optional<RenderPlan> plan = planRender(recording, options.settings.playSpeed);
     if (!plan) {
         return failWith(recordingName(options.inputPath) +

@@ -16,6 +16,18 @@ bool complete(uint64_t sequence) noexcept {
     return sequence % 2 == 0;
 }
 
+// The largest magnitude of the resonators' latest outputs; NaN when one of them is NaN.
+double largestLevel(const std::array<Resonator, kFormantCount>& resonators) noexcept {
+    double largest = 0.0;
+    for (const Resonator& resonator : resonators) {
+        const double level = resonator.level();
+        if (level > largest || std::isnan(level)) {
+            largest = level;
+        }
+    }
+    return largest;
+}
+
 } // namespace
 
 double sourceShape(double p) noexcept {
@@ -67,6 +79,15 @@ inline double VoiceRenderer::applyEnvelope(State& state, double v) noexcept {
 }
 
 void VoiceRenderer::process(float* out, std::size_t frameCount) noexcept {
+    if (m_output == VoiceOutput::Live) {
+        render<VoiceOutput::Live>(out, frameCount);
+    } else {
+        render<VoiceOutput::Exact>(out, frameCount);
+    }
+}
+
+template <VoiceOutput kOutput>
+void VoiceRenderer::render(float* out, std::size_t frameCount) noexcept {
     // State stays in locals for the buffer, so that it lives in registers.
     State state = m_state;
     const VoiceShared& shared = m_shared;
@@ -115,8 +136,20 @@ void VoiceRenderer::process(float* out, std::size_t frameCount) noexcept {
             const double y2 = state.res[1].process(tuning[1], x);
             const double y3 = state.res[2].process(tuning[2], x);
             const double mixed = (y1 - y2 + y3) / kMixDivisor;
-            // The envelope, then the output, unclipped.
-            out[chunkStart + i] = static_cast<float>(applyEnvelope(state, mixed));
+            // The envelope, then the output: unclipped, or through the guard.
+            const double v = applyEnvelope(state, mixed);
+            if constexpr (kOutput == VoiceOutput::Exact) {
+                out[chunkStart + i] = static_cast<float>(v);
+            } else {
+                const VoiceGuard::Output guarded = state.guard.process(
+                    kLiveGuardLimits, v, largestLevel(state.res), state.released);
+                out[chunkStart + i] = guarded.sample;
+                if (guarded.resetResonators) {
+                    for (Resonator& resonator : state.res) {
+                        resonator.reset();
+                    }
+                }
+            }
         }
         chunkStart += chunkFrames;
     }

@@ -2,9 +2,11 @@
 
 #include "voice/Glide.h"
 #include "voice/ResonatorTuning.h"
+#include "voice/VoiceGuard.h"
 #include "voice/VoiceParams.h"
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -29,10 +31,18 @@ public:
         return y;
     }
     void reset() noexcept { *this = Resonator{}; }
+    // The magnitude of its latest output.
+    double level() const noexcept { return std::fabs(m_y1); }
 
 private:
     double m_y1 = 0.0; // output one sample back
     double m_y2 = 0.0; // output two samples back
+};
+
+// What a renderer hands out.
+enum class VoiceOutput {
+    Exact, // the voice's own numbers, past full scale and runaways included: renders, exports
+    Live,  // through a VoiceGuard with kLiveGuardLimits: a sound card, a page's audio
 };
 
 // The voice as the audio callback runs it: oscillator, glide, resonators and envelope, fed by the
@@ -40,14 +50,17 @@ private:
 class VoiceRenderer {
 public:
     // Reads only the record that `params` shares with it.
-    explicit VoiceRenderer(const VoiceParams& params) noexcept : m_shared(params.shared()) {}
+    explicit VoiceRenderer(const VoiceParams& params,
+                           VoiceOutput output = VoiceOutput::Exact) noexcept
+        : m_shared(params.shared()), m_output(output) {}
 
     // Renders frameCount mono samples at 44100 Hz into out. Before each sample it applies the
     // settings published since the previous one. Real-time safe: no allocation, lock, I/O or
-    // UI call.
+    // UI call. Live output also goes through the guard, which on a runaway mutes the voice and
+    // sets its resonators to rest; the voice's arithmetic is the same in both.
     void process(float* out, std::size_t frameCount) noexcept;
     // The start-up state: silence, zero phase and history, no settings applied yet (so the next
-    // sample applies every request published so far, as one).
+    // sample applies every request published so far, as one), the guard open.
     void reset() noexcept { m_state = State{}; }
 
 private:
@@ -63,12 +76,16 @@ private:
         int32_t fadeOutCount = 0;     // 0..kFadeOutSamples samples of fade-out since the stop
         VoiceSettings applied{};      // the settings applied last
         uint64_t appliedSequence = 0; // their publication's number
+        VoiceGuard guard{};           // live output only
     };
 
+    template <VoiceOutput kOutput>
+    void render(float* out, std::size_t frameCount) noexcept;
     static void apply(State& state, const VoiceSettings& settings) noexcept;
     static double applyEnvelope(State& state, double v) noexcept;
 
     const VoiceShared& m_shared;
+    VoiceOutput m_output = VoiceOutput::Exact;
     State m_state{};
 };
 

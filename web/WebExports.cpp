@@ -37,7 +37,7 @@ struct WorkletProgram {
     SampleTicks ticks{};
     WebView view{ticks};
     ProgramLogic logic{view};
-    VoiceRenderer renderer{logic.voice()};
+    VoiceRenderer renderer{logic.voice(), VoiceOutput::Live};
 };
 
 std::unique_ptr<WorkletProgram>& program() {

@@ -8,12 +8,13 @@
 namespace doodle {
 
 // One output-only mono float32 stream at 44100 Hz on the default device, rendering the voice
-// in PortAudio's callback thread through its own renderer.
+// in PortAudio's callback thread through its own renderer, guarded as live output is.
 class PortAudioOutput final : public AudioOutput {
 public:
     static constexpr double kSuggestedLatencySeconds = 0.075;
 
-    explicit PortAudioOutput(const VoiceParams& voice) noexcept : m_renderer(voice) {}
+    explicit PortAudioOutput(const VoiceParams& voice) noexcept
+        : m_renderer(voice, VoiceOutput::Live) {}
     PortAudioOutput(const PortAudioOutput&) = delete;
     PortAudioOutput& operator=(const PortAudioOutput&) = delete;
 

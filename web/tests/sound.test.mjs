@@ -66,6 +66,15 @@ test('a press in the drawing area sings the pitch the maps give its X', async ()
   await page.getByRole('radio', { name: 'Unrestricted' }).check();
 });
 
+test('a press high on the pitch scale stays within full scale', async () => {
+  // Voice type 1 peaks at 1.09 there; the worklet's output bends it below 1.0.
+  const { frame } = await holdAt(228, 60, 500);
+  const samples = await tappedSamples(page, frame, 0.4 * kSampleRate);
+  const peak = samples.reduce((largest, sample) => Math.max(largest, Math.abs(sample)), 0);
+  assert.ok(peak <= 1.0, `the voice peaks at ${peak}`);
+  assert.ok(peak > 0.9, `the press was not heard at its full level: ${peak}`);
+});
+
 test('a release silences the voice within its fade-out', async () => {
   const { views } = await holdAt(100, 100, 300);
   const dotAt = views.findIndex((v) => v.type === 'dot');
