@@ -397,8 +397,11 @@ TEST(Voice, NoStartOrStopIsLostAgainstARunningRenderer) {
             buffersDone.fetch_add(1);
         }
     });
-    // Two buffers at least: the second starts after the request, which it must take.
+    // Two buffers at least: the second starts after the request, which it must take. The fence
+    // keeps the count from being read before the request's stores leave this core (a release
+    // store may otherwise pass a later load, and two short buffers may run meanwhile).
     auto waitBuffers = [&](int64_t count) {
+        std::atomic_thread_fence(std::memory_order_seq_cst);
         const int64_t until = buffersDone.load() + 2 + count;
         while (buffersDone.load() < until) {
             std::this_thread::yield();
@@ -486,6 +489,7 @@ TEST(Voice, ARetuneRacingTheRendererIsTakenWholeAndNeverLost) {
         }
     });
     auto waitBuffers = [&](int64_t count) {
+        std::atomic_thread_fence(std::memory_order_seq_cst); // the retune's stores first
         const int64_t until = buffersDone.load() + count;
         while (buffersDone.load() < until && mixedAtSample.load() < 0) {
             std::this_thread::yield();
