@@ -19,9 +19,10 @@ export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 # for make run (one build makes everything); and the tools the test suites need on top.
 INSTALL_PACKAGES := cmake g++ make pkg-config qt6-base-dev portaudio19-dev libasound2-dev \
 	libjack-jackd2-dev libsndfile1-dev libogg-dev libfast-float-dev
-# The web edition: Emscripten builds it and Python serves it; its tests drive Debian's chromium
-# from Node.js, whose npm brings playwright-core (a Node.js from elsewhere has its own npm).
-WEB_PACKAGES := cmake make emscripten libfast-float-dev python3
+# The web edition: Emscripten builds it, rsvg-convert renders its app icons, Python serves it;
+# its tests drive Debian's chromium from Node.js, whose npm brings playwright-core and
+# Lighthouse (a Node.js from elsewhere has its own npm).
+WEB_PACKAGES := cmake make emscripten libfast-float-dev librsvg2-bin python3
 WEB_TEST_PACKAGES := $(WEB_PACKAGES) chromium $(if $(shell command -v npm),,npm)
 RUN_PACKAGES := $(INSTALL_PACKAGES) libgtest-dev libbenchmark-dev
 # A virtual X display, a window manager to close windows as a user does, X input, pv to pace

@@ -149,6 +149,11 @@ void ProgramLogic::dispatch(const Event& event) {
     }
 }
 
+void ProgramLogic::restoreInk(std::vector<InkPoint> ink) {
+    m_drawing.ink = std::move(ink);
+    repaintCanvas(m_controls.gridChecked);
+}
+
 void ProgramLogic::onDrawingEvent(const Event& event) {
     switch (handleDrawingEvent(event.pointer, event.x, event.y, event.buttons, m_controls.playDown,
                                m_drawing)) {

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace doodle {
 
@@ -47,6 +48,12 @@ public:
     // Runs every branch that the event matches, in their fixed order. While a dialog, About or
     // Help is open, and after a close, events are dropped.
     void dispatch(const Event& event);
+
+    // Ink kept from an earlier run, shown again: it becomes the ink list and the drawing area
+    // is repainted with it (and the grid when Grid is ticked). For a host that keeps the
+    // drawing between runs, after it has restored the recording and the controls through
+    // events; the recording and the voice do not change.
+    void restoreInk(std::vector<InkPoint> ink);
 
     VoiceParams& voice() { return m_voice; }
     const Recording& recording() const { return m_recording; }

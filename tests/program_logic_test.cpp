@@ -270,6 +270,31 @@ TEST_F(ProgramLogicTest, GridIsRefusedInUnrestrictedAndDrawnOverTheInkInAScale) 
     EXPECT_EQ(view.log, std::vector<std::string>{"repaint"});
 }
 
+TEST_F(ProgramLogicTest, RestoredInkIsRepaintedAndKeptLikeDrawnInkButNotRecorded) {
+    recordStroke();
+    const std::vector<std::string> recorded = logic.recording().lineTexts();
+    logic.dispatch(Event::control(kMajorOption));
+    logic.dispatch(Event::gridBox(true));
+    view.log.clear();
+    const std::vector<InkPoint> kept{{5, 6}, {240, 200}, {-3, 999}};
+    logic.restoreInk(kept);
+    EXPECT_EQ(view.log, std::vector<std::string>{"repaint grid Major"}) << "one repaint, no dot";
+    EXPECT_EQ(view.canvasInk, kept);
+    EXPECT_EQ(logic.drawing().ink, kept);
+    EXPECT_EQ(logic.recording().lineTexts(), recorded);
+    // Later redraws bring it back, as they bring back drawn ink; clear removes it.
+    view.log.clear();
+    logic.dispatch(Event::gridBox(false));
+    EXPECT_EQ(view.log, std::vector<std::string>{"repaint"});
+    EXPECT_EQ(view.canvasInk, kept);
+    press(7, 8, 0);
+    release(7, 8, 0);
+    EXPECT_EQ(logic.drawing().ink.back(), (InkPoint{7, 8}));
+    EXPECT_EQ(logic.drawing().ink.size(), kept.size() + 1);
+    logic.dispatch(Event::control(kClearButton));
+    EXPECT_TRUE(view.canvasInk.empty());
+}
+
 TEST_F(ProgramLogicTest, TheRootMovesTheNotesOfTheScale) {
     logic.dispatch(Event::control(kMajorOption));
     press(0, 100, 0);

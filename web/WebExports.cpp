@@ -3,12 +3,14 @@
 // does the file work of the exports.
 #include "mapping/DrawingSurface.h"
 #include "mapping/PitchMap.h"
+#include "mapping/VowelMap.h"
 #include "program/Captions.h"
 #include "program/Event.h"
 #include "program/ProgramLogic.h"
 #include "recording/MidiExport.h"
 #include "recording/OfflineRender.h"
 #include "recording/PlaySpeed.h"
+#include "recording/Recording.h"
 #include "recording/RecordingFile.h"
 #include "voice/Synth.h"
 #include "web/SampleTicks.h"
@@ -22,6 +24,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace doodle {
@@ -43,6 +46,12 @@ struct WorkletProgram {
 std::unique_ptr<WorkletProgram>& program() {
     static std::unique_ptr<WorkletProgram> instance;
     return instance;
+}
+
+// The ink of the recording file dc_recording_ink read last, as x, y pairs.
+std::vector<int32_t>& recordingInk() {
+    static std::vector<int32_t> inkXY;
+    return inkXY;
 }
 
 std::optional<int32_t> nowMs() {
@@ -163,6 +172,25 @@ EMSCRIPTEN_KEEPALIVE int32_t dc_program_copy_recording(const char* path) {
     return saveRecordingFile(path, program()->logic.recording()) ? 1 : 0;
 }
 
+// The ink list as x, y pairs (int32), dc_program_ink_count of them: what a host keeps of the
+// drawing between visits. Valid until the next event.
+EMSCRIPTEN_KEEPALIVE const int32_t* dc_program_ink() {
+    static_assert(sizeof(InkPoint) == 2 * sizeof(int32_t));
+    return reinterpret_cast<const int32_t*>(program()->logic.drawing().ink.data());
+}
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_ink_count() {
+    return static_cast<int32_t>(program()->logic.drawing().ink.size());
+}
+
+// Shows the ink kept from an earlier visit: `count` x, y pairs at `inkXY`.
+EMSCRIPTEN_KEEPALIVE void dc_program_restore_ink(const int32_t* inkXY, int32_t count) {
+    std::vector<InkPoint> ink(static_cast<std::size_t>(count));
+    for (std::size_t i = 0; i < ink.size(); ++i) {
+        ink[i] = {inkXY[2 * i], inkXY[2 * i + 1]};
+    }
+    program()->logic.restoreInk(std::move(ink));
+}
+
 // The controls an export plays with.
 EMSCRIPTEN_KEEPALIVE double dc_program_play_speed() {
     return program()->logic.controls().playSpeed;
@@ -175,6 +203,9 @@ EMSCRIPTEN_KEEPALIVE int32_t dc_program_scale_mode() {
 }
 EMSCRIPTEN_KEEPALIVE int32_t dc_program_root_index() {
     return program()->logic.controls().rootIndex;
+}
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_grid_checked() {
+    return program()->logic.controls().gridChecked ? 1 : 0;
 }
 
 // ---- File work and tables, on the page's main thread ----
@@ -203,6 +234,7 @@ EMSCRIPTEN_KEEPALIVE const char* dc_ids_json() {
             {"minSpeedTenths", kMinPlaySpeedTenths},
             {"maxSpeedTenths", kMaxPlaySpeedTenths},
             {"tenthsPerSpeed", static_cast<int32_t>(kTenthsPerPlaySpeed)},
+            {"inkDotRadiusPx", kInkDotRadiusPx},
         };
         // The captions hold no quote, backslash or control character: written as they are.
         const std::pair<const char*, std::string_view> captions[] = {
@@ -227,15 +259,6 @@ EMSCRIPTEN_KEEPALIVE double dc_max_open_file_bytes() {
     return kMaxOpenFileBytes;
 }
 
-// The pixels of an ink dot as dx, dy pairs; count through dc_ink_dot_pixel_count.
-EMSCRIPTEN_KEEPALIVE const int32_t* dc_ink_dot_pixels() {
-    static_assert(sizeof(PixelOffset) == 2 * sizeof(int32_t));
-    return reinterpret_cast<const int32_t*>(inkDotPixels().data());
-}
-EMSCRIPTEN_KEEPALIVE int32_t dc_ink_dot_pixel_count() {
-    return static_cast<int32_t>(inkDotPixels().size());
-}
-
 // The names of the root-note list, C to B.
 EMSCRIPTEN_KEEPALIVE int32_t dc_note_name_count() {
     return static_cast<int32_t>(noteNames.size());
@@ -249,6 +272,71 @@ EMSCRIPTEN_KEEPALIVE const char* dc_note_name(int32_t index) {
         return all;
     }();
     return names.at(static_cast<std::size_t>(index)).c_str();
+}
+
+// The grid lines of a scale mode (ScaleMode's value) as {"lightX":[...],"darkX":[...]}: the
+// page draws a kept drawing's grid before the program runs.
+EMSCRIPTEN_KEEPALIVE const char* dc_grid_lines_json(int32_t scaleMode) {
+    static std::string json;
+    const GridLines lines = gridLinesFor(static_cast<ScaleMode>(scaleMode));
+    std::ostringstream text;
+    const auto list = [&](const char* name, const std::vector<int32_t>& xs) {
+        text << '"' << name << "\":[";
+        for (std::size_t i = 0; i < xs.size(); ++i) {
+            text << (i == 0 ? "" : ",") << xs[i];
+        }
+        text << ']';
+    };
+    text << '{';
+    list("lightX", lines.lightX);
+    text << ',';
+    list("darkX", lines.darkX);
+    text << '}';
+    json = text.str();
+    return json.c_str();
+}
+
+// The vowels a voice type (VoiceType's value) sings where the vowel map reaches one exactly
+// (the top row and each band's end row), as [{"y":..,"f1":..,"f2":..},...] from the top down:
+// the page names them beside the drawing area.
+EMSCRIPTEN_KEEPALIVE const char* dc_vowel_anchors_json(int32_t voiceType) {
+    static std::string json;
+    std::ostringstream text;
+    text << '[';
+    const char* separator = "";
+    for (int32_t y = 0; y <= kMaxPointY; ++y) {
+        VowelWorking working;
+        const FormantSet formants = mapVowel(y, static_cast<VoiceType>(voiceType), working);
+        if (working.vowelFrac != 0.0 && working.vowelFrac != 1.0) {
+            continue; // between two vowels
+        }
+        text << separator << "{\"y\":" << y << ",\"f1\":" << formants.freqHz[0]
+             << ",\"f2\":" << formants.freqHz[1] << '}';
+        separator = ",";
+    }
+    text << ']';
+    json = text.str();
+    return json.c_str();
+}
+
+// Reads the recording file at savPath and returns the number of dots it shows when it is
+// opened (one per line; 0 when it cannot be read); dc_recording_ink_data has them as x, y pairs
+// (int32) until the next call.
+EMSCRIPTEN_KEEPALIVE int32_t dc_recording_ink(const char* savPath) {
+    std::vector<int32_t>& inkXY = recordingInk();
+    inkXY.clear();
+    if (const std::optional<Recording> recording = openRecordingFile(savPath)) {
+        inkXY.reserve(2 * recording->size());
+        for (std::size_t i = 0; i < recording->size(); ++i) {
+            const GestureEvent event = recording->event(i);
+            inkXY.push_back(event.x);
+            inkXY.push_back(event.y);
+        }
+    }
+    return static_cast<int32_t>(inkXY.size() / 2);
+}
+EMSCRIPTEN_KEEPALIVE const int32_t* dc_recording_ink_data() {
+    return recordingInk().data();
 }
 
 // Renders the recording file at savPath as the render tool does and writes a 32-bit float WAV.

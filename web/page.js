@@ -1,24 +1,32 @@
 // The DoodleChorus page: the desktop window's controls as HTML. The program itself (its logic,
 // voice and play clock) runs in the audio worklet (worklet.js); this script turns the user's
-// actions into the program's events, shows what the program tells it, and does the file work
-// of the exports with a second instance of the same WebAssembly module.
+// actions into the program's events, shows what the program tells it, does the file work of
+// the exports with a second instance of the same WebAssembly module, and keeps the drawing
+// in the browser and in links (keep.js).
 import createDoodleChorus from './doodlechorus.js';
 import { withCString } from './cstring.js';
+import { Picture } from './picture.js';
+import { vowelName } from './vowels.js';
+import {
+  KeepError, isLinkFragment, keepInBrowser, keptInBrowser, linkFragment, pack, readLinkFragment,
+} from './keep.js';
 
 // The drawing area's pixels and colours, as the desktop's drawing area has them.
 const kAreaWidthPx = 240;
 const kAreaHeightPx = 200;
-const kWhite = [255, 255, 255];
-const kInkColour = [0, 0, 255];
-const kStripLineColour = [192, 192, 192];
-const kOctaveLineColour = [128, 0, 0];
+const kColours = {
+  background: 'rgb(255, 255, 255)',
+  ink: 'rgb(0, 0, 255)',
+  stripLine: 'rgb(192, 192, 192)',
+  octaveLine: 'rgb(128, 0, 0)',
+};
 
 const kSampleRate = 44100;
+const kBytesPerMiB = 1024 * 1024;
 
 const $ = (selector) => document.querySelector(selector);
 const area = $('#drawing-area');
-const areaContext = area.getContext('2d');
-const image = areaContext.createImageData(kAreaWidthPx, kAreaHeightPx);
+const prompt = $('#prompt');
 const recordButton = $('#record');
 const playButton = $('#play');
 const speedSlider = $('#speed');
@@ -27,6 +35,7 @@ const gridBox = $('#grid');
 const rootList = $('#root');
 const noteLabel = $('#note');
 const openInput = $('#open-file');
+const scaleOptions = [...document.querySelectorAll('input[name="scale"]')];
 
 // ---- The module on the main thread: tables and the exports' file work ----
 
@@ -37,12 +46,18 @@ const files = await createDoodleChorus({
     return {};
   },
 });
-const inkDotPixels = files.HEAP32.slice(
-  files._dc_ink_dot_pixels() >> 2,
-  (files._dc_ink_dot_pixels() >> 2) + 2 * files._dc_ink_dot_pixel_count());
 const maxOpenFileBytes = files._dc_max_open_file_bytes();
 // The program's ids and ranges, by name, as the module defines them.
 const ids = JSON.parse(files.UTF8ToString(files._dc_ids_json()));
+// The scale options in the order of the program's scale modes (0 to 3).
+const scaleOptionNames = ['unrestrictedOption', 'majorOption', 'minorOption', 'pentatonicOption'];
+const kUnrestricted = 0;
+const limits = {
+  noteCount: files._dc_note_name_count(),
+  minSpeedTenths: ids.minSpeedTenths,
+  maxSpeedTenths: ids.maxSpeedTenths,
+  maxRecordingBytes: maxOpenFileBytes,
+};
 
 async function compileModule() {
   const response = fetch('doodlechorus.wasm');
@@ -54,50 +69,65 @@ async function compileModule() {
   }
 }
 
-// ---- The drawing area ----
-
-function paintPixel(x, y, [r, g, b]) {
-  if (x < 0 || y < 0 || x >= kAreaWidthPx || y >= kAreaHeightPx) return;
-  const at = 4 * (y * kAreaWidthPx + x);
-  image.data[at] = r;
-  image.data[at + 1] = g;
-  image.data[at + 2] = b;
-  image.data[at + 3] = 255;
+function gridLines(scaleMode) {
+  return JSON.parse(files.UTF8ToString(files._dc_grid_lines_json(scaleMode)));
 }
 
-function fillWhite() {
-  for (let y = 0; y < kAreaHeightPx; y++) {
-    for (let x = 0; x < kAreaWidthPx; x++) paintPixel(x, y, kWhite);
-  }
+// The dots a recording shows when it is opened, as x, y pairs.
+function inkOfRecording(bytes) {
+  const path = '/ink-of.sav';
+  files.FS.writeFile(path, bytes);
+  const count = withCString(files, path, (pointer) => files._dc_recording_ink(pointer));
+  files.FS.unlink(path);
+  const at = files._dc_recording_ink_data() >> 2;
+  return files.HEAP32.slice(at, at + 2 * count);
 }
 
-function drawDot(x, y) {
-  for (let i = 0; i < inkDotPixels.length; i += 2) {
-    paintPixel(x + inkDotPixels[i], y + inkDotPixels[i + 1], kInkColour);
-  }
+// ---- What the controls show: the program's states as it reported them ----
+
+const shown = {
+  scaleMode: kUnrestricted,
+  rootIndex: 0,
+  voiceType: 1,
+  speedTenths: ids.minSpeedTenths,
+  grid: false,
+  recordingLines: 0,
+};
+
+function settingsShown() {
+  const { scaleMode, rootIndex, voiceType, speedTenths, grid } = shown;
+  return { scaleMode, rootIndex, voiceType, speedTenths, grid };
 }
 
-function drawVerticalLine(x, colour) {
-  for (let y = 0; y < kAreaHeightPx; y++) paintPixel(x, y, colour);
-}
+// ---- The drawing area and its axes ----
 
-function showCanvas() {
-  areaContext.putImageData(image, 0, 0);
-}
+const picture = new Picture(area, {
+  widthPx: kAreaWidthPx,
+  heightPx: kAreaHeightPx,
+  inkDotRadiusPx: ids.inkDotRadiusPx,
+  colours: kColours,
+});
+picture.repaint({ withGrid: false, lightX: [], darkX: [], inkXY: [] });
 
-// repaint: white first; grid lines (strip edges, then octave starts); then the ink.
-function drawCanvas({ repaint, withGrid, lightX, darkX, inkXY }) {
-  if (repaint) fillWhite();
-  if (withGrid) {
-    for (const x of lightX) drawVerticalLine(x, kStripLineColour);
-    for (const x of darkX) drawVerticalLine(x, kOctaveLineColour);
-  }
-  for (let i = 0; i < inkXY.length; i += 2) drawDot(inkXY[i], inkXY[i + 1]);
-  showCanvas();
+// The vowel each band of the voice type starts on, where the vowel map reaches it.
+function showVowels(voiceType) {
+  const anchors = JSON.parse(files.UTF8ToString(files._dc_vowel_anchors_json(voiceType)));
+  const list = $('#vowel-labels');
+  list.replaceChildren(...anchors.map(({ y, f1, f2 }) => {
+    const item = document.createElement('li');
+    item.textContent = vowelName(f1, f2);
+    item.style.top = `${(100 * y) / kAreaHeightPx}%`;
+    return item;
+  }));
+  $('#vowels-text').textContent = `Vowels from top to bottom: ${
+    [...list.children].map((item) => item.textContent).join(', ')}.`;
 }
+showVowels(shown.voiceType);
 
-fillWhite();
-showCanvas();
+// The prompt goes at the first press, or when the area shows a drawing.
+function updatePrompt() {
+  if (picture.hasDots()) prompt.hidden = true;
+}
 
 // ---- The audio worklet, where the program runs ----
 
@@ -106,7 +136,7 @@ let programNode = null;
 const waiting = []; // events sent before the worklet existed, in order
 const viewListeners = new Set();
 const tapListeners = new Set();
-const pendingDownloads = new Map();
+const snapshotWaiters = []; // resolvers of the snapshots asked for, in order
 
 function send(message, transfer = []) {
   if (programNode) programNode.port.postMessage(message, transfer);
@@ -145,11 +175,12 @@ document.addEventListener('keydown', startAudio, { capture: true });
 function onProgramMessage(message) {
   switch (message.type) {
     case 'canvas':
-      drawCanvas(message);
+      if (message.repaint) picture.repaint(message);
+      else picture.drawGridOver(message);
+      updatePrompt();
       break;
     case 'dot':
-      drawDot(message.x, message.y);
-      showCanvas();
+      picture.dot(message.x, message.y);
       break;
     case 'note':
       noteLabel.value = message.name;
@@ -164,10 +195,14 @@ function onProgramMessage(message) {
       showHelp(message.text);
       break;
     case 'saved':
+      saveAsked = false;
       download(message.bytes, 'DoodleChorus.sav', 'text/plain');
       break;
     case 'recordingCopy':
       exportRecording(message);
+      break;
+    case 'snapshot':
+      snapshotWaiters.shift()(message);
       break;
     case 'failed':
       console.error(`DoodleChorus stopped: ${message.what}`);
@@ -188,6 +223,7 @@ function showState(control, value) {
     case 'recording':
       recordButton.setAttribute('aria-pressed', String(value === 1));
       recordButton.textContent = value === 1 ? ids.recordDown : ids.recordUp;
+      updateHints();
       break;
     case 'playing':
       playButton.setAttribute('aria-pressed', String(value === 1));
@@ -198,6 +234,7 @@ function showState(control, value) {
       break;
     case 'gridChecked':
       gridBox.checked = value === 1;
+      shown.grid = value === 1;
       break;
     case 'gridEnabled':
       gridBox.disabled = value !== 1;
@@ -206,13 +243,27 @@ function showState(control, value) {
       rootList.disabled = value !== 1;
       break;
     case 'voiceType':
-      for (const item of document.querySelectorAll('[role="menuitemradio"]')) {
-        item.setAttribute('aria-checked', String(item.dataset.command === `type${value}`));
-      }
+      showVoiceType(value);
       break;
     default:
       break;
   }
+}
+
+function showVoiceType(voiceType) {
+  shown.voiceType = voiceType;
+  for (const item of document.querySelectorAll('[role="menuitemradio"]')) {
+    item.setAttribute('aria-checked', String(item.dataset.command === `type${voiceType}`));
+  }
+  showVowels(voiceType);
+}
+
+// The page's own hints beside the program's controls: the states the program keeps as the
+// desktop has them, said in words.
+function updateHints() {
+  const recording = recordButton.getAttribute('aria-pressed') === 'true';
+  $('#play-hint').hidden = recording || shown.recordingLines > 0;
+  $('#scale-hint').hidden = shown.scaleMode !== kUnrestricted;
 }
 
 // ---- Pointer input: mouse, pen and one finger ----
@@ -238,6 +289,7 @@ function sendPointer(action, event, buttons) {
 area.addEventListener('pointerdown', (event) => {
   if (drawingPointer !== null || event.button !== 0) return;
   drawingPointer = event.pointerId;
+  prompt.hidden = true;
   area.setPointerCapture(event.pointerId); // a drag that leaves the area goes on drawing
   event.preventDefault();
   sendPointer(ids.leftPress, event, ids.leftButtonBit);
@@ -250,6 +302,8 @@ function endStroke(event) {
   if (event.pointerId !== drawingPointer) return;
   drawingPointer = null;
   sendPointer(ids.leftRelease, event, 0);
+  // The stroke's ink, and its lines when recording.
+  keepSoon({ recording: recordButton.getAttribute('aria-pressed') === 'true' });
 }
 area.addEventListener('pointerup', endStroke);
 area.addEventListener('pointercancel', endStroke);
@@ -257,11 +311,16 @@ area.addEventListener('lostpointercapture', endStroke);
 
 // ---- The controls ----
 
-$('#clear').addEventListener('click', () => send({ type: 'control', id: ids.clearButton }));
+$('#clear').addEventListener('click', () => {
+  send({ type: 'control', id: ids.clearButton });
+  keepSoon();
+});
 recordButton.addEventListener('click', () => {
   const down = recordButton.getAttribute('aria-pressed') !== 'true';
   recordButton.setAttribute('aria-pressed', String(down)); // the toggle moves as it is clicked
+  updateHints();
   send({ type: 'record', down });
+  keepSoon({ recording: true });
 });
 playButton.addEventListener('click', () => {
   const down = playButton.getAttribute('aria-pressed') !== 'true';
@@ -271,25 +330,46 @@ playButton.addEventListener('click', () => {
 function speedCaption(tenths) {
   return `${(tenths / ids.tenthsPerSpeed).toFixed(ids.speedDecimals)}${ids.speedSuffix}`;
 }
-speedSlider.addEventListener('input', () => {
-  const tenths = Number(speedSlider.value);
+function showSpeed(tenths) {
+  speedSlider.value = String(tenths);
   speedText.textContent = speedCaption(tenths);
   speedSlider.setAttribute('aria-valuetext', speedCaption(tenths));
+  shown.speedTenths = tenths;
+}
+speedSlider.addEventListener('input', () => {
+  const tenths = Number(speedSlider.value);
+  showSpeed(tenths);
   send({ type: 'speed', tenths });
+  keepSoon();
 });
-gridBox.addEventListener('change', () => send({ type: 'grid', ticked: gridBox.checked }));
+gridBox.addEventListener('change', () => {
+  send({ type: 'grid', ticked: gridBox.checked });
+  keepSoon();
+});
 speedSlider.min = String(ids.minSpeedTenths);
 speedSlider.max = String(ids.maxSpeedTenths);
-for (const option of document.querySelectorAll('input[name="scale"]')) {
+function showScale(scaleMode) {
+  shown.scaleMode = scaleMode;
+  scaleOptions[scaleMode].checked = true;
+  updateHints();
+}
+for (const [scaleMode, option] of scaleOptions.entries()) {
   option.value = String(ids[option.dataset.control]);
   option.addEventListener('change', () => {
-    if (option.checked) send({ type: 'control', id: Number(option.value) });
+    if (!option.checked) return;
+    showScale(scaleMode);
+    send({ type: 'control', id: Number(option.value) });
+    keepSoon();
   });
 }
-for (let i = 0; i < files._dc_note_name_count(); i++) {
+for (let i = 0; i < limits.noteCount; i++) {
   rootList.add(new Option(files.UTF8ToString(files._dc_note_name(i)), String(i)));
 }
-rootList.addEventListener('change', () => send({ type: 'root', index: rootList.selectedIndex }));
+rootList.addEventListener('change', () => {
+  shown.rootIndex = rootList.selectedIndex;
+  send({ type: 'root', index: rootList.selectedIndex });
+  keepSoon();
+});
 
 // ---- Menus ----
 
@@ -308,11 +388,20 @@ function closeMenus(exceptTitle = null) {
     menuOf(title).hidden = true;
   }
 }
+// A menu opens below its title and moves left as far as it must to stay on the screen.
+function placeMenu(menu) {
+  menu.style.left = '';
+  const kMarginPx = 4;
+  const overflowPx = menu.getBoundingClientRect().right - (document.documentElement.clientWidth
+    - kMarginPx);
+  if (overflowPx > 0) menu.style.left = `${-overflowPx}px`;
+}
 function openMenu(title, focusItem = 0) {
   closeMenus(title);
   title.setAttribute('aria-expanded', 'true');
   const menu = menuOf(title);
   menu.hidden = false;
+  placeMenu(menu);
   const items = itemsOf(menu);
   items.at(focusItem)?.focus();
 }
@@ -354,16 +443,25 @@ document.addEventListener('pointerdown', (event) => {
   if (!event.target.closest('[role="menubar"]')) closeMenus();
 });
 
+let saveAsked = false; // the next message answers a Save
 const commands = {
   open: () => openInput.click(),
-  save: () => send({ type: 'save' }),
+  save: () => {
+    saveAsked = true;
+    send({ type: 'save' });
+  },
+  'copy-link': () => copyLink(),
   'export-wav': () => send({ type: 'exportRecording', format: 'wav' }),
   'export-midi': () => send({ type: 'exportRecording', format: 'midi' }),
-  type1: () => send({ type: 'menu', id: ids.menuType1 }),
-  type2: () => send({ type: 'menu', id: ids.menuType2 }),
+  type1: () => chooseVoiceType(1),
+  type2: () => chooseVoiceType(2),
   about: () => send({ type: 'menu', id: ids.menuAbout }),
   help: () => send({ type: 'menu', id: ids.menuHelp }),
 };
+function chooseVoiceType(voiceType) {
+  send({ type: 'menu', id: voiceType === 1 ? ids.menuType1 : ids.menuType2 });
+  keepSoon();
+}
 for (const item of document.querySelectorAll('[data-command]')) {
   item.addEventListener('click', () => {
     closeMenus();
@@ -386,11 +484,12 @@ openInput.addEventListener('change', async () => {
   } else if (file.size > maxOpenFileBytes) {
     send({ type: 'open', bytes: null }); // as a cancelled dialog: the recording stays
     showMessage('Informer', `"${file.name}" is not opened: it is larger than the `
-      + `${maxOpenFileBytes / (1024 * 1024)} MiB that DoodleChorus can open in a page.`);
+      + `${maxOpenFileBytes / kBytesPerMiB} MiB that DoodleChorus can open in a page.`);
   } else {
     const bytes = await file.arrayBuffer();
     send({ type: 'open', bytes }, [bytes]);
   }
+  keepSoon({ recording: true });
 });
 openInput.addEventListener('cancel', () => send({ type: 'open', bytes: null }));
 
@@ -430,8 +529,15 @@ function exportRecording({ format, bytes, playSpeed, voiceType, scaleMode, rootI
 // ---- Message box and Help ----
 
 function showMessage(title, text) {
+  // The program's message stays as it is; after a refused Save of an empty recording the page
+  // says why beside it.
+  const hint = saveAsked && shown.recordingLines === 0
+    ? 'There is nothing recorded to save yet: press record, draw, then press it again.' : '';
+  saveAsked = false;
   $('#message-title').textContent = title;
   $('#message-text').textContent = text;
+  $('#message-hint').textContent = hint;
+  $('#message-hint').hidden = hint === '';
   const box = $('#message');
   if (!box.open) box.showModal();
 }
@@ -441,6 +547,208 @@ function showHelp(text) {
   const box = $('#help');
   if (!box.open) box.showModal();
   $('#help-text').scrollTop = 0;
+}
+
+// ---- Keeping the drawing: in this browser, and in links ----
+
+// The program's recording (when withRecording), ink and controls, as it has them now.
+function snapshot(withRecording) {
+  return new Promise((resolve) => {
+    snapshotWaiters.push(resolve);
+    send({ type: 'snapshot', withRecording });
+  });
+}
+
+function settingsOfSnapshot({ playSpeed, voiceType, scaleMode, rootIndex, gridChecked }) {
+  return {
+    scaleMode,
+    rootIndex,
+    voiceType,
+    speedTenths: Math.round(playSpeed * ids.tenthsPerSpeed),
+    grid: gridChecked === 1,
+  };
+}
+
+let keptRecording = new Uint8Array(0); // the recording last kept
+let packedRecording = ''; // and packed for storage and links
+let keepChain = Promise.resolve(); // one keep after the other, in the order asked
+let recordingNotKeptSaid = false;
+
+// Keeps the drawing after a change; with the recording when it may have changed.
+function keepSoon({ recording = false } = {}) {
+  const taken = snapshot(recording);
+  keepChain = keepChain.then(async () => {
+    const now = await taken;
+    if (now.recording !== null) {
+      keptRecording = new Uint8Array(now.recording);
+      packedRecording = await pack(keptRecording);
+      shown.recordingLines = lineCount(keptRecording);
+      recordingNotKeptSaid = false;
+      updateHints();
+    }
+    const result = await keepInBrowser({
+      packedRecording,
+      inkXY: now.ink,
+      settings: settingsOfSnapshot(now),
+    });
+    if (result === 'settingsOnly' && !recordingNotKeptSaid) {
+      recordingNotKeptSaid = true;
+      showMessage('DoodleChorus', `This recording (${(keptRecording.length / kBytesPerMiB)
+        .toFixed(1)} MiB) is too large to be kept in this browser. It plays, but it will be `
+        + 'gone after a reload; Save keeps it in a file.');
+    }
+  });
+}
+
+function lineCount(savBytes) {
+  let lines = 0;
+  for (const byte of savBytes) if (byte === 0x0a) lines++;
+  return lines;
+}
+
+// Shows a kept or linked drawing at once, and hands it to the program, which takes it when it
+// starts: its recording as an opened file, its controls as the user's choices, its ink.
+// fromLink: the recording replaces the program's whatever it is. inkXY null: the program shows
+// the recording's dots, as Open does (shownInk, to show them before it runs).
+function restore({ recording, packed, inkXY, settings, shownInk = null }, fromLink) {
+  const { scaleMode, rootIndex, voiceType, speedTenths, grid } = settings;
+  if (voiceType !== shown.voiceType) {
+    send({ type: 'menu', id: voiceType === 1 ? ids.menuType1 : ids.menuType2 });
+    showVoiceType(voiceType);
+  }
+  if (speedTenths !== shown.speedTenths) {
+    send({ type: 'speed', tenths: speedTenths });
+    showSpeed(speedTenths);
+  }
+  if (recording !== null && (fromLink || recording.length > 0)) {
+    const bytes = recording.slice().buffer;
+    send({ type: 'open', bytes }, [bytes]);
+    keptRecording = recording;
+    packedRecording = packed;
+    shown.recordingLines = lineCount(recording);
+    gridBox.checked = false;
+    shown.grid = false;
+  }
+  if (scaleMode !== shown.scaleMode) {
+    send({ type: 'control', id: ids[scaleOptionNames[scaleMode]] });
+    showScale(scaleMode);
+    if (scaleMode !== kUnrestricted) gridBox.disabled = false;
+    rootList.disabled = scaleMode === kUnrestricted;
+  }
+  if (rootIndex !== shown.rootIndex) {
+    send({ type: 'root', index: rootIndex });
+    rootList.selectedIndex = rootIndex;
+    shown.rootIndex = rootIndex;
+  }
+  const ink = inkXY ?? shownInk ?? new Int32Array(0);
+  if (inkXY !== null) {
+    const copy = inkXY.slice();
+    send({ type: 'restoreInk', inkXY: copy }, [copy.buffer]);
+  }
+  const withGrid = grid && scaleMode !== kUnrestricted;
+  if (withGrid) {
+    send({ type: 'grid', ticked: true });
+    gridBox.checked = true;
+    shown.grid = true;
+  }
+  picture.repaint({ withGrid, ...(withGrid ? gridLines(scaleMode) : {}), inkXY: ink });
+  updatePrompt();
+  updateHints();
+}
+
+function linkRefusal(error) {
+  if (error instanceof KeepError && error.reason === 'tooLarge') {
+    return `This link holds a recording larger than the ${maxOpenFileBytes / kBytesPerMiB} MiB `
+      + 'that DoodleChorus can open in a page, so it is not opened. Your drawing stays as it was.';
+  }
+  return 'This link does not hold a recording DoodleChorus can read: it may have been cut '
+    + 'short when it was copied. Your drawing stays as it was.';
+}
+
+// A link's fragment is read once, then taken off the address, so that a reload shows the
+// drawing as it is by then (kept in the browser) and not the link's again.
+async function takeLink() {
+  const fragment = location.hash.slice(1);
+  if (!isLinkFragment(fragment)) return null;
+  history.replaceState(null, '', location.pathname + location.search);
+  try {
+    return await readLinkFragment(fragment, limits);
+  } catch (error) {
+    showMessage('DoodleChorus', linkRefusal(error));
+    return null;
+  }
+}
+
+async function copyLink() {
+  const now = await snapshot(true);
+  const recording = new Uint8Array(now.recording);
+  const url = new URL(location.href);
+  url.hash = linkFragment(await pack(recording), settingsOfSnapshot(now));
+  const link = url.href;
+  $('#link-url').value = link;
+  const holds = recording.length > 0 ? 'Whoever opens it hears your recording, with your '
+    + 'settings.' : 'Nothing is recorded yet: it holds your settings only.';
+  let status = `The link is on the clipboard. ${holds}`;
+  try {
+    await navigator.clipboard.writeText(link);
+  } catch {
+    status = `Copy the link below. ${holds}`;
+  }
+  $('#link-status').textContent = status;
+  const shareButton = $('#link-share');
+  shareButton.hidden = typeof navigator.share !== 'function';
+  shareButton.onclick = () => navigator.share({ title: 'DoodleChorus', url: link })
+    .catch(() => {}); // the person closed the share sheet
+  const box = $('#link');
+  if (!box.open) box.showModal();
+  $('#link-url').select();
+}
+$('#link-copy').addEventListener('click', async () => {
+  const field = $('#link-url');
+  field.select();
+  try {
+    await navigator.clipboard.writeText(field.value);
+    $('#link-status').textContent = 'The link is on the clipboard.';
+  } catch {
+    $('#link-status').textContent = 'The browser does not let the page copy: the link is '
+      + 'selected, copy it with the keyboard or the browser\'s menu.';
+  }
+});
+
+// A link opened in a running page (pasted into the address bar): the same as a new visit.
+async function openLink() {
+  const linked = await takeLink();
+  if (linked === null) return false;
+  const { recording, packed, settings } = linked;
+  const inkXY = inkOfRecording(recording);
+  restore({ recording, packed, inkXY: null, settings, shownInk: inkXY }, true);
+  // Kept at once, as the program will have it: the link's recording and its dots.
+  keepChain = keepChain.then(() => keepInBrowser({ packedRecording: packed, inkXY, settings }));
+  return true;
+}
+window.addEventListener('hashchange', openLink);
+
+if (!await openLink()) {
+  const kept = await keptInBrowser(limits);
+  if (kept !== null) restore(kept, false);
+}
+updateHints();
+
+// ---- Offline: the service worker keeps the page's files ----
+
+if ('serviceWorker' in navigator) {
+  // A page that a worker served already is being updated when another worker takes over: it
+  // loads the new build whole, with the drawing it has kept.
+  const updating = navigator.serviceWorker.controller !== null;
+  navigator.serviceWorker.addEventListener('controllerchange', () => {
+    if (updating) keepChain.then(() => location.reload());
+  });
+  // Without a worker (a page opened from a file, a browser that refuses it) the page works
+  // all the same, only not offline: nothing to tell the person. A page served by a worker asks
+  // for a newer build at every visit, which fails quietly offline.
+  navigator.serviceWorker.register('sw.js')
+    .then((registration) => (updating ? registration.update() : registration))
+    .catch(() => {});
 }
 
 // For embedding pages and tests: the worklet's rendered samples (frame of the first sample,

@@ -80,6 +80,26 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     });
   }
 
+  // The recording as Save writes it. An empty recording is saved as no file: it is empty bytes.
+  copyRecording() {
+    const p = this.program;
+    const saved = withCString(p, kCopyPath, (pointer) => p._dc_program_copy_recording(pointer));
+    const bytes = saved ? p.FS.readFile(kCopyPath).buffer : new ArrayBuffer(0);
+    this.removeFile(kCopyPath);
+    return bytes;
+  }
+
+  // The controls a playback or an export plays with.
+  controls() {
+    const p = this.program;
+    return {
+      playSpeed: p._dc_program_play_speed(),
+      voiceType: p._dc_program_voice_type(),
+      scaleMode: p._dc_program_scale_mode(),
+      rootIndex: p._dc_program_root_index(),
+    };
+  }
+
   menu(id, path) {
     withCString(this.program, path, (pointer) => this.program._dc_program_menu(id, pointer));
   }
@@ -106,6 +126,10 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
         break;
       case 'grid':
         p._dc_program_grid(message.ticked ? 1 : 0);
+        // The box shows the tick the program keeps: a state the program set before this click
+        // may reach the page after it.
+        this.port.postMessage({ type: 'state', control: 'gridChecked',
+          value: p._dc_program_grid_checked(), frame: p._dc_program_frame() });
         break;
       case 'speed':
         p._dc_program_speed(message.tenths);
@@ -138,19 +162,29 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
         break;
       }
       case 'exportRecording': {
-        // An empty recording is saved as no file: it plays as an empty one.
-        const saved = withCString(p, kCopyPath, (pointer) => p._dc_program_copy_recording(pointer));
-        const bytes = saved ? p.FS.readFile(kCopyPath).buffer : new ArrayBuffer(0);
-        this.removeFile(kCopyPath);
+        const bytes = this.copyRecording();
         this.port.postMessage({
-          type: 'recordingCopy',
-          format: message.format,
-          bytes,
-          playSpeed: p._dc_program_play_speed(),
-          voiceType: p._dc_program_voice_type(),
-          scaleMode: p._dc_program_scale_mode(),
-          rootIndex: p._dc_program_root_index(),
+          type: 'recordingCopy', format: message.format, bytes, ...this.controls(),
         }, [bytes]);
+        break;
+      }
+      case 'snapshot': {
+        // What the page keeps: the ink, the controls, and the recording when asked for.
+        const recording = message.withRecording ? this.copyRecording() : null;
+        const at = p._dc_program_ink() >> 2;
+        const ink = p.HEAP32.slice(at, at + 2 * p._dc_program_ink_count());
+        this.port.postMessage({
+          type: 'snapshot', recording, ink, ...this.controls(),
+          gridChecked: p._dc_program_grid_checked(),
+        }, recording ? [recording, ink.buffer] : [ink.buffer]);
+        break;
+      }
+      case 'restoreInk': {
+        // Ink kept by the page from an earlier visit, as x, y pairs.
+        const pointer = p._malloc(Math.max(message.inkXY.byteLength, 1));
+        p.HEAP32.set(message.inkXY, pointer >> 2);
+        p._dc_program_restore_ink(pointer, message.inkXY.length / 2);
+        p._free(pointer);
         break;
       }
       case 'tap':

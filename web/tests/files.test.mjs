@@ -6,6 +6,7 @@ import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import * as harness from './harness.mjs';
 import { pageForTests, takeViews, sourceRoot, wavSamples } from './harness.mjs';
 
 const renderTool = process.env.DC_RENDER_TOOL
@@ -25,28 +26,10 @@ const session = pageForTests({}, (opened) => {
   page = opened.page;
 });
 
-async function menu(title, item) {
-  await page.getByRole('menuitem', { name: title }).click();
-  await page.getByRole(item.startsWith('Type') ? 'menuitemradio' : 'menuitem', { name: item })
-    .click();
-}
-
-async function openFile(file) {
-  const chooser = page.waitForEvent('filechooser');
-  await menu('File', 'Open');
-  await (await chooser).setFiles(file);
-}
-
-// The bytes of the download that `action` starts.
-async function downloaded(action) {
-  const download = page.waitForEvent('download');
-  await action();
-  return readFileSync(await (await download).path());
-}
-
-async function savedRecording() {
-  return downloaded(() => menu('File', 'Save'));
-}
+const menu = (title, item) => harness.menu(page, title, item);
+const openFile = (file) => harness.openFile(page, file);
+const downloaded = (action) => harness.downloaded(page, action);
+const savedRecording = () => harness.savedRecording(page);
 
 // The controls as the render tool's options: each example plays with other settings.
 const settings = [
@@ -130,8 +113,16 @@ test('Save of an empty recording is refused with the program\'s Informer message
   await menu('File', 'Save');
   const message = page.getByRole('dialog', { name: 'Informer' });
   await message.waitFor();
-  assert.match(await message.textContent(), /Your DoodleChorus file is not saved!/);
+  // The program's words as they are, and the page's hint of why beside them.
+  assert.equal(await page.locator('#message-text').textContent(),
+    'Your DoodleChorus file is not saved!');
+  assert.match(await page.locator('#message-hint').textContent(), /nothing recorded to save yet/);
   await message.getByRole('button', { name: 'OK' }).click();
   await page.waitForTimeout(200); // a download would have started with the message
   assert.equal(downloads, 0);
+  // Another message of the program comes without that hint.
+  await menu('?', 'About');
+  await page.getByRole('dialog', { name: 'About' }).waitFor();
+  assert.ok(await page.locator('#message-hint').isHidden());
+  await page.getByRole('dialog', { name: 'About' }).getByRole('button', { name: 'OK' }).click();
 });

@@ -5,7 +5,7 @@ import { createServer } from 'node:net';
 import { once } from 'node:events';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { mkdtempSync, rmSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import os from 'node:os';
 import { before, after } from 'node:test';
 import { chromium } from 'playwright-core';
@@ -24,7 +24,8 @@ async function freePort() {
   return port;
 }
 
-async function serve(root) {
+// Serves `root` on a free port of loopback; the caller kills `server`.
+export async function serve(root = webRoot) {
   const port = await freePort();
   const server = spawn('python3', ['-m', 'http.server', String(port), '--bind', '127.0.0.1',
     '--directory', root], { stdio: ['ignore', 'pipe', 'pipe'] });
@@ -50,8 +51,7 @@ export const kChromiumArgs = ['--no-sandbox', '--autoplay-policy=no-user-gesture
 // DevTools session can read the processes' CPU times; close() ends both.
 export async function openPageInBrowser() {
   const { server, url } = await serve(webRoot);
-  const browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: kChromiumArgs,
-    headless: true });
+  const browser = await launchBrowser();
   const page = await browser.newPage();
   await page.goto(url);
   await page.waitForFunction(() => window.doodleChorus?.ready === true);
@@ -65,28 +65,48 @@ export async function openPageInBrowser() {
   };
 }
 
-// A served page in a fresh browser; close() ends both.
-export async function openPage({ viewport = { width: 1100, height: 800 }, hasTouch = false } = {}) {
-  const { server, url } = await serve(webRoot);
-  const profile = mkdtempSync(path.join(os.tmpdir(), 'dc-web-profile-'));
-  const context = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium',
-    args: kChromiumArgs,
-    headless: true,
-    acceptDownloads: true,
-    viewport,
-    hasTouch,
-  });
-  const page = context.pages()[0] ?? await context.newPage();
-  const problems = [];
+// Collects the page's console errors and warnings and its uncaught errors.
+export function watchProblems(page, problems = []) {
   page.on('console', (message) => {
     if (message.type() === 'error' || message.type() === 'warning') {
       problems.push(`${message.type()}: ${message.text()}`);
     }
   });
   page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
+  return problems;
+}
+
+// Loads `url` in the page and waits until the page's script has started.
+export async function load(page, url) {
   await page.goto(url);
   await page.waitForFunction(() => window.doodleChorus?.ready === true);
+}
+
+export function launchBrowser() {
+  return chromium.launch({ executablePath: '/usr/bin/chromium', args: kChromiumArgs,
+    headless: true });
+}
+
+// A browser whose profile (storage, service workers) lives in the folder `profile`, so that a
+// second launch is the same browser restarted.
+export function launchProfile(profile, options = {}) {
+  return chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium',
+    args: kChromiumArgs,
+    headless: true,
+    acceptDownloads: true,
+    ...options,
+  });
+}
+
+// A served page in a fresh browser; close() ends both.
+export async function openPage({ viewport = { width: 1100, height: 800 }, hasTouch = false } = {}) {
+  const { server, url } = await serve(webRoot);
+  const profile = mkdtempSync(path.join(os.tmpdir(), 'dc-web-profile-'));
+  const context = await launchProfile(profile, { viewport, hasTouch });
+  const page = context.pages()[0] ?? await context.newPage();
+  const problems = watchProblems(page);
+  await load(page, url);
   return {
     page,
     url,
@@ -165,6 +185,32 @@ export async function areaPixel(page, x, y) {
 export async function startSound(page) {
   await page.getByRole('button', { name: 'clear' }).click();
   await page.waitForFunction(() => window.heard.taps.length > 0, null, { timeout: 10_000 });
+}
+
+// Chooses a menu item: File > Save, Voice > Type 2.
+export async function menu(page, title, item) {
+  await page.getByRole('menuitem', { name: title, exact: true }).click();
+  await page.getByRole(item.startsWith('Type') ? 'menuitemradio' : 'menuitem',
+    { name: item, exact: true }).click();
+}
+
+// The bytes of the download that `action` starts.
+export async function downloaded(page, action) {
+  const download = page.waitForEvent('download');
+  await action();
+  return readFileSync(await (await download).path());
+}
+
+// The bytes File > Save gives.
+export function savedRecording(page) {
+  return downloaded(page, () => menu(page, 'File', 'Save'));
+}
+
+// Opens a recording file with File > Open.
+export async function openFile(page, file) {
+  const chooser = page.waitForEvent('filechooser');
+  await menu(page, 'File', 'Open');
+  await (await chooser).setFiles(file);
 }
 
 // The samples of the data chunk of a 32-bit float WAV file.

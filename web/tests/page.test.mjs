@@ -1,11 +1,9 @@
-// The page: the desktop window's parts by role and name, no console error, no accessibility
-// violation, keyboard use, pointer input by mouse and finger, Help and About.
+// The page: the desktop window's parts by role and name, no console error, keyboard use, the
+// page's hints beside the program's states, pointer input by mouse and finger, Help and About.
+// (Accessibility is checked in every state by layout.test.mjs.)
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { createRequire } from 'node:module';
 import { pageForTests, takeViews, startSound, areaPixel, tappedSamples } from './harness.mjs';
-
-const require = createRequire(import.meta.url);
 
 let page;
 const session = pageForTests({ hasTouch: true, sound: false }, (opened) => {
@@ -37,7 +35,7 @@ test('the page shows every part of the window, found by role and name', async ()
   assert.equal(await page.getByRole('slider', { name: 'Playback speed' }).inputValue(), '10');
 
   await page.getByRole('menuitem', { name: 'File' }).click();
-  for (const item of ['Open', 'Save', 'Export as WAV', 'Export as MIDI']) {
+  for (const item of ['Open', 'Save', 'Copy link', 'Export as WAV', 'Export as MIDI']) {
     assert.ok(await page.getByRole('menuitem', { name: item }).isVisible(), item);
   }
   await page.keyboard.press('Escape');
@@ -50,24 +48,6 @@ test('the page shows every part of the window, found by role and name', async ()
   assert.deepEqual(session.problems, []);
 });
 
-test('axe-core finds no accessibility violation, also with a menu and Help open', async () => {
-  await page.addScriptTag({ path: require.resolve('axe-core') });
-  const scan = async (what) => {
-    const result = await page.evaluate(() => window.axe.run());
-    const violations = result.violations.map((v) => `${v.id}: ${v.nodes.map((n) => n.target)}`);
-    assert.deepEqual(violations, [], what);
-  };
-  await scan('the page at start');
-  await page.getByRole('menuitem', { name: 'File' }).click();
-  await scan('the File menu open');
-  await page.keyboard.press('Escape');
-  await page.getByRole('menuitem', { name: '?' }).click();
-  await page.getByRole('menuitem', { name: 'Help' }).click();
-  await page.getByRole('dialog', { name: 'DoodleChorus Help' }).waitFor();
-  await scan('the Help window open');
-  await page.getByRole('button', { name: 'Close' }).click();
-});
-
 test('Help and About show the program\'s texts', async () => {
   await page.getByRole('menuitem', { name: '?' }).click();
   await page.getByRole('menuitem', { name: 'Help' }).click();
@@ -77,6 +57,11 @@ test('Help and About show the program\'s texts', async () => {
     window.doodleChorus.module._dc_help_text()));
   assert.equal(text, expected);
   assert.ok(text.startsWith('\n*Left click in the rectangular window area'));
+  // The page's own paragraph, after the program's text: touch, pen and keyboard.
+  const ownWords = await help.locator('p').textContent();
+  for (const word of [/one finger/, /pen/, /keyboard/, /Copy link/]) {
+    assert.match(ownWords, word);
+  }
   await help.getByRole('button', { name: 'Close' }).click();
 
   await page.getByRole('menuitem', { name: '?' }).click();
@@ -118,6 +103,53 @@ test('every control is reached and worked with the keyboard alone', async () => 
   await page.getByRole('menuitem', { name: 'Voice' }).click();
   await page.getByRole('menuitemradio', { name: 'Type 1' }).click();
 });
+
+test('the page says in words what the program\'s states mean, and the states stay the desktop\'s',
+  async () => {
+    const hint = (id) => page.locator(`#${id}`);
+    await page.getByRole('radio', { name: 'Unrestricted' }).check();
+    // Grid in Unrestricted: the program unticks and disables it, as the desktop does; the
+    // page's hint, which describes the box, says why.
+    assert.ok(await hint('scale-hint').isVisible());
+    const grid = page.getByRole('checkbox', { name: 'Grid' });
+    assert.match(await grid.evaluate((box) => document.getElementById(
+      box.getAttribute('aria-describedby')).textContent), /with a scale/);
+    if (await grid.isEnabled()) {
+      await grid.click();
+      await page.waitForFunction(() => document.querySelector('#grid').disabled);
+      assert.equal(await grid.isChecked(), false);
+    }
+    // The note label stays blank while drawing in Unrestricted, and names notes in a scale.
+    await takeViews(page);
+    const at = await areaPixel(page, 100, 100);
+    await page.mouse.move(at.x, at.y);
+    await page.mouse.down();
+    await page.waitForFunction(() => window.heard.views.some((v) => v.type === 'dot'));
+    assert.equal(await page.locator('#note').textContent(), '');
+    await page.mouse.up();
+    await page.getByRole('radio', { name: 'Major' }).check();
+    assert.ok(await hint('scale-hint').isHidden());
+    await page.mouse.move(at.x, at.y);
+    await page.mouse.down();
+    await page.waitForFunction(() => document.querySelector('#note').textContent !== '');
+    await page.mouse.up();
+    await page.getByRole('radio', { name: 'Unrestricted' }).check();
+    // Play with nothing recorded: the hint says so, and goes once something is recorded.
+    assert.ok(await hint('play-hint').isVisible());
+    assert.equal(await page.getByRole('button', { name: 'play' }).getAttribute(
+      'aria-describedby'), 'play-hint');
+    await page.getByRole('button', { name: 'record' }).click();
+    assert.ok(await hint('play-hint').isHidden(), 'no hint while recording');
+    await page.mouse.move(at.x, at.y);
+    await page.mouse.down();
+    await page.mouse.up();
+    await page.getByRole('button', { name: 'recording' }).click();
+    await hint('play-hint').waitFor({ state: 'hidden' });
+    await page.getByRole('button', { name: 'record' }).click();
+    await page.getByRole('button', { name: 'recording' }).click();
+    await hint('play-hint').waitFor({ state: 'visible' });
+    assert.deepEqual(session.problems, []);
+  });
 
 test('a drag released outside the area ends the stroke at its edge', async () => {
   await startSound(page);

@@ -1,0 +1,405 @@
+// The page as an instrument people keep: the empty area invites, the ink is drawn sharp, the
+// drawing and settings survive a reload and a restart, a link carries a recording exactly, and
+// what cannot be kept or read is said.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { mkdtempSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { deflateSync } from 'node:zlib';
+import {
+  serve, launchBrowser, launchProfile, watchProblems, load, listen, takeViews, areaPixel,
+  tappedSamples, menu, downloaded, savedRecording, openFile, sourceRoot,
+} from './harness.mjs';
+
+const kStorageKey = 'doodlechorus';
+const kMaxRecordingBytes = 16 * 1024 * 1024; // the page's open limit
+const examples = readdirSync(path.join(sourceRoot, 'examples')).filter((f) => f.endsWith('.sav'))
+  .sort().map((f) => path.join(sourceRoot, 'examples', f));
+
+let site;
+let browser;
+let scratch;
+before(async () => {
+  site = await serve();
+  browser = await launchBrowser();
+  scratch = mkdtempSync(path.join(os.tmpdir(), 'dc-web-keep-'));
+});
+after(async () => {
+  await browser.close();
+  site.server.kill();
+  rmSync(scratch, { recursive: true, force: true });
+});
+
+// A page of the site in a fresh browser context (its own storage).
+async function freshPage({ viewport = { width: 1280, height: 800 }, clipboard = false } = {}) {
+  const context = await browser.newContext({ viewport, acceptDownloads: true });
+  if (clipboard) {
+    await context.grantPermissions(['clipboard-read', 'clipboard-write'], { origin: site.url });
+  }
+  const page = await context.newPage();
+  const problems = watchProblems(page);
+  await load(page, site.url);
+  await listen(page);
+  return { context, page, problems };
+}
+
+// A drag through drawing-area pixels with the mouse.
+async function drag(page, points) {
+  const [first, ...rest] = await Promise.all(points.map(([x, y]) => areaPixel(page, x, y)));
+  await page.mouse.move(first.x, first.y);
+  await page.mouse.down();
+  for (const at of rest) await page.mouse.move(at.x, at.y);
+  await page.mouse.up();
+}
+
+// What the page keeps, once it has stopped changing.
+async function keptSettled(page) {
+  let last = null;
+  for (let attempt = 0; attempt < 80; attempt++) {
+    const now = await page.evaluate((key) => localStorage.getItem(key), kStorageKey);
+    if (now !== null && now === last) return now;
+    last = now;
+    await page.waitForTimeout(150);
+  }
+  throw new Error('the kept drawing does not settle');
+}
+
+// The drawing area as the canvas shows it: the colours of the device pixels under the given
+// drawing-area points (at x + 0.5, y + 0.5), and how many device pixels are pure ink blue. Read
+// from a copy: reading the page's own canvas again and again makes the browser warn.
+async function readArea(page, points = []) {
+  return page.evaluate((at) => {
+    const canvas = document.querySelector('#drawing-area');
+    const copy = document.createElement('canvas');
+    copy.width = canvas.width;
+    copy.height = canvas.height;
+    const context = copy.getContext('2d', { willReadFrequently: true });
+    context.drawImage(canvas, 0, 0);
+    const { data } = context.getImageData(0, 0, canvas.width, canvas.height);
+    const colours = at.map(([x, y]) => {
+      const i = 4 * (Math.floor(((y + 0.5) * canvas.height) / 200) * canvas.width
+        + Math.floor(((x + 0.5) * canvas.width) / 240));
+      return [data[i], data[i + 1], data[i + 2]];
+    });
+    let inkCount = 0;
+    for (let i = 0; i < data.length; i += 4) {
+      if (data[i] === 0 && data[i + 1] === 0 && data[i + 2] === 255) inkCount++;
+    }
+    return { colours, inkCount };
+  }, points);
+}
+const areaColour = async (page, x, y) => (await readArea(page, [[x, y]])).colours[0];
+const inkPixels = async (page) => (await readArea(page)).inkCount;
+
+// The settings as the controls show them.
+async function shownSettings(page) {
+  return page.evaluate(() => ({
+    scale: document.querySelector('input[name="scale"]:checked').dataset.control,
+    root: document.querySelector('#root').selectedOptions[0].textContent,
+    speed: document.querySelector('#speed').value,
+    speedText: document.querySelector('#speed-text').textContent,
+    grid: document.querySelector('#grid').checked,
+    voice: document.querySelector('[role="menuitemradio"][aria-checked="true"]').textContent,
+  }));
+}
+
+async function chooseSettings(page, { scale, root, speedTenths, voice, grid }) {
+  await page.getByRole('radio', { name: scale }).check();
+  await page.getByRole('combobox', { name: 'Root note' }).selectOption(root);
+  await page.getByRole('slider', { name: 'Playback speed' }).fill(String(speedTenths));
+  await menu(page, 'Voice', voice);
+  if (grid) await page.getByRole('checkbox', { name: 'Grid' }).check();
+}
+
+// The program's ink, as its next repaint shows it: Grid off and on again.
+async function programInk(page) {
+  await takeViews(page);
+  await page.getByRole('checkbox', { name: 'Grid' }).uncheck();
+  await page.getByRole('checkbox', { name: 'Grid' }).check();
+  await page.waitForFunction(() => window.heard.views.filter((v) => v.type === 'canvas')
+    .length >= 2);
+  return Array.from((await takeViews(page)).filter((v) => v.type === 'canvas').at(-1).inkXY);
+}
+
+async function dismiss(page, dialogName) {
+  await page.getByRole('dialog', { name: dialogName, exact: true }).getByRole('button',
+    { name: 'OK' }).click();
+}
+
+test('the empty area invites: a prompt and the axes, gone at the first press, which sings',
+  async (t) => {
+    const { context, page, problems } = await freshPage();
+    t.after(() => context.close());
+    const prompt = page.locator('#prompt');
+    assert.ok(await prompt.isVisible());
+    assert.equal(await prompt.textContent(), 'Press and drag to sing');
+    // Overlays of the page: the area's own picture under the prompt is white.
+    assert.deepEqual(await areaColour(page, 120, 100), [255, 255, 255]);
+    const vowels = () => page.locator('#vowel-labels li').allTextContents();
+    assert.deepEqual(await vowels(), ['ee', 'a', 'aw', 'oo', 'ah']);
+    assert.match(await page.locator('.pitch-axis').textContent(), /low.*pitch.*high/);
+    // The labels stand where the vowel map reaches each vowel: top, band ends, bottom.
+    const tops = await page.locator('#vowel-labels li').evaluateAll((items) => items.map(
+      (item) => item.style.top));
+    assert.deepEqual(tops, ['0%', '25%', '50%', '75%', '100%']);
+    await menu(page, 'Voice', 'Type 2');
+    await page.waitForFunction(() => document.querySelector('#vowel-labels li').textContent
+      !== 'ee');
+    assert.deepEqual(await vowels(), ['ih', 'ee', 'a', 'oo', 'uh']);
+    assert.match(await page.locator('#axes-text').textContent(), /ih, ee, a, oo, uh/);
+    await menu(page, 'Voice', 'Type 1');
+
+    // A fresh page again: its very first press starts the sound and sings at once.
+    await page.reload();
+    await page.waitForFunction(() => window.doodleChorus?.ready === true);
+    await listen(page);
+    assert.ok(await prompt.isVisible(), 'an empty area invites after a reload too');
+    const at = await areaPixel(page, 80, 60);
+    await page.mouse.move(at.x, at.y);
+    await page.mouse.down();
+    assert.ok(await prompt.isHidden());
+    await page.waitForFunction(() => window.heard.views.some((v) => v.type === 'dot'));
+    const dot = (await takeViews(page)).find((v) => v.type === 'dot');
+    const samples = await tappedSamples(page, dot.frame, 4096);
+    await page.mouse.up();
+    assert.ok(Math.max(...samples.map(Math.abs)) > 0.01, 'the first press sings');
+    assert.deepEqual(problems, []);
+  });
+
+test('the area is drawn at the screen\'s resolution with the program\'s dots and grid',
+  async (t) => {
+    const context = await browser.newContext({ viewport: { width: 800, height: 900 },
+      deviceScaleFactor: 2 });
+    t.after(() => context.close());
+    const page = await context.newPage();
+    await load(page, site.url);
+    await listen(page);
+    await page.getByRole('radio', { name: 'Major' }).check();
+    await page.getByRole('checkbox', { name: 'Grid' }).check();
+    await drag(page, [[120, 100]]);
+    await page.waitForFunction(() => window.heard.views.some((v) => v.type === 'dot'));
+    await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(resolve)));
+    const size = await page.locator('#drawing-area').evaluate((c) => [c.width, c.height,
+      c.clientWidth, c.clientHeight]);
+    assert.ok(size[0] >= 0.9 * 2 * size[2] && size[1] >= 0.9 * 2 * size[3], `${size}`);
+    // The dot: blue at its centre, white beyond its radius of 2 pixels, round (not a "+").
+    assert.deepEqual(await areaColour(page, 120, 100), [0, 0, 255]);
+    assert.deepEqual(await areaColour(page, 121, 101), [0, 0, 255]);
+    assert.deepEqual(await areaColour(page, 123, 100), [255, 255, 255]);
+    assert.deepEqual(await areaColour(page, 124, 104), [255, 255, 255]);
+    // The grid of Major: strip edges every 10 pixels, octave starts at 0, 70, 140 and 210.
+    assert.deepEqual(await areaColour(page, 70, 30), [128, 0, 0]);
+    assert.deepEqual(await areaColour(page, 210, 190), [128, 0, 0]);
+    assert.deepEqual(await areaColour(page, 50, 30), [192, 192, 192]);
+    assert.deepEqual(await areaColour(page, 55, 30), [255, 255, 255]);
+  });
+
+test('the drawing, the recording and the settings survive a reload and a browser restart',
+  async (t) => {
+    const profile = mkdtempSync(path.join(scratch, 'profile-'));
+    let context = await launchProfile(profile, { viewport: { width: 1280, height: 800 } });
+    t.after(() => context.close());
+    let page = context.pages()[0] ?? await context.newPage();
+    const problems = watchProblems(page);
+    await load(page, site.url);
+    await listen(page);
+    const settings = { scale: 'Major', root: 'D', speedTenths: 25, voice: 'Type 2', grid: true };
+    await chooseSettings(page, settings);
+    const shown = await shownSettings(page);
+    assert.deepEqual(shown, { scale: 'majorOption', root: 'D', speed: '25', speedText: '2.5×',
+      grid: true, voice: 'Type 2' });
+    // A recorded stroke, and a stroke drawn after the recording: the ink is more than it.
+    await page.getByRole('button', { name: 'record' }).click();
+    await drag(page, [[20, 30], [60, 80], [100, 120]]);
+    await page.getByRole('button', { name: 'recording' }).click();
+    await drag(page, [[200, 40], [220, 60]]);
+    const saved = await savedRecording(page);
+    assert.ok(saved.length > 0);
+    const midi = await downloaded(page, () => menu(page, 'File', 'Export as MIDI'));
+    const ink = await programInk(page);
+    assert.equal(ink.length / 2, 5, 'three recorded dots and two more');
+    await keptSettled(page);
+
+    const checkBack = async (what) => {
+      // The kept picture is shown before anything is pressed; the program takes it at once.
+      assert.ok(await page.locator('#prompt').isHidden(), what);
+      assert.ok(await inkPixels(page) > 0, `${what}: the ink is shown`);
+      assert.deepEqual(await areaColour(page, 140, 10), [128, 0, 0], `${what}: the grid`);
+      assert.deepEqual(await shownSettings(page), shown, what);
+      assert.ok((await savedRecording(page)).equals(saved), `${what}: Save`);
+      assert.ok((await downloaded(page, () => menu(page, 'File', 'Export as MIDI'))).equals(midi),
+        `${what}: the program plays with the kept settings`);
+      assert.deepEqual(await programInk(page), ink, `${what}: the program's ink`);
+    };
+    await page.reload();
+    await page.waitForFunction(() => window.doodleChorus?.ready === true);
+    await listen(page);
+    await checkBack('after a reload');
+
+    await context.close();
+    context = await launchProfile(profile, { viewport: { width: 1280, height: 800 } });
+    page = context.pages()[0] ?? await context.newPage();
+    watchProblems(page, problems);
+    await load(page, site.url);
+    await listen(page);
+    await checkBack('after a restart');
+    assert.deepEqual(problems, []);
+  });
+
+test('a recording too large to keep plays, and the page says it will not be kept', async (t) => {
+  const { context, page, problems } = await freshPage();
+  t.after(() => context.close());
+  await page.getByRole('radio', { name: 'Minor' }).check();
+  // Lines whose fifth field (ignored by the program) is random: 10 MiB that deflate cannot
+  // shrink below the browser's storage (5 M characters in chromium).
+  const lines = [];
+  let bytes = 0;
+  for (let i = 0; bytes < 10 * 1024 * 1024; i++) {
+    const noise = Math.floor(Math.random() * 1e15);
+    const line = `${i % 241};${(7 * i) % 201};0;${i};${noise}\r\n`;
+    lines.push(line);
+    bytes += line.length;
+  }
+  const big = path.join(scratch, 'big.sav');
+  writeFileSync(big, lines.join(''));
+  await openFile(page, big);
+  const message = page.getByRole('dialog', { name: 'DoodleChorus', exact: true });
+  await message.waitFor({ timeout: 30_000 });
+  assert.match(await message.textContent(), /too large to be kept in this browser. It plays/);
+  await dismiss(page, 'DoodleChorus');
+  await takeViews(page);
+  await page.getByRole('button', { name: 'play' }).click();
+  await page.waitForFunction(() => window.heard.views.filter((v) => v.type === 'dot').length > 10);
+  await page.getByRole('button', { name: 'playing' }).click();
+  await keptSettled(page);
+  await page.reload();
+  await page.waitForFunction(() => window.doodleChorus?.ready === true);
+  assert.equal((await shownSettings(page)).scale, 'minorOption', 'the settings are kept');
+  await menu(page, 'File', 'Save');
+  await page.getByRole('dialog', { name: 'Informer' }).waitFor();
+  await dismiss(page, 'Informer');
+  assert.deepEqual(problems, []);
+});
+
+// A recording as a hand draws for 30 seconds: strokes of two to four seconds along a wavy path,
+// a point every 14 to 20 ms (a pointer's events, as the sample clock stamps them), a short
+// pause between strokes.
+function thirtySecondDrawing() {
+  const lines = [];
+  let random = 7;
+  const next = () => {
+    random = (random * 1103515245 + 12345) % 2147483648;
+    return random / 2147483648;
+  };
+  let ms = 0;
+  for (let stroke = 0; ms < 30_000; stroke++) {
+    const endMs = ms + 2000 + 2000 * next();
+    let x = 0;
+    let y = 0;
+    for (; ms < endMs && ms < 30_000; ms += 14 + Math.floor(7 * next())) {
+      x = Math.round(120 + 110 * Math.sin(ms / 900 + stroke));
+      y = Math.round(100 + 90 * Math.sin(ms / 530 + 2 * stroke));
+      lines.push(`${x};${y};0;${ms}`);
+    }
+    lines.push(`${x};${y};1;${ms}`);
+    ms += 300 + Math.floor(400 * next());
+  }
+  return `${lines.join('\r\n')}\r\n`;
+}
+
+// The link File > Copy link gives, from the clipboard and its dialog.
+async function copiedLink(page) {
+  await menu(page, 'File', 'Copy link');
+  const dialog = page.getByRole('dialog', { name: 'Link to your recording' });
+  await dialog.waitFor();
+  const link = await page.locator('#link-url').inputValue();
+  assert.equal(await page.evaluate(() => navigator.clipboard.readText()), link);
+  assert.match(await page.locator('#link-status').textContent(), /on the clipboard/);
+  await dialog.getByRole('button', { name: 'Close' }).click();
+  return link;
+}
+
+test('a copied link opens the same recording, with its settings, in another browser',
+  async (t) => {
+    const source = await freshPage({ clipboard: true });
+    t.after(() => source.context.close());
+    const settings = { scale: 'Pentatonic', root: 'A#', speedTenths: 32, voice: 'Type 2',
+      grid: true };
+    await chooseSettings(source.page, settings);
+    await source.page.getByRole('button', { name: 'record' }).click();
+    await drag(source.page, [[30, 170], [90, 110], [150, 60], [210, 20]]);
+    await source.page.getByRole('button', { name: 'recording' }).click();
+    const saved = await savedRecording(source.page);
+    const midi = await downloaded(source.page, () => menu(source.page, 'File', 'Export as MIDI'));
+    const link = await copiedLink(source.page);
+    assert.ok(link.startsWith(`${site.url}#`), link);
+
+    const other = await freshPage();
+    t.after(() => other.context.close());
+    await other.page.goto(link);
+    await other.page.waitForFunction(() => window.doodleChorus?.ready === true);
+    assert.equal(await other.page.evaluate(() => location.hash), '', 'the link is taken off');
+    assert.deepEqual(await shownSettings(other.page), await shownSettings(source.page));
+    assert.ok(await inkPixels(other.page) > 0, 'its dots are shown at once');
+    assert.ok((await savedRecording(other.page)).equals(saved), 'Save gives the same bytes');
+    assert.ok((await downloaded(other.page, () => menu(other.page, 'File', 'Export as MIDI')))
+      .equals(midi), 'and it plays with the same settings');
+
+    // The examples and a 30-second drawing, each through a link and back.
+    const drawing = path.join(scratch, 'thirty-seconds.sav');
+    writeFileSync(drawing, thirtySecondDrawing());
+    for (const file of [...examples, drawing]) {
+      await openFile(source.page, file);
+      const bytes = await savedRecording(source.page);
+      const fileLink = await copiedLink(source.page);
+      await other.page.goto('about:blank');
+      await other.page.goto(fileLink);
+      await other.page.waitForFunction(() => window.doodleChorus?.ready === true);
+      assert.ok((await savedRecording(other.page)).equals(bytes), path.basename(file));
+      const fragment = fileLink.length - site.url.length;
+      console.log(`${path.basename(file)} (${bytes.length} bytes, `
+        + `${bytes.toString('latin1').split('\r\n').length - 1} lines): the link is `
+        + `${fileLink.length} characters, its fragment ${fragment}`);
+    }
+    assert.deepEqual([...source.problems, ...other.problems], []);
+  });
+
+test('a damaged or oversized link is refused with a message and the drawing stays',
+  async (t) => {
+    const { context, page, problems } = await freshPage({ clipboard: true });
+    t.after(() => context.close());
+    await page.getByRole('button', { name: 'record' }).click();
+    await drag(page, [[40, 40], [80, 90]]);
+    await page.getByRole('button', { name: 'recording' }).click();
+    const saved = await savedRecording(page);
+    const link = await copiedLink(page);
+    await keptSettled(page);
+    const refused = async (url, why) => {
+      await page.goto('about:blank');
+      await page.goto(url);
+      const message = page.getByRole('dialog', { name: 'DoodleChorus', exact: true });
+      await message.waitFor();
+      assert.match(await message.textContent(), why);
+      await dismiss(page, 'DoodleChorus');
+      assert.ok((await savedRecording(page)).equals(saved), `the drawing stays: ${url}`);
+    };
+    // Cut short as a messenger might cut it, one character changed, a value out of range.
+    await refused(link.slice(0, link.indexOf('&scale') - 5), /does not hold a recording/);
+    await refused(link.replace(/rec=([^&]*)/, (whole, rec) => `rec=${rec.slice(0, rec.length / 2)}`),
+      /does not hold a recording/);
+    const rec = link.indexOf('rec=') + 10;
+    await refused(`${link.slice(0, rec)}${link[rec] === 'A' ? 'B' : 'A'}${link.slice(rec + 1)}`,
+      /does not hold a recording/);
+    await refused(link.replace('voice=1', 'voice=7'), /does not hold a recording/);
+    // More than the page can open, though its link is short.
+    const huge = deflateSync(Buffer.alloc(kMaxRecordingBytes + 1, '1;2;0;3\r\n'));
+    const hugeLink = link.replace(/rec=[^&]*/, `rec=${huge.toString('base64url')}`);
+    await refused(hugeLink, /larger than the 16 MiB/);
+    // Opened in the page as it runs (pasted into the address bar): refused all the same.
+    await page.evaluate((fragment) => { location.hash = fragment; }, new URL(hugeLink).hash);
+    await page.getByRole('dialog', { name: 'DoodleChorus', exact: true }).waitFor();
+    await dismiss(page, 'DoodleChorus');
+    assert.ok((await savedRecording(page)).equals(saved));
+    assert.deepEqual(problems, []);
+  });
