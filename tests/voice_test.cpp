@@ -397,12 +397,12 @@ TEST(Voice, NoStartOrStopIsLostAgainstARunningRenderer) {
             buffersDone.fetch_add(1);
         }
     });
-    // Two buffers at least: the second starts after the request, which it must take. The fence
-    // keeps the count from being read before the request's stores leave this core (a release
-    // store may otherwise pass a later load, and two short buffers may run meanwhile).
+    // Two buffers at least: the second starts after the request, which it must take. The count
+    // is read by a read-modify-write, which the renderer's next increment synchronizes with:
+    // a plain load could be done before the request's stores left this core (a store may pass
+    // a later load), while two short buffers ran without seeing them.
     auto waitBuffers = [&](int64_t count) {
-        std::atomic_thread_fence(std::memory_order_seq_cst);
-        const int64_t until = buffersDone.load() + 2 + count;
+        const int64_t until = buffersDone.fetch_add(0) + 2 + count;
         while (buffersDone.load() < until) {
             std::this_thread::yield();
         }
@@ -489,8 +489,7 @@ TEST(Voice, ARetuneRacingTheRendererIsTakenWholeAndNeverLost) {
         }
     });
     auto waitBuffers = [&](int64_t count) {
-        std::atomic_thread_fence(std::memory_order_seq_cst); // the retune's stores first
-        const int64_t until = buffersDone.load() + count;
+        const int64_t until = buffersDone.fetch_add(0) + count; // after the retune's stores
         while (buffersDone.load() < until && mixedAtSample.load() < 0) {
             std::this_thread::yield();
         }
