@@ -1,7 +1,7 @@
 // Cost of the audio path: the renderer on a sounding voice with a glide always running.
 // Reports ns per sample and the real-time factor on one core.
-#include "voice/VoiceWorkload.h"
 #include "voice/VoiceParams.h"
+#include "voice/VoiceWorkload.h"
 
 #include <benchmark/benchmark.h>
 #include <vector>

@@ -1,5 +1,5 @@
-#include "program/Exports.h"
 #include "RunawayRecording.h"
+#include "program/Exports.h"
 #include "program/ProgramLogic.h"
 #include "recording/RecordingFile.h"
 
@@ -294,7 +294,8 @@ TEST_F(ProgramLogicTest, RestoredInkIsRepaintedAndKeptLikeDrawnInkButNotRecorded
     view.log.clear();
     const std::vector<InkPoint> kept{{5, 6}, {240, 200}, {-3, 999}};
     logic.restoreInk(kept);
-    EXPECT_EQ(view.log, std::vector<std::string>{"repaint grid heptatonic"}) << "one repaint, no dot";
+    EXPECT_EQ(view.log, std::vector<std::string>{"repaint grid heptatonic"})
+        << "one repaint, no dot";
     EXPECT_EQ(view.canvasInk, kept);
     EXPECT_EQ(logic.drawing().ink, kept);
     EXPECT_EQ(logic.recording().lineTexts(), recorded);

@@ -73,6 +73,12 @@ WorkerResults& worker() {
     return results;
 }
 
+// The recording's bytes dc_program_recording_bytes made last.
+std::vector<uint8_t>& recordingCopy() {
+    static std::vector<uint8_t> bytes;
+    return bytes;
+}
+
 // The steps dc_canvas_paint made last.
 std::vector<int32_t>& canvasSteps() {
     static std::vector<int32_t> steps;
@@ -315,16 +321,12 @@ EMSCRIPTEN_KEEPALIVE int32_t dc_program_open_released(const uint8_t* piece, int3
 // What a host keeps of the drawing between visits: the recording as Save writes it (valid until
 // the next call), the ink list as x, y pairs (until the next event), and the controls.
 EMSCRIPTEN_KEEPALIVE const uint8_t* dc_program_recording_bytes() {
-    static std::vector<uint8_t> bytes;
-    bytes = recordingFileBytes(program()->logic.recording());
-    return bytes.data();
+    recordingCopy() = recordingFileBytes(program()->logic.recording());
+    return recordingCopy().data();
 }
+// The size of what dc_program_recording_bytes made last.
 EMSCRIPTEN_KEEPALIVE double dc_program_recording_byte_count() {
-    std::size_t bytes = 0;
-    for (const std::string_view line : program()->logic.recording()) {
-        bytes += line.size() + 2; // CR LF
-    }
-    return static_cast<double>(bytes);
+    return static_cast<double>(recordingCopy().size());
 }
 EMSCRIPTEN_KEEPALIVE const int32_t* dc_program_ink() {
     static_assert(sizeof(InkPoint) == 2 * sizeof(int32_t));
