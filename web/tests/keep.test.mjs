@@ -337,6 +337,9 @@ test('a copied link opens the same recording, with its settings, in another brow
 
     const other = await freshPage();
     t.after(() => other.context.close());
+    // A new load, as another browser opens it: going from the page to its own address with a
+    // fragment would only change the hash, and the test would read the page before it took it.
+    await other.page.goto('about:blank');
     await other.page.goto(link);
     await other.page.waitForFunction(() => window.doodleChorus?.ready === true);
     assert.equal(await other.page.evaluate(() => location.hash), '', 'the link is taken off');
