@@ -10,6 +10,7 @@
 #include "program/Event.h"
 #include "program/Exports.h"
 #include "program/ProgramLogic.h"
+#include "recording/MidiFormat.h"
 #include "recording/OfflineRender.h"
 #include "recording/PlaySpeed.h"
 #include "recording/Recording.h"
@@ -274,6 +275,30 @@ EMSCRIPTEN_KEEPALIVE void dc_program_speed(int32_t tenths) {
 
 EMSCRIPTEN_KEEPALIVE void dc_program_root(int32_t index) {
     program()->logic.dispatch(Event::rootNote(index));
+}
+
+// A channel message from the page's MIDI input (status, then its data bytes; 0 for a data
+// byte the kind has not), at the frame the sample clock is on.
+EMSCRIPTEN_KEEPALIVE void dc_program_midi(int32_t status, int32_t data1, int32_t data2) {
+    const MidiMessage message{static_cast<uint8_t>(status), static_cast<uint8_t>(data1),
+                              static_cast<uint8_t>(data2)};
+    program()->logic.dispatch(Event::midiIn(message, nowMs()));
+}
+
+// The end of one delivery of MIDI input messages.
+EMSCRIPTEN_KEEPALIVE void dc_program_midi_end() {
+    program()->logic.dispatch(Event::midiInEnd());
+}
+
+// The page chose a MIDI output (open 1), which first gets the messages that set it up, or
+// none (0).
+EMSCRIPTEN_KEEPALIVE void dc_program_midi_out(int32_t open) {
+    WorkletProgram& p = *program();
+    p.view.setMidiOutOpen(open != 0);
+    if (open != 0) {
+        const std::vector<uint8_t> opening = p.logic.midiOutOpening();
+        p.view.sendMidi(opening);
+    }
 }
 
 // A menu item other than Open.

@@ -15,6 +15,7 @@ void dc_view_store(const char* name, int32_t nameLength, const uint8_t* bytes, i
 void dc_view_export(const char* name, int32_t nameLength, int32_t kind, const char* text,
                     int32_t textLength, double playSpeed, int32_t voiceType, int32_t scaleMode,
                     int32_t rootIndex);
+void dc_view_midi(const uint8_t* bytes, int32_t byteCount);
 }
 
 namespace doodle {
@@ -112,6 +113,12 @@ std::optional<ChosenRecording> WebView::chooseOpenFile() {
     std::optional<ChosenRecording> answer = std::move(m_openAnswer);
     m_openAnswer.reset();
     return answer;
+}
+
+void WebView::sendMidi(std::span<const uint8_t> messages) {
+    if (m_midiOutOpen && !messages.empty()) {
+        dc_view_midi(messages.data(), count(messages.size()));
+    }
 }
 
 void WebView::showHelp() {

@@ -3,7 +3,9 @@
 #include "program/ProgramView.h"
 #include "web/SampleTicks.h"
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -44,10 +46,17 @@ public:
     void resumeTicks() override { m_ticks.resume(); }
     void pauseTicks() override { m_ticks.pause(); }
     void quit() override {} // a page is closed by the browser, never by the program
+    void sendMidi(std::span<const uint8_t> messages) override;
+    // The page shows MIDI's state in its own menu.
+    std::string midiStatus() const override { return {}; }
+
+    // Whether the page has a MIDI output chosen: without one, sendMidi posts nothing.
+    void setMidiOutOpen(bool open) noexcept { m_midiOutOpen = open; }
 
 private:
     SampleTicks& m_ticks;
     std::optional<ChosenRecording> m_openAnswer{};
+    bool m_midiOutOpen = false;
 };
 
 } // namespace doodle

@@ -6,6 +6,7 @@
 import createDoodleChorus from './doodlechorus.js';
 import { Picture } from './picture.js';
 import { vowelName } from './vowels.js';
+import { setUpMidi } from './midi.js';
 import {
   KeepError, isLinkFragment, keepInBrowser, keptInBrowser, linkFragment, pack, readLinkFragment,
 } from './keep.js';
@@ -91,7 +92,8 @@ const kMenuItemNames = {
     const caption = captions.get(kMenuItemNames[item.dataset.command]);
     if (caption !== undefined) item.textContent = caption;
   }
-  const titles = document.querySelectorAll('[role="menubar"] > li > [role="menuitem"]');
+  const titles = document.querySelectorAll(
+    '[role="menubar"] > li > [role="menuitem"]:not([data-page-menu])');
   for (const [index, menu] of ids.menus.entries()) titles[index].textContent = menu.title;
 }
 
@@ -219,6 +221,9 @@ function onProgramMessage(message) {
       showMessage('DoodleChorus', 'DoodleChorus has stopped after a fault. Reload the page to '
         + 'start it again.');
       break;
+    case 'midi':
+      midi.send(message.bytes, heardAtMs(message.contextFrame));
+      return;
     case 'tap':
       for (const listener of tapListeners) listener(message.frame, message.samples, message.sentMs);
       return;
@@ -297,6 +302,44 @@ function updateHints() {
   $('#play-hint').hidden = recording || shown.recordingLines > 0;
   $('#scale-hint').hidden = shown.scaleMode !== kUnrestricted;
 }
+
+// ---- MIDI: a keyboard plays the voice, the drawing plays a synthesizer ----
+
+// The context frame (context time × sample rate) the audio thread renders for a MIDI input
+// event of performance time `ms`: the frame heard then, plus the output's latency (which the
+// rendering runs ahead by), plus one audio callback for the message to reach the thread, as a
+// desktop's MIDI waits one period. The worklet hands a message that comes later still over at
+// once. -Infinity before the sound runs.
+function inputFrameAt(ms) {
+  if (!audioContext || audioContext.state !== 'running') return -Infinity;
+  const { contextTime, performanceTime } = audioContext.getOutputTimestamp();
+  const heardSeconds = contextTime + (ms - performanceTime) / 1000;
+  return (heardSeconds + audioContext.outputLatency + 2 * audioContext.baseLatency) * kSampleRate;
+}
+
+// The performance time, ms, at which context frame `frame` is heard: a MIDI output message goes
+// out with the sound it belongs to.
+function heardAtMs(frame) {
+  const { contextTime, performanceTime } = audioContext.getOutputTimestamp();
+  return performanceTime + (frame / kSampleRate - contextTime) * 1000;
+}
+
+const midi = setUpMidi({
+  item: $('#midi-item'),
+  dialog: $('#midi'),
+  status: $('#midi-status'),
+  ports: $('#midi-ports'),
+  inputList: $('#midi-input'),
+  outputList: $('#midi-output'),
+  onInput(triples, timeStampMs) {
+    const messages = Uint8Array.from(triples);
+    send({ type: 'midiIn', messages, contextFrame: inputFrameAt(timeStampMs) },
+      [messages.buffer]);
+  },
+  onOutputChosen(open) {
+    send({ type: 'midiOut', open });
+  },
+});
 
 // ---- Pointer input: mouse, pen and one finger ----
 
@@ -486,6 +529,7 @@ const commands = {
   'export-midi': () => send({ type: 'menu', id: ids.menuExportMidi }),
   type1: () => chooseVoiceType(1),
   type2: () => chooseVoiceType(2),
+  midi: () => midi.choose(),
   about: () => send({ type: 'menu', id: ids.menuAbout }),
   help: () => send({ type: 'menu', id: ids.menuHelp }),
 };

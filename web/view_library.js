@@ -29,6 +29,9 @@ mergeInto(LibraryManager.library, {
       settings: { playSpeed, voiceType, scaleMode, rootIndex },
     });
   },
+  dc_view_midi: function (bytes, byteCount) {
+    Module['view']['midi'](HEAPU8.slice(bytes, bytes + byteCount));
+  },
   dc_export_progress: function (doneSamples, totalSamples) {
     if (Module['onExportProgress']) Module['onExportProgress'](doneSamples, totalSamples);
   },

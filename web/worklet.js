@@ -15,6 +15,10 @@ const kOpenTextBytesPerQuantum = 1 << 20;
 const kOpenPointsPerQuantum = 1 << 16; // 16 bytes each
 const kOpenFlagsPerQuantum = 1 << 16; // a byte each, taken one by one
 const kPointBytes = 16;
+// MIDI input messages waiting for their frame: a queue made once, so that process() allocates
+// nothing. A keyboard sends a few hundred a second; this holds seconds of them.
+const kMidiQueueMessages = 4096;
+const kMidiMessageBytes = 3; // status, data1, data2
 // dc_program_open's answers.
 const kOpenCancelled = 0;
 const kOpenUnreadable = 1;
@@ -31,6 +35,17 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     this.piecePointer = 0; // where each piece of an opened recording is copied in
     this.opening = null; // { text, points, released, at: { text, points, released } }
     this.tap = null; // { frame, samples, filled } while the page listens
+    // The context's frame (currentFrame) minus the program's sample clock; known from the
+    // first process() call on.
+    this.contextOffset = null;
+    this.midiIn = {
+      frames: new Float64Array(kMidiQueueMessages), // the program's frame each is due at
+      bytes: new Uint8Array(kMidiQueueMessages * kMidiMessageBytes),
+      ends: new Uint8Array(kMidiQueueMessages), // 1 on the last message of a delivery
+      head: 0,
+      count: 0,
+      lastFrame: 0, // deliveries keep their order: none is due before the one before it
+    };
     this.port.onmessage = (event) => {
       if (this.program && !this.opening) this.handle(event.data);
       else this.waiting.push(event.data); // in order, after the recording being taken in
@@ -47,6 +62,11 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       help: (text) => post({ type: 'help', text }),
       store: (name, bytes) => post({ type: 'store', name, bytes }, [bytes.buffer]),
       export: (job) => post({ type: 'export', ...job }, [job.text.buffer]),
+      midi: (bytes) => {
+        const frame = this.program._dc_program_frame();
+        this.port.postMessage({ type: 'midi', bytes, frame,
+          contextFrame: frame + (this.contextOffset ?? 0) }, [bytes.buffer]);
+      },
     };
     createDoodleChorus({
       view,
@@ -142,6 +162,12 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
         p._free(pointer);
         break;
       }
+      case 'midiIn':
+        this.queueMidiIn(message.messages, message.contextFrame);
+        break;
+      case 'midiOut':
+        p._dc_program_midi_out(message.open ? 1 : 0);
+        break;
       case 'tap':
         this.tap = message.on ? { frame: 0, samples: null, filled: 0 } : null;
         break;
@@ -198,21 +224,82 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     this.handleWaiting();
   }
 
+  // One delivery of MIDI input (status, data1, data2 triples), due at the context's frame
+  // `contextFrame`. A delivery that does not fit is handed over at once.
+  queueMidiIn(messages, contextFrame) {
+    const q = this.midiIn;
+    const count = messages.length / kMidiMessageBytes;
+    if (q.count + count > kMidiQueueMessages) {
+      this.handMidiIn(messages, 0, count);
+      return;
+    }
+    const due = this.contextOffset === null ? 0 : contextFrame - this.contextOffset;
+    q.lastFrame = Math.max(q.lastFrame, Math.ceil(due));
+    for (let i = 0; i < count; i++) {
+      const at = (q.head + q.count) % kMidiQueueMessages;
+      q.frames[at] = q.lastFrame;
+      q.bytes.set(messages.subarray(kMidiMessageBytes * i, kMidiMessageBytes * (i + 1)),
+        kMidiMessageBytes * at);
+      q.ends[at] = i === count - 1 ? 1 : 0;
+      q.count++;
+    }
+  }
+
+  handMidiIn(messages, from, count) {
+    const p = this.program;
+    for (let i = from; i < from + count; i++) {
+      const at = kMidiMessageBytes * i;
+      p._dc_program_midi(messages[at], messages[at + 1], messages[at + 2]);
+    }
+    p._dc_program_midi_end();
+  }
+
+  // Hands the program every queued message due by the sample clock's frame `frame`.
+  handDueMidiIn(frame) {
+    const q = this.midiIn;
+    const p = this.program;
+    while (q.count > 0 && q.frames[q.head] <= frame) {
+      const at = kMidiMessageBytes * q.head;
+      p._dc_program_midi(q.bytes[at], q.bytes[at + 1], q.bytes[at + 2]);
+      if (q.ends[q.head] === 1) p._dc_program_midi_end();
+      q.head = (q.head + 1) % kMidiQueueMessages;
+      q.count--;
+    }
+  }
+
+  // The module's output block; made anew only after the module's memory grew (an event
+  // handed over while rendering may grow it).
+  renderedView() {
+    const p = this.program;
+    if (this.outView === null || this.outView.buffer !== p.HEAPF32.buffer) {
+      this.outView = new Float32Array(p.HEAPF32.buffer, this.outPointer, kRenderQuantumFrames);
+    }
+    return this.outView;
+  }
+
   process(inputs, outputs) {
     const out = outputs[0][0];
     const p = this.program;
     if (!p) return true;
     if (this.opening) this.takeOpeningPiece();
-    if (this.outView === null || this.outView.buffer !== p.HEAPF32.buffer) {
-      this.outView = new Float32Array(p.HEAPF32.buffer, this.outPointer, kRenderQuantumFrames);
-    }
     const frame = p._dc_program_frame();
-    // One quantum at a time, should a browser ever ask for more.
+    // currentFrame: the context's frame at this call's first sample.
+    this.contextOffset = currentFrame - frame;
+    // One quantum at a time, should a browser ever ask for more; split where a MIDI input
+    // message falls due, so that the program has it at its own frame (a late one at once).
     for (let done = 0; done < out.length; done += kRenderQuantumFrames) {
       const frames = Math.min(kRenderQuantumFrames, out.length - done);
-      p._dc_program_render(this.outPointer, frames);
-      out.set(frames === kRenderQuantumFrames ? this.outView
-        : this.outView.subarray(0, frames), done);
+      for (let rendered = 0; rendered < frames;) {
+        const now = p._dc_program_frame();
+        this.handDueMidiIn(now);
+        const q = this.midiIn;
+        const chunk = q.count > 0 ? Math.min(frames - rendered, q.frames[q.head] - now)
+          : frames - rendered;
+        p._dc_program_render(this.outPointer + Float32Array.BYTES_PER_ELEMENT * rendered, chunk);
+        rendered += chunk;
+      }
+      const rendered = this.renderedView();
+      out.set(frames === kRenderQuantumFrames ? rendered : rendered.subarray(0, frames), done);
     }
     if (this.tap) this.tapSamples(frame, out);
     return true;

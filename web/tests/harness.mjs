@@ -99,11 +99,14 @@ export function launchProfile(profile, options = {}) {
   });
 }
 
-// A served page in a fresh browser; close() ends both.
-export async function openPage({ viewport = { width: 1100, height: 800 }, hasTouch = false } = {}) {
+// A served page in a fresh browser; close() ends both. `initScript` (a function) runs in the
+// page before its own scripts.
+export async function openPage({ viewport = { width: 1100, height: 800 }, hasTouch = false,
+  initScript = null } = {}) {
   const { server, url } = await serve(webRoot);
   const profile = mkdtempSync(path.join(os.tmpdir(), 'dc-web-profile-'));
   const context = await launchProfile(profile, { viewport, hasTouch });
+  if (initScript) await context.addInitScript(initScript);
   const page = context.pages()[0] ?? await context.newPage();
   const problems = watchProblems(page);
   await load(page, url);
@@ -121,10 +124,11 @@ export async function openPage({ viewport = { width: 1100, height: 800 }, hasTou
 
 // One page for a test file, opened before its tests with the listeners of listen() and closed
 // after them; `opened` gets it (page, problems) before the first test.
-export function pageForTests({ hasTouch = false, sound = true } = {}, opened = () => {}) {
+export function pageForTests({ hasTouch = false, sound = true, initScript = null } = {},
+  opened = () => {}) {
   const shared = {};
   before(async () => {
-    Object.assign(shared, await openPage({ hasTouch }));
+    Object.assign(shared, await openPage({ hasTouch, initScript }));
     await listen(shared.page);
     if (sound) await startSound(shared.page);
     opened(shared);

@@ -79,6 +79,8 @@ const kStates = [
   { name: 'at rest' },
   { name: 'File menu', menu: 'File', open: '#menu-file' },
   { name: 'Voice menu', menu: 'Voice', open: '#menu-voice' },
+  { name: 'MIDI menu', menu: 'MIDI', open: '#menu-midi' },
+  { name: 'MIDI', menu: 'MIDI', item: 'Connect MIDI\u2026', open: '#midi' },
   { name: '? menu', menu: '?', open: '#menu-help' },
   { name: 'Help', menu: '?', item: 'Help', open: '#help' },
   { name: 'About', menu: '?', item: 'About', open: '#message' },
