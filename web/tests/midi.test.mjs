@@ -2,7 +2,7 @@
 // the voice (and records as a drag does), and the chosen output gets what the MIDI export
 // writes, at the sample clock's times. The browser's MIDI is a test MIDIAccess put in before
 // the page's scripts: its inputs are played from here, its outputs' send() calls recorded.
-import { test } from 'node:test';
+import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
@@ -26,7 +26,6 @@ function installFakeMidi() {
     access: null,
     inputs: new Map(),
     outputs: new Map(),
-    refuse: false,
   };
   const makePort = (type, name) => ({
     id: `${type}-${name}`, name, type, manufacturer: 'test', state: 'connected',
@@ -47,17 +46,16 @@ function installFakeMidi() {
     port.state = 'disconnected';
     fake.access?.onstatechange?.({ port });
   };
-  // One MIDIMessageEvent on input `name`, stamped now.
+  // One MIDIMessageEvent on input `name`, stamped now; returns the stamp.
   fake.play = (name, bytes) => {
-    fake.inputs.get(`input-${name}`).onmidimessage?.({
-      data: new Uint8Array(bytes), timeStamp: performance.now(),
-    });
+    const timeStamp = performance.now();
+    fake.inputs.get(`input-${name}`).onmidimessage?.({ data: new Uint8Array(bytes), timeStamp });
+    return timeStamp;
   };
   Object.defineProperty(Navigator.prototype, 'requestMIDIAccess', {
     configurable: true,
     value() {
       fake.calls.push(performance.now());
-      if (fake.refuse) return Promise.reject(new DOMException('refused', 'NotAllowedError'));
       fake.access = { inputs: fake.inputs, outputs: fake.outputs, sysexEnabled: false,
         onstatechange: null };
       return Promise.resolve(fake.access);
@@ -137,3 +135,293 @@ function installFakeMidiRefusing() {
     value: () => Promise.reject(new DOMException('refused', 'NotAllowedError')),
   });
 }
+
+// ---- A keyboard plays the voice ----
+
+const kNoteBaseHz = 51.914; // the program's lowest C
+const kNoteBaseMidi = 32; // ... as a MIDI note
+const kGlideAndFadeInFrames = 3000; // the voice's glide (2000) and fade-in (1000) samples
+const kMeasureFrames = 6000;
+const kMaxCents = 5;
+const kBendCentre = 8192;
+
+const kChannel = 2; // channel 3: the program listens to all 16
+
+function bend(semitones, rangeSemitones) {
+  const value = kBendCentre + Math.round((kBendCentre * semitones) / rangeSemitones);
+  return [0xe0 | kChannel, value & 0x7f, value >> 7];
+}
+
+// A melody: ms from its start, one MIDIMessageEvent's bytes, and the MIDI note sounding after
+// it (null: silent). On Major from C, notes 44 (C), 48 (E) and 51 (G) lie on strips.
+const kChannelCc = 0xb0 | kChannel;
+const kNoteOn = 0x90 | kChannel;
+const kNoteOff = 0x80 | kChannel;
+const kFifth = bend(7, 12);
+const kMelody = [
+  // RPN 0: bend range ±12 (running status), the vowel's top row, then the first note.
+  [0, [kChannelCc, 101, 0, 100, 0, 6, 12, 38, 0, kChannelCc, 74, 127, kNoteOn, 44, 100], 44],
+  [350, [kNoteOn, 48, 90], 48], // held over the first: the newest sounds
+  [700, [kNoteOff, 48, 0], 44], // released: back to the one still held
+  // A bend of a fifth and the bottom row, with SysEx and a clock byte in between.
+  [1050, [0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7, kFifth[0], kFifth[1], 0xf8, kFifth[2],
+    kChannelCc, 74, 0], 51],
+  [1400, bend(0, 12), 44],
+  [1750, [kNoteOn, 44, 0], null], // note on at velocity 0: a note off
+];
+const kMelodyEndMs = 2000;
+
+// Plays kMelody through the test input; the time stamp of each of its events.
+function playMelody() {
+  return page.evaluate(async ([melody, endMs]) => {
+    const stamps = [];
+    const start = performance.now();
+    for (const [atMs, bytes] of melody) {
+      await new Promise((resolve) => setTimeout(resolve, start + atMs - performance.now()));
+      stamps.push(window.fakeMidi.play('Test keys', bytes));
+    }
+    await new Promise((resolve) => setTimeout(resolve, start + endMs - performance.now()));
+    return stamps;
+  }, [kMelody.map(([atMs, bytes]) => [atMs, bytes]), kMelodyEndMs]);
+}
+
+function centsBetween(measuredHz, expectedHz) {
+  return 1200 * Math.log2(measuredHz / expectedHz);
+}
+
+// The pitch of each sounding stretch of the melody in `samplesAt(from, count)`, the melody's
+// first event being at frame `startFrame`: the largest deviation, cents.
+async function melodyDeviation(samplesAt, startFrame, stamps, what) {
+  let largest = 0;
+  for (const [index, [, , note]] of kMelody.entries()) {
+    if (note === null) continue;
+    const from = startFrame + Math.round(((stamps[index] - stamps[0]) * kSampleRate) / 1000)
+      + kGlideAndFadeInFrames;
+    const measured = measurePitch(await samplesAt(from, kMeasureFrames), kSampleRate);
+    const expected = kNoteBaseHz * 2 ** ((note - kNoteBaseMidi) / 12);
+    const cents = centsBetween(measured, expected);
+    if (process.env.DC_VERBOSE) console.log(`${what} ${index}: ${measured} Hz, ${expected} Hz`);
+    assert.ok(Math.abs(cents) <= kMaxCents, `${what}, event ${index}: sang ${measured.toFixed(2)} `
+      + `Hz for note ${note} (${expected.toFixed(2)} Hz), ${cents.toFixed(1)} cents off`);
+    largest = Math.max(largest, Math.abs(cents));
+  }
+  return largest;
+}
+
+let scratch;
+before(() => {
+  scratch = mkdtempSync(path.join(os.tmpdir(), 'dc-web-midi-'));
+});
+after(() => {
+  rmSync(scratch, { recursive: true, force: true });
+});
+
+test('a melody on the MIDI input sings its notes, and records to a file that sings it too',
+  async () => {
+    await menu(page, 'MIDI', 'MIDI ports\u2026');
+    await page.locator('#midi-input').selectOption('Test keys');
+    await page.getByRole('dialog', { name: 'MIDI' }).getByRole('button', { name: 'Close' })
+      .click();
+    await page.getByRole('radio', { name: 'Major' }).check();
+    await page.getByRole('combobox', { name: 'Root note' }).selectOption('C');
+    await page.getByRole('button', { name: 'clear' }).click();
+    await page.getByRole('button', { name: 'record' }).click();
+    await takeViews(page);
+    const stamps = await playMelody();
+    await page.getByRole('button', { name: 'recording' }).click();
+    const views = await takeViews(page);
+    const dots = views.filter((v) => v.type === 'dot');
+    assert.ok(dots.length >= kMelody.length - 1, `${dots.length} points for the melody`);
+    // CC 74 at 127 is the top row, at 0 the bottom one.
+    assert.equal(dots[0].y, 0);
+    assert.equal(dots.at(-1).y, await page.evaluate(() => window.doodleChorus.tables
+      .areaHeightPx));
+    const live = await melodyDeviation((from, count) => tappedSamples(page, from, count),
+      dots[0].frame, stamps, 'live');
+
+    // The recording, rendered by the tool as a drawing would be.
+    const sav = path.join(scratch, 'melody.sav');
+    writeFileSync(sav, await savedRecording(page));
+    const firstMs = Number(readFileSync(sav, 'latin1').split('\r\n')[0].split(';')[3]);
+    const wav = path.join(scratch, 'melody.wav');
+    execFileSync(renderTool, ['--scale', 'major', '--root', 'C', sav, wav]);
+    const rendered = wavSamples(readFileSync(wav));
+    const saved = await melodyDeviation(
+      async (from, count) => Array.from(rendered.subarray(from, from + count)),
+      Math.round((firstMs * kSampleRate) / 1000), stamps, 'rendered');
+    console.log(`MIDI melody: largest pitch deviation ${live.toFixed(2)} cents live, `
+      + `${saved.toFixed(2)} cents rendered from its .sav`);
+  });
+
+// ---- The drawing plays a synthesizer ----
+
+function readVariableLength(bytes, at) {
+  let value = 0;
+  for (;;) {
+    const byte = bytes[at++];
+    value = value * 128 + (byte & 0x7f);
+    if (!(byte & 0x80)) return [value, at];
+  }
+}
+
+// The channel messages of a Standard MIDI File's tracks, merged, as { ms, bytes } in time
+// order: running status followed, meta and SysEx events skipped, tempo changes applied.
+function midiFileMessages(bytes) {
+  const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+  const division = view.getUint16(12);
+  const events = []; // { tick, order, tempo } or { tick, order, bytes }
+  let at = 8 + view.getUint32(4);
+  let order = 0;
+  while (at + 8 <= bytes.length) {
+    const end = at + 8 + view.getUint32(at + 4);
+    let tick = 0;
+    let status = 0;
+    at += 8;
+    while (at < end) {
+      let delta;
+      [delta, at] = readVariableLength(bytes, at);
+      tick += delta;
+      if (bytes[at] === 0xff) {
+        const type = bytes[at + 1];
+        let length;
+        [length, at] = readVariableLength(bytes, at + 2);
+        if (type === 0x51) {
+          events.push({ tick, order: order++, tempo: (bytes[at] << 16) | (bytes[at + 1] << 8)
+            | bytes[at + 2] });
+        }
+        at += length;
+      } else if (bytes[at] === 0xf0 || bytes[at] === 0xf7) {
+        let length;
+        [length, at] = readVariableLength(bytes, at + 1);
+        at += length;
+      } else {
+        if (bytes[at] & 0x80) status = bytes[at++];
+        const dataBytes = (status >> 4) === 0xc || (status >> 4) === 0xd ? 1 : 2;
+        events.push({ tick, order: order++, bytes: [status, ...bytes.subarray(at, at + dataBytes)] });
+        at += dataBytes;
+      }
+    }
+    at = end;
+  }
+  events.sort((a, b) => a.tick - b.tick || a.order - b.order);
+  const messages = [];
+  let tempo = 500000; // µs a quarter note, until a tempo event
+  let lastTick = 0;
+  let ms = 0;
+  for (const event of events) {
+    ms += ((event.tick - lastTick) * tempo) / division / 1000;
+    lastTick = event.tick;
+    if (event.tempo !== undefined) tempo = event.tempo;
+    else messages.push({ ms, bytes: event.bytes });
+  }
+  return messages;
+}
+
+// A send() call's bytes as single messages, each with the call's time stamp.
+function sentMessages(sent) {
+  const messages = [];
+  for (const { bytes, timestamp } of sent) {
+    const triples = [];
+    for (let at = 0; at < bytes.length;) {
+      const dataBytes = (bytes[at] >> 4) === 0xc || (bytes[at] >> 4) === 0xd ? 1 : 2;
+      triples.push(bytes.slice(at, at + 1 + dataBytes));
+      at += 1 + dataBytes;
+    }
+    for (const message of triples) messages.push({ ms: timestamp, bytes: message });
+  }
+  return messages;
+}
+
+// Plays the opened recording back; what the test output received meanwhile.
+async function playBack() {
+  const from = await page.evaluate(() => window.fakeMidi.sent.length);
+  await takeViews(page);
+  await page.getByRole('button', { name: 'play' }).click();
+  await page.waitForFunction(() => window.heard.views.some((v) => v.type === 'state'
+    && v.control === 'playing' && v.value === 0), null, { timeout: 20_000 });
+  return sentMessages(await page.evaluate((start) => window.fakeMidi.sent.slice(start), from));
+}
+
+// The pitch sounding (note + bend, semitones; null when no note sounds) and CC 74's value
+// after each message of `messages`, bend range ±24.
+function soundingStates(messages) {
+  let note = null;
+  let bendSemitones = 0;
+  let vowel = null;
+  return messages.map(({ ms, bytes: [status, data1, data2] }) => {
+    const kind = status >> 4;
+    if (kind === 0x9 && data2 > 0) note = data1;
+    else if ((kind === 0x8 || kind === 0x9) && data1 === note) note = null;
+    else if (kind === 0xe) bendSemitones = (((data2 << 7) | data1) - kBendCentre) * 24 / 8192;
+    else if (kind === 0xb && data1 === 74) vowel = data2;
+    return { ms, pitch: note === null ? null : note + bendSemitones, vowel };
+  });
+}
+
+// The state of `states` (from soundingStates) at time `ms`.
+function stateAt(states, ms) {
+  let state = { pitch: null, vowel: null };
+  for (const s of states) {
+    if (s.ms > ms) break;
+    state = s;
+  }
+  return state;
+}
+
+test('the MIDI output plays back what the MIDI export writes, at its times', async () => {
+  await menu(page, 'MIDI', 'MIDI ports\u2026');
+  await page.locator('#midi-input').selectOption('None');
+  const openingFrom = await page.evaluate(() => window.fakeMidi.sent.length);
+  await page.locator('#midi-output').selectOption('Test synth');
+  await page.getByRole('dialog', { name: 'MIDI' }).getByRole('button', { name: 'Close' })
+    .click();
+  await page.waitForFunction((from) => window.fakeMidi.sent.length > from, openingFrom);
+  const opening = sentMessages(await page.evaluate((from) => window.fakeMidi.sent.slice(from),
+    openingFrom)).map((m) => m.bytes);
+
+  await openFile(page, path.join(sourceRoot, 'examples', 'tune.sav'));
+  let largestMs = 0;
+  let largestCents = 0;
+  for (const scale of ['Minor', 'Unrestricted']) {
+    await page.getByRole('radio', { name: scale }).check();
+    const sent = await playBack();
+    const exported = midiFileMessages(await downloaded(page,
+      () => menu(page, 'File', 'Export as MIDI\u2026')));
+    // The file starts as an output is set up, then plays the recording.
+    assert.deepEqual(exported.slice(0, opening.length).map((m) => m.bytes), opening);
+    const played = exported.slice(opening.length);
+    const align = (messages) => messages.map(({ ms, bytes }) => ({ ms: ms - messages[0].ms,
+      bytes }));
+    const live = align(sent);
+    const file = align(played);
+    if (scale !== 'Unrestricted') {
+      // The very messages, within a millisecond.
+      assert.deepEqual(live.map((m) => m.bytes), file.map((m) => m.bytes), `${scale}: messages`);
+      for (const [i, { ms }] of live.entries()) {
+        largestMs = Math.max(largestMs, Math.abs(ms - file[i].ms));
+        assert.ok(Math.abs(ms - file[i].ms) <= 1, `${scale}: message ${i} at ${ms} ms, the `
+          + `file's at ${file[i].ms} ms`);
+      }
+      continue;
+    }
+    // Without look-ahead the live notes may split otherwise: the same pitch and vowel sound
+    // between every two of the file's moments.
+    const liveStates = soundingStates(live);
+    const fileStates = soundingStates(file);
+    const times = [...new Set(file.map((m) => m.ms))];
+    for (const [i, ms] of times.entries()) {
+      const middle = i + 1 < times.length ? (ms + times[i + 1]) / 2 : ms + 1;
+      const ours = stateAt(liveStates, middle);
+      const theirs = stateAt(fileStates, middle);
+      assert.equal(ours.vowel, theirs.vowel, `CC 74 at ${middle} ms`);
+      assert.equal(ours.pitch === null, theirs.pitch === null, `a note sounds at ${middle} ms`);
+      if (ours.pitch === null) continue;
+      const cents = 100 * Math.abs(ours.pitch - theirs.pitch);
+      largestCents = Math.max(largestCents, cents);
+      assert.ok(cents <= 1, `pitch at ${middle} ms: ${ours.pitch} live, ${theirs.pitch} in the `
+        + 'file');
+    }
+  }
+  console.log(`MIDI output against the export: times within ${largestMs.toFixed(3)} ms `
+    + `(Minor), pitch within ${largestCents.toFixed(2)} cents (Unrestricted)`);
+});
