@@ -74,6 +74,8 @@ private:
     void showHelp() override;
     void resumeTicks() override;
     void pauseTicks() override;
+    void sendMidi(std::span<const uint8_t> messages) override;
+    std::string midiStatus() const override;
     void quit() override;
 
     Dialogs& m_dialogs;

@@ -144,6 +144,11 @@ MidiFileRecording recordingOfMidiFile(std::span<const std::byte> bytes,
         add(performance.feed({kMidiControlChange, kMidiCcAllNotesOff, 0}, lastMs));
         add(performance.flush());
     }
+    if (recording.empty()) {
+        // Every note ended in the millisecond it began: sung, it would be silence.
+        return refused("none of its notes on channel " + std::to_string(result.channel) +
+                       " lasts a millisecond");
+    }
     recording.shrinkToFit();
     result.recording = std::move(recording);
     return result;

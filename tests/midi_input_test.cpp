@@ -474,6 +474,11 @@ TEST(MidiFileInput, SingsTheChosenChannelAndReleasesAtTheEnd) {
               (std::vector<std::string>{"it holds no notes on channel 5"}));
     EXPECT_EQ(linesOf(recordingOfMidiFile(asBytes(smf(1, 96, {conductor})), {})),
               (std::vector<std::string>{"it holds no notes"}));
+    // Notes that end on the tick they begin would sing silence.
+    const Bytes blips{0x30, 0x90, 60,   90,   0x00, 0x80, 60,   0,    0x30, 0x90,
+                      62,   90,   0x00, 0x80, 62,   0,    0x00, 0xFF, 0x2F, 0};
+    EXPECT_EQ(linesOf(recordingOfMidiFile(asBytes(smf(0, 96, {blips})), {})),
+              (std::vector<std::string>{"none of its notes on channel 1 lasts a millisecond"}));
 }
 
 } // namespace
