@@ -307,14 +307,18 @@ function updateHints() {
 
 // The context frame (context time × sample rate) the audio thread renders for a MIDI input
 // event of performance time `ms`: the frame heard then, plus the output's latency (which the
-// rendering runs ahead by), plus one audio callback for the message to reach the thread, as a
-// desktop's MIDI waits one period. The worklet hands a message that comes later still over at
-// once. -Infinity before the sound runs.
+// rendering runs ahead by), plus the time for the message to reach the audio thread, which
+// renders a callback's quanta in one go: a callback (baseLatency) and a render quantum, as a
+// desktop's MIDI waits one period. (Without it, messages came up to 453 frames late in
+// headless chromium.) The worklet hands a message that comes later still over at once.
+// -Infinity before the sound runs.
+const kMidiInSlackFrames = 128;
 function inputFrameAt(ms) {
   if (!audioContext || audioContext.state !== 'running') return -Infinity;
   const { contextTime, performanceTime } = audioContext.getOutputTimestamp();
   const heardSeconds = contextTime + (ms - performanceTime) / 1000;
-  return (heardSeconds + audioContext.outputLatency + 2 * audioContext.baseLatency) * kSampleRate;
+  return (heardSeconds + audioContext.outputLatency + audioContext.baseLatency) * kSampleRate
+    + kMidiInSlackFrames;
 }
 
 // The performance time, ms, at which context frame `frame` is heard: a MIDI output message goes
