@@ -305,6 +305,26 @@ function updateHints() {
 
 // ---- MIDI: a keyboard plays the voice, the drawing plays a synthesizer ----
 
+// performance.now()'s time minus the context's output time, ms, as getOutputTimestamp pairs
+// them. A reading jitters by a fraction of a ms, and now and then by 2 ms (in headless
+// chromium) while the audio thread catches up; MIDI keeps to the sample clock instead: a
+// reading moves the estimate by a small share (the two clocks drift apart by far less than a
+// ms a second), and only a jump larger than kClockJumpMs (the sound restarted, the device
+// changed) is taken at once.
+const kClockJumpMs = 5;
+const kClockFollowShare = 0.02;
+let clockOffsetMs = null;
+function outputClockOffsetMs() {
+  const { contextTime, performanceTime } = audioContext.getOutputTimestamp();
+  const readingMs = performanceTime - contextTime * 1000;
+  if (clockOffsetMs === null || Math.abs(readingMs - clockOffsetMs) > kClockJumpMs) {
+    clockOffsetMs = readingMs;
+  } else {
+    clockOffsetMs += (readingMs - clockOffsetMs) * kClockFollowShare;
+  }
+  return clockOffsetMs;
+}
+
 // The context frame (context time × sample rate) the audio thread renders for a MIDI input
 // event of performance time `ms`: the frame heard then, plus the output's latency (which the
 // rendering runs ahead by), plus the time for the message to reach the audio thread, which
@@ -315,8 +335,7 @@ function updateHints() {
 const kMidiInSlackFrames = 128;
 function inputFrameAt(ms) {
   if (!audioContext || audioContext.state !== 'running') return -Infinity;
-  const { contextTime, performanceTime } = audioContext.getOutputTimestamp();
-  const heardSeconds = contextTime + (ms - performanceTime) / 1000;
+  const heardSeconds = (ms - outputClockOffsetMs()) / 1000;
   return (heardSeconds + audioContext.outputLatency + audioContext.baseLatency) * kSampleRate
     + kMidiInSlackFrames;
 }
@@ -324,8 +343,7 @@ function inputFrameAt(ms) {
 // The performance time, ms, at which context frame `frame` is heard: a MIDI output message goes
 // out with the sound it belongs to.
 function heardAtMs(frame) {
-  const { contextTime, performanceTime } = audioContext.getOutputTimestamp();
-  return performanceTime + (frame / kSampleRate - contextTime) * 1000;
+  return (frame / kSampleRate) * 1000 + outputClockOffsetMs();
 }
 
 const midi = setUpMidi({

@@ -395,10 +395,13 @@ test('the MIDI output plays back what the MIDI export writes, at its times', asy
   const opening = sentMessages(await page.evaluate((from) => window.fakeMidi.sent.slice(from),
     openingFrom)).map((m) => m.bytes);
 
-  await openFile(page, path.join(sourceRoot, 'examples', 'tune.sav'));
+  // Played at twice the speed; in Unrestricted, a run that the export's look-ahead writes
+  // with other notes than the live output picks.
+  await page.getByRole('slider', { name: 'Playback speed' }).fill('20');
   let largestMs = 0;
   let largestCents = 0;
-  for (const scale of ['Minor', 'Unrestricted']) {
+  for (const [scale, example] of [['Minor', 'tune.sav'], ['Unrestricted', 'scale-run.sav']]) {
+    await openFile(page, path.join(sourceRoot, 'examples', example));
     await page.getByRole('radio', { name: scale }).check();
     const sent = await playBack();
     const exported = midiFileMessages(await downloaded(page,
