@@ -19,6 +19,8 @@ const kPointBytes = 16;
 // nothing. A keyboard sends a few hundred a second; this holds seconds of them.
 const kMidiQueueMessages = 4096;
 const kMidiMessageBytes = 3; // status, data1, data2
+// A time stamp further ahead than this (a clock gone wrong) is taken as now: 0.1 s.
+const kMidiInMaxAheadFrames = 4410;
 // dc_program_open's answers.
 const kOpenCancelled = 0;
 const kOpenUnreadable = 1;
@@ -62,11 +64,9 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       help: (text) => post({ type: 'help', text }),
       store: (name, bytes) => post({ type: 'store', name, bytes }, [bytes.buffer]),
       export: (job) => post({ type: 'export', ...job }, [job.text.buffer]),
-      midi: (bytes) => {
-        const frame = this.program._dc_program_frame();
-        this.port.postMessage({ type: 'midi', bytes, frame,
-          contextFrame: frame + (this.contextOffset ?? 0) }, [bytes.buffer]);
-      },
+      midi: (bytes) => this.port.postMessage({ type: 'midi', bytes,
+        contextFrame: this.program._dc_program_frame() + (this.contextOffset ?? 0) },
+      [bytes.buffer]),
     };
     createDoodleChorus({
       view,
@@ -225,15 +225,18 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
   }
 
   // One delivery of MIDI input (status, data1, data2 triples), due at the context's frame
-  // `contextFrame`. A delivery that does not fit is handed over at once.
+  // `contextFrame`. A delivery that does not fit is handed over at once, after those queued.
   queueMidiIn(messages, contextFrame) {
     const q = this.midiIn;
     const count = messages.length / kMidiMessageBytes;
     if (q.count + count > kMidiQueueMessages) {
-      this.handMidiIn(messages, 0, count);
+      this.handDueMidiIn(Infinity);
+      this.handMidiIn(messages);
       return;
     }
-    const due = this.contextOffset === null ? 0 : contextFrame - this.contextOffset;
+    const now = this.program._dc_program_frame();
+    let due = this.contextOffset === null ? now : contextFrame - this.contextOffset;
+    if (due > now + kMidiInMaxAheadFrames) due = now;
     q.lastFrame = Math.max(q.lastFrame, Math.ceil(due));
     for (let i = 0; i < count; i++) {
       const at = (q.head + q.count) % kMidiQueueMessages;
@@ -245,10 +248,9 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     }
   }
 
-  handMidiIn(messages, from, count) {
+  handMidiIn(messages) {
     const p = this.program;
-    for (let i = from; i < from + count; i++) {
-      const at = kMidiMessageBytes * i;
+    for (let at = 0; at < messages.length; at += kMidiMessageBytes) {
       p._dc_program_midi(messages[at], messages[at + 1], messages[at + 2]);
     }
     p._dc_program_midi_end();

@@ -9,8 +9,8 @@ import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import {
-  openPage, pageForTests, listen, takeViews, tappedSamples, measurePitch, menu, openFile,
-  downloaded, savedRecording, sourceRoot, wavSamples,
+  openPage, pageForTests, listen, startSound, takeViews, tappedSamples, measurePitch, menu,
+  openFile, downloaded, savedRecording, sourceRoot, wavSamples,
 } from './harness.mjs';
 
 const kSampleRate = 44100;
@@ -113,6 +113,23 @@ test('MIDI is asked for only from its menu item, whose dialog follows the ports'
   await menu(page, 'MIDI', 'MIDI ports\u2026');
   await dialog.getByRole('button', { name: 'Close' }).click();
   assert.equal(await page.evaluate(() => window.fakeMidi.calls.length), 1);
+
+  // The chosen ports are kept in this browser: after a reload, MIDI waits for the menu again
+  // and then takes them.
+  await midiDialog();
+  await page.locator('#midi-input').selectOption('Test keys');
+  await page.locator('#midi-output').selectOption('Test synth');
+  await page.reload();
+  await page.waitForFunction(() => window.doodleChorus?.ready === true);
+  await listen(page);
+  await startSound(page);
+  assert.equal(await page.evaluate(() => window.fakeMidi.calls.length), 0);
+  await midiDialog();
+  assert.deepEqual([await page.locator('#midi-input').inputValue(),
+    await page.locator('#midi-output').inputValue()], ['Test keys', 'Test synth']);
+  await page.locator('#midi-input').selectOption('None');
+  await page.locator('#midi-output').selectOption('None');
+  await dialog.getByRole('button', { name: 'Close' }).click();
 });
 
 test('without Web MIDI, or with MIDI refused, the menu item and its dialog say so', async () => {
