@@ -133,10 +133,10 @@ test('MIDI is asked for only from its menu item, whose dialog follows the ports'
 });
 
 test('without Web MIDI, or with MIDI refused, the menu item and its dialog say so', async () => {
-  for (const [initScript, item, said] of [
+  for (const [initScript, item, said, itemAfter] of [
     [() => delete Navigator.prototype.requestMIDIAccess, 'MIDI: not in this browser',
-      /This browser has no Web MIDI/],
-    [installFakeMidiRefusing, 'Connect MIDI\u2026', /The browser refused MIDI/],
+      /This browser has no Web MIDI/, /not in this browser/],
+    [installFakeMidiRefusing, 'Connect MIDI\u2026', /The browser refused MIDI/, /refused/],
   ]) {
     const session = await openPage({ initScript });
     try {
@@ -147,6 +147,7 @@ test('without Web MIDI, or with MIDI refused, the menu item and its dialog say s
       await dialog.getByText(said).waitFor();
       assert.ok(!await dialog.getByRole('combobox').first().isVisible());
       await dialog.getByRole('button', { name: 'Close' }).click();
+      assert.match(await other.locator('#midi-item').textContent(), itemAfter);
       assert.deepEqual(session.problems, []);
     } finally {
       await session.close();
