@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/audio/AudioOutput.h"
+#include "app/midi/JackMidiPorts.h"
 #include "app/ticker/Ticker.h"
 #include "mapping/DrawingSurface.h"
 #include "program/Event.h"
@@ -10,6 +11,7 @@
 #include "voice/VoiceParams.h"
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +23,7 @@ namespace doodle {
 
 class Dialogs;
 class MainWindow;
+
 
 // The desktop host of the program: start-up, the window, the ticker thread and the audio
 // output, and shutdown. It turns the window's actions and the ticker's ticks into events for
@@ -75,6 +78,12 @@ private:
     void resumeTicks() override;
     void pauseTicks() override;
     void quit() override;
+    void sendMidi(std::span<const uint8_t> messages) override;
+    std::string midiStatus() const override;
+
+    // Hands the program what the MIDI ports received, as one batch, and the opening messages
+    // to a newly connected output.
+    void takeMidi();
 
     Dialogs& m_dialogs;
     AudioFactory m_makeAudio;
@@ -84,6 +93,8 @@ private:
     std::unique_ptr<AudioOutput> m_audio;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<Ticker> m_ticker;
+    JackMidiPorts m_midi; // open only where a JACK server runs
+    std::unique_ptr<QSocketNotifier> m_midiNotifier;
     bool m_shutDown = false;
 };
 
