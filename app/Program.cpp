@@ -222,6 +222,12 @@ void Program::pauseTicks() {
     m_ticker->pause();
 }
 
+void Program::sendMidi(std::span<const uint8_t>) {}
+
+std::string Program::midiStatus() const {
+    return {};
+}
+
 void Program::quit() {
     QCoreApplication::exit(0);
 }

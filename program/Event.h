@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mapping/Pointer.h"
+#include "recording/MidiFormat.h"
 #include "recording/PlaySpeed.h"
 
 #include <cstdint>
@@ -37,7 +38,9 @@ enum MenuId : int32_t {
     kMenuExportMidi = 8,
 };
 
-enum class EventKind { Control, Menu, Close, Ticker };
+// MidiIn: one channel message from a MIDI input (a keyboard, a sequencer), of any channel.
+// MidiInEnd: the messages of one delivery (an audio period, a browser's message) are all in.
+enum class EventKind { Control, Menu, Close, Ticker, MidiIn, MidiInEnd };
 
 // One user action or ticker tick, with every value the program needs from it: the program
 // never reads a control back. An option button's and a menu item's id is itself the choice.
@@ -52,8 +55,9 @@ struct Event {
     int32_t speedTenths = kMinPlaySpeedTenths; // speed slider, 10..50
     int32_t rootIndex = 0;                     // root list, 0..11 into noteNames
     int32_t tickCount = 0;                     // ticker: ticks since playback started, from 1
-    // Drawing-area and record-toggle events: a monotonic clock in ms when the event arrived,
-    // cut to 32 bits (it may wrap); empty when the clock could not be read.
+    MidiMessage midi{};                        // MIDI input
+    // Drawing-area, record-toggle and MIDI input events: a monotonic clock in ms when the event
+    // arrived, cut to 32 bits (it may wrap); empty when the clock could not be read.
     std::optional<int32_t> nowMs{};
 
     // A control whose id says it all: the clear button and the four option buttons.
@@ -94,6 +98,13 @@ struct Event {
         event.nowMs = nowMs;
         return event;
     }
+    static Event midiIn(const MidiMessage& message, std::optional<int32_t> nowMs) {
+        Event event{EventKind::MidiIn};
+        event.midi = message;
+        event.nowMs = nowMs;
+        return event;
+    }
+    static Event midiInEnd() { return {EventKind::MidiInEnd}; }
     static Event menu(int32_t menuId) { return {EventKind::Menu, menuId}; }
     static Event close() { return {EventKind::Close}; }
     static Event tick(int32_t ticks) {

@@ -69,6 +69,10 @@ void ProgramLogic::dispatch(const Event& event) {
     if (isControl(event, kDrawingArea)) {
         onDrawingEvent(event);
     }
+    // MIDI input: its notes, bends and vowel controllers become points, as a drag makes them.
+    if (event.kind == EventKind::MidiIn || event.kind == EventKind::MidiInEnd) {
+        onMidiIn(event);
+    }
     // Record toggle: a recording starts afresh or ends.
     if (isControl(event, kRecordToggle)) {
         if (event.checked) {
@@ -153,13 +157,79 @@ void ProgramLogic::onDrawingEvent(const Event& event) {
     case DrawingOutcome::Point:
         appendGestureLine(kSoundingLine, event.nowMs);
         showNote(m_player.soundPoint(m_drawing.pointX, m_drawing.pointY, m_mapControls));
+        sendMidiPoint(m_drawing.pointY);
         m_view.paintCanvas(oneDot(m_drawing.ink.back()));
         break;
     case DrawingOutcome::Release:
         m_player.release();
+        sendMidiRelease();
         appendGestureLine(kReleaseLine, event.nowMs);
         clearNote();
         break;
+    }
+}
+
+void ProgramLogic::onMidiIn(const Event& event) {
+    if (event.kind == EventKind::MidiInEnd) {
+        onMidiPoint(m_midiIn.flush());
+        return;
+    }
+    const MidiMessage& message = event.midi;
+    if ((message.status & kMidiKindMask) == kMidiControlChange && message.data1 == kMidiCcVolume) {
+        setVolume(m_voice, static_cast<double>(message.data2) / kMidiMaxDataValue);
+        return;
+    }
+    // A message whose time could not be read belongs to the moment before it.
+    if (event.nowMs) {
+        m_midiInMs = *event.nowMs;
+    }
+    onMidiPoint(m_midiIn.feed(message, m_midiInMs));
+}
+
+void ProgramLogic::onMidiPoint(const std::optional<GestureLine>& point) {
+    if (!point) {
+        return;
+    }
+    // As a drag: the point is drawn, sung and recorded at the time its moment came in, and
+    // ignored while playback runs (a release then would silence the playback).
+    if (m_controls.playDown) {
+        return;
+    }
+    const bool released = point->released != 0;
+    onDrawingEvent(Event::pointerEvent(released ? PointerAction::LeftRelease : PointerAction::Move,
+                                       point->x, point->y, released ? 0 : kLeftButtonBit,
+                                       point->elapsedMs));
+}
+
+std::vector<uint8_t> ProgramLogic::midiOutOpening() const {
+    std::vector<uint8_t> bytes;
+    for (const MidiMessage& message :
+         midiOpeningMessages(midiProgramFor(m_controls.settings.voiceType))) {
+        appendMidiMessage(bytes, message);
+    }
+    return bytes;
+}
+
+void ProgramLogic::sendMidiPoint(int32_t y) {
+    m_midiOut.sound({midiNoteOfSounding(m_voice.pitchHz()), vowelControllerValue(y)},
+                    m_midiOutBytes);
+    sendMidiOut();
+}
+
+void ProgramLogic::sendMidiRelease() {
+    m_midiOut.release(m_midiOutBytes);
+    sendMidiOut();
+}
+
+void ProgramLogic::sendMidiEnd() {
+    m_midiOut.end(m_midiOutBytes);
+    sendMidiOut();
+}
+
+void ProgramLogic::sendMidiOut() {
+    if (!m_midiOutBytes.empty()) {
+        m_view.sendMidi(m_midiOutBytes);
+        m_midiOutBytes.clear();
     }
 }
 
@@ -193,6 +263,7 @@ void ProgramLogic::startPlayback() {
     m_view.paintCanvas(wholeCanvas(false, m_controls.settings.scaleMode, {})); // white; the ink
                                                                                // stays for later
     m_player.start();
+    sendMidiRelease();
     m_ticksRunning = true;
     m_view.resumeTicks(); // counts from 0 again
     setGrid(false, false);
@@ -204,6 +275,7 @@ void ProgramLogic::stopPlayback() {
     m_ticksRunning = false;
     m_view.pauseTicks();
     m_player.stop();
+    sendMidiEnd(); // as the MIDI export's file ends
     setGrid(m_controls.gridChecked, true);
 }
 
@@ -220,7 +292,9 @@ void ProgramLogic::playbackTick(int32_t tickCount) {
     const PlayedStep step = m_player.step(tickCount, m_controls.settings.playSpeed, m_mapControls);
     switch (step.action) {
     case PlaybackAction::None:
+        break;
     case PlaybackAction::Release: // no dot; the note label keeps its name
+        sendMidiRelease();
         break;
     case PlaybackAction::Stop:
         stopPlayback();
@@ -229,6 +303,7 @@ void ProgramLogic::playbackTick(int32_t tickCount) {
         m_drawing.pointX = step.x;
         m_drawing.pointY = step.y;
         showNote(step.noteIndex);
+        sendMidiPoint(step.y);
         const InkPoint dot{step.x, step.y};
         m_view.paintCanvas(oneDot(dot));
         break;
@@ -258,6 +333,8 @@ void ProgramLogic::repaintCanvas(bool withGrid) {
 
 void ProgramLogic::refreshMapControls() {
     m_mapControls = mapControlsFor(m_controls.settings);
+    m_midiIn.setSettings({m_mapControls.scaleMode, m_mapControls.scale, {}});
+    m_midiOut.setWholeNotes(m_mapControls.scaleMode != ScaleMode::Unrestricted);
 }
 
 void ProgramLogic::onScaleOptionChosen(ScaleMode mode) {
@@ -312,6 +389,9 @@ void ProgramLogic::onMenu(int32_t id) {
             m_controls.settings.voiceType = chosen;
             refreshMapControls();
             m_view.markVoiceType(chosen);
+            appendMidiMessage(m_midiOutBytes, {kMidiProgramChange, MidiVoiceMessages::dataByte(
+                                                                       midiProgramFor(chosen))});
+            sendMidiOut();
         }
         break;
     }
@@ -416,7 +496,12 @@ void ProgramLogic::openRecording() {
 
 void ProgramLogic::showAbout() {
     const ModalStep modal(m_modalStepOpen);
-    m_view.showMessage(kAboutTitle, kAboutText);
+    const std::string midiStatus = m_view.midiStatus();
+    if (midiStatus.empty()) {
+        m_view.showMessage(kAboutTitle, kAboutText);
+    } else {
+        m_view.showMessage(kAboutTitle, std::string(kAboutText) + "\n\n" + midiStatus);
+    }
 }
 
 void ProgramLogic::showHelp() {

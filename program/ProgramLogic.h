@@ -6,6 +6,8 @@
 #include "mapping/VowelMap.h"
 #include "program/Event.h"
 #include "program/ProgramView.h"
+#include "recording/MidiExport.h"
+#include "recording/MidiPerformance.h"
 #include "recording/OfflineRender.h"
 #include "recording/PlaySpeed.h"
 #include "recording/Player.h"
@@ -54,6 +56,10 @@ public:
     // events; the recording and the voice do not change.
     void restoreInk(std::vector<InkPoint> ink);
 
+    // The messages that set up a MIDI output just connected, as the MIDI export's file begins:
+    // the bend range and the current voice type's program.
+    std::vector<uint8_t> midiOutOpening() const;
+
     VoiceParams& voice() { return m_voice; }
     const Recording& recording() const { return m_recording; }
     const DrawingState& drawing() const { return m_drawing; }
@@ -64,6 +70,12 @@ public:
 
 private:
     void onDrawingEvent(const Event& event);
+    void onMidiIn(const Event& event);
+    void onMidiPoint(const std::optional<GestureLine>& point);
+    void sendMidiPoint(int32_t y);
+    void sendMidiRelease();
+    void sendMidiEnd();
+    void sendMidiOut(); // hands m_midiOutBytes to the view and empties it
     void startRecording(std::optional<int32_t> nowMs);
     void stopRecording();
     void appendGestureLine(int32_t released, std::optional<int32_t> nowMs);
@@ -95,8 +107,12 @@ private:
     MapControls m_mapControls{}; // what the maps read: the settings' scale, built once
     VowelWorking m_vowel{};      // the vowel map's values, kept between points
     Player m_player{m_recording, m_voice, m_vowel}; // plays the recording on the ticks
-    bool m_ticksRunning = false;                    // between resumeTicks and pauseTicks
-    bool m_modalStepOpen = false; // a dialog, About or Help is open: events are dropped
+    MidiPerformance m_midiIn{};            // MIDI input as points, mapped as the controls map drags
+    int32_t m_midiInMs = 0;                // the time of the MIDI input's latest moment
+    MidiLiveWriter m_midiOut{};            // the sounding points as MIDI output
+    std::vector<uint8_t> m_midiOutBytes{}; // messages not yet handed to the view
+    bool m_ticksRunning = false;           // between resumeTicks and pauseTicks
+    bool m_modalStepOpen = false;          // a dialog, About or Help is open: events are dropped
     bool m_closeRequested = false;
 };
 

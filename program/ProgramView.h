@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -58,6 +59,14 @@ public:
     virtual std::optional<ChosenRecording> chooseOpenFile() = 0;
     // The Help text; a view that can wait returns when it is closed.
     virtual void showHelp() = 0;
+
+    // MIDI messages to go out now, whole and in order, as the drawing, MIDI input or playback
+    // sounds them: the messages the MIDI export writes for the same points. A view without a
+    // MIDI output connected drops them.
+    virtual void sendMidi(std::span<const uint8_t> messages) = 0;
+    // How MIDI is connected, one line that About adds to its text ("MIDI: no JACK server");
+    // empty to add nothing.
+    virtual std::string midiStatus() const = 0;
 
     // The play clock: tick events count from 1 again after resumeTicks, and none is due after
     // pauseTicks (one already on its way still arrives; the program ignores it).

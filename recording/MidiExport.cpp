@@ -15,7 +15,6 @@ namespace {
 
 constexpr uint16_t kFormatSingleTrack = 0;
 constexpr uint16_t kTrackCount = 1;
-constexpr uint8_t kNoteOffVelocity = 64; // the value for "no release velocity"
 constexpr uint8_t kBendRangeCents = 0;
 
 constexpr double kHighestNote = kMidiMaxDataValue;
@@ -25,28 +24,19 @@ static_assert(kMidiMaxTick < (int64_t{1} << (kMidiDataBits * kMidiMaxVariableLen
 constexpr unsigned kBitsPerByte = 8;
 
 uint8_t dataByte(int32_t value) noexcept {
-    return static_cast<uint8_t>(value & kMidiDataMask);
-}
-
-// The fractional MIDI note of a frequency, held within 0..127.
-double midiNoteOf(double pitchHz) noexcept {
-    // fmax also turns NaN into 0.
-    return std::fmin(std::fmax(midiNoteOfPitch(pitchHz), 0.0), kHighestNote);
+    return MidiVoiceMessages::dataByte(value);
 }
 
 int32_t nearestNote(double note) noexcept {
-    return static_cast<int32_t>(std::lround(note));
+    return nearestMidiNote(note);
 }
 
-// The bend from `note` to the fractional `target`, in steps; out of range when beyond
-// kMidiBendRangeSemitones either way.
 int32_t bendSteps(double target, int32_t note) noexcept {
-    return static_cast<int32_t>(
-        std::lround((target - note) * kMidiBendSteps / kMidiBendRangeSemitones));
+    return midiBendSteps(target, note);
 }
 
 bool bendFits(int32_t bend) noexcept {
-    return bend >= -kMidiBendSteps && bend < kMidiBendSteps;
+    return midiBendFits(bend);
 }
 
 // The note whose bend reaches every pitch from lowNote to highNote (fractional notes), the one
@@ -93,6 +83,65 @@ void appendVariableLength(std::vector<uint8_t>& bytes, uint32_t value) {
 
 } // namespace
 
+double midiNoteOfSounding(double pitchHz) noexcept {
+    // fmax also turns NaN into 0.
+    return std::fmin(std::fmax(midiNoteOfPitch(pitchHz), 0.0), kHighestNote);
+}
+
+int32_t nearestMidiNote(double note) noexcept {
+    return static_cast<int32_t>(std::lround(note));
+}
+
+int32_t midiBendSteps(double target, int32_t note) noexcept {
+    return static_cast<int32_t>(
+        std::lround((target - note) * kMidiBendSteps / kMidiBendRangeSemitones));
+}
+
+bool midiBendFits(int32_t bend) noexcept {
+    return bend >= -kMidiBendSteps && bend < kMidiBendSteps;
+}
+
+std::array<MidiMessage, 7> midiOpeningMessages(int32_t program) noexcept {
+    return {{
+        {kMidiControlChange, kMidiCcRpnMsb, kMidiRpnPitchBendRange},
+        {kMidiControlChange, kMidiCcRpnLsb, kMidiRpnPitchBendRange},
+        {kMidiControlChange, kMidiCcDataEntryMsb, kMidiBendRangeSemitones},
+        {kMidiControlChange, kMidiCcDataEntryLsb, kBendRangeCents},
+        {kMidiControlChange, kMidiCcRpnMsb, kMidiRpnNull},
+        {kMidiControlChange, kMidiCcRpnLsb, kMidiRpnNull},
+        {kMidiProgramChange, dataByte(program), 0},
+    }};
+}
+
+void appendMidiMessage(std::vector<uint8_t>& out, const MidiMessage& message) {
+    out.push_back(message.status);
+    out.push_back(message.data1);
+    if (midiDataBytes(message.status) > 1) {
+        out.push_back(message.data2);
+    }
+}
+
+void MidiLiveWriter::sound(const MidiPoint& point, std::vector<uint8_t>& out) {
+    const std::optional<int32_t> sounding = m_voice.note();
+    int32_t note = nearestMidiNote(point.note);
+    if (!m_wholeNotes && sounding && midiBendFits(midiBendSteps(point.note, *sounding))) {
+        note = *sounding; // the stroke's note still reaches the point
+    }
+    const int32_t bend = m_wholeNotes ? 0 : midiBendSteps(point.note, note);
+    m_voice.sound(note, bend, point.vowelValue,
+                  [&](const MidiMessage& message) { appendMidiMessage(out, message); });
+}
+
+void MidiLiveWriter::release(std::vector<uint8_t>& out) {
+    m_voice.noteOff([&](const MidiMessage& message) { appendMidiMessage(out, message); });
+}
+
+void MidiLiveWriter::end(std::vector<uint8_t>& out) {
+    const auto send = [&](const MidiMessage& message) { appendMidiMessage(out, message); };
+    m_voice.noteOff(send);
+    m_voice.centreOrBend(0, send);
+}
+
 int32_t midiProgramFor(VoiceType voiceType) noexcept {
     return voiceType == VoiceType::Type2 ? kMidiProgramType2 : kMidiProgramType1;
 }
@@ -108,13 +157,17 @@ MidiFileWriter::MidiFileWriter(bool wholeNotes, int32_t program) : m_wholeNotes(
 
     event(0, {kMidiMeta, kMidiMetaTempo, kMidiMetaTempoBytes});
     appendBigEndian(m_file, kMidiMicrosecondsPerQuarter, kMidiMetaTempoBytes);
-    event(0, {kMidiControlChange, kMidiCcRpnMsb, kMidiRpnPitchBendRange});
-    event(0, {kMidiControlChange, kMidiCcRpnLsb, kMidiRpnPitchBendRange});
-    event(0, {kMidiControlChange, kMidiCcDataEntryMsb, kMidiBendRangeSemitones});
-    event(0, {kMidiControlChange, kMidiCcDataEntryLsb, kBendRangeCents});
-    event(0, {kMidiControlChange, kMidiCcRpnMsb, kMidiRpnNull});
-    event(0, {kMidiControlChange, kMidiCcRpnLsb, kMidiRpnNull});
-    event(0, {kMidiProgramChange, dataByte(program)});
+    for (const MidiMessage& opening : midiOpeningMessages(program)) {
+        message(0, opening);
+    }
+}
+
+void MidiFileWriter::message(int32_t tick, const MidiMessage& message) {
+    if (midiDataBytes(message.status) > 1) {
+        event(tick, {message.status, message.data1, message.data2});
+    } else {
+        event(tick, {message.status, message.data1});
+    }
 }
 
 void MidiFileWriter::event(int32_t tick, std::initializer_list<uint8_t> eventBytes) {
@@ -122,21 +175,6 @@ void MidiFileWriter::event(int32_t tick, std::initializer_list<uint8_t> eventByt
     appendVariableLength(m_file, static_cast<uint32_t>(delta));
     appendBytes(m_file, eventBytes);
     m_lastTick = std::max(tick, m_lastTick);
-}
-
-void MidiFileWriter::noteOff(int32_t tick) {
-    if (m_note) {
-        event(tick, {kMidiNoteOff, dataByte(*m_note), kNoteOffVelocity});
-        m_note.reset();
-    }
-}
-
-void MidiFileWriter::sendBend(int32_t tick, int32_t bend) {
-    if (bend != m_bend) {
-        const int32_t value = bend + kMidiBendCentre;
-        event(tick, {kMidiPitchBend, dataByte(value), dataByte(value >> kMidiDataBits)});
-        m_bend = bend;
-    }
 }
 
 std::vector<int32_t> MidiFileWriter::strokeNotes() const {
@@ -176,19 +214,8 @@ std::vector<int32_t> MidiFileWriter::strokeNotes() const {
 
 void MidiFileWriter::sound(const StrokePoint& point, int32_t note) {
     const int32_t bend = m_wholeNotes ? 0 : bendSteps(point.note, note);
-    const bool newNote = note != m_note;
-    if (newNote) {
-        noteOff(point.tick); // before the bend moves, so that its release keeps its pitch
-    }
-    if (point.vowelValue != m_vowelValue) {
-        event(point.tick, {kMidiControlChange, kMidiVowelController, dataByte(point.vowelValue)});
-        m_vowelValue = point.vowelValue;
-    }
-    sendBend(point.tick, bend);
-    if (newNote) {
-        event(point.tick, {kMidiNoteOn, dataByte(note), kMidiNoteVelocity});
-        m_note = note;
-    }
+    m_voice.sound(note, bend, point.vowelValue,
+                  [&](const MidiMessage& sent) { message(point.tick, sent); });
 }
 
 void MidiFileWriter::writeStroke() {
@@ -200,8 +227,9 @@ void MidiFileWriter::writeStroke() {
 }
 
 void MidiFileWriter::finish(int32_t tick) {
-    noteOff(tick);
-    sendBend(tick, 0);
+    const auto send = [&](const MidiMessage& sent) { message(tick, sent); };
+    m_voice.noteOff(send);
+    m_voice.centreOrBend(0, send);
     event(tick, {kMidiMeta, kMidiMetaEndOfTrack, 0});
     const std::size_t trackStart = kMidiHeaderChunkId.size() + kMidiLengthFieldBytes +
                                    kMidiHeaderChunkBytes + kMidiTrackChunkId.size() +
@@ -219,11 +247,11 @@ void MidiFileWriter::add(const PlayedTick& played) {
         break;
     case PlaybackAction::Sound:
         m_stroke.push_back(
-            {played.tick, midiNoteOf(played.pitchHz), vowelControllerValue(played.step.y)});
+            {played.tick, midiNoteOfSounding(played.pitchHz), vowelControllerValue(played.step.y)});
         break;
     case PlaybackAction::Release:
         writeStroke();
-        noteOff(played.tick);
+        m_voice.noteOff([&](const MidiMessage& sent) { message(played.tick, sent); });
         break;
     case PlaybackAction::Stop:
         writeStroke();

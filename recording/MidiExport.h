@@ -4,6 +4,7 @@
 #include "recording/MidiFormat.h"
 #include "recording/OfflineRender.h"
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -27,6 +28,103 @@ inline constexpr int32_t kMidiMaxTick = 0x0FFF'FFFF;
 
 // The General MIDI program for a voice type (kMidiProgramType1 or kMidiProgramType2).
 int32_t midiProgramFor(VoiceType voiceType) noexcept;
+
+// The opening of every MIDI stream the program makes, file or live: the bend range (RPN 0 at
+// kMidiBendRangeSemitones, then the null RPN) and the voice type's program.
+std::array<MidiMessage, 7> midiOpeningMessages(int32_t program) noexcept;
+
+// A message's bytes, as it goes over a MIDI cable: status, then its one or two data bytes.
+void appendMidiMessage(std::vector<uint8_t>& out, const MidiMessage& message);
+
+// A sounding point as MIDI sees it: its fractional note (0..127) and its vowel controller value.
+struct MidiPoint {
+    double note = 0.0;
+    int32_t vowelValue = 0;
+};
+
+// The fractional MIDI note of a pitch, held within 0..127 (NaN gives 0).
+double midiNoteOfSounding(double pitchHz) noexcept;
+
+// What a MIDI voice sounds, and the messages that take it to a new point, in the order a
+// synthesizer needs them: the note off of a changed note (before the bend moves, so that its
+// release keeps its pitch), CC 74 when the vowel changed, the bend when it changed, then the new
+// note's note on. Channel 1; every message goes to `send` whole. Used by the file and the live
+// output alike, so that both send the same messages for the same notes.
+class MidiVoiceMessages {
+public:
+    template <typename Send>
+    void sound(int32_t note, int32_t bend, int32_t vowelValue, Send&& send) {
+        const bool newNote = note != m_note;
+        if (newNote) {
+            noteOff(send);
+        }
+        if (vowelValue != m_vowelValue) {
+            send(MidiMessage{kMidiControlChange, kMidiVowelController, dataByte(vowelValue)});
+            m_vowelValue = vowelValue;
+        }
+        centreOrBend(bend, send);
+        if (newNote) {
+            send(MidiMessage{kMidiNoteOn, dataByte(note), kMidiNoteVelocity});
+            m_note = note;
+        }
+    }
+    template <typename Send>
+    void noteOff(Send&& send) {
+        if (m_note) {
+            send(MidiMessage{kMidiNoteOff, dataByte(*m_note), kMidiNoteOffVelocity});
+            m_note.reset();
+        }
+    }
+    template <typename Send>
+    void centreOrBend(int32_t bend, Send&& send) {
+        if (bend != m_bend) {
+            const int32_t value = bend + kMidiBendCentre;
+            send(MidiMessage{kMidiPitchBend, dataByte(value), dataByte(value >> kMidiDataBits)});
+            m_bend = bend;
+        }
+    }
+
+    std::optional<int32_t> note() const noexcept { return m_note; }
+
+    static uint8_t dataByte(int32_t value) noexcept {
+        return static_cast<uint8_t>(value & kMidiDataMask);
+    }
+
+private:
+    static constexpr uint8_t kMidiNoteOffVelocity = 64; // "no release velocity"
+
+    std::optional<int32_t> m_note{};       // the note sounding, 0..127
+    int32_t m_bend = 0;                    // the bend in force, -8192..8191 (0 = centred)
+    std::optional<int32_t> m_vowelValue{}; // the last CC 74 value sent
+};
+
+// The nearest MIDI note of a fractional one.
+int32_t nearestMidiNote(double note) noexcept;
+// The bend from `note` to the fractional `target`, in steps of kMidiBendRangeSemitones / 8192;
+// beyond -8192..8191 when the target is out of the note's reach.
+int32_t midiBendSteps(double target, int32_t note) noexcept;
+bool midiBendFits(int32_t bend) noexcept;
+
+// The drawing or a playback as MIDI while it happens, point by point, with the same messages
+// as the file: whole notes in the scale modes; in Unrestricted, where no point after the current
+// one is known, a stroke starts on the note nearest its first point, follows the pitch with bend
+// and starts a new note only where the pitch leaves that note's reach.
+class MidiLiveWriter {
+public:
+    explicit MidiLiveWriter(bool wholeNotes = false) noexcept : m_wholeNotes(wholeNotes) {}
+    void setWholeNotes(bool wholeNotes) noexcept { m_wholeNotes = wholeNotes; }
+
+    // A sounding point; its messages are appended to `out` as bytes.
+    void sound(const MidiPoint& point, std::vector<uint8_t>& out);
+    // A release: the note sounding ends.
+    void release(std::vector<uint8_t>& out);
+    // The end of a playback, as the file ends: the note ends and the bend is centred.
+    void end(std::vector<uint8_t>& out);
+
+private:
+    bool m_wholeNotes = false;
+    MidiVoiceMessages m_voice{};
+};
 
 // Turns the played ticks of a playback into a Standard MIDI File: format 0, one track, channel
 // 1. The track starts with the tempo, the bend range (RPN 0) and the program; notes carry the
@@ -58,8 +156,7 @@ private:
     };
 
     void event(int32_t tick, std::initializer_list<uint8_t> eventBytes);
-    void noteOff(int32_t tick);
-    void sendBend(int32_t tick, int32_t bend);
+    void message(int32_t tick, const MidiMessage& message);
     // Writes the stroke's points with one note each, and empties it.
     void writeStroke();
     std::vector<int32_t> strokeNotes() const;
@@ -67,11 +164,9 @@ private:
     void finish(int32_t tick);
 
     bool m_wholeNotes = false;
-    std::vector<uint8_t> m_file{};   // header and track; the track's length is set by finish()
-    int32_t m_lastTick = 0;          // of the last event written
-    std::optional<int32_t> m_note{}; // the note sounding, 0..127
-    int32_t m_bend = 0;              // the bend in force, -8192..8191 (0 = centred)
-    std::optional<int32_t> m_vowelValue{}; // the last CC 74 value sent
+    std::vector<uint8_t> m_file{}; // header and track; the track's length is set by finish()
+    int32_t m_lastTick = 0;        // of the last event written
+    MidiVoiceMessages m_voice{};
     std::vector<StrokePoint> m_stroke{};
 };
 

@@ -44,6 +44,7 @@ inline constexpr uint8_t kMidiMetaEndOfTrack = 0x2F;
 // vowelControllerValue; MIDI input takes it from CC 74 or the modulation wheel (CC 1).
 inline constexpr uint8_t kMidiVowelController = 74;
 inline constexpr uint8_t kMidiCcModulation = 1;
+inline constexpr uint8_t kMidiCcVolume = 7; // channel volume: the live voice's level
 inline constexpr uint8_t kMidiCcDataEntryMsb = 6;
 inline constexpr uint8_t kMidiCcDataEntryLsb = 38;
 inline constexpr uint8_t kMidiCcNrpnLsb = 98;

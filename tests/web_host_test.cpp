@@ -50,6 +50,8 @@ public:
     void resumeTicks() override { m_ticks.resume(); }
     void pauseTicks() override { m_ticks.pause(); }
     void quit() override {}
+    void sendMidi(std::span<const uint8_t>) override {}
+    std::string midiStatus() const override { return {}; }
 
 private:
     SampleTicks& m_ticks;

@@ -54,6 +54,7 @@ inline void VoiceRenderer::apply(State& state, const VoiceSettings& settings) no
         state.glide.glideFrom(settings.glideFromHz);
     }
     state.released = settings.released;
+    state.volume.setTarget(settings.volume);
     if (settings.formants != before.formants) {
         state.tuning = tuneResonators(settings.formants);
     }
@@ -143,7 +144,7 @@ void VoiceRenderer::render(float* out, std::size_t frameCount) noexcept {
             } else {
                 const VoiceGuard::Output guarded = state.guard.process(
                     kLiveGuardLimits, v, largestLevel(state.res), state.released);
-                out[chunkStart + i] = guarded.sample;
+                out[chunkStart + i] = static_cast<float>(guarded.sample * state.volume.step());
                 if (guarded.resetResonators) {
                     for (Resonator& resonator : state.res) {
                         resonator.reset();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "voice/Glide.h"
+#include "voice/Lag.h"
 #include "voice/ResonatorTuning.h"
 #include "voice/VoiceGuard.h"
 #include "voice/VoiceParams.h"
@@ -12,8 +13,10 @@
 
 namespace doodle {
 
-inline constexpr int32_t kGlideSamples = 2000;   // ~45.35 ms at 44100 Hz, linear in Hz
-inline constexpr int32_t kFadeInSamples = 1000;  // ~22.68 ms, linear in amplitude
+inline constexpr int32_t kGlideSamples = 2000;  // ~45.35 ms at 44100 Hz, linear in Hz
+inline constexpr int32_t kFadeInSamples = 1000; // ~22.68 ms, linear in amplitude
+// A change of the live volume is spread over this many samples (10 ms): no click.
+inline constexpr int32_t kVolumeLagSamples = 441;
 inline constexpr int32_t kFadeOutSamples = 4000; // ~90.70 ms, linear in amplitude
 
 // Phase warp of the source: p in cycles (0..1) to the argument, in turns, of the outer sine.
@@ -77,6 +80,7 @@ private:
         VoiceSettings applied{};      // the settings applied last
         uint64_t appliedSequence = 0; // their publication's number
         VoiceGuard guard{};           // live output only
+        Lag volume{1.0, 1.0 / kVolumeLagSamples}; // live output only: level 0..1
     };
 
     template <VoiceOutput kOutput>

@@ -1,5 +1,8 @@
 #include "voice/VoiceParams.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace doodle {
 
 namespace {
@@ -22,6 +25,7 @@ void VoiceShared::publish(const VoiceSettings& settings) noexcept {
     m_glideAfterStop.store(settings.glideAfterStop, kPublish);
     m_pitchHz.store(settings.pitchHz, kPublish);
     m_glideFromHz.store(settings.glideFromHz, kPublish);
+    m_volume.store(settings.volume, kPublish);
     for (std::size_t k = 0; k < kFormantCount; ++k) {
         m_freqHz[k].store(settings.formants.freqHz[k], kPublish);
         m_bwHz[k].store(settings.formants.bwHz[k], kPublish);
@@ -38,6 +42,7 @@ bool VoiceShared::read(uint64_t sequence, VoiceSettings& settings) const noexcep
     copy.glideAfterStop = m_glideAfterStop.load(kTake);
     copy.pitchHz = m_pitchHz.load(kTake);
     copy.glideFromHz = m_glideFromHz.load(kTake);
+    copy.volume = m_volume.load(kTake);
     for (std::size_t k = 0; k < kFormantCount; ++k) {
         copy.formants.freqHz[k] = m_freqHz[k].load(kTake);
         copy.formants.bwHz[k] = m_bwHz[k].load(kTake);
@@ -77,6 +82,11 @@ void setPitch(VoiceParams& voice, double pitchHz) noexcept {
 
 void setFormants(VoiceParams& voice, const FormantSet& formants) noexcept {
     voice.m_settings.formants = formants;
+    voice.m_shared.publish(voice.m_settings);
+}
+
+void setVolume(VoiceParams& voice, double volume) noexcept {
+    voice.m_settings.volume = std::isnan(volume) ? 1.0 : std::clamp(volume, 0.0, 1.0);
     voice.m_shared.publish(voice.m_settings);
 }
 

@@ -22,6 +22,7 @@ struct VoiceSettings {
     double pitchHz = 0.0;        // where the voice settles; 0 before the first point
     double glideFromHz = 0.0;    // where the latest glide starts
     FormantSet formants{};       // the vowel the resonators are tuned to
+    double volume = 1.0;         // live output level, 0 (silent) .. 1 (the voice's own level)
 };
 
 // The record the main thread shares with the audio callback: the latest VoiceSettings, published
@@ -56,6 +57,7 @@ private:
     std::atomic<bool> m_glideAfterStop{false};
     std::atomic<double> m_pitchHz{0.0};
     std::atomic<double> m_glideFromHz{0.0};
+    std::atomic<double> m_volume{1.0};
     std::array<std::atomic<double>, kFormantCount> m_freqHz{};
     std::array<std::atomic<double>, kFormantCount> m_bwHz{};
 };
@@ -82,6 +84,10 @@ private:
     friend void stopVoice(VoiceParams& voice) noexcept;
     friend void setPitch(VoiceParams& voice, double pitchHz) noexcept;
     friend void setFormants(VoiceParams& voice, const FormantSet& formants) noexcept;
+    // The live output's level, 0..1 (clamped; NaN counts as 1), reached within kVolumeLagSamples.
+    // Renders and exports keep the voice's own level.
+    void setVolume(VoiceParams& voice, double volume) noexcept;
+    friend void setVolume(VoiceParams& voice, double volume) noexcept;
 
     VoiceShared m_shared;
     VoiceSettings m_settings{}; // as published last
@@ -101,5 +107,8 @@ void stopVoice(VoiceParams& voice) noexcept;
 void setPitch(VoiceParams& voice, double pitchHz) noexcept;
 // Retunes the three resonators to `formants` (Hz); the callback takes the set whole.
 void setFormants(VoiceParams& voice, const FormantSet& formants) noexcept;
+// The live output's level, 0..1 (clamped; NaN counts as 1), reached within kVolumeLagSamples.
+// Renders and exports keep the voice's own level.
+void setVolume(VoiceParams& voice, double volume) noexcept;
 
 } // namespace doodle

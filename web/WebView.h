@@ -44,6 +44,8 @@ public:
     void resumeTicks() override { m_ticks.resume(); }
     void pauseTicks() override { m_ticks.pause(); }
     void quit() override {} // a page is closed by the browser, never by the program
+    void sendMidi(std::span<const uint8_t>) override {}
+    std::string midiStatus() const override { return {}; }
 
 private:
     SampleTicks& m_ticks;

@@ -1,0 +1,325 @@
+// MIDI while playing, as the program handles it whatever its host: input becomes points as a
+// drag makes them, and the drawing or a playback goes out as the MIDI export writes it.
+#include "files/RecordingFiles.h"
+#include "mapping/MidiMap.h"
+#include "mapping/PitchMap.h"
+#include "program/ProgramLogic.h"
+#include "recording/MidiExport.h"
+#include "recording/MidiFile.h"
+#include "voice/Synth.h"
+
+#include <cmath>
+#include <cstddef>
+#include <gtest/gtest.h>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace doodle {
+namespace {
+
+const std::string kExamplesFolder = DC_EXAMPLES_DIR;
+
+// A MIDI message as it went out, with the play tick (ms) it went out on.
+struct TimedMessage {
+    int32_t tick = 0;
+    MidiMessage message{};
+    bool operator==(const TimedMessage&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const TimedMessage& timed) {
+    return out << timed.tick << ": " << int{timed.message.status} << ' ' << int{timed.message.data1}
+               << ' ' << int{timed.message.data2};
+}
+
+// Whole messages from bytes, as a MIDI cable carries them (no running status).
+std::vector<MidiMessage> messagesOf(std::span<const uint8_t> bytes) {
+    std::vector<MidiMessage> messages;
+    for (std::size_t at = 0; at < bytes.size();) {
+        MidiMessage message{bytes[at], bytes[at + 1], 0};
+        const std::size_t dataBytes = midiDataBytes(message.status);
+        if (dataBytes > 1) {
+            message.data2 = bytes[at + 2];
+        }
+        messages.push_back(message);
+        at += 1 + dataBytes;
+    }
+    return messages;
+}
+
+class MidiView final : public ProgramView {
+public:
+    void paintCanvas(const CanvasPaint& paint) override {
+        for (const CanvasStep& step : paint) {
+            if (step.kind == CanvasStep::Kind::Dots) {
+                dots += step.dots.size();
+            }
+        }
+    }
+    void showNote(std::string_view name) override { note = name; }
+    void setRecording(bool) override {}
+    void setPlaying(bool down) override { playing = down; }
+    void setPlayEnabled(bool) override {}
+    void setGrid(bool, bool) override {}
+    void setRootEnabled(bool) override {}
+    void markVoiceType(VoiceType) override {}
+    void showMessage(std::string_view, std::string_view text) override { message = text; }
+    std::optional<std::string> chooseSaveFile(FileKind, std::string_view) override {
+        return std::nullopt;
+    }
+    bool storeFile(const std::string&, const StoredFile&) override { return false; }
+    std::optional<ChosenRecording> chooseOpenFile() override {
+        return ChosenRecording{openAnswer, false};
+    }
+    void showHelp() override {}
+    void resumeTicks() override {}
+    void pauseTicks() override {}
+    void quit() override {}
+    void sendMidi(std::span<const uint8_t> bytes) override {
+        for (const MidiMessage& sent : messagesOf(bytes)) {
+            sentMessages.push_back({tick, sent});
+        }
+    }
+    std::string midiStatus() const override { return status; }
+
+    std::size_t dots = 0;
+    std::string note;
+    bool playing = false;
+    std::string message;
+    std::optional<Recording> openAnswer;
+    int32_t tick = 0; // the play tick being dispatched
+    std::vector<TimedMessage> sentMessages;
+    std::string status;
+};
+
+MidiMessage noteOn(uint8_t note) {
+    return {kMidiNoteOn, note, 90};
+}
+MidiMessage noteOff(uint8_t note) {
+    return {kMidiNoteOff, note, 0};
+}
+MidiMessage controller(uint8_t number, uint8_t value) {
+    return {kMidiControlChange, number, value};
+}
+
+class MidiLiveTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        logic.start();
+        logic.dispatch(Event::tick(1));
+    }
+    // One delivery: the messages, all at nowMs, then its end.
+    void deliver(std::initializer_list<MidiMessage> messages, int32_t nowMs) {
+        for (const MidiMessage& message : messages) {
+            logic.dispatch(Event::midiIn(message, nowMs));
+        }
+        logic.dispatch(Event::midiInEnd());
+    }
+    double centsFrom(double pitchHz, double midiNote) const {
+        return 100.0 * (midiNoteOfPitch(pitchHz) - midiNote);
+    }
+
+    MidiView view;
+    ProgramLogic logic{view};
+};
+
+TEST_F(MidiLiveTest, AKeyboardSingsDrawsAndRecordsAsADragWouldWithLastNotePriority) {
+    logic.dispatch(Event::control(kMajorOption)); // root C: MIDI note 32 and its octaves
+    constexpr int32_t kStartMs = 1000;
+    logic.dispatch(Event::recordToggle(true, kStartMs));
+    deliver({noteOn(44)}, kStartMs + 10); // C
+    EXPECT_FALSE(logic.voice().released());
+    EXPECT_NEAR(centsFrom(logic.voice().pitchHz(), 44), 0.0, 1.0);
+    EXPECT_EQ(view.note, "C");
+    deliver({noteOn(48)}, kStartMs + 100); // E over the held C
+    EXPECT_NEAR(centsFrom(logic.voice().pitchHz(), 48), 0.0, 1.0);
+    EXPECT_EQ(view.note, "E");
+    deliver({noteOff(48)}, kStartMs + 200); // back to the C still held
+    EXPECT_NEAR(centsFrom(logic.voice().pitchHz(), 44), 0.0, 1.0);
+    deliver({controller(kMidiVowelController, 127)}, kStartMs + 250); // the top row
+    // Legato: a note off and the next note on at the same time make no release.
+    deliver({noteOff(44), noteOn(51)}, kStartMs + 300); // G
+    EXPECT_EQ(view.note, "G");
+    deliver({noteOff(51)}, kStartMs + 400);
+    EXPECT_TRUE(logic.voice().released());
+    EXPECT_EQ(view.note, "");
+    logic.dispatch(Event::recordToggle(false, kStartMs + 500));
+
+    const Scale scale = buildScale(ScaleMode::Major, 0, Scale{});
+    const int32_t xC = xForPitch(44, ScaleMode::Major, scale);
+    const int32_t xE = xForPitch(48, ScaleMode::Major, scale);
+    const int32_t xG = xForPitch(51, ScaleMode::Major, scale);
+    const int32_t yMiddle = yForController(kMidiInitialVowelValue);
+    const std::vector<std::string> expected{
+        formatGestureLine({xC, yMiddle, 0, 10}),  formatGestureLine({xE, yMiddle, 0, 100}),
+        formatGestureLine({xC, yMiddle, 0, 200}), formatGestureLine({xC, 0, 0, 250}),
+        formatGestureLine({xG, 0, 0, 300}),       formatGestureLine({xG, 0, 1, 400}),
+    };
+    EXPECT_EQ(logic.recording().lineTexts(), expected);
+    EXPECT_EQ(logic.drawing().ink.size(), expected.size() - 1); // a release draws no dot
+    EXPECT_EQ(view.dots, expected.size() - 1);
+
+    // While the recording plays back, a key changes nothing; afterwards it sings again.
+    logic.dispatch(Event::playToggle(true));
+    view.tick = 1;
+    logic.dispatch(Event::tick(1));
+    deliver({noteOn(56)}, kStartMs + 600);
+    EXPECT_EQ(logic.recording().lineTexts(), expected);
+    EXPECT_EQ(logic.drawing().ink.size(), expected.size() - 1);
+}
+
+TEST_F(MidiLiveTest, VolumeControllerScalesTheLiveVoiceWithoutAClick) {
+    VoiceRenderer renderer(logic.voice(), VoiceOutput::Live);
+    std::vector<float> out(8192);
+    auto peakOf = [&](std::size_t from) {
+        float peak = 0.0F;
+        for (std::size_t i = from; i < out.size(); ++i) {
+            peak = std::max(peak, std::fabs(out[i]));
+        }
+        return peak;
+    };
+    deliver({noteOn(57)}, 10);
+    renderer.process(out.data(), out.size());
+    const float fullPeak = peakOf(out.size() / 2);
+    ASSERT_GT(fullPeak, 0.01F);
+
+    deliver({controller(kMidiCcVolume, 0)}, 20);
+    renderer.process(out.data(), out.size());
+    EXPECT_EQ(peakOf(kVolumeLagSamples), 0.0F) << "silent once the level has moved";
+    float largestStep = 0.0F;
+    for (std::size_t i = 1; i < static_cast<std::size_t>(kVolumeLagSamples); ++i) {
+        largestStep = std::max(largestStep, std::fabs(out[i] - out[i - 1]));
+    }
+    EXPECT_LT(largestStep, fullPeak / 4) << "the level slides down, it does not jump";
+
+    deliver({controller(kMidiCcVolume, 127)}, 30);
+    renderer.process(out.data(), out.size());
+    EXPECT_NEAR(peakOf(out.size() / 2), fullPeak, fullPeak * 0.05F);
+    EXPECT_FALSE(logic.voice().released()) << "the volume is not a note";
+}
+
+// The messages of a MIDI file's track, on their ticks (ms: one tick is one ms).
+std::vector<TimedMessage> channelMessagesOf(const std::vector<uint8_t>& file) {
+    std::string error;
+    const std::optional<MidiFile> midi = MidiFile::read(std::as_bytes(std::span(file)), error);
+    EXPECT_TRUE(midi) << error;
+    std::vector<TimedMessage> messages;
+    if (!midi) {
+        return messages;
+    }
+    MidiTrackReader track = midi->track(0);
+    while (const std::optional<MidiTrackEvent> event = track.next()) {
+        if (event->kind == MidiTrackEvent::Kind::Channel) {
+            messages.push_back({static_cast<int32_t>(event->tick), event->message});
+        }
+    }
+    return messages;
+}
+
+// The pitch a synthesizer sounds after each message: (tick, fractional note), one entry per
+// note on, bend or note off (NaN while silent), and the CC 74 values on their ticks.
+struct Sounding {
+    std::vector<std::pair<int32_t, double>> pitch;
+    std::vector<std::pair<int32_t, int32_t>> vowel;
+};
+Sounding soundingOf(const std::vector<TimedMessage>& messages) {
+    Sounding sounding;
+    std::optional<int32_t> note;
+    int32_t bend = 0;
+    for (const TimedMessage& timed : messages) {
+        const MidiMessage& m = timed.message;
+        const auto kind = static_cast<uint8_t>(m.status & kMidiKindMask);
+        if (kind == kMidiControlChange && m.data1 == kMidiVowelController) {
+            sounding.vowel.emplace_back(timed.tick, m.data2);
+            continue;
+        }
+        if (kind == kMidiNoteOn) {
+            note = m.data1;
+        } else if (kind == kMidiNoteOff) {
+            note.reset();
+        } else if (kind == kMidiPitchBend) {
+            bend = (m.data1 | (m.data2 << kMidiDataBits)) - kMidiBendCentre;
+        } else {
+            continue;
+        }
+        const double pitch =
+            note ? *note + bend * double{kMidiBendRangeSemitones} / kMidiBendSteps : NAN;
+        // Of several changes on one tick a synthesizer sounds the last.
+        if (!sounding.pitch.empty() && sounding.pitch.back().first == timed.tick) {
+            sounding.pitch.back().second = pitch;
+        } else {
+            sounding.pitch.emplace_back(timed.tick, pitch);
+        }
+    }
+    return sounding;
+}
+
+TEST_F(MidiLiveTest, PlaybackGoesOutAsTheExportWritesItInEveryScaleMode) {
+    for (const char* name : {"tune", "scale-run", "vowel-sweep"}) {
+        for (const int32_t option :
+             {kUnrestrictedOption, kMajorOption, kMinorOption, kPentatonicOption}) {
+            SCOPED_TRACE(std::string(name) + " in option " + std::to_string(option));
+            MidiView out;
+            ProgramLogic program(out);
+            program.start();
+            program.dispatch(Event::tick(1));
+            program.dispatch(Event::control(option));
+            program.dispatch(Event::rootNote(3));
+            out.openAnswer = openRecordingFile(kExamplesFolder + "/" + name + ".sav");
+            ASSERT_TRUE(out.openAnswer);
+            program.dispatch(Event::menu(kMenuOpen));
+            const std::vector<uint8_t> opening = program.midiOutOpening();
+
+            program.dispatch(Event::playToggle(true));
+            for (out.tick = 1; out.playing; ++out.tick) {
+                program.dispatch(Event::tick(out.tick));
+            }
+            const RenderSettings& settings = program.controls().settings;
+            const std::optional<std::vector<uint8_t>> file =
+                midiFileOf(program.recording(), settings,
+                           *planRender(program.recording(), settings.playSpeed));
+            ASSERT_TRUE(file);
+            std::vector<TimedMessage> exported = channelMessagesOf(*file);
+
+            // The file opens as an output is set up when it connects.
+            std::vector<TimedMessage> live;
+            for (const MidiMessage& message : messagesOf(opening)) {
+                live.push_back({0, message});
+            }
+            live.insert(live.end(), out.sentMessages.begin(), out.sentMessages.end());
+            if (option != kUnrestrictedOption) {
+                EXPECT_EQ(live, exported); // the same notes on the same ms
+            } else {
+                // Without look-ahead the notes may differ, the sounding pitch may not.
+                const Sounding liveSounding = soundingOf(live);
+                const Sounding exportSounding = soundingOf(exported);
+                EXPECT_EQ(liveSounding.vowel, exportSounding.vowel);
+                ASSERT_EQ(liveSounding.pitch.size(), exportSounding.pitch.size());
+                for (std::size_t i = 0; i < liveSounding.pitch.size(); ++i) {
+                    EXPECT_EQ(liveSounding.pitch[i].first, exportSounding.pitch[i].first);
+                    const double a = liveSounding.pitch[i].second;
+                    const double b = exportSounding.pitch[i].second;
+                    EXPECT_TRUE((std::isnan(a) && std::isnan(b)) || std::fabs(a - b) < 0.01)
+                        << "at " << liveSounding.pitch[i].first << ": " << a << " vs " << b;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(MidiLiveTest, AVoiceChangeSendsItsProgramAndAboutShowsTheHostsMidiLine) {
+    logic.dispatch(Event::menu(kMenuType2));
+    ASSERT_EQ(view.sentMessages.size(), 1U);
+    EXPECT_EQ(view.sentMessages[0].message,
+              (MidiMessage{kMidiProgramChange, static_cast<uint8_t>(kMidiProgramType2), 0}));
+    EXPECT_EQ(messagesOf(logic.midiOutOpening()).back(), view.sentMessages[0].message);
+
+    view.status = "MIDI: no JACK server";
+    logic.dispatch(Event::menu(kMenuAbout));
+    EXPECT_NE(view.message.find("\n\nMIDI: no JACK server"), std::string::npos) << view.message;
+}
+
+} // namespace
+} // namespace doodle
