@@ -222,12 +222,6 @@ void Program::pauseTicks() {
     m_ticker->pause();
 }
 
-void Program::sendMidi(std::span<const uint8_t>) {}
-
-std::string Program::midiStatus() const {
-    return {};
-}
-
 void Program::quit() {
     QCoreApplication::exit(0);
 }

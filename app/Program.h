@@ -77,8 +77,6 @@ private:
     void showHelp() override;
     void resumeTicks() override;
     void pauseTicks() override;
-    void sendMidi(std::span<const uint8_t> messages) override;
-    std::string midiStatus() const override;
     void quit() override;
     void sendMidi(std::span<const uint8_t> messages) override;
     std::string midiStatus() const override;

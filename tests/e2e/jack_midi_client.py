@@ -11,18 +11,21 @@ server is the one JACK_DEFAULT_SERVER names. Subcommands (each exits 0, or print
       Waits until every port NAME exists.
   no-ports PREFIX
       Checks that no port name starts with PREFIX.
-  play
+  play TIMES
       Plays MELODY into DoodleChorus:midi_in at its times (frame-exact), and returns once the
-      last event has gone out.
+      last event has gone out. Writes each event's time on JACK's clock to TIMES.
   listen OUT_FILE
       Connects DoodleChorus:midi_out to its own input and writes every message received,
-      "FRAME HEX" a line, to OUT_FILE when it gets SIGTERM. It writes OUT_FILE.ready once
+      "FRAME MICROSECONDS HEX" a line (its frame time, and that on JACK's clock: a dummy
+      server's frames run slower than real time under load, and playback runs in real time),
+      to OUT_FILE when it gets SIGTERM. It writes OUT_FILE.ready once
       connected.
   pitch WAV
       Checks that the sound sings MELODY_NOTES, each within TOLERANCE_CENTS, in order.
-  sav FILE.sav
-      Checks the recording's timing: a line at each of MELODY's pitch changes, at the played
-      time (within SAV_TOLERANCE_MS of the first line), and a release at the end.
+  sav FILE.sav TIMES
+      Checks the recording's timing: a line at each of MELODY's pitch changes, at the time it
+      was played (TIMES, from play; within SAV_TOLERANCE_MS, from the first line), and a
+      release at the end.
   compare RECEIVED FILE.mid whole|bend
       Checks the received live output against the MIDI export, after aligning the first note
       on: "whole", the same note, bend and controller 74 messages each within
@@ -30,8 +33,8 @@ server is the one JACK_DEFAULT_SERVER names. Subcommands (each exits 0, or print
       every message time. The opening (bend range RPN 0 and a program change) must come first.
 """
 
+import ctypes
 import math
-import os
 import signal
 import statistics
 import subprocess
@@ -95,7 +98,7 @@ STEADY_SEMITONES = 0.15
 A4_HZ, A4_NOTE = 440.0, 69
 BEND_RANGE_SEMITONES_OUT = 24
 VOWEL_CONTROLLER = 74
-NOTE_ON, NOTE_OFF, CONTROL, PROGRAM, PITCH_BEND = 0x90, 0x80, 0xB0, 0xC0, 0xE0
+NOTE_ON, NOTE_OFF, CONTROL, PITCH_BEND = 0x90, 0x80, 0xB0, 0xE0
 
 
 def fail(message):
@@ -122,11 +125,22 @@ def wait_for_ports(client, names):
         time.sleep(0.1)
 
 
-def play():
+LIBJACK = ctypes.CDLL("libjack.so.0")
+LIBJACK.jack_frames_to_time.restype = ctypes.c_uint64
+LIBJACK.jack_frames_to_time.argtypes = [ctypes.c_void_p, ctypes.c_uint32]
+
+
+def frames_to_time(client, frame):
+    """jack_frames_to_time, which python3-jack-client 0.5 does not wrap."""
+    return LIBJACK.jack_frames_to_time(int(jack._ffi.cast("uintptr_t", client._ptr)), frame)
+
+
+def play(times_path):
     client = open_client("dc-test-player")
     port = client.midi_outports.register("out")
     frames_per_ms = client.samplerate / 1000.0
     state = {"start": None, "next": 0}
+    sent_us = []
     done = threading.Event()
 
     @client.set_process_callback
@@ -142,6 +156,10 @@ def play():
             if offset >= frames:
                 break
             port.write_midi_event(max(offset, 0), message)
+            # On JACK's clock (microseconds) as the program reads it, in the same period: a
+            # dummy server's frames run slower than real time under load, and the program
+            # times its points in real time.
+            sent_us.append((at_ms, frames_to_time(client, period_start + max(offset, 0))))
             state["next"] += 1
         if state["next"] == len(MELODY):
             done.set()
@@ -153,6 +171,9 @@ def play():
         if not done.wait(LEAD_IN_SECONDS + RELEASE_MS / 1000.0 + WAIT_SECONDS):
             fail("the melody did not go out")
         time.sleep(0.2)  # the last period reaches the program
+        with open(times_path, "w", encoding="ascii") as times:
+            for at_ms, us in sent_us:
+                times.write(f"{at_ms} {us}\n")
     print(f"ok: played {len(MELODY)} events")
 
 
@@ -167,7 +188,8 @@ def listen(out_path):
     def process(frames):
         period_start = client.last_frame_time
         for offset, data in port.incoming_midi_events():
-            received.append((period_start + offset, bytes(data)))
+            frame = period_start + offset
+            received.append((frame, frames_to_time(client, frame), bytes(data)))
 
     with client:
         wait_for_ports(client, [f"{CLIENT}:midi_out"])
@@ -176,8 +198,8 @@ def listen(out_path):
             ready.write("connected\n")
         stop.wait(600)
     with open(out_path, "w", encoding="ascii") as out:
-        for frame, data in received:
-            out.write(f"{frame} {data.hex()}\n")
+        for frame, us, data in received:
+            out.write(f"{frame} {us} {data.hex()}\n")
 
 
 def note_of(hz):
@@ -223,7 +245,13 @@ def check_pitch(wav):
     fail(f"the melody {MELODY_NOTES} is not in the sung notes {[round(n, 2) for n in runs]}")
 
 
-def check_sav(path):
+def check_sav(path, times_path):
+    jack_us = {}
+    with open(times_path, encoding="ascii") as times:
+        for line in times:
+            at_ms, us = map(int, line.split())
+            jack_us.setdefault(at_ms, us)
+    played_ms = {at: round((us - jack_us[0]) / 1000) for at, us in jack_us.items()}
     lines = []
     with open(path, "rb") as sav:
         for line in sav.read().split(b"\r\n"):
@@ -236,12 +264,13 @@ def check_sav(path):
     for before, line in zip(lines, lines[1:]):
         if line[0] != before[0] and not line[2]:
             changes.append(line[3] - first_ms)
-    if len(changes) != len(PITCH_CHANGES_MS) or any(
-            abs(got - want) > SAV_TOLERANCE_MS for got, want in zip(changes, PITCH_CHANGES_MS)):
-        fail(f"pitch changes at {changes} ms, not at {PITCH_CHANGES_MS}")
+    want = [played_ms[at] for at in PITCH_CHANGES_MS]
+    if len(changes) != len(want) or any(
+            abs(got - at) > SAV_TOLERANCE_MS for got, at in zip(changes, want)):
+        fail(f"pitch changes at {changes} ms, played at {want}")
     release = lines[-1]
-    if release[2] != 1 or abs(release[3] - first_ms - RELEASE_MS) > SAV_TOLERANCE_MS:
-        fail(f"the last line {release} is not the release at {RELEASE_MS} ms")
+    if release[2] != 1 or abs(release[3] - first_ms - played_ms[RELEASE_MS]) > SAV_TOLERANCE_MS:
+        fail(f"the last line {release} is not the release, played at {played_ms[RELEASE_MS]} ms")
     print(f"ok: {len(lines)} lines, pitch changes at {changes} ms, release at "
           f"{release[3] - first_ms} ms")
 
@@ -261,8 +290,8 @@ def received_messages(path):
     messages = []
     with open(path, encoding="ascii") as lines:
         for line in lines:
-            frame, data = line.split()
-            messages.append((int(frame) * 1000.0 / SAMPLE_RATE, bytes.fromhex(data)))
+            _, us, data = line.split()
+            messages.append((int(us) / 1000.0, bytes.fromhex(data)))
     return messages
 
 
@@ -302,21 +331,25 @@ def sounding(messages):
     return states
 
 
-def check_opening(received):
-    opening = [m for _, m in received[:5]]
-    want_rpn = [bytes([CONTROL, 101, 0]), bytes([CONTROL, 100, 0]),
-                bytes([CONTROL, 6, BEND_RANGE_SEMITONES_OUT]), bytes([CONTROL, 38, 0])]
-    if opening[:4] != want_rpn or len(opening) < 5 or opening[4][0] != PROGRAM:
-        fail(f"the output did not open with RPN 0 = ±24 and a program change: "
-             f"{[m.hex() for m in opening]}")
+def opening(messages):
+    """The messages before the first note, bend or vowel: the bend range and the program."""
+    leading = []
+    for _, message in messages:
+        if is_playing(message):
+            break
+        leading.append(message)
+    return leading
 
 
 def compare(received_path, midi_path, mode):
     received = received_messages(received_path)
     if not received:
         fail("nothing received from midi_out")
-    check_opening(received)
-    live, export = aligned(received), aligned(exported(midi_path))
+    file_messages = exported(midi_path)
+    if opening(received) != opening(file_messages):
+        fail(f"the output opened with {[m.hex() for m in opening(received)]}, the file with "
+             f"{[m.hex() for m in opening(file_messages)]}")
+    live, export = aligned(received), aligned(file_messages)
     if mode == "whole":
         worst = 0.0
         for index, ((live_ms, live_m), (file_ms, file_m)) in enumerate(zip(live, export)):
@@ -357,26 +390,32 @@ def compare(received_path, midi_path, mode):
 
 def main():
     command, args = sys.argv[1], sys.argv[2:]
+    # libjack reports on stderr while the server is still starting.
+    jack.set_error_function(lambda message: None)
+    jack.set_info_function(lambda message: None)
     if command == "wait-server":
         open_client("dc-test-probe").close()
+        print("ok: it takes clients")
     elif command == "ports":
         client = open_client("dc-test-probe")
         wait_for_ports(client, args)
         client.close()
+        print(f"ok: {' '.join(args)}")
     elif command == "no-ports":
         client = open_client("dc-test-probe")
         names = [p.name for p in client.get_ports() if p.name.startswith(args[0])]
         client.close()
         if names:
             fail(f"ports {names}")
+        print(f"ok: no port of {args[0]}")
     elif command == "play":
-        play()
+        play(args[0])
     elif command == "listen":
         listen(args[0])
     elif command == "pitch":
         check_pitch(args[0])
     elif command == "sav":
-        check_sav(args[0])
+        check_sav(args[0], args[1])
     elif command == "compare":
         compare(*args)
     else:

@@ -17,7 +17,7 @@ source "$(dirname "$0")/common.sh"
 
 PROGRAM=$1
 RENDER=$2
-EXAMPLES=$3
+EXAMPLES=$(realpath "$3")
 CLIENT=("$4" "$(dirname "$0")/jack_midi_client.py")
 
 # Client pixels of the controls below the menu bar: a point well inside each.
@@ -49,16 +49,17 @@ client_click() { # X Y
         $((AREA_Y - kAreaClientY + $2)) sleep 0.1 click 1 sleep 0.3 || fail "xdotool click"
 }
 
-check() { # the client's check and its arguments
-    local result
-    result=$("${CLIENT[@]}" "$@") || fail "${result#FAIL: }"
-    echo "$result"
+check() { # LABEL, then the client's command and its arguments
+    local label=$1 result
+    shift
+    result=$("${CLIENT[@]}" "$@") || fail "$label: ${result#FAIL: }"
+    echo "$label: $result"
 }
 
 start_jackd() { # PERIOD_FRAMES
     jackd --no-realtime -d dummy -r 44100 -p "$1" >"$E2E_WORK/jackd.log" 2>&1 &
     JACKD_PID=$!
-    check wait-server >/dev/null
+    check "JACK server" wait-server
 }
 
 # Plays back the example FILE in the scale option at X Y and checks what midi_out sent
@@ -84,7 +85,7 @@ play_example() { # OPTION_X OPTION_Y FILE SCALE MODE
     wait "$LISTENER_PID" || fail "the listener failed"
     LISTENER_PID=""
     "$RENDER" -q --scale "$4" --type mid "$3" "$E2E_WORK/$4.mid" || fail "render $3 to MIDI"
-    echo "$(basename "$3") in $4: $(check compare "$received" "$E2E_WORK/$4.mid" "$5")"
+    check "$(basename "$3") in $4" compare "$received" "$E2E_WORK/$4.mid" "$5"
 }
 
 # --- No server: the program starts as without MIDI, and starts no server itself. ---
@@ -104,28 +105,27 @@ echo "ok: without a JACK server the program starts, closes and prints nothing"
 e2e_start_program "$PROGRAM"
 start_jackd 256
 sleep 1
-check no-ports "DoodleChorus" >/dev/null
+check "a server started later" no-ports "DoodleChorus"
 e2e_close_program
 e2e_start_program "$PROGRAM"
-check ports DoodleChorus:midi_in DoodleChorus:midi_out >/dev/null
-echo "ok: ports DoodleChorus:midi_in and DoodleChorus:midi_out, only when the server ran first"
+check "ports" ports DoodleChorus:midi_in DoodleChorus:midi_out
 find_drawing_area
 
 # --- MIDI in: play and record the melody in Major on C, save it. ---
 client_click "${kMajorOption[@]}"
 client_click "${kRecordToggle[@]}"
-check play
+check "MIDI in" play "$E2E_WORK/played"
 client_click "${kRecordToggle[@]}"
 sleep "$kCaptureLagSeconds"
 cp "$E2E_CAPTURE" "$E2E_WORK/melody.raw"
 sox -q -t raw -e floating-point -b 32 -L -r 44100 -c 1 "$E2E_WORK/melody.raw" \
     "$E2E_WORK/melody.wav" || fail "sox"
-echo "live: $(check pitch "$E2E_WORK/melody.wav")"
+check "live" pitch "$E2E_WORK/melody.wav"
 save_as "$E2E_WORK/melody"
 [ -f "$E2E_WORK/melody.sav" ] || fail "File > Save wrote no melody.sav"
-echo "saved: $(check sav "$E2E_WORK/melody.sav")"
+check "saved" sav "$E2E_WORK/melody.sav" "$E2E_WORK/played"
 "$RENDER" -q --scale major "$E2E_WORK/melody.sav" "$E2E_WORK/rendered.wav" || fail "render"
-echo "rendered: $(check pitch "$E2E_WORK/rendered.wav")"
+check "rendered" pitch "$E2E_WORK/rendered.wav"
 
 # --- MIDI out: examples played back, against the export. ---
 play_example "${kMajorOption[@]}" "$EXAMPLES/tune.sav" major whole
