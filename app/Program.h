@@ -24,7 +24,6 @@ namespace doodle {
 class Dialogs;
 class MainWindow;
 
-
 // The desktop host of the program: start-up, the window, the ticker thread and the audio
 // output, and shutdown. It turns the window's actions and the ticker's ticks into events for
 // the program's logic, and shows what the logic asks for in the window and its dialogs.

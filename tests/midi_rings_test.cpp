@@ -29,16 +29,15 @@ std::vector<Written> runPeriod(MidiRings& rings, uint32_t periodStart) {
 TEST(MidiRings, IncomingKeepsChannelMessagesWithTheirFrameTimes) {
     MidiRings rings;
     ASSERT_TRUE(rings.valid());
-    const std::vector<std::vector<uint8_t>> events{
-        {0x93, 60, 100},          // note on, channel 4
-        {0xF8},                   // clock
-        {0xF0, 0x7E, 0x01, 0xF7}, // SysEx
-        {0xE0, 0x00, 0x50},       // bend
-        {0xC5, 52},               // program change: one data byte
-        {0xB0, 74},               // cut short
-        {60, 100},                // data bytes without a status
-        {0xFF},                   // reset
-        {0x80, 60, 0}};
+    const std::vector<std::vector<uint8_t>> events{{0x93, 60, 100},          // note on, channel 4
+                                                   {0xF8},                   // clock
+                                                   {0xF0, 0x7E, 0x01, 0xF7}, // SysEx
+                                                   {0xE0, 0x00, 0x50},       // bend
+                                                   {0xC5, 52}, // program change: one data byte
+                                                   {0xB0, 74}, // cut short
+                                                   {60, 100},  // data bytes without a status
+                                                   {0xFF},     // reset
+                                                   {0x80, 60, 0}};
     uint32_t frameTime = 1000;
     for (const std::vector<uint8_t>& event : events) {
         static_cast<void>(rings.queueIncoming(frameTime++, event));
@@ -68,8 +67,9 @@ TEST(MidiRings, OutgoingKeepsOnePeriodOfDelayInOrder) {
     ASSERT_TRUE(rings.queueOutgoing({periodK + 255, {0xC0, 52, 0}}));
     // Stamped after period k + 1 began (the main thread ran ahead of the process thread).
     ASSERT_TRUE(rings.queueOutgoing({periodK + kPeriodFrames + 3, {0x80, 60, 0}}));
-    EXPECT_EQ(runPeriod(rings, periodK + kPeriodFrames),
-              (std::vector<Written>{{10, {0x90, 60, 100}}, {200, {0xE0, 0, 64}}, {255, {0xC0, 52}}}));
+    EXPECT_EQ(
+        runPeriod(rings, periodK + kPeriodFrames),
+        (std::vector<Written>{{10, {0x90, 60, 100}}, {200, {0xE0, 0, 64}}, {255, {0xC0, 52}}}));
     // Period k + 2 was missed: its messages are late and land at the start, in order, never
     // before the one ahead.
     ASSERT_TRUE(rings.queueOutgoing({periodK + kPeriodFrames + 100, {0xB0, 74, 5}}));

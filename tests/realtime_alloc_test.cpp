@@ -102,11 +102,8 @@ TEST(RealtimeSafety, JackMidiPeriodAllocatesNothing) {
     MidiRings rings;
     ASSERT_TRUE(rings.valid());
     constexpr uint32_t kPeriodFrames = 64;
-    const std::array<std::array<uint8_t, 3>, 5> events{{{0x90, 60, 100},
-                                                         {0xE0, 0, 64},
-                                                         {0xB0, 74, 20},
-                                                         {0xF8, 0, 0},
-                                                         {0xF0, 1, 0xF7}}};
+    const std::array<std::array<uint8_t, 3>, 5> events{
+        {{0x90, 60, 100}, {0xE0, 0, 64}, {0xB0, 74, 20}, {0xF8, 0, 0}, {0xF0, 1, 0xF7}}};
     std::array<uint8_t, 3 * kPeriodFrames> portBuffer{}; // stands in for JACK's port buffer
     std::size_t portBytes = 0;
     std::size_t outgoing = 0;
@@ -116,8 +113,9 @@ TEST(RealtimeSafety, JackMidiPeriodAllocatesNothing) {
         for (uint32_t offset = 0; offset < kPeriodFrames; offset += 16) {
             const std::array<uint8_t, 3>& event = events[(period + offset) % events.size()];
             static_cast<void>(rings.queueIncoming(periodStart + offset, event));
-            static_cast<void>(rings.queueOutgoing(
-                {periodStart + offset, {event[0], event[1], static_cast<uint8_t>(event[2] & 0x7F)}}));
+            static_cast<void>(
+                rings.queueOutgoing({periodStart + offset,
+                                     {event[0], event[1], static_cast<uint8_t>(event[2] & 0x7F)}}));
         }
         portBytes = 0;
         outgoing += rings.writeOutgoing(
@@ -126,7 +124,8 @@ TEST(RealtimeSafety, JackMidiPeriodAllocatesNothing) {
                 if (portBytes + bytes.size() > portBuffer.size()) {
                     return false;
                 }
-                std::copy(bytes.begin(), bytes.end(), portBuffer.begin() + static_cast<long>(portBytes));
+                std::copy(bytes.begin(), bytes.end(),
+                          portBuffer.begin() + static_cast<long>(portBytes));
                 portBytes += bytes.size();
                 return true;
             });

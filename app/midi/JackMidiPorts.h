@@ -54,7 +54,8 @@ public:
 
 private:
     static int processCallback(jack_nframes_t frames, void* self) noexcept;
-    static void connectCallback(jack_port_id_t portA, jack_port_id_t portB, int connect, void* self) noexcept;
+    static void connectCallback(jack_port_id_t portA, jack_port_id_t portB, int connect,
+                                void* self) noexcept;
     int process(jack_nframes_t frames) noexcept;
     void wake() noexcept;
     // A message's JACK frame time on the monotonicMs() clock.

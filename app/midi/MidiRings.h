@@ -20,8 +20,9 @@ struct TimedMidiMessage {
 // it needs a server. Each queue has one writer thread and one reader thread.
 class MidiRings {
 public:
-    // Messages each queue holds at least (the ring rounds its size up to a power of two): about 45 s of a dense controller stream (3 bytes per ms)
-    // if the main thread stalls; beyond that, new messages are dropped.
+    // Messages each queue holds at least (the ring rounds its size up to a power of two): about 45
+    // s of a dense controller stream (3 bytes per ms) if the main thread stalls; beyond that, new
+    // messages are dropped.
     static constexpr std::size_t kRingMessages = 4096;
 
     MidiRings() noexcept;
@@ -49,9 +50,9 @@ public:
         uint32_t earliestOffset = 0;
         TimedMidiMessage next{};
         while (peek(m_out, next)) {
-            const int64_t offset = static_cast<int64_t>(static_cast<int32_t>(
-                                       next.frameTime - lastFrameTime)) +
-                                   periodFrames;
+            const int64_t offset =
+                static_cast<int64_t>(static_cast<int32_t>(next.frameTime - lastFrameTime)) +
+                periodFrames;
             if (offset >= static_cast<int64_t>(periodFrames)) {
                 break; // stamped after this period began: due in the next one
             }
