@@ -79,7 +79,8 @@ JackMidiPorts::Ready JackMidiPorts::takeReady(
     }
     uint64_t wakeCount = 0;
     // Non-blocking: EAGAIN only says that no wake-up is pending, and the rings are read anyway.
-    static_cast<void>(::read(m_wakeFd, &wakeCount, sizeof(wakeCount)));
+    const ssize_t readBytes = ::read(m_wakeFd, &wakeCount, sizeof(wakeCount));
+    static_cast<void>(readBytes);
     ready.outputConnected = m_outputConnected.exchange(false);
     TimedMidiMessage timed;
     while (m_rings.takeIncoming(timed)) {
