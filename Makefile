@@ -29,10 +29,11 @@ RUN_PACKAGES := $(INSTALL_PACKAGES) libgtest-dev libbenchmark-dev
 # the captured audio stream like a sound card, screenshots, and pitch measurement; appstreamcli,
 # groff and lexgrog check the installed metainfo and man pages; mido reads the MIDI files back;
 # setfacl gives replaced files an ACL to keep; sox reads the WAV header back as other programs
-# would; a session bus, the accessibility bus and pyatspi read the window as a screen reader does.
+# would; a session bus, the accessibility bus and pyatspi read the window as a screen reader does;
+# a JACK server (jackd2, on the dummy back-end) and a JACK client in Python play and hear MIDI.
 TEST_PACKAGES := $(RUN_PACKAGES) clang xvfb xauth openbox wmctrl xdotool pv imagemagick aubio-tools \
 	python3 python3-mido sox desktop-file-utils appstream groff-base man-db acl dbus-daemon \
-	at-spi2-core python3-pyatspi $(WEB_TEST_PACKAGES)
+	at-spi2-core python3-pyatspi jackd2 python3-jack-client $(WEB_TEST_PACKAGES)
 
 # The Debian package: dpkg-shlibdeps (dpkg-dev) and file compute its dependencies; lintian and
 # hardening-check (devscripts) check it in make test.
@@ -94,6 +95,7 @@ bench: deps-test
 	bench/idle_cpu.sh $(BUILD_DIR)/app/doodlechorus 10
 	$(BUILD_DIR)/bench/recording_file_bench
 	$(BUILD_DIR)/bench/render_bench
+	bench/jack_midi_latency.py $(BUILD_DIR)/app/doodlechorus
 	DC_WEB_TEST_EXPORTS=ON web/build.sh $(WEB_TEST_DIR) $(WEB_TEST_BUILD_DIR)
 	web/test.sh --bench $(WEB_TEST_DIR) $(BUILD_DIR)/bench/voice_bench
 

@@ -99,6 +99,12 @@ bool Program::start() {
 
     // A stream that does not start leaves the program running without sound.
     static_cast<void>(m_audio->start());
+
+    // MIDI only where a JACK server already runs; without one the program is as it always was.
+    if (m_midi.open()) {
+        m_midiNotifier = std::make_unique<QSocketNotifier>(m_midi.wakeFd(), QSocketNotifier::Read);
+        connect(m_midiNotifier.get(), &QSocketNotifier::activated, this, [this] { takeMidi(); });
+    }
     return true;
 }
 
@@ -115,6 +121,8 @@ void Program::shutdown() {
         return;
     }
     m_shutDown = true;
+    m_midiNotifier.reset();
+    m_midi.close(); // its process thread has ended when this returns
     if (m_ticker) {
         m_ticker->stop(); // joined: it posts nothing from here on
     }
@@ -214,14 +222,33 @@ void Program::pauseTicks() {
     m_ticker->pause();
 }
 
-void Program::sendMidi(std::span<const uint8_t>) {}
-
-std::string Program::midiStatus() const {
-    return {};
-}
-
 void Program::quit() {
     QCoreApplication::exit(0);
+}
+
+void Program::sendMidi(std::span<const uint8_t> messages) {
+    m_midi.send(messages);
+}
+
+std::string Program::midiStatus() const {
+    return m_midi.status();
+}
+
+void Program::takeMidi() {
+    if (m_shutDown) {
+        return;
+    }
+    const JackMidiPorts::Ready ready =
+        m_midi.takeReady([this](const MidiMessage& message, std::optional<int32_t> nowMs) {
+            m_logic.dispatch(Event::midiIn(message, nowMs));
+        });
+    if (ready.messages > 0) {
+        m_logic.dispatch(Event::midiInEnd());
+    }
+    if (ready.outputConnected) {
+        const std::vector<uint8_t> opening = m_logic.midiOutOpening();
+        sendMidi(opening);
+    }
 }
 
 } // namespace doodle

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/audio/AudioOutput.h"
+#include "app/midi/JackMidiPorts.h"
 #include "app/ticker/Ticker.h"
 #include "mapping/DrawingSurface.h"
 #include "program/Event.h"
@@ -10,6 +11,7 @@
 #include "voice/VoiceParams.h"
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -74,9 +76,13 @@ private:
     void showHelp() override;
     void resumeTicks() override;
     void pauseTicks() override;
+    void quit() override;
     void sendMidi(std::span<const uint8_t> messages) override;
     std::string midiStatus() const override;
-    void quit() override;
+
+    // Hands the program what the MIDI ports received, as one batch, and the opening messages
+    // to a newly connected output.
+    void takeMidi();
 
     Dialogs& m_dialogs;
     AudioFactory m_makeAudio;
@@ -86,6 +92,8 @@ private:
     std::unique_ptr<AudioOutput> m_audio;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<Ticker> m_ticker;
+    JackMidiPorts m_midi; // open only where a JACK server runs
+    std::unique_ptr<QSocketNotifier> m_midiNotifier;
     bool m_shutDown = false;
 };
 

@@ -13,7 +13,7 @@ struct HelpPiece {
 constexpr bool kParagraphEnd = true;
 constexpr bool kRunsOn = false;
 
-constexpr std::array<HelpPiece, 14> kHelpPieces{{
+constexpr std::array<HelpPiece, 17> kHelpPieces{{
     {"*Left click in the rectangular window area of the application and drag to draw an image.",
      kParagraphEnd},
     {"*As you draw, a synthesized voice will sound following the drawing movement. Vowel "
@@ -50,6 +50,15 @@ constexpr std::array<HelpPiece, 14> kHelpPieces{{
      "each of the filters, which",
      kRunsOn},
     {"results in the vowel sweeps sounding a little different.", kParagraphEnd},
+    {"*MIDI: a keyboard plays the voice. Note on starts it at the note's pitch, note off stops "
+     "it; of several held notes the newest",
+     kRunsOn},
+    {"sounds. Pitch bend follows the range RPN 0 sets, CC 74 or CC 1 sets the vowel, CC 7 the "
+     "volume, and CC 120 or 123 silences it.",
+     kRunsOn},
+    {"Velocity does nothing. The drawing and its playback go out as 'File>Export as MIDI' "
+     "writes them.",
+     kParagraphEnd},
 }};
 
 } // namespace

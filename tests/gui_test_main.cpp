@@ -4,6 +4,8 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
 
 #if defined(__SANITIZE_THREAD__)
 // Qt is not built with ThreadSanitizer and guards its cross-thread event queue with a futex the
@@ -24,6 +26,11 @@ int main(int argc, char** argv) {
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         setenv("XDG_RUNTIME_DIR", QDir::toNativeSeparators(runtimeDir.path()).toLocal8Bit(), 1);
     }
+    // The program joins a running JACK server for its MIDI ports: never a desktop's own server
+    // here, nor one that another test started.
+    const std::string noJackServer = "doodlechorus-gui-tests-" + std::to_string(getpid());
+    setenv("JACK_DEFAULT_SERVER", noJackServer.c_str(), 1);
+    setenv("JACK_NO_START_SERVER", "1", 1);
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -84,6 +84,13 @@ const QStringList kHelpLines = {
     "each of the filters, which",
     "results in the vowel sweeps sounding a little different.",
     "",
+    "*MIDI: a keyboard plays the voice. Note on starts it at the note's pitch, note off stops it; "
+    "of several held notes the newest",
+    "sounds. Pitch bend follows the range RPN 0 sets, CC 74 or CC 1 sets the vowel, CC 7 the "
+    "volume, and CC 120 or 123 silences it.",
+    "Velocity does nothing. The drawing and its playback go out as 'File>Export as MIDI' writes "
+    "them.",
+    "",
 };
 
 TEST_F(HelpAboutTest, AboutShowsTitleNameVersionCreditAndMotto) {
@@ -91,11 +98,14 @@ TEST_F(HelpAboutTest, AboutShowsTitleNameVersionCreditAndMotto) {
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("About"));
     const QStringList lines = dialogs.messages[0].text.split(u'\n');
-    ASSERT_EQ(lines.size(), 2);
+    ASSERT_EQ(lines.size(), 4);
     EXPECT_TRUE(lines[0].startsWith(QStringLiteral("DoodleChorus v1.01 ")))
         << lines[0].toStdString();
     EXPECT_TRUE(lines[0].contains(QStringLiteral("DoodleChorus developers")));
     EXPECT_EQ(lines[1], QStringLiteral("Make your drawings truly sing!"));
+    // The tests run with no JACK server (gui_test_main names one that does not exist).
+    EXPECT_EQ(lines[2], QString());
+    EXPECT_EQ(lines[3], QStringLiteral("MIDI: no JACK server"));
 }
 
 TEST_F(HelpAboutTest, HelpWindowShowsTheWholeTextReadOnlyFromTheTop) {

@@ -1,8 +1,10 @@
 // Proves that the audio path never allocates: every global operator new in this binary is
 // counted, and rendering must leave the count unchanged.
+#include "app/midi/MidiRings.h"
 #include "recording/MidiPerformance.h"
 #include "voice/Synth.h"
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -92,6 +94,47 @@ TEST(RealtimeSafety, MidiPerformanceAllocatesNothingPerMessage) {
     }
     EXPECT_EQ(g_allocations.load(), before);
     EXPECT_GT(lines, 100); // the messages were played
+}
+
+// The JACK process thread's MIDI work, on plain buffers: incoming events of every kind into the
+// ring, and outgoing messages out of it into a period, with no allocation once the rings exist.
+TEST(RealtimeSafety, JackMidiPeriodAllocatesNothing) {
+    MidiRings rings;
+    ASSERT_TRUE(rings.valid());
+    constexpr uint32_t kPeriodFrames = 64;
+    const std::array<std::array<uint8_t, 3>, 5> events{
+        {{0x90, 60, 100}, {0xE0, 0, 64}, {0xB0, 74, 20}, {0xF8, 0, 0}, {0xF0, 1, 0xF7}}};
+    std::array<uint8_t, 3 * kPeriodFrames> portBuffer{}; // stands in for JACK's port buffer
+    std::size_t portBytes = 0;
+    std::size_t outgoing = 0;
+    const long before = g_allocations.load();
+    for (uint32_t period = 0; period < 200; ++period) {
+        const uint32_t periodStart = period * kPeriodFrames;
+        for (uint32_t offset = 0; offset < kPeriodFrames; offset += 16) {
+            const std::array<uint8_t, 3>& event = events[(period + offset) % events.size()];
+            static_cast<void>(rings.queueIncoming(periodStart + offset, event));
+            static_cast<void>(
+                rings.queueOutgoing({periodStart + offset,
+                                     {event[0], event[1], static_cast<uint8_t>(event[2] & 0x7F)}}));
+        }
+        portBytes = 0;
+        outgoing += rings.writeOutgoing(
+            periodStart, kPeriodFrames,
+            [&portBuffer, &portBytes](uint32_t /*offsetFrames*/, std::span<const uint8_t> bytes) {
+                if (portBytes + bytes.size() > portBuffer.size()) {
+                    return false;
+                }
+                std::copy(bytes.begin(), bytes.end(),
+                          portBuffer.begin() + static_cast<long>(portBytes));
+                portBytes += bytes.size();
+                return true;
+            });
+        TimedMidiMessage message;
+        while (rings.takeIncoming(message)) {
+        }
+    }
+    EXPECT_EQ(g_allocations.load(), before);
+    EXPECT_GT(outgoing, 500u); // the messages went through
 }
 
 } // namespace

@@ -172,3 +172,59 @@ drag() { # FROM_X TO_X Y STEP_SECONDS XS_FILE
     xdotool mouseup 1 || fail "xdotool release"
     RELEASED_AT=$(e2e_captured_samples)
 }
+
+# The file dialogs, driven as a person does. Opens the File menu with the pointer (the menu
+# bar is above the drawing area, whose corner is at client (10, 10)) and takes its ITEM-th
+# entry with the keyboard (Open is 1, Save is 2), then waits for the file dialog called TITLE.
+file_menu() { # ITEM TITLE
+    local keys=() i
+    for ((i = 0; i < $1; i++)); do keys+=(key Down sleep 0.1); done
+    xdotool mousemove --window "$E2E_WID" 15 $(((AREA_Y - 10) / 2)) sleep 0.1 click 1 \
+        sleep 0.5 "${keys[@]}" key Return || fail "xdotool menu"
+    # Polled: a search that meets a menu window as it closes fails with an X error.
+    local tries
+    for ((tries = 0; tries < 100; tries++)); do
+        DIALOG=$(xdotool search --all --pid "$E2E_PID" --name "^$2\$" 2>/dev/null | head -n 1) || true
+        [ -z "$DIALOG" ] || return 0
+        sleep 0.1
+    done
+    fail "no dialog \"$2\""
+}
+
+# Whether a file dialog of the program is on screen. A search that meets a window as it
+# closes fails with an X error: that one is asked again.
+dialog_open() {
+    local found tries
+    for ((tries = 0; tries < 10; tries++)); do
+        if found=$(xdotool search --all --pid "$E2E_PID" --name "^Please choose file" 2>&1); then
+            return 0
+        fi
+        [ -n "$found" ] || return 1 # no window, no error
+        sleep 0.1
+    done
+    fail "xdotool: $found"
+}
+
+# Types PATH into the file name field of the open dialog and accepts it.
+answer_dialog() { # PATH
+    xdotool windowfocus --sync "$DIALOG" sleep 0.2 key ctrl+a type --delay 15 "$1" ||
+        fail "xdotool type"
+    # A Return that only takes the completer's suggestion (the name of an existing file)
+    # leaves the dialog open: then another one accepts it.
+    local presses tries
+    for ((presses = 0; presses < 3; presses++)); do
+        sleep 0.3
+        xdotool key Return || fail "xdotool key"
+        for ((tries = 0; tries < 10; tries++)); do
+            dialog_open || return 0
+            sleep 0.1
+        done
+    done
+    fail "the file dialog did not close"
+}
+
+# File > Save under NAME (no extension: the program appends ".sav").
+save_as() { # NAME
+    file_menu 2 "Please choose file to save"
+    answer_dialog "$1"
+}
