@@ -226,8 +226,14 @@ void Program::quit() {
     QCoreApplication::exit(0);
 }
 
-void Program::sendMidi(std::span<const uint8_t> messages) {
-    m_midi.send(messages);
+void Program::sendMidi(std::span<const uint8_t> messages, std::optional<int32_t> playTick) {
+    // A tick's MIDI goes out at the tick's time on the ticker's schedule, however late the
+    // main thread handled it.
+    std::optional<int64_t> dueNs;
+    if (playTick) {
+        dueNs = m_tickerShared.tickZeroNs.load() + int64_t{*playTick} * kTickPeriodNs;
+    }
+    m_midi.send(messages, dueNs);
 }
 
 std::string Program::midiStatus() const {
@@ -247,7 +253,7 @@ void Program::takeMidi() {
     }
     if (ready.outputConnected) {
         const std::vector<uint8_t> opening = m_logic.midiOutOpening();
-        sendMidi(opening);
+        sendMidi(opening, std::nullopt);
     }
 }
 

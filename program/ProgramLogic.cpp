@@ -228,7 +228,7 @@ void ProgramLogic::sendMidiEnd() {
 
 void ProgramLogic::sendMidiOut() {
     if (!m_midiOutBytes.empty()) {
-        m_view.sendMidi(m_midiOutBytes);
+        m_view.sendMidi(m_midiOutBytes, m_midiPlayTick);
         m_midiOutBytes.clear();
     }
 }
@@ -264,6 +264,7 @@ void ProgramLogic::startPlayback() {
                                                                                // stays for later
     m_player.start();
     sendMidiRelease();
+    m_lastActingTick = 0;
     m_ticksRunning = true;
     m_view.resumeTicks(); // counts from 0 again
     setGrid(false, false);
@@ -289,6 +290,13 @@ void ProgramLogic::playbackTick(int32_t tickCount) {
     if (!m_player.acts(tickCount, m_controls.settings.playSpeed)) {
         return;
     }
+    // The tick an uninterrupted play clock acts on: a tick handled late (the host busy) plays
+    // the line late, but its MIDI keeps the line's own time.
+    m_midiPlayTick =
+        std::min(m_player.nextActingTick(m_lastActingTick, m_controls.settings.playSpeed)
+                     .value_or(tickCount),
+                 tickCount);
+    m_lastActingTick = *m_midiPlayTick;
     const PlayedStep step = m_player.step(tickCount, m_controls.settings.playSpeed, m_mapControls);
     switch (step.action) {
     case PlaybackAction::None:
@@ -308,6 +316,7 @@ void ProgramLogic::playbackTick(int32_t tickCount) {
         m_view.paintCanvas(oneDot(dot));
         break;
     }
+    m_midiPlayTick.reset();
 }
 
 void ProgramLogic::showNote(std::optional<int32_t> noteIndex) {

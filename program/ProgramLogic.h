@@ -107,9 +107,11 @@ private:
     MapControls m_mapControls{}; // what the maps read: the settings' scale, built once
     VowelWorking m_vowel{};      // the vowel map's values, kept between points
     Player m_player{m_recording, m_voice, m_vowel}; // plays the recording on the ticks
-    MidiPerformance m_midiIn{};            // MIDI input as points, mapped as the controls map drags
-    int32_t m_midiInMs = 0;                // the time of the MIDI input's latest moment
-    MidiLiveWriter m_midiOut{};            // the sounding points as MIDI output
+    MidiPerformance m_midiIn{}; // MIDI input as points, mapped as the controls map drags
+    std::optional<int32_t> m_midiPlayTick{}; // while a tick plays: the tick its MIDI belongs to
+    int32_t m_lastActingTick = 0; // of this playback's last step, on a clock that never lags
+    int32_t m_midiInMs = 0;       // the time of the MIDI input's latest moment
+    MidiLiveWriter m_midiOut{};   // the sounding points as MIDI output
     std::vector<uint8_t> m_midiOutBytes{}; // messages not yet handed to the view
     bool m_ticksRunning = false;           // between resumeTicks and pauseTicks
     bool m_modalStepOpen = false;          // a dialog, About or Help is open: events are dropped

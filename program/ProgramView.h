@@ -60,10 +60,13 @@ public:
     // The Help text; a view that can wait returns when it is closed.
     virtual void showHelp() = 0;
 
-    // MIDI messages to go out now, whole and in order, as the drawing, MIDI input or playback
-    // sounds them: the messages the MIDI export writes for the same points. A view without a
-    // MIDI output connected drops them.
-    virtual void sendMidi(std::span<const uint8_t> messages) = 0;
+    // MIDI messages to go out, whole and in order, as the drawing, MIDI input or playback
+    // sounds them: the messages the MIDI export writes for the same points. playTick, during
+    // playback: the tick of the play clock they belong to (counted as tick events count), the
+    // one a clock that never lags plays them on, which a late tick event may have passed; a view
+    // sends them at that tick's time. Empty: they go out now. A view without a MIDI output
+    // connected drops them.
+    virtual void sendMidi(std::span<const uint8_t> messages, std::optional<int32_t> playTick) = 0;
     // How MIDI is connected, one line that About adds to its text ("MIDI: no JACK server");
     // empty to add nothing.
     virtual std::string midiStatus() const = 0;

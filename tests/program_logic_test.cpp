@@ -93,7 +93,7 @@ public:
     void resumeTicks() override { log.push_back("resume ticks"); }
     void pauseTicks() override { log.push_back("pause ticks"); }
     void quit() override { log.push_back("quit"); }
-    void sendMidi(std::span<const uint8_t> messages) override {
+    void sendMidi(std::span<const uint8_t> messages, std::optional<int32_t>) override {
         midiOut.insert(midiOut.end(), messages.begin(), messages.end());
     }
     std::string midiStatus() const override { return midiStatusLine; }

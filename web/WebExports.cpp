@@ -297,7 +297,7 @@ EMSCRIPTEN_KEEPALIVE void dc_program_midi_out(int32_t open) {
     p.view.setMidiOutOpen(open != 0);
     if (open != 0) {
         const std::vector<uint8_t> opening = p.logic.midiOutOpening();
-        p.view.sendMidi(opening);
+        p.view.sendMidi(opening, std::nullopt);
     }
 }
 

@@ -115,7 +115,9 @@ std::optional<ChosenRecording> WebView::chooseOpenFile() {
     return answer;
 }
 
-void WebView::sendMidi(std::span<const uint8_t> messages) {
+// The worklet handles every tick at its own frame, so a played tick is never late here: the
+// messages go out at the frame of the call.
+void WebView::sendMidi(std::span<const uint8_t> messages, std::optional<int32_t> /*playTick*/) {
     if (m_midiOutOpen && !messages.empty()) {
         dc_view_midi(messages.data(), count(messages.size()));
     }

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <ctime>
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <sys/eventfd.h>
@@ -13,6 +14,8 @@ namespace doodle {
 namespace {
 
 constexpr double kUsPerMs = 1000.0;
+constexpr int64_t kNsPerSecond = 1'000'000'000;
+constexpr int64_t kNsPerUs = 1000;
 
 // libjack reports on stderr that no server runs, and more; the program prints nothing.
 void silentJackMessage(const char* /*message*/) {}
@@ -90,11 +93,19 @@ JackMidiPorts::Ready JackMidiPorts::takeReady(
     return ready;
 }
 
-void JackMidiPorts::send(std::span<const uint8_t> messages) {
+void JackMidiPorts::send(std::span<const uint8_t> messages, std::optional<int64_t> dueNs) {
     if (m_client == nullptr) {
         return;
     }
-    const jack_nframes_t stamp = jack_frame_time(m_client);
+    jack_nframes_t stamp = jack_frame_time(m_client);
+    timespec now{};
+    if (dueNs && clock_gettime(CLOCK_MONOTONIC, &now) == 0) {
+        // JACK's clock and the monotonic clock are related through "now" on both.
+        const int64_t nowNs = int64_t{now.tv_sec} * kNsPerSecond + now.tv_nsec;
+        const int64_t ageUs = (nowNs - *dueNs) / kNsPerUs;
+        stamp = jack_time_to_frames(
+            m_client, static_cast<jack_time_t>(static_cast<int64_t>(jack_get_time()) - ageUs));
+    }
     std::size_t at = 0;
     while (at < messages.size()) {
         const uint8_t status = messages[at];

@@ -48,9 +48,10 @@ public:
     };
     Ready takeReady(const std::function<void(const MidiMessage&, std::optional<int32_t>)>& message);
 
-    // Main thread: whole channel messages that go out now, stamped with the current frame time.
+    // Main thread: whole channel messages that go out at dueNs (CLOCK_MONOTONIC ns; now when
+    // empty), one period later on JACK's clock so that a whole period can be placed exactly.
     // Without an open client they are dropped.
-    void send(std::span<const uint8_t> messages);
+    void send(std::span<const uint8_t> messages, std::optional<int64_t> dueNs = std::nullopt);
 
 private:
     static int processCallback(jack_nframes_t frames, void* self) noexcept;

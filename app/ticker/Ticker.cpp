@@ -119,6 +119,8 @@ void Ticker::run() noexcept {
         return;
     }
     int64_t deadlineNs = toNanoseconds(now) + kTickPeriodNs;
+    m_shared.tickZeroNs.store(toNanoseconds(now) -
+                              static_cast<int64_t>(m_shared.tickCount.load()) * kTickPeriodNs);
     while (true) {
         if (m_shared.tickerPaused.load() != 0) {
             if (!waitWhilePaused()) {
@@ -131,6 +133,7 @@ void Ticker::run() noexcept {
                 return;
             }
             deadlineNs = toNanoseconds(now) + kTickPeriodNs;
+            m_shared.tickZeroNs.store(toNanoseconds(now));
         }
         // Sleeping to an absolute deadline keeps the time spent below from adding up, as it
         // would with a relative sleep of one period per tick.
@@ -166,7 +169,13 @@ void Ticker::run() noexcept {
             noteError(errno);
             return;
         }
-        deadlineNs = nextTickDeadline(deadlineNs, toNanoseconds(now));
+        const int64_t nextNs = nextTickDeadline(deadlineNs, toNanoseconds(now));
+        if (nextNs != deadlineNs + kTickPeriodNs) {
+            // The schedule restarted after a long lag: the next count is due at nextNs.
+            m_shared.tickZeroNs.store(
+                nextNs - (static_cast<int64_t>(m_shared.tickCount.load()) + 1) * kTickPeriodNs);
+        }
+        deadlineNs = nextNs;
     }
 }
 

@@ -25,6 +25,10 @@ struct TickerShared {
     RelaxedAtomic<int32_t> tickerPaused{0};
     // Ticks since the last resume. Wraps from INT32_MAX to INT32_MIN (after about 24.8 days).
     RelaxedAtomic<int32_t> tickCount{0};
+    // Where count 0 lies on the schedule (CLOCK_MONOTONIC ns): tick N is due at
+    // tickZeroNs + N * kTickPeriodNs. Set at each resume and when a long lag restarts the
+    // schedule; what the main thread sends out at a tick (MIDI) is stamped with its due time.
+    RelaxedAtomic<int64_t> tickZeroNs{0};
 };
 
 // The deadline that follows deadlineNs on the tick schedule, given that the ticker woke at nowNs
