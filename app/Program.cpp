@@ -226,7 +226,7 @@ void Program::quit() {
     QCoreApplication::exit(0);
 }
 
-void Program::sendMidi(std::span<const uint8_t> messages, std::optional<int32_t> playTick) {
+void Program::sendMidi(std::span<const MidiMessage> messages, std::optional<int32_t> playTick) {
     // A tick's MIDI goes out at the tick's time on the ticker's schedule, however late the
     // main thread handled it.
     std::optional<int64_t> dueNs;
@@ -252,7 +252,7 @@ void Program::takeMidi() {
         m_logic.dispatch(Event::midiInEnd());
     }
     if (ready.outputConnected) {
-        const std::vector<uint8_t> opening = m_logic.midiOutOpening();
+        const std::vector<MidiMessage> opening = m_logic.midiOutOpening();
         sendMidi(opening, std::nullopt);
     }
 }

@@ -77,7 +77,7 @@ private:
     void resumeTicks() override;
     void pauseTicks() override;
     void quit() override;
-    void sendMidi(std::span<const uint8_t> messages, std::optional<int32_t> playTick) override;
+    void sendMidi(std::span<const MidiMessage> messages, std::optional<int32_t> playTick) override;
     std::string midiStatus() const override;
 
     // Hands the program what the MIDI ports received, as one batch, and the opening messages

@@ -201,35 +201,31 @@ void ProgramLogic::onMidiPoint(const std::optional<GestureLine>& point) {
                                        point->elapsedMs));
 }
 
-std::vector<uint8_t> ProgramLogic::midiOutOpening() const {
-    std::vector<uint8_t> bytes;
-    for (const MidiMessage& message :
-         midiOpeningMessages(midiProgramFor(m_controls.settings.voiceType))) {
-        appendMidiMessage(bytes, message);
-    }
-    return bytes;
+std::vector<MidiMessage> ProgramLogic::midiOutOpening() const {
+    const auto opening = midiOpeningMessages(midiProgramFor(m_controls.settings.voiceType));
+    return {opening.begin(), opening.end()};
 }
 
 void ProgramLogic::sendMidiPoint(int32_t y) {
     m_midiOut.sound({midiNoteOfSounding(m_voice.pitchHz()), vowelControllerValue(y)},
-                    m_midiOutBytes);
+                    m_midiOutMessages);
     sendMidiOut();
 }
 
 void ProgramLogic::sendMidiRelease() {
-    m_midiOut.release(m_midiOutBytes);
+    m_midiOut.release(m_midiOutMessages);
     sendMidiOut();
 }
 
 void ProgramLogic::sendMidiEnd() {
-    m_midiOut.end(m_midiOutBytes);
+    m_midiOut.end(m_midiOutMessages);
     sendMidiOut();
 }
 
 void ProgramLogic::sendMidiOut() {
-    if (!m_midiOutBytes.empty()) {
-        m_view.sendMidi(m_midiOutBytes, m_midiPlayTick);
-        m_midiOutBytes.clear();
+    if (!m_midiOutMessages.empty()) {
+        m_view.sendMidi(m_midiOutMessages, m_midiPlayTick);
+        m_midiOutMessages.clear();
     }
 }
 
@@ -398,8 +394,8 @@ void ProgramLogic::onMenu(int32_t id) {
             m_controls.settings.voiceType = chosen;
             refreshMapControls();
             m_view.markVoiceType(chosen);
-            appendMidiMessage(m_midiOutBytes, {kMidiProgramChange, MidiVoiceMessages::dataByte(
-                                                                       midiProgramFor(chosen))});
+            m_midiOutMessages.push_back(
+                {kMidiProgramChange, MidiVoiceMessages::dataByte(midiProgramFor(chosen)), 0});
             sendMidiOut();
         }
         break;

@@ -58,7 +58,7 @@ public:
 
     // The messages that set up a MIDI output just connected, as the MIDI export's file begins:
     // the bend range and the current voice type's program.
-    std::vector<uint8_t> midiOutOpening() const;
+    std::vector<MidiMessage> midiOutOpening() const;
 
     VoiceParams& voice() { return m_voice; }
     const Recording& recording() const { return m_recording; }
@@ -75,7 +75,7 @@ private:
     void sendMidiPoint(int32_t y);
     void sendMidiRelease();
     void sendMidiEnd();
-    void sendMidiOut(); // hands m_midiOutBytes to the view and empties it
+    void sendMidiOut(); // hands m_midiOutMessages to the view and empties it
     void startRecording(std::optional<int32_t> nowMs);
     void stopRecording();
     void appendGestureLine(int32_t released, std::optional<int32_t> nowMs);
@@ -112,9 +112,9 @@ private:
     int32_t m_lastActingTick = 0; // of this playback's last step, on a clock that never lags
     int32_t m_midiInMs = 0;       // the time of the MIDI input's latest moment
     MidiLiveWriter m_midiOut{};   // the sounding points as MIDI output
-    std::vector<uint8_t> m_midiOutBytes{}; // messages not yet handed to the view
-    bool m_ticksRunning = false;           // between resumeTicks and pauseTicks
-    bool m_modalStepOpen = false;          // a dialog, About or Help is open: events are dropped
+    std::vector<MidiMessage> m_midiOutMessages{}; // not yet handed to the view
+    bool m_ticksRunning = false;                  // between resumeTicks and pauseTicks
+    bool m_modalStepOpen = false; // a dialog, About or Help is open: events are dropped
     bool m_closeRequested = false;
 };
 

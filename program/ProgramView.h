@@ -4,6 +4,7 @@
 #include "mapping/PitchMap.h"
 #include "mapping/VowelMap.h"
 #include "program/Exports.h"
+#include "recording/MidiFormat.h"
 #include "recording/Recording.h"
 
 #include <cstdint>
@@ -66,7 +67,8 @@ public:
     // one a clock that never lags plays them on, which a late tick event may have passed; a view
     // sends them at that tick's time. Empty: they go out now. A view without a MIDI output
     // connected drops them.
-    virtual void sendMidi(std::span<const uint8_t> messages, std::optional<int32_t> playTick) = 0;
+    virtual void sendMidi(std::span<const MidiMessage> messages,
+                          std::optional<int32_t> playTick) = 0;
     // How MIDI is connected, one line that About adds to its text ("MIDI: no JACK server");
     // empty to add nothing.
     virtual std::string midiStatus() const = 0;

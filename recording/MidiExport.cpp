@@ -121,7 +121,7 @@ void appendMidiMessage(std::vector<uint8_t>& out, const MidiMessage& message) {
     }
 }
 
-void MidiLiveWriter::sound(const MidiPoint& point, std::vector<uint8_t>& out) {
+void MidiLiveWriter::sound(const MidiPoint& point, std::vector<MidiMessage>& out) {
     const std::optional<int32_t> sounding = m_voice.note();
     int32_t note = nearestMidiNote(point.note);
     if (!m_wholeNotes && sounding && midiBendFits(midiBendSteps(point.note, *sounding))) {
@@ -129,15 +129,15 @@ void MidiLiveWriter::sound(const MidiPoint& point, std::vector<uint8_t>& out) {
     }
     const int32_t bend = m_wholeNotes ? 0 : midiBendSteps(point.note, note);
     m_voice.sound(note, bend, point.vowelValue,
-                  [&](const MidiMessage& message) { appendMidiMessage(out, message); });
+                  [&](const MidiMessage& message) { out.push_back(message); });
 }
 
-void MidiLiveWriter::release(std::vector<uint8_t>& out) {
-    m_voice.noteOff([&](const MidiMessage& message) { appendMidiMessage(out, message); });
+void MidiLiveWriter::release(std::vector<MidiMessage>& out) {
+    m_voice.noteOff([&](const MidiMessage& message) { out.push_back(message); });
 }
 
-void MidiLiveWriter::end(std::vector<uint8_t>& out) {
-    const auto send = [&](const MidiMessage& message) { appendMidiMessage(out, message); };
+void MidiLiveWriter::end(std::vector<MidiMessage>& out) {
+    const auto send = [&](const MidiMessage& message) { out.push_back(message); };
     m_voice.noteOff(send);
     m_voice.centreOrBend(0, send);
 }

@@ -114,12 +114,12 @@ public:
     explicit MidiLiveWriter(bool wholeNotes = false) noexcept : m_wholeNotes(wholeNotes) {}
     void setWholeNotes(bool wholeNotes) noexcept { m_wholeNotes = wholeNotes; }
 
-    // A sounding point; its messages are appended to `out` as bytes.
-    void sound(const MidiPoint& point, std::vector<uint8_t>& out);
+    // A sounding point; its messages are appended to `out`.
+    void sound(const MidiPoint& point, std::vector<MidiMessage>& out);
     // A release: the note sounding ends.
-    void release(std::vector<uint8_t>& out);
+    void release(std::vector<MidiMessage>& out);
     // The end of a playback, as the file ends: the note ends and the bend is centred.
-    void end(std::vector<uint8_t>& out);
+    void end(std::vector<MidiMessage>& out);
 
 private:
     bool m_wholeNotes = false;

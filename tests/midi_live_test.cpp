@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
@@ -34,21 +35,6 @@ std::ostream& operator<<(std::ostream& out, const TimedMessage& timed) {
                << ' ' << int{timed.message.data2};
 }
 
-// Whole messages from bytes, as a MIDI cable carries them (no running status).
-std::vector<MidiMessage> messagesOf(std::span<const uint8_t> bytes) {
-    std::vector<MidiMessage> messages;
-    for (std::size_t at = 0; at < bytes.size();) {
-        MidiMessage message{bytes[at], bytes[at + 1], 0};
-        const std::size_t dataBytes = midiDataBytes(message.status);
-        if (dataBytes > 1) {
-            message.data2 = bytes[at + 2];
-        }
-        messages.push_back(message);
-        at += 1 + dataBytes;
-    }
-    return messages;
-}
-
 class MidiView final : public ProgramView {
 public:
     void paintCanvas(const CanvasPaint& paint) override {
@@ -65,7 +51,10 @@ public:
     void setGrid(bool, bool) override {}
     void setRootEnabled(bool) override {}
     void markVoiceType(VoiceType) override {}
-    void showMessage(std::string_view, std::string_view text) override { message = text; }
+    void showMessage(std::string_view, std::string_view text) override {
+        message = text;
+        whileShown();
+    }
     std::optional<std::string> chooseSaveFile(FileKind, std::string_view) override {
         return std::nullopt;
     }
@@ -77,8 +66,8 @@ public:
     void resumeTicks() override {}
     void pauseTicks() override {}
     void quit() override {}
-    void sendMidi(std::span<const uint8_t> bytes, std::optional<int32_t> playTick) override {
-        for (const MidiMessage& sent : messagesOf(bytes)) {
+    void sendMidi(std::span<const MidiMessage> messages, std::optional<int32_t> playTick) override {
+        for (const MidiMessage& sent : messages) {
             sentMessages.push_back({playTick.value_or(tick), sent});
         }
     }
@@ -92,6 +81,7 @@ public:
     int32_t tick = 0; // the play tick being dispatched
     std::vector<TimedMessage> sentMessages;
     std::string status;
+    std::function<void()> whileShown = [] {}; // runs while a message is open
 };
 
 MidiMessage noteOn(uint8_t note) {
@@ -274,7 +264,7 @@ TEST_F(MidiLiveTest, PlaybackGoesOutAsTheExportWritesItInEveryScaleMode) {
                 out.openAnswer = openRecordingFile(kExamplesFolder + "/" + name + ".sav");
                 ASSERT_TRUE(out.openAnswer);
                 program.dispatch(Event::menu(kMenuOpen));
-                const std::vector<uint8_t> opening = program.midiOutOpening();
+                const std::vector<MidiMessage> opening = program.midiOutOpening();
 
                 program.dispatch(Event::playToggle(true));
                 for (out.tick = 1; out.playing; out.tick += stride) {
@@ -289,7 +279,7 @@ TEST_F(MidiLiveTest, PlaybackGoesOutAsTheExportWritesItInEveryScaleMode) {
 
                 // The file opens as an output is set up when it connects.
                 std::vector<TimedMessage> live;
-                for (const MidiMessage& message : messagesOf(opening)) {
+                for (const MidiMessage& message : opening) {
                     live.push_back({0, message});
                 }
                 live.insert(live.end(), out.sentMessages.begin(), out.sentMessages.end());
@@ -319,7 +309,7 @@ TEST_F(MidiLiveTest, AVoiceChangeSendsItsProgramAndAboutShowsTheHostsMidiLine) {
     ASSERT_EQ(view.sentMessages.size(), 1U);
     EXPECT_EQ(view.sentMessages[0].message,
               (MidiMessage{kMidiProgramChange, static_cast<uint8_t>(kMidiProgramType2), 0}));
-    EXPECT_EQ(messagesOf(logic.midiOutOpening()).back(), view.sentMessages[0].message);
+    EXPECT_EQ(logic.midiOutOpening().back(), view.sentMessages[0].message);
 
     view.status = "MIDI: no JACK server";
     logic.dispatch(Event::menu(kMenuAbout));

@@ -93,13 +93,8 @@ public:
     void resumeTicks() override { log.push_back("resume ticks"); }
     void pauseTicks() override { log.push_back("pause ticks"); }
     void quit() override { log.push_back("quit"); }
-    void sendMidi(std::span<const uint8_t> messages, std::optional<int32_t>) override {
-        midiOut.insert(midiOut.end(), messages.begin(), messages.end());
-    }
-    std::string midiStatus() const override { return midiStatusLine; }
-
-    std::vector<uint8_t> midiOut;
-    std::string midiStatusLine;
+    void sendMidi(std::span<const MidiMessage>, std::optional<int32_t>) override {}
+    std::string midiStatus() const override { return {}; }
 
     std::vector<std::string> log;
     std::vector<InkPoint> dots;

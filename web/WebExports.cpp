@@ -296,7 +296,7 @@ EMSCRIPTEN_KEEPALIVE void dc_program_midi_out(int32_t open) {
     WorkletProgram& p = *program();
     p.view.setMidiOutOpen(open != 0);
     if (open != 0) {
-        const std::vector<uint8_t> opening = p.logic.midiOutOpening();
+        const std::vector<MidiMessage> opening = p.logic.midiOutOpening();
         p.view.sendMidi(opening, std::nullopt);
     }
 }

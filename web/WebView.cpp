@@ -1,6 +1,7 @@
 #include "web/WebView.h"
 
 #include "program/HelpText.h"
+#include "recording/MidiExport.h"
 
 #include <vector>
 
@@ -117,10 +118,15 @@ std::optional<ChosenRecording> WebView::chooseOpenFile() {
 
 // The worklet handles every tick at its own frame, so a played tick is never late here: the
 // messages go out at the frame of the call.
-void WebView::sendMidi(std::span<const uint8_t> messages, std::optional<int32_t> /*playTick*/) {
-    if (m_midiOutOpen && !messages.empty()) {
-        dc_view_midi(messages.data(), count(messages.size()));
+void WebView::sendMidi(std::span<const MidiMessage> messages, std::optional<int32_t> /*playTick*/) {
+    if (!m_midiOutOpen || messages.empty()) {
+        return;
     }
+    std::vector<uint8_t> bytes; // as Web MIDI's send() takes them
+    for (const MidiMessage& message : messages) {
+        appendMidiMessage(bytes, message);
+    }
+    dc_view_midi(bytes.data(), count(bytes.size()));
 }
 
 void WebView::showHelp() {

@@ -93,7 +93,7 @@ JackMidiPorts::Ready JackMidiPorts::takeReady(
     return ready;
 }
 
-void JackMidiPorts::send(std::span<const uint8_t> messages, std::optional<int64_t> dueNs) {
+void JackMidiPorts::send(std::span<const MidiMessage> messages, std::optional<int64_t> dueNs) {
     if (m_client == nullptr) {
         return;
     }
@@ -106,24 +106,9 @@ void JackMidiPorts::send(std::span<const uint8_t> messages, std::optional<int64_
         stamp = jack_time_to_frames(
             m_client, static_cast<jack_time_t>(static_cast<int64_t>(jack_get_time()) - ageUs));
     }
-    std::size_t at = 0;
-    while (at < messages.size()) {
-        const uint8_t status = messages[at];
-        if ((status & kMidiStatusFlag) == 0 || (status & kMidiKindMask) == kMidiSystem) {
-            ++at; // only whole channel messages come here; anything else is passed over
-            continue;
-        }
-        const std::size_t length = 1 + midiDataBytes(status);
-        if (at + length > messages.size()) {
-            break;
-        }
-        TimedMidiMessage timed{stamp, {status, messages[at + 1], 0}};
-        if (length == 3) {
-            timed.message.data2 = messages[at + 2];
-        }
+    for (const MidiMessage& message : messages) {
         // A full queue means the process thread has stopped taking messages: nothing to do.
-        static_cast<void>(m_rings.queueOutgoing(timed));
-        at += length;
+        static_cast<void>(m_rings.queueOutgoing({stamp, message}));
     }
 }
 

@@ -51,7 +51,7 @@ public:
     // Main thread: whole channel messages that go out at dueNs (CLOCK_MONOTONIC ns; now when
     // empty), one period later on JACK's clock so that a whole period can be placed exactly.
     // Without an open client they are dropped.
-    void send(std::span<const uint8_t> messages, std::optional<int64_t> dueNs = std::nullopt);
+    void send(std::span<const MidiMessage> messages, std::optional<int64_t> dueNs = std::nullopt);
 
 private:
     static int processCallback(jack_nframes_t frames, void* self) noexcept;
