@@ -60,9 +60,14 @@ void ProgramLogic::dispatch(const Event& event) {
     if (m_closeRequested) {
         return; // ticks already on their way behind the close find the program ending
     }
+    const bool midiIn = event.kind == EventKind::MidiIn || event.kind == EventKind::MidiInEnd;
     if (m_modalStepOpen) {
         // A dialog, the About box or the Help window runs: the program reacts to nothing
-        // else, closing the main window included, until it is closed.
+        // else, closing the main window included, until it is closed. MIDI input still keeps
+        // track of the keys held, and a release still silences, so that no note sticks.
+        if (midiIn) {
+            onMidiIn(event);
+        }
         return;
     }
     // A press, move or release in the drawing area: sing, draw and record the point.
@@ -70,7 +75,7 @@ void ProgramLogic::dispatch(const Event& event) {
         onDrawingEvent(event);
     }
     // MIDI input: its notes, bends and vowel controllers become points, as a drag makes them.
-    if (event.kind == EventKind::MidiIn || event.kind == EventKind::MidiInEnd) {
+    if (midiIn) {
         onMidiIn(event);
     }
     // Record toggle: a recording starts afresh or ends.
@@ -191,11 +196,12 @@ void ProgramLogic::onMidiPoint(const std::optional<GestureLine>& point) {
         return;
     }
     // As a drag: the point is drawn, sung and recorded at the time its moment came in, and
-    // ignored while playback runs (a release then would silence the playback).
-    if (m_controls.playDown) {
+    // ignored while playback runs (a release then would silence the playback). While a dialog
+    // is open only a release acts.
+    const bool released = point->released != 0;
+    if (m_controls.playDown || (m_modalStepOpen && !released)) {
         return;
     }
-    const bool released = point->released != 0;
     onDrawingEvent(Event::pointerEvent(released ? PointerAction::LeftRelease : PointerAction::Move,
                                        point->x, point->y, released ? 0 : kLeftButtonBit,
                                        point->elapsedMs));

@@ -160,6 +160,21 @@ TEST_F(MidiLiveTest, AKeyboardSingsDrawsAndRecordsAsADragWouldWithLastNotePriori
     EXPECT_EQ(logic.drawing().ink.size(), expected.size() - 1);
 }
 
+TEST_F(MidiLiveTest, AKeyLetGoWhileADialogIsOpenDoesNotStick) {
+    deliver({noteOn(57)}, 10);
+    view.whileShown = [&] {
+        deliver({noteOn(60)}, 20); // pressed and let go while About is open: no point
+        EXPECT_EQ(view.note, "");
+        deliver({noteOff(60), noteOff(57)}, 30);
+    };
+    logic.dispatch(Event::menu(kMenuAbout));
+    EXPECT_TRUE(logic.voice().released()) << "the key let go during the dialog still silences";
+    view.whileShown = [] {};
+    deliver({noteOn(62)}, 40);
+    deliver({noteOff(62)}, 50);
+    EXPECT_TRUE(logic.voice().released()) << "no key is left held";
+}
+
 TEST_F(MidiLiveTest, VolumeControllerScalesTheLiveVoiceWithoutAClick) {
     VoiceRenderer renderer(logic.voice(), VoiceOutput::Live);
     std::vector<float> out(8192);
