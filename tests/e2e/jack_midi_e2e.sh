@@ -30,8 +30,11 @@ kAreaClientY=10
 kAfterPlaybackSeconds=2 # the last messages and the last sound after a playback's length
 kCaptureLagSeconds=2    # the capture runs about a second behind the stream
 
-# A server of this test's own: parallel runs and a desktop's server are left alone.
-export JACK_DEFAULT_SERVER=doodlechorus-e2e-$$
+# A server of this test's own, so that a desktop's server is left alone. Its name is fixed:
+# libjack keeps eight server names in a machine-wide registry, and the entry of a server that
+# died without leaving it is reclaimed only by a server of the same name (a name per run would
+# fill the registry, and then no JACK server at all starts on the machine).
+export JACK_DEFAULT_SERVER=doodlechorus-e2e
 JACKD_PID=""
 LISTENER_PID=""
 jack_cleanup() {
