@@ -103,8 +103,12 @@ void JackMidiPorts::send(std::span<const MidiMessage> messages, std::optional<in
         // JACK's clock and the monotonic clock are related through "now" on both.
         const int64_t nowNs = int64_t{now.tv_sec} * kNsPerSecond + now.tv_nsec;
         const int64_t ageUs = (nowNs - *dueNs) / kNsPerUs;
-        stamp = jack_time_to_frames(
-            m_client, static_cast<jack_time_t>(static_cast<int64_t>(jack_get_time()) - ageUs));
+        // One period more than messages of now: the main thread may handle a tick a period or
+        // so late (a repaint, the X server), and a message placed late would lose its time.
+        // Played lines have no one waiting on them, so the margin costs nothing audible.
+        stamp = jack_time_to_frames(m_client, static_cast<jack_time_t>(
+                                                  static_cast<int64_t>(jack_get_time()) - ageUs)) +
+                jack_get_buffer_size(m_client);
     }
     for (const MidiMessage& message : messages) {
         // A full queue means the process thread has stopped taking messages: nothing to do.

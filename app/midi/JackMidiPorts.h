@@ -49,7 +49,8 @@ public:
     Ready takeReady(const std::function<void(const MidiMessage&, std::optional<int32_t>)>& message);
 
     // Main thread: whole channel messages that go out at dueNs (CLOCK_MONOTONIC ns; now when
-    // empty), one period later on JACK's clock so that a whole period can be placed exactly.
+    // empty), one period later on JACK's clock so that a whole period can be placed exactly
+    // (two for a due time, which may come late).
     // Without an open client they are dropped.
     void send(std::span<const MidiMessage> messages, std::optional<int64_t> dueNs = std::nullopt);
 
