@@ -90,6 +90,7 @@ LEAD_IN_SECONDS = 0.5
 TOLERANCE_CENTS = 5.0
 SAV_TOLERANCE_MS = 2
 TIME_TOLERANCE_MS = 1.0
+SAME_MOMENT_MS = 0.25  # well under the file's 1 ms tick
 WAIT_SECONDS = 20
 
 # Steady runs of the pitch track: yin on 2048-sample frames every 256 samples; a run holds at
@@ -335,11 +336,14 @@ def sounding(messages):
         elif kind == CONTROL:
             vowel = m[2]
         pitch = None if note is None else note + bend_steps * BEND_RANGE_SEMITONES_OUT / BEND_CENTRE
-        if states and abs(states[-1][0] - ms) <= TIME_TOLERANCE_MS:
+        # Messages of one moment: the same tick in the file, the same frame live.
+        if states and abs(states[-1][0] - ms) < SAME_MOMENT_MS:
             states[-1] = (states[-1][0], pitch, vowel)
         else:
             states.append((ms, pitch, vowel))
-    return states
+    # Moments that leave the sound as it was (the file may renote where live bends) drop out.
+    return [state for index, state in enumerate(states)
+            if index == 0 or state[1:] != states[index - 1][1:]]
 
 
 def opening(messages):
@@ -379,28 +383,22 @@ def compare(received_path, midi_path, mode):
               f"(median), at most {max(apart):.2f} ms")
         return
     live_states, file_states = sounding(live), sounding(export)
-    times = sorted({round(ms, 1) for ms, _, _ in live_states + file_states})
-
-    def state_at(states, ms):
-        current = (None, None)
-        for at, pitch, vowel in states:
-            if at <= ms + TIME_TOLERANCE_MS:
-                current = (pitch, vowel)
-        return current
-
+    if len(live_states) != len(file_states):
+        fail(f"{len(live_states)} moments live, {len(file_states)} in the file")
     worst_cents = 0.0
-    for ms in times:
-        (live_pitch, live_vowel) = state_at(live_states, ms)
-        (file_pitch, file_vowel) = state_at(file_states, ms)
-        if (live_pitch is None) != (file_pitch is None) or live_vowel != file_vowel:
-            fail(f"at {ms} ms live sounds {live_pitch} vowel {live_vowel}, "
-                 f"the file {file_pitch} vowel {file_vowel}")
+    for (live_ms, live_pitch, live_vowel), (file_ms, file_pitch, file_vowel) in zip(
+            live_states, file_states):
+        if ((live_pitch is None) != (file_pitch is None) or live_vowel != file_vowel
+                or abs(live_ms - file_ms) > TIME_TOLERANCE_MS):
+            fail(f"live at {live_ms:.2f} ms sounds {live_pitch} vowel {live_vowel}, "
+                 f"the file at {file_ms:.2f} ms {file_pitch} vowel {file_vowel}")
         if live_pitch is not None:
             worst_cents = max(worst_cents, abs(live_pitch - file_pitch) * 100)
     if worst_cents > TOLERANCE_CENTS:
         fail(f"live pitch {worst_cents:.1f} cents off the file's")
     print(f"ok: {len(live)} messages live, {len(export)} in the file: the same pitch and vowel "
-          f"at {len(times)} times, worst {worst_cents:.2f} cents")
+          f"at {len(live_states)} moments, each within {TIME_TOLERANCE_MS:g} ms, worst "
+          f"{worst_cents:.2f} cents")
 
 
 def main():
