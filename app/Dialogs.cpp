@@ -13,30 +13,46 @@ void QtDialogs::showMessage(QWidget* parent, const QString& title, const QString
     box.exec();
 }
 
-namespace {
-
-QString runFileDialog(QWidget* parent, const QString& title, const QString& start,
-                      const QString& filter, QFileDialog::AcceptMode mode) {
-    QFileDialog dialog(parent, title, start, filter);
-    dialog.setAcceptMode(mode);
+QString QtDialogs::chooseSaveFile(QWidget* parent, const QString& title,
+                                  const QString& proposedPath, const QString& filter,
+                                  const QString& extension) {
+    QFileDialog dialog(parent, title, proposedPath, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    // The dialog adds the extension before it checks for a file to replace, so that the
+    // question is asked about the name the file gets.
+    dialog.setDefaultSuffix(extension.startsWith(u'.') ? extension.mid(1) : extension);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
     }
     return dialog.selectedFiles().constFirst();
 }
 
-} // namespace
-
-QString QtDialogs::chooseSaveFile(QWidget* parent, const QString& title,
-                                  const QString& proposedPath, const QString& filter) {
-    return runFileDialog(parent, title, proposedPath, filter, QFileDialog::AcceptSave);
-}
-
 QString QtDialogs::chooseOpenFile(QWidget* parent, const QString& title, const QString& folder,
                                   const QString& filter) {
-    return runFileDialog(parent, title, folder, filter, QFileDialog::AcceptOpen);
+    QFileDialog dialog(parent, title, folder, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // A typed name that names nothing is answered by the reader's reason, as any other.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
+SaveChoice QtDialogs::askSaveChanges(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Warning, title, text,
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+    case QMessageBox::Save:
+        return SaveChoice::Save;
+    case QMessageBox::Discard:
+        return SaveChoice::Discard;
+    default:
+        return SaveChoice::Cancel;
+    }
 }
 
 } // namespace doodle

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "program/ProgramView.h"
+
 #include <QString>
 
 class QWidget;
@@ -13,22 +15,28 @@ public:
     // A modal box with one OK button and no icon; returns when it is dismissed.
     virtual void showMessage(QWidget* parent, const QString& title, const QString& text) = 0;
     // A save dialog starting at `proposedPath` (a folder, or a folder and a name) with a
-    // one-entry filter. It neither asks before replacing a file nor adds an extension. Returns
-    // the chosen path, empty when cancelled.
+    // one-entry filter. A name typed without `extension` (".sav") gets it, and an existing file
+    // under the final name is replaced only after the person said so. Returns the chosen path,
+    // empty when cancelled.
     virtual QString chooseSaveFile(QWidget* parent, const QString& title,
-                                   const QString& proposedPath, const QString& filter) = 0;
+                                   const QString& proposedPath, const QString& filter,
+                                   const QString& extension) = 0;
     // An open dialog; the chosen file need not exist, its folder must. Empty when cancelled.
     virtual QString chooseOpenFile(QWidget* parent, const QString& title, const QString& folder,
                                    const QString& filter) = 0;
+    // Save, Discard or Cancel, asked before unsaved lines go.
+    virtual SaveChoice askSaveChanges(QWidget* parent, const QString& title,
+                                      const QString& text) = 0;
 };
 
 class QtDialogs final : public Dialogs {
 public:
     void showMessage(QWidget* parent, const QString& title, const QString& text) override;
     QString chooseSaveFile(QWidget* parent, const QString& title, const QString& proposedPath,
-                           const QString& filter) override;
+                           const QString& filter, const QString& extension) override;
     QString chooseOpenFile(QWidget* parent, const QString& title, const QString& folder,
                            const QString& filter) override;
+    SaveChoice askSaveChanges(QWidget* parent, const QString& title, const QString& text) override;
 };
 
 } // namespace doodle

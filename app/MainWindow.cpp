@@ -14,11 +14,15 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProxyStyle>
@@ -26,9 +30,11 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
+#include <QUrl>
 #include <algorithm>
 
 namespace doodle {
@@ -219,7 +225,8 @@ protected:
 } // namespace
 
 MainWindow::MainWindow(EventSink sink) : m_sink(std::move(sink)) {
-    setWindowTitle(QStringLiteral("DoodleChorus"));
+    showDocument({}, false);
+    setAcceptDrops(true); // a recording dropped on the window opens
     // Title bar, window menu and close box; no minimize, maximize or sizing border.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -414,25 +421,162 @@ QAction* MainWindow::addMenuItem(QMenu* menu, std::string_view text, std::string
     return action;
 }
 
+namespace {
+
+// A menu title with its Alt mnemonic on its first letter ("&File"); "?" has none to give.
+QString menuTitleWithMnemonic(std::string_view title) {
+    const QString text = QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size()));
+    return !text.isEmpty() && text.front().isLetter() ? u'&' + text : text;
+}
+
+// The desktop's keys for the items that have one.
+QKeySequence shortcutOf(int32_t id) {
+    switch (id) {
+    case kMenuOpen:
+        return QKeySequence(Qt::CTRL | Qt::Key_O);
+    case kMenuSave:
+        return QKeySequence(Qt::CTRL | Qt::Key_S);
+    case kMenuUndo:
+        return QKeySequence(Qt::CTRL | Qt::Key_Z);
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
 void MainWindow::createMenu() {
     QMenuBar* bar = menuBar();
-    for (const MenuCaption& caption : kMenus) {
-        QMenu* menu = bar->addMenu(
-            QString::fromUtf8(caption.title.data(), static_cast<qsizetype>(caption.title.size())));
+    const auto addMenu = [this, bar](const MenuCaption& caption) {
+        QMenu* menu = bar->addMenu(menuTitleWithMnemonic(caption.title));
         for (const MenuItemCaption& item : caption.items) {
             QAction* action = addMenuItem(menu, item.caption, item.name, item.id, item.checkable);
+            action->setShortcut(shortcutOf(item.id));
             if (item.id == kMenuType1) {
                 m_menuType1 = action;
             } else if (item.id == kMenuType2) {
                 m_menuType2 = action;
+            } else if (item.id == kMenuUndo) {
+                m_menuUndo = action;
             }
+        }
+        return menu;
+    };
+    for (const MenuCaption& caption : kMenus) {
+        QMenu* menu = addMenu(caption);
+        if (caption.title == kMenus.front().title) {
+            addFileMenuExtras(menu);
+            addMenu(kEditMenu);
         }
     }
     m_menuType1->setChecked(true);
-    // F10 opens the menu bar, the desktop's convention; the items themselves keep no shortcuts.
+    m_menuUndo->setEnabled(false); // nothing to bring back yet
+    // F10 opens the menu bar, the desktop's convention.
     auto* openMenuBar = new QShortcut(QKeySequence(Qt::Key_F10), this);
     connect(openMenuBar, &QShortcut::activated, bar,
             [bar] { bar->setActiveAction(bar->actions().constFirst()); });
+}
+
+void MainWindow::addFileMenuExtras(QMenu* fileMenu) {
+    // After the program's own items: the files opened or saved last, and Quit, which closes
+    // the window as its close box does.
+    fileMenu->addSeparator();
+    m_recentMenu = fileMenu->addMenu(QStringLiteral("Open &Recent"));
+    m_recentMenu->setObjectName(QStringLiteral("menuOpenRecent"));
+    m_recentMenu->setEnabled(false);
+    fileMenu->addSeparator();
+    QAction* quit = fileMenu->addAction(QStringLiteral("&Quit"));
+    quit->setObjectName(QStringLiteral("menuQuit"));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+}
+
+void MainWindow::setOpenPathHandler(OpenPathHandler handler) {
+    m_openPath = std::move(handler);
+}
+
+void MainWindow::setRecentFiles(const QStringList& paths) {
+    m_recentMenu->clear();
+    for (const QString& path : paths) {
+        // The name first, where the eye looks for it; the folder after it.
+        const QFileInfo file(path);
+        QString text = file.fileName() + QStringLiteral("  —  ") + file.absolutePath();
+        text.replace(u'&', QStringLiteral("&&")); // no mnemonic out of a name's ampersand
+        QAction* action = m_recentMenu->addAction(text);
+        action->setData(path);
+        connect(action, &QAction::triggered, this, [this, path] {
+            if (m_openPath) {
+                m_openPath(path);
+            }
+        });
+    }
+    m_recentMenu->setEnabled(!paths.isEmpty());
+}
+
+void MainWindow::showDocument(const QString& path, bool unsaved) {
+    // "*tune.sav — DoodleChorus": the mark first, where a long name cannot push it out of sight.
+    QString title = QStringLiteral("DoodleChorus");
+    if (!path.isEmpty()) {
+        title = QFileInfo(path).fileName() + QStringLiteral(" \u2014 ") + title;
+    }
+    setWindowTitle(unsaved ? u'*' + title : title);
+}
+
+void MainWindow::setUndoEnabled(bool enabled) {
+    m_menuUndo->setEnabled(enabled);
+}
+
+void MainWindow::showScale(ScaleMode mode, int rootIndex) {
+    QRadioButton* option = m_unrestrictedOption;
+    switch (mode) {
+    case ScaleMode::Major:
+        option = m_majorOption;
+        break;
+    case ScaleMode::Minor:
+        option = m_minorOption;
+        break;
+    case ScaleMode::Pentatonic:
+        option = m_pentatonicOption;
+        break;
+    case ScaleMode::Unrestricted:
+        break;
+    }
+    const QSignalBlocker optionSignals(option);
+    option->setChecked(true);
+    const QSignalBlocker rootSignals(m_rootNoteCombo);
+    m_rootNoteCombo->setCurrentIndex(rootIndex);
+}
+
+void MainWindow::showSpeed(int tenths) {
+    const QSignalBlocker speedSignals(m_speedSlider);
+    m_speedSlider->setValue(tenths);
+    m_speedSlider->setAccessibleDescription(speedText(tenths));
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!urls.isEmpty() && urls.constFirst().isLocalFile()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty() || !urls.constFirst().isLocalFile()) {
+        return;
+    }
+    event->acceptProposedAction();
+    // Opened once the drop is over: Open may ask questions, and the drag source waits for the
+    // drop's answer meanwhile.
+    const QString path = urls.constFirst().toLocalFile();
+    QMetaObject::invokeMethod(
+        this,
+        [this, path] {
+            if (m_openPath) {
+                m_openPath(path);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void MainWindow::createControls(QWidget* client) {

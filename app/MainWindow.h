@@ -14,6 +14,8 @@
 #include <vector>
 
 class QAction;
+class QDragEnterEvent;
+class QDropEvent;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -58,12 +60,30 @@ public:
     // The drawing area: the steps in order (see DrawingArea).
     void paintCanvas(const CanvasPaint& paint);
 
+    // The scale options, the root list and the speed as remembered settings put them, as a
+    // click would have left them; no event.
+    void showScale(ScaleMode mode, int rootIndex);
+    void showSpeed(int tenths);
+
+    // The title: the recording's file (empty: none yet), marked while it has unsaved lines.
+    void showDocument(const QString& path, bool unsaved);
+    void setUndoEnabled(bool enabled);
+
+    // File > Open Recent, most recent first; choosing one, or dropping a file on the window,
+    // hands its path to `handler`.
+    using OpenPathHandler = std::function<void(const QString& path)>;
+    void setOpenPathHandler(OpenPathHandler handler);
+    void setRecentFiles(const QStringList& paths);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void createMenu();
+    void addFileMenuExtras(class QMenu* fileMenu);
     // The controls at their places in `client`, each with an object name ("recordToggle",
     // "scaleFrame") by which it can be found.
     void createControls(QWidget* client);
@@ -79,6 +99,9 @@ private:
 
     QAction* m_menuType1 = nullptr; // the Voice menu's check marks
     QAction* m_menuType2 = nullptr;
+    QAction* m_menuUndo = nullptr;
+    class QMenu* m_recentMenu = nullptr; // File > Open Recent
+    OpenPathHandler m_openPath{};
 
     QPushButton* m_recordToggle = nullptr;
     QPushButton* m_playToggle = nullptr;

@@ -3,13 +3,21 @@
 #include "app/Dialogs.h"
 #include "app/HelpWindow.h"
 #include "app/MainWindow.h"
+#include "files/OpenedFile.h"
+#include "files/Quoted.h"
 #include "files/RecordingFiles.h"
 #include "program/Captions.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QEvent>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
 
 #if defined(__SANITIZE_THREAD__)
 #define DC_THREAD_SANITIZER 1
@@ -42,6 +50,37 @@ void takeOverOnMainThread([[maybe_unused]] QEvent* event) {
 // A save's temporary file, beside the file it replaces until it is complete.
 constexpr std::string_view kTempPrefix = ".DoodleChorus-";
 
+// File > Open Recent holds this many files, most recent first.
+constexpr qsizetype kMaxRecentFiles = 10;
+
+// What is remembered between runs, under these keys.
+const QString kScaleKey = QStringLiteral("scale");
+const QString kRootKey = QStringLiteral("root");
+const QString kVoiceTypeKey = QStringLiteral("voiceType");
+const QString kSpeedKey = QStringLiteral("speedTenths");
+const QString kGridKey = QStringLiteral("grid");
+const QString kGeometryKey = QStringLiteral("geometry");
+const QString kLastFolderKey = QStringLiteral("lastFolder");
+const QString kRecentFilesKey = QStringLiteral("recentFiles");
+
+// The scale options by the names the settings file holds, and the events that choose them.
+struct ScaleChoice {
+    ScaleMode mode;
+    const char* name;
+    int32_t controlId;
+};
+constexpr std::array kScaleChoices{
+    ScaleChoice{ScaleMode::Unrestricted, "Unrestricted", kUnrestrictedOption},
+    ScaleChoice{ScaleMode::Major, "Major", kMajorOption},
+    ScaleChoice{ScaleMode::Minor, "Minor", kMinorOption},
+    ScaleChoice{ScaleMode::Pentatonic, "Pentatonic", kPentatonicOption},
+};
+
+// The Open dialog's filter: recordings first, the MIDI files the program sings too.
+QString openFilter() {
+    return QStringLiteral("DoodleChorus (*.sav);;MIDI file (*.mid *.midi);;All files (*)");
+}
+
 // The program's texts are ASCII; UTF-8 keeps any other text whole.
 QString toQString(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -64,8 +103,13 @@ std::optional<std::string> fromChosenPath(const QString& chosen) {
 
 } // namespace
 
-Program::Program(Dialogs& dialogs, AudioFactory makeAudio)
-    : m_dialogs(dialogs), m_makeAudio(std::move(makeAudio)) {}
+Program::Program(Dialogs& dialogs, AudioFactory makeAudio, QSettings* settings)
+    : m_dialogs(dialogs), m_makeAudio(std::move(makeAudio)), m_settings(settings) {
+    if (m_settings != nullptr) {
+        m_lastFolder = m_settings->value(kLastFolderKey).toString();
+        m_recentFiles = m_settings->value(kRecentFilesKey).toStringList().mid(0, kMaxRecentFiles);
+    }
+}
 
 Program::~Program() {
     shutdown();
@@ -85,8 +129,15 @@ bool Program::start() {
 
     m_window =
         std::make_unique<MainWindow>([this](const Event& event) { m_logic.dispatch(event); });
+    m_window->setOpenPathHandler(
+        [this](const QString& path) { openPath(QFile::encodeName(path).toStdString()); });
+    m_window->setRecentFiles(m_recentFiles);
+    const bool placed = m_settings != nullptr &&
+                        m_window->restoreGeometry(m_settings->value(kGeometryKey).toByteArray());
     m_window->show();
-    centreOnScreen(*m_window); // the frame's size is known once shown
+    if (!placed) {
+        centreOnScreen(*m_window); // the frame's size is known once shown
+    }
 
     m_ticker = std::make_unique<Ticker>(m_tickerShared, [this] {
         auto* tick = new QEvent(static_cast<QEvent::Type>(kTickerEventType));
@@ -94,6 +145,7 @@ bool Program::start() {
         QCoreApplication::postEvent(this, tick);
     });
     m_logic.start();
+    restoreSettings();
     // A ticker that cannot start only means that playback never advances.
     static_cast<void>(m_ticker->start());
 
@@ -108,8 +160,11 @@ bool Program::start() {
     return true;
 }
 
-int Program::run() {
+int Program::run(const std::optional<std::string>& startFile) {
     if (start()) {
+        if (startFile) {
+            openPath(*startFile);
+        }
         QApplication::exec();
     }
     shutdown();
@@ -181,27 +236,174 @@ void Program::showMessage(std::string_view title, std::string_view text) {
 }
 
 std::optional<std::string> Program::chooseSaveFile(FileKind kind, std::string_view proposedName) {
-    const std::string proposedPath = dialogFolder() + std::string(proposedName);
-    return fromChosenPath(
-        m_dialogs.chooseSaveFile(m_window.get(), toQString(captionOf(kind).dialogTitle),
-                                 QFile::decodeName(proposedPath.c_str()), filterOf(kind)));
+    // A bare name goes into the dialogs' folder; the path of the recording's file stays put.
+    QString proposedPath = QFile::decodeName(std::string(proposedName).c_str());
+    if (!proposedPath.contains(u'/')) {
+        proposedPath = QDir(dialogStartFolder()).filePath(proposedPath);
+    }
+    const FileKindCaption caption = captionOf(kind);
+    std::optional<std::string> chosen = fromChosenPath(
+        m_dialogs.chooseSaveFile(m_window.get(), toQString(caption.dialogTitle), proposedPath,
+                                 filterOf(kind), toQString(caption.extension)));
+    if (chosen) {
+        rememberFolderOf(*chosen);
+    }
+    return chosen;
 }
 
-bool Program::storeFile(const std::string& destination, const StoredFile& file) {
+StoreResult Program::storeFile(const std::string& destination, const StoredFile& file) {
     // An export renders here, on the main thread: a minute of drawing takes about 50 ms.
     const std::optional<std::vector<uint8_t>> bytes = bytesOf(file);
-    return bytes && replaceFileWith(destination, *bytes, kTempPrefix);
+    if (!bytes) {
+        return {StoreStatus::Failed,
+                "The recording cannot be rendered into " + inQuotes(destination) + ".",
+                {}};
+    }
+    errno = 0;
+    if (!replaceFileWith(destination, *bytes, kTempPrefix)) {
+        const int error = errno;
+        return {StoreStatus::Failed,
+                "Cannot write " + inQuotes(destination) + ": " +
+                    (error != 0 ? std::strerror(error) : "the write failed") + ".",
+                {}};
+    }
+    return {StoreStatus::Stored};
 }
 
 std::optional<ChosenRecording> Program::chooseOpenFile() {
-    const std::optional<std::string> path = fromChosenPath(m_dialogs.chooseOpenFile(
-        m_window.get(), toQString(kOpenTitle), QFile::decodeName(dialogFolder().c_str()),
-        filterOf(FileKind::Recording)));
+    std::optional<std::string> path = std::exchange(m_pendingOpen, std::nullopt);
     if (!path) {
-        return std::nullopt;
+        path = fromChosenPath(m_dialogs.chooseOpenFile(m_window.get(), toQString(kOpenTitle),
+                                                       dialogStartFolder(), openFilter()));
+        if (!path) {
+            return std::nullopt;
+        }
+        rememberFolderOf(*path);
     }
-    OpenedRecording opened = readRecordingFile(*path);
-    return ChosenRecording{std::move(opened.recording), opened.problem == OpenProblem::OutOfMemory};
+    return readChosen(*path);
+}
+
+ChosenRecording Program::readChosen(const std::string& path) {
+    // A MIDI file sings as the controls map a keyboard's notes now.
+    const RenderSettings& settings = m_logic.controls().settings;
+    MidiInputChoice midiChoice;
+    midiChoice.performance.scaleMode = settings.scaleMode;
+    midiChoice.performance.scale = buildScale(settings.scaleMode, settings.rootIndex, Scale{});
+    OpenedInput opened = openRecordingOrMidiFile(path, midiChoice);
+    ChosenRecording chosen;
+    chosen.recording = std::move(opened.recording);
+    chosen.tooLarge = opened.outOfMemory;
+    chosen.problem = std::move(opened.reason);
+    chosen.name = path;
+    return chosen;
+}
+
+void Program::openPath(const std::string& path) {
+    if (m_shutDown || m_window == nullptr) {
+        return;
+    }
+    rememberFolderOf(path);
+    m_pendingOpen = path;
+    m_logic.dispatch(Event::menu(kMenuOpen));
+    m_pendingOpen.reset(); // unused when the program was busy with a dialog, or was cancelled
+}
+
+SaveChoice Program::askSaveChanges() {
+    return m_dialogs.askSaveChanges(m_window.get(), toQString(kSaveChangesTitle),
+                                    toQString(kSaveChangesText));
+}
+
+void Program::showDocument(std::string_view name, bool unsaved) {
+    const std::string path(name);
+    m_window->showDocument(QFile::decodeName(path.c_str()), unsaved);
+    if (!path.empty()) {
+        addRecentFile(path);
+    }
+}
+
+void Program::setUndoAvailable(bool available) {
+    m_window->setUndoEnabled(available);
+}
+
+QString Program::dialogStartFolder() const {
+    if (!m_lastFolder.isEmpty() && QFileInfo(m_lastFolder).isDir()) {
+        return m_lastFolder;
+    }
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QFileInfo(documents).isDir() ? documents : QDir::homePath();
+}
+
+void Program::rememberFolderOf(const std::string& path) {
+    const QString folder = QFileInfo(QFile::decodeName(path.c_str())).absolutePath();
+    if (folder.isEmpty() || folder == m_lastFolder) {
+        return;
+    }
+    m_lastFolder = folder;
+    if (m_settings != nullptr) {
+        m_settings->setValue(kLastFolderKey, m_lastFolder);
+    }
+}
+
+void Program::addRecentFile(const std::string& path) {
+    const QString file = QFileInfo(QFile::decodeName(path.c_str())).absoluteFilePath();
+    if (!m_recentFiles.isEmpty() && m_recentFiles.constFirst() == file) {
+        return;
+    }
+    m_recentFiles.removeAll(file);
+    m_recentFiles.prepend(file);
+    m_recentFiles = m_recentFiles.mid(0, kMaxRecentFiles);
+    m_window->setRecentFiles(m_recentFiles);
+    if (m_settings != nullptr) {
+        m_settings->setValue(kRecentFilesKey, m_recentFiles);
+    }
+}
+
+void Program::restoreSettings() {
+    if (m_settings == nullptr) {
+        return;
+    }
+    // Told to the program as the person's own choices, so that it follows its own rules (Grid
+    // refused in Unrestricted); the window shows them as a click would have.
+    const QString scaleName = m_settings->value(kScaleKey).toString();
+    for (const ScaleChoice& choice : kScaleChoices) {
+        if (scaleName == QLatin1String(choice.name) && choice.mode != ScaleMode::Unrestricted) {
+            const int rootIndex = std::clamp(m_settings->value(kRootKey, 0).toInt(), 0,
+                                             static_cast<int>(noteNames.size()) - 1);
+            m_window->showScale(choice.mode, rootIndex);
+            m_logic.dispatch(Event::control(choice.controlId));
+            m_logic.dispatch(Event::rootNote(rootIndex));
+        }
+    }
+    if (m_settings->value(kVoiceTypeKey).toInt() == static_cast<int>(VoiceType::Type2)) {
+        m_logic.dispatch(Event::menu(kMenuType2));
+    }
+    const int speedTenths = std::clamp(m_settings->value(kSpeedKey, kMinPlaySpeedTenths).toInt(),
+                                       kMinPlaySpeedTenths, kMaxPlaySpeedTenths);
+    m_window->showSpeed(speedTenths);
+    m_logic.dispatch(Event::speedSlider(speedTenths));
+    if (m_settings->value(kGridKey, false).toBool()) {
+        m_window->setGrid(true, m_logic.controls().gridEnabled); // as the click leaves it
+        m_logic.dispatch(Event::gridBox(true));
+    }
+}
+
+void Program::storeSettings() {
+    if (m_settings == nullptr || m_window == nullptr) {
+        return;
+    }
+    const ControlStates& controls = m_logic.controls();
+    for (const ScaleChoice& choice : kScaleChoices) {
+        if (choice.mode == controls.settings.scaleMode) {
+            m_settings->setValue(kScaleKey, QLatin1String(choice.name));
+        }
+    }
+    m_settings->setValue(kRootKey, controls.settings.rootIndex);
+    m_settings->setValue(kVoiceTypeKey, static_cast<int>(controls.settings.voiceType));
+    m_settings->setValue(kSpeedKey, static_cast<int>(std::lround(controls.settings.playSpeed *
+                                                                 kTenthsPerPlaySpeed)));
+    m_settings->setValue(kGridKey, controls.gridChecked);
+    m_settings->setValue(kGeometryKey, m_window->saveGeometry());
+    m_settings->sync();
 }
 
 void Program::showHelp() {
@@ -223,6 +425,7 @@ void Program::pauseTicks() {
 }
 
 void Program::quit() {
+    storeSettings();
     QCoreApplication::exit(0);
 }
 

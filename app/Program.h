@@ -11,7 +11,9 @@
 #include "voice/VoiceParams.h"
 
 #include <QObject>
+#include <QSettings>
 #include <QSocketNotifier>
+#include <QStringList>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -36,14 +38,20 @@ public:
 
     // Which audio output to use is the caller's: PortAudio in the program, a fake in tests.
     using AudioFactory = std::function<std::unique_ptr<AudioOutput>(VoiceParams&)>;
-    Program(Dialogs& dialogs, AudioFactory makeAudio);
+    // `settings`: where the controls, the window's geometry, the last folder and the recent
+    // files are remembered between runs; nothing is remembered without it.
+    Program(Dialogs& dialogs, AudioFactory makeAudio, QSettings* settings = nullptr);
     ~Program() override;
 
     // Start-up up to the first wait for an event. False when the audio stream could not be
     // opened: the error has been shown and the program ends (with exit code 0).
     bool start();
-    // Start-up, the event loop until the main window is closed, shutdown. Always 0.
-    int run();
+    // Start-up, the event loop until the main window is closed, shutdown. Always 0. A
+    // `startFile` is opened once the window shows, as if chosen in the Open dialog.
+    int run(const std::optional<std::string>& startFile = std::nullopt);
+    // Opens the file at `path` (a command line's, a dropped one, a recent one) as Open does,
+    // asking first about unsaved lines.
+    void openPath(const std::string& path);
     // Ends the ticker, then the audio library. Safe to call more than once.
     void shutdown();
 
@@ -52,6 +60,7 @@ public:
     VoiceParams& voice() { return m_logic.voice(); }
     TickerShared& ticker() { return m_tickerShared; }
     double playSpeed() const { return m_logic.controls().settings.playSpeed; }
+    const RenderSettings& renderSettings() const { return m_logic.controls().settings; }
     const DrawingState& drawing() const { return m_logic.drawing(); }
     const Recording& recordingList() const { return m_logic.recording(); }
 
@@ -71,9 +80,12 @@ private:
     void showMessage(std::string_view title, std::string_view text) override;
     std::optional<std::string> chooseSaveFile(FileKind kind,
                                               std::string_view proposedName) override;
-    bool storeFile(const std::string& destination, const StoredFile& file) override;
+    StoreResult storeFile(const std::string& destination, const StoredFile& file) override;
     std::optional<ChosenRecording> chooseOpenFile() override;
     void showHelp() override;
+    SaveChoice askSaveChanges() override;
+    void showDocument(std::string_view name, bool unsaved) override;
+    void setUndoAvailable(bool available) override;
     void resumeTicks() override;
     void pauseTicks() override;
     void quit() override;
@@ -84,8 +96,21 @@ private:
     // to a newly connected output.
     void takeMidi();
 
+    // The file at `path` read into a recording, or why not.
+    ChosenRecording readChosen(const std::string& path);
+    // The folder a file dialog starts in: the last one used, else the documents folder.
+    QString dialogStartFolder() const;
+    void rememberFolderOf(const std::string& path);
+    void addRecentFile(const std::string& path);
+    // The remembered controls, told to the program as the person's events; the window shows them.
+    void restoreSettings();
+    void storeSettings();
     Dialogs& m_dialogs;
     AudioFactory m_makeAudio;
+    QSettings* m_settings = nullptr;            // nothing is remembered without it
+    std::optional<std::string> m_pendingOpen{}; // the Open dialog's answer, when given already
+    QString m_lastFolder{};                     // where the last file dialog went, for the next
+    QStringList m_recentFiles{};                // most recent first, at most kMaxRecentFiles
 
     TickerShared m_tickerShared; // tickerPaused and tickCount, shared with the ticker thread
     ProgramLogic m_logic{static_cast<ProgramView&>(*this)};

@@ -3,12 +3,24 @@
 #include "app/audio/PortAudioOutput.h"
 
 #include <QApplication>
+#include <QSettings>
+#include <optional>
+#include <string>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // ~/.config/DoodleChorus/DoodleChorus.conf (under $XDG_CONFIG_HOME where it is set).
+    QCoreApplication::setOrganizationName(QStringLiteral("DoodleChorus"));
+    QCoreApplication::setApplicationName(QStringLiteral("DoodleChorus"));
+    QSettings settings;
+    std::optional<std::string> startFile;
+    if (argc > 1) {
+        startFile = argv[1];
+    }
     doodle::QtDialogs dialogs;
-    doodle::Program program(dialogs, [](doodle::VoiceParams& voice) {
-        return std::make_unique<doodle::PortAudioOutput>(voice);
-    });
-    return program.run(); // 0 on every path
+    doodle::Program program(
+        dialogs,
+        [](doodle::VoiceParams& voice) { return std::make_unique<doodle::PortAudioOutput>(voice); },
+        &settings);
+    return program.run(startFile); // 0 on every path
 }

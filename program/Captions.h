@@ -34,6 +34,11 @@ inline constexpr std::array kHelpMenuItems{
     MenuItemCaption{kMenuAbout, "About", "menuAbout"},
     MenuItemCaption{kMenuHelp, "Help", "menuHelp"},
 };
+// Edit, on the desktop between File and Voice (the page has no Undo: it keeps the drawing).
+inline constexpr std::array kEditMenuItems{
+    MenuItemCaption{kMenuUndo, "Undo", "menuUndo"},
+};
+inline constexpr MenuCaption kEditMenu{"Edit", kEditMenuItems};
 inline constexpr std::array kMenus{
     MenuCaption{"File", kFileMenuItems},
     MenuCaption{"Voice", kVoiceMenuItems},
@@ -44,6 +49,11 @@ inline constexpr std::array kMenus{
 inline constexpr std::string_view kInformerTitle = "Informer";
 inline constexpr std::string_view kNotSavedText = "Your DoodleChorus file is not saved!";
 inline constexpr std::string_view kNotOpenedText = "Your DoodleChorus file is not opened!";
+// Asked before unsaved recording lines go (quit, Open, record); the answers are Save, Discard
+// and Cancel.
+inline constexpr std::string_view kSaveChangesTitle = "Save changes?";
+inline constexpr std::string_view kSaveChangesText =
+    "The recording has lines that are not saved. Save them before they go?";
 inline constexpr std::string_view kAboutTitle = "About";
 inline constexpr std::string_view kAboutText = "DoodleChorus v1.01 by the DoodleChorus developers\n"
                                                "Make your drawings truly sing!";

@@ -36,6 +36,7 @@ enum MenuId : int32_t {
     kMenuHelp = 6,
     kMenuExportWav = 7,
     kMenuExportMidi = 8,
+    kMenuUndo = 9,
 };
 
 // MidiIn: one channel message from a MIDI input (a keyboard, a sequencer), of any channel.

@@ -43,6 +43,15 @@ std::vector<InkPoint> inkOf(const Recording& recording) {
     return ink;
 }
 
+// A file as a message names it: its name in quotes, without its folder.
+std::string fileNameInMessage(std::string_view path) {
+    if (path.empty()) {
+        return "the file";
+    }
+    const std::size_t nameStart = path.find_last_of('/') + 1; // 0 without a folder
+    return "'" + std::string(path.substr(nameStart)) + "'";
+}
+
 bool isControl(const Event& event, int32_t id) {
     return event.kind == EventKind::Control && event.id == id;
 }
@@ -81,7 +90,14 @@ void ProgramLogic::dispatch(const Event& event) {
     // Record toggle: a recording starts afresh or ends.
     if (isControl(event, kRecordToggle)) {
         if (event.checked) {
-            startRecording(event.nowMs);
+            // The old recording goes: unsaved lines are asked for, and Undo can bring it back.
+            if (unsavedLinesMayGo()) {
+                keepForUndo(true);
+                setDocumentName({}); // a new recording, of no file yet
+                startRecording(event.nowMs);
+            } else {
+                m_view.setRecording(false);
+            }
         } else {
             stopRecording();
         }
@@ -97,6 +113,9 @@ void ProgramLogic::dispatch(const Event& event) {
     // Clear: the ink and the note go; a ticked grid stays.
     if (isControl(event, kClearButton)) {
         clearNote();
+        if (!m_drawing.ink.empty()) {
+            keepForUndo(false);
+        }
         m_drawing.ink.clear();
         repaintCanvas(m_controls.gridChecked);
     }
@@ -143,7 +162,7 @@ void ProgramLogic::dispatch(const Event& event) {
     if (event.kind == EventKind::Ticker) {
         playbackTick(event.tickCount);
     }
-    if (event.kind == EventKind::Close) {
+    if (event.kind == EventKind::Close && unsavedLinesMayGo()) {
         m_closeRequested = true;
         m_view.quit();
     }
@@ -255,8 +274,10 @@ void ProgramLogic::stopRecording() {
 
 void ProgramLogic::appendGestureLine(int32_t released, std::optional<int32_t> nowMs) {
     // Only while the record toggle is down; the point is the current, clamped one.
-    m_recorder.appendGestureLine(m_recording, m_controls.recordDown, m_drawing.pointX,
-                                 m_drawing.pointY, released, nowMs);
+    if (m_recorder.appendGestureLine(m_recording, m_controls.recordDown, m_drawing.pointX,
+                                     m_drawing.pointY, released, nowMs)) {
+        markUnsaved(true);
+    }
 }
 
 void ProgramLogic::startPlayback() {
@@ -424,6 +445,9 @@ void ProgramLogic::onMenu(int32_t id) {
     case kMenuExportMidi:
         exportRecording(FileKind::Midi);
         break;
+    case kMenuUndo:
+        undo();
+        break;
     default:
         break;
     }
@@ -432,39 +456,71 @@ void ProgramLogic::onMenu(int32_t id) {
 void ProgramLogic::saveRecording() {
     const ModalStep modal(m_modalStepOpen);
     const std::optional<std::string> chosen =
-        m_view.chooseSaveFile(FileKind::Recording, kProposedFileName);
-    // Cancelled, nothing recorded, or not stored: the old file under that name is intact.
-    bool saved = false;
-    if (chosen && !chosen->empty() && !m_recording.empty()) {
+        m_view.chooseSaveFile(FileKind::Recording, proposedName(FileKind::Recording));
+    if (!chosen || chosen->empty()) {
+        m_view.showMessage(kInformerTitle, kNotSavedText); // as every save that stores nothing
+        return;
+    }
+    saveRecordingTo(fileNameWithExtension(*chosen, captionOf(FileKind::Recording).extension));
+}
+
+bool ProgramLogic::saveRecordingTo(const std::string& destination) {
+    // Nothing recorded, or not stored: the old file under that name is intact.
+    StoreResult result;
+    if (!m_recording.empty()) {
         try {
             const std::vector<uint8_t> bytes = recordingFileBytes(m_recording);
-            saved = m_view.storeFile(
-                fileNameWithExtension(*chosen, captionOf(FileKind::Recording).extension),
-                StoredFile{FileKind::Recording, bytes, nullptr, {}});
+            result =
+                m_view.storeFile(destination, StoredFile{FileKind::Recording, bytes, nullptr, {}});
         } catch (const std::bad_alloc&) {
-            saved = false; // the lines do not fit in memory twice
+            result = {StoreStatus::Failed, "The recording's lines do not fit in memory twice.", {}};
         }
     }
-    if (!saved) {
-        m_view.showMessage(kInformerTitle, kNotSavedText);
+    showStoreResult(result);
+    if (result.status != StoreStatus::Stored) {
+        return false;
+    }
+    setDocumentName(destination);
+    markUnsaved(false);
+    return true;
+}
+
+void ProgramLogic::showStoreResult(const StoreResult& result) {
+    std::string text;
+    if (result.status == StoreStatus::Failed) {
+        text = std::string(kNotSavedText);
+        if (!result.reason.empty()) {
+            text += "\n\n" + result.reason;
+        }
+    }
+    if (!result.notice.empty()) {
+        text += (text.empty() ? "" : "\n\n") + result.notice;
+    }
+    if (!text.empty()) {
+        m_view.showMessage(kInformerTitle, text);
     }
 }
 
 void ProgramLogic::exportRecording(FileKind kind) {
     const ModalStep modal(m_modalStepOpen);
-    const std::optional<std::string> chosen = m_view.chooseSaveFile(kind, kProposedFileName);
+    const std::optional<std::string> chosen = m_view.chooseSaveFile(kind, proposedName(kind));
     if (!chosen || chosen->empty()) {
         return; // cancelled: nothing to say
     }
     // As a save: an empty recording, or a file not stored whole, is not written.
     const std::string destination = fileNameWithExtension(*chosen, captionOf(kind).extension);
-    if (m_recording.empty() ||
-        !m_view.storeFile(destination, StoredFile{kind, {}, &m_recording, m_controls.settings})) {
-        m_view.showMessage(kInformerTitle, kNotSavedText);
+    StoreResult result;
+    if (!m_recording.empty()) {
+        result =
+            m_view.storeFile(destination, StoredFile{kind, {}, &m_recording, m_controls.settings});
     }
+    showStoreResult(result);
 }
 
 void ProgramLogic::openRecording() {
+    if (!unsavedLinesMayGo()) {
+        return;
+    }
     std::optional<ChosenRecording> chosen = [&] {
         const ModalStep modal(m_modalStepOpen);
         return m_view.chooseOpenFile();
@@ -472,37 +528,128 @@ void ProgramLogic::openRecording() {
     if (!chosen) {
         return;
     }
-    // A file that cannot be read keeps the current recording; the rest happens all the same.
-    // One whose lines do not fit in memory (twice: recording and ink) keeps it too, and says so:
-    // the user would otherwise take the old recording for the file's.
-    bool tooBig = chosen->tooLarge;
-    bool replaced = false;
+    // A file that cannot be read, holds no recording, or whose lines do not fit in memory (twice:
+    // recording and ink) changes nothing, and says why: the user would otherwise take the old
+    // recording for the file's.
+    std::string problem = chosen->problem;
     if (chosen->recording) {
+        problem = noRecordingLinesReason(*chosen->recording, fileNameInMessage(chosen->name));
+    }
+    if (chosen->recording && problem.empty()) {
         try {
             std::vector<InkPoint> ink = inkOf(*chosen->recording); // before either list changes
+            keepForUndo(true);
             m_recording = std::move(*chosen->recording);
             m_drawing.ink = std::move(ink);
-            replaced = true;
+            setDocumentName(std::move(chosen->name));
+            markUnsaved(false);
+            repaintCanvas(false);
+            if (m_controls.recordDown) {
+                stopRecording();
+            }
+            setGrid(false, m_controls.gridEnabled);
+            return;
         } catch (const std::bad_alloc&) {
-            tooBig = true;
+            problem.clear();
         }
     }
-    if (tooBig) {
-        const ModalStep modal(m_modalStepOpen);
-        m_view.showMessage(kInformerTitle, kNotOpenedText);
+    std::string text(kNotOpenedText);
+    if (!problem.empty()) {
+        text += "\n\n" + problem;
     }
-    // From the recording (release lines get a dot too: they repeat a point), which is the ink
-    // only when the file was read.
-    if (replaced) {
-        repaintCanvas(false);
-    } else {
-        const std::vector<InkPoint> ink = inkOf(m_recording);
-        m_view.paintCanvas(wholeCanvas(false, m_controls.settings.scaleMode, ink));
+    const ModalStep modal(m_modalStepOpen);
+    m_view.showMessage(kInformerTitle, text);
+}
+
+bool ProgramLogic::unsavedLinesMayGo() {
+    if (!m_unsaved) {
+        return true;
+    }
+    SaveChoice choice = SaveChoice::Cancel;
+    {
+        const ModalStep modal(m_modalStepOpen);
+        choice = m_view.askSaveChanges();
+    }
+    switch (choice) {
+    case SaveChoice::Discard:
+        return true;
+    case SaveChoice::Cancel:
+        return false;
+    case SaveChoice::Save:
+        break;
+    }
+    const ModalStep modal(m_modalStepOpen);
+    if (m_controls.recordDown) {
+        stopRecording(); // the lines saved are the lines there are; none is added meanwhile
+    }
+    const std::optional<std::string> chosen =
+        m_view.chooseSaveFile(FileKind::Recording, proposedName(FileKind::Recording));
+    if (!chosen || chosen->empty()) {
+        return false;
+    }
+    return saveRecordingTo(
+        fileNameWithExtension(*chosen, captionOf(FileKind::Recording).extension));
+}
+
+void ProgramLogic::markUnsaved(bool unsaved) {
+    if (m_unsaved != unsaved) {
+        m_unsaved = unsaved;
+        m_view.showDocument(m_documentName, m_unsaved);
+    }
+}
+
+void ProgramLogic::setDocumentName(std::string name) {
+    m_documentName = std::move(name);
+    m_view.showDocument(m_documentName, m_unsaved);
+}
+
+void ProgramLogic::keepForUndo(bool withRecording) {
+    if (m_drawing.ink.empty() && (!withRecording || m_recording.empty())) {
+        return; // nothing goes: what Undo brings back stays as it was
+    }
+    UndoState kept;
+    kept.ink = std::move(m_drawing.ink);
+    m_drawing.ink.clear();
+    if (withRecording) {
+        kept.recording = std::exchange(m_recording, Recording{});
+        kept.documentName = m_documentName;
+        kept.unsaved = m_unsaved;
+    }
+    m_undo = std::move(kept);
+    m_view.setUndoAvailable(true);
+}
+
+void ProgramLogic::undo() {
+    if (!m_undo) {
+        return;
     }
     if (m_controls.recordDown) {
         stopRecording();
     }
-    setGrid(false, m_controls.gridEnabled);
+    UndoState kept = std::move(*m_undo);
+    m_undo.reset();
+    m_view.setUndoAvailable(false);
+    m_drawing.ink = std::move(kept.ink);
+    if (kept.recording) {
+        m_recording = std::move(*kept.recording);
+        m_documentName = std::move(kept.documentName);
+        m_unsaved = kept.unsaved;
+        m_view.showDocument(m_documentName, m_unsaved);
+    }
+    clearNote();
+    repaintCanvas(m_controls.gridChecked);
+}
+
+std::string ProgramLogic::proposedName(FileKind kind) const {
+    if (m_documentName.empty()) {
+        return std::string(kProposedFileName);
+    }
+    // The document's name with the kind's extension in place of its own.
+    const std::size_t nameStart = m_documentName.find_last_of('/') + 1; // 0 without a folder
+    const std::size_t dot = m_documentName.find_last_of('.');
+    const std::size_t stemEnd =
+        dot != std::string::npos && dot > nameStart ? dot : m_documentName.size();
+    return m_documentName.substr(0, stemEnd) + std::string(captionOf(kind).extension);
 }
 
 void ProgramLogic::showAbout() {

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace doodle {
@@ -66,6 +67,8 @@ public:
     const ControlStates& controls() const { return m_controls; }
     bool ticksRunning() const { return m_ticksRunning; }
     bool modalStepOpen() const { return m_modalStepOpen; }
+    // The recording holds lines that no Save has stored.
+    bool unsaved() const { return m_unsaved; }
     bool closeRequested() const { return m_closeRequested; }
 
 private:
@@ -97,6 +100,17 @@ private:
     void openRecording();
     void showAbout();
     void showHelp();
+    // "Save changes?" when unsaved lines are about to go; true when they may go (saved or
+    // discarded), false when the person cancelled or the save failed.
+    bool unsavedLinesMayGo();
+    bool saveRecordingTo(const std::string& destination);
+    void showStoreResult(const StoreResult& result);
+    void markUnsaved(bool unsaved);
+    void setDocumentName(std::string name);
+    // Keeps the ink, and the recording when it is about to be replaced, for Undo.
+    void keepForUndo(bool withRecording);
+    void undo();
+    std::string proposedName(FileKind kind) const;
 
     ProgramView& m_view;
     ControlStates m_controls{};
@@ -114,6 +128,17 @@ private:
     MidiLiveWriter m_midiOut{};   // the sounding points as MIDI output
     std::vector<MidiMessage> m_midiOutMessages{}; // not yet handed to the view
     bool m_ticksRunning = false;                  // between resumeTicks and pauseTicks
+    bool m_unsaved = false;                       // the recording holds lines no Save has stored
+    std::string m_documentName{}; // the file the recording was opened from or saved to
+    // What the last clear, record or Open replaced, for Undo: the ink, and the recording with
+    // its file and saved state unless only the ink went.
+    struct UndoState {
+        std::vector<InkPoint> ink{};
+        std::optional<Recording> recording{};
+        std::string documentName{};
+        bool unsaved = false;
+    };
+    std::optional<UndoState> m_undo{};
     bool m_modalStepOpen = false; // a dialog, About or Help is open: events are dropped
     bool m_closeRequested = false;
 };

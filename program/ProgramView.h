@@ -20,7 +20,24 @@ namespace doodle {
 struct ChosenRecording {
     std::optional<Recording> recording{}; // nothing: the file could not be read
     bool tooLarge = false;                // ... because its lines do not fit in memory
+    // Why there is no recording, one sentence naming the file, for the message; empty when the
+    // view has nothing to add.
+    std::string problem{};
+    // The file the recording came from, as the view names it: the title shows it and Save
+    // proposes it. Empty for a recording that has no file of its own.
+    std::string name{};
 };
+
+// What storing a file came to.
+enum class StoreStatus { Stored, Failed, Cancelled };
+struct StoreResult {
+    StoreStatus status = StoreStatus::Failed;
+    std::string reason{}; // Failed: why, one sentence naming the file, for the message
+    std::string notice{}; // what the person must know all the same, as a kept copy's name
+};
+
+// The answer to "Save changes?" before unsaved recording lines would go.
+enum class SaveChoice { Save, Discard, Cancel };
 
 // What the program shows and what it asks: the window of the desktop program or a web page.
 // Every call comes from the program's one thread, and none of them raises an event. The dialog
@@ -48,18 +65,30 @@ public:
     // A message with one OK button; returns when it is dismissed.
     virtual void showMessage(std::string_view title, std::string_view text) = 0;
     // The save dialog for a file of `kind` (captionOf gives its title and filter), proposing
-    // `proposedName` in the view's own folder. It neither asks before replacing a file nor adds
-    // an extension. Where the file goes (a path, a download's name), or nothing when cancelled.
+    // `proposedName`: a bare name goes in the view's own folder; a name the view gave for an
+    // opened or stored file (ChosenRecording::name, a destination) stays where it is. A view
+    // that can asks before replacing an existing file. The program adds the extension where the
+    // chosen name lacks it. Where the file goes (a path, a download's name), or nothing when
+    // cancelled.
     virtual std::optional<std::string> chooseSaveFile(FileKind kind,
                                                       std::string_view proposedName) = 0;
-    // Stores the file at a destination chooseSaveFile gave. False when it is not stored whole;
-    // a file already there then keeps what it had.
-    virtual bool storeFile(const std::string& destination, const StoredFile& file) = 0;
+    // Stores the file at a destination chooseSaveFile gave, or says why not, or that the person
+    // cancelled a long export. A file already there keeps what it had unless it is Stored.
+    virtual StoreResult storeFile(const std::string& destination, const StoredFile& file) = 0;
     // The open dialog for recordings: the chosen file's recording, or why there is none;
     // nothing when cancelled.
     virtual std::optional<ChosenRecording> chooseOpenFile() = 0;
     // The Help text; a view that can wait returns when it is closed.
     virtual void showHelp() = 0;
+
+    // "Save changes?": unsaved recording lines are about to go (quit, Open, record). A view
+    // that cannot ask answers Discard.
+    virtual SaveChoice askSaveChanges() = 0;
+    // The file the recording belongs to (empty: none yet) and whether it has lines that are
+    // not saved, for the title.
+    virtual void showDocument(std::string_view name, bool unsaved) = 0;
+    // Whether Undo has a state to bring back.
+    virtual void setUndoAvailable(bool available) = 0;
 
     // MIDI messages to go out, whole and in order, as the drawing, MIDI input or playback
     // sounds them: the messages the MIDI export writes for the same points. playTick, during

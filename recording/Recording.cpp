@@ -188,4 +188,21 @@ std::optional<Recording> RecordingAssembly::finish() {
     return recording;
 }
 
+std::string noRecordingLinesReason(const Recording& recording, std::string_view name) {
+    const auto linesText = [](std::size_t count) {
+        return std::to_string(count) + (count == 1 ? " line" : " lines");
+    };
+    if (recording.empty()) {
+        return std::string(name) + " has no recording lines (read 0 lines)";
+    }
+    if (std::ranges::any_of(recording,
+                            [](std::string_view line) { return hasGestureLineForm(line); })) {
+        return {};
+    }
+    return std::string(name) + " has no recording lines: " +
+           (recording.size() == 1 ? std::string("its only line is not one")
+                                  : "none of its " + linesText(recording.size()) + " is one") +
+           " (a recording line is four decimal numbers joined by \";\", as 120;45;0;1532)";
+}
+
 } // namespace doodle

@@ -127,4 +127,10 @@ private:
     std::size_t m_separators = 0; // line ends in the text so far
 };
 
+// Why a recording read from a file is no recording at all, or empty when it holds one: none of
+// its lines has the form the program records (an empty file, a text or a sound given by
+// mistake), which would otherwise play as silence or as stray dots. `name` is how the message
+// names it ("the recording 'a.sav'"). Lines of another form among recording lines are played.
+std::string noRecordingLinesReason(const Recording& recording, std::string_view name);
+
 } // namespace doodle

@@ -49,7 +49,7 @@ public:
         messages.push_back({title, text});
     }
     QString chooseSaveFile(QWidget* /*parent*/, const QString& title, const QString& proposedPath,
-                           const QString& filter) override {
+                           const QString& filter, const QString& /*extension*/) override {
         saveRequests.push_back({title, proposedPath, filter});
         return nextAnswer();
     }
@@ -58,8 +58,21 @@ public:
         openRequests.push_back({title, folder, filter});
         return nextAnswer();
     }
+    SaveChoice askSaveChanges(QWidget* /*parent*/, const QString& title,
+                              const QString& text) override {
+        questions.push_back({title, text});
+        if (saveChoices.empty()) {
+            return SaveChoice::Discard;
+        }
+        const SaveChoice choice = saveChoices.front();
+        saveChoices.erase(saveChoices.begin());
+        return choice;
+    }
     // The names the file dialogs answer with, in turn; empty (cancel) when none is left.
     std::vector<QString> answers;
+    // "Save changes?" answers, in turn; Discard when none is left.
+    std::vector<SaveChoice> saveChoices;
+    std::vector<Message> questions; // "Save changes?" as asked
     std::vector<Message> messages;
     std::vector<FileRequest> saveRequests;
     std::vector<FileRequest> openRequests;

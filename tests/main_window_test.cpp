@@ -19,6 +19,7 @@
 #include <QStyleOptionComboBox>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <map>
 #include <vector>
 
 namespace doodle::test {
@@ -59,30 +60,57 @@ TEST_F(MainWindowTest, WindowIsFixedCentredAndGivesTheMenuBarItsHeight) {
     EXPECT_EQ(frame.top(), screen.top() + (screen.height() - frame.height()) / 2);
 }
 
-TEST_F(MainWindowTest, MenuHasItsItemsAndTheType1Check) {
+TEST_F(MainWindowTest, MenuHasItsItemsKeysAndTheType1Check) {
     const QList<QAction*> titles = w->menuBar()->actions();
-    ASSERT_EQ(titles.size(), 3);
-    EXPECT_EQ(titles[0]->text(), QStringLiteral("File"));
-    EXPECT_EQ(titles[1]->text(), QStringLiteral("Voice"));
-    EXPECT_EQ(titles[2]->text(), QStringLiteral("?"));
+    ASSERT_EQ(titles.size(), 4);
+    // Alt and the underlined letter open a menu; "?" has no letter to give.
+    EXPECT_EQ(titles[0]->text(), QStringLiteral("&File"));
+    EXPECT_EQ(titles[1]->text(), QStringLiteral("&Edit"));
+    EXPECT_EQ(titles[2]->text(), QStringLiteral("&Voice"));
+    EXPECT_EQ(titles[3]->text(), QStringLiteral("?"));
+    auto* recent = w->findChild<QMenu*>(QStringLiteral("menuOpenRecent"));
+    auto* quit = w->findChild<QAction*>(QStringLiteral("menuQuit"));
+    auto* undo = w->findChild<QAction*>(QStringLiteral("menuUndo"));
+    ASSERT_NE(recent, nullptr);
+    ASSERT_NE(quit, nullptr);
+    ASSERT_NE(undo, nullptr);
+    // The program's items first and in their order (Open and Save first), the desktop's after.
     const std::vector<std::vector<QAction*>> expected = {
-        {ui.menuOpen, ui.menuSave, ui.menuExportWav, ui.menuExportMidi},
+        {ui.menuOpen, ui.menuSave, ui.menuExportWav, ui.menuExportMidi, nullptr,
+         recent->menuAction(), nullptr, quit},
+        {undo},
         {ui.menuType1, ui.menuType2},
         {ui.menuAbout, ui.menuHelp}};
+    const std::map<const QAction*, QKeySequence> keys = {
+        {ui.menuOpen, QKeySequence(QStringLiteral("Ctrl+O"))},
+        {ui.menuSave, QKeySequence(QStringLiteral("Ctrl+S"))},
+        {quit, QKeySequence(QStringLiteral("Ctrl+Q"))},
+        {undo, QKeySequence(QStringLiteral("Ctrl+Z"))}};
     const QStringList texts = {
         "Open",  "Save", "Export as WAV\u2026", "Export as MIDI\u2026", "Type 1", "Type 2",
         "About", "Help"};
     qsizetype item = 0;
     for (qsizetype m = 0; m < titles.size(); ++m) {
         const QList<QAction*> entries = titles[m]->menu()->actions();
-        EXPECT_EQ(std::vector<QAction*>(entries.begin(), entries.end()),
-                  expected[static_cast<size_t>(m)])
-            << "in order, no extra items or separators";
-        for (const QAction* action : entries) {
-            EXPECT_EQ(action->text(), texts.value(item++));
-            EXPECT_TRUE(action->shortcut().isEmpty()) << action->text().toStdString();
+        const std::vector<QAction*>& wanted = expected[static_cast<size_t>(m)];
+        ASSERT_EQ(static_cast<std::size_t>(entries.size()), wanted.size());
+        for (std::size_t i = 0; i < wanted.size(); ++i) {
+            const QAction* action = entries[static_cast<qsizetype>(i)];
+            if (wanted[i] == nullptr) {
+                EXPECT_TRUE(action->isSeparator());
+                continue;
+            }
+            EXPECT_EQ(action, wanted[i]);
+            const auto key = keys.find(action);
+            EXPECT_EQ(action->shortcut(), key != keys.end() ? key->second : QKeySequence())
+                << action->text().toStdString();
+            if (action->objectName().startsWith(QStringLiteral("menu")) && action != quit &&
+                action != undo && action != recent->menuAction()) {
+                EXPECT_EQ(action->text(), texts.value(item++));
+            }
         }
     }
+    EXPECT_EQ(item, texts.size());
     for (const QAction* action : {ui.menuOpen, ui.menuSave, ui.menuExportWav, ui.menuExportMidi,
                                   ui.menuAbout, ui.menuHelp}) {
         EXPECT_FALSE(action->isCheckable()) << action->text().toStdString();
@@ -91,6 +119,8 @@ TEST_F(MainWindowTest, MenuHasItsItemsAndTheType1Check) {
     EXPECT_TRUE(ui.menuType2->isCheckable());
     EXPECT_TRUE(ui.menuType1->isChecked());
     EXPECT_FALSE(ui.menuType2->isChecked());
+    EXPECT_FALSE(undo->isEnabled()) << "nothing to bring back yet";
+    EXPECT_FALSE(recent->isEnabled()) << "no file opened or saved yet";
 }
 
 TEST_F(MainWindowTest, ControlsStartWithTheirTextsAndStates) {

@@ -68,13 +68,13 @@ public:
         saveAnswers.erase(saveAnswers.begin());
         return answer;
     }
-    bool storeFile(const std::string& destination, const StoredFile& file) override {
+    StoreResult storeFile(const std::string& destination, const StoredFile& file) override {
         const std::optional<std::vector<uint8_t>> bytes = bytesOf(file);
         if (!bytes || !storing) {
-            return false;
+            return {StoreStatus::Failed, storeFailure, {}};
         }
         stored[destination] = *bytes;
-        return true;
+        return {StoreStatus::Stored, {}, storeNotice};
     }
     std::optional<ChosenRecording> chooseOpenFile() override {
         log.push_back("open dialog " + std::string(kOpenTitle));
@@ -90,6 +90,21 @@ public:
         log.push_back("help");
         whileAsked();
     }
+    SaveChoice askSaveChanges() override {
+        log.push_back("save changes?");
+        whileAsked();
+        if (saveChoices.empty()) {
+            return SaveChoice::Discard;
+        }
+        const SaveChoice choice = saveChoices.front();
+        saveChoices.erase(saveChoices.begin());
+        return choice;
+    }
+    void showDocument(std::string_view name, bool unsaved) override {
+        document = name;
+        documentUnsaved = unsaved;
+    }
+    void setUndoAvailable(bool available) override { undoAvailable = available; }
     void resumeTicks() override { log.push_back("resume ticks"); }
     void pauseTicks() override { log.push_back("pause ticks"); }
     void quit() override { log.push_back("quit"); }
@@ -111,7 +126,13 @@ public:
     std::vector<std::optional<std::string>> saveAnswers;
     std::vector<std::optional<ChosenRecording>> openAnswers;
     std::map<std::string, std::vector<uint8_t>> stored;
-    bool storing = true;                      // false: every store fails, as on a full disk
+    bool storing = true;                 // false: every store fails, as on a full disk
+    std::string storeFailure;            // why, when it fails
+    std::string storeNotice;             // what a store says all the same
+    std::vector<SaveChoice> saveChoices; // "Save changes?" answers; Discard once used up
+    std::string document;
+    bool documentUnsaved = false;
+    bool undoAvailable = false;
     std::function<void()> whileAsked = [] {}; // runs while a dialog or Help is open
 
 private:
@@ -361,22 +382,38 @@ TEST_F(ProgramLogicTest, OpenReplacesTheRecordingOrKeepsItWhenTheFileCannotBeRea
     press(7, 8, kStartMs + 110);
     release(7, 8, kStartMs + 120);
     const std::vector<std::string> recorded = logic.recording().lineTexts();
+    const std::vector<InkPoint> ink = logic.drawing().ink;
 
-    view.openAnswers = {ChosenRecording{}}; // unreadable
+    // A file that cannot be read, or holds no recording line, changes nothing and says why.
+    for (ChosenRecording refused :
+         {ChosenRecording{std::nullopt, false, "Cannot read 'a.sav': Permission denied."},
+          ChosenRecording{splitRecordingLines("# notes\nnot a line\n"), false, {}, "/d/notes.txt"},
+          ChosenRecording{splitRecordingLines(""), false, {}, "/d/empty.sav"}}) {
+        view.openAnswers = {refused};
+        view.saveChoices = {SaveChoice::Discard};
+        view.log.clear();
+        logic.dispatch(Event::menu(kMenuOpen));
+        EXPECT_EQ(logic.recording().lineTexts(), recorded);
+        EXPECT_EQ(logic.drawing().ink, ink);
+        EXPECT_TRUE(view.recording) << "recording goes on";
+        EXPECT_TRUE(logic.controls().gridChecked);
+        ASSERT_FALSE(view.log.empty());
+        EXPECT_EQ(view.log.front(), "save changes?");
+        EXPECT_EQ(
+            view.log.back().rfind("message Informer: Your DoodleChorus file is not opened!\n\n", 0),
+            0U)
+            << view.log.back();
+    }
+    EXPECT_TRUE(contains(view.log, "message Informer: Your DoodleChorus file is not opened!\n\n"
+                                   "'empty.sav' has no recording lines (read 0 lines)"));
+    view.openAnswers = {
+        ChosenRecording{splitRecordingLines("# notes\nnot a line\n"), false, {}, "/d/notes.txt"}};
     view.log.clear();
     logic.dispatch(Event::menu(kMenuOpen));
-    EXPECT_EQ(logic.recording().lineTexts(), recorded);
-    EXPECT_EQ(view.canvasInk, (std::vector<InkPoint>{{7, 8}, {7, 8}}))
-        << "the kept recording's dots, release line included";
-    EXPECT_FALSE(view.recording);
-    EXPECT_TRUE(view.playEnabled);
-    EXPECT_FALSE(view.gridChecked);
-    EXPECT_TRUE(view.gridEnabled);
-    EXPECT_FALSE(contains(view.log, "message Informer: Your DoodleChorus file is not opened!"));
-    // Drawing after the open records nothing: the toggle came up.
-    press(9, 9, kStartMs + 200);
-    release(9, 9, kStartMs + 210);
-    EXPECT_EQ(logic.recording().lineTexts(), recorded);
+    EXPECT_NE(
+        view.log.back().find("'notes.txt' has no recording lines: none of its 2 lines is one"),
+        std::string::npos)
+        << view.log.back();
 
     // Lines too many for memory keep the recording too, and say so.
     view.openAnswers = {ChosenRecording{std::nullopt, true}};
@@ -385,11 +422,16 @@ TEST_F(ProgramLogicTest, OpenReplacesTheRecordingOrKeepsItWhenTheFileCannotBeRea
     EXPECT_EQ(logic.recording().lineTexts(), recorded);
     EXPECT_TRUE(contains(view.log, "message Informer: Your DoodleChorus file is not opened!"));
 
-    view.openAnswers = {ChosenRecording{splitRecordingLines("5;6;0;0\r\n300;-4;1;40\r\n"), false}};
+    view.openAnswers = {ChosenRecording{
+        splitRecordingLines("5;6;0;0\r\n300;-4;1;40\r\n"), false, {}, "/d/tune.sav"}};
     logic.dispatch(Event::menu(kMenuOpen));
     EXPECT_EQ(logic.recording().lineTexts(), (std::vector<std::string>{"5;6;0;0", "300;-4;1;40"}));
     EXPECT_EQ(view.canvasInk, (std::vector<InkPoint>{{5, 6}, {300, -4}}));
     EXPECT_EQ(logic.drawing().ink, view.canvasInk) << "the opened dots are the ink now";
+    EXPECT_FALSE(view.recording) << "the toggle came up";
+    EXPECT_FALSE(view.gridChecked);
+    EXPECT_EQ(view.document, "/d/tune.sav");
+    EXPECT_FALSE(view.documentUnsaved);
 
     // Cancel changes nothing.
     view.log.clear();
@@ -453,6 +495,20 @@ TEST_F(ProgramLogicTest, SaveAndExportsStoreBytesOrSayTheFileIsNotSaved) {
     logic.dispatch(Event::menu(kMenuExportMidi));
     EXPECT_EQ(view.log, (std::vector<std::string>{"save dialog Export as WAV", notSaved,
                                                   "save dialog Export as MIDI"}));
+
+    // The reason the view gives, naming the file, follows the program's words; a notice (a kept
+    // copy's name) is shown even when the file was stored.
+    view.storeFailure = "Cannot write '/d/full.wav': No space left on device.";
+    view.log.clear();
+    view.saveAnswers = {"full"};
+    logic.dispatch(Event::menu(kMenuExportWav));
+    EXPECT_TRUE(contains(view.log, notSaved + "\n\n" + view.storeFailure));
+    view.storing = true;
+    view.storeNotice = "A complete copy is kept in '/d/.DoodleChorus-x.new'.";
+    view.log.clear();
+    view.saveAnswers = {"kept"};
+    logic.dispatch(Event::menu(kMenuSave));
+    EXPECT_TRUE(contains(view.log, "message Informer: " + view.storeNotice));
 }
 
 TEST_F(ProgramLogicTest, EventsDuringADialogOrHelpAreDropped) {
@@ -495,6 +551,112 @@ TEST_F(ProgramLogicTest, CloseQuitsOnceAndLaterEventsAreDropped) {
     logic.dispatch(Event::close());
     logic.dispatch(Event::playToggle(true));
     EXPECT_EQ(view.log, std::vector<std::string>{"quit"});
+}
+
+TEST_F(ProgramLogicTest, UnsavedLinesAreAskedForBeforeQuitRecordOrOpenTakesThem) {
+    recordStroke();
+    EXPECT_TRUE(view.documentUnsaved);
+    const std::vector<std::string> recorded = logic.recording().lineTexts();
+
+    // Cancel keeps everything as it was: no quit, no new recording, no open dialog.
+    view.saveChoices = {SaveChoice::Cancel, SaveChoice::Cancel, SaveChoice::Cancel};
+    view.log.clear();
+    logic.dispatch(Event::close());
+    logic.dispatch(Event::recordToggle(true, kStartMs + 1000));
+    logic.dispatch(Event::menu(kMenuOpen));
+    EXPECT_EQ(view.log,
+              (std::vector<std::string>{"save changes?", "save changes?", "save changes?"}));
+    EXPECT_FALSE(logic.closeRequested());
+    EXPECT_FALSE(view.recording) << "the toggle went back up";
+    EXPECT_EQ(logic.recording().lineTexts(), recorded);
+
+    // Save whose dialog is cancelled, or whose file is not stored, keeps them too.
+    view.saveChoices = {SaveChoice::Save, SaveChoice::Save};
+    view.storing = false;
+    view.saveAnswers = {std::nullopt, "full"};
+    logic.dispatch(Event::close());
+    logic.dispatch(Event::close());
+    EXPECT_FALSE(logic.closeRequested());
+    EXPECT_TRUE(logic.unsaved());
+
+    // Save stores them, then the recording starts afresh under that file's name.
+    view.storing = true;
+    view.saveChoices = {SaveChoice::Save};
+    view.saveAnswers = {"/d/first"};
+    logic.dispatch(Event::recordToggle(true, kStartMs + 2000));
+    EXPECT_EQ(view.stored.count("/d/first.sav"), 1U);
+    EXPECT_TRUE(view.recording);
+    EXPECT_TRUE(logic.recording().empty());
+    EXPECT_EQ(view.document, "/d/first.sav");
+    EXPECT_FALSE(view.documentUnsaved) << "nothing recorded yet";
+    press(50, 60, kStartMs + 2010);
+    EXPECT_TRUE(view.documentUnsaved);
+    release(50, 60, kStartMs + 2020);
+
+    // A saved recording is not asked for; Discard lets unsaved lines go.
+    view.saveChoices = {SaveChoice::Discard};
+    view.log.clear();
+    logic.dispatch(Event::close());
+    EXPECT_EQ(view.log, (std::vector<std::string>{"save changes?", "quit"}));
+    EXPECT_TRUE(logic.closeRequested());
+}
+
+TEST_F(ProgramLogicTest, UndoBringsBackWhatTheLastClearRecordOrOpenTook) {
+    recordStroke();
+    const std::vector<std::string> first = logic.recording().lineTexts();
+    const std::vector<InkPoint> firstInk = logic.drawing().ink;
+    EXPECT_FALSE(view.undoAvailable);
+
+    // Clear: the ink comes back, the recording was never touched.
+    logic.dispatch(Event::control(kClearButton));
+    EXPECT_TRUE(logic.drawing().ink.empty());
+    EXPECT_TRUE(view.undoAvailable);
+    logic.dispatch(Event::menu(kMenuUndo));
+    EXPECT_EQ(logic.drawing().ink, firstInk);
+    EXPECT_EQ(view.canvasInk, firstInk);
+    EXPECT_FALSE(view.undoAvailable);
+    logic.dispatch(Event::menu(kMenuUndo)); // nothing left to bring back
+    EXPECT_EQ(logic.drawing().ink, firstInk);
+
+    // Record: the old recording, its ink and its unsaved state come back, recording ends.
+    view.saveChoices = {SaveChoice::Discard};
+    logic.dispatch(Event::recordToggle(true, kStartMs + 1000));
+    press(70, 80, kStartMs + 1010);
+    logic.dispatch(Event::menu(kMenuUndo));
+    EXPECT_FALSE(view.recording);
+    EXPECT_EQ(logic.recording().lineTexts(), first);
+    EXPECT_EQ(logic.drawing().ink, firstInk);
+    EXPECT_TRUE(view.documentUnsaved);
+    release(70, 80, kStartMs + 1020);
+
+    // Open: the recording from before the file, with its name.
+    view.saveChoices = {SaveChoice::Discard};
+    view.openAnswers = {ChosenRecording{splitRecordingLines("5;6;0;0\r\n"), false, {}, "/d/b.sav"}};
+    logic.dispatch(Event::menu(kMenuOpen));
+    EXPECT_EQ(view.document, "/d/b.sav");
+    logic.dispatch(Event::menu(kMenuUndo));
+    EXPECT_EQ(logic.recording().lineTexts(), first);
+    EXPECT_EQ(view.document, "");
+    EXPECT_TRUE(view.documentUnsaved);
+}
+
+TEST_F(ProgramLogicTest, SaveAndExportsProposeTheRecordingsOwnFile) {
+    view.openAnswers = {
+        ChosenRecording{splitRecordingLines("5;6;0;0\r\n"), false, {}, "/music/melody.mid"}};
+    logic.dispatch(Event::menu(kMenuOpen));
+    logic.dispatch(Event::menu(kMenuSave));
+    logic.dispatch(Event::menu(kMenuExportWav));
+    logic.dispatch(Event::menu(kMenuExportMidi));
+    // A MIDI file opened is sung, not overwritten by a recording's lines.
+    EXPECT_EQ(
+        view.proposedNames,
+        (std::vector<std::string>{"/music/melody.sav", "/music/melody.wav", "/music/melody.mid"}));
+    view.proposedNames.clear();
+    view.saveAnswers = {"/other.dir/take"};
+    logic.dispatch(Event::menu(kMenuSave));
+    logic.dispatch(Event::menu(kMenuSave));
+    EXPECT_EQ(view.proposedNames,
+              (std::vector<std::string>{"/music/melody.sav", "/other.dir/take.sav"}));
 }
 
 } // namespace

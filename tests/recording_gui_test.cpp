@@ -19,6 +19,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace doodle::test {
@@ -143,7 +144,7 @@ TEST_F(RecordingGuiTest, SavedRecordingOpensAsTheSameLines) {
     ui.menuOpen->trigger();
     ASSERT_EQ(dialogs.openRequests.size(), 1u);
     EXPECT_EQ(dialogs.openRequests[0].title, QStringLiteral("Please choose file to open"));
-    EXPECT_TRUE(dialogs.openRequests[0].start.endsWith(u'/'));
+    EXPECT_EQ(dialogs.openRequests[0].start, dir.path()) << "where the last file went";
     EXPECT_EQ(program.recordingList(), recorded);
     EXPECT_FALSE(ui.recordToggle->isChecked()) << "opening ends the recording";
     EXPECT_EQ(ui.recordToggle->text(), QStringLiteral("record"));
@@ -202,27 +203,47 @@ TEST_F(RecordingGuiTest, AFileWhoseLinesDoNotFitInMemoryKeepsTheRecording) {
     EXPECT_EQ(program.recordingList(), recorded);
     EXPECT_EQ(program.drawing().ink, ink);
     EXPECT_EQ(area->image().pixel(60, 60), kBlue);
-    EXPECT_FALSE(ui.gridCheckBox->isChecked()) << "the rest of an open happens all the same";
+    EXPECT_TRUE(ui.gridCheckBox->isChecked()) << "nothing else changes either";
     ASSERT_EQ(dialogs.messages.size(), 1u) << "the user is told the file was not opened";
     EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("Informer"));
 }
 
-TEST_F(RecordingGuiTest, AnUnreadableFileKeepsTheRecordingButStillRedrawsAndUnticksGrid) {
+TEST_F(RecordingGuiTest, AFileThatIsNoRecordingIsRefusedWithItsReasonAndChangesNothing) {
     recordAClick();
     const Recording recorded = program.recordingList();
     ui.majorOption->click();
     QTest::mouseClick(ui.gridCheckBox, Qt::LeftButton);
-    area->paint(oneDot({150, 150})); // a played dot, gone after the redraw
-    dialogs.answers = {path("does-not-exist.sav")};
-    ui.menuOpen->trigger();
-    EXPECT_EQ(program.recordingList(), recorded);
-    EXPECT_FALSE(ui.gridCheckBox->isChecked());
-    EXPECT_EQ(area->image().pixel(150, 150), kWhite);
-    EXPECT_EQ(area->image().pixel(60, 60), kBlue);
-    EXPECT_TRUE(dialogs.messages.empty());
+    area->paint(oneDot({150, 150})); // a played dot: the drawing stays as it is shown
+    writeBytes(path("notes.txt"), "# DoodleChorus\n\nSings what you draw.\n");
+    writeBytes(path("empty.sav"), {});
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.sav")).constData(), 0600), 0);
+    const std::vector<std::pair<const char*, QString>> refused = {
+        {"does-not-exist.sav", QStringLiteral("No such file or directory")},
+        {"notes.txt",
+         QStringLiteral("'notes.txt' has no recording lines: none of its 3 lines is one")},
+        {"empty.sav", QStringLiteral("'empty.sav' has no recording lines (read 0 lines)")},
+        {"pipe.sav", QStringLiteral("it is not a regular file")},
+    };
+    for (const auto& [name, reason] : refused) {
+        dialogs.messages.clear();
+        dialogs.answers = {path(name)};
+        ui.menuOpen->trigger();
+        EXPECT_EQ(program.recordingList(), recorded) << name;
+        EXPECT_TRUE(ui.gridCheckBox->isChecked()) << name;
+        EXPECT_EQ(area->image().pixel(150, 150), kBlue) << name;
+        EXPECT_EQ(area->image().pixel(60, 60), kBlue) << name;
+        ASSERT_EQ(dialogs.messages.size(), 1u) << name;
+        EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("Informer"));
+        EXPECT_TRUE(dialogs.messages[0].text.startsWith(
+            QStringLiteral("Your DoodleChorus file is not opened!\n\n")));
+        EXPECT_TRUE(dialogs.messages[0].text.contains(reason))
+            << dialogs.messages[0].text.toStdString();
+    }
 
-    ui.menuOpen->trigger(); // cancelled: nothing changes
+    dialogs.messages.clear();
+    ui.menuOpen->trigger(); // cancelled: nothing changes, nothing is said
     EXPECT_EQ(program.recordingList(), recorded);
+    EXPECT_TRUE(dialogs.messages.empty());
 }
 
 } // namespace

@@ -42,11 +42,14 @@ public:
     std::optional<std::string> chooseSaveFile(FileKind, std::string_view) override {
         return std::nullopt;
     }
-    bool storeFile(const std::string&, const StoredFile&) override { return false; }
+    StoreResult storeFile(const std::string&, const StoredFile&) override { return {}; }
     std::optional<ChosenRecording> chooseOpenFile() override {
         return ChosenRecording{openAnswer, false};
     }
     void showHelp() override {}
+    SaveChoice askSaveChanges() override { return SaveChoice::Discard; }
+    void showDocument(std::string_view, bool) override {}
+    void setUndoAvailable(bool) override {}
     void resumeTicks() override { m_ticks.resume(); }
     void pauseTicks() override { m_ticks.pause(); }
     void quit() override {}

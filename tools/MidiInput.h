@@ -1,5 +1,6 @@
 #pragma once
 
+#include "files/OpenedFile.h"
 #include "recording/Recording.h"
 #include "tools/RenderOptions.h"
 
@@ -7,9 +8,6 @@
 #include <string>
 
 namespace doodle {
-
-// The most a MIDI input may hold: far more than any melody, little enough to read whole.
-inline constexpr std::size_t kMaxMidiInputBytes = std::size_t{16} << 20;
 
 // IN looked at as a Standard MIDI File, recognised by its first bytes ("MThd") whatever it is
 // called, and made into a recording (see recordingOfMidiFile) under the options' scale,

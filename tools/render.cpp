@@ -1,5 +1,6 @@
 // doodlechorus-render: sings a recording into a sound file, as the program plays it back, or
 // writes the notes it plays into a MIDI file.
+#include "files/OpenedFile.h"
 #include "files/Quoted.h"
 #include "files/RecordingFiles.h"
 #include "recording/OfflineRender.h"
@@ -33,30 +34,6 @@ std::string linesText(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " line" : " lines");
 }
 
-// Why the recording could not be read.
-std::string unreadableReason(const OpenedRecording& opened) {
-    switch (opened.problem) {
-    case OpenProblem::IsFolder:
-        return "it is a folder";
-    case OpenProblem::NotRegularFile:
-        // Devices and pipes could block or never end: only regular files are recordings.
-        return "it is not a regular file";
-    case OpenProblem::OutOfMemory:
-        return "its lines do not fit in memory";
-    case OpenProblem::TooManyBytes:
-        return "it holds more than " + std::to_string(kMaxInputMebibytes) +
-               " MiB, the most this tool reads";
-    case OpenProblem::TooManyLines:
-        return "it holds more than " + std::to_string(kMaxInputLines) +
-               " lines, the most this tool reads";
-    case OpenProblem::CannotOpen:
-    case OpenProblem::ReadFailed:
-    case OpenProblem::None:
-        break;
-    }
-    return opened.errorNumber != 0 ? std::strerror(opened.errorNumber) : "a read failed";
-}
-
 bool isStandardStream(const std::string& path) {
     return path == kStandardStreamName;
 }
@@ -83,17 +60,11 @@ bool isSameFile(const std::string& input, const std::string& output) {
 // plays them, after a warning (unless quiet).
 std::string checkRecordingLines(const Recording& recording, const RenderOptions& options) {
     const std::string name = recordingName(options.inputPath);
-    if (recording.empty()) {
-        return name + " has no recording lines (read 0 lines)";
+    if (std::string reason = noRecordingLinesReason(recording, name); !reason.empty()) {
+        return reason;
     }
     const auto recorded = static_cast<std::size_t>(std::ranges::count_if(
         recording, [](std::string_view line) { return hasGestureLineForm(line); }));
-    if (recorded == 0) {
-        return name + " has no recording lines: " +
-               (recording.size() == 1 ? std::string("its only line is not one")
-                                      : "none of its " + linesText(recording.size()) + " is one") +
-               " (a recording line is four decimal numbers joined by \";\", as 120;45;0;1532)";
-    }
     const std::size_t others = recording.size() - recorded;
     if (others > 0 && !options.quiet) {
         printToStderr(std::string(kRenderProgramName) + ": warning: " + linesText(others) +
@@ -151,7 +122,7 @@ int run(std::span<const char* const> arguments) {
             : readRecordingFile(options.inputPath, kInputLimits);
     if (!opened.recording) {
         return failWith("cannot read " + recordingName(options.inputPath) + ": " +
-                        unreadableReason(opened));
+                        openProblemReason(opened, kInputLimits, "this tool"));
     }
     const Recording& recording = *opened.recording;
     if (const std::string refusal = checkRecordingLines(recording, options); !refusal.empty()) {

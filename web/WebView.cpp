@@ -93,11 +93,11 @@ std::optional<std::string> WebView::chooseSaveFile(FileKind /*kind*/,
     return std::string(proposedName);
 }
 
-bool WebView::storeFile(const std::string& destination, const StoredFile& file) {
+StoreResult WebView::storeFile(const std::string& destination, const StoredFile& file) {
     if (file.kind == FileKind::Recording || file.recording == nullptr) {
         dc_view_store(destination.data(), count(destination.size()), file.bytes.data(),
                       count(file.bytes.size()));
-        return true;
+        return {StoreStatus::Stored};
     }
     // Never rendered here, on the audio thread: the page's worker makes the file from the
     // recording's lines and offers it; a failure there is the page's to report.
@@ -107,7 +107,7 @@ bool WebView::storeFile(const std::string& destination, const StoredFile& file) 
                    text.data(), count(text.size()), settings.playSpeed,
                    static_cast<int32_t>(settings.voiceType),
                    static_cast<int32_t>(settings.scaleMode), settings.rootIndex);
-    return true;
+    return {StoreStatus::Stored};
 }
 
 std::optional<ChosenRecording> WebView::chooseOpenFile() {

@@ -40,9 +40,13 @@ public:
     void showMessage(std::string_view title, std::string_view text) override;
     std::optional<std::string> chooseSaveFile(FileKind kind,
                                               std::string_view proposedName) override;
-    bool storeFile(const std::string& destination, const StoredFile& file) override;
+    StoreResult storeFile(const std::string& destination, const StoredFile& file) override;
     std::optional<ChosenRecording> chooseOpenFile() override;
     void showHelp() override;
+    // The page keeps its drawing in the browser, and has no Undo: lines are never asked for.
+    SaveChoice askSaveChanges() override { return SaveChoice::Discard; }
+    void showDocument(std::string_view /*name*/, bool /*unsaved*/) override {}
+    void setUndoAvailable(bool /*available*/) override {}
     void resumeTicks() override { m_ticks.resume(); }
     void pauseTicks() override { m_ticks.pause(); }
     void quit() override {} // a page is closed by the browser, never by the program

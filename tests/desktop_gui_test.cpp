@@ -1,0 +1,204 @@
+// The desktop program's conventions: the title, Open Recent, dropped files, MIDI files, the
+// questions before unsaved lines go, Undo, and the settings kept between runs.
+#include "GuiTestSupport.h"
+#include "app/DrawingArea.h"
+#include "program/Exports.h"
+#include "recording/RecordingFile.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QFile>
+#include <QMenu>
+#include <QMimeData>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+namespace doodle::test {
+namespace {
+
+constexpr QRgb kWhite = 0xffffffff;
+constexpr QRgb kBlue = 0xff0000ff;
+
+class DesktopGuiTest : public ProgramTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        ProgramTest::SetUp();
+    }
+    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+    static void writeBytes(const QString& name, const QByteArray& bytes) {
+        QFile file(name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(bytes), bytes.size());
+    }
+    void recordStroke(QPoint from, QPoint to) {
+        click(ui.recordToggle);
+        press(from);
+        drag(to);
+        release(to);
+        click(ui.recordToggle);
+    }
+    QMenu* recentMenu() const { return w->findChild<QMenu*>(QStringLiteral("menuOpenRecent")); }
+    QAction* undoItem() const { return w->findChild<QAction*>(QStringLiteral("menuUndo")); }
+
+    QTemporaryDir dir;
+};
+
+TEST_F(DesktopGuiTest, TheTitleNamesTheFileAndMarksUnsavedLines) {
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("DoodleChorus"));
+    recordStroke({20, 20}, {40, 20});
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("*DoodleChorus"));
+    dialogs.answers = {path("song")};
+    ui.menuSave->trigger();
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("song.sav \u2014 DoodleChorus"));
+    // Save proposes the file it came from.
+    dialogs.answers = {path("song.sav")};
+    ui.menuSave->trigger();
+    ASSERT_EQ(dialogs.saveRequests.size(), 2u);
+    EXPECT_EQ(dialogs.saveRequests[1].start, path("song.sav"));
+    click(ui.recordToggle);
+    press({30, 30});
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("*DoodleChorus")) << "a new recording has no file";
+    release({30, 30});
+    click(ui.recordToggle);
+}
+
+TEST_F(DesktopGuiTest, RecentDroppedAndMidiFilesOpen) {
+    recordStroke({20, 20}, {40, 20});
+    const Recording first = program.recordingList();
+    dialogs.answers = {path("first")};
+    ui.menuSave->trigger();
+    recordStroke({100, 150}, {120, 150});
+    dialogs.answers = {path("second")};
+    ui.menuSave->trigger();
+
+    // Most recent first, each opening its file.
+    QMenu* recent = recentMenu();
+    ASSERT_TRUE(recent->isEnabled());
+    const QList<QAction*> entries = recent->actions();
+    ASSERT_EQ(entries.size(), 2);
+    EXPECT_EQ(entries[0]->data().toString(), path("second.sav"));
+    EXPECT_EQ(entries[1]->data().toString(), path("first.sav"));
+    entries[1]->trigger();
+    EXPECT_EQ(program.recordingList(), first);
+    EXPECT_EQ(area->image().pixel(20, 20), kBlue);
+    EXPECT_EQ(area->image().pixel(100, 150), kWhite);
+    EXPECT_TRUE(dialogs.openRequests.empty()) << "no dialog for a file already chosen";
+
+    // A file dropped on the window opens once the drop is over.
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path("second.sav"))});
+    // Qt delivers a drop to the widget that accepted the drag's entry.
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    ASSERT_TRUE(processUntil([&] { return area->image().pixel(100, 150) == kBlue; }));
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("second.sav \u2014 DoodleChorus"));
+
+    // A MIDI file is sung as a keyboard plays it: the same points as the tool makes of it.
+    const std::optional<std::vector<uint8_t>> midi =
+        exportBytes(FileKind::Midi, first, RenderSettings{});
+    ASSERT_TRUE(midi.has_value());
+    writeBytes(path("tune.mid"), QByteArray(reinterpret_cast<const char*>(midi->data()),
+                                            static_cast<qsizetype>(midi->size())));
+    dialogs.answers = {path("tune.mid")};
+    ui.menuOpen->trigger();
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_FALSE(program.recordingList().empty());
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("tune.mid \u2014 DoodleChorus"));
+}
+
+TEST_F(DesktopGuiTest, UnsavedLinesAreAskedForAndUndoBringsBackWhatWent) {
+    recordStroke({20, 20}, {40, 20});
+    const Recording first = program.recordingList();
+
+    // Closing asks; Cancel keeps the program running.
+    dialogs.saveChoices = {SaveChoice::Cancel};
+    w->close();
+    ASSERT_EQ(dialogs.questions.size(), 1u);
+    EXPECT_EQ(dialogs.questions[0].title, QStringLiteral("Save changes?"));
+    EXPECT_FALSE(program.closeRequested());
+
+    // Record asks too; Cancel leaves the toggle up and the recording as it was.
+    dialogs.saveChoices = {SaveChoice::Cancel};
+    click(ui.recordToggle);
+    EXPECT_EQ(dialogs.questions.size(), 2u);
+    EXPECT_FALSE(ui.recordToggle->isChecked());
+    EXPECT_EQ(ui.recordToggle->text(), QStringLiteral("record"));
+    EXPECT_EQ(program.recordingList(), first);
+
+    // Clear, even by Space on the focused button, can be undone.
+    ui.clearButton->setFocus();
+    QTest::keyClick(ui.clearButton, Qt::Key_Space);
+    EXPECT_EQ(area->image().pixel(20, 20), kWhite);
+    ASSERT_TRUE(undoItem()->isEnabled());
+    undoItem()->trigger();
+    EXPECT_EQ(area->image().pixel(20, 20), kBlue);
+    EXPECT_FALSE(undoItem()->isEnabled());
+
+    // Discard lets the recording go to a new one; Undo brings it back with its ink.
+    dialogs.saveChoices = {SaveChoice::Discard};
+    recordStroke({100, 150}, {120, 150});
+    EXPECT_NE(program.recordingList(), first);
+    undoItem()->trigger();
+    EXPECT_EQ(program.recordingList(), first);
+    EXPECT_EQ(area->image().pixel(20, 20), kBlue);
+    EXPECT_EQ(area->image().pixel(100, 150), kWhite);
+}
+
+TEST(DesktopSettingsTest, TheControlsAndFoldersAreRememberedBetweenRuns) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QSettings settings(dir.filePath(QStringLiteral("DoodleChorus.conf")), QSettings::IniFormat);
+    {
+        RecordingDialogs dialogs;
+        Program program(dialogs, silentAudio(), &settings);
+        ASSERT_TRUE(program.start());
+        const WindowControls ui(*program.window());
+        ui.minorOption->click();
+        ui.rootNoteCombo->setCurrentIndex(7);
+        emit ui.rootNoteCombo->activated(7);
+        ui.menuType2->trigger();
+        ui.speedSlider->setValue(35);
+        QTest::mouseClick(ui.gridCheckBox, Qt::LeftButton);
+        dialogs.answers = {dir.filePath(QStringLiteral("nothing"))};
+        ui.menuOpen->trigger(); // the folder is remembered even when the file is refused
+        program.window()->close();
+        ASSERT_TRUE(program.closeRequested());
+        program.shutdown();
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+    }
+    RecordingDialogs dialogs;
+    Program program(dialogs, silentAudio(), &settings);
+    ASSERT_TRUE(program.start());
+    const WindowControls ui(*program.window());
+    EXPECT_TRUE(ui.minorOption->isChecked());
+    EXPECT_EQ(ui.rootNoteCombo->currentIndex(), 7);
+    EXPECT_TRUE(ui.rootNoteCombo->isEnabled());
+    EXPECT_TRUE(ui.menuType2->isChecked());
+    EXPECT_EQ(ui.speedSlider->value(), 35);
+    EXPECT_TRUE(ui.gridCheckBox->isChecked());
+    const RenderSettings& restored = program.renderSettings();
+    EXPECT_EQ(restored.scaleMode, ScaleMode::Minor);
+    EXPECT_EQ(restored.rootIndex, 7);
+    EXPECT_EQ(restored.voiceType, VoiceType::Type2);
+    EXPECT_DOUBLE_EQ(restored.playSpeed, 3.5);
+    dialogs.answers = {};
+    ui.menuOpen->trigger();
+    ASSERT_EQ(dialogs.openRequests.size(), 1u);
+    EXPECT_EQ(dialogs.openRequests[0].start, dir.path());
+    program.shutdown();
+}
+
+} // namespace
+} // namespace doodle::test
