@@ -1,5 +1,6 @@
 #include "app/Dialogs.h"
 
+#include <QAbstractButton>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -43,6 +44,9 @@ QString QtDialogs::chooseOpenFile(QWidget* parent, const QString& title, const Q
 SaveChoice QtDialogs::askSaveChanges(QWidget* parent, const QString& title, const QString& text) {
     QMessageBox box(QMessageBox::Warning, title, text,
                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
+    // Letters that answer without the mouse: S saves, D discards, Escape cancels.
+    box.button(QMessageBox::Save)->setText(QStringLiteral("&Save"));
+    box.button(QMessageBox::Discard)->setText(QStringLiteral("&Discard"));
     box.setDefaultButton(QMessageBox::Save);
     box.setEscapeButton(QMessageBox::Cancel);
     switch (box.exec()) {

@@ -9,10 +9,10 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    // ~/.config/DoodleChorus/DoodleChorus.conf (under $XDG_CONFIG_HOME where it is set).
-    QCoreApplication::setOrganizationName(QStringLiteral("DoodleChorus"));
-    QCoreApplication::setApplicationName(QStringLiteral("DoodleChorus"));
-    QSettings settings;
+    // ~/.config/DoodleChorus/DoodleChorus.conf (under $XDG_CONFIG_HOME where it is set). The
+    // application keeps its name, which screen readers and the desktop know it by.
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("DoodleChorus"),
+                       QStringLiteral("DoodleChorus"));
     std::optional<std::string> startFile;
     if (argc > 1) {
         startFile = argv[1];

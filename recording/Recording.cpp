@@ -195,8 +195,9 @@ std::string noRecordingLinesReason(const Recording& recording, std::string_view 
     if (recording.empty()) {
         return std::string(name) + " has no recording lines (read 0 lines)";
     }
-    if (std::ranges::any_of(recording,
-                            [](std::string_view line) { return hasGestureLineForm(line); })) {
+    // Iterators, not ranges: the WebAssembly build's standard library has no ranges algorithms.
+    if (std::any_of(recording.begin(), recording.end(),
+                    [](std::string_view line) { return hasGestureLineForm(line); })) {
         return {};
     }
     return std::string(name) + " has no recording lines: " +

@@ -579,7 +579,7 @@ TEST_F(ProgramLogicTest, UnsavedLinesAreAskedForBeforeQuitRecordOrOpenTakesThem)
     EXPECT_FALSE(logic.closeRequested());
     EXPECT_TRUE(logic.unsaved());
 
-    // Save stores them, then the recording starts afresh under that file's name.
+    // Save stores them, then a new recording starts, of no file yet.
     view.storing = true;
     view.saveChoices = {SaveChoice::Save};
     view.saveAnswers = {"/d/first"};
@@ -587,7 +587,7 @@ TEST_F(ProgramLogicTest, UnsavedLinesAreAskedForBeforeQuitRecordOrOpenTakesThem)
     EXPECT_EQ(view.stored.count("/d/first.sav"), 1U);
     EXPECT_TRUE(view.recording);
     EXPECT_TRUE(logic.recording().empty());
-    EXPECT_EQ(view.document, "/d/first.sav");
+    EXPECT_EQ(view.document, "");
     EXPECT_FALSE(view.documentUnsaved) << "nothing recorded yet";
     press(50, 60, kStartMs + 2010);
     EXPECT_TRUE(view.documentUnsaved);

@@ -696,6 +696,8 @@ def main(argv):
     elif command == "partial_dots":
         check_partial_dots(args[0], int(args[1]), int(args[2]), int(args[3]),
                            [int(x) for x in args[4].split(",")])
+    elif command == "ink":
+        print(len(ink_pixels(args[0], 0, 0)))
     elif command == "replay":
         samples = read_capture(args[0])
         check_replay(samples, int(args[1]), int(args[2]), int(args[3]), int(args[4]))

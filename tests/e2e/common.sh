@@ -32,6 +32,8 @@ fail() {
 # A desktop session always has a private runtime folder.
 export XDG_RUNTIME_DIR=$E2E_WORK/xdg
 mkdir -m 700 "$XDG_RUNTIME_DIR"
+# The program remembers its settings: each test starts from none, and leaves none behind.
+export XDG_CONFIG_HOME=$E2E_WORK/config
 
 # ALSA's whole configuration: the only device is "default", and it writes raw little-endian
 # float32 samples to the capture file; pv drains the pipe at 44100 × 4 bytes a second, so the
@@ -54,19 +56,32 @@ unset QT_QPA_PLATFORM # the real X display of xvfb-run
 openbox >/dev/null 2>&1 &
 E2E_WM_PID=$!
 
-# Starts the program and waits for its window; sets E2E_PID and E2E_WID.
-e2e_start_program() {
+# Starts the program with ARGS and waits for its window, whose title ends in "DoodleChorus"
+# (after the name of a file it opened); sets E2E_PID and E2E_WID.
+e2e_start_program() { # PROGRAM [ARG...]
     e2e_wait_for_window_manager
-    "$1" >"$E2E_STDOUT" 2>"$E2E_STDERR" &
+    "$@" >"$E2E_STDOUT" 2>"$E2E_STDERR" &
     E2E_PID=$!
-    E2E_WID=$(timeout 20 xdotool search --sync --all --pid "$E2E_PID" --name '^DoodleChorus$' |
+    E2E_WID=$(timeout 20 xdotool search --sync --all --pid "$E2E_PID" --name 'DoodleChorus$' |
         head -n 1) || fail "the main window did not appear"
     [ -n "$E2E_WID" ] || fail "the main window did not appear"
 }
 
 # Closes the main window through the window manager and checks a clean exit with code 0.
-e2e_close_program() {
+# With "discard", the recording holds unsaved lines: "Save changes?" is answered Discard.
+e2e_close_program() { # [discard]
     wmctrl -i -c "$E2E_WID" || fail "could not ask the window to close"
+    if [ "${1:-}" = discard ]; then
+        local question="" tries
+        for ((tries = 0; tries < 100; tries++)); do
+            question=$(xdotool search --all --pid "$E2E_PID" --name '^Save changes\?$' \
+                2>/dev/null | head -n 1) || true
+            [ -z "$question" ] || break
+            sleep 0.1
+        done
+        [ -n "$question" ] || fail "closing asked nothing about the unsaved lines"
+        xdotool windowfocus --sync "$question" sleep 0.2 key d || fail "xdotool key d"
+    fi
     local rc=0
     timeout 20 tail --pid="$E2E_PID" -f /dev/null || fail "the program did not end after close"
     wait "$E2E_PID" || rc=$?

@@ -120,7 +120,7 @@ echo "capture length at \"record\" $record_at, press $PRESSED_AT, release $RELEA
     "\"play\" $play_at samples"
 
 # The stream closes with the program, which waits for the capture to take what it played.
-e2e_close_program
+e2e_close_program discard
 
 period=$("${ANALYSE[@]}" pacing "$E2E_WORK/pacer.log") || fail "${period#FAIL: }"
 echo "ok: stream: $period"
