@@ -80,16 +80,22 @@ std::string usage() {
            name + "-render sings recordings into sound files\nwithout a window.\n";
 }
 
+CommandLine endingWith(int exitCode) {
+    CommandLine ending;
+    ending.exitCode = exitCode;
+    return ending;
+}
+
 CommandLine failWith(const std::string& problem, std::ostream& err) {
     err << kProgramName << ": " << problem << "\nTry '" << kProgramName << " --help'.\n"
         << std::flush;
-    return CommandLine{.exitCode = kCommandLineError};
+    return endingWith(kCommandLineError);
 }
 
 // Prints --help's or --version's text; a failed write (a closed pipe, a full disk) is an error.
 CommandLine answerWith(const std::string& text, std::ostream& out) {
     out << text << std::flush;
-    return CommandLine{.exitCode = out ? kExitSuccess : kCommandLineError};
+    return endingWith(out ? kExitSuccess : kCommandLineError);
 }
 
 } // namespace

@@ -14,8 +14,8 @@ inline constexpr int kCommandLineError = 2;
 // after --help or --version (0), or after an error (kCommandLineError). Otherwise it starts,
 // opening `file` when one is given.
 struct CommandLine {
-    std::optional<int> exitCode;
-    std::optional<std::string> file;
+    std::optional<int> exitCode{};
+    std::optional<std::string> file{};
 };
 
 // Reads `doodlechorus [OPTION]... [FILE]` before a QApplication exists, so that --help and

@@ -75,10 +75,12 @@ constexpr std::array<HelpPiece, 23> kHelpPieces{{
     {"'Edit>Undo' brings back the recording and the drawing as they were before the last "
      "'clear', 'record' or Open.",
      kParagraphEnd},
-    {"*'File>Open Recent' lists the last ten files. A file dropped on the window opens, and "
+    {"*In the desktop program, 'File>Open Recent' lists the last ten files. A file dropped on the "
+     "window opens, and "
      "'doodlechorus FILE' opens FILE at start: a .sav recording or a .mid MIDI file.",
      kParagraphEnd},
-    {"*Keys: Ctrl+O Open, Ctrl+S Save, Ctrl+Z Undo, Ctrl+Q Quit. F10 opens the menu bar; Alt+F, "
+    {"*The desktop program's keys: Ctrl+O Open, Ctrl+S Save, Ctrl+Z Undo, Ctrl+Q Quit. F10 opens "
+     "the menu bar; Alt+F, "
      "Alt+E and Alt+V open the File, Edit and Voice menus, and from the menu bar the arrow keys "
      "reach the '?' menu. The window can be resized or maximized: the drawing area grows with "
      "it.",
