@@ -27,13 +27,14 @@ WEB_TEST_PACKAGES := $(WEB_PACKAGES) chromium $(if $(shell command -v npm),,npm)
 RUN_PACKAGES := $(INSTALL_PACKAGES) libgtest-dev libbenchmark-dev
 # A virtual X display, a window manager to close windows as a user does, X input, pv to pace
 # the captured audio stream like a sound card, screenshots, and pitch measurement; appstreamcli,
-# groff and lexgrog check the installed metainfo and man pages; mido reads the MIDI files back;
-# setfacl gives replaced files an ACL to keep; sox reads the WAV header back as other programs
-# would; a session bus, the accessibility bus and pyatspi read the window as a screen reader does;
-# a JACK server (jackd2, on the dummy back-end) and a JACK client in Python play and hear MIDI.
+# groff, lexgrog and update-mime-database check the installed metainfo, man pages and media
+# type; mido reads the MIDI files back; setfacl gives replaced files an ACL to keep; sox reads the
+# WAV header back as other programs would; a session bus, the accessibility bus and pyatspi read
+# the window as a screen reader does; a JACK server (jackd2, on the dummy back-end) and a JACK
+# client in Python play and hear MIDI.
 TEST_PACKAGES := $(RUN_PACKAGES) clang xvfb xauth openbox wmctrl xdotool pv imagemagick aubio-tools \
-	python3 python3-mido sox desktop-file-utils appstream groff-base man-db acl dbus-daemon \
-	at-spi2-core python3-pyatspi jackd2 python3-jack-client $(WEB_TEST_PACKAGES)
+	python3 python3-mido sox desktop-file-utils appstream groff-base man-db shared-mime-info acl \
+	dbus-daemon at-spi2-core python3-pyatspi jackd2 python3-jack-client $(WEB_TEST_PACKAGES)
 
 # The Debian package: dpkg-shlibdeps (dpkg-dev) and file compute its dependencies; lintian and
 # hardening-check (devscripts) check it in make test.

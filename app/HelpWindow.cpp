@@ -8,13 +8,12 @@
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QVBoxLayout>
 
 namespace doodle {
 namespace {
 
 constexpr int kTextMarginPx = 5;
-constexpr int kTextWidthPx = 610;
-constexpr int kTextHeightPx = 360;
 
 // Qt gives a plain top-level widget the role of a client area ("filler" to AT-SPI): the Help
 // window is a window.
@@ -33,18 +32,22 @@ HelpWindow::HelpWindow() {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setAttribute(Qt::WA_DeleteOnClose, false);
-    setFixedSize(kClientWidthPx, kClientHeightPx);
+    setMinimumSize(kMinimumWidthPx, kMinimumHeightPx);
+    resize(kClientWidthPx, kClientHeightPx);
 
     auto* text = new QPlainTextEdit(this);
     text->setObjectName(QStringLiteral("helpText"));
     text->setAccessibleName(QStringLiteral("Help text"));
-    text->setGeometry(kTextMarginPx, kTextMarginPx, kTextWidthPx, kTextHeightPx);
     text->setReadOnly(true);
     // Lines wrap at the box's width, so none needs the horizontal scroll bar (which stays, idle).
     text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     text->setPlainText(QString::fromStdString(programHelpText()));
+    // The box fills the window, so that a wider window shows longer lines.
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(kTextMarginPx, kTextMarginPx, kTextMarginPx, kTextMarginPx);
+    layout->addWidget(text);
 }
 
 void HelpWindow::keyPressEvent(QKeyEvent* event) {

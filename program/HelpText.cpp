@@ -5,7 +5,9 @@
 namespace doodle {
 namespace {
 
-// Each piece begins with a line break; the ones marked kParagraphEnd also end with one.
+// A piece marked kRunsOn continues its paragraph: the next piece follows it after a space, so
+// that a box that wraps its lines wraps the paragraph as one. A paragraph begins with a line
+// break and ends with one, which leaves an empty line before the next.
 struct HelpPiece {
     const char* text;
     bool paragraphEnd;
@@ -13,7 +15,7 @@ struct HelpPiece {
 constexpr bool kParagraphEnd = true;
 constexpr bool kRunsOn = false;
 
-constexpr std::array<HelpPiece, 17> kHelpPieces{{
+constexpr std::array<HelpPiece, 23> kHelpPieces{{
     {"*Left click in the rectangular window area of the application and drag to draw an image.",
      kParagraphEnd},
     {"*As you draw, a synthesized voice will sound following the drawing movement. Vowel "
@@ -59,19 +61,46 @@ constexpr std::array<HelpPiece, 17> kHelpPieces{{
     {"Velocity does nothing. The drawing and its playback go out as 'File>Export as MIDI' "
      "writes them.",
      kParagraphEnd},
+    {"*'File>Export as WAV' sings the recording into a WAV sound file, and 'File>Export as "
+     "MIDI' writes its notes into a MIDI file, with the current scale, root, voice type and "
+     "speed.",
+     kRunsOn},
+    {"A progress dialog shows how far the export has come, and Cancel stops it. When the sound "
+     "would pass full scale, you are offered to normalize it: its peak is then at -1 dBFS.",
+     kParagraphEnd},
+    {"*In the desktop program, Save and the exports ask before replacing a file, and Quit, Open "
+     "and 'record' ask 'Save changes?' while the recording holds lines that are not saved; the "
+     "window's title marks them.",
+     kRunsOn},
+    {"'Edit>Undo' brings back the recording and the drawing as they were before the last "
+     "'clear', 'record' or Open.",
+     kParagraphEnd},
+    {"*In the desktop program, 'File>Open Recent' lists the last ten files. A file dropped on the "
+     "window opens, and "
+     "'doodlechorus FILE' opens FILE at start: a .sav recording or a .mid MIDI file.",
+     kParagraphEnd},
+    {"*The desktop program's keys: Ctrl+O Open, Ctrl+S Save, Ctrl+Z Undo, Ctrl+Q Quit. F10 opens "
+     "the menu bar; Alt+F, "
+     "Alt+E and Alt+V open the File, Edit and Voice menus, and from the menu bar the arrow keys "
+     "reach the '?' menu. The window can be resized or maximized: the drawing area grows with "
+     "it.",
+     kParagraphEnd},
 }};
 
 } // namespace
 
 std::string programHelpText() {
     const char lineBreak = '\n';
+    const char wordSpace = ' ';
     std::string text;
+    bool paragraphStart = true;
     for (const HelpPiece& piece : kHelpPieces) {
-        text += lineBreak;
+        text += paragraphStart ? lineBreak : wordSpace;
         text += piece.text;
         if (piece.paragraphEnd) {
             text += lineBreak;
         }
+        paragraphStart = piece.paragraphEnd;
     }
     return text;
 }

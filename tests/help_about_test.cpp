@@ -47,51 +47,59 @@ protected:
     }
 };
 
-// The help text line by line as shown: an empty first line, empty lines between paragraphs, and
-// the run-on pieces (2-3, 8-9, 11-14) on consecutive lines.
-const QStringList kHelpLines = {
-    "",
+// The help text's paragraphs as shown, each one line for the box to wrap: an empty first line,
+// then each paragraph followed by an empty line. Where a paragraph was written in pieces, they
+// are joined by one space.
+const QStringList kHelpParagraphs = {
     "*Left click in the rectangular window area of the application and drag to draw an image.",
-    "",
     "*As you draw, a synthesized voice will sound following the drawing movement. Vowel sounds "
-    "change along the Y axis",
-    "sound and the pitch along the X axis. Releasing and pressing left mouse button stops and "
-    "starts sound respectively.",
-    "",
+    "change along the Y axis sound and the pitch along the X axis. Releasing and pressing left "
+    "mouse button stops and starts sound respectively.",
     "*Choose 'Major', 'Minor' or 'Pentatonic' for the pitch change to follow a scale, and "
     "choose the Note of the scale.",
-    "",
     "*Press 'clear' button to wipe the image from the drawing area.",
-    "",
     "*To record your drawing movement, press 'Record' button, perform drawing and press the "
     "button again to finish.",
-    "",
     "*Play back your recording by pressing 'Play' button. Use slider to adjust speed of "
     "playback.",
-    "",
     "*If you have chosen 'Major', 'Minor' or 'Pentatonic' settings, you can tick the Grid "
-    "checkbox during drawing/recording.",
-    "The Grid shows position of notes of the scale in the drawing space, to aid your "
-    "composition.",
-    "",
+    "checkbox during drawing/recording. The Grid shows position of notes of the scale in the "
+    "drawing space, to aid your composition.",
     "*To save your recording, choose 'File>Save'. To load a recording, choose 'File>Open'.",
-    "",
     "*The application synthesizes the voice sound by feeding a sawtooth wave into a set of "
-    "three parallel narrow band-pass",
-    "filters, each tuned to a resonant frequency (formant), and combining the outputs. "
-    "Choosing 'Voice>Type1' or",
-    "'Voice>Type2' option from the menu simply alters the bandwidth and frequency tunings of "
-    "each of the filters, which",
-    "results in the vowel sweeps sounding a little different.",
-    "",
+    "three parallel narrow band-pass filters, each tuned to a resonant frequency (formant), and "
+    "combining the outputs. Choosing 'Voice>Type1' or 'Voice>Type2' option from the menu simply "
+    "alters the bandwidth and frequency tunings of each of the filters, which results in the "
+    "vowel sweeps sounding a little different.",
     "*MIDI: a keyboard plays the voice. Note on starts it at the note's pitch, note off stops it; "
-    "of several held notes the newest",
-    "sounds. Pitch bend follows the range RPN 0 sets, CC 74 or CC 1 sets the vowel, CC 7 the "
-    "volume, and CC 120 or 123 silences it.",
-    "Velocity does nothing. The drawing and its playback go out as 'File>Export as MIDI' writes "
-    "them.",
-    "",
+    "of several held notes the newest sounds. Pitch bend follows the range RPN 0 sets, CC 74 or "
+    "CC 1 sets the vowel, CC 7 the volume, and CC 120 or 123 silences it. Velocity does nothing. "
+    "The drawing and its playback go out as 'File>Export as MIDI' writes them.",
+    "*'File>Export as WAV' sings the recording into a WAV sound file, and 'File>Export as MIDI' "
+    "writes its notes into a MIDI file, with the current scale, root, voice type and speed. A "
+    "progress dialog shows how far the export has come, and Cancel stops it. When the sound "
+    "would pass full scale, you are offered to normalize it: its peak is then at -1 dBFS.",
+    "*In the desktop program, Save and the exports ask before replacing a file, and Quit, Open "
+    "and 'record' ask 'Save changes?' while the recording holds lines that are not saved; the "
+    "window's title marks them. 'Edit>Undo' brings back the recording and the drawing as they "
+    "were before the last 'clear', 'record' or Open.",
+    "*In the desktop program, 'File>Open Recent' lists the last ten files. A file dropped on the "
+    "window opens, and "
+    "'doodlechorus FILE' opens FILE at start: a .sav recording or a .mid MIDI file.",
+    "*The desktop program's keys: Ctrl+O Open, Ctrl+S Save, Ctrl+Z Undo, Ctrl+Q Quit. F10 opens "
+    "the menu bar; Alt+F, "
+    "Alt+E and Alt+V open the File, Edit and Voice menus, and from the menu bar the arrow keys "
+    "reach the '?' menu. The window can be resized or maximized: the drawing area grows with "
+    "it.",
 };
+
+QStringList helpLines() {
+    QStringList lines{QString()};
+    for (const QString& paragraph : kHelpParagraphs) {
+        lines << paragraph << QString();
+    }
+    return lines;
+}
 
 TEST_F(HelpAboutTest, AboutShowsTitleNameVersionCreditAndMotto) {
     ui.menuAbout->trigger();
@@ -112,31 +120,39 @@ TEST_F(HelpAboutTest, HelpWindowShowsTheWholeTextReadOnlyFromTheTop) {
     withHelpOpen([](QWidget& help, QPlainTextEdit& text) {
         EXPECT_EQ(help.windowTitle(), QStringLiteral("DoodleChorus Help"));
         EXPECT_EQ(help.size(), QSize(620, 373));
-        EXPECT_EQ(help.minimumSize(), help.maximumSize());
         EXPECT_EQ(help.parentWidget(), nullptr) << "a window of its own, not owned by the main one";
         EXPECT_TRUE(help.rect().contains(text.geometry())) << "the box lies inside the window";
         EXPECT_TRUE(text.isVisible());
-        EXPECT_EQ(text.toPlainText().split(u'\n'), kHelpLines);
+        EXPECT_EQ(text.toPlainText().split(u'\n'), helpLines());
         // Typing, pasting and deleting leave the text as it is.
         text.setFocus();
         QTest::keyClicks(&text, QStringLiteral("xyz"));
         QTest::keyClick(&text, Qt::Key_V, Qt::ControlModifier);
         QTest::keyClick(&text, Qt::Key_Delete);
         QTest::keyClick(&text, Qt::Key_Backspace);
-        EXPECT_EQ(text.toPlainText().split(u'\n'), kHelpLines);
+        EXPECT_EQ(text.toPlainText().split(u'\n'), helpLines());
         text.verticalScrollBar()->setValue(text.verticalScrollBar()->maximum());
     });
     withHelpOpen([](QWidget&, QPlainTextEdit& text) {
         EXPECT_EQ(text.verticalScrollBar()->value(), 0) << "a new window, at the top";
-        EXPECT_EQ(text.toPlainText().split(u'\n'), kHelpLines) << "the same text again";
+        EXPECT_EQ(text.toPlainText().split(u'\n'), helpLines()) << "the same text again";
     });
 }
 
-TEST_F(HelpAboutTest, HelpTextWrapsAtTheBoxWidthAndEscapeClosesTheWindow) {
+TEST_F(HelpAboutTest, HelpTextWrapsToTheWindowAndEscapeClosesTheWindow) {
     withHelpOpen([](QWidget& help, QPlainTextEdit& text) {
         const QTextDocument* document = text.document();
-        EXPECT_GT(document->lineCount(), document->blockCount()) << "the long lines wrap";
+        const int narrowLines = document->lineCount();
+        EXPECT_GT(narrowLines, document->blockCount()) << "the long lines wrap";
         EXPECT_EQ(text.horizontalScrollBar()->maximum(), 0) << "no line runs past the right edge";
+        // A wider window: the box fills it, and the paragraphs wrap into fewer, longer lines.
+        const QSize wider(1200, 500);
+        help.resize(wider);
+        QApplication::processEvents();
+        EXPECT_EQ(help.size(), wider);
+        EXPECT_GT(text.width(), wider.width() * 9 / 10) << "the box follows the window";
+        EXPECT_LT(document->lineCount(), narrowLines);
+        EXPECT_EQ(text.horizontalScrollBar()->maximum(), 0);
         QTest::keyClick(&text, Qt::Key_A); // a key the box ignores leaves it open
         EXPECT_TRUE(help.isVisible());
         QTest::keyClick(&text, Qt::Key_Escape); // from the box, which has the focus

@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # Installs a build into a scratch prefix, as "make install" does into /usr/local, and checks
 # what lands there: the program and the command-line tool in bin, runnable (every library
-# they need is found); the desktop entry, valid, naming that program and an installed icon;
+# they need is found), the program answering --version without a display; the desktop entry,
+# valid, naming that program with a file, an installed icon and the recordings' media type;
+# the media type's shared-mime-info file, valid, mapping *.sav to that type;
 # the icons in the hicolor theme at their sizes; the man pages, compressed as Debian wants them
-# and formatting without a warning (the tool's naming every option and format its --help
+# and formatting without a warning, reading correctly at 80 columns (no word run into a
+# parenthesis, SEE ALSO as written) (the tool's naming every option and format its --help
 # names); the AppStream metainfo, valid
 # with the entry it launches, providing the installed programs, its newest release the
 # project's VERSION; and nothing outside the prefix.
 # Needs no display and no network. desktop-file-validate (Debian: desktop-file-utils) checks
 # the entry when it is there; without it the entry's required keys are checked here.
-# appstreamcli (appstream), groff (groff-base) and lexgrog (man-db) are required.
+# appstreamcli (appstream), groff (groff-base), lexgrog and man (man-db) and
+# update-mime-database (shared-mime-info) are required.
 # Usage: install_test.sh CMAKE BUILD_DIR BINDIR DATADIR MANDIR WITH_PROGRAM(0|1) WITH_TOOL(0|1)
 #        VERSION
 set -euo pipefail
@@ -54,6 +58,8 @@ check_absent() { # RELATIVE_PATH
 
 DESKTOP=$DATADIR/applications/doodlechorus.desktop
 ICONS=$DATADIR/icons/hicolor
+MIME=$DATADIR/mime/packages/doodlechorus.xml
+MEDIA_TYPE=application/x-doodlechorus-recording
 
 # The value of KEY in the [Desktop Entry] group.
 desktop_value() { # KEY
@@ -86,13 +92,52 @@ check_desktop_entry() {
     [ -n "$(desktop_value GenericName)" ] || fail "$DESKTOP has no GenericName"
     [ -n "$(desktop_value Comment)" ] || fail "$DESKTOP has no Comment"
     [ -n "$(desktop_value Keywords)" ] || fail "$DESKTOP has no Keywords"
-    # The menu starts the installed program by its name, found on PATH, and shows the icon.
+    # The menu starts the installed program by its name, found on PATH, with the file opened
+    # from a file manager, and shows the icon.
     local exec icon
     exec=$(desktop_value Exec)
-    [ "$exec" = doodlechorus ] || fail "$DESKTOP: Exec=$exec, not the program"
-    [ -x "$PREFIX/$BINDIR/$exec" ] || fail "$DESKTOP: Exec=$exec is not installed"
+    [ "$exec" = "doodlechorus %f" ] || fail "$DESKTOP: Exec=$exec, not the program with a file"
+    [ -x "$PREFIX/$BINDIR/${exec%% *}" ] || fail "$DESKTOP: Exec=$exec is not installed"
+    [ "$(desktop_value MimeType)" = "$MEDIA_TYPE;" ] ||
+        fail "$DESKTOP: MimeType=$(desktop_value MimeType), not $MEDIA_TYPE;"
     icon=$(desktop_value Icon)
     [ -f "$PREFIX/$ICONS/scalable/apps/$icon.svg" ] || fail "$DESKTOP: no icon $icon installed"
+}
+
+# The media type: a well-formed shared-mime-info file that update-mime-database, run into a
+# scratch folder as a desktop's does into share/mime, compiles into *.sav -> the type, a
+# subclass of text/plain.
+check_mime_type() {
+    [ -f "$PREFIX/$MIME" ] || fail "no $MIME"
+    local report share=$PREFIX/scratch-share
+    local database=$share/mime
+    python3 - "$PREFIX/$MIME" <<'PY' || fail "$MIME is not a shared-mime-info document"
+import sys
+import xml.etree.ElementTree as ET
+root = ET.parse(sys.argv[1]).getroot()
+sys.exit(root.tag != "{http://www.freedesktop.org/standards/shared-mime-info}mime-info")
+PY
+    mkdir -p "$database/packages"
+    cp "$PREFIX/$MIME" "$database/packages/"
+    # It notes a folder that is not among XDG_DATA_DIRS.
+    report=$(XDG_DATA_DIRS=$share update-mime-database "$database" 2>&1) || fail "$MIME: $report"
+    [ -z "$report" ] || fail "$MIME: $report"
+    grep -qxF "50:$MEDIA_TYPE:*.sav" "$database/globs2" ||
+        fail "$MIME: *.sav is not $MEDIA_TYPE: $(cat "$database/globs2")"
+    grep -qxF "$MEDIA_TYPE text/plain" "$database/subclasses" ||
+        fail "$MIME: $MEDIA_TYPE is not a subclass of text/plain"
+    rm -rf "$share"
+    echo "ok: $MIME maps *.sav to $MEDIA_TYPE"
+}
+
+# The installed program answers --version with this version, on no display at all: it reads
+# its command line before it makes its QApplication.
+check_program_version() {
+    local said
+    said=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$PREFIX/$BINDIR/doodlechorus" \
+        --version 2>&1) || fail "doodlechorus --version failed: $said"
+    [ "$said" = "doodlechorus $VERSION" ] || fail "doodlechorus --version says: $said"
+    echo "ok: doodlechorus --version without a display"
 }
 
 # The scalable icon: a well-formed SVG document. The fixed sizes: PNGs of their size.
@@ -123,9 +168,11 @@ PY
 
 # A man page: gzip -9n (best compression, no stored name or time, so the same bytes every
 # build), formats without a warning, its NAME line is what whatis shows for NAME, and its footer
-# names this version.
-check_man_page() { # NAME
-    local page=$MANDIR/man1/$1.1.gz report header
+# names this version. As man shows it at 80 columns, no cross-reference runs into the next word
+# and no word into a parenthesis (a .BR whose arguments lost their spaces), and SEE ALSO reads
+# as SEE_ALSO.
+check_man_page() { # NAME SEE_ALSO
+    local page=$MANDIR/man1/$1.1.gz report header text see_also
     [ -f "$PREFIX/$page" ] || fail "no $page"
     # Magic, deflate, no flags, time 0, best compression, Unix.
     header=$(head -c 10 "$PREFIX/$page" | od -An -tu1 | tr -s ' ')
@@ -134,6 +181,14 @@ check_man_page() { # NAME
     [ -z "$report" ] || fail "$page: $report"
     lexgrog "$PREFIX/$page" | grep -qF ": \"$1 - " || fail "$page: no NAME line for whatis"
     zcat "$PREFIX/$page" | grep -qE "^\.TH .* \"DoodleChorus $VERSION\"" || fail "$page: not version $VERSION"
+    text=$(MANWIDTH=80 man -l "$PREFIX/$page" 2>&1) || fail "$page: man failed: $text"
+    report=$(grep -E '[[:alnum:]-]\([0-9]\)[[:punct:]]*[[:alnum:](]|[[:alpha:]]\([[:alpha:]]' <<<"$text" ||
+        true)
+    [ -z "$report" ] || fail "$page: words run together: $report"
+    see_also=$(awk '/^SEE ALSO$/ { within = 1; next }
+        within && /^[^ ]/ { exit }
+        within && NF { $1 = $1; print }' <<<"$text")
+    [ "$see_also" = "$2" ] || fail "$page: SEE ALSO reads \"$see_also\", not \"$2\""
     echo "ok: $page"
 }
 
@@ -174,18 +229,21 @@ PY
 
 if [ "$WITH_PROGRAM" = 1 ]; then
     check_executable doodlechorus
+    check_program_version
     check_desktop_entry
+    check_mime_type
     check_icons
-    check_man_page doodlechorus
+    check_man_page doodlechorus "doodlechorus-render(1)"
     check_metainfo
 else
     check_absent "$BINDIR/doodlechorus"
     check_absent "$DESKTOP"
+    check_absent "$MIME"
     check_absent "$MANDIR/man1/doodlechorus.1.gz"
 fi
 if [ "$WITH_TOOL" = 1 ]; then
     check_executable doodlechorus-render
-    check_man_page doodlechorus-render
+    check_man_page doodlechorus-render "doodlechorus(1), sox(1)"
     check_render_man_page
 else
     check_absent "$BINDIR/doodlechorus-render"

@@ -3,9 +3,10 @@
 # version and architecture; lintian finds no error and no warning; Depends names the package of
 # every library the programs link; the newest changelog entry is this version; both programs
 # hardened as Debian's own (hardening-check: PIE, stack protector, fortified libc calls, RELRO,
-# BIND_NOW). Then it installs the package with apt-get on this machine, checks the programs, man
-# pages, desktop entry and metainfo where they were installed, purges it, and checks that none
-# of its files remain.
+# BIND_NOW); the recordings' media type among its files. Then it installs the package with apt-get
+# on this machine, checks the programs, man pages, desktop entry, metainfo and media type (in the
+# system's MIME database, which shared-mime-info's trigger updates) where they were installed,
+# purges it, and checks that none of its files remain and the media type is gone.
 # The installation part is skipped, with a message, where doodlechorus is installed already
 # (from elsewhere, or from a run cut short) or any of its files exists outside dpkg's
 # knowledge, and where neither root nor sudo is at hand.
@@ -17,6 +18,9 @@ set -euo pipefail
 PACKAGE_DIR=$1
 NAME=doodlechorus
 PROGRAMS=(usr/bin/doodlechorus usr/bin/doodlechorus-render)
+MIME=usr/share/mime/packages/doodlechorus.xml
+MEDIA_TYPE=application/x-doodlechorus-recording
+GLOBS=/usr/share/mime/globs2
 
 WORK=$(mktemp -d /tmp/doodlechorus-package.XXXXXX)
 INSTALLED_HERE=0
@@ -60,6 +64,10 @@ changelog_version=$(dpkg-parsechangelog -l "$WORK/changelog" -S Version)
 [ "$changelog_version" = "$version-1" ] ||
     fail "the newest entry of changelog.Debian.gz is $changelog_version, not $version-1"
 echo "ok: changelog.Debian.gz starts at $version-1"
+
+[ -f "$ROOT/$MIME" ] && grep -qF "type=\"$MEDIA_TYPE\"" "$ROOT/$MIME" ||
+    fail "no $MIME with $MEDIA_TYPE in the package"
+echo "ok: $MIME in the package"
 
 # Every library a program links directly comes from a package that Depends names.
 depends=$(dpkg-deb -f "$DEB" Depends)
@@ -126,9 +134,12 @@ for program in "${PROGRAMS[@]}"; do
     check_hardening "/$program"
 done
 
-said=$(/usr/bin/doodlechorus-render --version) || fail "doodlechorus-render --version failed"
-grep -qF "$version" <<<"$said" || fail "doodlechorus-render --version says: $said"
-echo "ok: doodlechorus-render --version: $said"
+for program in doodlechorus doodlechorus-render; do
+    said=$(env -u DISPLAY -u WAYLAND_DISPLAY "/usr/bin/$program" --version) ||
+        fail "$program --version failed"
+    [ "$said" = "$program $version" ] || fail "$program --version says: $said"
+    echo "ok: $program --version: $said"
+done
 
 # man finds the installed pages (a make install under /usr/local may come first).
 for page in doodlechorus doodlechorus-render; do
@@ -144,6 +155,12 @@ metainfo=$(grep -x '/usr/share/metainfo/.*\.metainfo\.xml' "$WORK/paths") ||
     fail "no metainfo in the package"
 report=$(appstreamcli validate --no-net "$metainfo" 2>&1) || fail "$metainfo: $report"
 echo "ok: $metainfo validates"
+if [ -f "$GLOBS" ]; then
+    grep -qxF "50:$MEDIA_TYPE:*.sav" "$GLOBS" || fail "$GLOBS does not map *.sav to $MEDIA_TYPE"
+    echo "ok: the MIME database maps *.sav to $MEDIA_TYPE"
+else
+    echo "skip: no $GLOBS (shared-mime-info is not installed)"
+fi
 
 dpkg -L "$NAME" >"$WORK/installed"
 apt_get purge "$NAME" || fail "apt-get purge $NAME failed"
@@ -156,3 +173,7 @@ while IFS= read -r path; do
     [ ! -e "$path" ] && [ ! -L "$path" ] || fail "$path remains after apt-get purge"
 done <"$WORK/installed"
 echo "ok: apt-get purge $NAME leaves none of its $(wc -l <"$WORK/installed") paths behind"
+if [ -f "$GLOBS" ]; then
+    ! grep -qF ":$MEDIA_TYPE:" "$GLOBS" || fail "$GLOBS still has $MEDIA_TYPE after purge"
+    echo "ok: the MIME database no longer knows $MEDIA_TYPE"
+fi
