@@ -538,6 +538,11 @@ void ProgramLogic::openRecording() {
     if (chosen->recording && problem.empty()) {
         try {
             std::vector<InkPoint> ink = inkOf(*chosen->recording); // before either list changes
+            if (m_ticksRunning && !m_controls.playDown) {
+                // Opened before the first tick ended the start-up's empty playback (a file
+                // named on the command line): end it now, or it would play the file.
+                stopPlayback();
+            }
             keepForUndo(true);
             m_recording = std::move(*chosen->recording);
             m_drawing.ink = std::move(ink);

@@ -659,5 +659,21 @@ TEST_F(ProgramLogicTest, SaveAndExportsProposeTheRecordingsOwnFile) {
               (std::vector<std::string>{"/music/melody.sav", "/other.dir/take.sav"}));
 }
 
+TEST(ProgramLogicStart, AFileOpenedBeforeTheFirstTickIsNotPlayed) {
+    FakeView view;
+    ProgramLogic logic{view};
+    logic.start();
+    view.openAnswers = {
+        ChosenRecording{splitRecordingLines("5;6;0;0\r\n7;8;0;10\r\n"), false, {}, "/d/tune.sav"}};
+    logic.dispatch(Event::menu(kMenuOpen));
+    view.dots.clear();
+    for (int32_t tick = 1; tick <= 100; ++tick) {
+        logic.dispatch(Event::tick(tick));
+    }
+    EXPECT_TRUE(view.dots.empty()) << "no playback without play";
+    EXPECT_FALSE(logic.ticksRunning());
+    EXPECT_TRUE(logic.voice().released());
+}
+
 } // namespace
 } // namespace doodle
