@@ -32,6 +32,7 @@ enum class ReplaceOpen {
     TargetNotRegular,     // a device, FIFO or socket: a file must not take its place
     TargetOnPseudoSystem, // in the kernel's view of itself (procfs, sysfs, ...), not a file
     TargetBusy,           // another writer holds the target's lock
+    TargetIsForeignLink,  // another user's link in a sticky folder anyone may write, as /tmp
     NoTempFile,           // nothing could be created for the new bytes
 };
 
@@ -133,6 +134,7 @@ private:
     bool takeTempName(std::string_view suffix, MakeEntry makeEntry);
     bool nameAnonymous(std::string_view suffix);
     bool renameOverTarget();
+    bool placeNew();
     bool rewriteInPlace();
     bool keepTempForCopy();
     bool copyIntoTarget(int targetFd);
