@@ -883,6 +883,10 @@ bool ReplacementFile::rewriteInPlace() {
         errno = EINVAL; // something else took the name since open()
         return false;
     }
+    // From the moment the target's size may change to its last synced byte, a signal that
+    // would end the process, whichever thread takes it, waits.
+    const HeldSignals held;
+    const DeferredSignals deferred;
     if (keepTempForCopy() && m_copyNotice) {
         m_copyNotice(m_keptCopy);
     }
@@ -931,8 +935,8 @@ bool ReplacementFile::keepTempForCopy() {
 }
 
 // The target takes the temporary file's bytes. Its new size is claimed first, so that a full
-// disk or a file size limit fails before one old byte is overwritten; the copy is not cut by
-// a termination signal.
+// disk or a file size limit fails before one old byte is overwritten. The caller holds the
+// termination signals off.
 bool ReplacementFile::copyIntoTarget(int targetFd) {
     struct stat temp {};
     struct stat target {};
@@ -948,8 +952,6 @@ bool ReplacementFile::copyIntoTarget(int targetFd) {
             return false;
         }
     }
-    const HeldSignals held;
-    const DeferredSignals deferred;
     // Where the room could not be claimed, the bytes past the old end go first: they claim it.
     const off_t common = std::min(temp.st_size, target.st_size);
     return copyRange(m_fd, targetFd, common, temp.st_size) &&
