@@ -1,5 +1,6 @@
 #include "files/RecordingFiles.h"
 
+#include "files/ReplaceReasons.h"
 #include "files/ReplacementFile.h"
 #include "files/WriteAll.h"
 #include "recording/RecordingFile.h"
@@ -7,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <new>
@@ -170,15 +172,39 @@ std::optional<Recording> openRecordingFile(const std::string& path) {
 
 bool replaceFileWith(const std::string& path, std::span<const uint8_t> bytes,
                      std::string_view tempPrefix) {
+    return replaceFileWithBytes(path, bytes, tempPrefix).replaced;
+}
+
+ReplaceOutcome replaceFileWithBytes(const std::string& path, std::span<const uint8_t> bytes,
+                                    std::string_view tempPrefix, std::string_view contents) {
+    ReplaceOutcome outcome;
     try {
         ReplacementFile file;
-        return file.open(path, tempPrefix) == ReplaceOpen::Created &&
-               writeAll(file.fd(), std::as_bytes(bytes)) && file.commit();
+        const ReplaceOpen opened = file.open(path, tempPrefix);
+        if (opened != ReplaceOpen::Created) {
+            outcome.reason = openRefusalReason(opened, file, errno);
+            return outcome;
+        }
+        if (const std::optional<RoomShortage> shortage = file.shortOfRoom(bytes.size())) {
+            outcome.reason = roomShortageReason(*shortage);
+            return outcome;
+        }
+        if (!writeAll(file.fd(), std::as_bytes(bytes))) {
+            outcome.reason = std::strerror(errno);
+            return outcome;
+        }
+        outcome.replaced = file.commit();
+        const int commitError = errno;
+        outcome.keptCopy = file.keptCopy();
+        if (!outcome.replaced) {
+            outcome.reason = commitFailureReason(commitError, outcome.keptCopy, contents);
+        }
     } catch (const std::bad_alloc&) {
-        return false; // the name; the temporary file went with `file`
+        outcome.reason = std::strerror(ENOMEM); // the temporary file went with `file`
     } catch (const std::length_error&) {
-        return false;
+        outcome.reason = std::strerror(ENOMEM);
     }
+    return outcome;
 }
 
 std::string dialogFolder() {

@@ -63,6 +63,23 @@ std::optional<Recording> openRecordingFile(const std::string& path);
 bool replaceFileWith(const std::string& path, std::span<const uint8_t> bytes,
                      std::string_view tempPrefix);
 
+// How replaceFileWithBytes went.
+struct ReplaceOutcome {
+    bool replaced = false;
+    // When not replaced: why, as a sentence a user reads after "cannot write NAME: ", the
+    // same reasons the render tool gives.
+    std::string reason{};
+    // A complete copy of the new bytes left on disk, when there is one: where a rewrite in
+    // place failed, or after one whose copy could not be removed. Empty otherwise.
+    std::string keptCopy{};
+};
+
+// As replaceFileWith, saying why when it fails and where a complete copy was kept. `contents`
+// names the bytes in the kept-copy sentence ("the complete recording is in ...").
+ReplaceOutcome replaceFileWithBytes(const std::string& path, std::span<const uint8_t> bytes,
+                                    std::string_view tempPrefix,
+                                    std::string_view contents = "recording");
+
 // The folder the file dialogs start in, ending in "/": the program's own folder when it can be
 // written to, else the current working directory when it can, else the home folder.
 std::string dialogFolder();

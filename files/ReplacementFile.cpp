@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -43,6 +44,14 @@ constexpr int kTempNameAttempts = 100;
 constexpr std::string_view kTempNameAlphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"; // 6 bits a character
 constexpr std::size_t kTempRandomChars = 12;
+// Characters after the random ones that are a check sum of the prefix and of them: a file a
+// user named like a temporary file matches by chance once in 2^24, and is never removed.
+constexpr std::size_t kTempCheckChars = 4;
+constexpr unsigned kAlphabetBits = 6;
+constexpr uint32_t kAlphabetMask = (1U << kAlphabetBits) - 1;
+// FNV-1a, 32 bits.
+constexpr uint32_t kFnvOffset = 2166136261U;
+constexpr uint32_t kFnvPrime = 16777619U;
 // A file being written; one with this name, the writer's owner and no lock is a leftover.
 constexpr std::string_view kTempSuffix = ".tmp";
 // The complete new bytes while they are copied into a target rewritten in place: never taken
@@ -122,20 +131,38 @@ std::string joined(const std::string& folder, const std::string& name) {
     return folder.empty() || folder == kThisFolder ? name : folder + kPathSeparator + name;
 }
 
+// The check characters that follow `randomPart` in a temporary name given with `prefix`.
+std::string tempNameCheck(std::string_view prefix, std::string_view randomPart) {
+    uint32_t hash = kFnvOffset;
+    for (const std::string_view part : {prefix, randomPart}) {
+        for (const char c : part) {
+            hash = (hash ^ static_cast<unsigned char>(c)) * kFnvPrime;
+        }
+    }
+    std::string check;
+    for (std::size_t i = 0; i < kTempCheckChars; ++i) {
+        check += kTempNameAlphabet[(hash >> (i * kAlphabetBits)) & kAlphabetMask];
+    }
+    return check;
+}
+
 // Whether `name` is one that takeTempName gives with `prefix` and the temporary suffix.
-bool isTempName(std::string_view name, std::string_view prefix) noexcept {
-    if (name.size() != prefix.size() + kTempRandomChars + kTempSuffix.size() ||
+bool isTempName(std::string_view name, std::string_view prefix) {
+    if (name.size() != prefix.size() + kTempRandomChars + kTempCheckChars + kTempSuffix.size() ||
         !name.starts_with(prefix) || !name.ends_with(kTempSuffix)) {
         return false;
     }
-    return name.substr(prefix.size(), kTempRandomChars).find_first_not_of(kTempNameAlphabet) ==
-           std::string_view::npos;
+    const std::string_view randomPart = name.substr(prefix.size(), kTempRandomChars);
+    return randomPart.find_first_not_of(kTempNameAlphabet) == std::string_view::npos &&
+           name.substr(prefix.size() + kTempRandomChars, kTempCheckChars) ==
+               tempNameCheck(prefix, randomPart);
 }
 
-// Takes the lock that tells a leftover from a file still written. Where the file system has no
-// locks, the file is not taken for a leftover either (see removeLeftoversIn).
-void lockAsWritten(int fd) noexcept {
-    static_cast<void>(::flock(fd, LOCK_EX | LOCK_NB));
+// Takes the lock that tells a leftover from a file still written: false when another run holds
+// it already, which took the file for a leftover. Where the file system has no locks, the
+// file is not taken for a leftover either (see removeLeftoversIn).
+bool lockAsWritten(int fd) noexcept {
+    return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
 }
 
 // The signals that would end the process; the ones a fault or a limit raises stay deliverable.
@@ -169,6 +196,65 @@ private:
     bool m_held = false;
 };
 
+// The signals a user or a session sends to end a program. Another thread of the process, one
+// that does not hold them off, would take them, and the default action ends the whole process.
+constexpr std::array<int, 7> kEndingSignals{SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,
+                                            SIGUSR1, SIGUSR2, SIGALRM};
+std::array<volatile std::sig_atomic_t, kEndingSignals.size()> deferredSignals{};
+
+extern "C" void deferSignal(int signalNumber) {
+    for (std::size_t i = 0; i < kEndingSignals.size(); ++i) {
+        if (kEndingSignals[i] == signalNumber) {
+            deferredSignals[i] = 1;
+        }
+    }
+}
+
+// While it lives, the ending signals are recorded by whichever thread takes them, instead of
+// acting; when it ends, their previous actions come back and each recorded signal is raised
+// again, so it acts once the copy is complete. A signal the process ignores stays ignored. One
+// at a time in a process: the actions are the process's.
+class DeferredSignals {
+public:
+    DeferredSignals() {
+        struct sigaction deferring {};
+        deferring.sa_handler = deferSignal;
+        deferring.sa_flags = SA_RESTART; // the other threads' calls go on as if nothing came
+        sigemptyset(&deferring.sa_mask);
+        for (std::size_t i = 0; i < kEndingSignals.size(); ++i) {
+            deferredSignals[i] = 0;
+            m_installed[i] = ::sigaction(kEndingSignals[i], nullptr, &m_previous[i]) == 0 &&
+                             m_previous[i].sa_handler != SIG_IGN &&
+                             ::sigaction(kEndingSignals[i], &deferring, nullptr) == 0;
+        }
+    }
+    ~DeferredSignals() {
+        for (std::size_t i = 0; i < kEndingSignals.size(); ++i) {
+            if (m_installed[i]) {
+                static_cast<void>(::sigaction(kEndingSignals[i], &m_previous[i], nullptr));
+            }
+        }
+        // The calling thread holds them off until the HeldSignals that encloses this ends.
+        for (std::size_t i = 0; i < kEndingSignals.size(); ++i) {
+            if (m_installed[i] && deferredSignals[i] != 0) {
+                static_cast<void>(::kill(::getpid(), kEndingSignals[i]));
+            }
+        }
+    }
+    DeferredSignals(const DeferredSignals&) = delete;
+    DeferredSignals& operator=(const DeferredSignals&) = delete;
+
+private:
+    std::lock_guard<std::mutex> m_only{deferringNow()};
+    std::array<struct sigaction, kEndingSignals.size()> m_previous{};
+    std::array<bool, kEndingSignals.size()> m_installed{};
+
+    static std::mutex& deferringNow() {
+        static std::mutex mutex;
+        return mutex;
+    }
+};
+
 // The calls have nothing to work on here: no extended attributes on this file system, or no
 // owners at all (a browser's file system).
 bool unsupported(int error) noexcept {
@@ -185,10 +271,13 @@ std::optional<std::string> randomTempName(std::string_view prefix, std::string_v
     if (::getentropy(bytes.data(), bytes.size()) != 0) {
         return std::nullopt;
     }
-    std::string name(prefix);
+    std::string randomPart;
     for (const unsigned char byte : bytes) {
-        name += kTempNameAlphabet[byte % kTempNameAlphabet.size()];
+        randomPart += kTempNameAlphabet[byte % kTempNameAlphabet.size()];
     }
+    std::string name(prefix);
+    name += randomPart;
+    name += tempNameCheck(prefix, randomPart);
     name += suffix;
     return name;
 }
@@ -356,6 +445,20 @@ std::optional<dev_t> deviceOf(int fd) noexcept {
     return status.st_dev;
 }
 
+// Whether the kernel's protected_symlinks rule would refuse to follow the link `link` in the
+// folder: one in a sticky folder anyone may write (such as /tmp), owned neither by the
+// folder's owner nor by the writer, may have been planted there by another user to lead the
+// writer's bytes to a file of the writer's. The links are read here, so the kernel never
+// applies its rule itself.
+bool isForeignLinkIn(int folderFd, const struct stat& link) noexcept {
+    struct stat folder {};
+    if (::fstat(folderFd, &folder) != 0) {
+        return true; // nothing shows it is safe
+    }
+    return (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0 &&
+           link.st_uid != folder.st_uid && link.st_uid != ::geteuid();
+}
+
 } // namespace
 
 FileDescriptor::~FileDescriptor() {
@@ -442,6 +545,10 @@ ReplaceOpen ReplacementFile::locate(const std::string& target) {
         if (hop == kMaxLinkHops) {
             errno = ELOOP;
             return ReplaceOpen::TargetUnusable;
+        }
+        if (isForeignLinkIn(m_folderFd, status)) {
+            errno = EACCES;
+            return ReplaceOpen::TargetIsForeignLink;
         }
         std::string linkText(PATH_MAX, '\0');
         const ssize_t length =
@@ -547,7 +654,8 @@ bool ReplacementFile::createTemp(int folderFd, const std::string& folderPath, mo
         // named file is tried then, and reports any other reason again.
         m_fd = ::openat(m_tempFolderFd, kThisFolder, O_TMPFILE | O_RDWR | O_CLOEXEC, createMode);
         if (m_fd >= 0) {
-            lockAsWritten(m_fd);
+            // Nameless: nobody else can hold its lock.
+            static_cast<void>(lockAsWritten(m_fd));
             return true;
         }
     }
@@ -569,12 +677,11 @@ bool ReplacementFile::createNamedTemp(mode_t createMode) {
         if (m_fd < 0) {
             return false;
         }
-        lockAsWritten(m_fd);
         // Another run may have taken it for a leftover between its creation and the lock: it
-        // is still ours only if the name still leads to it.
+        // is still ours only if that run does not hold the lock, and the name still leads to it.
         struct stat made {};
         struct stat named {};
-        if (::fstat(m_fd, &made) == 0 &&
+        if (lockAsWritten(m_fd) && ::fstat(m_fd, &made) == 0 &&
             ::fstatat(m_tempFolderFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
             made.st_ino == named.st_ino && made.st_dev == named.st_dev) {
             return true;
@@ -639,10 +746,15 @@ void ReplacementFile::removeLeftoversIn(int folderFd) const {
             fd = ::openat(at, entry->d_name, O_WRONLY | kTargetOpenFlags);
         }
         const FileDescriptor file(fd);
+        // Removed only while its lock is held here and the name still leads to the locked file:
+        // a run that made a file of that name since cannot lock it, and gives the name up.
         struct stat opened {};
+        struct stat stillNamed {};
         if (file.valid() && ::flock(file.get(), LOCK_EX | LOCK_NB) == 0 &&
             ::fstat(file.get(), &opened) == 0 && opened.st_ino == named.st_ino &&
-            opened.st_dev == named.st_dev) {
+            opened.st_dev == named.st_dev &&
+            ::fstatat(at, entry->d_name, &stillNamed, AT_SYMLINK_NOFOLLOW) == 0 &&
+            stillNamed.st_ino == opened.st_ino && stillNamed.st_dev == opened.st_dev) {
             static_cast<void>(::unlinkat(at, entry->d_name, 0)); // best effort
         }
     }
@@ -709,12 +821,46 @@ bool ReplacementFile::commit() {
 }
 
 bool ReplacementFile::renameOverTarget() {
+    if (m_targetFd < 0) {
+        return placeNew();
+    }
     if (m_tempName.empty() && !nameAnonymous(kTempSuffix)) {
         return false;
     }
     if (::renameat(m_tempFolderFd, m_tempName.c_str(), m_folderFd, m_name.c_str()) != 0) {
         return false;
     }
+    m_tempName.clear();
+    return true;
+}
+
+// A new name had no lock to take: of two writers of it, the one that commits second finds the
+// name taken (EEXIST) and leaves the other's file as it is.
+bool ReplacementFile::placeNew() {
+    if (m_tempName.empty()) {
+        const std::string ownEntry = std::string(kOwnFdFolder) + std::to_string(m_fd);
+        if (::linkat(AT_FDCWD, ownEntry.c_str(), m_folderFd, m_name.c_str(), AT_SYMLINK_FOLLOW) ==
+            0) {
+            return true;
+        }
+        if (errno == EEXIST || !nameAnonymous(kTempSuffix)) {
+            return false;
+        }
+    }
+    if (::renameat2(m_tempFolderFd, m_tempName.c_str(), m_folderFd, m_name.c_str(),
+                    RENAME_NOREPLACE) == 0) {
+        m_tempName.clear();
+        return true;
+    }
+    // A file system without the flag (some FUSE ones): a link never replaces a name either.
+    if (errno != EINVAL && errno != ENOSYS && !unsupported(errno)) {
+        return false;
+    }
+    if (::linkat(m_tempFolderFd, m_tempName.c_str(), m_folderFd, m_name.c_str(), 0) != 0) {
+        return false;
+    }
+    // The file is complete under its name; the second name is only a stray.
+    static_cast<void>(::unlinkat(m_tempFolderFd, m_tempName.c_str(), 0));
     m_tempName.clear();
     return true;
 }
@@ -737,6 +883,10 @@ bool ReplacementFile::rewriteInPlace() {
         errno = EINVAL; // something else took the name since open()
         return false;
     }
+    // From the moment the target's size may change to its last synced byte, a signal that
+    // would end the process, whichever thread takes it, waits.
+    const HeldSignals held;
+    const DeferredSignals deferred;
     if (keepTempForCopy() && m_copyNotice) {
         m_copyNotice(m_keptCopy);
     }
@@ -785,8 +935,8 @@ bool ReplacementFile::keepTempForCopy() {
 }
 
 // The target takes the temporary file's bytes. Its new size is claimed first, so that a full
-// disk or a file size limit fails before one old byte is overwritten; the copy is not cut by
-// a termination signal.
+// disk or a file size limit fails before one old byte is overwritten. The caller holds the
+// termination signals off.
 bool ReplacementFile::copyIntoTarget(int targetFd) {
     struct stat temp {};
     struct stat target {};
@@ -802,7 +952,6 @@ bool ReplacementFile::copyIntoTarget(int targetFd) {
             return false;
         }
     }
-    const HeldSignals held;
     // Where the room could not be claimed, the bytes past the old end go first: they claim it.
     const off_t common = std::min(temp.st_size, target.st_size);
     return copyRange(m_fd, targetFd, common, temp.st_size) &&

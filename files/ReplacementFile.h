@@ -32,6 +32,7 @@ enum class ReplaceOpen {
     TargetNotRegular,     // a device, FIFO or socket: a file must not take its place
     TargetOnPseudoSystem, // in the kernel's view of itself (procfs, sysfs, ...), not a file
     TargetBusy,           // another writer holds the target's lock
+    TargetIsForeignLink,  // another user's link in a sticky folder anyone may write, as /tmp
     NoTempFile,           // nothing could be created for the new bytes
 };
 
@@ -56,22 +57,33 @@ struct RoomShortage {
 // its only name), the temporary file sits in the target's folder, takes those over, and commit()
 // renames it over the target in one step. Where the file system has no anonymous files, a named
 // temporary file that a killed run left behind is removed by the next run in that folder, once
-// its name, owner and free lock show that it is the leftover of such a run.
+// its name (the prefix, random characters and check characters computed from them, so that no
+// name a user gives a file matches by chance), owner and free lock show that it is the
+// leftover of such a run. A run takes the lock of a temporary file it names before anyone can
+// take that file for a leftover, and a run tidying up removes a file only while it holds its
+// lock and the name still leads to it.
 //
 // Where it cannot (a file with more than one name, one whose owner or attributes cannot be
 // given, a folder where no file can be created or renamed, an append-only folder), the old file
 // is rewritten in place by commit(), from the complete temporary file, which then sits in the
 // folder or, where the folder takes no new files, in $TMPDIR (or /tmp). The target is first
 // extended to the new size, so that a full disk or a size limit fails before one old byte is
-// overwritten; then the bytes are copied with every signal that can be held off held off, the
-// file truncated and synced. During that copy the temporary file has a name (see keptCopy()),
-// announced beforehand, so that should a kill -9 or a power cut stop it, the complete new bytes
-// are still on disk.
+// overwritten; then the bytes are copied, the file truncated and synced, with every signal that
+// can be held off held off in the calling thread, and the signals that end a process (SIGHUP,
+// SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM) deferred in every other thread: each is
+// recorded and raised again once the copy is done, with the action it had before. During that copy
+// the temporary file has a name (see keptCopy()), announced beforehand, so that should a kill -9 or
+// a power cut stop it, the complete new bytes are still on disk.
 //
 // The target is locked (flock) from open() to commit() or discard(): a second writer that
-// honours such locks is refused rather than mixing its bytes with these. A target on one of
-// the kernel's pseudo file systems is refused before anything is written. Everything is done
-// relative to opened folders, so a target whose path is as long as the system allows works.
+// honours such locks is refused rather than mixing its bytes with these. A new name has no
+// lock to take: commit() gives it the new file only while it is still free, so of two writers
+// of one new name the second to commit fails (EEXIST) and leaves the first one's file whole.
+// A symbolic link is not followed where the kernel's protected_symlinks rule would refuse to:
+// in a sticky folder anyone may write, owned neither by the folder's owner nor by the writer. A
+// target on one of the kernel's pseudo file systems is refused before anything is written.
+// Everything is done relative to opened folders, so a target whose path is as long as the system
+// allows works.
 class ReplacementFile {
 public:
     // Called with the kept copy's path just before a target is rewritten in place.
@@ -105,7 +117,8 @@ public:
     void setCopyNotice(CopyNotice notice) { m_copyNotice = std::move(notice); }
 
     // Gives the target the new bytes: by a rename, or by a copy in place (see above). False,
-    // with errno set, when the target may not hold them; a target rewritten in place then may
+    // with errno set, when the target may not hold them (EEXIST: a new name was taken
+    // meanwhile); a target rewritten in place then may
     // hold a mix, and keptCopy() names the complete new bytes.
     bool commit();
 
@@ -133,6 +146,7 @@ private:
     bool takeTempName(std::string_view suffix, MakeEntry makeEntry);
     bool nameAnonymous(std::string_view suffix);
     bool renameOverTarget();
+    bool placeNew();
     bool rewriteInPlace();
     bool keepTempForCopy();
     bool copyIntoTarget(int targetFd);

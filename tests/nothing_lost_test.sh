@@ -89,6 +89,13 @@ done
 echo "in-place render of $elapsed_ms ms, signals at $rounds points each; what the names held:"
 printf '%s\n' "${outcomes[@]}" | sort | uniq -c
 
+# With --quiet too, a rewrite in place first names where the complete render stays.
+fresh_target q
+"$tool" -q a.sav q/out.wav 2>err || fail "quiet in-place render failed: $(cat err)"
+grep -q "is rewritten in place; should that be cut, the complete render is in '" err ||
+    fail "--quiet: the kept copy is not named beforehand: $(cat err)"
+cmp -s q/twin.wav ref-a.wav || fail "--quiet: the second name does not hold the render"
+
 # 2. Two writers at once never mix: the result is one render, whole.
 for round in $(seq 1 50); do
     fresh_target c

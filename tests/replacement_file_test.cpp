@@ -21,6 +21,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <utility>
@@ -42,6 +43,30 @@ protected:
         struct stat status {};
         EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
         return status.st_mode & 0777U;
+    }
+    // The temporary file a writer killed right after open() leaves, moved into `folder`. It
+    // is made in a folder of its own, where no earlier leftover is tidied by that writer.
+    static std::string leftoverOfKilledWriter(const fs::path& folder) {
+        const fs::path maker = folder / "maker";
+        fs::create_directory(maker);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ReplacementFile file(TempFileKind::Named);
+            const bool opened =
+                file.open((maker / "killed").string(), kPrefix) == ReplaceOpen::Created;
+            ::_exit(opened ? EXIT_SUCCESS : EXIT_FAILURE); // no destructor: as a kill -9 leaves it
+        }
+        int status = 0;
+        EXPECT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == EXIT_SUCCESS);
+        const std::vector<std::string> made = entries(maker);
+        if (made.size() == 1) {
+            fs::rename(maker / made[0], folder / made[0]);
+            fs::remove(maker);
+            return made[0];
+        }
+        ADD_FAILURE() << "the killed writer left nothing";
+        return {};
     }
 };
 
@@ -146,11 +171,13 @@ TEST_F(ReplaceFileTest, AnUncommittedFileIsRemovedAndTheTargetKept) {
 
 TEST_F(ReplaceFileTest, AFailedCommitLeavesTheTempFileForDiscard) {
     const fs::path target = m_folder / "target";
+    writeBytes(target, "old");
     {
         ReplacementFile file;
         ASSERT_EQ(file.open(target.string(), kPrefix), ReplaceOpen::Created);
-        // A folder appears under the name while the file is written: the rename cannot
+        // A folder takes the file's name while the new one is written: the rename cannot
         // replace it.
+        fs::remove(target);
         fs::create_directory(target);
         errno = 0;
         const bool committed = file.commit();
@@ -525,26 +552,26 @@ TEST_F(ReplaceFileTest, AFileInTheKernelsPseudoFileSystemsIsRefusedUntouched) {
 }
 
 TEST_F(ReplaceFileTest, TheLeftoversOfAKilledWriterGoAndNothingElseDoes) {
-    const auto tempName = [](std::string_view random) {
-        return std::string(kPrefix) + std::string(random) + ".tmp";
-    };
-    const std::string leftover = tempName("Abcdefghij-_");
-    const std::string written = tempName("Bbcdefghij-_"); // another writer holds its lock
-    const std::string shortName = tempName("Cbcdefghij-");
-    const std::string kept = std::string(kPrefix) + "Dbcdefghij-_.new";
-    for (const std::string& name : {leftover, written, shortName, kept}) {
+    const std::string leftover = leftoverOfKilledWriter(m_folder);
+    const std::string written = leftoverOfKilledWriter(m_folder); // a writer holds its lock
+    // Names a user may give files of their own: the pattern without its check characters,
+    // one character short, and a kept copy of a cut rewrite.
+    const std::string lookAlike = std::string(kPrefix) + "MyNotes2024aBcDe.tmp";
+    const std::string shortName = std::string(kPrefix) + "MyNotes2024.tmp";
+    const std::string kept = std::string(kPrefix) + "Dbcdefghij-_AbCd.new";
+    for (const std::string& name : {lookAlike, shortName, kept}) {
         writeBytes(m_folder / name, "bytes");
     }
     const FileDescriptor writer(::open((m_folder / written).c_str(), O_RDWR | O_CLOEXEC));
     ASSERT_EQ(::flock(writer.get(), LOCK_EX), 0);
-    std::vector<std::string> expected{kept, shortName, written, "tune"};
+    std::vector<std::string> expected{kept, lookAlike, shortName, written, "tune"};
     if (::geteuid() == 0) {
-        const std::string others = tempName("Ebcdefghij-_");
-        writeBytes(m_folder / others, "bytes");
+        const std::string others = leftoverOfKilledWriter(m_folder);
         ASSERT_EQ(::chown((m_folder / others).c_str(), kNobody, kNobody), 0);
         expected.push_back(others);
     }
     std::ranges::sort(expected);
+    ASSERT_TRUE(fs::exists(m_folder / leftover));
 
     // Only a writer that has to name its temporary file looks.
     ReplacementFile file(TempFileKind::Named);

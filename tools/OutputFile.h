@@ -25,9 +25,9 @@ public:
     // may not write, a folder, a device, a FIFO or a socket under `path` is refused, and so is
     // one on the kernel's pseudo file systems, one another writer holds locked, and standard
     // output when it is a terminal. With `expectedBytes`, a file that would not fit in the free
-    // space is refused too. Unless `quiet`, a rewrite in place first says on stderr where the
-    // complete new bytes stay should it be cut.
-    bool open(const std::string& path, std::optional<uint64_t> expectedBytes, bool quiet);
+    // space is refused too. A rewrite in place first says on stderr, even with --quiet, where
+    // the complete new bytes stay should it be cut.
+    bool open(const std::string& path, std::optional<uint64_t> expectedBytes);
     int fd() const noexcept;
     bool isStandardOutput() const noexcept { return m_standardOutput; }
     // Syncs the file and gives it its final name; nothing for standard output. A temporary
@@ -47,7 +47,6 @@ private:
 
     std::string m_displayPath{}; // as the user wrote it, for messages
     bool m_standardOutput = false;
-    bool m_quiet = false;
     ReplacementFile m_file{};
     std::string m_error{};
 };

@@ -71,7 +71,7 @@ int writeWholeOutput(const RenderOptions& options, std::span<const std::byte> by
         return endByInterrupt(options.outputPath, false);
     }
     OutputFile output;
-    if (!output.open(options.outputPath, bytes.size(), options.quiet)) {
+    if (!output.open(options.outputPath, bytes.size())) {
         return failWith(output.error());
     }
     if (!writeAll(output.fd(), bytes)) {

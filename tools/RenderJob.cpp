@@ -180,7 +180,7 @@ public:
 
     int run(const Recording& recording, const RenderPlan& plan) override {
         SoundFileOutput output;
-        if (!output.open(m_options.outputPath, m_encoding, plan.sampleCount, m_options.quiet)) {
+        if (!output.open(m_options.outputPath, m_encoding, plan.sampleCount)) {
             return failWith(output.error());
         }
         const RenderSettings& settings = m_options.settings;

@@ -36,7 +36,7 @@ struct RenderOptions {
     bool helpWanted = false;       // --help: print the usage and nothing else
     bool versionWanted = false;    // --version: print the name and version and nothing else
     bool normalize = false;        // --normalize: scale the sound so that it peaks at -1 dBFS
-    bool quiet = false;            // -q, --quiet: no warning, no progress; errors still print
+    bool quiet = false; // -q, --quiet: no warning, no progress; errors and kept copies print
     // --channel: the MIDI channel (1..16) a MIDI input sings; nothing for the first with notes.
     std::optional<int32_t> midiChannel{};
     std::optional<int32_t> vowelRow{}; // --vowel: the row (0..200) a MIDI input sings on

@@ -284,8 +284,7 @@ bool SoundFileOutput::fail(std::string reason) {
     return false;
 }
 
-bool SoundFileOutput::open(const std::string& path, const SoundEncoding& encoding, int64_t frames,
-                           bool quiet) {
+bool SoundFileOutput::open(const std::string& path, const SoundEncoding& encoding, int64_t frames) {
     SF_INFO info{};
     info.samplerate = static_cast<int>(kRenderSampleRate);
     info.channels = kMonoChannels;
@@ -293,7 +292,7 @@ bool SoundFileOutput::open(const std::string& path, const SoundEncoding& encodin
     if (sf_format_check(&info) == SF_FALSE) {
         return fail("this libsndfile cannot write " + std::string(encoding.format->description));
     }
-    if (!m_file.open(path, expectedFileBytes(encoding, frames), quiet)) {
+    if (!m_file.open(path, expectedFileBytes(encoding, frames))) {
         return fail(m_file.error());
     }
     if (encoding.ownFloatWav) {

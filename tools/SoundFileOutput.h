@@ -68,9 +68,9 @@ public:
     SoundFileOutput(const SoundFileOutput&) = delete;
     SoundFileOutput& operator=(const SoundFileOutput&) = delete;
 
-    // `path`, `frames` of sound and `quiet` as OutputFile::open takes them; standard output
+    // `path` and `frames` of sound as OutputFile::open takes them; standard output
     // only for a format that streams.
-    bool open(const std::string& path, const SoundEncoding& encoding, int64_t frames, bool quiet);
+    bool open(const std::string& path, const SoundEncoding& encoding, int64_t frames);
     bool write(std::span<const float> samples);
     // Completes the file, syncs it and gives it its final name.
     bool commit();
