@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace doodle {
 
@@ -37,6 +38,23 @@ QString QtDialogs::chooseSaveFile(QWidget* parent, const QString& title,
 QString QtDialogs::chooseOpenFile(QWidget* parent, const QString& title, const QString& folder,
                                   const QString& filter) {
     return runFileDialog(parent, title, folder, filter, QFileDialog::AcceptOpen);
+}
+
+ClipAnswer QtDialogs::askAboutClipping(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent);
+    const auto button = [](std::string_view caption) {
+        return QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
+    };
+    QPushButton* normalize = box.addButton(button(kClipNormalizeCaption), QMessageBox::AcceptRole);
+    QPushButton* asIs = box.addButton(button(kClipAsIsCaption), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton(button(kClipCancelCaption), QMessageBox::RejectRole);
+    box.setDefaultButton(normalize);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == normalize) {
+        return ClipAnswer::Normalize;
+    }
+    return box.clickedButton() == asIs ? ClipAnswer::ExportAsIs : ClipAnswer::Cancel;
 }
 
 } // namespace doodle

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "program/ExportCaptions.h"
+
 #include <QString>
 
 class QWidget;
@@ -20,6 +22,11 @@ public:
     // An open dialog; the chosen file need not exist, its folder must. Empty when cancelled.
     virtual QString chooseOpenFile(QWidget* parent, const QString& title, const QString& folder,
                                    const QString& filter) = 0;
+
+    // A modal question about an exported sound that passes full scale, with the buttons of
+    // ClipAnswer's captions; Escape and closing it answer ClipAnswer::Cancel.
+    virtual ClipAnswer askAboutClipping(QWidget* parent, const QString& title,
+                                        const QString& text) = 0;
 };
 
 class QtDialogs final : public Dialogs {
@@ -29,6 +36,9 @@ public:
                            const QString& filter) override;
     QString chooseOpenFile(QWidget* parent, const QString& title, const QString& folder,
                            const QString& filter) override;
+
+    ClipAnswer askAboutClipping(QWidget* parent, const QString& title,
+                                const QString& text) override;
 };
 
 } // namespace doodle

@@ -1,6 +1,7 @@
 #include "app/Program.h"
 
 #include "app/Dialogs.h"
+#include "app/ExportRunner.h"
 #include "app/HelpWindow.h"
 #include "app/MainWindow.h"
 #include "files/RecordingFiles.h"
@@ -188,7 +189,10 @@ std::optional<std::string> Program::chooseSaveFile(FileKind kind, std::string_vi
 }
 
 bool Program::storeFile(const std::string& destination, const StoredFile& file) {
-    // An export renders here, on the main thread: a minute of drawing takes about 50 ms.
+    if (file.kind != FileKind::Recording) {
+        return runExport(m_window.get(), m_dialogs, destination, file, kTempPrefix).status ==
+               ExportResult::Status::Stored;
+    }
     const std::optional<std::vector<uint8_t>> bytes = bytesOf(file);
     return bytes && replaceFileWith(destination, *bytes, kTempPrefix);
 }
