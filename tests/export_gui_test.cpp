@@ -1,0 +1,181 @@
+#include "GuiTestSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace doodle::test {
+namespace {
+
+// A note held for eight minutes: its render runs long enough for the progress dialog to show.
+constexpr const char* kLongRecording = "100;100;0;0\n100;100;1;480000\n";
+// A drag that passes full scale near X = 240, with a release.
+constexpr const char* kLoudRecording = "240;100;0;0\n240;100;0;150\n230;40;0;164\n"
+                                       "200;150;1;178\n20;180;0;300\n60;120;0;313\n";
+// A short note that stays within full scale.
+constexpr const char* kQuietRecording = "100;100;0;0\n100;100;1;500\n";
+constexpr QByteArrayView kOldBytes = "the file the export would have replaced";
+
+class ExportGuiTest : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        ASSERT_TRUE(dir.isValid());
+    }
+    QString path(const QString& name) const { return dir.filePath(name); }
+    static void writeBytes(const QString& name, QByteArrayView bytes) {
+        QFile file(name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(bytes.data(), bytes.size()), bytes.size());
+    }
+    static QByteArray readBytes(const QString& name) {
+        QFile file(name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    // Opens `lines` as the recording through File > Open, as saved in `name`.
+    void openRecording(const QString& name, const char* lines) {
+        writeBytes(path(name), lines);
+        dialogs.answers = {path(name)};
+        ui.menuOpen->trigger();
+        ASSERT_FALSE(program.recordingList().empty()) << name.toStdString();
+    }
+    void exportWavAs(const QString& name) {
+        dialogs.answers = {path(name)};
+        ui.menuExportWav->trigger();
+    }
+    // The render tool's file of the recording in `saved`, with `options` and the window's
+    // default settings.
+    QByteArray toolBytes(const QString& saved, const QString& options) {
+        const QString out = path(QStringLiteral("tool.wav"));
+        const QString command = QStringLiteral(DC_RENDER_TOOL " -q ") + options + QLatin1Char(' ') +
+                                path(saved) + QLatin1Char(' ') + out;
+        EXPECT_EQ(std::system(command.toLocal8Bit().constData()), 0) << command.toStdString();
+        const QByteArray bytes = readBytes(out);
+        QFile::remove(out);
+        return bytes;
+    }
+    QStringList folderEntries() const {
+        return QDir(dir.path())
+            .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
+
+    QTemporaryDir dir;
+};
+
+// What the user saw of the progress dialog before stopping the export.
+struct SeenProgress {
+    bool shown = false;
+    int value = -1;
+    int maximum = -1;
+    QString label;
+};
+
+QProgressDialog* shownProgressDialog() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QProgressDialog*>(widget);
+            dialog != nullptr && dialog->isVisible()) {
+            return dialog;
+        }
+    }
+    return nullptr;
+}
+
+// A long export shows its progress in a dialog; its Cancel button, Escape and closing it each
+// stop the export, leaving an existing file's bytes as they were, no new file, and no
+// temporary file in the folder.
+TEST_F(ExportGuiTest, CancellingALongExportLeavesNoFile) {
+    openRecording(QStringLiteral("long.sav"), kLongRecording);
+    const std::vector<std::function<void(QProgressDialog&)>> cancels{
+        [](QProgressDialog& dialog) {
+            auto* cancel = dialog.findChild<QPushButton*>();
+            ASSERT_NE(cancel, nullptr);
+            QTest::mouseClick(cancel, Qt::LeftButton);
+        },
+        [](QProgressDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); },
+        [](QProgressDialog& dialog) { dialog.close(); },
+    };
+    for (std::size_t way = 0; way < cancels.size(); ++way) {
+        SCOPED_TRACE(way);
+        const QString name = QStringLiteral("long%1.wav").arg(way);
+        const bool existing = way == 0;
+        if (existing) {
+            writeBytes(path(name), kOldBytes);
+        }
+        const QStringList before = folderEntries();
+        SeenProgress seen;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            QProgressDialog* dialog = shownProgressDialog();
+            if (dialog == nullptr || dialog->value() <= 0) {
+                return;
+            }
+            seen = {true, dialog->value(), dialog->maximum(), dialog->labelText()};
+            watch.stop();
+            cancels[way](*dialog);
+        });
+        watch.start(5);
+        exportWavAs(name);
+        watch.stop();
+
+        EXPECT_TRUE(seen.shown) << "no progress was shown";
+        EXPECT_GT(seen.value, 0);
+        EXPECT_LT(seen.value, seen.maximum) << "cancelled before the end";
+        EXPECT_EQ(seen.label, QStringLiteral("Exporting\u2026"));
+        EXPECT_EQ(shownProgressDialog(), nullptr) << "the dialog is gone";
+        EXPECT_EQ(folderEntries(), before) << "no file made, none left behind";
+        if (existing) {
+            EXPECT_EQ(readBytes(path(name)), kOldBytes.toByteArray());
+        }
+        EXPECT_TRUE(dialogs.clipQuestions.empty());
+    }
+}
+
+// A sound past full scale asks before it is stored: Normalize stores the render tool's
+// --normalize file, "Export as is" its plain file, Cancel nothing.
+TEST_F(ExportGuiTest, ASoundPastFullScaleAsksWhetherToNormalizeIt) {
+    openRecording(QStringLiteral("loud.sav"), kLoudRecording);
+    dialogs.clipAnswers = {ClipAnswer::Normalize, ClipAnswer::ExportAsIs, ClipAnswer::Cancel};
+    exportWavAs(QStringLiteral("normal.wav"));
+    exportWavAs(QStringLiteral("as-is.wav"));
+    exportWavAs(QStringLiteral("cancelled.wav"));
+
+    ASSERT_EQ(dialogs.clipQuestions.size(), 3U);
+    EXPECT_EQ(dialogs.clipQuestions[0].title, QStringLiteral("The sound is too loud"));
+    EXPECT_TRUE(dialogs.clipQuestions[0].text.startsWith(
+        QStringLiteral("The sound peaks at +2.83 dBFS: 855 samples pass full scale")))
+        << dialogs.clipQuestions[0].text.toStdString();
+    const QByteArray normalized =
+        toolBytes(QStringLiteral("loud.sav"), QStringLiteral("--normalize"));
+    const QByteArray plain = toolBytes(QStringLiteral("loud.sav"), QString());
+    ASSERT_GT(plain.size(), 80);
+    EXPECT_NE(normalized, plain);
+    EXPECT_EQ(readBytes(path(QStringLiteral("normal.wav"))), normalized);
+    EXPECT_EQ(readBytes(path(QStringLiteral("as-is.wav"))), plain);
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("cancelled.wav"))));
+
+    // A MIDI file holds no sound to clip.
+    dialogs.answers = {path(QStringLiteral("loud.mid"))};
+    ui.menuExportMidi->trigger();
+    EXPECT_EQ(dialogs.clipQuestions.size(), 3U);
+    EXPECT_TRUE(QFile::exists(path(QStringLiteral("loud.mid"))));
+}
+
+// A sound within full scale is stored without a question.
+TEST_F(ExportGuiTest, ASoundWithinFullScaleIsStoredWithoutAsking) {
+    openRecording(QStringLiteral("quiet.sav"), kQuietRecording);
+    exportWavAs(QStringLiteral("quiet.wav"));
+    EXPECT_TRUE(dialogs.clipQuestions.empty());
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(readBytes(path(QStringLiteral("quiet.wav"))),
+              toolBytes(QStringLiteral("quiet.sav"), QString()));
+}
+
+} // namespace
+} // namespace doodle::test
