@@ -80,9 +80,9 @@ private:
     bool m_cancellable = true;
 };
 
-// Keeps the user's input from every window but the dialog for the whole export, also before
-// the dialog shows and makes the rest modal: the program is in the middle of handling the
-// menu item that started it.
+// Keeps the user's input from every window but the dialog while a step of the export runs,
+// also before the dialog shows and makes the rest modal: the program is in the middle of
+// handling the menu item that started it. Between steps a question gets the input.
 class InputOnlyToDialog final : public QObject {
 public:
     explicit InputOnlyToDialog(const QWidget& dialog) : m_dialog(dialog) {
@@ -139,7 +139,7 @@ private:
 // One export: its dialog, the user's input kept to it, and the steps run on the worker.
 class ExportRun {
 public:
-    explicit ExportRun(QWidget* window) : m_dialog(window), m_inputOnlyToDialog(m_dialog) {
+    explicit ExportRun(QWidget* window) : m_dialog(window) {
         const auto stop = [this] {
             if (m_dialog.cancellable()) {
                 m_state.stopWanted.store(true);
@@ -156,6 +156,7 @@ public:
         m_state.totalSamples.store(0);
         m_state.finished.store(false);
         m_stepStart = std::chrono::steady_clock::now();
+        const InputOnlyToDialog inputOnlyToDialog(m_dialog);
         QEventLoop loop;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -197,7 +198,6 @@ private:
     std::chrono::steady_clock::time_point m_stepStart = std::chrono::steady_clock::now();
     WorkerState m_state;
     ExportProgressDialog m_dialog;
-    InputOnlyToDialog m_inputOnlyToDialog;
 };
 
 ExportResult failed(std::string_view reason) {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -87,9 +88,9 @@ QProgressDialog* shownProgressDialog() {
     return nullptr;
 }
 
-// A long export shows its progress in a dialog; its Cancel button, Escape and closing it each
-// stop the export, leaving an existing file's bytes as they were, no new file, and no
-// temporary file in the folder.
+// A long export shows its progress in a dialog and takes no input elsewhere, even before the
+// dialog shows; its Cancel button, Escape and closing it each stop the export, leaving an
+// existing file's bytes as they were, no new file, and no temporary file in the folder.
 TEST_F(ExportGuiTest, CancellingALongExportLeavesNoFile) {
     openRecording(QStringLiteral("long.sav"), kLongRecording);
     const std::vector<std::function<void(QProgressDialog&)>> cancels{
@@ -110,8 +111,13 @@ TEST_F(ExportGuiTest, CancellingALongExportLeavesNoFile) {
         }
         const QStringList before = folderEntries();
         SeenProgress seen;
+        bool clickedAway = false;
         QTimer watch;
         QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (!clickedAway) {
+                clickedAway = true;
+                click(ui.recordToggle);
+            }
             QProgressDialog* dialog = shownProgressDialog();
             if (dialog == nullptr || dialog->value() <= 0) {
                 return;
@@ -129,6 +135,8 @@ TEST_F(ExportGuiTest, CancellingALongExportLeavesNoFile) {
         EXPECT_LT(seen.value, seen.maximum) << "cancelled before the end";
         EXPECT_EQ(seen.label, QStringLiteral("Exporting\u2026"));
         EXPECT_EQ(shownProgressDialog(), nullptr) << "the dialog is gone";
+        EXPECT_TRUE(clickedAway);
+        EXPECT_FALSE(ui.recordToggle->isChecked()) << "the click during the export was not taken";
         EXPECT_EQ(folderEntries(), before) << "no file made, none left behind";
         if (existing) {
             EXPECT_EQ(readBytes(path(name)), kOldBytes.toByteArray());
@@ -175,6 +183,40 @@ TEST_F(ExportGuiTest, ASoundWithinFullScaleIsStoredWithoutAsking) {
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_EQ(readBytes(path(QStringLiteral("quiet.wav"))),
               toolBytes(QStringLiteral("quiet.sav"), QString()));
+}
+
+// The question's buttons give their answers; Escape and closing it cancel.
+TEST_F(ExportGuiTest, TheFullScaleQuestionAnswersWithItsButtons) {
+    QtDialogs qtDialogs;
+    const auto answerWith = [&](const std::function<void(QMessageBox&)>& answer) {
+        QTimer::singleShot(0, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                    answer(*box);
+                    return;
+                }
+            }
+            ADD_FAILURE() << "no question shown";
+        });
+        return qtDialogs.askAboutClipping(w, QStringLiteral("title"), QStringLiteral("text"));
+    };
+    const auto button = [](const char* caption) {
+        return [caption](QMessageBox& box) {
+            for (QAbstractButton* shown : box.buttons()) {
+                if (shown->text() == QString::fromUtf8(caption)) {
+                    QTest::mouseClick(shown, Qt::LeftButton);
+                    return;
+                }
+            }
+            ADD_FAILURE() << "no button " << caption;
+        };
+    };
+    EXPECT_EQ(answerWith(button("Normalize")), ClipAnswer::Normalize);
+    EXPECT_EQ(answerWith(button("Export as is")), ClipAnswer::ExportAsIs);
+    EXPECT_EQ(answerWith(button("Cancel")), ClipAnswer::Cancel);
+    EXPECT_EQ(answerWith([](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }),
+              ClipAnswer::Cancel);
+    EXPECT_EQ(answerWith([](QMessageBox& box) { box.close(); }), ClipAnswer::Cancel);
 }
 
 } // namespace
