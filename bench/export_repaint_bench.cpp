@@ -1,5 +1,5 @@
-// The longest gap between repaints of the main window while File > Export as WAV… renders a
-// ten-minute recording, on Qt's offscreen platform unless another is set. The drawing area is
+// The longest gap between repaints of the main window while File > Export as WAV… renders ten
+// minutes of drawing, on Qt's offscreen platform unless another is set. The drawing area is
 // asked to repaint every kRepaintAskMs, as an animation would; the figure is the longest time
 // between two of its paint events from the export's start to its end, in ms (aim: under 50).
 // For comparison, the same with the render run on the main thread, as exports once were.
@@ -31,6 +31,32 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRepaintAskMs = 10;
 constexpr int kRecordingMinutes = 10;
 constexpr int64_t kMsPerMinute = 60'000;
+// The drawing: one drag back and forth across the area, a point every kPointEveryMs as a
+// mouse reports them, so that pitch and vowel keep changing.
+constexpr int64_t kPointEveryMs = 8;
+constexpr int kSweepSteps = 200; // points from one side to the other
+constexpr int kLeftX = 20;
+constexpr int kTopY = 20;
+constexpr int kSweepWidthPx = 200;
+constexpr int kSweepHeightPx = 160;
+
+// The lines of kRecordingMinutes of drawing without a pause, released at the end.
+std::string drawingLines() {
+    std::string lines;
+    const int64_t endMs = kRecordingMinutes * kMsPerMinute;
+    int64_t step = 0;
+    for (int64_t ms = 0; ms <= endMs; ms += kPointEveryMs, ++step) {
+        // A triangle wave: 0..kSweepSteps and back.
+        const int64_t phase = step % (2 * kSweepSteps);
+        const int64_t along = phase < kSweepSteps ? phase : 2 * kSweepSteps - phase;
+        const int64_t x = kLeftX + along * kSweepWidthPx / kSweepSteps;
+        const int64_t y = kTopY + (step / kSweepSteps % kSweepSteps) * kSweepHeightPx / kSweepSteps;
+        const bool release = ms + kPointEveryMs > endMs;
+        lines += std::to_string(x) + ';' + std::to_string(y) + ';' + (release ? '1' : '0') + ';' +
+                 std::to_string(ms) + '\n';
+    }
+    return lines;
+}
 constexpr int kRunError = 2;
 
 // Answers the file dialogs with fixed paths and keeps a loud sound as it is.
@@ -120,8 +146,7 @@ int main(int argc, char** argv) {
     const QString exportPath = folder.filePath(QStringLiteral("ten-minutes.wav"));
     {
         QFile recording(recordingPath);
-        const std::string lines =
-            "100;100;0;0\n100;100;1;" + std::to_string(kRecordingMinutes * kMsPerMinute) + "\n";
+        const std::string lines = drawingLines();
         if (!recording.open(QIODevice::WriteOnly) ||
             recording.write(lines.data(), static_cast<qint64>(lines.size())) !=
                 static_cast<qint64>(lines.size())) {

@@ -15,20 +15,28 @@ constexpr int kDecimalDigits = 2;
 std::string signedDecibels(double decibels) {
     const auto hundredths = static_cast<int64_t>(std::llround(decibels * kHundredths));
     const int64_t magnitude = hundredths < 0 ? -hundredths : hundredths;
-    std::string fraction = std::to_string(magnitude % kHundredthsPerUnit);
-    fraction.insert(0, static_cast<std::size_t>(kDecimalDigits) - fraction.size(), '0');
-    return std::string(hundredths < 0 ? "-" : "+") +
-           std::to_string(magnitude / kHundredthsPerUnit) + "." + fraction;
+    const std::string fraction = std::to_string(magnitude % kHundredthsPerUnit);
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on chains of + in optimised
+    // builds.
+    std::string text(1, hundredths < 0 ? '-' : '+');
+    text += std::to_string(magnitude / kHundredthsPerUnit);
+    text += '.';
+    text.append(static_cast<std::size_t>(kDecimalDigits) - fraction.size(), '0');
+    text += fraction;
+    return text;
 }
 
 } // namespace
 
 std::string clipQuestionText(const Loudness& loudness) {
-    std::string text = "The sound peaks at " + signedDecibels(decibelsOf(loudness.peak)) +
-                       " dBFS: " + std::to_string(loudness.pastFullScale);
+    std::string text = "The sound peaks at ";
+    text += signedDecibels(decibelsOf(loudness.peak));
+    text += " dBFS: ";
+    text += std::to_string(loudness.pastFullScale);
     text += loudness.pastFullScale == 1 ? " sample passes" : " samples pass";
-    text += " full scale, where players may clip them.\nNormalize lowers it to peak at " +
-            signedDecibels(kNormalizedPeakDbfs) + " dBFS.";
+    text += " full scale, where players may clip them.\nNormalize lowers it to peak at ";
+    text += signedDecibels(kNormalizedPeakDbfs);
+    text += " dBFS.";
     return text;
 }
 
