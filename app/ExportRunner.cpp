@@ -16,6 +16,7 @@
 #include <limits>
 #include <new>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 namespace doodle {
@@ -166,10 +167,17 @@ public:
             }
             follow();
         });
-        std::thread worker([&] {
+        std::thread worker;
+        try {
+            worker = std::thread([&] {
+                step(m_state);
+                m_state.finished.store(true);
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: the step runs here, the window waiting, as exports once did.
             step(m_state);
-            m_state.finished.store(true);
-        });
+            return true;
+        }
         poll.start(kPollPeriod);
         loop.exec();
         worker.join();
