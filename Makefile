@@ -96,6 +96,7 @@ bench: deps-test
 	bench/idle_cpu.sh $(BUILD_DIR)/app/doodlechorus 10
 	$(BUILD_DIR)/bench/recording_file_bench
 	$(BUILD_DIR)/bench/render_bench
+	$(BUILD_DIR)/bench/export_repaint_bench
 	bench/jack_midi_latency.py $(BUILD_DIR)/app/doodlechorus
 	DC_WEB_TEST_EXPORTS=ON web/build.sh $(WEB_TEST_DIR) $(WEB_TEST_BUILD_DIR)
 	web/test.sh --bench $(WEB_TEST_DIR) $(BUILD_DIR)/bench/voice_bench

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace doodle {
 
@@ -57,6 +58,23 @@ SaveChoice QtDialogs::askSaveChanges(QWidget* parent, const QString& title, cons
     default:
         return SaveChoice::Cancel;
     }
+}
+
+ClipAnswer QtDialogs::askAboutClipping(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent);
+    const auto button = [](std::string_view caption) {
+        return QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
+    };
+    QPushButton* normalize = box.addButton(button(kClipNormalizeCaption), QMessageBox::AcceptRole);
+    QPushButton* asIs = box.addButton(button(kClipAsIsCaption), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton(button(kClipCancelCaption), QMessageBox::RejectRole);
+    box.setDefaultButton(normalize);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == normalize) {
+        return ClipAnswer::Normalize;
+    }
+    return box.clickedButton() == asIs ? ClipAnswer::ExportAsIs : ClipAnswer::Cancel;
 }
 
 } // namespace doodle

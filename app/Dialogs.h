@@ -1,5 +1,6 @@
 #pragma once
 
+#include "program/ExportCaptions.h"
 #include "program/ProgramView.h"
 
 #include <QString>
@@ -27,6 +28,11 @@ public:
     // Save, Discard or Cancel, asked before unsaved lines go.
     virtual SaveChoice askSaveChanges(QWidget* parent, const QString& title,
                                       const QString& text) = 0;
+
+    // A modal question about an exported sound that passes full scale, with the buttons of
+    // ClipAnswer's captions; Escape and closing it answer ClipAnswer::Cancel.
+    virtual ClipAnswer askAboutClipping(QWidget* parent, const QString& title,
+                                        const QString& text) = 0;
 };
 
 class QtDialogs final : public Dialogs {
@@ -37,6 +43,9 @@ public:
     QString chooseOpenFile(QWidget* parent, const QString& title, const QString& folder,
                            const QString& filter) override;
     SaveChoice askSaveChanges(QWidget* parent, const QString& title, const QString& text) override;
+
+    ClipAnswer askAboutClipping(QWidget* parent, const QString& title,
+                                const QString& text) override;
 };
 
 } // namespace doodle

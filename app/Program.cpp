@@ -1,6 +1,7 @@
 #include "app/Program.h"
 
 #include "app/Dialogs.h"
+#include "app/ExportRunner.h"
 #include "app/HelpWindow.h"
 #include "app/MainWindow.h"
 #include "files/OpenedFile.h"
@@ -252,22 +253,16 @@ std::optional<std::string> Program::chooseSaveFile(FileKind kind, std::string_vi
 }
 
 StoreResult Program::storeFile(const std::string& destination, const StoredFile& file) {
-    // An export renders here, on the main thread: a minute of drawing takes about 50 ms.
+    if (file.kind != FileKind::Recording) {
+        return runExport(m_window.get(), m_dialogs, destination, file, kTempPrefix);
+    }
     const std::optional<std::vector<uint8_t>> bytes = bytesOf(file);
     if (!bytes) {
         return {StoreStatus::Failed,
                 "The recording cannot be rendered into " + inQuotes(destination) + ".",
                 {}};
     }
-    errno = 0;
-    if (!replaceFileWith(destination, *bytes, kTempPrefix)) {
-        const int error = errno;
-        return {StoreStatus::Failed,
-                "Cannot write " + inQuotes(destination) + ": " +
-                    (error != 0 ? std::strerror(error) : "the write failed") + ".",
-                {}};
-    }
-    return {StoreStatus::Stored};
+    return storeBytes(destination, *bytes, kTempPrefix, "recording");
 }
 
 std::optional<ChosenRecording> Program::chooseOpenFile() {

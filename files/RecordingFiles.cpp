@@ -7,12 +7,9 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <new>
-#include <pwd.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,61 +19,8 @@
 namespace doodle {
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr char kPathSeparator = '/';
-constexpr std::string_view kRootFolder = "/";
-
 // Files and streams are read in pieces this large, into a buffer on the stack.
 constexpr std::size_t kReadChunkBytes = std::size_t{1} << 16;
-
-// Bytes for getpwuid_r's strings when sysconf gives no size.
-constexpr std::size_t kPasswdBufferBytes = 16384;
-
-std::string withFinalSlash(std::string_view folder) {
-    std::string text(folder);
-    if (!text.empty() && text.back() != kPathSeparator) {
-        text += kPathSeparator;
-    }
-    return text;
-}
-
-std::string programFolder() {
-    std::error_code error;
-    const std::string exe = fs::read_symlink("/proc/self/exe", error).string();
-    const std::size_t slash = exe.rfind(kPathSeparator);
-    if (error || slash == std::string::npos) {
-        return {};
-    }
-    return exe.substr(0, slash + 1);
-}
-
-std::string workingFolder() {
-    std::error_code error;
-    std::string folder = fs::current_path(error).string();
-    return error ? std::string() : folder;
-}
-
-std::string homeFolder() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        return home;
-    }
-    const long suggestedBytes = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(suggestedBytes > 0 ? static_cast<std::size_t>(suggestedBytes)
-                                                : kPasswdBufferBytes);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
-        found == nullptr || found->pw_dir == nullptr) {
-        return {};
-    }
-    return found->pw_dir;
-}
-
-bool isWritableFolder(const std::string& folder) {
-    // Creating a file needs write and search permission on the folder.
-    return ::access(folder.c_str(), W_OK | X_OK) == 0;
-}
 
 // The lines read from fd up to its end, or up to where the limits are passed. expectedBytes (0
 // when unknown) is reserved up front: every line's text with its separator fits in a file's
@@ -205,22 +149,6 @@ ReplaceOutcome replaceFileWithBytes(const std::string& path, std::span<const uin
         outcome.reason = std::strerror(ENOMEM);
     }
     return outcome;
-}
-
-std::string dialogFolder() {
-    return chooseDialogFolder(programFolder(), workingFolder(), homeFolder(), isWritableFolder);
-}
-
-std::string chooseDialogFolder(std::string_view programFolder, std::string_view workingFolder,
-                               std::string_view homeFolder,
-                               const std::function<bool(const std::string&)>& isWritable) {
-    for (const std::string_view candidate : {programFolder, workingFolder}) {
-        std::string folder = withFinalSlash(candidate);
-        if (!folder.empty() && isWritable(folder)) {
-            return folder;
-        }
-    }
-    return homeFolder.empty() ? std::string(kRootFolder) : withFinalSlash(homeFolder);
 }
 
 } // namespace doodle

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <optional>
 #include <span>
@@ -79,15 +78,5 @@ struct ReplaceOutcome {
 ReplaceOutcome replaceFileWithBytes(const std::string& path, std::span<const uint8_t> bytes,
                                     std::string_view tempPrefix,
                                     std::string_view contents = "recording");
-
-// The folder the file dialogs start in, ending in "/": the program's own folder when it can be
-// written to, else the current working directory when it can, else the home folder.
-std::string dialogFolder();
-
-// The choice dialogFolder makes among its candidates (empty ones are skipped; a "/" is added
-// where missing): the first two when isWritable accepts them, else the home folder, else "/".
-std::string chooseDialogFolder(std::string_view programFolder, std::string_view workingFolder,
-                               std::string_view homeFolder,
-                               const std::function<bool(const std::string&)>& isWritable);
 
 } // namespace doodle

@@ -12,15 +12,16 @@
 namespace doodle {
 namespace {
 
-std::optional<std::vector<uint8_t>> wavBytes(const Recording& recording,
-                                             const RenderSettings& settings, const RenderPlan& plan,
-                                             const ExportProgress& progress) {
+std::optional<RenderedExport> renderedWav(const Recording& recording,
+                                          const RenderSettings& settings, const RenderPlan& plan,
+                                          const ExportProgress& progress) {
     const std::optional<FloatWavHeader> header =
         floatWavHeader(static_cast<int32_t>(kRenderSampleRate), plan.sampleCount);
     if (!header) {
         return std::nullopt;
     }
-    std::vector<uint8_t> bytes(header->begin(), header->end());
+    RenderedExport rendered{std::vector<uint8_t>(header->begin(), header->end())};
+    std::vector<uint8_t>& bytes = rendered.bytes;
     bytes.reserve(kFloatWavHeaderBytes +
                   static_cast<std::size_t>(plan.sampleCount) * kFloatWavFrameBytes);
     const RenderOutcome outcome =
@@ -31,14 +32,13 @@ std::optional<std::vector<uint8_t>> wavBytes(const Recording& recording,
                 return false;
             }
             appendFloatSamples(bytes, samples);
-            if (progress) {
-                progress(static_cast<int64_t>((bytes.size() - kFloatWavHeaderBytes) /
-                                              kFloatWavFrameBytes),
-                         plan.sampleCount);
-            }
-            return true;
+            rendered.loudness.add(samples);
+            return !progress ||
+                   progress(static_cast<int64_t>((bytes.size() - kFloatWavHeaderBytes) /
+                                                 kFloatWavFrameBytes),
+                            plan.sampleCount);
         });
-    return outcome == RenderOutcome::Finished ? std::optional(std::move(bytes)) : std::nullopt;
+    return outcome == RenderOutcome::Finished ? std::optional(std::move(rendered)) : std::nullopt;
 }
 
 } // namespace
@@ -51,22 +51,54 @@ std::string fileNameWithExtension(std::string_view chosenName, std::string_view 
     return name;
 }
 
-std::optional<std::vector<uint8_t>> exportBytes(FileKind kind, const Recording& recording,
-                                                const RenderSettings& settings,
-                                                const ExportProgress& progress) {
+std::optional<RenderedExport> renderExport(FileKind kind, const Recording& recording,
+                                           const RenderSettings& settings,
+                                           const ExportProgress& progress) {
     const std::optional<RenderPlan> plan = planRender(recording, settings.playSpeed);
     if (!plan) {
         return std::nullopt;
     }
+    std::optional<std::vector<uint8_t>> bytes;
     switch (kind) {
     case FileKind::Wav:
-        return wavBytes(recording, settings, *plan, progress);
+        return renderedWav(recording, settings, *plan, progress);
     case FileKind::Midi:
-        return midiFileOf(recording, settings, *plan);
+        bytes = midiFileOf(recording, settings, *plan);
+        break;
     case FileKind::Recording:
+        bytes = recordingFileBytes(recording);
         break;
     }
-    return recordingFileBytes(recording);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    return RenderedExport{std::move(*bytes)};
+}
+
+std::optional<std::vector<uint8_t>> exportBytes(FileKind kind, const Recording& recording,
+                                                const RenderSettings& settings,
+                                                const ExportProgress& progress) {
+    std::optional<RenderedExport> rendered = renderExport(kind, recording, settings, progress);
+    if (!rendered) {
+        return std::nullopt;
+    }
+    return std::move(rendered->bytes);
+}
+
+bool passesFullScale(const RenderedExport& rendered) noexcept {
+    return rendered.loudness.pastFullScale > 0;
+}
+
+void normalizeWavExport(RenderedExport& wav) noexcept {
+    if (wav.bytes.size() < kFloatWavHeaderBytes) {
+        return;
+    }
+    const double gain = normalizingGain(wav.loudness.peak);
+    const std::span<uint8_t> samples = std::span(wav.bytes).subspan(kFloatWavHeaderBytes);
+    scaleFloatSamples(samples, gain);
+    Loudness scaled;
+    scaled.peak = scaledSample(wav.loudness.peak, gain);
+    wav.loudness = scaled;
 }
 
 std::optional<std::vector<uint8_t>> bytesOf(const StoredFile& file) {

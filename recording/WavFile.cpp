@@ -1,5 +1,7 @@
 #include "recording/WavFile.h"
 
+#include "recording/Loudness.h"
+
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -84,6 +86,24 @@ void appendFloatSamples(std::vector<uint8_t>& bytes, std::span<const float> samp
         std::memcpy(&bits, &sample, sizeof bits);
         for (uint32_t shift = 0; shift < sizeof bits * kBitsPerByte; shift += kBitsPerByte) {
             bytes.push_back(static_cast<uint8_t>(bits >> shift));
+        }
+    }
+}
+
+void scaleFloatSamples(std::span<uint8_t> sampleBytes, double gain) noexcept {
+    const std::size_t samples = sampleBytes.size() / kFloatWavFrameBytes;
+    for (std::size_t n = 0; n < samples; ++n) {
+        uint8_t* const at = sampleBytes.data() + n * kFloatWavFrameBytes;
+        uint32_t bits = 0;
+        for (uint32_t i = 0; i < sizeof bits; ++i) {
+            bits |= uint32_t{at[i]} << (i * kBitsPerByte);
+        }
+        float sample = 0.0f;
+        std::memcpy(&sample, &bits, sizeof sample);
+        sample = scaledSample(sample, gain);
+        std::memcpy(&bits, &sample, sizeof bits);
+        for (uint32_t i = 0; i < sizeof bits; ++i) {
+            at[i] = static_cast<uint8_t>(bits >> (i * kBitsPerByte));
         }
     }
 }

@@ -24,4 +24,8 @@ std::optional<FloatWavHeader> floatWavHeader(int32_t sampleRate, int64_t frames)
 // Appends the samples as little-endian IEEE 754 floats, as they follow the header.
 void appendFloatSamples(std::vector<uint8_t>& bytes, std::span<const float> samples);
 
+// Multiplies, in place, little-endian IEEE 754 float samples (as appendFloatSamples writes
+// them; a trailing partial sample is left alone) by `gain`, each as scaledSample does.
+void scaleFloatSamples(std::span<uint8_t> sampleBytes, double gain) noexcept;
+
 } // namespace doodle

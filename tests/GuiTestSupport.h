@@ -86,6 +86,22 @@ private:
         answers.erase(answers.begin());
         return answer;
     }
+
+public:
+    // The question about an exported sound past full scale: what it asked, and the answers it
+    // gives in turn; Cancel when none is left.
+    ClipAnswer askAboutClipping(QWidget* /*parent*/, const QString& title,
+                                const QString& text) override {
+        clipQuestions.push_back({title, text});
+        if (clipAnswers.empty()) {
+            return ClipAnswer::Cancel;
+        }
+        const ClipAnswer answer = clipAnswers.front();
+        clipAnswers.erase(clipAnswers.begin());
+        return answer;
+    }
+    std::vector<ClipAnswer> clipAnswers;
+    std::vector<Message> clipQuestions;
 };
 
 // An audio output that opens and starts without a device and renders nothing.

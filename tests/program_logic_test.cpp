@@ -2,7 +2,11 @@
 #include "program/Exports.h"
 #include "program/ProgramLogic.h"
 #include "recording/RecordingFile.h"
+#include "recording/WavFile.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
@@ -673,6 +677,80 @@ TEST(ProgramLogicStart, AFileOpenedBeforeTheFirstTickIsNotPlayed) {
     EXPECT_TRUE(view.dots.empty()) << "no playback without play";
     EXPECT_FALSE(logic.ticksRunning());
     EXPECT_TRUE(logic.voice().released());
+}
+
+} // namespace
+} // namespace doodle
+
+namespace doodle {
+namespace {
+
+// The samples of a float WAV export, after its header.
+std::vector<float> wavSamples(const std::vector<uint8_t>& bytes) {
+    std::vector<float> samples((bytes.size() - kFloatWavHeaderBytes) / kFloatWavFrameBytes);
+    std::memcpy(samples.data(), bytes.data() + kFloatWavHeaderBytes,
+                samples.size() * kFloatWavFrameBytes);
+    return samples;
+}
+
+float peakOf(const std::vector<float>& samples) {
+    float peak = 0.0f;
+    for (const float sample : samples) {
+        peak = std::max(peak, std::fabs(sample));
+    }
+    return peak;
+}
+
+// A WAV export reports every block and stops at once when its progress says so; it knows how
+// loud it is, and normalizing puts its peak at -1 dBFS. A MIDI export has no loudness.
+TEST(ExportRender, ProgressCanStopItAndLoudnessLeadsNormalizing) {
+    const Recording loud{"240;100;0;0",   "240;100;0;150", "230;40;0;164",
+                         "200;150;1;178", "20;180;0;300",  "60;120;0;313"};
+    int64_t calls = 0;
+    int64_t lastDone = 0;
+    int64_t lastTotal = 0;
+    std::optional<RenderedExport> wav =
+        renderExport(FileKind::Wav, loud, {}, [&](int64_t done, int64_t total) {
+            ++calls;
+            lastDone = done;
+            lastTotal = total;
+            return true;
+        });
+    ASSERT_TRUE(wav.has_value());
+    const std::vector<float> samples = wavSamples(wav->bytes);
+    EXPECT_EQ(lastDone, static_cast<int64_t>(samples.size()));
+    EXPECT_EQ(lastTotal, lastDone);
+    EXPECT_EQ(calls, (lastTotal + static_cast<int64_t>(kRenderBlockFrames) - 1) /
+                         static_cast<int64_t>(kRenderBlockFrames));
+    ASSERT_GT(calls, 2);
+    EXPECT_EQ(wav->loudness.peak, peakOf(samples));
+    EXPECT_TRUE(passesFullScale(*wav));
+    EXPECT_EQ(wav->loudness.pastFullScale,
+              std::count_if(samples.begin(), samples.end(),
+                            [](float sample) { return std::fabs(sample) > kFullScale; }));
+
+    normalizeWavExport(*wav);
+    const std::vector<float> normalized = wavSamples(wav->bytes);
+    EXPECT_EQ(wav->loudness.peak, peakOf(normalized));
+    EXPECT_NEAR(decibelsOf(peakOf(normalized)), kNormalizedPeakDbfs, 1e-5);
+    EXPECT_FALSE(passesFullScale(*wav));
+    const double gain = normalizingGain(peakOf(samples));
+    for (std::size_t n = 0; n < samples.size(); ++n) {
+        ASSERT_EQ(normalized[n], scaledSample(samples[n], gain)) << n;
+    }
+    EXPECT_EQ(normalizingGain(0.0f), 1.0) << "a silent sound stays silent";
+
+    int64_t stopCalls = 0;
+    EXPECT_FALSE(renderExport(FileKind::Wav, loud, {}, [&](int64_t, int64_t) {
+                     ++stopCalls;
+                     return false;
+                 }).has_value());
+    EXPECT_EQ(stopCalls, 1) << "the render stopped after the block that asked";
+
+    const std::optional<RenderedExport> midi = renderExport(FileKind::Midi, loud, {});
+    ASSERT_TRUE(midi.has_value());
+    EXPECT_FALSE(passesFullScale(*midi));
+    EXPECT_EQ(midi->loudness.peak, 0.0f);
 }
 
 } // namespace

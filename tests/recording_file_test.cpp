@@ -279,26 +279,5 @@ TEST_F(RecordingFileTest, ReadsUpToItsLimitsAndNoFurther) {
     }
 }
 
-TEST(RecordingFileFolder, PrefersWritableProgramThenWorkingFolderThenHome) {
-    const auto only = [](std::string writable) {
-        return [writable](const std::string& folder) { return folder == writable; };
-    };
-    EXPECT_EQ(chooseDialogFolder("/opt/dc", "/work", "/home/u", only("/opt/dc/")), "/opt/dc/");
-    EXPECT_EQ(chooseDialogFolder("/opt/dc/", "/work", "/home/u", only("/work/")), "/work/");
-    EXPECT_EQ(chooseDialogFolder("/opt/dc/", "/work", "/home/u", only("")), "/home/u/");
-    EXPECT_EQ(chooseDialogFolder("", "", "/home/u/", only("")), "/home/u/");
-    EXPECT_EQ(chooseDialogFolder("", "/", "", only("")), "/");
-
-    // The build folder is normally writable, and then the dialogs start next to the program.
-    const std::string folder = dialogFolder();
-    ASSERT_FALSE(folder.empty());
-    EXPECT_EQ(folder.back(), '/');
-    const std::string programFolder =
-        fs::read_symlink("/proc/self/exe").parent_path().string() + "/";
-    if (::access(programFolder.c_str(), W_OK | X_OK) == 0) {
-        EXPECT_EQ(folder, programFolder);
-    }
-}
-
 } // namespace
 } // namespace doodle

@@ -167,15 +167,27 @@ TEST_F(RecordingGuiTest, EmptyOrCancelledOrFailedSavesAreRefusedAndTheOldFileSta
     EXPECT_EQ(dialogs.messages.size(), 2u);
 
     // A name whose folder does not exist cannot be written, whoever runs the test.
+    // The message keeps its text and adds the file's name and the reason.
+    const auto cannotWrite = [](const QString& name) {
+        return QStringLiteral("Your DoodleChorus file is not saved!\n\nCannot write '%1': ")
+            .arg(name);
+    };
     dialogs.answers = {path("missing-folder/tune")};
     ui.menuSave->trigger();
-    EXPECT_EQ(dialogs.messages.size(), 3u);
+    ASSERT_EQ(dialogs.messages.size(), 3u);
+    EXPECT_TRUE(dialogs.messages[2].text.startsWith(cannotWrite(path("missing-folder/tune.sav"))))
+        << dialogs.messages[2].text.toStdString();
+    EXPECT_GT(dialogs.messages[2].text.size(),
+              cannotWrite(path("missing-folder/tune.sav")).size() + 1)
+        << "a reason follows";
 
     // Something that a file cannot replace stays as it was, and the save is refused.
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("taken.sav")));
     dialogs.answers = {path("taken")};
     ui.menuSave->trigger();
-    EXPECT_EQ(dialogs.messages.size(), 4u);
+    ASSERT_EQ(dialogs.messages.size(), 4u);
+    EXPECT_TRUE(dialogs.messages[3].text.startsWith(cannotWrite(path("taken.sav"))))
+        << dialogs.messages[3].text.toStdString();
     EXPECT_TRUE(QFileInfo(path("taken.sav")).isDir());
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 0) << "no stray temporary file";
 }

@@ -2,6 +2,7 @@
 
 #include "files/Quoted.h"
 #include "files/WriteAll.h"
+#include "recording/Loudness.h"
 #include "recording/MidiExport.h"
 #include "recording/RecordingFile.h"
 #include "tools/MidiFileOutput.h"
@@ -24,9 +25,6 @@ namespace {
 
 constexpr std::chrono::seconds kProgressDelay{1}; // shorter renders show no progress
 constexpr int64_t kPercent = 100;
-constexpr float kFullScale = 1.0f;          // the largest sample an integer format holds
-constexpr double kDecibelsPerDecade = 20.0; // dB of amplitude per factor of kAmplitudeDecade
-constexpr double kAmplitudeDecade = 10.0;
 constexpr int kPeakDecimals = 3; // in the full-scale warning
 constexpr int kDecibelDecimals = 2;
 constexpr std::size_t kNumberChars = 32; // room for a fixed-point double in the warning
@@ -80,20 +78,6 @@ private:
     std::size_t m_shownWidth = 0; // characters of the line on screen, 0 when none
 };
 
-// The loudest sample of a render and how many samples pass full scale (|x| > 1).
-struct Loudness {
-    float peak = 0.0f;
-    int64_t pastFullScale = 0;
-
-    void add(std::span<const float> samples) noexcept {
-        for (const float sample : samples) {
-            const float magnitude = std::fabs(sample);
-            peak = std::max(peak, magnitude);
-            pastFullScale += magnitude > kFullScale ? 1 : 0;
-        }
-    }
-};
-
 // Watches a render for the first sample that is not finite: the voice ran away (vowels that
 // change about every millisecond can pump its resonators to infinity), and no sound file or
 // player copes with what follows.
@@ -140,10 +124,6 @@ std::string fixedDecimals(double value, int decimals) {
     const auto [end, error] = std::to_chars(text.data(), text.data() + text.size(), value,
                                             std::chars_format::fixed, decimals);
     return error == std::errc() ? std::string(text.data(), end) : std::string("?");
-}
-
-double decibelsOf(double amplitude) noexcept {
-    return kDecibelsPerDecade * std::log10(amplitude);
 }
 
 // One line: how far the sound passes full scale and what the format does with it.
@@ -199,11 +179,7 @@ public:
                 progress.advance(block.size());
                 return true;
             });
-            // A silent render stays silent.
-            if (unscaled.peak > 0.0f) {
-                gain = std::pow(kAmplitudeDecade, kNormalizedPeakDbfs / kDecibelsPerDecade) /
-                       unscaled.peak;
-            }
+            gain = normalizingGain(unscaled.peak);
         }
         Loudness written;
         std::vector<float> scaled(m_options.normalize ? kRenderBlockFrames : 0);
@@ -214,7 +190,7 @@ public:
                 }
                 if (m_options.normalize) {
                     std::ranges::transform(block, scaled.begin(), [&](float sample) {
-                        return static_cast<float>(sample * gain);
+                        return scaledSample(sample, gain);
                     });
                     block = std::span<const float>(scaled.data(), block.size());
                 }

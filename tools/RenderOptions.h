@@ -14,8 +14,6 @@ namespace doodle {
 inline constexpr std::string_view kRenderProgramName = "doodlechorus-render";
 // The project's version, from CMake's PROJECT_VERSION.
 inline constexpr std::string_view kRenderProgramVersion = DC_VERSION;
-// The peak of a sound rendered with --normalize, dB relative to full scale.
-inline constexpr double kNormalizedPeakDbfs = -1.0;
 // The most input the tool reads, past which it stops: an hour of drawing without a pause is
 // about 450,000 lines and 9 MiB at 125 mouse-move reports a second; these hold 18 such hours
 // (a million lines, 20 MiB, is over two). A line costs its text and 17 bytes in memory, so an

@@ -445,6 +445,7 @@ EMSCRIPTEN_KEEPALIVE double dc_worker_export(int32_t kind, const char* text, int
                                 dc_export_progress(static_cast<double>(doneSamples),
                                                    static_cast<double>(totalSamples));
                             }
+                            return true;
                         });
         if (!bytes) {
             return -1;
