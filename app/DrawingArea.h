@@ -71,7 +71,7 @@ private:
     QRgb m_background =
         qRgb(kBackgroundColour.red, kBackgroundColour.green, kBackgroundColour.blue);
     std::vector<Mark> m_marks{}; // since the last fill, in the order painted
-    QImage m_image{}; // made at the first fit
+    QImage m_image{};            // made at the first fit
     bool m_promptAllowed = false;
     bool m_promptDismissed = false;
 };
