@@ -1,8 +1,10 @@
 #include "app/MainWindow.h"
 
+#include "app/AxisHints.h"
 #include "app/DrawingArea.h"
 #include "mapping/DrawingSurface.h"
 #include "program/Captions.h"
+#include "program/Hints.h"
 #include "recording/PlaySpeed.h"
 #include "recording/Recorder.h"
 
@@ -44,6 +46,8 @@ namespace {
 // in its fixed box with the fonts of this desktop.
 constexpr int kLargestFontPx = 12;
 constexpr int kSmallestFontPx = 8;
+// Between the vowel axis's names and the drawing area.
+constexpr int kVowelAxisGapPx = 4;
 
 // Where a control sits, in client pixels below the menu bar, and the name it goes by.
 struct ControlPlace {
@@ -227,16 +231,21 @@ protected:
 MainWindow::MainWindow(EventSink sink) : m_sink(std::move(sink)) {
     showDocument({}, false);
     setAcceptDrops(true); // a recording dropped on the window opens
-    // Title bar, window menu and close box; no minimize, maximize or sizing border.
+    // Title bar, window menu, maximize and close boxes and a sizing border; no minimize.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     createMenu();
     auto* client = new QWidget(this);
     setCentralWidget(client);
     createControls(client);
+    createHints(client);
     fitFont();
-    qApp->installEventFilter(this); // moves and releases that a drag brings over the area
-    setFixedSize(kClientWidthPx, kClientHeightPx);
+    // Moves and releases that a drag brings over the area; the client's resizes.
+    qApp->installEventFilter(this);
+    setMinimumSize(kClientWidthPx, kClientHeightPx);
+    resize(kClientWidthPx, kClientHeightPx);
+    layOutClient();
 }
 
 bool MainWindow::textsFit() const {
@@ -337,6 +346,7 @@ void MainWindow::setRootEnabled(bool enabled) {
 void MainWindow::markVoiceType(VoiceType type) {
     m_menuType1->setChecked(type == VoiceType::Type1);
     m_menuType2->setChecked(type == VoiceType::Type2);
+    m_vowelAxis->setLabels(vowelLabels(type));
 }
 
 void MainWindow::showNote(std::string_view name) {
@@ -356,6 +366,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         return false;
     }
     const QEvent::Type type = event->type();
+    if (type == QEvent::Resize && widget == centralWidget()) {
+        layOutClient();
+        return false;
+    }
     if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove &&
         type != QEvent::MouseButtonRelease) {
         return false;
@@ -641,6 +655,53 @@ void MainWindow::createDrawingArea(QWidget* client) {
         QStringLiteral("Drawing area: left to right is pitch, top to bottom is vowel");
     m_drawingArea->setAccessibleName(areaName);
     m_drawingArea->setToolTip(areaName);
+}
+
+void MainWindow::createHints(QWidget* client) {
+    m_vowelAxis = new VowelAxis(client);
+    m_vowelAxis->setObjectName(QStringLiteral("vowelAxis"));
+    m_vowelAxis->setLabels(vowelLabels(VoiceType::Type1)); // the Voice menu's first check
+    m_pitchAxis = new PitchAxis(client);
+    m_pitchAxis->setObjectName(QStringLiteral("pitchAxis"));
+    m_vowelAxis->hide();
+    m_pitchAxis->hide();
+}
+
+void MainWindow::layOutClient() {
+    QWidget* client = centralWidget();
+    // The room beyond the default size; the menu bar's height is part of the default height.
+    const int extraWidthPx = std::max(0, client->width() - kClientWidthPx);
+    const int extraHeightPx = std::max(0, client->y() + client->height() - kClientHeightPx);
+    // The controls beside the area keep their distance from the right edge and the top.
+    for (const auto& [widget, where] : std::initializer_list<std::pair<QWidget*, ControlPlace>>{
+             {m_clearButton, kClearButtonPlace},
+             {m_recordToggle, kRecordTogglePlace},
+             {m_playToggle, kPlayTogglePlace},
+             {m_noteLabel, kNoteLabelPlace},
+             {m_speedSlider, kSpeedSliderPlace},
+             {m_gridCheckBox, kGridCheckBoxPlace},
+             {m_scaleFrame, kScaleFramePlace}}) {
+        widget->setGeometry(where.x + extraWidthPx, where.y, where.widthPx, where.heightPx);
+    }
+    // The axes take their room first, so that the area grows smoothly from its default size;
+    // their labels show once the room is whole.
+    const int vowelAxisWidthPx = std::min(extraWidthPx, kVowelAxisWidthPx);
+    const int pitchAxisHeightPx = std::min(extraHeightPx, kPitchAxisHeightPx);
+    const QRect area(kDrawingAreaPlace.x + vowelAxisWidthPx, kDrawingAreaPlace.y,
+                     kDrawingAreaPlace.widthPx + extraWidthPx - vowelAxisWidthPx,
+                     kDrawingAreaPlace.heightPx + extraHeightPx - pitchAxisHeightPx);
+    m_drawingArea->setGeometry(area);
+    const bool hints =
+        vowelAxisWidthPx == kVowelAxisWidthPx && pitchAxisHeightPx == kPitchAxisHeightPx;
+    // The vowel axis from the window's left edge to a small gap before the area; it reaches
+    // above and below the area, where the names of its first and last rows stand.
+    m_vowelAxis->setGeometry(0, 0, area.left() - kVowelAxisGapPx,
+                             area.bottom() + 1 + pitchAxisHeightPx);
+    m_vowelAxis->setRows(area.top(), area.height());
+    m_pitchAxis->setGeometry(area.left(), area.bottom() + 1, area.width(), pitchAxisHeightPx);
+    m_vowelAxis->setVisible(hints);
+    m_pitchAxis->setVisible(hints);
+    m_drawingArea->setPromptAllowed(hints);
 }
 
 void MainWindow::createSpeedSlider(QWidget* client) {

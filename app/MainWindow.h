@@ -27,19 +27,26 @@ class QSlider;
 namespace doodle {
 
 class DrawingArea;
+class PitchAxis;
+class VowelAxis;
 
 // Places a shown top-level window in the middle of its screen (at 0 where it does not fit).
 void centreOnScreen(QWidget& window);
 
-// The main window: menu bar and the thirteen controls at their fixed places. User actions leave
-// it as Events that carry the values the user set; the program changes the controls through the
-// methods below, none of which raises an event.
+// The main window: menu bar, the drawing area and the twelve other controls. At its default size
+// (also its least) every control has its own place; a larger window moves the controls right
+// with its right edge, gives the drawing area the rest and shows hints around it. User actions
+// leave it as Events that carry the values the user set; the program changes the controls
+// through the methods below, none of which raises an event.
 class MainWindow final : public QMainWindow {
     Q_OBJECT
 
 public:
     static constexpr int kClientWidthPx = 380;
     static constexpr int kClientHeightPx = 240; // the menu bar's height comes out of this
+    // Room the hints take beside and under the drawing area once the window is larger.
+    static constexpr int kVowelAxisWidthPx = 30;
+    static constexpr int kPitchAxisHeightPx = 20;
 
     using EventSink = std::function<void(const Event&)>;
     explicit MainWindow(EventSink sink);
@@ -91,6 +98,9 @@ private:
     void createDrawingArea(QWidget* client);
     void createSpeedSlider(QWidget* client);
     void createScaleFrame(QWidget* client);
+    void createHints(QWidget* client);
+    // Places the controls, the drawing area and the hints for the client's size.
+    void layOutClient();
     void connectControls();
     void fitFont();
     // A menu item named `name` ("menuOpen") that reports `id` when chosen.
@@ -116,6 +126,8 @@ private:
     QGroupBox* m_scaleFrame = nullptr;
     QLabel* m_noteLabel = nullptr;
     QComboBox* m_rootNoteCombo = nullptr;
+    VowelAxis* m_vowelAxis = nullptr;
+    PitchAxis* m_pitchAxis = nullptr;
 
     EventSink m_sink;
     QWidget* m_pressedWidget = nullptr;     // where the left button went down, until its release

@@ -49,7 +49,11 @@ std::string fileNameInMessage(std::string_view path) {
         return "the file";
     }
     const std::size_t nameStart = path.find_last_of('/') + 1; // 0 without a folder
-    return "'" + std::string(path.substr(nameStart)) + "'";
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) of a "'" + string chain.
+    std::string name = "'";
+    name += path.substr(nameStart);
+    name += '\'';
+    return name;
 }
 
 bool isControl(const Event& event, int32_t id) {

@@ -34,6 +34,10 @@ int main(int argc, char** argv) {
     const std::string noJackServer = "doodlechorus-gui-tests-" + std::to_string(getpid());
     setenv("JACK_DEFAULT_SERVER", noJackServer.c_str(), 1);
     setenv("JACK_NO_START_SERVER", "1", 1);
+#if defined(DC_GUI_TEST_SCALE_FACTOR)
+    // A screen of that many device pixels to a desktop pixel, read as the application starts.
+    setenv("QT_SCALE_FACTOR", DC_GUI_TEST_SCALE_FACTOR, 1);
+#endif
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

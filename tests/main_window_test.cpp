@@ -44,12 +44,14 @@ std::vector<ShownControl> shownControls(const MainWindow& window, const WindowCo
     return shown;
 }
 
-TEST_F(MainWindowTest, WindowIsFixedCentredAndGivesTheMenuBarItsHeight) {
+TEST_F(MainWindowTest, WindowStartsAtItsLeastSizeMaximizesIsCentredAndGivesTheMenuBarItsHeight) {
     EXPECT_EQ(w->windowTitle(), QStringLiteral("DoodleChorus"));
     EXPECT_EQ(w->size(), QSize(380, 240));
-    EXPECT_EQ(w->minimumSize(), w->maximumSize());
+    EXPECT_EQ(w->minimumSize(), QSize(380, 240));
+    EXPECT_GT(w->maximumWidth(), 380);
+    EXPECT_GT(w->maximumHeight(), 240);
     EXPECT_FALSE(w->windowFlags() & Qt::WindowMinimizeButtonHint);
-    EXPECT_FALSE(w->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(w->windowFlags() & Qt::WindowMaximizeButtonHint);
     const int menuHeight = w->menuBar()->height();
     EXPECT_GT(menuHeight, 0);
     EXPECT_EQ(w->centralWidget()->height(), 240 - menuHeight);

@@ -9,6 +9,7 @@
 #include "program/Captions.h"
 #include "program/Event.h"
 #include "program/Exports.h"
+#include "program/Hints.h"
 #include "program/ProgramLogic.h"
 #include "recording/MidiFormat.h"
 #include "recording/OfflineRender.h"
@@ -217,6 +218,10 @@ std::string tablesJson() {
         .number("paintColumns", static_cast<int32_t>(CanvasStep::Kind::Columns))
         .number("paintDots", static_cast<int32_t>(CanvasStep::Kind::Dots))
         .number("maxOpenFileBytes", kMaxOpenFileBytes)
+        .string("drawPrompt", kDrawPromptText)
+        .string("pitchLow", kPitchAxisLowText)
+        .string("pitchTitle", kPitchAxisTitle)
+        .string("pitchHigh", kPitchAxisHighText)
         .text();
 }
 
@@ -482,23 +487,19 @@ EMSCRIPTEN_KEEPALIVE int32_t dc_canvas_paint_size() {
     return static_cast<int32_t>(canvasSteps().size());
 }
 
-// The vowels a voice type (VoiceType's value) sings where the vowel map reaches one exactly
-// (the top row and each band's end row), as [{"y":..,"f1":..,"f2":..},...] from the top down:
-// the page names them beside the drawing area.
-EMSCRIPTEN_KEEPALIVE const char* dc_vowel_anchors_json(int32_t voiceType) {
+// The vowel axis of a voice type (VoiceType's value): the vowels the vowel map reaches exactly
+// (the top row and each band's end row), as [{"y":..,"f1":..,"f2":..,"name":".."},...] from the
+// top down: the page names them beside the drawing area.
+EMSCRIPTEN_KEEPALIVE const char* dc_vowel_labels_json(int32_t voiceType) {
     static std::string json;
     json = "[";
-    for (int32_t y = 0; y <= kMaxPointY; ++y) {
-        VowelWorking working;
-        const FormantSet formants = mapVowel(y, static_cast<VoiceType>(voiceType), working);
-        if (working.vowelFrac != 0.0 && working.vowelFrac != 1.0) {
-            continue; // between two vowels
-        }
+    for (const VowelLabel& label : vowelLabels(static_cast<VoiceType>(voiceType))) {
         json += json.size() == 1 ? "" : ",";
         json += JsonObject()
-                    .number("y", y)
-                    .number("f1", formants.freqHz[0])
-                    .number("f2", formants.freqHz[1])
+                    .number("y", label.y)
+                    .number("f1", label.f1Hz)
+                    .number("f2", label.f2Hz)
+                    .string("name", label.name)
                     .text();
     }
     json += ']';
@@ -508,7 +509,7 @@ EMSCRIPTEN_KEEPALIVE const char* dc_vowel_anchors_json(int32_t voiceType) {
 // What the page's scripts send and show, by name, as one JSON object: the controls' and menu
 // items' ids, the pointer's actions and button bit, the speed slider's range, the captions of
 // the toggles, the speed and the menus, the program's messages, the kinds of files, the note
-// names, the drawing area's size and its paint steps' kinds.
+// names, the drawing area's size and its paint steps' kinds, the hints' texts.
 EMSCRIPTEN_KEEPALIVE const char* dc_tables_json() {
     static const std::string json = tablesJson();
     return json.c_str();

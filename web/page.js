@@ -5,7 +5,6 @@
 // in links (keep.js). The module on this thread gives the tables: ids, captions, messages.
 import createDoodleChorus from './doodlechorus.js';
 import { Picture } from './picture.js';
-import { vowelName } from './vowels.js';
 import { setUpMidi } from './midi.js';
 import {
   KeepError, isLinkFragment, keepInBrowser, keptInBrowser, linkFragment, pack, readLinkFragment,
@@ -123,13 +122,20 @@ const picture = new Picture(area, {
 });
 picture.paint(paintOf(false, kUnrestricted, new Int32Array(0)));
 
-// The vowel each band of the voice type starts on, where the vowel map reaches it.
+// The prompt and the pitch axis in the program's words.
+prompt.textContent = ids.drawPrompt;
+$('#pitch-low').textContent = ids.pitchLow;
+$('#pitch-title').textContent = ids.pitchTitle;
+$('#pitch-high').textContent = ids.pitchHigh;
+
+// The vowel each band of the voice type starts on, where the vowel map reaches it, named by
+// the program as the nearest vowel of spoken English.
 function showVowels(voiceType) {
-  const anchors = JSON.parse(files.UTF8ToString(files._dc_vowel_anchors_json(voiceType)));
+  const labels = JSON.parse(files.UTF8ToString(files._dc_vowel_labels_json(voiceType)));
   const list = $('#vowel-labels');
-  list.replaceChildren(...anchors.map(({ y, f1, f2 }) => {
+  list.replaceChildren(...labels.map(({ y, name }) => {
     const item = document.createElement('li');
-    item.textContent = vowelName(f1, f2);
+    item.textContent = name;
     item.style.top = `${(100 * y) / kAreaHeightPx}%`;
     return item;
   }));
