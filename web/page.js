@@ -144,7 +144,10 @@ function showVowels(voiceType) {
 }
 showVowels(shown.voiceType);
 
-// The prompt goes at the first press, or when the area shows a drawing.
+// The prompt goes at the first press, or when the area shows a drawing. It comes only once the
+// area listens (see the end of the start-up below): on a slow machine and network the page's
+// files arrive seconds after its text, and a press invited before then would be lost.
+let areaPressed = false;
 function updatePrompt() {
   if (picture.hasDots()) prompt.hidden = true;
 }
@@ -302,10 +305,17 @@ function showVoiceType(voiceType) {
 }
 
 // The page's own hints beside the program's controls: the states the program keeps as the
-// desktop has them, said in words.
+// desktop has them, said in words. Whoever opened a shared recording is invited to play it in
+// the same place, until they play, record, draw or open a file.
+const playHint = $('#play-hint');
+const kNothingRecordedHint = playHint.textContent;
+const kInviteToPlayHint = 'Press play to hear it.';
+let invitedToPlay = false;
 function updateHints() {
   const recording = recordButton.getAttribute('aria-pressed') === 'true';
-  $('#play-hint').hidden = recording || shown.recordingLines > 0;
+  playHint.textContent = invitedToPlay ? kInviteToPlayHint : kNothingRecordedHint;
+  playHint.classList.toggle('invite', invitedToPlay);
+  playHint.hidden = !invitedToPlay && (recording || shown.recordingLines > 0);
   $('#scale-hint').hidden = shown.scaleMode !== kUnrestricted;
 }
 
@@ -392,7 +402,10 @@ function sendPointer(action, event, buttons) {
 area.addEventListener('pointerdown', (event) => {
   if (drawingPointer !== null || event.button !== 0) return;
   drawingPointer = event.pointerId;
+  areaPressed = true;
   prompt.hidden = true;
+  invitedToPlay = false;
+  updateHints();
   area.setPointerCapture(event.pointerId); // a drag that leaves the area goes on drawing
   event.preventDefault();
   sendPointer(ids.leftPress, event, ids.leftButtonBit);
@@ -419,6 +432,7 @@ $('#clear').addEventListener('click', () => {
   keepSoon();
 });
 recordButton.addEventListener('click', () => {
+  invitedToPlay = false;
   const down = recordButton.getAttribute('aria-pressed') !== 'true';
   recordButton.setAttribute('aria-pressed', String(down)); // the toggle moves as it is clicked
   updateHints();
@@ -426,6 +440,10 @@ recordButton.addEventListener('click', () => {
   keepSoon({ recording: true });
 });
 playButton.addEventListener('click', () => {
+  if (invitedToPlay) {
+    invitedToPlay = false;
+    updateHints();
+  }
   const down = playButton.getAttribute('aria-pressed') !== 'true';
   playButton.setAttribute('aria-pressed', String(down));
   send({ type: 'play', down });
@@ -644,6 +662,7 @@ function sendOpen(read) {
 // dialog with it. A file larger than the program's memory can take is refused here, as one
 // whose lines do not fit.
 openInput.addEventListener('change', async () => {
+  invitedToPlay = false;
   const [file] = openInput.files;
   openInput.value = '';
   if (!file) {
@@ -688,10 +707,20 @@ async function exportRecording({ name, kind, text, settings }) {
   const shownSoon = setTimeout(() => {
     if (!box.open) box.showModal();
   }, kExportProgressAfterMs);
+  // The dialog closed by the person, with Cancel or Escape, ends the export: no file is offered
+  // after they turned it down. Its close counts, not its cancel event, which browsers skip for
+  // an Escape without a recent press or key.
+  let finished = false;
+  const closedByPerson = () => {
+    if (!finished) cancelJobs();
+  };
+  box.addEventListener('close', closedByPerson, { once: true });
   const result = await workerJob({ type: 'export', kind, text: text.buffer, settings },
     [text.buffer], (fraction) => {
       bar.value = fraction;
     });
+  finished = true;
+  box.removeEventListener('close', closedByPerson);
   clearTimeout(shownSoon);
   if (box.open) box.close();
   if (result.cancelled) return;
@@ -701,7 +730,6 @@ async function exportRecording({ name, kind, text, settings }) {
   }
   download(result.bytes, name);
 }
-$('#export-cancel').addEventListener('click', () => cancelJobs());
 
 // ---- Message box and Help ----
 
@@ -753,8 +781,19 @@ let packedRecording = ''; // and packed for storage and links
 let keepChain = Promise.resolve(); // one keep after the other, in the order asked
 let recordingNotKeptSaid = false;
 
+// A link's drawing opened over a different drawing this browser keeps is not kept: the kept one
+// stays as it was, for a reload and for the other tabs, until the person changes the link's
+// drawing, which makes it theirs. Until then the link stays in the address, so that a reload
+// asks again instead of showing the kept drawing without a word.
+let linkShownUnkept = false;
+function forgetLink() {
+  linkShownUnkept = false;
+  history.replaceState(null, '', location.pathname + location.search);
+}
+
 // Keeps the drawing after a change; with the recording when it may have changed.
 function keepSoon({ recording = false } = {}) {
+  if (linkShownUnkept) forgetLink();
   const taken = snapshot(recording);
   keepChain = keepChain.then(async () => {
     const now = await taken;
@@ -789,10 +828,12 @@ function lineCount(savBytes) {
 // starts: its recording as an opened file, its controls as the user's choices, its ink.
 // fromLink: the recording replaces the program's whatever it is. inkXY null: the program shows
 // the recording's dots, as Open does. The recording is read by the worker first; what was read
-// is returned (null when no recording was opened).
-async function restore({ recording, packed, inkXY, settings }, fromLink) {
+// is returned (null when no recording was opened). alreadyRead: readRecording's answer for this
+// recording, when the caller has it.
+async function restore({ recording, packed, inkXY, settings }, fromLink, alreadyRead = undefined) {
   const opening = recording !== null && (fromLink || recording.length > 0);
-  const read = opening ? await readRecording(recording) : null;
+  let read = null;
+  if (opening) read = alreadyRead === undefined ? await readRecording(recording) : alreadyRead;
   const { scaleMode, rootIndex, voiceType, speedTenths, grid } = settings;
   if (voiceType !== shown.voiceType) {
     send({ type: 'menu', id: voiceType === 1 ? ids.menuType1 : ids.menuType2 });
@@ -847,18 +888,42 @@ function linkRefusal(error) {
     + 'short when it was copied. Your drawing stays as it was.';
 }
 
-// A link's fragment is read once, then taken off the address, so that a reload shows the
-// drawing as it is by then (kept in the browser) and not the link's again.
+// The drawing of the link in the address, or null. The link is taken off the address once its
+// drawing is kept or turned down (forgetLink), so that a reload shows the drawing as it is by
+// then (kept in the browser) and not the link's again; a link refused is taken off at once.
 async function takeLink() {
   const fragment = location.hash.slice(1);
   if (!isLinkFragment(fragment)) return null;
-  history.replaceState(null, '', location.pathname + location.search);
   try {
     return await readLinkFragment(fragment, limits);
   } catch (error) {
+    forgetLink();
     showMessage('DoodleChorus', linkRefusal(error));
     return null;
   }
+}
+
+function sameValues(a, b) {
+  return a.length === b.length && a.every((value, i) => value === b[i]);
+}
+
+// Whether the drawing this browser keeps holds work of the person's (a recording or ink) that
+// opening the link's drawing (its recording, showing its dots) would not show as it is.
+function keptDiffers(kept, linked, linkInkXY) {
+  if (kept === null || kept.recording === null) return false; // settings only
+  if (kept.recording.length === 0 && kept.inkXY.length === 0) return false;
+  return !sameValues(kept.recording, linked.recording) || !sameValues(kept.inkXY, linkInkXY);
+}
+
+// Asks whether to open a link's drawing instead of the one this browser keeps: true to open it.
+// Escape keeps the person's own.
+function askToOpenShared() {
+  const box = $('#shared');
+  box.returnValue = '';
+  box.showModal();
+  return new Promise((resolve) => {
+    box.addEventListener('close', () => resolve(box.returnValue === 'open'), { once: true });
+  });
 }
 
 async function copyLink() {
@@ -897,39 +962,91 @@ $('#link-copy').addEventListener('click', async () => {
   }
 });
 
-// A link opened in a running page (pasted into the address bar): the same as a new visit.
+// Opens the link in the address, at a visit or in a running page (pasted into the address bar).
+// A link never takes the place of a drawing this browser keeps: where that drawing differs,
+// the person chooses; keeping theirs changes nothing, and the link's drawing opened instead is
+// kept only once they change it. Whoever opens a recording is invited to play it.
 async function openLink() {
   const linked = await takeLink();
-  if (linked === null) return false;
+  if (linked === null) return;
   const { recording, packed, settings } = linked;
-  const read = await restore({ recording, packed, inkXY: null, settings }, true);
-  const inkXY = read?.ink ?? new Int32Array(0);
-  // Kept at once, as the program will have it: the link's recording and its dots.
-  keepChain = keepChain.then(() => keepInBrowser({ packedRecording: packed, inkXY, settings }));
-  return true;
+  const read = await readRecording(recording);
+  const linkInkXY = read?.ink ?? new Int32Array(0);
+  await keepChain; // this tab's own last change is kept first
+  const asked = keptDiffers(await keptInBrowser(limits), linked, linkInkXY);
+  if (asked && !await askToOpenShared()) {
+    forgetLink();
+    return;
+  }
+  await restore({ recording, packed, inkXY: null, settings }, true, read);
+  if (asked) {
+    linkShownUnkept = true;
+  } else {
+    forgetLink();
+    // Kept at once, as the program will have it: the link's recording and its dots.
+    keepChain = keepChain.then(() => keepInBrowser({ packedRecording: packed, inkXY: linkInkXY,
+      settings }));
+  }
+  if (read !== null && read.lines > 0) {
+    invitedToPlay = true;
+    updateHints();
+    playButton.focus(); // its description is the invitation
+  }
 }
 window.addEventListener('hashchange', openLink);
 
-if (!await openLink()) {
+// The kept drawing first, so that a link's question is asked over the person's own drawing.
+{
   const kept = await keptInBrowser(limits);
   if (kept !== null) await restore(kept, false);
 }
+await openLink();
 updateHints();
+// The area listens and the program starts at the first press: the prompt may invite it now.
+if (!areaPressed && !picture.hasDots()) prompt.hidden = false;
 
 // ---- Offline: the service worker keeps the page's files ----
 
 if ('serviceWorker' in navigator) {
-  // A page that a worker served already is being updated when another worker takes over: it
-  // loads the new build whole, with the drawing it has kept.
+  // A new build never reloads a page by itself, which could cut a recording or a drag short:
+  // its worker waits (sw.js) until every page of the old build is closed, and the page offers
+  // the reload. Asked for, the new worker takes over and the page loads the new build whole,
+  // with the drawing it has kept.
   const updating = navigator.serviceWorker.controller !== null;
+  const notice = $('#update');
+  let reloadAsked = false;
+  const offerNewVersion = (registration) => {
+    if (registration.waiting && navigator.serviceWorker.controller) notice.hidden = false;
+  };
   navigator.serviceWorker.addEventListener('controllerchange', () => {
-    if (updating) keepChain.then(() => location.reload());
+    if (reloadAsked) keepChain.then(() => location.reload());
+  });
+  $('#update-reload').addEventListener('click', async () => {
+    const registration = await navigator.serviceWorker.getRegistration();
+    if (registration?.waiting) {
+      reloadAsked = true;
+      registration.waiting.postMessage({ type: 'takeOver' });
+    } else {
+      // Another tab's reload has let the new build take over already.
+      keepChain.then(() => location.reload());
+    }
   });
   // Without a worker (a page opened from a file, a browser that refuses it) the page works
   // all the same, only not offline: nothing to tell the person. A page served by a worker asks
-  // for a newer build at every visit, which fails quietly offline.
+  // for a newer build at every visit and when it is shown again, which fails quietly offline.
   navigator.serviceWorker.register('sw.js')
-    .then((registration) => (updating ? registration.update() : registration))
+    .then((registration) => {
+      offerNewVersion(registration);
+      registration.addEventListener('updatefound', () => {
+        const { installing } = registration;
+        installing?.addEventListener('statechange', () => offerNewVersion(registration));
+      });
+      const lookForNewVersion = () => registration.update().catch(() => {});
+      if (updating) lookForNewVersion();
+      document.addEventListener('visibilitychange', () => {
+        if (document.visibilityState === 'visible') lookForNewVersion();
+      });
+    })
     .catch(() => {});
 }
 

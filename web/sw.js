@@ -1,8 +1,10 @@
 // The page's service worker: it keeps every file of the page in a cache of this build, filled
 // on the first visit, and answers the page's requests from it, so that the page loads and
 // plays without a network. The build writes the version (a hash of the files) and the list.
-// A new build is a new cache, filled whole before it takes over; the old one is deleted then,
-// and an open page reloads itself, so that a page never mixes the files of two builds.
+// A new build is a new cache, filled whole; its worker then waits until no page of the old
+// build is open, or until a page asks it to take over (the person chose to reload for the new
+// version there, and that page then loads the new build whole), so that no page is reloaded
+// under the person's hands. The old cache is deleted when the new worker takes over.
 const kVersion = '@DC_WEB_VERSION@';
 const kFiles = [@DC_WEB_FILES_JSON@];
 const kCachePrefix = 'doodlechorus-';
@@ -13,8 +15,13 @@ self.addEventListener('install', (event) => {
     const cache = await caches.open(kCacheName);
     // Revalidated with the server, so that no copy of an older build comes from the HTTP cache.
     await cache.addAll(kFiles.map((file) => new Request(file, { cache: 'no-cache' })));
-    await self.skipWaiting();
+    // The first build takes over at once: no page of another build runs yet.
+    if (!self.registration.active) await self.skipWaiting();
   })());
+});
+
+self.addEventListener('message', (event) => {
+  if (event.data?.type === 'takeOver') event.waitUntil(self.skipWaiting());
 });
 
 self.addEventListener('activate', (event) => {

@@ -129,3 +129,40 @@ test('Save of an empty recording is refused with the program\'s Informer message
   assert.ok(await page.locator('#message-hint').isHidden());
   await page.getByRole('dialog', { name: 'About' }).getByRole('button', { name: 'OK' }).click();
 });
+
+test('Escape during an export cancels it as Cancel does: no file is offered', async () => {
+  // Five minutes of drawing, a point every 15 ms: its WAV export (50 MB) runs long enough to
+  // show its progress.
+  const lines = [];
+  const kDrawingMs = 300_000;
+  for (let ms = 0; ms < kDrawingMs; ms += 15) {
+    const x = Math.round(120 + 110 * Math.sin(ms / 900));
+    const y = Math.round(100 + 90 * Math.sin(ms / 530));
+    lines.push(`${x};${y};0;${ms}`);
+  }
+  lines.push(`120;100;1;${kDrawingMs}`);
+  const long = path.join(scratch, 'five-minutes.sav');
+  writeFileSync(long, `${lines.join('\r\n')}\r\n`);
+  await openFile(long);
+  const names = [];
+  const onDownload = (download) => names.push(download.suggestedFilename());
+  page.on('download', onDownload);
+  try {
+    for (const dismiss of ['Escape', 'Cancel']) {
+      names.length = 0;
+      await menu('File', 'Export as WAV\u2026');
+      const box = page.getByRole('dialog', { name: 'Exporting' });
+      await box.waitFor();
+      if (dismiss === 'Escape') await page.keyboard.press('Escape');
+      else await box.getByRole('button', { name: 'Cancel' }).click();
+      await box.waitFor({ state: 'hidden' });
+      // An export asked for after it is made by the next worker, not queued behind the WAV: its
+      // file is the only one offered.
+      const midi = await downloaded(() => menu('File', 'Export as MIDI\u2026'));
+      assert.ok(midi.subarray(0, 4).equals(Buffer.from('MThd')), dismiss);
+      assert.deepEqual(names.map((name) => path.extname(name)), ['.mid'], dismiss);
+    }
+  } finally {
+    page.off('download', onDownload);
+  }
+});

@@ -3,6 +3,7 @@
 // what cannot be kept or read is said.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
+import { createRequire } from 'node:module';
 import { mkdtempSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -12,6 +13,7 @@ import {
   tappedSamples, menu, downloaded, savedRecording, openFile, sourceRoot,
 } from './harness.mjs';
 
+const require = createRequire(import.meta.url);
 const kStorageKey = 'doodlechorus';
 const kMaxRecordingBytes = 16 * 1024 * 1024; // the page's open limit
 const examples = readdirSync(path.join(sourceRoot, 'examples')).filter((f) => f.endsWith('.sav'))
@@ -125,6 +127,31 @@ async function programInk(page) {
 async function dismiss(page, dialogName) {
   await page.getByRole('dialog', { name: dialogName, exact: true }).getByRole('button',
     { name: 'OK' }).click();
+}
+
+// Opens `link` in `page` as a new visit: going from the page to its own address with a fragment
+// would only change the hash, and the test would read the page before it took it.
+async function visit(page, link) {
+  await page.goto('about:blank');
+  await page.goto(link);
+}
+
+// The page's question before a link's drawing takes the place of a kept one.
+const linkQuestion = (page) => page.getByRole('dialog', { name: 'Open the shared drawing?' });
+
+// Answers the page's question about a link ('Open the shared drawing' or 'Keep mine'), then
+// waits for the page to start and listens to it.
+async function answerLink(page, answer) {
+  await linkQuestion(page).getByRole('button', { name: answer, exact: true }).click();
+  await page.waitForFunction(() => window.doodleChorus?.ready === true);
+  await listen(page);
+}
+
+// The page that has started shows no question: asserts it, then listens to the page.
+async function startedWithoutQuestion(page, what) {
+  await page.waitForFunction(() => window.doodleChorus?.ready === true);
+  assert.equal(await page.locator('#shared[open]').count(), 0, what);
+  await listen(page);
 }
 
 test('the empty area invites: a prompt and the axes, gone at the first press, which sings',
@@ -353,13 +380,13 @@ test('a copied link opens the same recording, with its settings, in another brow
     // The examples and a 30-second drawing, each through a link and back.
     const drawing = path.join(scratch, 'thirty-seconds.sav');
     writeFileSync(drawing, thirtySecondDrawing());
+    // The first link's drawing is kept in the other browser: each link after it asks first.
     for (const file of [...examples, drawing]) {
       await openFile(source.page, file);
       const bytes = await savedRecording(source.page);
       const fileLink = await copiedLink(source.page);
-      await other.page.goto('about:blank');
-      await other.page.goto(fileLink);
-      await other.page.waitForFunction(() => window.doodleChorus?.ready === true);
+      await visit(other.page, fileLink);
+      await answerLink(other.page, 'Open the shared drawing');
       assert.ok((await savedRecording(other.page)).equals(bytes), path.basename(file));
       const fragment = fileLink.length - site.url.length;
       console.log(`${path.basename(file)} (${bytes.length} bytes, `
@@ -405,5 +432,164 @@ test('a damaged or oversized link is refused with a message and the drawing stay
     await page.getByRole('dialog', { name: 'DoodleChorus', exact: true }).waitFor();
     await dismiss(page, 'DoodleChorus');
     assert.ok((await savedRecording(page)).equals(saved));
+    assert.deepEqual(problems, []);
+  });
+
+// The drawing someone shares: an example opened in another browser, as its link.
+let sharedOnce = null;
+async function sharedDrawing() {
+  if (sharedOnce === null) {
+    const sharer = await freshPage({ clipboard: true });
+    await openFile(sharer.page, examples[0]);
+    const bytes = await savedRecording(sharer.page);
+    const link = await copiedLink(sharer.page);
+    assert.deepEqual(sharer.problems, []);
+    await sharer.context.close();
+    sharedOnce = { bytes, link };
+  }
+  return sharedOnce;
+}
+
+// A recorded drawing of the person's own, kept: its saved bytes and what the browser keeps.
+async function recordOwnDrawing(page) {
+  await page.getByRole('button', { name: 'record' }).click();
+  await drag(page, [[30, 40], [90, 120], [150, 60]]);
+  await page.getByRole('button', { name: 'recording' }).click();
+  return { bytes: await savedRecording(page), kept: await keptSettled(page) };
+}
+
+const keptNow = (page) => page.evaluate((key) => localStorage.getItem(key), kStorageKey);
+
+test('a link over a kept drawing asks first; the kept drawing stays until the shared one is '
+  + 'changed, and whoever opens a recording is invited to play it', async (t) => {
+  const shared = await sharedDrawing();
+  const { context, page, problems } = await freshPage();
+  t.after(() => context.close());
+  const mine = await recordOwnDrawing(page);
+
+  // Keep mine: the question shows over the person's own drawing, and nothing changes.
+  await visit(page, shared.link);
+  await linkQuestion(page).waitFor();
+  assert.equal(await page.evaluate(() => document.activeElement.closest('dialog')?.id), 'shared',
+    'the question has the focus');
+  await page.addScriptTag({ path: require.resolve('axe-core') });
+  const violations = (await page.evaluate(() => window.axe.run())).violations;
+  assert.deepEqual(violations.map((v) => `${v.id}: ${v.nodes.map((n) => n.target).join(' ')}`), []);
+  await answerLink(page, 'Keep mine');
+  assert.ok((await savedRecording(page)).equals(mine.bytes), 'Keep mine: Save gives mine');
+  assert.equal(await keptNow(page), mine.kept, 'Keep mine keeps the kept drawing as it was');
+  assert.equal(await page.evaluate(() => location.hash), '', 'the link is taken off');
+  await page.reload();
+  await startedWithoutQuestion(page, 'after a reload the link is not asked about again');
+  assert.ok((await savedRecording(page)).equals(mine.bytes), 'after a reload');
+
+  // Escape keeps mine too.
+  await visit(page, shared.link);
+  await linkQuestion(page).waitFor();
+  await page.keyboard.press('Escape');
+  await page.waitForFunction(() => window.doodleChorus?.ready === true);
+  await listen(page);
+  assert.ok((await savedRecording(page)).equals(mine.bytes), 'Escape: Save gives mine');
+
+  // The shared drawing, opened: shown and saved as shared, invited to play, and not kept.
+  await visit(page, shared.link);
+  await answerLink(page, 'Open the shared drawing');
+  assert.ok((await savedRecording(page)).equals(shared.bytes), 'Save gives the shared drawing');
+  const hint = page.locator('#play-hint');
+  assert.ok(await hint.isVisible(), 'the invitation is shown');
+  assert.equal(await hint.textContent(), 'Press play to hear it.');
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'play',
+    'play has the focus, described by the invitation');
+  assert.equal(await keptNow(page), mine.kept, 'the kept drawing stays as it was');
+  // A reload asks again, and keeping mine brings it back byte for byte.
+  await page.reload();
+  await answerLink(page, 'Keep mine');
+  assert.ok((await savedRecording(page)).equals(mine.bytes), 'after a reload, Save gives mine');
+
+  // Played with the keyboard from the focus it is given: the invitation goes.
+  await visit(page, shared.link);
+  await answerLink(page, 'Open the shared drawing');
+  await takeViews(page);
+  await page.keyboard.press('Space');
+  await page.getByRole('button', { name: 'playing' }).waitFor();
+  assert.ok(await hint.isHidden(), 'no invitation once it plays');
+  await page.waitForFunction(() => window.heard.views.some((v) => v.type === 'dot'));
+  await page.getByRole('button', { name: 'playing' }).click();
+  assert.equal(await keptNow(page), mine.kept, 'playing changes nothing kept');
+
+  // A stroke drawn on the shared drawing makes it the person's: it is kept, and a reload shows
+  // it without a question.
+  await drag(page, [[200, 20], [210, 30]]);
+  await page.waitForFunction(([key, before]) => localStorage.getItem(key) !== before,
+    [kStorageKey, mine.kept]);
+  assert.equal(await page.evaluate(() => location.hash), '', 'the link is taken off');
+  await keptSettled(page);
+  await page.reload();
+  await startedWithoutQuestion(page, 'the changed shared drawing is the kept one');
+  assert.ok((await savedRecording(page)).equals(shared.bytes));
+  assert.deepEqual(problems, []);
+});
+
+test('with two tabs, a link opened in one never takes the place of what the other keeps',
+  async (t) => {
+    const shared = await sharedDrawing();
+    const context = await browser.newContext({ viewport: { width: 1280, height: 800 },
+      acceptDownloads: true });
+    t.after(() => context.close());
+    const tabA = await context.newPage();
+    const problems = watchProblems(tabA);
+    await load(tabA, site.url);
+    await listen(tabA);
+    const mine = await recordOwnDrawing(tabA);
+
+    const tabB = await context.newPage();
+    watchProblems(tabB, problems);
+    await visit(tabB, shared.link);
+    await answerLink(tabB, 'Keep mine');
+    assert.ok((await savedRecording(tabB)).equals(mine.bytes), 'B, keeping mine, shows mine');
+    assert.equal(await keptNow(tabA), mine.kept, 'Keep mine in B changes nothing kept');
+
+    await visit(tabB, shared.link);
+    await answerLink(tabB, 'Open the shared drawing');
+    assert.ok((await savedRecording(tabB)).equals(shared.bytes), 'B shows the shared drawing');
+    assert.equal(await keptNow(tabA), mine.kept, 'the shared drawing in B is not kept');
+    assert.ok((await savedRecording(tabA)).equals(mine.bytes), 'A still saves mine');
+
+    // A third tab, as the browser started again: the kept drawing is the person's own.
+    const tabC = await context.newPage();
+    watchProblems(tabC, problems);
+    await load(tabC, site.url);
+    await listen(tabC);
+    assert.ok((await savedRecording(tabC)).equals(mine.bytes), 'a new tab saves mine');
+    assert.deepEqual(problems, []);
+  });
+
+test('on a slow machine and network the prompt comes once a press sings, and that press sings',
+  async (t) => {
+    const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+    t.after(() => context.close());
+    const page = await context.newPage();
+    const problems = watchProblems(page);
+    const cdp = await context.newCDPSession(page);
+    await cdp.send('Network.enable');
+    await cdp.send('Emulation.setCPUThrottlingRate', { rate: 4 });
+    await cdp.send('Network.emulateNetworkConditions', { offline: false, latency: 150,
+      downloadThroughput: 200_000, uploadThroughput: 100_000 });
+    await page.goto(site.url, { waitUntil: 'commit' });
+    const prompt = page.locator('#prompt');
+    await prompt.waitFor({ state: 'visible', timeout: 60_000 });
+    // Pressed as soon as the prompt invites it, and held.
+    const at = await areaPixel(page, 100, 80);
+    await page.mouse.move(at.x, at.y);
+    await page.mouse.down();
+    await page.waitForFunction(() => window.doodleChorus?.ready === true);
+    await listen(page);
+    await page.waitForFunction(() => window.heard.views.some((v) => v.type === 'dot'), null,
+      { timeout: 60_000 });
+    const dot = (await takeViews(page)).find((v) => v.type === 'dot');
+    assert.deepEqual([dot.x, dot.y], [100, 80], 'the press is drawn where it was made');
+    const samples = await tappedSamples(page, dot.frame, 4096);
+    await page.mouse.up();
+    assert.ok(Math.max(...samples.map(Math.abs)) > 0.01, 'the early press sings');
     assert.deepEqual(problems, []);
   });

@@ -86,9 +86,18 @@ const kStates = [
   { name: 'About', menu: '?', item: 'About', open: '#message' },
   { name: 'Save refused', menu: 'File', item: 'Save', open: '#message' },
   { name: 'Copy link', menu: 'File', item: 'Copy link', open: '#link' },
+  // Shown by a link over a kept drawing and by a new build, which this page has not: set up as
+  // the page shows them.
+  { name: 'Link question', open: '#shared',
+    enter: () => document.querySelector('#shared').showModal(),
+    leave: () => document.querySelector('#shared').close() },
+  { name: 'New version', open: '#update',
+    enter: () => { document.querySelector('#update').hidden = false; },
+    leave: () => { document.querySelector('#update').hidden = true; } },
 ];
 
 async function enter(page, state) {
+  if (state.enter) await page.evaluate(state.enter);
   if (!state.menu) return;
   await page.getByRole('menuitem', { name: state.menu, exact: true }).click();
   if (state.item) {
@@ -98,6 +107,7 @@ async function enter(page, state) {
 }
 
 async function leave(page, state) {
+  if (state.leave) await page.evaluate(state.leave);
   if (!state.menu) return;
   await page.keyboard.press('Escape');
   if (state.item) await page.locator(`${state.open}:not([open])`).waitFor({ state: 'attached' });

@@ -1,6 +1,7 @@
 // The page works offline and installs: after one visit its service worker has every file,
-// so that a reload without a network loads, sings and saves; a new build replaces the cached
-// one whole; the manifest names the app and its icons.
+// so that a reload without a network loads, sings and saves; a new build never reloads a page
+// by itself, and replaces the cached one whole when the person reloads for it; the manifest
+// names the app and its icons.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -54,6 +55,12 @@ test('after one visit the page loads, sings and saves without a network', async 
   context.on('response', (response) => responses.push(response));
   const page = await context.newPage();
   const problems = watchProblems(page);
+  // Every file the page itself asks for, from its first load to its export.
+  const asked = new Set();
+  page.on('request', (request) => {
+    const url = new URL(request.url());
+    if (url.origin === new URL(site.url).origin) asked.add(url.pathname);
+  });
   await load(page, site.url);
   await whenOffline(page);
   let transferred = 0;
@@ -109,10 +116,15 @@ test('after one visit the page loads, sings and saves without a network', async 
   for (const line of lines.slice(0, -1)) {
     assert.ok(drawn.has(line.split(';').slice(0, 2).join(';')), line);
   }
+  // The page loads no file that the build's worker does not cache (and hash into its version).
+  const listed = new Set(['/', '/sw.js', ...cachedFiles(webRoot).map((file) => `/${file}`)]);
+  for (const file of asked) assert.ok(listed.has(file), `${file} is in the build's list`);
+  assert.ok(asked.has('/worklet.js') && asked.has('/worker.js'), [...asked].join(' '));
   assert.deepEqual(problems, []);
 });
 
-test('a new build replaces the cached one on the next visit, all of it', async (t) => {
+test('a new build published during a recording never reloads the page; the person reloads '
+  + 'into it, all of it', async (t) => {
   // The site is a link to a build, so that a second build can take its place on the same
   // origin: build B is this build with a marked page and style, and its own service worker.
   const buildA = path.join(scratch, 'a');
@@ -140,19 +152,45 @@ test('a new build replaces the cached one on the next visit, all of it', async (
   const site = await serve(served);
   t.after(() => site.server.kill());
 
-  const context = await browser.newContext();
+  const context = await browser.newContext({ acceptDownloads: true });
   t.after(() => context.close());
   const page = await context.newPage();
   const problems = watchProblems(page);
   await load(page, site.url);
   await whenOffline(page);
+  await listen(page);
   assert.equal(await page.locator('meta[name="build"]').count(), 0);
+  let navigations = 0;
+  page.on('framenavigated', (frame) => {
+    if (frame === page.mainFrame()) navigations++;
+  });
 
-  // The new build is published: the next visit ends on it, from a cache of its own only.
+  // A recording is being drawn when the new build is published and the browser finds it (as
+  // it looks now and then by itself).
+  await page.getByRole('button', { name: 'record' }).click();
+  const stroke = await Promise.all([[40, 150], [80, 120], [120, 90], [160, 60], [200, 40]]
+    .map(([x, y]) => areaPixel(page, x, y)));
+  await page.mouse.move(stroke[0].x, stroke[0].y);
+  await page.mouse.down();
+  await page.mouse.move(stroke[1].x, stroke[1].y, { steps: 4 });
   const next = path.join(scratch, 'next');
   symlinkSync(buildB, next);
   renameSync(next, served);
-  await page.reload();
+  await page.evaluate(async () => (await navigator.serviceWorker.getRegistration()).update());
+  const notice = page.getByRole('status').filter({ hasText: 'A new version' });
+  await notice.waitFor();
+  for (const at of stroke.slice(2)) await page.mouse.move(at.x, at.y, { steps: 4 });
+  await page.mouse.up();
+  await page.getByRole('button', { name: 'recording' }).click();
+  assert.equal(navigations, 0, 'no reload while recording');
+  assert.equal(await page.locator('meta[name="build"]').count(), 0, 'still build A');
+  const saved = await savedRecording(page);
+  assert.ok(saved.toString('latin1').split('\r\n').length > 5, saved.toString('latin1'));
+  assert.equal(navigations, 0, 'no reload after it either, until the person asks');
+
+  // The person reloads for the new version: the page is build B's, from its cache only, with
+  // the recording it kept.
+  await notice.getByRole('button', { name: 'Reload for the new version' }).click();
   await page.waitForFunction(() => document.querySelector('meta[name="build"]') !== null
     && window.doodleChorus?.ready === true, null, { timeout: 20_000 });
   const cache = await page.evaluate(async () => {
@@ -174,6 +212,8 @@ test('a new build replaces the cached one on the next visit, all of it', async (
     assert.deepEqual(cache.entries[`/${file}`], await digest(file), `${file} is build B's`);
   }
   assert.deepEqual(cache.entries['/'], await digest('index.html'));
+  assert.ok(await page.locator('#update').isHidden(), 'no notice in the new version');
+  assert.ok((await savedRecording(page)).equals(saved), 'the recording is kept');
   // The page of build B starts its program in the worklet of build B.
   await listen(page);
   await startSound(page);
