@@ -494,12 +494,12 @@ test('a link over a kept drawing asks first; the kept drawing stays until the sh
   // The shared drawing, opened: shown and saved as shared, invited to play, and not kept.
   await visit(page, shared.link);
   await answerLink(page, 'Open the shared drawing');
-  assert.ok((await savedRecording(page)).equals(shared.bytes), 'Save gives the shared drawing');
   const hint = page.locator('#play-hint');
-  assert.ok(await hint.isVisible(), 'the invitation is shown');
-  assert.equal(await hint.textContent(), 'Press play to hear it.');
   assert.equal(await page.evaluate(() => document.activeElement.id), 'play',
     'play has the focus, described by the invitation');
+  assert.ok(await hint.isVisible(), 'the invitation is shown');
+  assert.equal(await hint.textContent(), 'Press play to hear it.');
+  assert.ok((await savedRecording(page)).equals(shared.bytes), 'Save gives the shared drawing');
   assert.equal(await keptNow(page), mine.kept, 'the kept drawing stays as it was');
   // A reload asks again, and keeping mine brings it back byte for byte.
   await page.reload();
@@ -578,12 +578,15 @@ test('on a slow machine and network the prompt comes once a press sings, and tha
     await page.goto(site.url, { waitUntil: 'commit' });
     const prompt = page.locator('#prompt');
     await prompt.waitFor({ state: 'visible', timeout: 60_000 });
-    // Pressed as soon as the prompt invites it, and held.
+    // The page takes a press when its prompt invites one: its view and sound can be listened
+    // to at once, before the press.
+    assert.equal(await page.evaluate(() => window.doodleChorus?.ready), true,
+      'the page is ready when the prompt shows');
+    await listen(page);
+    // Pressed as soon as the prompt invites it, before the sound has started.
     const at = await areaPixel(page, 100, 80);
     await page.mouse.move(at.x, at.y);
     await page.mouse.down();
-    await page.waitForFunction(() => window.doodleChorus?.ready === true);
-    await listen(page);
     await page.waitForFunction(() => window.heard.views.some((v) => v.type === 'dot'), null,
       { timeout: 60_000 });
     const dot = (await takeViews(page)).find((v) => v.type === 'dot');
