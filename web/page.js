@@ -122,8 +122,7 @@ const picture = new Picture(area, {
 });
 picture.paint(paintOf(false, kUnrestricted, new Int32Array(0)));
 
-// The prompt and the pitch axis in the program's words.
-prompt.textContent = ids.drawPrompt;
+// The pitch axis in the program's words.
 $('#pitch-low').textContent = ids.pitchLow;
 $('#pitch-title').textContent = ids.pitchTitle;
 $('#pitch-high').textContent = ids.pitchHigh;
@@ -144,10 +143,10 @@ function showVowels(voiceType) {
 }
 showVowels(shown.voiceType);
 
-// The prompt goes at the first press, or when the area shows a drawing. It comes only once the
-// area listens (see the end of the start-up below): on a slow machine and network the page's
-// files arrive seconds after its text, and a press invited before then would be lost.
-let areaPressed = false;
+// The prompt goes at the first press, or when the area shows a drawing. Until the area listens
+// (the end of the start-up below) it says the page is getting ready, not "press": on a slow
+// machine and network the page's files arrive seconds after its text, and a press invited
+// before then would be lost.
 function updatePrompt() {
   if (picture.hasDots()) prompt.hidden = true;
 }
@@ -402,7 +401,6 @@ function sendPointer(action, event, buttons) {
 area.addEventListener('pointerdown', (event) => {
   if (drawingPointer !== null || event.button !== 0) return;
   drawingPointer = event.pointerId;
-  areaPressed = true;
   prompt.hidden = true;
   invitedToPlay = false;
   updateHints();
@@ -1003,7 +1001,7 @@ window.addEventListener('hashchange', openLink);
 await openLink();
 updateHints();
 // The area listens and the program starts at the first press: the prompt may invite it now.
-if (!areaPressed && !picture.hasDots()) prompt.hidden = false;
+prompt.textContent = ids.drawPrompt;
 
 // ---- Offline: the service worker keeps the page's files ----
 

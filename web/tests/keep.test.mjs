@@ -564,7 +564,8 @@ test('with two tabs, a link opened in one never takes the place of what the othe
     assert.deepEqual(problems, []);
   });
 
-test('on a slow machine and network the prompt comes once a press sings, and that press sings',
+test('on a slow machine and network the prompt invites a press once it sings, and that press '
+  + 'sings',
   async (t) => {
     const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
     t.after(() => context.close());
@@ -576,8 +577,9 @@ test('on a slow machine and network the prompt comes once a press sings, and tha
     await cdp.send('Network.emulateNetworkConditions', { offline: false, latency: 150,
       downloadThroughput: 200_000, uploadThroughput: 100_000 });
     await page.goto(site.url, { waitUntil: 'commit' });
-    const prompt = page.locator('#prompt');
-    await prompt.waitFor({ state: 'visible', timeout: 60_000 });
+    // Until the page takes a press, its prompt says it is getting ready.
+    await page.waitForFunction(() => document.querySelector('#prompt')?.textContent
+      === 'Press and drag to sing', null, { timeout: 60_000 });
     // The page takes a press when its prompt invites one: its view and sound can be listened
     // to at once, before the press.
     assert.equal(await page.evaluate(() => window.doodleChorus?.ready), true,
