@@ -1019,6 +1019,13 @@ if ('serviceWorker' in navigator) {
   navigator.serviceWorker.addEventListener('controllerchange', () => {
     if (reloadAsked) keepChain.then(() => location.reload());
   });
+  navigator.serviceWorker.addEventListener('message', (event) => {
+    if (event.data?.type !== 'otherPagesOpen') return;
+    reloadAsked = false;
+    $('#update-text').textContent = 'A new version of DoodleChorus is ready. Close DoodleChorus '
+      + 'in your other tabs and windows first, then reload for it here.';
+  });
+  navigator.serviceWorker.startMessages();
   $('#update-reload').addEventListener('click', async () => {
     const registration = await navigator.serviceWorker.getRegistration();
     if (registration?.waiting) {

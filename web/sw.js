@@ -3,8 +3,9 @@
 // plays without a network. The build writes the version (a hash of the files) and the list.
 // A new build is a new cache, filled whole; its worker then waits until no page of the old
 // build is open, or until a page asks it to take over (the person chose to reload for the new
-// version there, and that page then loads the new build whole), so that no page is reloaded
-// under the person's hands. The old cache is deleted when the new worker takes over.
+// version there, and no other page is open; that page then loads the new build whole), so that
+// no page is reloaded under the person's hands. The old cache is deleted when the new worker
+// takes over.
 const kVersion = '@DC_WEB_VERSION@';
 const kFiles = [@DC_WEB_FILES_JSON@];
 const kCachePrefix = 'doodlechorus-';
@@ -20,8 +21,16 @@ self.addEventListener('install', (event) => {
   })());
 });
 
+// A page asks for the new build. Where other pages of the old build are open, it waits still:
+// taking over would serve them this build's files beside the old ones they run, so the page
+// that asked is told to have them closed first.
 self.addEventListener('message', (event) => {
-  if (event.data?.type === 'takeOver') event.waitUntil(self.skipWaiting());
+  if (event.data?.type !== 'takeOver') return;
+  event.waitUntil((async () => {
+    const pages = await self.clients.matchAll({ type: 'window', includeUncontrolled: true });
+    if (pages.length > 1) event.source.postMessage({ type: 'otherPagesOpen' });
+    else await self.skipWaiting();
+  })());
 });
 
 self.addEventListener('activate', (event) => {

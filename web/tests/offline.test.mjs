@@ -188,6 +188,17 @@ test('a new build published during a recording never reloads the page; the perso
   assert.ok(saved.toString('latin1').split('\r\n').length > 5, saved.toString('latin1'));
   assert.equal(navigations, 0, 'no reload after it either, until the person asks');
 
+  // Another tab of build A is open: the new build waits still, and says why.
+  const other = await context.newPage();
+  watchProblems(other, problems);
+  await load(other, site.url);
+  assert.equal(await other.locator('meta[name="build"]').count(), 0, 'the other tab is build A');
+  await notice.getByRole('button', { name: 'Reload for the new version' }).click();
+  await page.waitForFunction(() => /other tabs/.test(document.querySelector('#update-text')
+    .textContent));
+  assert.equal(navigations, 0, 'no reload while another tab runs build A');
+  await other.close();
+
   // The person reloads for the new version: the page is build B's, from its cache only, with
   // the recording it kept.
   await notice.getByRole('button', { name: 'Reload for the new version' }).click();
