@@ -131,8 +131,9 @@ test('Save of an empty recording is refused with the program\'s Informer message
 });
 
 test('Escape during an export cancels it as Cancel does: no file is offered', async () => {
-  // Ten minutes of drawing, a point every 40 ms: its WAV export (106 MB) runs for seconds, long
-  // enough to show its progress.
+  // Ten minutes of drawing, a point every 40 ms: its WAV export (106 MB) runs long enough to
+  // show its progress on a CPU slowed down six times (the module, warmed up by the exports
+  // before, renders it in a fraction of a second here).
   const lines = [];
   const kDrawingMs = 600_000;
   for (let ms = 0; ms < kDrawingMs; ms += 40) {
@@ -143,7 +144,11 @@ test('Escape during an export cancels it as Cancel does: no file is offered', as
   lines.push(`120;100;1;${kDrawingMs}`);
   const long = path.join(scratch, 'ten-minutes.sav');
   writeFileSync(long, `${lines.join('\r\n')}\r\n`);
+  // Opened once the program shows its dots: a dot for each line.
+  await takeViews(page);
   await openFile(long);
+  await page.waitForFunction((count) => window.heard.views.some((view) => view.type === 'canvas'
+    && view.inkXY.length === 2 * count), lines.length);
   // The files the page offers, in the order it offers them: each download is a link it adds and
   // clicks. (The browser's download events may come in another order: a large file's later.)
   await page.evaluate(() => {
@@ -156,6 +161,8 @@ test('Escape during an export cancels it as Cancel does: no file is offered', as
       }
     }).observe(document.body, { childList: true });
   });
+  const cdp = await page.context().newCDPSession(page);
+  await cdp.send('Emulation.setCPUThrottlingRate', { rate: 6 });
   for (const dismiss of ['Escape', 'Cancel']) {
     await page.evaluate(() => window.offered.splice(0));
     await menu('File', 'Export as WAV\u2026');
@@ -170,4 +177,6 @@ test('Escape during an export cancels it as Cancel does: no file is offered', as
     assert.ok(midi.subarray(0, 4).equals(Buffer.from('MThd')), dismiss);
     assert.deepEqual(await page.evaluate(() => window.offered), ['DoodleChorus.mid'], dismiss);
   }
+  await cdp.send('Emulation.setCPUThrottlingRate', { rate: 1 });
+  await cdp.detach();
 });
