@@ -971,7 +971,11 @@ async function openLink() {
   const read = await readRecording(recording);
   const linkInkXY = read?.ink ?? new Int32Array(0);
   await keepChain; // this tab's own last change is kept first
-  const asked = keptDiffers(await keptInBrowser(limits), linked, linkInkXY);
+  // The recording this tab shows counts too where the browser does not keep it (too large to
+  // keep, or another tab kept its own since), unless it is a link's drawing left unchanged.
+  const tabDiffers = !linkShownUnkept && keptRecording.length > 0
+    && !sameValues(keptRecording, recording);
+  const asked = tabDiffers || keptDiffers(await keptInBrowser(limits), linked, linkInkXY);
   if (asked && !await askToOpenShared()) {
     forgetLink();
     return;

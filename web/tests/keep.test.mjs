@@ -491,6 +491,13 @@ test('a link over a kept drawing asks first; the kept drawing stays until the sh
   await listen(page);
   assert.ok((await savedRecording(page)).equals(mine.bytes), 'Escape: Save gives mine');
 
+  // Pasted into the address bar of the running page: the same question.
+  await page.evaluate((hash) => { location.hash = hash; }, new URL(shared.link).hash);
+  await linkQuestion(page).getByRole('button', { name: 'Keep mine', exact: true }).click();
+  assert.ok((await savedRecording(page)).equals(mine.bytes), 'pasted, Keep mine: Save gives mine');
+  assert.equal(await page.evaluate(() => location.hash), '', 'the link is taken off');
+  assert.equal(await keptNow(page), mine.kept);
+
   // The shared drawing, opened: shown and saved as shared, invited to play, and not kept.
   await visit(page, shared.link);
   await answerLink(page, 'Open the shared drawing');
