@@ -7,7 +7,7 @@ import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { deflateRawSync, deflateSync } from 'node:zlib';
+import { deflateRawSync, deflateSync, inflateRawSync } from 'node:zlib';
 import {
   serve, launchBrowser, launchProfile, watchProblems, load, listen, takeViews, areaPixel,
   tappedSamples, menu, downloaded, savedRecording, openFile, sourceRoot,
@@ -395,6 +395,10 @@ test('a copied link opens the same recording, with its settings, in another brow
       const bytes = await savedRecording(source.page);
       const fileLink = await copiedLink(source.page);
       assert.match(new URL(fileLink).hash, /^#dc=2&/, path.basename(file));
+      // The browser's raw deflate is zlib's: it inflates here as doodlechorus-render's does in
+      // the page (the compact form starts with its layout byte, four flags).
+      const r = new URLSearchParams(new URL(fileLink).hash.slice(1)).get('r');
+      assert.ok(inflateRawSync(Buffer.from(r, 'base64url'))[0] < 16, path.basename(file));
       await other.page.goto('about:blank');
       await other.page.goto(fileLink);
       await other.page.waitForFunction(() => window.doodleChorus?.ready === true);
