@@ -3,11 +3,13 @@
 #include "recording/CompactRecording.h"
 #include "recording/PlaySpeed.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 #include <zlib.h>
 
@@ -19,6 +21,7 @@ constexpr std::string_view kBase64UrlDigits =
 constexpr unsigned kSextetBits = 6;
 constexpr uint32_t kSextetMask = 0x3F;
 constexpr std::size_t kGroupBytes = 3; // three bytes make four digits
+constexpr std::size_t kGroupDigits = 4;
 constexpr unsigned kByteBits = 8;
 
 // Raw deflate (no header, no check) with zlib's largest window, as the browser's
@@ -33,7 +36,7 @@ constexpr int32_t kGridStates = 2;
 
 std::string base64Url(std::span<const uint8_t> bytes) {
     std::string text;
-    text.reserve((bytes.size() * 4 + 2) / kGroupBytes);
+    text.reserve((bytes.size() * kGroupDigits + kGroupBytes - 1) / kGroupBytes);
     for (std::size_t at = 0; at < bytes.size(); at += kGroupBytes) {
         const std::size_t count = std::min(kGroupBytes, bytes.size() - at);
         uint32_t group = 0;
