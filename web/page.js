@@ -854,7 +854,7 @@ async function takeLink() {
   if (!isLinkFragment(fragment)) return null;
   history.replaceState(null, '', location.pathname + location.search);
   try {
-    return await readLinkFragment(fragment, limits);
+    return await readLinkFragment(fragment, limits, files);
   } catch (error) {
     showMessage('DoodleChorus', linkRefusal(error));
     return null;
@@ -865,7 +865,7 @@ async function copyLink() {
   const now = await snapshot(true);
   const recording = new Uint8Array(now.recording);
   const url = new URL(location.href);
-  url.hash = linkFragment(await pack(recording), settingsOfSnapshot(now));
+  url.hash = await linkFragment(recording, settingsOfSnapshot(now), limits, files);
   const link = url.href;
   $('#link-url').value = link;
   const holds = recording.length > 0 ? 'Whoever opens it hears your recording, with your '
