@@ -18,7 +18,7 @@ export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 # Debian packages: what building the programs needs; the test and benchmark libraries on top
 # for make run (one build makes everything); and the tools the test suites need on top.
 INSTALL_PACKAGES := cmake g++ make pkg-config qt6-base-dev portaudio19-dev libasound2-dev \
-	libjack-jackd2-dev libsndfile1-dev libogg-dev libfast-float-dev
+	libjack-jackd2-dev libsndfile1-dev libogg-dev libfast-float-dev zlib1g-dev
 # The web edition: Emscripten builds it, rsvg-convert renders its app icons, Python serves it;
 # its tests drive Debian's chromium from Node.js, whose npm brings playwright-core and
 # Lighthouse (a Node.js from elsewhere has its own npm).
@@ -119,17 +119,20 @@ web-bench: deps-test
 	DC_WEB_TEST_EXPORTS=ON web/build.sh $(WEB_TEST_DIR) $(WEB_TEST_BUILD_DIR)
 	web/test.sh --bench $(WEB_TEST_DIR) $(BUILD_DIR)/bench/voice_bench
 
-# Fuzzes the file and line readers, then the MIDI file reader and the MIDI performance, with
-# libFuzzer (clang), each for FUZZ_SECONDS and starting from its committed corpus; new inputs
-# go to $(FUZZ_DIR)/corpus and $(FUZZ_DIR)/midi-corpus, findings to $(FUZZ_DIR).
+# Fuzzes the file and line readers, then the MIDI file reader and the MIDI performance, then
+# the compact form of links, with libFuzzer (clang), each for FUZZ_SECONDS and starting from its
+# committed corpus; new inputs go to $(FUZZ_DIR)/corpus, $(FUZZ_DIR)/midi-corpus and
+# $(FUZZ_DIR)/link-corpus, findings to $(FUZZ_DIR).
 fuzz: deps-test
 	cmake --preset fuzz
 	cmake --build --preset fuzz
-	mkdir -p $(FUZZ_DIR)/corpus $(FUZZ_DIR)/midi-corpus
+	mkdir -p $(FUZZ_DIR)/corpus $(FUZZ_DIR)/midi-corpus $(FUZZ_DIR)/link-corpus
 	cd $(FUZZ_DIR) && ./tests/recording_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=8192 \
 		corpus $(CURDIR)/tests/fuzz/corpus
 	cd $(FUZZ_DIR) && ./tests/midi_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=8192 \
 		-dict=$(CURDIR)/tests/fuzz/midi.dict midi-corpus $(CURDIR)/tests/fuzz/midi-corpus
+	cd $(FUZZ_DIR) && ./tests/link_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=8192 \
+		link-corpus $(CURDIR)/tests/fuzz/link-corpus
 
 deps-run:
 	$(call install_missing,$(RUN_PACKAGES))

@@ -1,7 +1,10 @@
 #include "app/Dialogs.h"
 
+#include "program/Exports.h"
+
 #include <QAbstractButton>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -24,10 +27,22 @@ QString QtDialogs::chooseSaveFile(QWidget* parent, const QString& title,
     // The dialog adds the extension before it checks for a file to replace, so that the
     // question is asked about the name the file gets.
     dialog.setDefaultSuffix(extension.startsWith(u'.') ? extension.mid(1) : extension);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return {};
+    while (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        // Qt adds no suffix to a name with a dot ("take.2"), which the program then extends:
+        // that name is asked about here, as the dialog asks about the others.
+        const QString chosen = dialog.selectedFiles().constFirst();
+        const QString stored = QString::fromStdString(
+            fileNameWithExtension(chosen.toStdString(), extension.toStdString()));
+        if (stored == chosen || !QFileInfo::exists(stored) ||
+            QMessageBox::warning(&dialog, title,
+                                 QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                                     .arg(QFileInfo(stored).fileName()),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes) {
+            return stored;
+        }
     }
-    return dialog.selectedFiles().constFirst();
+    return {};
 }
 
 QString QtDialogs::chooseOpenFile(QWidget* parent, const QString& title, const QString& folder,

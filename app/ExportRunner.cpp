@@ -246,10 +246,8 @@ StoreResult runExport(QWidget* window, Dialogs& dialogs, const std::string& dest
                                         state.totalSamples.store(totalSamples);
                                         return !state.stopWanted.load();
                                     });
-        } catch (const std::bad_alloc&) {
-            outOfMemory = true;
-        } catch (const std::length_error&) {
-            outOfMemory = true;
+        } catch (const std::exception&) {
+            outOfMemory = true; // bad_alloc or length_error: the render does not fit in memory
         }
     });
     if (!rendering) {
@@ -280,11 +278,17 @@ StoreResult runExport(QWidget* window, Dialogs& dialogs, const std::string& dest
     run.holdWhileWriting();
     StoreResult stored;
     run.runBeside([&](WorkerState& /*state*/) {
-        if (normalize) {
-            normalizeWavExport(*rendered);
+        // Nothing may leave the worker thread: an exception there would end the program and
+        // the recording with it.
+        try {
+            if (normalize) {
+                normalizeWavExport(*rendered);
+            }
+            stored = storeBytes(destination, rendered->bytes, tempPrefix,
+                                file.kind == FileKind::Wav ? "sound" : "MIDI file");
+        } catch (const std::exception&) {
+            stored = failed(kExportNoMemoryText);
         }
-        stored = storeBytes(destination, rendered->bytes, tempPrefix,
-                            file.kind == FileKind::Wav ? "sound" : "MIDI file");
     });
     return stored;
 }

@@ -297,8 +297,12 @@ void Program::openPath(const std::string& path) {
     if (m_shutDown || m_window == nullptr) {
         return;
     }
-    rememberFolderOf(path);
-    m_pendingOpen = path;
+    // Absolute, so that Save proposes the file's own folder after a dialog elsewhere.
+    const std::string absolutePath =
+        QFile::encodeName(QFileInfo(QFile::decodeName(path.c_str())).absoluteFilePath())
+            .toStdString();
+    rememberFolderOf(absolutePath);
+    m_pendingOpen = absolutePath;
     m_logic.dispatch(Event::menu(kMenuOpen));
     m_pendingOpen.reset(); // unused when the program was busy with a dialog, or was cancelled
 }

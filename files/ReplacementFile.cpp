@@ -887,7 +887,11 @@ bool ReplacementFile::rewriteInPlace() {
     // would end the process, whichever thread takes it, waits.
     const HeldSignals held;
     const DeferredSignals deferred;
-    if (keepTempForCopy() && m_copyNotice) {
+    // Without a complete copy under a name, a power cut in the copy would leave only a cut file.
+    if (!keepTempForCopy()) {
+        return false;
+    }
+    if (m_copyNotice) {
         m_copyNotice(m_keptCopy);
     }
     if (!copyIntoTarget(targetFd)) {
@@ -953,9 +957,17 @@ bool ReplacementFile::copyIntoTarget(int targetFd) {
         }
     }
     // Where the room could not be claimed, the bytes past the old end go first: they claim it.
+    // Should that fail (a full disk after all), the old bytes are still whole: the file is cut
+    // back to them.
     const off_t common = std::min(temp.st_size, target.st_size);
-    return copyRange(m_fd, targetFd, common, temp.st_size) &&
-           copyRange(m_fd, targetFd, 0, common) && ::ftruncate(targetFd, temp.st_size) == 0 &&
+    if (!copyRange(m_fd, targetFd, common, temp.st_size)) {
+        const int reason = errno;
+        // Should this fail too, the copy's error is still the one to report.
+        [[maybe_unused]] const bool cutBack = ::ftruncate(targetFd, target.st_size) == 0;
+        errno = reason;
+        return false;
+    }
+    return copyRange(m_fd, targetFd, 0, common) && ::ftruncate(targetFd, temp.st_size) == 0 &&
            ::fsync(targetFd) == 0;
 }
 

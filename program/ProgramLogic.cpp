@@ -43,6 +43,9 @@ std::vector<InkPoint> inkOf(const Recording& recording) {
     return ink;
 }
 
+// Why a save or export that needs a second copy of the lines failed.
+constexpr std::string_view kLinesTwiceText = "The recording's lines do not fit in memory twice.";
+
 // A file as a message names it: its name in quotes, without its folder.
 std::string fileNameInMessage(std::string_view path) {
     if (path.empty()) {
@@ -477,7 +480,7 @@ bool ProgramLogic::saveRecordingTo(const std::string& destination) {
             result =
                 m_view.storeFile(destination, StoredFile{FileKind::Recording, bytes, nullptr, {}});
         } catch (const std::bad_alloc&) {
-            result = {StoreStatus::Failed, "The recording's lines do not fit in memory twice.", {}};
+            result = {StoreStatus::Failed, std::string(kLinesTwiceText), {}};
         }
     }
     showStoreResult(result);
@@ -486,6 +489,10 @@ bool ProgramLogic::saveRecordingTo(const std::string& destination) {
     }
     setDocumentName(destination);
     markUnsaved(false);
+    if (m_undo && m_undo->recording && !m_undo->recording->empty()) {
+        // The recording Undo keeps may be what that file held before; it is saved nowhere now.
+        m_undo->unsaved = true;
+    }
     return true;
 }
 
@@ -515,8 +522,15 @@ void ProgramLogic::exportRecording(FileKind kind) {
     const std::string destination = fileNameWithExtension(*chosen, captionOf(kind).extension);
     StoreResult result;
     if (!m_recording.empty()) {
-        result =
-            m_view.storeFile(destination, StoredFile{kind, {}, &m_recording, m_controls.settings});
+        try {
+            // A copy: a view may render it beside its events, and a MIDI key let go meanwhile
+            // still adds a line to a recording being made.
+            const Recording exported = m_recording;
+            result =
+                m_view.storeFile(destination, StoredFile{kind, {}, &exported, m_controls.settings});
+        } catch (const std::bad_alloc&) {
+            result = {StoreStatus::Failed, std::string(kLinesTwiceText), {}};
+        }
     }
     showStoreResult(result);
 }
@@ -614,18 +628,24 @@ void ProgramLogic::setDocumentName(std::string name) {
 
 void ProgramLogic::keepForUndo(bool withRecording) {
     if (m_drawing.ink.empty() && (!withRecording || m_recording.empty())) {
-        return; // nothing goes: what Undo brings back stays as it was
+        // Nothing goes; what an earlier step took no longer fits what is shown.
+        m_undo.reset();
+        m_view.setUndoAvailable(false);
+        return;
     }
+    m_undo = takeForUndo(withRecording);
+    m_view.setUndoAvailable(true);
+}
+
+ProgramLogic::UndoState ProgramLogic::takeForUndo(bool withRecording) {
     UndoState kept;
-    kept.ink = std::move(m_drawing.ink);
-    m_drawing.ink.clear();
+    kept.ink = std::exchange(m_drawing.ink, {});
     if (withRecording) {
         kept.recording = std::exchange(m_recording, Recording{});
         kept.documentName = m_documentName;
         kept.unsaved = m_unsaved;
     }
-    m_undo = std::move(kept);
-    m_view.setUndoAvailable(true);
+    return kept;
 }
 
 void ProgramLogic::undo() {
@@ -635,14 +655,14 @@ void ProgramLogic::undo() {
     if (m_controls.recordDown) {
         stopRecording();
     }
-    UndoState kept = std::move(*m_undo);
-    m_undo.reset();
-    m_view.setUndoAvailable(false);
-    m_drawing.ink = std::move(kept.ink);
-    if (kept.recording) {
-        m_recording = std::move(*kept.recording);
-        m_documentName = std::move(kept.documentName);
-        m_unsaved = kept.unsaved;
+    // What Undo takes away is kept in turn, so that the next Undo brings it back: nothing is
+    // lost to a keystroke.
+    UndoState restored = std::exchange(*m_undo, takeForUndo(m_undo->recording.has_value()));
+    m_drawing.ink = std::move(restored.ink);
+    if (restored.recording) {
+        m_recording = std::move(*restored.recording);
+        m_documentName = std::move(restored.documentName);
+        m_unsaved = restored.unsaved;
         m_view.showDocument(m_documentName, m_unsaved);
     }
     clearNote();

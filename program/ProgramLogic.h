@@ -107,8 +107,11 @@ private:
     void showStoreResult(const StoreResult& result);
     void markUnsaved(bool unsaved);
     void setDocumentName(std::string name);
-    // Keeps the ink, and the recording when it is about to be replaced, for Undo.
+    // Keeps the ink, and the recording when it is about to be replaced, for Undo; with nothing
+    // to keep, Undo has nothing to bring back.
     void keepForUndo(bool withRecording);
+    // Brings back what the last clear, record or Open took, keeping what is shown for the next
+    // Undo: Undo twice is where it started.
     void undo();
     std::string proposedName(FileKind kind) const;
 
@@ -130,8 +133,8 @@ private:
     bool m_ticksRunning = false;                  // between resumeTicks and pauseTicks
     bool m_unsaved = false;                       // the recording holds lines no Save has stored
     std::string m_documentName{}; // the file the recording was opened from or saved to
-    // What the last clear, record or Open replaced, for Undo: the ink, and the recording with
-    // its file and saved state unless only the ink went.
+    // What the last clear, record or Open replaced, or what the last Undo took, for Undo: the
+    // ink, and the recording with its file and saved state unless only the ink went.
     struct UndoState {
         std::vector<InkPoint> ink{};
         std::optional<Recording> recording{};
@@ -139,6 +142,8 @@ private:
         bool unsaved = false;
     };
     std::optional<UndoState> m_undo{};
+    // Takes the ink, and the recording with its file and saved state, out of what is shown.
+    UndoState takeForUndo(bool withRecording);
     bool m_modalStepOpen = false; // a dialog, About or Help is open: events are dropped
     bool m_closeRequested = false;
 };

@@ -8,9 +8,29 @@
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
+#include <unistd.h>
 #include <vector>
 
 namespace doodle::test {
+
+// The effective ids, and so the file permissions, of another user until destroyed.
+class ActingAs {
+public:
+    ActingAs(uid_t uid, gid_t gid) {
+        EXPECT_EQ(::setegid(gid), 0);
+        EXPECT_EQ(::seteuid(uid), 0);
+    }
+    ~ActingAs() {
+        EXPECT_EQ(::seteuid(0), 0);
+        EXPECT_EQ(::setegid(0), 0);
+    }
+    ActingAs(const ActingAs&) = delete;
+    ActingAs& operator=(const ActingAs&) = delete;
+};
+
+// The user that permission cases act as when the tests run as root, who may write any file.
+constexpr uid_t kNobody = 65534; // user, and nogroup
 
 // A fresh folder per test, removed with everything in it, and ways to look into it.
 class TempFolderTest : public ::testing::Test {

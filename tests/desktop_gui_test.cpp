@@ -6,18 +6,25 @@
 #include "recording/RecordingFile.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QRadioButton>
 #include <QSettings>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace doodle::test {
 namespace {
@@ -143,16 +150,66 @@ TEST_F(DesktopGuiTest, UnsavedLinesAreAskedForAndUndoBringsBackWhatWent) {
     ASSERT_TRUE(undoItem()->isEnabled());
     undoItem()->trigger();
     EXPECT_EQ(area->image().pixel(20, 20), kBlue);
-    EXPECT_FALSE(undoItem()->isEnabled());
+    EXPECT_TRUE(undoItem()->isEnabled()) << "Undo again clears again";
 
     // Discard lets the recording go to a new one; Undo brings it back with its ink.
     dialogs.saveChoices = {SaveChoice::Discard};
     recordStroke({100, 150}, {120, 150});
     EXPECT_NE(program.recordingList(), first);
+    const Recording second = program.recordingList();
     undoItem()->trigger();
     EXPECT_EQ(program.recordingList(), first);
     EXPECT_EQ(area->image().pixel(20, 20), kBlue);
     EXPECT_EQ(area->image().pixel(100, 150), kWhite);
+    // A reflex Ctrl+Z loses nothing: the next one brings the new take back.
+    QTest::keyClick(w, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(program.recordingList(), second);
+    EXPECT_EQ(area->image().pixel(100, 150), kBlue);
+}
+
+// A name with a dot gets no suffix from Qt's dialog but the program's extension: the file that
+// name then replaces is asked about, and No goes back to the dialog.
+TEST_F(DesktopGuiTest, ANameTheExtensionIsAddedToIsAskedAboutBeforeItIsReplaced) {
+    writeBytes(path("take.2.sav"), "1;2;0;3\r\n");
+    QtDialogs qtDialogs;
+    const auto save = [&](QMessageBox::StandardButton answer) {
+        int questions = 0;
+        int dialogsShown = 0;
+        QTimer driver;
+        driver.setInterval(20);
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (!widget->isVisible()) {
+                    continue;
+                }
+                if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                    ++questions;
+                    QTest::mouseClick(box->button(answer), Qt::LeftButton);
+                    return;
+                }
+                if (auto* fileDialog = qobject_cast<QFileDialog*>(widget)) {
+                    // The first time a name is typed; back after No, the dialog is cancelled.
+                    if (++dialogsShown == 1) {
+                        auto* name =
+                            fileDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                        ASSERT_NE(name, nullptr);
+                        name->setText(QStringLiteral("take.2"));
+                        QTest::keyClick(name, Qt::Key_Return);
+                    } else {
+                        fileDialog->reject();
+                    }
+                    return;
+                }
+            }
+        });
+        driver.start();
+        const QString chosen =
+            qtDialogs.chooseSaveFile(w, QStringLiteral("Save"), dir.path(),
+                                     QStringLiteral("(*.sav)"), QStringLiteral(".sav"));
+        return std::tuple{chosen, questions, dialogsShown};
+    };
+    EXPECT_EQ(save(QMessageBox::No), std::tuple(QString(), 1, 2));
+    EXPECT_EQ(save(QMessageBox::Yes), std::tuple(path("take.2.sav"), 1, 1));
 }
 
 TEST(DesktopSettingsTest, TheControlsAndFoldersAreRememberedBetweenRuns) {

@@ -605,6 +605,8 @@ TEST_F(ProgramLogicTest, UnsavedLinesAreAskedForBeforeQuitRecordOrOpenTakesThem)
     EXPECT_TRUE(logic.closeRequested());
 }
 
+// Undo brings back what the last clear, record or Open took, and keeps what it takes for the
+// next Undo, so that no keystroke loses a recording.
 TEST_F(ProgramLogicTest, UndoBringsBackWhatTheLastClearRecordOrOpenTook) {
     recordStroke();
     const std::vector<std::string> first = logic.recording().lineTexts();
@@ -618,8 +620,10 @@ TEST_F(ProgramLogicTest, UndoBringsBackWhatTheLastClearRecordOrOpenTook) {
     logic.dispatch(Event::menu(kMenuUndo));
     EXPECT_EQ(logic.drawing().ink, firstInk);
     EXPECT_EQ(view.canvasInk, firstInk);
-    EXPECT_FALSE(view.undoAvailable);
-    logic.dispatch(Event::menu(kMenuUndo)); // nothing left to bring back
+    EXPECT_TRUE(view.undoAvailable);
+    logic.dispatch(Event::menu(kMenuUndo)); // takes the ink away again
+    EXPECT_TRUE(logic.drawing().ink.empty());
+    logic.dispatch(Event::menu(kMenuUndo));
     EXPECT_EQ(logic.drawing().ink, firstInk);
 
     // Record: the old recording, its ink and its unsaved state come back, recording ends.
@@ -642,6 +646,33 @@ TEST_F(ProgramLogicTest, UndoBringsBackWhatTheLastClearRecordOrOpenTook) {
     EXPECT_EQ(logic.recording().lineTexts(), first);
     EXPECT_EQ(view.document, "");
     EXPECT_TRUE(view.documentUnsaved);
+    // A second Undo brings the file back, saved as it was opened.
+    logic.dispatch(Event::menu(kMenuUndo));
+    EXPECT_EQ(logic.recording().lineTexts(), std::vector<std::string>{"5;6;0;0"});
+    EXPECT_EQ(view.document, "/d/b.sav");
+    EXPECT_FALSE(view.documentUnsaved);
+
+    // Saved over the file, the recording Undo keeps is no longer what any file holds.
+    view.saveChoices = {SaveChoice::Discard};
+    logic.dispatch(Event::recordToggle(true, kStartMs + 2000));
+    press(90, 100, kStartMs + 2010);
+    release(90, 100, kStartMs + 2020);
+    logic.dispatch(Event::recordToggle(false, kStartMs + 2030));
+    view.saveAnswers = {"/d/b.sav"};
+    logic.dispatch(Event::menu(kMenuSave));
+    EXPECT_FALSE(view.documentUnsaved);
+    logic.dispatch(Event::menu(kMenuUndo));
+    EXPECT_EQ(logic.recording().lineTexts(), std::vector<std::string>{"5;6;0;0"});
+    EXPECT_TRUE(view.documentUnsaved) << "b.sav now holds the newer take";
+
+    // A record over nothing leaves nothing to bring back: an older step no longer fits.
+    logic.dispatch(Event::control(kClearButton));
+    view.saveChoices = {SaveChoice::Discard};
+    logic.dispatch(Event::recordToggle(true, kStartMs + 3000));
+    logic.dispatch(Event::recordToggle(false, kStartMs + 3010));
+    EXPECT_TRUE(view.undoAvailable);
+    logic.dispatch(Event::recordToggle(true, kStartMs + 3020));
+    EXPECT_FALSE(view.undoAvailable);
 }
 
 TEST_F(ProgramLogicTest, SaveAndExportsProposeTheRecordingsOwnFile) {

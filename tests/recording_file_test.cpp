@@ -23,6 +23,8 @@ namespace doodle {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ActingAs;
+using test::kNobody;
 using namespace std::string_literals; // the cases hold zero bytes
 
 // Larger than the reader's and writer's 1 MiB pieces, so lines cross piece boundaries.
@@ -161,14 +163,20 @@ TEST_F(RecordingFileTest, ReplacesAnExistingFileKeepingItsPermissions) {
     EXPECT_EQ(entries(m_folder), (std::vector<std::string>{"link.sav", "other.sav", "tune.sav"}));
 }
 
+// Acted as nobody where the tests run as root, who may write any file.
 TEST_F(RecordingFileTest, LeavesAFileWithoutWritePermissionAlone) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "root may write any file";
-    }
     const fs::path path = m_folder / "kept.sav";
     writeBytes(path, "kept\r\n");
     ASSERT_EQ(::chmod(path.c_str(), S_IRUSR), 0);
-    EXPECT_FALSE(saveRecordingFile(path.string(), Recording{"1;2;0;3"}));
+    std::optional<ActingAs> nobody;
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(m_folder.c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
+        nobody.emplace(kNobody, kNobody);
+    }
+    const bool saved = saveRecordingFile(path.string(), Recording{"1;2;0;3"});
+    nobody.reset();
+    EXPECT_FALSE(saved);
     EXPECT_EQ(readBytes(path), "kept\r\n");
     EXPECT_EQ(entries(m_folder), std::vector<std::string>{"kept.sav"});
 }

@@ -3,6 +3,7 @@
 #include "Sanitizers.h"
 #include "mapping/DrawingSurface.h"
 #include "mapping/MapPoint.h"
+#include "recording/CompactRecording.h"
 #include "recording/GestureLine.h"
 #include "recording/MidiFormat.h"
 #include "recording/OfflineRender.h"
@@ -21,6 +22,7 @@
 #include <iomanip>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <signal.h>
 #include <sndfile.h>
 #include <spawn.h>
@@ -34,6 +36,7 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+#include <zlib.h>
 
 extern char** environ;
 
@@ -1330,6 +1333,129 @@ TEST(RenderToolMidiIn, HostileFilesAreRefusedAndTheOutputIsLeftAsItWas) {
          }) {
         expectCleanFailure(arguments, folder, before);
     }
+}
+
+} // namespace
+} // namespace doodle
+
+namespace doodle {
+namespace {
+
+// The bytes of raw deflate (windowBits -15) or the zlib format (15) inflated with zlib.
+std::string inflated(const std::string& deflated, int windowBits) {
+    z_stream stream{};
+    EXPECT_EQ(inflateInit2(&stream, windowBits), Z_OK);
+    std::string out(1 << 20, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data()));
+    stream.avail_in = static_cast<uInt>(deflated.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(inflate(&stream, Z_FINISH), Z_STREAM_END);
+    EXPECT_EQ(stream.avail_in, 0U) << "bytes after the deflate stream";
+    out.resize(stream.total_out);
+    inflateEnd(&stream);
+    return out;
+}
+
+std::string fromBase64Url(const std::string& text) {
+    const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    std::string bytes;
+    uint32_t bits = 0;
+    int32_t bitCount = 0;
+    for (const char c : text) {
+        const std::size_t value = digits.find(c);
+        EXPECT_NE(value, std::string::npos) << c;
+        bits = (bits << 6) | static_cast<uint32_t>(value);
+        bitCount += 6;
+        if (bitCount >= 8) {
+            bitCount -= 8;
+            bytes += static_cast<char>((bits >> bitCount) & 0xFF);
+        }
+    }
+    return bytes;
+}
+
+// A link's parameters after the "#", by name.
+std::map<std::string, std::string> linkParams(const std::string& fragment) {
+    std::map<std::string, std::string> params;
+    std::istringstream in(fragment);
+    for (std::string pair; std::getline(in, pair, '&');) {
+        const std::size_t equals = pair.find('=');
+        params[pair.substr(0, equals)] = equals == std::string::npos ? "" : pair.substr(equals + 1);
+    }
+    return params;
+}
+
+const std::string kPageUrl = "http://127.0.0.1:8000/doodlechorus/";
+
+// --link: one line, the page's address and the recording with the settings; the file comes
+// back exactly from the compact form (or, for lines of another form, from the older one).
+TEST(RenderToolLink, PrintsALinkThatHoldsTheRecordingAndTheSettings) {
+    for (const std::string name : {"scale-run", "tune", "vowel-sweep"}) {
+        const std::string path = kExamplesFolder + "/" + name + ".sav";
+        const ToolRun run = runTool({"--link", kPageUrl + "#old", "--scale", "pentatonic", "--root",
+                                     "A#", "--voice", "2", "--speed", "3.2", path});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        ASSERT_TRUE(run.out.starts_with(kPageUrl + "#dc=2&r=")) << run.out;
+        ASSERT_TRUE(run.out.ends_with("\n"));
+        const std::string link = run.out.substr(0, run.out.size() - 1);
+        std::map<std::string, std::string> params = linkParams(link.substr(kPageUrl.size() + 1));
+        // Pentatonic (3), A# (10), type 2, no grid, 3.2: (((3 * 12 + 10) * 2 + 1) * 2 + 0) * 41
+        // + 22.
+        EXPECT_EQ(params["s"], std::to_string((((3 * 12 + 10) * 2 + 1) * 2) * 41 + 22));
+        const std::string compact = inflated(fromBase64Url(params["r"]), -15);
+        const ExpandedRecording expanded =
+            expandCompactRecording(std::vector<uint8_t>(compact.begin(), compact.end()), 1 << 20);
+        ASSERT_EQ(expanded.problem, ExpandProblem::None) << name;
+        const std::string file = readBytes(path);
+        EXPECT_EQ(std::string(expanded.savBytes.begin(), expanded.savBytes.end()), file);
+        std::cout << name << ".sav (" << file.size() << " bytes): the tool's link is "
+                  << link.size() << " characters with a page address of " << kPageUrl.size()
+                  << "\n";
+    }
+
+    const Folder folder;
+    // Lines with LF ends come back with CR LF, as Save writes them; the defaults are 0.
+    writeBytes(folder / "lf.sav", "10;20;0;0\n12;21;1;30\n");
+    const ToolRun lf = runTool({"--link", kPageUrl, folder / "lf.sav"});
+    ASSERT_EQ(lf.exitCode, 0) << lf.err;
+    std::map<std::string, std::string> params = linkParams(lf.out.substr(kPageUrl.size() + 1));
+    EXPECT_EQ(params["dc"], "2");
+    EXPECT_EQ(params["s"], "0\n");
+    const std::string compact = inflated(fromBase64Url(params["r"]), -15);
+    const ExpandedRecording expanded =
+        expandCompactRecording(std::vector<uint8_t>(compact.begin(), compact.end()), 1 << 20);
+    EXPECT_EQ(std::string(expanded.savBytes.begin(), expanded.savBytes.end()),
+              "10;20;0;0\r\n12;21;1;30\r\n");
+
+    // A line of another form: the older link, the zlib format, its settings by name.
+    writeBytes(folder / "other.sav", "10;20;0;0\r\n12.5;21;1;30\r\n");
+    const ToolRun other = runTool({"--link=" + kPageUrl, "--scale=major", "--root=D", "--speed=1.5",
+                                   "-q", folder / "other.sav"});
+    ASSERT_EQ(other.exitCode, 0) << other.err;
+    params = linkParams(other.out.substr(kPageUrl.size() + 1));
+    EXPECT_EQ(params["dc"], "1");
+    EXPECT_EQ(params["scale"], "major");
+    EXPECT_EQ(params["root"], "2");
+    EXPECT_EQ(params["voice"], "1");
+    EXPECT_EQ(params["speed"], "15");
+    EXPECT_EQ(params["grid"], "0\n");
+    EXPECT_EQ(inflated(fromBase64Url(params["rec"]), 15), "10;20;0;0\r\n12.5;21;1;30\r\n");
+
+    // Refused: an OUT, options that shape OUT, no address, no recording lines.
+    for (const Strings& arguments :
+         {Strings{"--link", kPageUrl, folder / "lf.sav", folder / "out.wav"},
+          Strings{"--link", kPageUrl, "--type", "wav", folder / "lf.sav"},
+          Strings{"--link", kPageUrl, "--normalize", folder / "lf.sav"},
+          Strings{"--link=", folder / "lf.sav"}, Strings{"--link", kPageUrl},
+          Strings{"--link", kPageUrl, folder / "missing.sav"}}) {
+        const ToolRun refused = runTool(arguments);
+        EXPECT_EQ(refused.exitCode, kExitError) << arguments.back();
+        EXPECT_EQ(refused.out, "");
+        EXPECT_EQ(std::ranges::count(refused.err, '\n'), 1) << refused.err;
+    }
+    EXPECT_EQ(folder.names(), (Strings{"lf.sav", "other.sav"}));
 }
 
 } // namespace

@@ -16,9 +16,10 @@ namespace doodle {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ActingAs;
+using test::kNobody;
 
 constexpr std::string_view kPrefix = ".outcome-test-";
-constexpr uid_t kNobody = 65534;
 
 class ReplaceOutcomeTest : public test::TempFolderTest {
 protected:

@@ -31,6 +31,8 @@ namespace doodle {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ActingAs;
+using test::kNobody;
 
 constexpr std::string_view kPrefix = ".replace-test-";
 
@@ -212,37 +214,6 @@ TEST_F(ReplaceFileTest, RefusesFoldersAndUnusableNamesAndCreatesNothing) {
     EXPECT_EQ(entries(m_folder), (std::vector<std::string>{"file", "folder", "loop"}));
 }
 
-TEST_F(ReplaceFileTest, RefusesAFileWithoutWritePermission) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "root may write any file";
-    }
-    const fs::path target = m_folder / "kept";
-    writeBytes(target, "kept");
-    ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
-    ReplacementFile file;
-    errno = 0;
-    const ReplaceOpen result = file.open(target.string(), kPrefix);
-    const int error = errno;
-    EXPECT_EQ(result, ReplaceOpen::TargetUnusable);
-    EXPECT_EQ(error, EACCES);
-    EXPECT_EQ(entries(m_folder), std::vector<std::string>{"kept"});
-}
-
-// The effective ids, and so the file permissions, of another user until destroyed.
-class ActingAs {
-public:
-    ActingAs(uid_t uid, gid_t gid) {
-        EXPECT_EQ(::setegid(gid), 0);
-        EXPECT_EQ(::seteuid(uid), 0);
-    }
-    ~ActingAs() {
-        EXPECT_EQ(::seteuid(0), 0);
-        EXPECT_EQ(::setegid(0), 0);
-    }
-    ActingAs(const ActingAs&) = delete;
-    ActingAs& operator=(const ActingAs&) = delete;
-};
-
 // Root less one capability in its effective set (this thread) until destroyed.
 class WithoutCapability {
 public:
@@ -269,8 +240,7 @@ private:
     unsigned m_capability = 0;
 };
 
-constexpr uid_t kNobody = 65534; // user, and nogroup
-constexpr uid_t kDaemon = 1;     // user and group
+constexpr uid_t kDaemon = 1; // user and group
 
 using Attributes = std::map<std::string, std::string>;
 
@@ -414,6 +384,27 @@ TEST_F(ReplaceFileTest, AReplacedFileKeepsItsOwnerModeAttributesAclAndLinks) {
             fs::remove_all(folder);
         }
     }
+}
+
+// Acted as nobody where the tests run as root, who may write any file.
+TEST_F(ReplaceFileTest, RefusesAFileWithoutWritePermission) {
+    const fs::path target = m_folder / "kept";
+    writeBytes(target, "kept");
+    ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
+    std::optional<ActingAs> nobody;
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(m_folder.c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chown(target.c_str(), kNobody, kNobody), 0);
+        nobody.emplace(kNobody, kNobody);
+    }
+    ReplacementFile file;
+    errno = 0;
+    const ReplaceOpen result = file.open(target.string(), kPrefix);
+    const int error = errno;
+    nobody.reset();
+    EXPECT_EQ(result, ReplaceOpen::TargetUnusable);
+    EXPECT_EQ(error, EACCES);
+    EXPECT_EQ(entries(m_folder), std::vector<std::string>{"kept"});
 }
 
 TEST_F(ReplaceFileTest, AFileThatMayBeWrittenButNotReadIsRewrittenFromATempFileTheWriterMayRead) {

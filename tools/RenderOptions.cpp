@@ -29,6 +29,7 @@ constexpr std::string_view kType = "--type";
 constexpr std::string_view kBits = "--bits";
 constexpr std::string_view kChannel = "--channel";
 constexpr std::string_view kVowel = "--vowel";
+constexpr std::string_view kLink = "--link";
 constexpr std::string_view kQuiet = "--quiet";
 constexpr std::string_view kQuietShort = "-q";
 constexpr std::size_t kFileCount = 2; // IN.sav and OUT
@@ -89,6 +90,11 @@ std::string applyValue(std::string_view option, std::string_view value, RenderOp
             return "--bits takes 16 or 24, not " + inQuotes(value);
         }
         options.bits = value == "16" ? kIntegerBits16 : kIntegerBits24;
+    } else if (option == kLink) {
+        if (value.empty()) {
+            return "--link needs the web page's address (see --help)";
+        }
+        options.linkPageUrl = value;
     } else if (option == kChannel) {
         options.midiChannel = parseWholeIn(value, 1, kMidiChannels);
         if (!options.midiChannel) {
@@ -130,6 +136,21 @@ std::string applyValue(std::string_view option, std::string_view value, RenderOp
     return {};
 }
 
+// With --link, IN is the only file, and the options that shape OUT have nothing to shape.
+ParsedOptions withLinkInput(const std::vector<std::string_view>& files, ParsedOptions& parsed) {
+    const RenderOptions& options = parsed.options;
+    if (!options.type.empty() || options.bits || options.normalize) {
+        parsed.error = "--link writes no file: --type, --bits and --normalize do not go with it";
+    } else if (files.empty()) {
+        parsed.error = "missing the recording IN.sav (see --help)";
+    } else if (files.size() > 1) {
+        parsed.error = "--link takes one recording and no OUT, not also " + inQuotes(files[1]);
+    } else {
+        parsed.options.inputPath = files[0];
+    }
+    return parsed;
+}
+
 } // namespace
 
 ParsedOptions parseRenderOptions(std::span<const char* const> arguments) {
@@ -165,10 +186,10 @@ ParsedOptions parseRenderOptions(std::span<const char* const> arguments) {
         }
         const std::size_t separator = argument.find(kValueSeparator);
         const std::string_view option = argument.substr(0, separator);
-        const bool known =
-            argument.starts_with(kLongPrefix) &&
-            (option == kSpeed || option == kVoice || option == kScale || option == kRoot ||
-             option == kType || option == kBits || option == kChannel || option == kVowel);
+        const bool known = argument.starts_with(kLongPrefix) &&
+                           (option == kSpeed || option == kVoice || option == kScale ||
+                            option == kRoot || option == kType || option == kBits ||
+                            option == kChannel || option == kVowel || option == kLink);
         if (!known) {
             parsed.error = "unknown option " + inQuotes(argument) + " (see --help)";
             return parsed;
@@ -186,6 +207,9 @@ ParsedOptions parseRenderOptions(std::span<const char* const> arguments) {
         if (!parsed.error.empty()) {
             return parsed;
         }
+    }
+    if (!parsed.options.linkPageUrl.empty()) {
+        return withLinkInput(files, parsed);
     }
     if (files.size() < kFileCount) {
         parsed.error = files.empty() ? "missing the recording IN.sav and the sound file OUT"
@@ -205,8 +229,8 @@ ParsedOptions parseRenderOptions(std::span<const char* const> arguments) {
 
 std::string renderUsage(std::string_view formatLines) {
     std::string usage =
-        "Usage: " + std::string(kRenderProgramName) +
-        " [OPTION]... IN OUT\n"
+        "Usage: " + std::string(kRenderProgramName) + " [OPTION]... IN OUT\n" +
+        "  or:  " + std::string(kRenderProgramName) + " --link URL [OPTION]... IN\n" +
         "Sings a DoodleChorus recording (IN.sav) into a sound file, as the program"
         " plays\nit back right after start-up, only faster than real time, or writes"
         " what it\nplays as a MIDI file. IN may also be a Standard MIDI File, known by"
@@ -241,6 +265,9 @@ std::string renderUsage(std::string_view formatLines) {
         "                 24-bit in .flac); peaks beyond full scale are clipped\n"
         "  --normalize    scale the sound so that its peak is at -1 dBFS (sound files"
         " only)\n"
+        "  --link URL     print a link to the web page at URL that opens IN with the\n"
+        "                 --speed, --voice, --scale and --root settings, and write no\n"
+        "                 file (see below)\n"
         "  -q, --quiet    print no warning and no progress; errors still print, and\n"
         "                 where the complete render is before a rewrite in place\n"
         "  --help         show this help and exit\n"
@@ -269,6 +296,12 @@ std::string renderUsage(std::string_view formatLines) {
              std::to_string(kMaxInputMebibytes) + " MiB and " + std::to_string(kMaxInputLines) +
              " lines are read (a million lines is over two hours of\n"
              "drawing); a larger input is refused.\n"
+             "\n"
+             "A link (--link) holds the recording itself, compressed, after the \"#\" of the\n"
+             "address, which browsers never send to a server: \"URL#dc=2&r=...&s=N\". A\n"
+             "recording not exactly as the program saves it goes in the page's older, longer\n"
+             "form, \"URL#dc=1&rec=...\". The speed goes to the nearest tenth, the grid is\n"
+             "off.\n"
              "\n"
              "A MIDI file in (format 0 or 1; format 2 and malformed files are refused)"
              " is\nsung with one voice: the newest held note sounds, and releasing it"

@@ -38,6 +38,9 @@ struct RenderOptions {
     // --channel: the MIDI channel (1..16) a MIDI input sings; nothing for the first with notes.
     std::optional<int32_t> midiChannel{};
     std::optional<int32_t> vowelRow{}; // --vowel: the row (0..200) a MIDI input sings on
+    // --link URL: print a link to the web page at URL that opens the recording with the
+    // settings, rather than write OUT; empty when not given.
+    std::string linkPageUrl{};
 };
 
 // The command line read, or why it cannot be: `error` is one line without the program's name,

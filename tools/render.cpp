@@ -8,6 +8,7 @@
 #include "tools/MidiFileOutput.h"
 #include "tools/MidiInput.h"
 #include "tools/OutputFile.h"
+#include "tools/RecordingLink.h"
 #include "tools/RecordingOutput.h"
 #include "tools/RenderJob.h"
 #include "tools/RenderOptions.h"
@@ -24,6 +25,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -93,6 +95,19 @@ int printHelpOrVersion(const RenderOptions& options) {
     return 0;
 }
 
+// --link: the page's link to the recording, on a line of its own on stdout.
+int printLink(const Recording& recording, const RenderOptions& options) {
+    const std::vector<uint8_t> bytes = recordingFileBytes(recording);
+    const std::string line =
+        recordingLink(options.linkPageUrl, bytes, options.settings, false) + '\n';
+    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
+        std::fflush(stdout) != 0) {
+        return failWith("cannot write the link to standard output: " +
+                        std::string(std::strerror(errno)));
+    }
+    return 0;
+}
+
 int run(std::span<const char* const> arguments) {
     const ParsedOptions parsed = parseRenderOptions(arguments);
     if (!parsed.error.empty()) {
@@ -102,11 +117,12 @@ int run(std::span<const char* const> arguments) {
     if (options.helpWanted || options.versionWanted) {
         return printHelpOrVersion(options);
     }
-    const ChosenJob chosen = chooseRenderJob(options);
-    if (!chosen.job) {
+    const bool linkWanted = !options.linkPageUrl.empty();
+    const ChosenJob chosen = linkWanted ? ChosenJob{} : chooseRenderJob(options);
+    if (!linkWanted && !chosen.job) {
         return failWith(chosen.error);
     }
-    if (isSameFile(options.inputPath, options.outputPath)) {
+    if (!linkWanted && isSameFile(options.inputPath, options.outputPath)) {
         return failWith("cannot write " + inQuotes(options.outputPath) +
                         ": it is the input recording " + inQuotes(options.inputPath));
     }
@@ -127,6 +143,9 @@ int run(std::span<const char* const> arguments) {
     const Recording& recording = *opened.recording;
     if (const std::string refusal = checkRecordingLines(recording, options); !refusal.empty()) {
         return failWith(refusal);
+    }
+    if (linkWanted) {
+        return printLink(recording, options);
     }
     const std::optional<RenderPlan> plan = planRender(recording, options.settings.playSpeed);
     if (!plan) {

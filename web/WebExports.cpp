@@ -11,6 +11,7 @@
 #include "program/Exports.h"
 #include "program/Hints.h"
 #include "program/ProgramLogic.h"
+#include "recording/CompactRecording.h"
 #include "recording/MidiFormat.h"
 #include "recording/OfflineRender.h"
 #include "recording/PlaySpeed.h"
@@ -77,6 +78,12 @@ WorkerResults& worker() {
 
 // The recording's bytes dc_program_recording_bytes made last.
 std::vector<uint8_t>& recordingCopy() {
+    static std::vector<uint8_t> bytes;
+    return bytes;
+}
+
+// What dc_compact_recording or dc_expand_recording made last.
+std::vector<uint8_t>& linkBytes() {
     static std::vector<uint8_t> bytes;
     return bytes;
 }
@@ -465,6 +472,61 @@ EMSCRIPTEN_KEEPALIVE double dc_worker_export(int32_t kind, const char* text, int
 }
 EMSCRIPTEN_KEEPALIVE const uint8_t* dc_worker_exported() {
     return worker().exported.data();
+}
+
+// ---- Links, on the page's main thread ----
+
+// How many layouts dc_compact_recording has.
+EMSCRIPTEN_KEEPALIVE int32_t dc_compact_layout_count() {
+    return static_cast<int32_t>(kCompactLayoutCount);
+}
+
+// The compact form of a recording file in layout 0..dc_compact_layout_count()-1 (see
+// recording/CompactRecording.h), through dc_link_bytes: its size, or -1 when the file is not
+// exactly as the program writes it (or does not fit in memory).
+EMSCRIPTEN_KEEPALIVE double dc_compact_recording(const uint8_t* bytes, double byteCount,
+                                                 int32_t layout) {
+    linkBytes() = {};
+    try {
+        std::optional<std::vector<uint8_t>> compact = compactRecording(
+            {bytes, static_cast<std::size_t>(byteCount)}, static_cast<std::size_t>(layout));
+        if (!compact) {
+            return -1;
+        }
+        linkBytes() = std::move(*compact);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    } catch (const std::length_error&) {
+        return -1;
+    }
+    return static_cast<double>(linkBytes().size());
+}
+
+// The recording file of compact bytes, through dc_link_bytes: its size; -1 when the bytes are
+// damaged, -2 when the file would be larger than maxBytes (or does not fit in memory).
+EMSCRIPTEN_KEEPALIVE double dc_expand_recording(const uint8_t* compact, double byteCount,
+                                                double maxBytes) {
+    constexpr double kDamaged = -1;
+    constexpr double kTooLarge = -2;
+    linkBytes() = {};
+    try {
+        ExpandedRecording expanded = expandCompactRecording(
+            {compact, static_cast<std::size_t>(byteCount)}, static_cast<std::size_t>(maxBytes));
+        if (expanded.problem != ExpandProblem::None) {
+            return expanded.problem == ExpandProblem::TooLarge ? kTooLarge : kDamaged;
+        }
+        linkBytes() = std::move(expanded.savBytes);
+    } catch (const std::bad_alloc&) {
+        return kTooLarge;
+    } catch (const std::length_error&) {
+        return kTooLarge;
+    }
+    return static_cast<double>(linkBytes().size());
+}
+
+// What dc_compact_recording or dc_expand_recording made last, until the next call.
+EMSCRIPTEN_KEEPALIVE const uint8_t* dc_link_bytes() {
+    return linkBytes().data();
 }
 
 // ---- Tables and pictures, for the page ----

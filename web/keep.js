@@ -1,19 +1,29 @@
 // What the page keeps of a drawing: the recording (the bytes Save writes), the settings of the
 // controls and the ink, in this browser's storage between visits, and the recording with the
-// settings in a link. Both compress the bytes (deflate, in the zlib format, whose checksum
-// finds a damaged link) and write them as base64url. A link
-// holds them in its fragment, which the browser never sends to a server; nothing is sent
-// anywhere.
-
-// The link's fragment: "#dc=1&rec=…&scale=major&root=2&voice=1&speed=15&grid=1".
+// settings in a link. Both compress the bytes and write them as base64url. A link holds them in
+// its fragment, which the browser never sends to a server; nothing is sent anywhere.
+//
+// A link's fragment: "#dc=2&r=…&s=N". r is the recording in the program's compact form (the
+// module's dc_compact_recording: differences of the lines' numbers, with a check of the file's
+// bytes that finds a damaged link) in the layout that deflates shortest, raw deflate,
+// base64url; N is the settings as one number (settingsNumber). A recording not exactly as the
+// program writes it goes in the older form, which the page still opens:
+// "#dc=1&rec=…&scale=major&root=2&voice=1&speed=15&grid=1", rec being the file deflated in the
+// zlib format (its checksum finds a damaged link). The kept state is in that older form.
+// doodlechorus-render --link makes the same links.
 const kFormatKey = 'dc';
 const kFormat = '1';
+const kCompactFormat = '2';
 // The scale options in the order of the program's scale modes (0 to 3).
 export const kScaleNames = ['unrestricted', 'major', 'minor', 'pentatonic'];
 const kStorageKey = 'doodlechorus';
 const kBase64Chunk = 0x8000; // bytes per String.fromCharCode call
+const kVoiceTypes = 2;
+const kGridStates = 2;
+// What the module's dc_expand_recording answers for a damaged link and one too large.
+const kExpandDamaged = -1;
+const kExpandTooLarge = -2;
 
-// Why a link or a kept state cannot be used.
 export class KeepError extends Error {
   constructor(reason) {
     super(reason);
@@ -65,14 +75,15 @@ async function readAll(stream, maxBytes) {
   return bytes;
 }
 
-async function deflate(bytes) {
-  return readAll(new Blob([bytes]).stream().pipeThrough(new CompressionStream('deflate')),
+// format: 'deflate' (the zlib format, with its checksum) or 'deflate-raw'.
+async function deflate(bytes, format = 'deflate') {
+  return readAll(new Blob([bytes]).stream().pipeThrough(new CompressionStream(format)),
     Infinity);
 }
 
 // The inflated bytes; a KeepError when they are damaged or more than maxBytes.
-async function inflate(bytes, maxBytes) {
-  return readAll(new Blob([bytes]).stream().pipeThrough(new DecompressionStream('deflate')),
+async function inflate(bytes, maxBytes, format = 'deflate') {
+  return readAll(new Blob([bytes]).stream().pipeThrough(new DecompressionStream(format)),
     maxBytes);
 }
 
@@ -114,8 +125,8 @@ function settingsParams(settings) {
   ];
 }
 
-function wholeNumber(text, min, max) {
-  if (!/^\d{1,3}$/.test(text ?? '')) throw new KeepError('damaged');
+function wholeNumber(text, min, max, maxDigits = 3) {
+  if (!new RegExp(`^\\d{1,${maxDigits}}$`).test(text ?? '')) throw new KeepError('damaged');
   const value = Number(text);
   if (value < min || value > max) throw new KeepError('damaged');
   return value;
@@ -135,10 +146,66 @@ function settingsOf(params, limits) {
   };
 }
 
-// The fragment (without "#") of a link to a recording (its .sav bytes, packed) with its
-// settings.
-export function linkFragment(packedRecording, settings) {
-  const params = [[kFormatKey, kFormat], ['rec', packedRecording], ...settingsParams(settings)];
+// The settings of a dc=2 link as one number: the mixed radix of scale mode, root, voice type
+// less one, grid and speed in tenths less the slowest, the speed last.
+function settingsNumber(settings, limits) {
+  let number = settings.scaleMode * limits.noteCount + settings.rootIndex;
+  number = number * kVoiceTypes + settings.voiceType - 1;
+  number = number * kGridStates + (settings.grid ? 1 : 0);
+  return number * (limits.maxSpeedTenths - limits.minSpeedTenths + 1)
+    + settings.speedTenths - limits.minSpeedTenths;
+}
+
+function settingsOfNumber(text, limits) {
+  const speedSteps = limits.maxSpeedTenths - limits.minSpeedTenths + 1;
+  const count = kScaleNames.length * limits.noteCount * kVoiceTypes * kGridStates * speedSteps;
+  let number = wholeNumber(text, 0, count - 1, 7);
+  const digit = (radix) => {
+    const value = number % radix;
+    number = Math.floor(number / radix);
+    return value;
+  };
+  const speedTenths = digit(speedSteps) + limits.minSpeedTenths;
+  const grid = digit(kGridStates) === 1;
+  const voiceType = digit(kVoiceTypes) + 1;
+  const rootIndex = digit(limits.noteCount);
+  return { scaleMode: number, rootIndex, voiceType, speedTenths, grid };
+}
+
+// Bytes handed to the module, a call made with their address and size, and its answer.
+function withBytes(module, bytes, call) {
+  const pointer = module._malloc(Math.max(bytes.length, 1));
+  module.HEAPU8.set(bytes, pointer);
+  try {
+    return call(pointer, bytes.length);
+  } finally {
+    module._free(pointer);
+  }
+}
+
+// The recording's deflated compact form, the shortest of its layouts; null when the recording
+// is not exactly as the program writes it.
+async function compactDeflated(module, recording) {
+  let shortest = null;
+  for (let layout = 0; layout < module._dc_compact_layout_count(); layout++) {
+    const size = withBytes(module, recording,
+      (pointer, count) => module._dc_compact_recording(pointer, count, layout));
+    if (size < 0) return null;
+    const at = module._dc_link_bytes();
+    const deflated = await deflate(module.HEAPU8.slice(at, at + size), 'deflate-raw');
+    if (shortest === null || deflated.length < shortest.length) shortest = deflated;
+  }
+  return shortest;
+}
+
+// The fragment (without "#") of a link to a recording (its .sav bytes) with its settings;
+// module is the DoodleChorus module, which makes the compact form.
+export async function linkFragment(recording, settings, limits, module) {
+  const compact = await compactDeflated(module, recording);
+  const params = compact !== null
+    ? [[kFormatKey, kCompactFormat], ['r', toBase64Url(compact)],
+      ['s', String(settingsNumber(settings, limits))]]
+    : [[kFormatKey, kFormat], ['rec', await pack(recording)], ...settingsParams(settings)];
   return params.map(([key, value]) => `${key}=${value}`).join('&');
 }
 
@@ -147,11 +214,29 @@ export function isLinkFragment(fragment) {
   return new URLSearchParams(fragment).has(kFormatKey);
 }
 
-// { recording, packed, settings } of a link's fragment; a KeepError when it is damaged or holds more
-// than limits.maxRecordingBytes.
-export async function readLinkFragment(fragment, limits) {
+// The recording file of a dc=2 link's r; a KeepError when it is damaged or more than maxBytes.
+async function expandLinked(module, text, maxBytes) {
+  // The compact form is smaller than its file: more than maxBytes of it is too large.
+  const compact = await inflate(fromBase64Url(text), maxBytes, 'deflate-raw');
+  const size = withBytes(module, compact,
+    (pointer, count) => module._dc_expand_recording(pointer, count, maxBytes));
+  if (size === kExpandTooLarge) throw new KeepError('tooLarge');
+  if (size === kExpandDamaged) throw new KeepError('damaged');
+  const at = module._dc_link_bytes();
+  return module.HEAPU8.slice(at, at + size);
+}
+
+// { recording, packed, settings } of a link's fragment; a KeepError when it is damaged or holds
+// more than limits.maxRecordingBytes. module is the DoodleChorus module, which reads dc=2 links.
+export async function readLinkFragment(fragment, limits, module) {
   const params = new URLSearchParams(fragment);
-  if (params.get(kFormatKey) !== kFormat || !params.has('rec')) throw new KeepError('damaged');
+  const format = params.get(kFormatKey);
+  if (format === kCompactFormat && params.has('r') && params.has('s')) {
+    const settings = settingsOfNumber(params.get('s'), limits);
+    const recording = await expandLinked(module, params.get('r'), limits.maxRecordingBytes);
+    return { recording, packed: await pack(recording), settings };
+  }
+  if (format !== kFormat || !params.has('rec')) throw new KeepError('damaged');
   const settings = settingsOf(params, limits);
   const packed = params.get('rec');
   const recording = await unpack(packed, limits.maxRecordingBytes);

@@ -893,7 +893,7 @@ async function takeLink() {
   const fragment = location.hash.slice(1);
   if (!isLinkFragment(fragment)) return null;
   try {
-    return await readLinkFragment(fragment, limits);
+    return await readLinkFragment(fragment, limits, files);
   } catch (error) {
     forgetLink();
     showMessage('DoodleChorus', linkRefusal(error));
@@ -928,7 +928,7 @@ async function copyLink() {
   const now = await snapshot(true);
   const recording = new Uint8Array(now.recording);
   const url = new URL(location.href);
-  url.hash = linkFragment(await pack(recording), settingsOfSnapshot(now));
+  url.hash = await linkFragment(recording, settingsOfSnapshot(now), limits, files);
   const link = url.href;
   $('#link-url').value = link;
   const holds = recording.length > 0 ? 'Whoever opens it hears your recording, with your '

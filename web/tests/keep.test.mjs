@@ -3,11 +3,12 @@
 // what cannot be kept or read is said.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import { createRequire } from 'node:module';
-import { mkdtempSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
+import { mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { deflateSync } from 'node:zlib';
+import { deflateRawSync, deflateSync, inflateRawSync } from 'node:zlib';
 import {
   serve, launchBrowser, launchProfile, watchProblems, load, listen, takeViews, areaPixel,
   tappedSamples, menu, downloaded, savedRecording, openFile, sourceRoot,
@@ -16,6 +17,12 @@ import {
 const require = createRequire(import.meta.url);
 const kStorageKey = 'doodlechorus';
 const kMaxRecordingBytes = 16 * 1024 * 1024; // the page's open limit
+const renderTool = process.env.DC_RENDER_TOOL
+  ?? path.join(sourceRoot, 'build/tools/doodlechorus-render');
+// The longest links the compact form is to give: an example's fits in a QR code with room, a
+// drawing of 30 seconds at 60 pointer events a second in a message.
+const kMaxExampleLinkChars = 150;
+const kMaxThirtySecondLinkChars = 2000;
 const examples = readdirSync(path.join(sourceRoot, 'examples')).filter((f) => f.endsWith('.sav'))
   .sort().map((f) => path.join(sourceRoot, 'examples', f));
 
@@ -310,22 +317,23 @@ test('a recording too large to keep plays, and the page says it will not be kept
   assert.deepEqual(problems, []);
 });
 
-// A recording as a hand draws for 30 seconds: strokes of two to four seconds along a wavy path,
-// a point every 14 to 20 ms (a pointer's events, as the sample clock stamps them), a short
-// pause between strokes.
-function thirtySecondDrawing() {
+// A recording as a hand draws for `seconds`: strokes of two to four seconds along a wavy path,
+// a point every minStepMs to minStepMs + stepSpreadMs - 1 ms (a pointer's events, as the sample
+// clock stamps them), a short pause between strokes.
+function handDrawing(seconds, minStepMs = 14, stepSpreadMs = 7) {
   const lines = [];
   let random = 7;
   const next = () => {
     random = (random * 1103515245 + 12345) % 2147483648;
     return random / 2147483648;
   };
+  const lastMs = seconds * 1000;
   let ms = 0;
-  for (let stroke = 0; ms < 30_000; stroke++) {
+  for (let stroke = 0; ms < lastMs; stroke++) {
     const endMs = ms + 2000 + 2000 * next();
     let x = 0;
     let y = 0;
-    for (; ms < endMs && ms < 30_000; ms += 14 + Math.floor(7 * next())) {
+    for (; ms < endMs && ms < lastMs; ms += minStepMs + Math.floor(stepSpreadMs * next())) {
       x = Math.round(120 + 110 * Math.sin(ms / 900 + stroke));
       y = Math.round(100 + 90 * Math.sin(ms / 530 + 2 * stroke));
       lines.push(`${x};${y};0;${ms}`);
@@ -334,6 +342,34 @@ function thirtySecondDrawing() {
     ms += 300 + Math.floor(400 * next());
   }
   return `${lines.join('\r\n')}\r\n`;
+}
+const thirtySecondDrawing = () => handDrawing(30);
+// 30 seconds at 60 events a second while drawing: a point every 14 to 19 ms, 16.5 on average.
+const sixtyPerSecondDrawing = () => handDrawing(30, 14, 6);
+
+// The drawings whose links are measured, by file name.
+function drawingFiles() {
+  const drawings = {
+    'ten-seconds.sav': handDrawing(10),
+    'thirty-seconds.sav': thirtySecondDrawing(),
+    'sixty-seconds.sav': handDrawing(60),
+    'thirty-seconds-60-per-second.sav': sixtyPerSecondDrawing(),
+  };
+  return Object.entries(drawings).map(([name, text]) => {
+    const file = path.join(scratch, name);
+    writeFileSync(file, text);
+    return file;
+  });
+}
+
+// A link's length goal, if it has one: examples and 30-second drawings.
+function linkGoal(file) {
+  if (examples.includes(file)) return kMaxExampleLinkChars;
+  return path.basename(file).startsWith('thirty-seconds') ? kMaxThirtySecondLinkChars : null;
+}
+
+function lineCount(bytes) {
+  return bytes.toString('latin1').split('\r\n').length - 1;
 }
 
 // The link File > Copy link gives, from the clipboard and its dialog.
@@ -377,23 +413,82 @@ test('a copied link opens the same recording, with its settings, in another brow
     assert.ok((await downloaded(other.page, () => menu(other.page, 'File', 'Export as MIDI\u2026')))
       .equals(midi), 'and it plays with the same settings');
 
-    // The examples and a 30-second drawing, each through a link and back.
-    const drawing = path.join(scratch, 'thirty-seconds.sav');
-    writeFileSync(drawing, thirtySecondDrawing());
-    // The first link's drawing is kept in the other browser: each link after it asks first.
-    for (const file of [...examples, drawing]) {
+    assert.match(new URL(link).hash, /^#dc=2&r=[\w-]+&s=\d+$/, 'the compact form');
+
+    // The examples and drawings of 10 to 60 seconds, each through a link and back; an
+    // example's link and a 30-second drawing's are within their goals. The first link's drawing
+    // is kept in the other browser: each link after it asks first.
+    for (const file of [...examples, ...drawingFiles()]) {
       await openFile(source.page, file);
       const bytes = await savedRecording(source.page);
       const fileLink = await copiedLink(source.page);
+      assert.match(new URL(fileLink).hash, /^#dc=2&/, path.basename(file));
+      // The browser's raw deflate is zlib's: it inflates here as doodlechorus-render's does in
+      // the page (the compact form starts with its layout byte, four flags).
+      const r = new URLSearchParams(new URL(fileLink).hash.slice(1)).get('r');
+      assert.ok(inflateRawSync(Buffer.from(r, 'base64url'))[0] < 16, path.basename(file));
       await visit(other.page, fileLink);
       await answerLink(other.page, 'Open the shared drawing');
       assert.ok((await savedRecording(other.page)).equals(bytes), path.basename(file));
-      const fragment = fileLink.length - site.url.length;
-      console.log(`${path.basename(file)} (${bytes.length} bytes, `
-        + `${bytes.toString('latin1').split('\r\n').length - 1} lines): the link is `
-        + `${fileLink.length} characters, its fragment ${fragment}`);
+      const fragment = fileLink.length - site.url.length - 1;
+      console.log(`${path.basename(file)} (${bytes.length} bytes, ${lineCount(bytes)} lines): `
+        + `the link is ${fileLink.length} characters, its fragment ${fragment}`);
+      const goal = linkGoal(file);
+      if (goal !== null) assert.ok(fileLink.length <= goal, `${path.basename(file)}: ${goal}`);
     }
     assert.deepEqual([...source.problems, ...other.problems], []);
+  });
+
+// A link of the older form, as the page made them before the compact one: the recording in the
+// zlib format.
+function olderLink(bytes, settings) {
+  const rec = bytes.length === 0 ? '' : deflateSync(bytes).toString('base64url');
+  return `${site.url}#dc=1&rec=${rec}&${settings}`;
+}
+
+test('links made by doodlechorus-render and older links open the same recording and settings',
+  async (t) => {
+    const { context, page, problems } = await freshPage();
+    t.after(() => context.close());
+    const settings = { scale: 'majorOption', root: 'D', speed: '25', speedText: '2.5×',
+      grid: false, voice: 'Type 2' };
+    const drawings = drawingFiles();
+    // The first link's drawing is kept: each link of another recording after it asks first.
+    for (const [index, file] of [...examples, drawings[1]].entries()) {
+      const link = execFileSync(renderTool, ['--link', site.url, '--scale', 'major', '--root',
+        'D', '--voice', '2', '--speed', '2.5', file], { encoding: 'latin1' }).trimEnd();
+      assert.match(link, /^http:[^#]*#dc=2&r=[\w-]+&s=\d+$/);
+      await visit(page, link);
+      if (index === 0) await startedWithoutQuestion(page, 'nothing kept yet');
+      else await answerLink(page, 'Open the shared drawing');
+      assert.deepEqual(await shownSettings(page), settings, path.basename(file));
+      const bytes = readFileSync(file);
+      assert.ok((await savedRecording(page)).equals(bytes), path.basename(file));
+      console.log(`${path.basename(file)} (${bytes.length} bytes, ${lineCount(bytes)} lines): `
+        + `the tool's link is ${link.length} characters`);
+      const goal = linkGoal(file);
+      if (goal !== null) assert.ok(link.length <= goal, `${path.basename(file)}: ${goal}`);
+    }
+
+    // A recording with lines of another form: the tool makes the older link, which opens.
+    const other = path.join(scratch, 'other.sav');
+    writeFileSync(other, '10;20;0;0\r\n12.5;21;0;30\r\n40;50;1;60\r\n');
+    const otherLink = execFileSync(renderTool, ['-q', '--link', site.url, other],
+      { encoding: 'latin1' }).trimEnd();
+    assert.match(otherLink, /#dc=1&rec=/);
+    await visit(page, otherLink);
+    await answerLink(page, 'Open the shared drawing');
+    assert.ok((await savedRecording(page)).equals(readFileSync(other)));
+
+    // A link the page made before the compact form opens as it always did.
+    // It holds the kept recording: opened without a question.
+    const example = readFileSync(examples[0]);
+    await visit(page, olderLink(example, 'scale=minor&root=9&voice=1&speed=12&grid=1'));
+    await startedWithoutQuestion(page, 'the kept recording');
+    assert.deepEqual(await shownSettings(page), { scale: 'minorOption', root: 'A', speed: '12',
+      speedText: '1.2×', grid: true, voice: 'Type 1' });
+    assert.ok((await savedRecording(page)).equals(example));
+    assert.deepEqual(problems, []);
   });
 
 test('a damaged or oversized link is refused with a message and the drawing stays',
@@ -415,18 +510,38 @@ test('a damaged or oversized link is refused with a message and the drawing stay
       await dismiss(page, 'DoodleChorus');
       assert.ok((await savedRecording(page)).equals(saved), `the drawing stays: ${url}`);
     };
-    // Cut short as a messenger might cut it, one character changed, a value out of range.
-    await refused(link.slice(0, link.indexOf('&scale') - 5), /does not hold a recording/);
-    await refused(link.replace(/rec=([^&]*)/, (whole, rec) => `rec=${rec.slice(0, rec.length / 2)}`),
+    const changedAt = (text, at) => `${text.slice(0, at)}${text[at] === 'A' ? 'B' : 'A'}`
+      + `${text.slice(at + 1)}`;
+    // Cut short as a messenger might cut it, one character changed anywhere in the recording,
+    // settings out of range or missing.
+    const r = link.indexOf('&r=') + 3;
+    const rEnd = link.indexOf('&s=');
+    await refused(link.slice(0, rEnd - 5), /does not hold a recording/);
+    await refused(link.slice(0, rEnd), /does not hold a recording/);
+    await refused(link.replace(/r=([^&]*)/, (whole, rec) => `r=${rec.slice(0, rec.length / 2)}`),
       /does not hold a recording/);
-    const rec = link.indexOf('rec=') + 10;
-    await refused(`${link.slice(0, rec)}${link[rec] === 'A' ? 'B' : 'A'}${link.slice(rec + 1)}`,
-      /does not hold a recording/);
-    await refused(link.replace('voice=1', 'voice=7'), /does not hold a recording/);
-    // More than the page can open, though its link is short.
+    // (Not the last character, whose low bits may be padding that base64 ignores.)
+    for (let at = r; at < rEnd - 1; at += Math.max(1, Math.floor((rEnd - r) / 6))) {
+      await refused(changedAt(link, at), /does not hold a recording/);
+    }
+    await refused(link.replace(/s=\d+/, 's=7872'), /does not hold a recording/);
+    await refused(link.replace(/s=\d+/, 's=-1'), /does not hold a recording/);
+    // The older form, damaged: a checksum that fails, a value out of range.
+    const older = olderLink(saved, 'scale=major&root=2&voice=1&speed=15&grid=1');
+    const rec = older.indexOf('rec=') + 10;
+    await refused(changedAt(older, rec), /does not hold a recording/);
+    await refused(older.replace('voice=1', 'voice=7'), /does not hold a recording/);
+    // More than the page can open, though the link is short: in the older form, and in the
+    // compact one (two million lines of zeros, 18 MB as a file).
     const huge = deflateSync(Buffer.alloc(kMaxRecordingBytes + 1, '1;2;0;3\r\n'));
-    const hugeLink = link.replace(/rec=[^&]*/, `rec=${huge.toString('base64url')}`);
+    const hugeLink = olderLink(Buffer.alloc(0), 'scale=major&root=2&voice=1&speed=15&grid=1')
+      .replace(/rec=[^&]*/, `rec=${huge.toString('base64url')}`);
     await refused(hugeLink, /larger than the 16 MiB/);
+    const lines = 2_000_000;
+    const compact = Buffer.alloc(5 + 4 * lines + 2);
+    compact.set([0, 0x80 | (lines & 0x7F), 0x80 | ((lines >> 7) & 0x7F), lines >> 14, 0]);
+    await refused(`${site.url}#dc=2&r=${deflateRawSync(compact).toString('base64url')}&s=0`,
+      /larger than the 16 MiB/);
     // Opened in the page as it runs (pasted into the address bar): refused all the same.
     await page.evaluate((fragment) => { location.hash = fragment; }, new URL(hugeLink).hash);
     await page.getByRole('dialog', { name: 'DoodleChorus', exact: true }).waitFor();
