@@ -1,6 +1,8 @@
 #include "recording/CompactRecording.h"
 
+#include "mapping/PitchMap.h"
 #include "recording/GestureLine.h"
+#include "recording/PlaySpeed.h"
 
 #include <algorithm>
 #include <array>
@@ -585,6 +587,52 @@ ExpandedRecording expandCompactRecording(std::span<const uint8_t> compact,
         return damaged;
     }
     return expanded;
+}
+
+namespace {
+
+constexpr int32_t kLinkScaleModes = 4;
+constexpr auto kLinkRoots = static_cast<int32_t>(noteNames.size());
+constexpr int32_t kLinkVoiceTypes = 2;
+constexpr int32_t kLinkGridStates = 2;
+constexpr int32_t kLinkSpeedSteps = kMaxPlaySpeedTenths - kMinPlaySpeedTenths + 1;
+
+} // namespace
+
+int32_t linkSettingsNumber(const LinkSettings& settings) {
+    const auto within = [](int32_t value, int32_t low, int32_t count) {
+        return value >= low && value < low + count;
+    };
+    if (!within(settings.scaleMode, 0, kLinkScaleModes) ||
+        !within(settings.rootIndex, 0, kLinkRoots) ||
+        !within(settings.voiceType, 1, kLinkVoiceTypes) ||
+        !within(settings.speedTenths, kMinPlaySpeedTenths, kLinkSpeedSteps)) {
+        return -1;
+    }
+    int32_t number = settings.scaleMode * kLinkRoots + settings.rootIndex;
+    number = number * kLinkVoiceTypes + (settings.voiceType - 1);
+    number = number * kLinkGridStates + (settings.grid ? 1 : 0);
+    return number * kLinkSpeedSteps + (settings.speedTenths - kMinPlaySpeedTenths);
+}
+
+std::optional<LinkSettings> linkSettingsOf(int64_t number) {
+    constexpr int64_t kCount =
+        int64_t{kLinkScaleModes} * kLinkRoots * kLinkVoiceTypes * kLinkGridStates * kLinkSpeedSteps;
+    if (number < 0 || number >= kCount) {
+        return std::nullopt;
+    }
+    const auto digit = [&number](int32_t radix) {
+        const auto value = static_cast<int32_t>(number % radix);
+        number /= radix;
+        return value;
+    };
+    LinkSettings settings;
+    settings.speedTenths = digit(kLinkSpeedSteps) + kMinPlaySpeedTenths;
+    settings.grid = digit(kLinkGridStates) == 1;
+    settings.voiceType = digit(kLinkVoiceTypes) + 1;
+    settings.rootIndex = digit(kLinkRoots);
+    settings.scaleMode = static_cast<int32_t>(number);
+    return settings;
 }
 
 } // namespace doodle

@@ -12,7 +12,9 @@
 #include <limits>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace doodle {
@@ -204,6 +206,42 @@ TEST(CompactRecording, DamagedCutAndHostileBytesAreRefusedWithoutLargeAllocation
             EXPECT_TRUE(compactRecording(expanded.savBytes, 0).has_value());
         }
     }
+}
+
+// Every setting the controls can take has its own number, and each number in range gives its
+// settings back; settings out of range and numbers beyond have none.
+TEST(LinkSettings, EverySettingHasItsOwnNumberAndNothingElseHasOne) {
+    std::set<int32_t> numbers;
+    for (int32_t scaleMode = 0; scaleMode < 4; ++scaleMode) {
+        for (int32_t rootIndex = 0; rootIndex < 12; ++rootIndex) {
+            for (int32_t voiceType = 1; voiceType <= 2; ++voiceType) {
+                for (int32_t speedTenths = 10; speedTenths <= 50; ++speedTenths) {
+                    for (const bool grid : {false, true}) {
+                        const LinkSettings settings{scaleMode, rootIndex, voiceType, speedTenths,
+                                                    grid};
+                        const int32_t number = linkSettingsNumber(settings);
+                        ASSERT_GE(number, 0);
+                        numbers.insert(number);
+                        const std::optional<LinkSettings> back = linkSettingsOf(number);
+                        ASSERT_TRUE(back.has_value()) << number;
+                        EXPECT_EQ(std::tuple(back->scaleMode, back->rootIndex, back->voiceType,
+                                             back->speedTenths, back->grid),
+                                  std::tuple(scaleMode, rootIndex, voiceType, speedTenths, grid));
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_EQ(numbers.size(), std::size_t{4 * 12 * 2 * 41 * 2});
+    EXPECT_EQ(*numbers.rbegin(), static_cast<int32_t>(numbers.size()) - 1) << "no gaps";
+    for (const LinkSettings& outOfRange :
+         {LinkSettings{4, 0, 1, 10, false}, LinkSettings{0, 12, 1, 10, false},
+          LinkSettings{0, 0, 3, 10, false}, LinkSettings{0, 0, 1, 9, false},
+          LinkSettings{0, 0, 1, 51, false}, LinkSettings{-1, 0, 1, 10, false}}) {
+        EXPECT_EQ(linkSettingsNumber(outOfRange), -1);
+    }
+    EXPECT_FALSE(linkSettingsOf(-1).has_value());
+    EXPECT_FALSE(linkSettingsOf(static_cast<int64_t>(numbers.size())).has_value());
 }
 
 } // namespace

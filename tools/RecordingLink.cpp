@@ -31,8 +31,6 @@ constexpr int kLargestMemLevel = 9;
 
 constexpr std::array<std::string_view, 4> kScaleNames{"unrestricted", "major", "minor",
                                                       "pentatonic"};
-constexpr int32_t kVoiceTypes = 2;
-constexpr int32_t kGridStates = 2;
 
 std::string base64Url(std::span<const uint8_t> bytes) {
     std::string text;
@@ -84,15 +82,6 @@ int32_t speedTenths(const RenderSettings& settings) {
 
 } // namespace
 
-int32_t linkSettingsNumber(const RenderSettings& settings, bool grid) {
-    constexpr int32_t kSpeedSteps = kMaxPlaySpeedTenths - kMinPlaySpeedTenths + 1;
-    int32_t number = static_cast<int32_t>(settings.scaleMode);
-    number = number * static_cast<int32_t>(noteNames.size()) + settings.rootIndex;
-    number = number * kVoiceTypes + (static_cast<int32_t>(settings.voiceType) - 1);
-    number = number * kGridStates + (grid ? 1 : 0);
-    return number * kSpeedSteps + (speedTenths(settings) - kMinPlaySpeedTenths);
-}
-
 std::string recordingLink(std::string_view pageUrl, std::span<const uint8_t> savBytes,
                           const RenderSettings& settings, bool grid) {
     std::string link(pageUrl.substr(0, pageUrl.find('#')));
@@ -109,8 +98,10 @@ std::string recordingLink(std::string_view pageUrl, std::span<const uint8_t> sav
         }
     }
     if (shortest) {
-        return link + "dc=2&r=" + base64Url(*shortest) +
-               "&s=" + std::to_string(linkSettingsNumber(settings, grid));
+        return link + "dc=2&r=" + base64Url(*shortest) + "&s=" +
+               std::to_string(linkSettingsNumber(LinkSettings{
+                   static_cast<int32_t>(settings.scaleMode), settings.rootIndex,
+                   static_cast<int32_t>(settings.voiceType), speedTenths(settings), grid}));
     }
     constexpr int kZlibWindowBits = 15;
     return link + "dc=1&rec=" + base64Url(deflateBytes(savBytes, kZlibWindowBits)) +

@@ -13,7 +13,8 @@ namespace doodle {
 // the page's File > Copy link makes them:
 //   PAGE#dc=2&r=R&s=S  R: the recording's compact form (CompactRecording.h) in the layout that
 //                      deflates shortest, raw deflate at the best level, base64url; S: the
-//                      settings as one decimal number (linkSettingsNumber).
+//                      settings as one decimal number (CompactRecording.h's
+//                      linkSettingsNumber).
 // A recording not exactly as the program writes it goes in the older, longer form:
 //   PAGE#dc=1&rec=R&scale=NAME&root=N&voice=N&speed=TENTHS&grid=0|1  R: the file in the zlib
 //                      format (deflate with its Adler-32 check), base64url.
@@ -21,10 +22,5 @@ namespace doodle {
 // nearest tenth, the slider's step.
 std::string recordingLink(std::string_view pageUrl, std::span<const uint8_t> savBytes,
                           const RenderSettings& settings, bool grid);
-
-// The settings of a dc=2 link as one number, the mixed radix of scale mode (0..3), root
-// (0..11), voice type less one (0..1), grid (0..1) and speed in tenths less the slowest
-// (0..40), the speed last.
-int32_t linkSettingsNumber(const RenderSettings& settings, bool grid);
 
 } // namespace doodle

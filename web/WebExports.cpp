@@ -524,6 +524,26 @@ EMSCRIPTEN_KEEPALIVE double dc_expand_recording(const uint8_t* compact, double b
     return static_cast<double>(linkBytes().size());
 }
 
+// A link's settings as one number (linkSettingsNumber); -1 for settings out of range.
+EMSCRIPTEN_KEEPALIVE int32_t dc_link_settings_number(int32_t scaleMode, int32_t rootIndex,
+                                                     int32_t voiceType, int32_t speedTenths,
+                                                     int32_t grid) {
+    return linkSettingsNumber({scaleMode, rootIndex, voiceType, speedTenths, grid != 0});
+}
+
+// The settings of a link's number as scale mode, root, voice type, speed in tenths and grid
+// (0 or 1), until the next call; null for a number no settings give.
+EMSCRIPTEN_KEEPALIVE const int32_t* dc_link_settings_of(double number) {
+    static std::array<int32_t, 5> fields{};
+    const std::optional<LinkSettings> settings = linkSettingsOf(static_cast<int64_t>(number));
+    if (!settings) {
+        return nullptr;
+    }
+    fields = {settings->scaleMode, settings->rootIndex, settings->voiceType, settings->speedTenths,
+              settings->grid ? 1 : 0};
+    return fields.data();
+}
+
 // What dc_compact_recording or dc_expand_recording made last, until the next call.
 EMSCRIPTEN_KEEPALIVE const uint8_t* dc_link_bytes() {
     return linkBytes().data();

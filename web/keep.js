@@ -18,8 +18,6 @@ const kCompactFormat = '2';
 export const kScaleNames = ['unrestricted', 'major', 'minor', 'pentatonic'];
 const kStorageKey = 'doodlechorus';
 const kBase64Chunk = 0x8000; // bytes per String.fromCharCode call
-const kVoiceTypes = 2;
-const kGridStates = 2;
 // What the module's dc_expand_recording answers for a damaged link and one too large.
 const kExpandDamaged = -1;
 const kExpandTooLarge = -2;
@@ -146,30 +144,18 @@ function settingsOf(params, limits) {
   };
 }
 
-// The settings of a dc=2 link as one number: the mixed radix of scale mode, root, voice type
-// less one, grid and speed in tenths less the slowest, the speed last.
-function settingsNumber(settings, limits) {
-  let number = settings.scaleMode * limits.noteCount + settings.rootIndex;
-  number = number * kVoiceTypes + settings.voiceType - 1;
-  number = number * kGridStates + (settings.grid ? 1 : 0);
-  return number * (limits.maxSpeedTenths - limits.minSpeedTenths + 1)
-    + settings.speedTenths - limits.minSpeedTenths;
+// The settings of a dc=2 link as one number, which the module makes and reads.
+function settingsNumber(module, settings) {
+  return module._dc_link_settings_number(settings.scaleMode, settings.rootIndex,
+    settings.voiceType, settings.speedTenths, settings.grid ? 1 : 0);
 }
 
-function settingsOfNumber(text, limits) {
-  const speedSteps = limits.maxSpeedTenths - limits.minSpeedTenths + 1;
-  const count = kScaleNames.length * limits.noteCount * kVoiceTypes * kGridStates * speedSteps;
-  let number = wholeNumber(text, 0, count - 1, 7);
-  const digit = (radix) => {
-    const value = number % radix;
-    number = Math.floor(number / radix);
-    return value;
-  };
-  const speedTenths = digit(speedSteps) + limits.minSpeedTenths;
-  const grid = digit(kGridStates) === 1;
-  const voiceType = digit(kVoiceTypes) + 1;
-  const rootIndex = digit(limits.noteCount);
-  return { scaleMode: number, rootIndex, voiceType, speedTenths, grid };
+function settingsOfNumber(module, text) {
+  if (!/^\d{1,7}$/.test(text ?? '')) throw new KeepError('damaged');
+  const at = module._dc_link_settings_of(Number(text));
+  if (at === 0) throw new KeepError('damaged');
+  const [scaleMode, rootIndex, voiceType, speedTenths, grid] = module.HEAP32.slice(at / 4, at / 4 + 5);
+  return { scaleMode, rootIndex, voiceType, speedTenths, grid: grid === 1 };
 }
 
 // Bytes handed to the module, a call made with their address and size, and its answer.
@@ -204,7 +190,7 @@ export async function linkFragment(recording, settings, limits, module) {
   const compact = await compactDeflated(module, recording);
   const params = compact !== null
     ? [[kFormatKey, kCompactFormat], ['r', toBase64Url(compact)],
-      ['s', String(settingsNumber(settings, limits))]]
+      ['s', String(settingsNumber(module, settings))]]
     : [[kFormatKey, kFormat], ['rec', await pack(recording)], ...settingsParams(settings)];
   return params.map(([key, value]) => `${key}=${value}`).join('&');
 }
@@ -232,7 +218,7 @@ export async function readLinkFragment(fragment, limits, module) {
   const params = new URLSearchParams(fragment);
   const format = params.get(kFormatKey);
   if (format === kCompactFormat && params.has('r') && params.has('s')) {
-    const settings = settingsOfNumber(params.get('s'), limits);
+    const settings = settingsOfNumber(module, params.get('s'));
     const recording = await expandLinked(module, params.get('r'), limits.maxRecordingBytes);
     return { recording, packed: await pack(recording), settings };
   }
