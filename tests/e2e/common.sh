@@ -67,19 +67,25 @@ e2e_start_program() { # PROGRAM [ARG...]
     [ -n "$E2E_WID" ] || fail "the main window did not appear"
 }
 
+# Waits for a window of the program titled TITLE (a regular expression) and prints it.
+wait_window() { # TITLE
+    local found tries
+    for ((tries = 0; tries < 100; tries++)); do
+        found=$(xdotool search --all --pid "$E2E_PID" --name "$1" 2>/dev/null | head -n 1) || true
+        [ -z "$found" ] || { echo "$found"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
 # Closes the main window through the window manager and checks a clean exit with code 0.
 # With "discard", the recording holds unsaved lines: "Save changes?" is answered Discard.
 e2e_close_program() { # [discard]
     wmctrl -i -c "$E2E_WID" || fail "could not ask the window to close"
     if [ "${1:-}" = discard ]; then
-        local question="" tries
-        for ((tries = 0; tries < 100; tries++)); do
-            question=$(xdotool search --all --pid "$E2E_PID" --name '^Save changes\?$' \
-                2>/dev/null | head -n 1) || true
-            [ -z "$question" ] || break
-            sleep 0.1
-        done
-        [ -n "$question" ] || fail "closing asked nothing about the unsaved lines"
+        local question
+        question=$(wait_window '^Save changes\?$') ||
+            fail "closing asked nothing about the unsaved lines"
         xdotool windowfocus --sync "$question" sleep 0.2 key d || fail "xdotool key d"
     fi
     local rc=0

@@ -9,17 +9,6 @@ source "$(dirname "$0")/common.sh"
 PROGRAM=$1
 EXAMPLES=$2
 
-# Waits for a window of the program titled exactly TITLE (a regular expression) and prints it.
-wait_window() { # TITLE
-    local found tries
-    for ((tries = 0; tries < 100; tries++)); do
-        found=$(xdotool search --all --pid "$E2E_PID" --name "$1" 2>/dev/null | head -n 1) || true
-        [ -z "$found" ] || { echo "$found"; return 0; }
-        sleep 0.1
-    done
-    return 1
-}
-
 # How many windows of the program are titled TITLE.
 count_windows() { # TITLE
     xdotool search --all --pid "$E2E_PID" --name "$1" 2>/dev/null | wc -l

@@ -105,13 +105,7 @@ xdotool mousemove --window "$E2E_WID" $((GROWN_X + GROWN_W / 2)) $((GROWN_Y + GR
     sleep 0.1 mousedown 1 sleep 0.1 "${moves[@]}" sleep 0.1 mouseup 1 || fail "xdotool drag"
 click "$record_x" "$record_y"
 xdotool windowfocus --sync "$E2E_WID" sleep 0.2 key ctrl+s || fail "xdotool key"
-for ((tries = 0; tries < 100; tries++)); do
-    DIALOG=$(xdotool search --all --pid "$E2E_PID" --name '^Please choose file to save$' \
-        2>/dev/null | head -n 1) || true
-    [ -z "$DIALOG" ] || break
-    sleep 0.1
-done
-[ -n "$DIALOG" ] || fail "Ctrl+S opened no Save dialog"
+DIALOG=$(wait_window '^Please choose file to save$') || fail "Ctrl+S opened no Save dialog"
 answer_dialog "$E2E_WORK/grown"
 [ -s "$E2E_WORK/grown.sav" ] || fail "the drag in the grown area was not saved"
 read -r first_x first_y <<<"$(head -n 1 "$E2E_WORK/grown.sav" | awk -F';' '{print $1, $2}')"
