@@ -138,7 +138,9 @@ test('the page says in words what the program\'s states mean, and the states sta
     assert.ok(await hint('play-hint').isVisible());
     assert.equal(await page.getByRole('button', { name: 'play' }).getAttribute(
       'aria-describedby'), 'play-hint');
+    // The toggle shows what the program reports, and the hint goes with it.
     await page.getByRole('button', { name: 'record' }).click();
+    await page.getByRole('button', { name: 'recording' }).waitFor();
     assert.ok(await hint('play-hint').isHidden(), 'no hint while recording');
     await page.mouse.move(at.x, at.y);
     await page.mouse.down();
