@@ -635,14 +635,7 @@ async function readRecording(bytes) {
   const copy = bytes.slice().buffer;
   const parsed = await workerJob({ type: 'parse', bytes: copy }, [copy]);
   if (parsed.tooLarge || parsed.cancelled) return null;
-  const points = new DataView(parsed.points);
-  const ink = new Int32Array(2 * parsed.lines);
-  const kPointBytes = 16; // time (float64), x, y (int32)
-  for (let i = 0; i < parsed.lines; i++) {
-    ink[2 * i] = points.getInt32(kPointBytes * i + 8, true);
-    ink[2 * i + 1] = points.getInt32(kPointBytes * i + 12, true);
-  }
-  return { ...parsed, ink };
+  return { ...parsed, ink: new Int32Array(parsed.ink) };
 }
 
 // The open dialog's answer for the program: a recording read, or why there is none.
@@ -684,6 +677,7 @@ openInput.addEventListener('change', async () => {
 openInput.addEventListener('cancel', () => send({ type: 'open', answer: 'cancel' }));
 
 const kMimeTypes = { '.sav': 'text/plain', '.wav': 'audio/wav', '.mid': 'audio/midi' };
+// bytes: an ArrayBuffer, a typed array or a Blob (which the new Blob refers to, uncopied).
 function download(bytes, name) {
   const extension = name.slice(name.lastIndexOf('.')).toLowerCase();
   const url = URL.createObjectURL(new Blob([bytes], { type: kMimeTypes[extension] }));
@@ -726,7 +720,7 @@ async function exportRecording({ name, kind, text, settings }) {
     showMessage(ids.informerTitle, ids.notSavedText);
     return;
   }
-  download(result.bytes, name);
+  download(result.file, name);
 }
 
 // ---- Message box and Help ----
