@@ -91,10 +91,15 @@ const kTenMinutesMs = 600_000;
 const kFrameGapGoalMs = 33;
 const kTapGapGoalPeriods = 2;
 const kSettleMs = 1000; // the usual gap between tap messages is measured over this, before the open
+// What the open sets off (the page keeping the recording the audio thread hands it) counts until
+// this long after the opened dots arrived.
+const kAfterOpenMs = 500;
 
-// Busy loops, one a core, until stop(): shell loops that never yield.
+// Busy loops, one a core, until stop(): shell loops that never sleep, and that end by
+// themselves once this process has gone (killed before it could stop them).
 function startBusyLoops() {
-  const loops = os.cpus().map(() => spawn('sh', ['-c', 'while :; do :; done'], { stdio: 'ignore' }));
+  const loop = 'while kill -0 $PPID 2>/dev/null; do :; done';
+  const loops = os.cpus().map(() => spawn('sh', ['-c', loop], { stdio: 'ignore' }));
   const stop = () => {
     for (const loop of loops) loop.kill('SIGKILL');
   };
@@ -118,16 +123,16 @@ async function measureOpen(page, file) {
   await page.waitForFunction(() => window.heard.views.some((v) => v.type === 'canvas'
     && v.inkXY.length > 1000), null, { timeout: 60_000 });
   const openEnd = await page.evaluate(() => performance.now());
-  await page.waitForTimeout(500);
+  await page.waitForTimeout(kAfterOpenMs);
   const gaps = await page.evaluate(([from, to]) => {
     const gapsIn = (start, end) => window.tapTimes.slice(1)
       .map((t, i) => [t, t - window.tapTimes[i]]).filter(([t]) => t >= start && t <= end)
       .map(([, gap]) => gap);
     const origin = Date.now() - performance.now();
     const sentGaps = window.sentTimes.slice(1).map((t, i) => [t - origin, t - window.sentTimes[i]])
-      .filter(([t]) => t >= from && t <= to + 200).map(([, gap]) => gap);
-    return { usual: gapsIn(0, from), during: gapsIn(from, to + 200), sent: sentGaps };
-  }, [openStart, openEnd]);
+      .filter(([t]) => t >= from && t <= to).map(([, gap]) => gap);
+    return { usual: gapsIn(0, from), during: gapsIn(from, to), sent: sentGaps };
+  }, [openStart, openEnd + kAfterOpenMs]);
   return { openMs: openEnd - openStart, usual: median(gaps.usual), sent: Math.max(...gaps.sent),
     received: Math.max(...gaps.during) };
 }
