@@ -180,18 +180,20 @@ try {
   });
   const results = [];
   for (const busy of [false, true]) {
+    // The machine's load as the pass starts (the 1-minute average; other work counts too).
+    const load = os.loadavg()[0].toFixed(2);
     const loops = busy ? startBusyLoops() : null;
     try {
       const open = await measureOpen(page, big);
       await openFile(page, long);
       const exported = await measureExport(page);
-      results.push({ label: busy ? `busy (${loops.count} busy loops)` : 'at rest', open, exported });
+      const label = busy ? `busy (${loops.count} busy loops, load ${load})` : `at rest (load ${load})`;
+      results.push({ label, open, exported });
     } finally {
       loops?.stop();
     }
   }
   await pageSession.close();
-  console.log(`Stalls (load average ${os.loadavg().map((l) => l.toFixed(2)).join(' ')} after)`);
   for (const { label, open, exported } of results) {
     const openGoal = kTapGapGoalPeriods * open.usual;
     console.log(`  ${label}: opening a 10 MiB file (${Math.round(open.openMs)} ms): longest gap `
