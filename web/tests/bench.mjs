@@ -187,7 +187,8 @@ try {
       const open = await measureOpen(page, big);
       await openFile(page, long);
       const exported = await measureExport(page);
-      const label = busy ? `busy (${loops.count} busy loops, load ${load})` : `at rest (load ${load})`;
+      const label = busy ? `busy (${loops.count} busy loops, load ${load})`
+        : `at rest (load ${load})`;
       results.push({ label, open, exported });
     } finally {
       loops?.stop();
