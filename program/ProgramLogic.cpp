@@ -36,9 +36,8 @@ private:
 std::vector<InkPoint> inkOf(const Recording& recording) {
     std::vector<InkPoint> ink;
     ink.reserve(recording.size());
-    for (std::size_t i = 0; i < recording.size(); ++i) {
-        const GestureEvent event = recording.event(i);
-        ink.push_back({event.x, event.y});
+    for (const RecordingPoint& point : recording.storedPoints()) {
+        ink.push_back({point.x, point.y});
     }
     return ink;
 }

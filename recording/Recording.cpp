@@ -7,7 +7,6 @@
 namespace doodle {
 namespace {
 
-constexpr char kLineSeparator = '\n';
 // Field 3 at or above this marks a release line.
 constexpr double kReleasedFlag = 1.0;
 constexpr std::size_t kBitsPerByte = 8;

@@ -27,6 +27,9 @@ struct GestureEvent {
 // The event of one line of text: missing or non-numeric fields read as 0.
 GestureEvent parseGestureEvent(std::string_view lineText) noexcept;
 
+// Ends every line of a recording's stored text (Recording::storedText); no line can hold it.
+inline constexpr char kLineSeparator = '\n';
+
 // A line's event as a recording keeps it, without its release flag: 16 bytes.
 struct RecordingPoint {
     double timeMs = 0.0;

@@ -1,6 +1,7 @@
 #include "recording/RecordingFile.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <string_view>
 
 namespace doodle {
@@ -67,17 +68,42 @@ Recording splitRecordingLines(std::string_view bytes) {
 }
 
 std::vector<uint8_t> recordingFileBytes(const Recording& recording) {
-    std::size_t total = 0;
-    for (const std::string_view line : recording) {
-        total += line.size() + kLineEnd.size();
-    }
-    std::vector<uint8_t> bytes;
-    bytes.reserve(total);
-    for (const std::string_view line : recording) {
-        bytes.insert(bytes.end(), line.begin(), line.end());
-        bytes.insert(bytes.end(), kLineEnd.begin(), kLineEnd.end());
-    }
+    RecordingFileWriter writer(recording);
+    std::vector<uint8_t> bytes(writer.size());
+    writer.write(bytes);
     return bytes;
+}
+
+RecordingFileWriter::RecordingFileWriter(const Recording& recording) noexcept
+    : m_recording(recording), m_textEnd(recording.storedText().size()),
+      // Each line's separator becomes CR LF: one byte more a line.
+      m_size(m_textEnd + recording.size() * (kLineEnd.size() - 1)) {}
+
+std::size_t RecordingFileWriter::write(std::span<uint8_t> out) noexcept {
+    // Taken anew each time: appended lines may have moved the text.
+    const std::string_view text = m_recording.storedText().substr(0, m_textEnd);
+    std::size_t written = 0;
+    while (written < out.size()) {
+        if (m_lineEndDue > 0) {
+            out[written++] = static_cast<uint8_t>(kLineEnd[kLineEnd.size() - m_lineEndDue]);
+            --m_lineEndDue;
+            continue;
+        }
+        if (m_textAt == text.size()) {
+            break;
+        }
+        const std::size_t lineEnd = text.find(kLineSeparator, m_textAt); // every line has one
+        const std::size_t count = std::min(lineEnd - m_textAt, out.size() - written);
+        std::copy_n(text.begin() + static_cast<std::ptrdiff_t>(m_textAt), count,
+                    out.begin() + static_cast<std::ptrdiff_t>(written));
+        written += count;
+        m_textAt += count;
+        if (m_textAt == lineEnd) {
+            m_lineEndDue = kLineEnd.size();
+            ++m_textAt;
+        }
+    }
+    return written;
 }
 
 } // namespace doodle

@@ -119,6 +119,34 @@ TEST(RecordingAssemblyTest, PiecesOfAnySizeGiveTheSameRecordingAndDisagreeingPar
     EXPECT_FALSE(assembly.finish()) << "one line end for two points";
 }
 
+TEST(RecordingFileWriterTest, WritesTheFileInPiecesOfAnySizeAndLeavesLaterLinesOut) {
+    Recording recording{"120;45;0;1532", "", "x;y"};
+    const std::string expected = "120;45;0;1532\r\n\r\nx;y\r\n";
+    EXPECT_EQ(recordingFileBytes(recording),
+              std::vector<uint8_t>(expected.begin(), expected.end()));
+    for (const std::size_t piece :
+         {std::size_t{1}, std::size_t{2}, std::size_t{14}, std::size_t{15}, std::size_t{1000}}) {
+        RecordingFileWriter writer(recording);
+        ASSERT_EQ(writer.size(), expected.size());
+        std::string written;
+        std::vector<uint8_t> buffer(piece);
+        for (std::size_t count = writer.write(buffer); count > 0; count = writer.write(buffer)) {
+            ASSERT_LE(count, piece);
+            written.append(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(count));
+            if (written.size() == 5) {
+                recording.append("appended after the writer was made");
+            }
+        }
+        EXPECT_EQ(written, expected) << piece;
+        recording = Recording{"120;45;0;1532", "", "x;y"};
+    }
+    const Recording none;
+    RecordingFileWriter empty(none);
+    std::vector<uint8_t> buffer(4);
+    EXPECT_EQ(empty.size(), 0U);
+    EXPECT_EQ(empty.write(buffer), 0U);
+}
+
 TEST(RecordingFileName, AppendsSavUnlessTheNameEndsInItInAnyCase) {
     for (const std::string_view kept : {"tune.SAV", "tune.Sav", ".sav", "/a/b.sAv"}) {
         EXPECT_EQ(fileNameWithExtension(kept, kRecordingExtension), kept);

@@ -76,10 +76,10 @@ WorkerResults& worker() {
     return results;
 }
 
-// The recording's bytes dc_program_recording_bytes made last.
-std::vector<uint8_t>& recordingCopy() {
-    static std::vector<uint8_t> bytes;
-    return bytes;
+// The recording's file as dc_program_recording_start began to write it.
+std::optional<RecordingFileWriter>& recordingWriter() {
+    static std::optional<RecordingFileWriter> writer;
+    return writer;
 }
 
 // What dc_compact_recording or dc_expand_recording made last.
@@ -355,15 +355,16 @@ EMSCRIPTEN_KEEPALIVE int32_t dc_program_open_released(const uint8_t* piece, int3
     return program()->opening.addReleased({piece, static_cast<std::size_t>(count)}) ? 1 : 0;
 }
 
-// What a host keeps of the drawing between visits: the recording as Save writes it (valid until
-// the next call), the ink list as x, y pairs (until the next event), and the controls.
-EMSCRIPTEN_KEEPALIVE const uint8_t* dc_program_recording_bytes() {
-    recordingCopy() = recordingFileBytes(program()->logic.recording());
-    return recordingCopy().data();
+// What a host keeps of the drawing between visits: the recording as Save writes it, in pieces
+// (dc_program_recording_start gives its size in bytes, then each dc_program_recording_piece
+// writes the next bytes at `out`, up to `capacity`, and says how many; the recording must not
+// change meanwhile), the ink list as x, y pairs (until the next event), and the controls.
+EMSCRIPTEN_KEEPALIVE double dc_program_recording_start() {
+    return static_cast<double>(recordingWriter().emplace(program()->logic.recording()).size());
 }
-// The size of what dc_program_recording_bytes made last.
-EMSCRIPTEN_KEEPALIVE double dc_program_recording_byte_count() {
-    return static_cast<double>(recordingCopy().size());
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_recording_piece(uint8_t* out, int32_t capacity) {
+    return static_cast<int32_t>(
+        recordingWriter()->write({out, static_cast<std::size_t>(capacity)}));
 }
 EMSCRIPTEN_KEEPALIVE const int32_t* dc_program_ink() {
     static_assert(sizeof(InkPoint) == 2 * sizeof(int32_t));

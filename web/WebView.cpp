@@ -29,7 +29,13 @@ int32_t count(std::size_t size) {
 } // namespace
 
 std::vector<int32_t> flattenPaint(const CanvasPaint& paint) {
+    constexpr std::size_t kStepHeadValues = 5; // kind, red, green, blue, count
+    std::size_t values = 0;
+    for (const CanvasStep& step : paint) {
+        values += kStepHeadValues + 2 * step.dots.size() + step.columnsX.size();
+    }
     std::vector<int32_t> flat;
+    flat.reserve(values);
     for (const CanvasStep& step : paint) {
         flat.push_back(static_cast<int32_t>(step.kind));
         flat.push_back(step.colour.red);

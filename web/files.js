@@ -56,6 +56,7 @@ export function listenToOpen({ onChosen, onOpened }) {
   openInput.addEventListener('cancel', () => send({ type: 'open', answer: 'cancel' }));
 }
 
+// bytes: an ArrayBuffer or a Blob (which the new Blob refers to without a copy).
 function download(bytes, name) {
   const extension = name.slice(name.lastIndexOf('.')).toLowerCase();
   const url = URL.createObjectURL(new Blob([bytes], { type: kMimeTypes[extension] }));
@@ -98,7 +99,7 @@ async function exportRecording({ name, kind, text, settings }) {
     showMessage(ids.informerTitle, ids.notSavedText);
     return;
   }
-  download(result.bytes, name);
+  download(result.file, name);
 }
 
 onProgram('store', ({ bytes, name }) => {

@@ -47,12 +47,5 @@ export async function readRecording(bytes) {
   const copy = bytes.slice().buffer;
   const parsed = await workerJob({ type: 'parse', bytes: copy }, [copy]);
   if (parsed.tooLarge || parsed.cancelled) return null;
-  const points = new DataView(parsed.points);
-  const ink = new Int32Array(2 * parsed.lines);
-  const kPointBytes = 16; // time (float64), x, y (int32)
-  for (let i = 0; i < parsed.lines; i++) {
-    ink[2 * i] = points.getInt32(kPointBytes * i + 8, true);
-    ink[2 * i + 1] = points.getInt32(kPointBytes * i + 12, true);
-  }
-  return { ...parsed, ink };
+  return { ...parsed, ink: new Int32Array(parsed.ink) };
 }

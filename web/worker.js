@@ -4,6 +4,11 @@
 // reports its progress; the page cancels one by ending the worker.
 import createDoodleChorus from './doodlechorus.js';
 
+// A parsed point: time (float64), x, y (int32), little-endian.
+const kPointBytes = 16;
+const kPointXOffset = 8;
+const kPointYOffset = 12;
+
 let program = null;
 const waiting = [];
 
@@ -30,9 +35,17 @@ function parse({ id, bytes }) {
     return;
   }
   const text = copyOut(program._dc_worker_parsed_text(), program._dc_worker_parsed_text_bytes());
-  const points = copyOut(program._dc_worker_parsed_points(), 16 * lines);
+  const points = copyOut(program._dc_worker_parsed_points(), kPointBytes * lines);
   const released = copyOut(program._dc_worker_parsed_released(), lines);
-  postMessage({ id, type: 'parsed', lines, text, points, released }, [text, points, released]);
+  // The dots the page shows for it, x, y pairs, made here rather than on the page's thread.
+  const ink = new Int32Array(2 * lines);
+  const pointView = new DataView(points);
+  for (let i = 0; i < lines; i++) {
+    ink[2 * i] = pointView.getInt32(kPointBytes * i + kPointXOffset, true);
+    ink[2 * i + 1] = pointView.getInt32(kPointBytes * i + kPointYOffset, true);
+  }
+  postMessage({ id, type: 'parsed', lines, text, points, released, ink: ink.buffer },
+    [text, points, released, ink.buffer]);
 }
 
 function exportFile({ id, kind, text, settings }) {
@@ -43,8 +56,10 @@ function exportFile({ id, kind, text, settings }) {
     postMessage({ id, type: 'exported', failed: true });
     return;
   }
-  const bytes = copyOut(program._dc_worker_exported(), size);
-  postMessage({ id, type: 'exported', bytes }, [bytes]);
+  // Made into a Blob here, which posts by reference: a copy on the page's thread (100 MB for
+  // ten minutes of WAV) would stall the page for a few frames.
+  const at = program._dc_worker_exported();
+  postMessage({ id, type: 'exported', file: new Blob([program.HEAPU8.subarray(at, at + size)]) });
 }
 
 function handle(message) {

@@ -15,6 +15,9 @@ const kOpenTextBytesPerQuantum = 1 << 20;
 const kOpenPointsPerQuantum = 1 << 16; // 16 bytes each
 const kOpenFlagsPerQuantum = 1 << 16; // a byte each, taken one by one
 const kPointBytes = 16;
+// How much of the recording's file a snapshot writes a render quantum: the program writes it
+// line by line, about 1.5 ms a MiB, and the voice needs the rest of the quantum's 2.9 ms.
+const kSnapshotBytesPerQuantum = 1 << 18;
 // MIDI input messages waiting for their frame: a queue made once, so that process() allocates
 // nothing. A keyboard sends a few hundred a second; this holds seconds of them.
 const kMidiQueueMessages = 4096;
@@ -34,8 +37,11 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     this.waiting = [];
     this.outPointer = 0; // the module's output block, kRenderQuantumFrames samples
     this.outView = null; // a Float32Array over it, made anew only when the memory grows
-    this.piecePointer = 0; // where each piece of an opened recording is copied in
+    // Where each piece of an opened recording is copied in, and each piece of a snapshot's
+    // recording written.
+    this.piecePointer = 0;
     this.opening = null; // { text, points, released, at: { text, points, released } }
+    this.snapshotting = null; // { recording: Uint8Array, at } while written in pieces
     this.tap = null; // { frame, samples, filled } while the page listens
     // The context's frame (currentFrame) minus the program's sample clock; known from the
     // first process() call on.
@@ -49,8 +55,8 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       lastFrame: 0, // deliveries keep their order: none is due before the one before it
     };
     this.port.onmessage = (event) => {
-      if (this.program && !this.opening) this.handle(event.data);
-      else this.waiting.push(event.data); // in order, after the recording being taken in
+      if (this.program && !this.busy()) this.handle(event.data);
+      else this.waiting.push(event.data); // in order, after the recording being taken or given
     };
     const post = (message, transfer = []) => {
       message.frame = this.program._dc_program_frame();
@@ -82,20 +88,20 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       program._dc_program_start();
       // Allocated once here: process() allocates nothing of its own.
       this.outPointer = program._malloc(Float32Array.BYTES_PER_ELEMENT * kRenderQuantumFrames);
-      this.piecePointer = program._malloc(kOpenTextBytesPerQuantum);
+      this.piecePointer = program._malloc(Math.max(kOpenTextBytesPerQuantum,
+        kOpenPointsPerQuantum * kPointBytes, kSnapshotBytesPerQuantum));
       this.handleWaiting();
     });
   }
 
-  handleWaiting() {
-    while (this.waiting.length > 0 && !this.opening) this.handle(this.waiting.shift());
+  // A recording being taken in or written out in pieces: the events wait, since they may change
+  // it.
+  busy() {
+    return this.opening !== null || this.snapshotting !== null;
   }
 
-  // The recording as Save writes it, as bytes of its own; an empty recording is empty bytes.
-  copyRecording() {
-    const p = this.program;
-    const at = p._dc_program_recording_bytes();
-    return p.HEAPU8.slice(at, at + p._dc_program_recording_byte_count()).buffer;
+  handleWaiting() {
+    while (this.waiting.length > 0 && !this.busy()) this.handle(this.waiting.shift());
   }
 
   // The controls a playback or an export plays with.
@@ -143,17 +149,19 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       case 'open':
         this.open(message);
         break;
-      case 'snapshot': {
-        // What the page keeps: the ink, the controls, and the recording when asked for.
-        const recording = message.withRecording ? this.copyRecording() : null;
-        const at = p._dc_program_ink() >> 2;
-        const ink = p.HEAP32.slice(at, at + 2 * p._dc_program_ink_count());
-        this.port.postMessage({
-          type: 'snapshot', recording, ink, ...this.controls(),
-          gridChecked: p._dc_program_grid_checked(),
-        }, recording ? [recording, ink.buffer] : [ink.buffer]);
+      case 'snapshot':
+        // The recording as Save writes it, when asked for, is written a piece a quantum (the
+        // first one now): a large one would hold up the sound.
+        if (message.withRecording) {
+          this.snapshotting = {
+            recording: new Uint8Array(p._dc_program_recording_start()),
+            at: 0,
+          };
+          this.takeSnapshotPiece();
+        } else {
+          this.postSnapshot(null);
+        }
         break;
-      }
       case 'restoreInk': {
         // Ink kept by the page from an earlier visit, as x, y pairs.
         const pointer = p._malloc(Math.max(message.inkXY.byteLength, 1));
@@ -174,6 +182,32 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       default:
         break;
     }
+  }
+
+  // What the page keeps: the ink, the controls, and the recording's bytes when asked for (an
+  // empty recording is empty bytes).
+  postSnapshot(recording) {
+    const p = this.program;
+    const at = p._dc_program_ink() >> 2;
+    const ink = p.HEAP32.slice(at, at + 2 * p._dc_program_ink_count());
+    this.port.postMessage({
+      type: 'snapshot', recording, ink, ...this.controls(),
+      gridChecked: p._dc_program_grid_checked(),
+    }, recording ? [recording, ink.buffer] : [ink.buffer]);
+  }
+
+  takeSnapshotPiece() {
+    const p = this.program;
+    const s = this.snapshotting;
+    const written = p._dc_program_recording_piece(this.piecePointer,
+      Math.min(kSnapshotBytesPerQuantum, s.recording.length - s.at));
+    s.recording.set(p.HEAPU8.subarray(this.piecePointer, this.piecePointer + written), s.at);
+    s.at += written;
+    // Nothing written before the end would be a fault: the snapshot ends rather than wait.
+    if (s.at < s.recording.length && written > 0) return;
+    this.snapshotting = null;
+    this.postSnapshot(s.recording.buffer);
+    this.handleWaiting();
   }
 
   // The open dialog's answer: nothing, a reason, or the parts of a recording the worker read,
@@ -284,6 +318,7 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     const p = this.program;
     if (!p) return true;
     if (this.opening) this.takeOpeningPiece();
+    else if (this.snapshotting) this.takeSnapshotPiece();
     const frame = p._dc_program_frame();
     // currentFrame: the context's frame at this call's first sample.
     this.contextOffset = currentFrame - frame;

@@ -2,7 +2,7 @@
 // machine: ns per sample for the same workload (a sounding voice, a glide always running), and
 // the share of one 128-frame render quantum (2.9 ms at 44100 Hz) that rendering it takes.
 // Usage: node tests/bench.mjs [VOICE_BENCH]
-import { execFileSync } from 'node:child_process';
+import { execFileSync, spawn } from 'node:child_process';
 import { mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -83,57 +83,63 @@ for (const frames of kBufferSizes) {
 
 // The page while a large file opens and while a long export is made: the audio thread takes the
 // opened recording a few pieces per render quantum, and the export runs in the page's worker.
-// Goals: no gap between two tap messages (2048 frames, 46 ms) over twice the usual one while a
-// 10 MiB file opens; no gap between animation frames over 50 ms during a 10-minute WAV export.
+// Goals: no gap between two tap messages (2048 frames, 46 ms) over two of the usual ones while a
+// 10 MiB file opens; no gap between animation frames over two frames (33 ms) during a 10-minute
+// WAV export. Both are measured at rest and again while busy loops occupy every core.
 const kOpenFileBytes = 10 * 1024 * 1024;
 const kTenMinutesMs = 600_000;
-const scratch = mkdtempSync(path.join(os.tmpdir(), 'dc-web-bench-'));
-try {
-  const line = '120;45;0;1532\r\n';
-  const big = path.join(scratch, 'ten-mib.sav');
-  writeFileSync(big, line.repeat(Math.ceil(kOpenFileBytes / line.length)));
-  const long = path.join(scratch, 'ten-minutes.sav');
-  writeFileSync(long, `100;100;0;0\r\n100;100;0;${kTenMinutesMs}\r\n`);
+const kFrameGapGoalMs = 33;
+const kTapGapGoalPeriods = 2;
+const kSettleMs = 1000; // the usual gap between tap messages is measured over this, before the open
+// What the open sets off (the page keeping the recording the audio thread hands it) counts until
+// this long after the opened dots arrived.
+const kAfterOpenMs = 500;
 
-  const pageSession = await openPageInBrowser();
-  const { page } = pageSession;
-  await listen(page);
-  await startSound(page);
+// Busy loops, one a core, until stop(): shell loops that never sleep, and that end by
+// themselves once this process has gone (killed before it could stop them).
+function startBusyLoops() {
+  const loop = 'while kill -0 $PPID 2>/dev/null; do :; done';
+  const loops = os.cpus().map(() => spawn('sh', ['-c', loop], { stdio: 'ignore' }));
+  const stop = () => {
+    for (const loop of loops) loop.kill('SIGKILL');
+  };
+  process.once('exit', stop);
+  return { count: loops.length, stop };
+}
+
+const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
+
+// The longest gap between the audio thread's tap messages while `file` opens, as the thread sent
+// them (its own clock) and as the page received them, and the usual gap before, ms.
+async function measureOpen(page, file) {
   await page.evaluate(() => {
     window.tapTimes = [];
     window.sentTimes = [];
-    window.doodleChorus.tap((frame, samples, sentMs) => {
-      window.tapTimes.push(performance.now());
-      window.sentTimes.push(sentMs);
-    });
+    window.heard.views.splice(0);
   });
-  await page.waitForTimeout(1000); // the usual gap, before the open
+  await page.waitForTimeout(kSettleMs);
   const openStart = await page.evaluate(() => performance.now());
-  await openFile(page, big);
+  await openFile(page, file);
   await page.waitForFunction(() => window.heard.views.some((v) => v.type === 'canvas'
     && v.inkXY.length > 1000), null, { timeout: 60_000 });
   const openEnd = await page.evaluate(() => performance.now());
-  await page.waitForTimeout(500);
+  await page.waitForTimeout(kAfterOpenMs);
   const gaps = await page.evaluate(([from, to]) => {
     const gapsIn = (start, end) => window.tapTimes.slice(1)
       .map((t, i) => [t, t - window.tapTimes[i]]).filter(([t]) => t >= start && t <= end)
       .map(([, gap]) => gap);
-    // The same gaps as the audio thread sent the messages (its own clock).
     const origin = Date.now() - performance.now();
     const sentGaps = window.sentTimes.slice(1).map((t, i) => [t - origin, t - window.sentTimes[i]])
-      .filter(([t]) => t >= from && t <= to + 200).map(([, gap]) => gap);
-    return { usual: gapsIn(0, from), during: gapsIn(from, to + 200), sent: sentGaps };
-  }, [openStart, openEnd]);
-  const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
-  const usualGap = median(gaps.usual);
-  const longestGap = Math.max(...gaps.sent);
-  console.log(`Opening a 10 MiB file (${Math.round(openEnd - openStart)} ms): longest gap between `
-    + `tap messages as the audio thread sent them ${longestGap.toFixed(1)} ms, usual `
-    + `${usualGap.toFixed(1)} ms (goal: under ${(2 * usualGap).toFixed(1)} ms) `
-    + `${longestGap < 2 * usualGap ? 'met' : 'NOT met'}; as the page received them `
-    + `${Math.max(...gaps.during).toFixed(1)} ms`);
+      .filter(([t]) => t >= from && t <= to).map(([, gap]) => gap);
+    return { usual: gapsIn(0, from), during: gapsIn(from, to), sent: sentGaps };
+  }, [openStart, openEnd + kAfterOpenMs]);
+  return { openMs: openEnd - openStart, usual: median(gaps.usual), sent: Math.max(...gaps.sent),
+    received: Math.max(...gaps.during) };
+}
 
-  await openFile(page, long);
+// The longest gap between animation frames while File > Export as WAV runs and its download is
+// handed over, ms.
+async function measureExport(page) {
   await page.evaluate(() => {
     window.frameGap = { last: performance.now(), longest: 0, running: true };
     const step = (now) => {
@@ -147,14 +153,60 @@ try {
   const exportStart = Date.now();
   const wav = await downloaded(page, () => menu(page, 'File', 'Export as WAV\u2026'));
   const exportMs = Date.now() - exportStart;
-  const longestFrameGap = await page.evaluate(() => {
+  const longest = await page.evaluate(() => {
     window.frameGap.running = false;
     return window.frameGap.longest;
   });
-  console.log(`Exporting 10 minutes as WAV (${(wav.length / 1e6).toFixed(1)} MB in ${exportMs} ms): `
-    + `longest gap between animation frames ${longestFrameGap.toFixed(1)} ms (goal: under 50 ms) `
-    + `${longestFrameGap < 50 ? 'met' : 'NOT met'}`);
+  return { exportMs, megabytes: wav.length / 1e6, longest };
+}
+
+const scratch = mkdtempSync(path.join(os.tmpdir(), 'dc-web-bench-'));
+try {
+  const line = '120;45;0;1532\r\n';
+  const big = path.join(scratch, 'ten-mib.sav');
+  writeFileSync(big, line.repeat(Math.ceil(kOpenFileBytes / line.length)));
+  const long = path.join(scratch, 'ten-minutes.sav');
+  writeFileSync(long, `100;100;0;0\r\n100;100;0;${kTenMinutesMs}\r\n`);
+
+  const pageSession = await openPageInBrowser();
+  const { page } = pageSession;
+  await listen(page);
+  await startSound(page);
+  await page.evaluate(() => {
+    window.doodleChorus.tap((frame, samples, sentMs) => {
+      window.tapTimes.push(performance.now());
+      window.sentTimes.push(sentMs);
+    });
+  });
+  const results = [];
+  for (const busy of [false, true]) {
+    // The machine's load as the pass starts (the 1-minute average; other work counts too).
+    const load = os.loadavg()[0].toFixed(2);
+    const loops = busy ? startBusyLoops() : null;
+    try {
+      const open = await measureOpen(page, big);
+      await openFile(page, long);
+      const exported = await measureExport(page);
+      const label = busy ? `busy (${loops.count} busy loops, load ${load})`
+        : `at rest (load ${load})`;
+      results.push({ label, open, exported });
+    } finally {
+      loops?.stop();
+    }
+  }
   await pageSession.close();
+  for (const { label, open, exported } of results) {
+    const openGoal = kTapGapGoalPeriods * open.usual;
+    console.log(`  ${label}: opening a 10 MiB file (${Math.round(open.openMs)} ms): longest gap `
+      + `between tap messages as the audio thread sent them ${open.sent.toFixed(1)} ms, usual `
+      + `${open.usual.toFixed(1)} ms (goal: under ${kTapGapGoalPeriods} of them, `
+      + `${openGoal.toFixed(1)} ms) ${open.sent < openGoal ? 'met' : 'NOT met'}; as the page `
+      + `received them ${open.received.toFixed(1)} ms`);
+    console.log(`  ${label}: exporting 10 minutes as WAV (${exported.megabytes.toFixed(1)} MB in `
+      + `${exported.exportMs} ms): longest gap between animation frames `
+      + `${exported.longest.toFixed(1)} ms (goal: under ${kFrameGapGoalMs} ms) `
+      + `${exported.longest < kFrameGapGoalMs ? 'met' : 'NOT met'}`);
+  }
 } finally {
   rmSync(scratch, { recursive: true, force: true });
 }
