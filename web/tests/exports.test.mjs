@@ -22,7 +22,8 @@ before(async () => {
   scratch = mkdtempSync(path.join(os.tmpdir(), 'dc-web-exports-'));
   const { default: createDoodleChorus } =
     await import(pathToFileURL(path.join(webRoot, 'doodlechorus.js')).href);
-  const wasmModule = await WebAssembly.compile(readFileSync(path.join(webRoot, 'doodlechorus.wasm')));
+  const wasmBytes = readFileSync(path.join(webRoot, 'doodlechorus.wasm'));
+  const wasmModule = await WebAssembly.compile(wasmBytes);
   module = await createDoodleChorus({
     instantiateWasm(imports, receive) {
       WebAssembly.instantiate(wasmModule, imports).then((instance) => receive(instance));
@@ -89,9 +90,9 @@ test('the page\'s WAV exports are the render tool\'s within the stated bound', (
   for (const [index, cell] of cells.entries()) {
     const { file, scaleMode, rootIndex, voiceType, speedTenths } = cell;
     const toolWav = path.join(scratch, `${index}.wav`);
-    execFileSync(renderTool, ['--quiet', '--speed', (speedTenths / tables.tenthsPerSpeed).toFixed(1),
-      '--voice', String(voiceType), '--scale', kScales[scaleMode],
-      '--root', tables.noteNames[rootIndex], file, toolWav]);
+    const speed = (speedTenths / tables.tenthsPerSpeed).toFixed(1);
+    execFileSync(renderTool, ['--quiet', '--speed', speed, '--voice', String(voiceType),
+      '--scale', kScales[scaleMode], '--root', tables.noteNames[rootIndex], file, toolWav]);
     const theirBytes = readFileSync(toolWav);
     rmSync(toolWav);
     const ourBytes = pageExport(readFileSync(file), cell);

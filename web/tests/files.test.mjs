@@ -82,7 +82,8 @@ test('an opened example exports the render tool\'s WAV and MIDI files', async ()
     // The tool's samples, within the bound README.md states (exports.test.mjs checks it over
     // a matrix of controls).
     const compared = compareWavSamples(ours, theirs);
-    assert.equal(compared.firstOutside, -1, `${path.basename(example)}: ${JSON.stringify(compared)}`);
+    assert.equal(compared.firstOutside, -1,
+      `${path.basename(example)}: ${JSON.stringify(compared)}`);
     assert.ok(compared.differing <= kMaxDifferingSamplesShare * ours.length,
       `${path.basename(example)}: ${compared.differing} samples differ`);
     largest = Math.max(largest, compared.largestSteps);
