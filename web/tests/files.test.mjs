@@ -7,7 +7,8 @@ import { mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'n
 import os from 'node:os';
 import path from 'node:path';
 import * as harness from './harness.mjs';
-import { pageForTests, takeViews, sourceRoot, wavSamples } from './harness.mjs';
+import { pageForTests, takeViews, sourceRoot, wavSamples, compareWavSamples, tenMinuteDrawing,
+  kMaxDifferingSamplesShare } from './harness.mjs';
 
 const renderTool = process.env.DC_RENDER_TOOL
   ?? path.join(sourceRoot, 'build/tools/doodlechorus-render');
@@ -78,15 +79,17 @@ test('an opened example exports the render tool\'s WAV and MIDI files', async ()
     const headerBytes = toolWavBytes.length - 4 * theirs.length;
     assert.ok(wav.subarray(0, headerBytes).equals(toolWavBytes.subarray(0, headerBytes)),
       `${path.basename(example)}: WAV header differs`);
-    let difference = 0;
-    for (let i = 0; i < ours.length; i++) {
-      difference = Math.max(difference, Math.abs(ours[i] - theirs[i]));
-    }
-    assert.ok(difference <= 1e-6, `${path.basename(example)}: samples differ by ${difference}`);
-    largest = Math.max(largest, difference);
+    // The tool's samples, within the bound README.md states (exports.test.mjs checks it over
+    // a matrix of controls).
+    const compared = compareWavSamples(ours, theirs);
+    assert.equal(compared.firstOutside, -1,
+      `${path.basename(example)}: ${JSON.stringify(compared)}`);
+    assert.ok(compared.differing <= kMaxDifferingSamplesShare * ours.length,
+      `${path.basename(example)}: ${compared.differing} samples differ`);
+    largest = Math.max(largest, compared.largestSteps);
     assert.ok(midi.equals(readFileSync(toolMidi)), `${path.basename(example)}: MIDI bytes differ`);
   }
-  console.log(`largest WAV sample difference from doodlechorus-render: ${largest}`);
+  console.log(`largest WAV sample difference from doodlechorus-render: ${largest} float steps`);
   await setControls(settings[0]);
 });
 
@@ -134,21 +137,14 @@ test('Escape during an export cancels it as Cancel does: no file is offered', as
   // Ten minutes of drawing, a point every 40 ms: its WAV export (106 MB) runs long enough to
   // show its progress on a CPU slowed down six times (the module, warmed up by the exports
   // before, renders it in a fraction of a second here).
-  const lines = [];
-  const kDrawingMs = 600_000;
-  for (let ms = 0; ms < kDrawingMs; ms += 40) {
-    const x = Math.round(120 + 110 * Math.sin(ms / 900));
-    const y = Math.round(100 + 90 * Math.sin(ms / 530));
-    lines.push(`${x};${y};0;${ms}`);
-  }
-  lines.push(`120;100;1;${kDrawingMs}`);
+  const drawing = tenMinuteDrawing();
   const long = path.join(scratch, 'ten-minutes.sav');
-  writeFileSync(long, `${lines.join('\r\n')}\r\n`);
+  writeFileSync(long, drawing.text);
   // Opened once the program shows its dots: a dot for each line.
   await takeViews(page);
   await openFile(long);
   await page.waitForFunction((count) => window.heard.views.some((view) => view.type === 'canvas'
-    && view.inkXY.length === 2 * count), lines.length);
+    && view.inkXY.length === 2 * count), drawing.lines);
   // The files the page offers, in the order it offers them: each download is a link it adds and
   // clicks. (The browser's download events may come in another order: a large file's later.)
   await page.evaluate(() => {

@@ -275,3 +275,57 @@ export function measurePitch(samples, sampleRate, minHz = 20, maxHz = 1000) {
   const shift = (a - c) / (2 * (a - 2 * b + c));
   return sampleRate / (best + (Number.isFinite(shift) ? shift : 0));
 }
+
+// How closely a WAV export of the page matches doodlechorus-render's for the same recording
+// and controls. The module computes sines, cosines and powers with its C library (musl), the
+// tool with glibc, and the two round a few results differently in the last bit; through the
+// voice's resonators such a difference moves a sample to the neighbouring float only where the
+// sample lies near the midpoint of two floats, or, in near-silence, by a tiny amount. The same
+// WAV header and sample count; each sample either the tool's, one float step from it, or within
+// kQuietSampleDifference of it; and at most kMaxDifferingSamplesShare of a file's samples not
+// the tool's (README.md states this bound).
+export const kQuietSampleDifference = 2 ** -30;
+export const kMaxDifferingSamplesShare = 1 / 1000;
+
+// A float's place in the order of all floats, so that neighbouring floats are 1 apart (for
+// either sign, and across zero).
+function floatOrder(bits) {
+  return bits < 0 ? -0x80000000 - bits : bits;
+}
+
+// Compares the samples of two 32-bit float WAV files: how many differ, the largest difference
+// in float steps, the largest absolute difference of a sample more than one step from the
+// tool's, and the index of the first sample outside the bound above (-1: none).
+export function compareWavSamples(ours, theirs) {
+  const ourBits = new Int32Array(ours.buffer, ours.byteOffset, ours.length);
+  const theirBits = new Int32Array(theirs.buffer, theirs.byteOffset, theirs.length);
+  const result = { differing: 0, largestSteps: 0, largestQuietDifference: 0, firstOutside: -1 };
+  for (let i = 0; i < ours.length; i++) {
+    if (ourBits[i] === theirBits[i]) continue;
+    result.differing++;
+    const steps = Math.abs(floatOrder(ourBits[i]) - floatOrder(theirBits[i]));
+    result.largestSteps = Math.max(result.largestSteps, steps);
+    if (steps > 1) {
+      const difference = Math.abs(ours[i] - theirs[i]);
+      result.largestQuietDifference = Math.max(result.largestQuietDifference, difference);
+      if (!(difference <= kQuietSampleDifference) && result.firstOutside < 0) {
+        result.firstOutside = i;
+      }
+    }
+  }
+  return result;
+}
+
+// Ten minutes of drawing, a point every 40 ms: a recording file's text and its number of lines.
+export function tenMinuteDrawing() {
+  const kDrawingMs = 600_000;
+  const kPointEveryMs = 40;
+  const lines = [];
+  for (let ms = 0; ms < kDrawingMs; ms += kPointEveryMs) {
+    const x = Math.round(120 + 110 * Math.sin(ms / 900));
+    const y = Math.round(100 + 90 * Math.sin(ms / 530));
+    lines.push(`${x};${y};0;${ms}`);
+  }
+  lines.push(`120;100;1;${kDrawingMs}`);
+  return { text: `${lines.join('\r\n')}\r\n`, lines: lines.length };
+}
