@@ -92,9 +92,25 @@ async function captionFaults(page) {
       // Shown: laid out, and not a text kept for screen readers alone.
       if (caption.getClientRects().length === 0 || caption.closest('.visually-hidden')) continue;
       if (getComputedStyle(caption).clipPath !== 'none') continue;
+      const name = caption.id || caption.textContent.trim() || caption.className;
       if (caption.scrollWidth > caption.clientWidth) {
-        const name = caption.id || caption.textContent.trim() || caption.className;
         faults.push(`"${name}" is ${caption.scrollWidth} px wide in ${caption.clientWidth} px`);
+      }
+      // A list cuts its chosen option's text inside and tells nothing through its scroll
+      // width: it is measured against its own width as its widest option makes it.
+      if (caption.matches('select')) {
+        const natural = caption.cloneNode(true);
+        natural.removeAttribute('id');
+        natural.style.cssText = 'position: absolute; visibility: hidden; width: auto; '
+          + 'min-width: 0; max-width: none';
+        caption.after(natural);
+        const neededPx = natural.getBoundingClientRect().width;
+        natural.remove();
+        const hasPx = caption.getBoundingClientRect().width;
+        if (neededPx > hasPx + 0.5) {
+          faults.push(`list "${name}" needs ${neededPx.toFixed(0)} px for its options, has `
+            + `${hasPx.toFixed(0)} px`);
+        }
       }
     }
     return faults;
@@ -126,13 +142,26 @@ async function axeViolations(page) {
   return result.violations.map((v) => `${v.id}: ${v.nodes.map((n) => n.target).join(' ')}`);
 }
 
+// Runs in the page before its scripts: MIDI ports under the long names devices give, so that the
+// MIDI dialog shows its lists.
+function installMidiPorts() {
+  const port = (type, name) => ({ id: `${type}-${name}`, name, type, state: 'connected',
+    manufacturer: '', onmidimessage: null, send() {} });
+  const inputs = new Map([['in', port('input', 'USB MIDI Keyboard MIDI 1')]]);
+  const outputs = new Map([['out', port('output', 'FLUID Synth: Synth input port')]]);
+  Object.defineProperty(Navigator.prototype, 'requestMIDIAccess', {
+    configurable: true,
+    value: () => Promise.resolve({ inputs, outputs, sysexEnabled: false, onstatechange: null }),
+  });
+}
+
 // The states of the page a person meets: at rest, each menu open, each dialog open.
 const kStates = [
   { name: 'at rest', inPage: true },
   { name: 'File menu', menu: 'File', open: '#menu-file' },
   { name: 'Voice menu', menu: 'Voice', open: '#menu-voice' },
   { name: 'MIDI menu', menu: 'MIDI', open: '#menu-midi' },
-  { name: 'MIDI', menu: 'MIDI', item: 'Connect MIDI\u2026', open: '#midi' },
+  { name: 'MIDI ports', menu: 'MIDI', item: 'Connect MIDI\u2026', open: '#midi', shown: '#midi-ports' },
   { name: '? menu', menu: '?', open: '#menu-help' },
   { name: 'Help', menu: '?', item: 'Help', open: '#help' },
   { name: 'About', menu: '?', item: 'About', open: '#message' },
@@ -143,6 +172,9 @@ const kStates = [
   { name: 'Link question', open: '#shared',
     enter: () => document.querySelector('#shared').showModal(),
     leave: () => document.querySelector('#shared').close() },
+  { name: 'Exporting', open: '#export',
+    enter: () => document.querySelector('#export').showModal(),
+    leave: () => document.querySelector('#export').close() },
   { name: 'New version', open: '#update', inPage: true,
     enter: () => { document.querySelector('#update').hidden = false; },
     leave: () => { document.querySelector('#update').hidden = true; } },
@@ -156,6 +188,7 @@ async function enter(page, state) {
     await page.getByRole('menuitem', { name: state.item, exact: true }).click();
     await page.locator(`${state.open}[open]`).waitFor();
   }
+  if (state.shown) await page.locator(state.shown).waitFor();
 }
 
 async function leave(page, state) {
@@ -231,6 +264,7 @@ for (const screen of kScreens) {
       isMobile: screen.mobile ?? false, hasTouch: screen.mobile ?? false,
     });
     await context.grantPermissions(['clipboard-read', 'clipboard-write'], { origin: site.url });
+    await context.addInitScript(installMidiPorts);
     const page = await context.newPage();
     const problems = watchProblems(page);
     await load(page, site.url);
