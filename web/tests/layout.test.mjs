@@ -16,8 +16,10 @@ const kAreaShape = 240 / 200; // the program's area, width / height
 const kAreaBorderPx = 2; // its frame, left and right
 // An upright tablet gives the area at least half the screen. An upright phone cannot: the area
 // keeps its shape and the phone is more than twice as tall as wide, so at most
-// width² / 1.2 / (width × height) = 38 % on a 390 × 844 phone; there it spans the screen from
-// edge to edge, which is the most it can take.
+// width² / 1.2 / (width × height) = 38 % on a 390 × 844 phone. On every screen at least
+// kTallShape times as tall as wide the area spans the screen from edge to edge, the most it
+// can take.
+const kTallShape = 10 / 7;
 const kTabletScreenShare = 0.5;
 
 // phone: a phone held upright, where the area takes at least 70 % of the width; laptop: at
@@ -30,6 +32,7 @@ const kScreens = [
   { width: 390, height: 844, phone: true, upright: true, mobile: true, dpr: 3 },
   { width: 768, height: 1024, tablet: true, upright: true, mobile: true, dpr: 2 },
   { width: 820, height: 1180, tablet: true, upright: true, mobile: true, dpr: 2 },
+  { width: 800, height: 1280, tablet: true, upright: true, mobile: true, dpr: 2 },
   { width: 1024, height: 768, mobile: true, dpr: 2 },
   { width: 1280, height: 800, laptop: true, dpr: 1 },
   { width: 1920, height: 1080, laptop: true, dpr: 1 },
@@ -296,7 +299,7 @@ for (const screen of kScreens) {
       assert.ok(Math.abs(sizes.css[0] - kAreaShape * sizes.css[1]) <= kAreaShape,
         `the area is ${sizes.css} CSS px`);
       if (screen.phone) assert.ok(widthShare >= 0.7, `width share ${widthShare}`);
-      if (screen.phone && screen.upright) {
+      if (height >= kTallShape * width) {
         assert.ok(sizes.width >= width - kSubpixelPx, `the area is ${sizes.width} px of ${width}`);
       }
       if (screen.tablet) assert.ok(screenShare >= kTabletScreenShare, `screen share ${screenShare}`);
