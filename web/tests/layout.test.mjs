@@ -13,7 +13,6 @@ const require = createRequire(import.meta.url);
 const kTargetPx = 44;
 const kSubpixelPx = 0.01; // layout rounding
 const kAreaShape = 240 / 200; // the program's area, width / height
-const kAreaBorderPx = 2; // its frame, left and right
 // An upright tablet gives the area at least half the screen. An upright phone cannot: the area
 // keeps its shape and the phone is more than twice as tall as wide, so at most
 // width² / 1.2 / (width × height) = 38 % on a 390 × 844 phone. On every screen at least
