@@ -1,22 +1,38 @@
 // The instrument fills the screen at every size, in portrait and landscape: the drawing area's
 // share of the viewport, the canvas drawn at the screen's resolution, pointer targets of at
-// least 44 × 44 CSS px, no horizontal scrolling with any menu or dialog open, Help wrapping,
-// and no accessibility violation in any of these states.
+// least 44 × 44 CSS px, every control within the first screen under the area on phones and
+// tablets held upright, no caption cut or spilling out of its control, no horizontal
+// scrolling with any menu or dialog open, Help wrapping, and no accessibility violation in any
+// of these states.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { createRequire } from 'node:module';
-import { serve, launchBrowser, watchProblems, load } from './harness.mjs';
+import { serve, launchBrowser, watchProblems, load, areaPixel } from './harness.mjs';
 
 const require = createRequire(import.meta.url);
 const kTargetPx = 44;
 const kSubpixelPx = 0.01; // layout rounding
+const kAreaShape = 240 / 200; // the program's area, width / height
+// An upright tablet gives the area at least half the screen. An upright phone cannot: the area
+// keeps its shape and the phone is more than twice as tall as wide, so at most
+// width² / 1.2 / (width × height) = 38 % on a 390 × 844 phone. On every screen at least
+// kTallShape times as tall as wide the area spans the screen from edge to edge, the most it
+// can take.
+const kTallShape = 10 / 7;
+const kTabletScreenShare = 0.5;
 
 // phone: a phone held upright, where the area takes at least 70 % of the width; laptop: at
-// least 60 % of the height. Phones and the tablet are touch screens with dense pixels.
+// least 60 % of the height; upright: a phone or tablet held upright, where every control lies
+// above the screen's bottom edge (the 320 × 568 phone scrolls: its area comes first). Phones
+// and tablets are touch screens with dense pixels.
 const kScreens = [
   { width: 320, height: 568, phone: true, mobile: true, dpr: 2 },
-  { width: 390, height: 844, phone: true, mobile: true, dpr: 3 },
-  { width: 768, height: 1024, mobile: true, dpr: 2 },
+  { width: 360, height: 800, phone: true, upright: true, mobile: true, dpr: 3 },
+  { width: 390, height: 844, phone: true, upright: true, mobile: true, dpr: 3 },
+  { width: 768, height: 1024, tablet: true, upright: true, mobile: true, dpr: 2 },
+  { width: 820, height: 1180, tablet: true, upright: true, mobile: true, dpr: 2 },
+  { width: 800, height: 1280, tablet: true, upright: true, mobile: true, dpr: 2 },
+  { width: 1024, height: 768, mobile: true, dpr: 2 },
   { width: 1280, height: 800, laptop: true, dpr: 1 },
   { width: 1920, height: 1080, laptop: true, dpr: 1 },
   { width: 568, height: 320, mobile: true, dpr: 2 },
@@ -66,6 +82,60 @@ async function layoutFaults(page, open) {
   }, [kTargetPx, kSubpixelPx, open]);
 }
 
+// Every caption shown that is wider than its box: a control's (button, label, list, legend,
+// output) or a text that names one (the note's caption, the speed, the axes, the page's name).
+// A caption that wraps is whole; one cut or spilling out is not.
+async function captionFaults(page) {
+  return page.evaluate(() => {
+    const faults = [];
+    const captions = document.querySelectorAll('button, label, legend, select, output, h1 span, '
+      + '.note-caption, #speed-text, .pitch-axis span, .vowel-axis li');
+    for (const caption of captions) {
+      // Shown: laid out, and not a text kept for screen readers alone.
+      if (caption.getClientRects().length === 0 || caption.closest('.visually-hidden')) continue;
+      if (getComputedStyle(caption).clipPath !== 'none') continue;
+      const name = caption.id || caption.textContent.trim() || caption.className;
+      if (caption.scrollWidth > caption.clientWidth) {
+        faults.push(`"${name}" is ${caption.scrollWidth} px wide in ${caption.clientWidth} px`);
+      }
+      // A list cuts its chosen option's text inside and tells nothing through its scroll
+      // width: it is measured against its own width as its widest option makes it.
+      if (caption.matches('select')) {
+        const natural = caption.cloneNode(true);
+        natural.removeAttribute('id');
+        natural.style.cssText = 'position: absolute; visibility: hidden; width: auto; '
+          + 'min-width: 0; max-width: none';
+        caption.after(natural);
+        const neededPx = natural.getBoundingClientRect().width;
+        natural.remove();
+        const hasPx = caption.getBoundingClientRect().width;
+        if (neededPx > hasPx + 0.5) {
+          faults.push(`list "${name}" needs ${neededPx.toFixed(0)} px for its options, has `
+            + `${hasPx.toFixed(0)} px`);
+        }
+      }
+    }
+    return faults;
+  });
+}
+
+// Every control of the page (not of a menu or dialog) whose bottom edge lies below the screen's
+// while the page is scrolled to its top.
+async function unreachable(page) {
+  return page.evaluate(([slackPx]) => {
+    const faults = [];
+    for (const control of document.querySelectorAll('main button, main input, main select')) {
+      if (control.getClientRects().length === 0) continue;
+      const { bottom } = (control.closest('label') ?? control).getBoundingClientRect();
+      if (bottom + window.scrollY > window.innerHeight + slackPx) {
+        faults.push(`"${control.id || control.textContent.trim() || control.dataset.control}" `
+          + `ends at ${bottom.toFixed(0)} px in a ${window.innerHeight} px screen`);
+      }
+    }
+    return faults;
+  }, [kSubpixelPx]);
+}
+
 async function axeViolations(page) {
   if (!await page.evaluate(() => 'axe' in window)) {
     await page.addScriptTag({ path: require.resolve('axe-core') });
@@ -74,13 +144,26 @@ async function axeViolations(page) {
   return result.violations.map((v) => `${v.id}: ${v.nodes.map((n) => n.target).join(' ')}`);
 }
 
+// Runs in the page before its scripts: MIDI ports under the long names devices give, so that the
+// MIDI dialog shows its lists.
+function installMidiPorts() {
+  const port = (type, name) => ({ id: `${type}-${name}`, name, type, state: 'connected',
+    manufacturer: '', onmidimessage: null, send() {} });
+  const inputs = new Map([['in', port('input', 'USB MIDI Keyboard MIDI 1')]]);
+  const outputs = new Map([['out', port('output', 'FLUID Synth: Synth input port')]]);
+  Object.defineProperty(Navigator.prototype, 'requestMIDIAccess', {
+    configurable: true,
+    value: () => Promise.resolve({ inputs, outputs, sysexEnabled: false, onstatechange: null }),
+  });
+}
+
 // The states of the page a person meets: at rest, each menu open, each dialog open.
 const kStates = [
-  { name: 'at rest' },
+  { name: 'at rest', inPage: true },
   { name: 'File menu', menu: 'File', open: '#menu-file' },
   { name: 'Voice menu', menu: 'Voice', open: '#menu-voice' },
   { name: 'MIDI menu', menu: 'MIDI', open: '#menu-midi' },
-  { name: 'MIDI', menu: 'MIDI', item: 'Connect MIDI\u2026', open: '#midi' },
+  { name: 'MIDI ports', menu: 'MIDI', item: 'Connect MIDI\u2026', open: '#midi', shown: '#midi-ports' },
   { name: '? menu', menu: '?', open: '#menu-help' },
   { name: 'Help', menu: '?', item: 'Help', open: '#help' },
   { name: 'About', menu: '?', item: 'About', open: '#message' },
@@ -91,7 +174,10 @@ const kStates = [
   { name: 'Link question', open: '#shared',
     enter: () => document.querySelector('#shared').showModal(),
     leave: () => document.querySelector('#shared').close() },
-  { name: 'New version', open: '#update',
+  { name: 'Exporting', open: '#export',
+    enter: () => document.querySelector('#export').showModal(),
+    leave: () => document.querySelector('#export').close() },
+  { name: 'New version', open: '#update', inPage: true,
     enter: () => { document.querySelector('#update').hidden = false; },
     leave: () => { document.querySelector('#update').hidden = true; } },
 ];
@@ -104,6 +190,7 @@ async function enter(page, state) {
     await page.getByRole('menuitem', { name: state.item, exact: true }).click();
     await page.locator(`${state.open}[open]`).waitFor();
   }
+  if (state.shown) await page.locator(state.shown).waitFor();
 }
 
 async function leave(page, state) {
@@ -113,72 +200,141 @@ async function leave(page, state) {
   if (state.item) await page.locator(`${state.open}:not([open])`).waitFor({ state: 'attached' });
 }
 
+// Takes the page through the program's states as a person does, calling check(name) in each:
+// a scale on the root of the widest name, with its grid; record down while a press on the area
+// shows the widest note name; record up with a recording to play; play down.
+async function playThrough(page, check) {
+  const tables = await page.evaluate(() => window.doodleChorus.tables);
+  const widestNote = await page.evaluate((names) => {
+    const probe = document.createElement('span');
+    probe.style.font = getComputedStyle(document.querySelector('#note')).font;
+    document.body.append(probe);
+    const widths = names.map((name) => {
+      probe.textContent = name;
+      return probe.getBoundingClientRect().width;
+    });
+    probe.remove();
+    return names[widths.indexOf(Math.max(...widths))];
+  }, tables.noteNames);
+  await page.getByRole('radio', { name: 'Major' }).check();
+  await page.getByRole('combobox', { name: 'Root note' }).selectOption(widestNote);
+  await page.getByRole('checkbox', { name: 'Grid' }).check();
+  const caption = (id, text) => page.waitForFunction(([selector, expected]) =>
+    document.querySelector(selector).textContent === expected, [id, text]);
+
+  await page.locator('#record').click();
+  await caption('#record', tables.recordDown);
+  // A line from left to right, held where the widest name shows, then drawn on to the right
+  // edge so that the recording plays long enough to be looked at.
+  const kPauseMs = 25;
+  let at = await areaPixel(page, 4, 100);
+  await page.mouse.move(at.x, at.y);
+  await page.mouse.down();
+  let shown = false;
+  for (let x = 4; x <= 236; x += 4) {
+    at = await areaPixel(page, x, 100);
+    await page.mouse.move(at.x, at.y);
+    await page.waitForTimeout(kPauseMs);
+    if (!shown && await page.locator('#note').textContent() === widestNote) {
+      shown = true;
+      await check(`recording, the note ${widestNote} shown`);
+    }
+  }
+  await page.mouse.up();
+  assert.ok(shown, `the line across the area never showed ${widestNote}`);
+
+  await page.locator('#record').click();
+  await caption('#record', tables.recordUp);
+  await page.waitForFunction(() => !document.querySelector('#play').disabled);
+  await check('recorded, ready to play');
+
+  await page.locator('#play').click();
+  await caption('#play', tables.playDown);
+  await check('playing');
+  if (await page.locator('#play').getAttribute('aria-pressed') === 'true') {
+    await page.locator('#play').click();
+  }
+  await caption('#play', tables.playUp);
+}
+
 for (const screen of kScreens) {
   const { width, height, dpr } = screen;
-  test(`${width} × ${height}: the area dominates, targets are large, nothing scrolls sideways`,
-    async () => {
-      const context = await browser.newContext({
-        viewport: { width, height }, deviceScaleFactor: dpr,
-        isMobile: screen.mobile ?? false, hasTouch: screen.mobile ?? false,
-      });
-      await context.grantPermissions(['clipboard-read', 'clipboard-write'], { origin: site.url });
-      const page = await context.newPage();
-      const problems = watchProblems(page);
-      await load(page, site.url);
-      try {
-        const sizes = await page.evaluate(() => {
-          const area = document.querySelector('#drawing-area');
-          const box = area.getBoundingClientRect();
-          // The largest box of anything else: a control, a group, the header, a hint.
-          let largest = { size: 0, what: '' };
-          for (const element of document.body.querySelectorAll('*')) {
-            if (element.contains(area) || element.matches('.controls')) continue;
-            const r = element.getBoundingClientRect();
-            if (r.width * r.height > largest.size) {
-              largest = { size: r.width * r.height, what: element.tagName + (element.id ? `#${element.id}` : '') };
-            }
-          }
-          return { width: box.width, height: box.height, largest,
-            backing: [area.width, area.height], css: [area.clientWidth, area.clientHeight],
-            dpr: window.devicePixelRatio };
-        });
-        const widthShare = sizes.width / width;
-        const heightShare = sizes.height / height;
-        console.log(`${width} × ${height}: the area is ${sizes.width.toFixed(0)} × `
-          + `${sizes.height.toFixed(0)} px, ${(100 * widthShare).toFixed(0)} % of the width, `
-          + `${(100 * heightShare).toFixed(0)} % of the height, `
-          + `${(100 * widthShare * heightShare).toFixed(0)} % of the screen`);
-        if (screen.phone) assert.ok(widthShare >= 0.7, `width share ${widthShare}`);
-        if (screen.laptop) assert.ok(heightShare >= 0.6, `height share ${heightShare}`);
-        assert.ok(sizes.width * sizes.height > sizes.largest.size,
-          `${sizes.largest.what} is larger than the area`);
-        // Drawn at the device's resolution, not stretched.
-        assert.equal(sizes.dpr, dpr);
-        assert.ok(sizes.backing[0] >= 0.9 * sizes.css[0] * dpr
-          && sizes.backing[1] >= 0.9 * sizes.css[1] * dpr,
-          `backing store ${sizes.backing} for ${sizes.css} CSS px at ${dpr}×`);
-
-        const faults = [];
-        for (const state of kStates) {
-          await enter(page, state);
-          for (const fault of await layoutFaults(page, state.open)) {
-            faults.push(`${state.name}: ${fault}`);
-          }
-          for (const violation of await axeViolations(page)) {
-            faults.push(`${state.name}: axe ${violation}`);
-          }
-          if (state.name === 'Help') {
-            // The program's text wraps in the box; nothing hides beyond its right edge.
-            const [scrollWidth, clientWidth] = await page.locator('#help-text')
-              .evaluate((box) => [box.scrollWidth, box.clientWidth]);
-            if (scrollWidth > clientWidth) faults.push(`Help: its text is ${scrollWidth} px wide`);
-          }
-          await leave(page, state);
-        }
-        assert.deepEqual(faults, []);
-        assert.deepEqual(problems, []);
-      } finally {
-        await context.close();
-      }
+  test(`${width} × ${height}: the area dominates, targets are large, captions whole, nothing `
+    + 'scrolls sideways', async () => {
+    const context = await browser.newContext({
+      viewport: { width, height }, deviceScaleFactor: dpr,
+      isMobile: screen.mobile ?? false, hasTouch: screen.mobile ?? false,
     });
+    await context.grantPermissions(['clipboard-read', 'clipboard-write'], { origin: site.url });
+    await context.addInitScript(installMidiPorts);
+    const page = await context.newPage();
+    const problems = watchProblems(page);
+    await load(page, site.url);
+    try {
+      const sizes = await page.evaluate(() => {
+        const area = document.querySelector('#drawing-area');
+        const box = area.getBoundingClientRect();
+        // The largest box of anything else: a control, a group, the header, a hint.
+        let largest = { size: 0, what: '' };
+        for (const element of document.body.querySelectorAll('*')) {
+          if (element.contains(area) || element.matches('.controls')) continue;
+          const r = element.getBoundingClientRect();
+          if (r.width * r.height > largest.size) {
+            largest = { size: r.width * r.height, what: element.tagName + (element.id ? `#${element.id}` : '') };
+          }
+        }
+        return { width: box.width, height: box.height, largest,
+          backing: [area.width, area.height], css: [area.clientWidth, area.clientHeight],
+          dpr: window.devicePixelRatio };
+      });
+      const widthShare = sizes.width / width;
+      const heightShare = sizes.height / height;
+      const screenShare = widthShare * heightShare;
+      console.log(`${width} × ${height}: the area is ${sizes.width.toFixed(0)} × `
+        + `${sizes.height.toFixed(0)} px, ${(100 * widthShare).toFixed(0)} % of the width, `
+        + `${(100 * heightShare).toFixed(0)} % of the height, `
+        + `${(100 * screenShare).toFixed(0)} % of the screen`);
+      // The program's shape, to within a pixel of rounding.
+      assert.ok(Math.abs(sizes.css[0] - kAreaShape * sizes.css[1]) <= kAreaShape,
+        `the area is ${sizes.css} CSS px`);
+      if (screen.phone) assert.ok(widthShare >= 0.7, `width share ${widthShare}`);
+      if (height >= kTallShape * width) {
+        assert.ok(sizes.width >= width - kSubpixelPx, `the area is ${sizes.width} px of ${width}`);
+      }
+      if (screen.tablet) assert.ok(screenShare >= kTabletScreenShare, `screen share ${screenShare}`);
+      if (screen.laptop) assert.ok(heightShare >= 0.6, `height share ${heightShare}`);
+      assert.ok(sizes.width * sizes.height > sizes.largest.size,
+        `${sizes.largest.what} is larger than the area`);
+      // Drawn at the device's resolution, not stretched.
+      assert.equal(sizes.dpr, dpr);
+      assert.ok(sizes.backing[0] >= 0.9 * sizes.css[0] * dpr
+        && sizes.backing[1] >= 0.9 * sizes.css[1] * dpr,
+        `backing store ${sizes.backing} for ${sizes.css} CSS px at ${dpr}×`);
+
+      const faults = [];
+      const look = async (name, { open, inPage = true, axe = true } = {}) => {
+        const found = [...await layoutFaults(page, open), ...await captionFaults(page)];
+        if (screen.upright && inPage) found.push(...await unreachable(page));
+        if (axe) found.push(...(await axeViolations(page)).map((v) => `axe ${v}`));
+        faults.push(...found.map((fault) => `${name}: ${fault}`));
+      };
+      for (const state of kStates) {
+        await enter(page, state);
+        await look(state.name, { open: state.open, inPage: state.inPage ?? false });
+        if (state.name === 'Help') {
+          // The program's text wraps in the box; nothing hides beyond its right edge.
+          const [scrollWidth, clientWidth] = await page.locator('#help-text')
+            .evaluate((box) => [box.scrollWidth, box.clientWidth]);
+          if (scrollWidth > clientWidth) faults.push(`Help: its text is ${scrollWidth} px wide`);
+        }
+        await leave(page, state);
+      }
+      // While recording and playing the moment passes: looked at without axe's long run.
+      await playThrough(page, (name) => look(name, { axe: name.startsWith('recorded') }));
+      assert.deepEqual(faults, []);
+      assert.deepEqual(problems, []);
+    } finally {
+      await context.close();
+    }
+  });
 }
