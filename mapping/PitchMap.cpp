@@ -1,6 +1,7 @@
 #include "mapping/PitchMap.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cmath>
 #include <cstddef>
@@ -40,11 +41,10 @@ PitchResult mapToStrip(int32_t x, int32_t stripPx,
         static_cast<int32_t>(std::fmod(scaleStep, static_cast<double>(kNotes)));
     const int32_t noteIndex = notes[static_cast<std::size_t>(scaleDegree)];
 
-    double pitchHz = noteBase * std::pow(2.0, noteIndex / static_cast<double>(kSemitonesPerOctave));
+    const double pitchHz = noteBase * kSemitoneRatios[static_cast<std::size_t>(noteIndex)];
     const double octave =
         scaleDegree == 0 ? std::round(x / kOctaveRulePx) : std::trunc(x / kOctaveRulePx);
-    pitchHz = pitchHz * std::pow(2.0, octave);
-    return {pitchHz, noteIndex};
+    return {std::ldexp(pitchHz, static_cast<int>(octave)), noteIndex}; // exact: × 2^octave
 }
 
 } // namespace

@@ -24,6 +24,25 @@ inline constexpr std::array<int32_t, 4> pentatonicSteps{2, 2, 3, 2};
 // Hz of semitone 0 ("C") in the lowest strip octave. Exact as given; not a concert-pitch C.
 inline constexpr double noteBase = 51.914;
 
+// The equal-tempered ratios 2^(n / 12.0) for n = 0..11, correctly rounded. pow() gives these
+// where it rounds correctly (glibc on a CPU with FMA); glibc without FMA and the page's libm
+// (musl) give 2^(11/12) one step higher, which makes a held B drift apart in phase. Written
+// out, they are the same on every machine and in the page.
+inline constexpr std::array<double, kSemitonesPerOctave> kSemitoneRatios{
+    0x1p+0,
+    0x1.0f38f92d97963p+0,
+    0x1.1f59ac3c7d6c0p+0,
+    0x1.306fe0a31b715p+0,
+    0x1.428a2f98d728bp+0,
+    0x1.55b8108f0ec5ep+0,
+    0x1.6a09e667f3bcdp+0,
+    0x1.7f910d768cfb0p+0,
+    0x1.965fea53d6e3cp+0,
+    0x1.ae89f995ad3adp+0,
+    0x1.c823e074ec129p+0,
+    0x1.e3437e7101343p+0,
+};
+
 // Points reach the maps clamped to X in 0..kMaxPointX (inclusive: 241 columns).
 inline constexpr int32_t kMaxPointX = 240;
 

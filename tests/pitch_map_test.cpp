@@ -1,6 +1,7 @@
 #include "mapping/PitchMap.h"
 
 #include <array>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <string_view>
 #include <utility>
@@ -52,6 +53,17 @@ TEST(PitchScale, RebuildsOnlyTheTableOfTheSelectedMode) {
     EXPECT_EQ(buildScale(ScaleMode::Unrestricted, kA, both).scaleNotes7,
               (std::array<int32_t, 7>{2, 4, 6, 7, 9, 9, 11}));
     EXPECT_EQ(buildScale(ScaleMode::Unrestricted, kA, both).scaleNotes5, both.scaleNotes5);
+}
+
+// Each ratio is 2^(n / 12.0) rounded to the nearest double: within half a step of it, reckoned
+// in long double (64 bits of mantissa against 53).
+TEST(PitchMap, SemitoneRatiosAreCorrectlyRounded) {
+    for (int32_t n = 0; n < kSemitonesPerOctave; ++n) {
+        const double ratio = kSemitoneRatios.at(static_cast<std::size_t>(n));
+        const long double exact = std::pow(2.0L, static_cast<long double>(n / 12.0));
+        const long double halfStep = (std::nextafter(ratio, 2.0) - ratio) / 2.0L;
+        EXPECT_LE(std::fabs(static_cast<long double>(ratio) - exact), halfStep) << "n = " << n;
+    }
 }
 
 TEST(PitchMap, MajorOnCCoversThreeOctavesAndTheStartOfAFourth) {
