@@ -314,13 +314,14 @@ std::string renderUsage(std::string_view formatLines) {
              " cents\naway at 25 Hz, 8 at 275 Hz); notes beyond the area sound at"
              " its edge.\n"
              "\n"
-             "The same recording and options always give the same bytes. On success nothing\n"
-             "is printed but warnings on stderr: of lines that are not recording lines, and\n"
-             "of a sound that passes full scale. A voice that runs away (vowels switched\n"
-             "about every millisecond can drive its samples to infinity) is an error that\n"
-             "gives the time it happens. On an error one line goes to stderr, the exit\n"
-             "status is 2 and no file is left behind: a file already named OUT stays as it\n"
-             "was.\n";
+             "The same recording and options always give the same bytes on one machine (a\n"
+             "processor without FMA may differ in the last bit of rare samples). On success\n"
+             "nothing is printed but warnings on stderr: of lines that are not recording\n"
+             "lines, and of a sound that passes full scale. A voice that runs away (vowels\n"
+             "switched about every millisecond can drive its samples to infinity) is an\n"
+             "error that gives the time it happens. On an error one line goes to stderr, the\n"
+             "exit status is 2 and no file is left behind: a file already named OUT stays as\n"
+             "it was.\n";
     return usage;
 }
 
