@@ -1,21 +1,19 @@
 #include "web/WebView.h"
 
 #include "program/HelpText.h"
+#include "recording/ControlSettings.h"
 #include "recording/MidiExport.h"
 
+#include <emscripten/val.h>
 #include <vector>
 
 // Implemented by web/view_library.js in the module's script.
 extern "C" {
-void dc_view_paint(const int32_t* steps, int32_t count);
 void dc_view_note(const char* name, int32_t length);
 void dc_view_state(const char* control, int32_t value);
 void dc_view_message(const char* title, int32_t titleLength, const char* text, int32_t textLength);
 void dc_view_help(const char* text, int32_t length);
 void dc_view_store(const char* name, int32_t nameLength, const uint8_t* bytes, int32_t byteCount);
-void dc_view_export(const char* name, int32_t nameLength, int32_t kind, const char* text,
-                    int32_t textLength, double playSpeed, int32_t voiceType, int32_t scaleMode,
-                    int32_t rootIndex);
 void dc_view_midi(const uint8_t* bytes, int32_t byteCount);
 }
 
@@ -26,10 +24,14 @@ int32_t count(std::size_t size) {
     return static_cast<int32_t>(size);
 }
 
+// Room made at start for one quantum: a whole repaint of the area with a grid and a few hundred
+// ink dots, and a paint per tick of a quantum's playback.
+constexpr std::size_t kQuantumStepsRoom = 4096;
+constexpr std::size_t kQuantumPaintsRoom = 64;
+
 } // namespace
 
-std::vector<int32_t> flattenPaint(const CanvasPaint& paint) {
-    std::vector<int32_t> flat;
+void appendFlatPaint(const CanvasPaint& paint, std::vector<int32_t>& flat) {
     for (const CanvasStep& step : paint) {
         flat.push_back(static_cast<int32_t>(step.kind));
         flat.push_back(step.colour.red);
@@ -46,12 +48,28 @@ std::vector<int32_t> flattenPaint(const CanvasPaint& paint) {
             flat.insert(flat.end(), step.columnsX.begin(), step.columnsX.end());
         }
     }
-    return flat;
+}
+
+PaintBatch::PaintBatch() {
+    m_steps.reserve(kQuantumStepsRoom);
+    m_ends.reserve(kQuantumPaintsRoom);
+    m_frames.reserve(kQuantumPaintsRoom);
+}
+
+void PaintBatch::add(const CanvasPaint& paint, int64_t frame) {
+    appendFlatPaint(paint, m_steps);
+    m_ends.push_back(count(m_steps.size()));
+    m_frames.push_back(static_cast<double>(frame));
+}
+
+void PaintBatch::clear() noexcept {
+    m_steps.clear();
+    m_ends.clear();
+    m_frames.clear();
 }
 
 void WebView::paintCanvas(const CanvasPaint& paint) {
-    const std::vector<int32_t> flat = flattenPaint(paint);
-    dc_view_paint(flat.data(), count(flat.size()));
+    m_paints.add(paint, m_ticks.frame());
 }
 
 void WebView::showNote(std::string_view name) {
@@ -102,11 +120,17 @@ StoreResult WebView::storeFile(const std::string& destination, const StoredFile&
     // Never rendered here, on the audio thread: the page's worker makes the file from the
     // recording's lines and offers it; a failure there is the page's to report.
     const std::string_view text = file.recording->storedText();
-    const RenderSettings& settings = file.settings;
-    dc_view_export(destination.data(), count(destination.size()), static_cast<int32_t>(file.kind),
-                   text.data(), count(text.size()), settings.playSpeed,
-                   static_cast<int32_t>(settings.voiceType),
-                   static_cast<int32_t>(settings.scaleMode), settings.rootIndex);
+    // An export plays without the grid, which only the drawing area shows.
+    const ControlSettings settings = controlSettingsOf(file.settings, false);
+    // The job is handed over as one object; the lines are copied out of the module's memory.
+    emscripten::val job = emscripten::val::object();
+    job.set("name", destination);
+    job.set("kind", static_cast<int32_t>(file.kind));
+    job.set("text", emscripten::val::global("Uint8Array")
+                        .new_(emscripten::typed_memory_view(
+                            text.size(), reinterpret_cast<const uint8_t*>(text.data()))));
+    job.set("settings", settings);
+    emscripten::val::module_property("view").call<void>("export", job);
     return {StoreStatus::Stored};
 }
 

@@ -1,10 +1,8 @@
 // The program's view calls (web/WebView.cpp), handed to Module.view, which the audio worklet
-// gives the module: it posts them to the page. And the worker's export progress, handed to
-// Module.onExportProgress.
+// gives the module: it posts them to the page. Paints are not among them: the worklet takes a
+// render quantum's paints at its end (dc_program_paint_*); an export job comes as one object
+// through embind. And the worker's export progress, handed to Module.onExportProgress.
 mergeInto(LibraryManager.library, {
-  dc_view_paint: function (steps, count) {
-    Module['view']['paint'](HEAP32.slice(steps >> 2, (steps >> 2) + count));
-  },
   dc_view_note: function (name, length) {
     Module['view']['note'](UTF8ToString(name, length));
   },
@@ -19,15 +17,6 @@ mergeInto(LibraryManager.library, {
   },
   dc_view_store: function (name, nameLength, bytes, byteCount) {
     Module['view']['store'](UTF8ToString(name, nameLength), HEAPU8.slice(bytes, bytes + byteCount));
-  },
-  dc_view_export: function (name, nameLength, kind, text, textLength, playSpeed, voiceType,
-                            scaleMode, rootIndex) {
-    Module['view']['export']({
-      name: UTF8ToString(name, nameLength),
-      kind,
-      text: HEAPU8.slice(text, text + textLength),
-      settings: { playSpeed, voiceType, scaleMode, rootIndex },
-    });
   },
   dc_view_midi: function (bytes, byteCount) {
     Module['view']['midi'](HEAPU8.slice(bytes, bytes + byteCount));

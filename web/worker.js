@@ -5,6 +5,7 @@
 import createDoodleChorus from './doodlechorus.js';
 
 let program = null;
+let pointBytes = 0; // a recording point's bytes, as the module lays them out
 const waiting = [];
 
 // Copies `count` bytes at `pointer` out of the module's memory into a buffer of their own.
@@ -30,15 +31,15 @@ function parse({ id, bytes }) {
     return;
   }
   const text = copyOut(program._dc_worker_parsed_text(), program._dc_worker_parsed_text_bytes());
-  const points = copyOut(program._dc_worker_parsed_points(), 16 * lines);
+  const points = copyOut(program._dc_worker_parsed_points(), pointBytes * lines);
   const released = copyOut(program._dc_worker_parsed_released(), lines);
   postMessage({ id, type: 'parsed', lines, text, points, released }, [text, points, released]);
 }
 
 function exportFile({ id, kind, text, settings }) {
   program.onExportProgress = (done, total) => postMessage({ id, type: 'progress', done, total });
-  const size = withBytes(text, (pointer, count) => program._dc_worker_export(kind, pointer, count,
-    settings.playSpeed, settings.voiceType, settings.scaleMode, settings.rootIndex));
+  const size = withBytes(text, (pointer, count) => program.workerExport(kind, pointer, count,
+    settings));
   if (size < 0) {
     postMessage({ id, type: 'exported', failed: true });
     return;
@@ -61,6 +62,7 @@ onmessage = (event) => {
       },
     }).then((instance) => {
       program = instance;
+      pointBytes = program.tables().pointLayout.bytes;
       for (const message of waiting.splice(0)) handle(message);
     });
   } else if (program) {

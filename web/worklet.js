@@ -12,9 +12,8 @@ const kRenderQuantumFrames = 128;
 // How much of an opened recording one render quantum takes in: a copy of this many bytes
 // lasts well under a tenth of the quantum's 2.9 ms, whatever the recording's size.
 const kOpenTextBytesPerQuantum = 1 << 20;
-const kOpenPointsPerQuantum = 1 << 16; // 16 bytes each
+const kOpenPointsPerQuantum = 1 << 16; // the module's pointLayout.bytes each
 const kOpenFlagsPerQuantum = 1 << 16; // a byte each, taken one by one
-const kPointBytes = 16;
 // MIDI input messages waiting for their frame: a queue made once, so that process() allocates
 // nothing. A keyboard sends a few hundred a second; this holds seconds of them.
 const kMidiQueueMessages = 4096;
@@ -35,6 +34,7 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     this.outPointer = 0; // the module's output block, kRenderQuantumFrames samples
     this.outView = null; // a Float32Array over it, made anew only when the memory grows
     this.piecePointer = 0; // where each piece of an opened recording is copied in
+    this.pointBytes = 0; // a recording point's bytes, as the module lays them out
     this.opening = null; // { text, points, released, at: { text, points, released } }
     this.tap = null; // { frame, samples, filled } while the page listens
     // The context's frame (currentFrame) minus the program's sample clock; known from the
@@ -57,7 +57,6 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       this.port.postMessage(message, transfer);
     };
     const view = {
-      paint: (steps) => post({ type: 'paint', steps }, [steps.buffer]),
       note: (name) => post({ type: 'note', name }),
       state: (control, value) => post({ type: 'state', control, value }),
       message: (title, text) => post({ type: 'message', title, text }),
@@ -79,7 +78,8 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       },
     }).then((program) => {
       this.program = program;
-      program._dc_program_start();
+      this.pointBytes = program.tables().pointLayout.bytes;
+      program.programStart();
       // Allocated once here: process() allocates nothing of its own.
       this.outPointer = program._malloc(Float32Array.BYTES_PER_ELEMENT * kRenderQuantumFrames);
       this.piecePointer = program._malloc(kOpenTextBytesPerQuantum);
@@ -91,82 +91,60 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     while (this.waiting.length > 0 && !this.opening) this.handle(this.waiting.shift());
   }
 
-  // The recording as Save writes it, as bytes of its own; an empty recording is empty bytes.
-  copyRecording() {
-    const p = this.program;
-    const at = p._dc_program_recording_bytes();
-    return p.HEAPU8.slice(at, at + p._dc_program_recording_byte_count()).buffer;
-  }
-
-  // The controls a playback or an export plays with.
-  controls() {
-    const p = this.program;
-    return {
-      playSpeed: p._dc_program_play_speed(),
-      voiceType: p._dc_program_voice_type(),
-      scaleMode: p._dc_program_scale_mode(),
-      rootIndex: p._dc_program_root_index(),
-    };
-  }
-
   handle(message) {
     const p = this.program;
     switch (message.type) {
       case 'pointer':
-        p._dc_program_pointer(message.action, message.x, message.y, message.buttons);
+        p.programPointer(message.action, message.x, message.y, message.buttons);
         break;
       case 'control':
-        p._dc_program_control(message.id);
+        p.programControl(message.id);
         break;
       case 'record':
-        p._dc_program_record(message.down ? 1 : 0);
+        p.programRecord(Boolean(message.down));
         break;
       case 'play':
-        p._dc_program_play(message.down ? 1 : 0);
+        p.programPlay(Boolean(message.down));
         break;
-      case 'grid':
-        p._dc_program_grid(message.ticked ? 1 : 0);
+      case 'grid': {
+        const checked = p.programGrid(Boolean(message.ticked));
         // The box shows the tick the program keeps: a state the program set before this click
         // may reach the page after it.
-        this.port.postMessage({ type: 'state', control: 'gridChecked',
-          value: p._dc_program_grid_checked(), frame: p._dc_program_frame() });
+        this.port.postMessage({ type: 'state', control: 'gridChecked', value: checked ? 1 : 0,
+          frame: p._dc_program_frame() });
         break;
+      }
       case 'speed':
-        p._dc_program_speed(message.tenths);
+        p.programSpeed(message.tenths);
         break;
       case 'root':
-        p._dc_program_root(message.index);
+        p.programRoot(message.index);
         break;
       case 'menu':
-        p._dc_program_menu(message.id);
+        p.programMenu(message.id);
         break;
       case 'open':
         this.open(message);
         break;
       case 'snapshot': {
-        // What the page keeps: the ink, the controls, and the recording when asked for.
-        const recording = message.withRecording ? this.copyRecording() : null;
-        const at = p._dc_program_ink() >> 2;
-        const ink = p.HEAP32.slice(at, at + 2 * p._dc_program_ink_count());
-        this.port.postMessage({
-          type: 'snapshot', recording, ink, ...this.controls(),
-          gridChecked: p._dc_program_grid_checked(),
-        }, recording ? [recording, ink.buffer] : [ink.buffer]);
+        // What the page keeps: the ink, the settings, and the recording (as Save writes it)
+        // when asked for.
+        const recording = message.withRecording ? p.programRecordingBytes().buffer : null;
+        const ink = p.programInk();
+        this.port.postMessage({ type: 'snapshot', recording, ink, settings: p.programSettings() },
+          recording ? [recording, ink.buffer] : [ink.buffer]);
         break;
       }
-      case 'restoreInk': {
-        // Ink kept by the page from an earlier visit, as x, y pairs.
-        const pointer = p._malloc(Math.max(message.inkXY.byteLength, 1));
-        p.HEAP32.set(message.inkXY, pointer >> 2);
-        p._dc_program_restore_ink(pointer, message.inkXY.length / 2);
-        p._free(pointer);
+      case 'restore':
+        // A kept or linked drawing: its settings as a person's choices, then its ink (x, y
+        // pairs) unless null. The program reports every setting afterwards.
+        p.programRestore(message.settings, message.inkXY ?? null);
         break;
-      }
       case 'midiIn':
         this.queueMidiIn(message.messages, message.contextFrame);
         break;
       case 'midiOut':
-        p._dc_program_midi_out(message.open ? 1 : 0);
+        p.programMidiOut(Boolean(message.open));
         break;
       case 'tap':
         this.tap = message.on ? { frame: 0, samples: null, filled: 0 } : null;
@@ -214,7 +192,7 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     const p = this.program;
     const taken = this.takePiece('text', kOpenTextBytesPerQuantum, 1,
       (at, count) => p._dc_program_open_text(at, count))
-      || this.takePiece('points', kOpenPointsPerQuantum * kPointBytes, kPointBytes,
+      || this.takePiece('points', kOpenPointsPerQuantum * this.pointBytes, this.pointBytes,
         (at, count) => p._dc_program_open_points(at, count))
       || this.takePiece('released', kOpenFlagsPerQuantum, 1,
         (at, count) => p._dc_program_open_released(at, count));
@@ -304,7 +282,25 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       out.set(frames === kRenderQuantumFrames ? rendered : rendered.subarray(0, frames), done);
     }
     if (this.tap) this.tapSamples(frame, out);
+    this.postPaints();
     return true;
+  }
+
+  // What the program painted since the last quantum, as one message: every paint call's steps
+  // one after the other, where each call's steps end, and the frame of each call.
+  postPaints() {
+    const p = this.program;
+    const count = p._dc_program_paint_count();
+    if (count === 0) return;
+    const stepsAt = p._dc_program_paint_steps() / Int32Array.BYTES_PER_ELEMENT;
+    const steps = p.HEAP32.slice(stepsAt, stepsAt + p._dc_program_paint_step_count());
+    const endsAt = p._dc_program_paint_ends() / Int32Array.BYTES_PER_ELEMENT;
+    const ends = p.HEAP32.slice(endsAt, endsAt + count);
+    const framesAt = p._dc_program_paint_frames() / Float64Array.BYTES_PER_ELEMENT;
+    const frames = p.HEAPF64.slice(framesAt, framesAt + count);
+    p._dc_program_paints_clear();
+    this.port.postMessage({ type: 'paint', steps, ends, frames },
+      [steps.buffer, ends.buffer, frames.buffer]);
   }
 
   tapSamples(frame, samples) {

@@ -53,8 +53,7 @@ test('Help and About show the program\'s texts', async () => {
   await page.getByRole('menuitem', { name: 'Help' }).click();
   const help = page.getByRole('dialog', { name: 'DoodleChorus Help' });
   const text = await help.getByRole('textbox').inputValue();
-  const expected = await page.evaluate(() => window.doodleChorus.module.UTF8ToString(
-    window.doodleChorus.module._dc_help_text()));
+  const expected = await page.evaluate(() => window.doodleChorus.module.helpText());
   assert.equal(text, expected);
   assert.ok(text.startsWith('\n*Left click in the rectangular window area'));
   // The page's own paragraph, after the program's text: touch, pen and keyboard.
