@@ -95,10 +95,8 @@ std::optional<int32_t> nowMs() {
     return program()->ticks.nowMs();
 }
 
-// What the worker read or made last, until the next call.
+// What the worker made last, until the next call.
 struct WorkerResults {
-    std::optional<Recording> parsed{};
-    std::vector<uint8_t> released{}; // the parsed lines' release flags, a byte a line
     std::vector<uint8_t> exported{};
 };
 
@@ -422,7 +420,38 @@ val programRecordingBytes() {
     return typedArrayCopy<uint8_t>("Uint8Array", recordingFileBytes(program()->logic.recording()));
 }
 
-// ---- Exporting, in the page's worker ----
+// ---- Reading and exporting, in the page's worker ----
+
+// Reads a recording file's byteCount bytes at `bytes` in the module's memory into lines:
+// {lines, text, points, released}, each part an ArrayBuffer of its own to hand to the worklet
+// (the lines' texts, their points as tables().pointLayout lays them out, a release flag byte a
+// line); null when they do not fit in memory.
+val workerParse(uintptr_t bytes, double byteCount) {
+    try {
+        const Recording recording = splitRecordingLines(
+            {reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(byteCount)});
+        std::vector<uint8_t> released(recording.size());
+        for (std::size_t i = 0; i < recording.size(); ++i) {
+            released[i] = recording.event(i).released ? 1 : 0;
+        }
+        const std::string_view text = recording.storedText();
+        const std::span<const RecordingPoint> points = recording.storedPoints();
+        val parsed = val::object();
+        parsed.set("lines", static_cast<double>(recording.size()));
+        parsed.set("text", typedArrayCopy<uint8_t>("Uint8Array",
+                                                   {reinterpret_cast<const uint8_t*>(text.data()),
+                                                    text.size()})["buffer"]);
+        parsed.set("points", typedArrayCopy<uint8_t>(
+                                 "Uint8Array", {reinterpret_cast<const uint8_t*>(points.data()),
+                                                points.size_bytes()})["buffer"]);
+        parsed.set("released", typedArrayCopy<uint8_t>("Uint8Array", released)["buffer"]);
+        return parsed;
+    } catch (const std::bad_alloc&) {
+        return val::null();
+    } catch (const std::length_error&) {
+        return val::null();
+    }
+}
 
 // Makes an export (kind: FileKind's value) of the recording whose lines are the textBytes at
 // `text` in the module's memory, with the settings the program had; reports its progress. Its
@@ -468,7 +497,8 @@ extern "C" {
 // ---- The program's sound, clock and paints, in the audio worklet ----
 // Plain functions: the worklet calls them within a render quantum (render, frame, due MIDI input,
 // the pieces of an opened recording, the quantum's paints), where an embind call would make
-// and convert JavaScript values of its own on the audio thread.
+// and convert JavaScript values of its own on the audio thread; and the worker's finished
+// export, whose bytes it copies out itself.
 
 // Renders the next frameCount samples, handing the play clock's ticks to the program.
 EMSCRIPTEN_KEEPALIVE void dc_program_render(float* out, int32_t frameCount) {
@@ -529,44 +559,6 @@ EMSCRIPTEN_KEEPALIVE int32_t dc_program_open_points(const RecordingPoint* piece,
 }
 EMSCRIPTEN_KEEPALIVE int32_t dc_program_open_released(const uint8_t* piece, int32_t count) {
     return program()->opening.addReleased({piece, static_cast<std::size_t>(count)}) ? 1 : 0;
-}
-
-// ---- Reading and exporting, in the page's worker ----
-
-// Reads a recording file's bytes into lines; afterwards its parts are there to hand over.
-// The number of lines, or -1 when they do not fit in memory.
-EMSCRIPTEN_KEEPALIVE double dc_worker_parse(const char* bytes, int32_t byteCount) {
-    WorkerResults& w = worker();
-    w.parsed.reset();
-    w.released.clear();
-    try {
-        Recording recording = splitRecordingLines({bytes, static_cast<std::size_t>(byteCount)});
-        w.released.reserve(recording.size());
-        for (std::size_t i = 0; i < recording.size(); ++i) {
-            w.released.push_back(recording.event(i).released ? 1 : 0);
-        }
-        w.parsed = std::move(recording);
-    } catch (const std::bad_alloc&) {
-        w.released = {};
-        return -1;
-    } catch (const std::length_error&) {
-        w.released = {};
-        return -1;
-    }
-    return static_cast<double>(w.parsed->size());
-}
-EMSCRIPTEN_KEEPALIVE const char* dc_worker_parsed_text() {
-    return worker().parsed->storedText().data();
-}
-EMSCRIPTEN_KEEPALIVE double dc_worker_parsed_text_bytes() {
-    return static_cast<double>(worker().parsed->storedText().size());
-}
-EMSCRIPTEN_KEEPALIVE const RecordingPoint* dc_worker_parsed_points() {
-    static_assert(sizeof(RecordingPoint) == 16);
-    return worker().parsed->storedPoints().data();
-}
-EMSCRIPTEN_KEEPALIVE const uint8_t* dc_worker_parsed_released() {
-    return worker().released.data();
 }
 
 // The bytes workerExport made last, until the next export.
@@ -643,5 +635,6 @@ EMSCRIPTEN_BINDINGS(doodlechorus) {
     function("programRecordingBytes", &programRecordingBytes);
 
     // The worker.
+    function("workerParse", &workerParse);
     function("workerExport", &workerExport);
 }

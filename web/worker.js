@@ -5,7 +5,6 @@
 import createDoodleChorus from './doodlechorus.js';
 
 let program = null;
-let pointBytes = 0; // a recording point's bytes, as the module lays them out
 const waiting = [];
 
 // Copies `count` bytes at `pointer` out of the module's memory into a buffer of their own.
@@ -25,14 +24,12 @@ function withBytes(bytes, use) {
 }
 
 function parse({ id, bytes }) {
-  const lines = withBytes(bytes, (pointer, count) => program._dc_worker_parse(pointer, count));
-  if (lines < 0) {
+  const parsed = withBytes(bytes, (pointer, count) => program.workerParse(pointer, count));
+  if (parsed === null) {
     postMessage({ id, type: 'parsed', tooLarge: true });
     return;
   }
-  const text = copyOut(program._dc_worker_parsed_text(), program._dc_worker_parsed_text_bytes());
-  const points = copyOut(program._dc_worker_parsed_points(), pointBytes * lines);
-  const released = copyOut(program._dc_worker_parsed_released(), lines);
+  const { lines, text, points, released } = parsed;
   postMessage({ id, type: 'parsed', lines, text, points, released }, [text, points, released]);
 }
 
@@ -62,7 +59,6 @@ onmessage = (event) => {
       },
     }).then((instance) => {
       program = instance;
-      pointBytes = program.tables().pointLayout.bytes;
       for (const message of waiting.splice(0)) handle(message);
     });
   } else if (program) {

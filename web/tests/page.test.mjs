@@ -22,6 +22,16 @@ test('the page shows every part of the window, found by role and name', async ()
   for (const [role, name] of parts) {
     assert.equal(await page.getByRole(role, { name, exact: true }).count(), 1, `${role} "${name}"`);
   }
+  // They are the program's labels, which the desktop window shows too.
+  const { labels, scaleNames } = await page.evaluate(() => window.doodleChorus.module.tables());
+  const programs = [
+    ['img', labels.drawingArea], ['button', labels.clear], ['slider', labels.playbackSpeed],
+    ['checkbox', labels.grid], ['group', labels.scale], ['combobox', labels.rootNote],
+    ['status', labels.currentNote], ...scaleNames.map((name) => ['radio', name]),
+  ];
+  for (const [role, name] of programs) {
+    assert.equal(await page.getByRole(role, { name, exact: true }).count(), 1, `${role} "${name}"`);
+  }
   // Start-up states: Unrestricted, the root list at C and disabled, toggles up, Grid enabled.
   assert.ok(await page.getByRole('radio', { name: 'Unrestricted' }).isChecked());
   assert.ok(await page.getByRole('combobox', { name: 'Root note' }).isDisabled());
