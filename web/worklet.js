@@ -1,7 +1,8 @@
 // The program in the audio worklet: one instance of the WebAssembly module runs the program's
 // logic, its voice and its play clock on the sample clock. The page's events arrive through
 // the port; the program's view calls go back through it, stamped with the frame they happened
-// at, its paints gathered into one message at the end of each render quantum that had any. Files never reach this thread as files: an opened recording arrives read (by the page's
+// at, its paints gathered into one message at the end of each render quantum that had any.
+// Files never reach this thread as files: an opened recording arrives read (by the page's
 // worker) and is taken in a few pieces per render quantum; saves and exports leave as bytes or
 // as lines for the worker to render.
 import createDoodleChorus from './doodlechorus.js';
