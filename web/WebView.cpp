@@ -5,15 +5,16 @@
 #include "recording/MidiExport.h"
 
 #include <emscripten/val.h>
+#include <span>
+#include <string>
 #include <vector>
 
-// Implemented by web/view_library.js in the module's script.
+// Implemented by web/view_library.js in the module's script: the view calls a playback's ticks
+// make inside a render quantum, as plain calls (embind would make a std::string's copy in the
+// module's memory for each text).
 extern "C" {
 void dc_view_note(const char* name, int32_t length);
 void dc_view_state(const char* control, int32_t value);
-void dc_view_message(const char* title, int32_t titleLength, const char* text, int32_t textLength);
-void dc_view_help(const char* text, int32_t length);
-void dc_view_store(const char* name, int32_t nameLength, const uint8_t* bytes, int32_t byteCount);
 void dc_view_midi(const uint8_t* bytes, int32_t byteCount);
 }
 
@@ -22,6 +23,17 @@ namespace {
 
 int32_t count(std::size_t size) {
     return static_cast<int32_t>(size);
+}
+
+// The page's side of the view (Module.view, which the worklet gives the module).
+emscripten::val pageView() {
+    return emscripten::val::module_property("view");
+}
+
+// A copy of `bytes` as a Uint8Array of its own.
+emscripten::val bytesCopy(std::span<const uint8_t> bytes) {
+    return emscripten::val::global("Uint8Array")
+        .new_(emscripten::typed_memory_view(bytes.size(), bytes.data()));
 }
 
 // Room made at start for one quantum: a whole repaint of the area with a grid and a few hundred
@@ -102,7 +114,7 @@ void WebView::markVoiceType(VoiceType type) {
 }
 
 void WebView::showMessage(std::string_view title, std::string_view text) {
-    dc_view_message(title.data(), count(title.size()), text.data(), count(text.size()));
+    pageView().call<void>("message", std::string(title), std::string(text));
 }
 
 std::optional<std::string> WebView::chooseSaveFile(FileKind /*kind*/,
@@ -113,8 +125,7 @@ std::optional<std::string> WebView::chooseSaveFile(FileKind /*kind*/,
 
 StoreResult WebView::storeFile(const std::string& destination, const StoredFile& file) {
     if (file.kind == FileKind::Recording || file.recording == nullptr) {
-        dc_view_store(destination.data(), count(destination.size()), file.bytes.data(),
-                      count(file.bytes.size()));
+        pageView().call<void>("store", destination, bytesCopy(file.bytes));
         return {StoreStatus::Stored};
     }
     // Never rendered here, on the audio thread: the page's worker makes the file from the
@@ -126,11 +137,9 @@ StoreResult WebView::storeFile(const std::string& destination, const StoredFile&
     emscripten::val job = emscripten::val::object();
     job.set("name", destination);
     job.set("kind", static_cast<int32_t>(file.kind));
-    job.set("text", emscripten::val::global("Uint8Array")
-                        .new_(emscripten::typed_memory_view(
-                            text.size(), reinterpret_cast<const uint8_t*>(text.data()))));
+    job.set("text", bytesCopy({reinterpret_cast<const uint8_t*>(text.data()), text.size()}));
     job.set("settings", settings);
-    emscripten::val::module_property("view").call<void>("export", job);
+    pageView().call<void>("export", job);
     return {StoreStatus::Stored};
 }
 
@@ -154,8 +163,7 @@ void WebView::sendMidi(std::span<const MidiMessage> messages, std::optional<int3
 }
 
 void WebView::showHelp() {
-    const std::string text = programHelpText();
-    dc_view_help(text.data(), count(text.size()));
+    pageView().call<void>("help", programHelpText());
 }
 
 } // namespace doodle

@@ -162,6 +162,15 @@ test('the worklet restores through the program, reports its settings, paints onc
   assert.equal(job.kind, 1);
   assert.ok(job.text instanceof Uint8Array && job.text.length > 0);
   assert.equal(typeof job.frame, 'number');
+  // Save, About and Help reach the page as they did: the file's bytes, the texts.
+  posted.length = 0;
+  send({ type: 'menu', id: t.menuSave });
+  const stored = posted.find((m) => m.type === 'store');
+  assert.ok(stored.name.endsWith('.sav') && stored.bytes instanceof Uint8Array, stored.name);
+  const savText = new TextDecoder().decode(stored.bytes);
+  assert.match(savText, /^100;100;0;0\r\n\d+;100;1;\d+\r\n$/, JSON.stringify(savText));
+  send({ type: 'menu', id: t.menuAbout });
+  assert.equal(posted.find((m) => m.type === 'message').title, 'About');
 });
 
 test('the worker reads recordings as the point layout says, exports with the settings object',
