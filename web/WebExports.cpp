@@ -95,14 +95,10 @@ std::optional<int32_t> nowMs() {
     return program()->ticks.nowMs();
 }
 
-// What the worker made last, until the next call.
-struct WorkerResults {
-    std::vector<uint8_t> exported{};
-};
-
-WorkerResults& worker() {
-    static WorkerResults results;
-    return results;
+// The export the worker made last, until the next one.
+std::vector<uint8_t>& exported() {
+    static std::vector<uint8_t> bytes;
+    return bytes;
 }
 
 // ---- The tables, as JavaScript objects ----
@@ -459,8 +455,7 @@ val workerParse(uintptr_t bytes, double byteCount) {
 // out of range, a render that does not end, a file too large for its format).
 double workerExport(int32_t kind, uintptr_t text, double textBytes,
                     const ControlSettings& settings) {
-    WorkerResults& w = worker();
-    w.exported = {};
+    exported() = {};
     try {
         const Recording recording = splitRecordingLines(
             {reinterpret_cast<const char*>(text), static_cast<std::size_t>(textBytes)});
@@ -478,13 +473,13 @@ double workerExport(int32_t kind, uintptr_t text, double textBytes,
         if (!bytes) {
             return -1;
         }
-        w.exported = std::move(*bytes);
+        exported() = std::move(*bytes);
     } catch (const std::bad_alloc&) {
         return -1;
     } catch (const std::length_error&) {
         return -1;
     }
-    return static_cast<double>(w.exported.size());
+    return static_cast<double>(exported().size());
 }
 
 } // namespace
@@ -563,7 +558,7 @@ EMSCRIPTEN_KEEPALIVE int32_t dc_program_open_released(const uint8_t* piece, int3
 
 // The bytes workerExport made last, until the next export.
 EMSCRIPTEN_KEEPALIVE const uint8_t* dc_worker_exported() {
-    return worker().exported.data();
+    return exported().data();
 }
 
 // The paint calls since dc_program_paints_clear (see PaintBatch): how many, their flat steps

@@ -35,10 +35,11 @@ private:
     std::vector<double> m_frames{}; // sample-clock frames, exact up to 2^53
 };
 
-// The program's view inside the audio worklet: every call goes to the worklet's script
-// (web/view_library.js), which posts it to the page. The play clock is the sample clock.
-// Dialogs cannot wait there: the page's file choice arrives first, as a recording another copy
-// of the program read, and the save dialog's answer is the name of the download.
+// The program's view inside the audio worklet: every call goes to the worklet's script (through
+// embind, or web/view_library.js for those a playback's ticks make), which posts it to the page;
+// paints wait in a batch that the worklet posts at the end of the render quantum. The play clock is
+// the sample clock. Dialogs cannot wait there: the page's file choice arrives first, as a recording
+// another copy of the program read, and the save dialog's answer is the name of the download.
 class WebView final : public ProgramView {
 public:
     explicit WebView(SampleTicks& ticks) noexcept : m_ticks(ticks) {}
