@@ -601,14 +601,14 @@ void MainWindow::createControls(QWidget* client) {
     createButtons(client);
     createDrawingArea(client);
     createSpeedSlider(client);
-    m_gridCheckBox = new QCheckBox(QStringLiteral("Grid"), client);
+    m_gridCheckBox = new QCheckBox(captionText(kControlLabels.grid), client);
     m_gridCheckBox->setStyle(m_compactStyle);
     place(m_gridCheckBox, kGridCheckBoxPlace, client);
     createScaleFrame(client);
     m_noteLabel = new QLabel(client);
     m_noteLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     place(m_noteLabel, kNoteLabelPlace, client);
-    const QString noteName = QStringLiteral("Current note");
+    const QString noteName = captionText(kControlLabels.currentNote);
     m_noteLabel->setAccessibleName(noteName);
     m_noteLabel->setToolTip(noteName);
 
@@ -643,7 +643,7 @@ void MainWindow::createButtons(QWidget* client) {
     place(m_recordToggle, kRecordTogglePlace, client);
     m_playToggle = makeToggle(kPlayCaptions);
     place(m_playToggle, kPlayTogglePlace, client);
-    m_clearButton = new KeyboardButton(QStringLiteral("clear"), client);
+    m_clearButton = new KeyboardButton(captionText(kControlLabels.clear), client);
     place(m_clearButton, kClearButtonPlace, client);
 }
 
@@ -651,8 +651,7 @@ void MainWindow::createDrawingArea(QWidget* client) {
     m_drawingArea = new DrawingArea(client);
     place(m_drawingArea, kDrawingAreaPlace, client);
     // It shows no text of its own: a name for screen readers, and the same as a tooltip.
-    const QString areaName =
-        QStringLiteral("Drawing area: left to right is pitch, top to bottom is vowel");
+    const QString areaName = captionText(kControlLabels.drawingArea);
     m_drawingArea->setAccessibleName(areaName);
     m_drawingArea->setToolTip(areaName);
 }
@@ -709,7 +708,7 @@ void MainWindow::createSpeedSlider(QWidget* client) {
     m_speedSlider->setRange(kMinPlaySpeedTenths, kMaxPlaySpeedTenths);
     m_speedSlider->setValue(kMinPlaySpeedTenths);
     place(m_speedSlider, kSpeedSliderPlace, client);
-    const QString speedName = QStringLiteral("Playback speed");
+    const QString speedName = captionText(kControlLabels.playbackSpeed);
     m_speedSlider->setAccessibleName(speedName);
     m_speedSlider->setToolTip(speedName);
     m_speedSlider->setAccessibleDescription(speedText(m_speedSlider->value()));
@@ -720,18 +719,19 @@ void MainWindow::createSpeedSlider(QWidget* client) {
 void MainWindow::createScaleFrame(QWidget* client) {
     // The options and the root list live inside the frame, so that screen readers hear them
     // as the "Scale" group; they keep their places in the client area.
-    m_scaleFrame = new TitleOnLineFrame(QStringLiteral("Scale"), client);
+    m_scaleFrame = new TitleOnLineFrame(captionText(kControlLabels.scale), client);
     place(m_scaleFrame, kScaleFramePlace, client);
-    auto addOption = [&](const char* text, const ControlPlace& where) {
-        auto* option = new QRadioButton(QString::fromLatin1(text), m_scaleFrame);
+    auto addOption = [&](ScaleMode mode, const ControlPlace& where) {
+        auto* option = new QRadioButton(captionText(kScaleNames.at(static_cast<std::size_t>(mode))),
+                                        m_scaleFrame);
         option->setStyle(m_compactStyle);
         place(option, where, client);
         return option;
     };
-    m_unrestrictedOption = addOption("Unrestricted", kUnrestrictedOptionPlace);
-    m_majorOption = addOption("Major", kMajorOptionPlace);
-    m_minorOption = addOption("Minor", kMinorOptionPlace);
-    m_pentatonicOption = addOption("Pentatonic", kPentatonicOptionPlace);
+    m_unrestrictedOption = addOption(ScaleMode::Unrestricted, kUnrestrictedOptionPlace);
+    m_majorOption = addOption(ScaleMode::Major, kMajorOptionPlace);
+    m_minorOption = addOption(ScaleMode::Minor, kMinorOptionPlace);
+    m_pentatonicOption = addOption(ScaleMode::Pentatonic, kPentatonicOptionPlace);
     auto* scaleGroup = new QButtonGroup(m_scaleFrame); // exactly one selected
     for (QRadioButton* option :
          {m_unrestrictedOption, m_majorOption, m_minorOption, m_pentatonicOption}) {
@@ -750,7 +750,7 @@ void MainWindow::createScaleFrame(QWidget* client) {
     place(m_rootNoteCombo, kRootNoteComboPlace, client);
     // Qt on Linux names a list by its current item and takes the name from a label beside it;
     // the list has no such label, so the description says it there too.
-    const QString rootName = QStringLiteral("Root note");
+    const QString rootName = captionText(kControlLabels.rootNote);
     m_rootNoteCombo->setAccessibleName(rootName);
     m_rootNoteCombo->setAccessibleDescription(rootName);
 }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "mapping/PitchMap.h"
 #include "program/Event.h"
+#include "recording/AsciiCase.h"
 
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace doodle {
@@ -79,6 +82,40 @@ inline constexpr FileKindCaption captionOf(FileKind kind) noexcept {
     }
     return {"Please choose file to save", "DoodleChorus", ".sav"};
 }
+
+// The scale options' captions, in ScaleMode's order (Unrestricted, Major, Minor, Pentatonic).
+inline constexpr std::array<std::string_view, 4> kScaleNames{"Unrestricted", "Major", "Minor",
+                                                             "Pentatonic"};
+
+// A scale mode's word in a link's and a kept drawing's settings: its caption in lower case.
+inline std::string scaleWord(ScaleMode mode) {
+    std::string word(kScaleNames.at(static_cast<std::size_t>(mode)));
+    for (char& c : word) {
+        c = toLowerAscii(c);
+    }
+    return word;
+}
+
+// The texts beside and on the controls that every host shows alike: captions, and the names
+// screen readers and tooltips give the controls without a caption of their own.
+struct ControlLabels {
+    std::string_view clear{};         // the clear button's caption
+    std::string_view grid{};          // the Grid box's caption
+    std::string_view scale{};         // the scale options' group title
+    std::string_view currentNote{};   // the note label's name
+    std::string_view playbackSpeed{}; // the speed slider's name
+    std::string_view rootNote{};      // the root list's name
+    std::string_view drawingArea{};   // the drawing area's name: what its two directions map
+};
+inline constexpr ControlLabels kControlLabels{
+    "clear",
+    "Grid",
+    "Scale",
+    "Current note",
+    "Playback speed",
+    "Root note",
+    "Drawing area: left to right is pitch, top to bottom is vowel",
+};
 
 // A toggle's caption while up and while down: it says what the program is doing.
 struct ToggleCaptions {

@@ -4,6 +4,7 @@
 #include "recording/RecordingFile.h"
 
 #include <algorithm>
+#include <array>
 #include <new>
 #include <string>
 #include <string_view>
@@ -177,6 +178,40 @@ void ProgramLogic::dispatch(const Event& event) {
 void ProgramLogic::restoreInk(std::vector<InkPoint> ink) {
     m_drawing.ink = std::move(ink);
     repaintCanvas(m_controls.gridChecked);
+}
+
+void ProgramLogic::restore(const ControlSettings& settings,
+                           std::optional<std::vector<InkPoint>> ink) {
+    const ControlSettings shown = this->settings();
+    if (settings.voiceType != shown.voiceType) {
+        dispatch(Event::menu(static_cast<VoiceType>(settings.voiceType) == VoiceType::Type1
+                                 ? kMenuType1
+                                 : kMenuType2));
+    }
+    if (settings.speedTenths != shown.speedTenths) {
+        dispatch(Event::speedSlider(settings.speedTenths));
+    }
+    if (settings.scaleMode != shown.scaleMode) {
+        constexpr std::array kScaleOptions{kUnrestrictedOption, kMajorOption, kMinorOption,
+                                           kPentatonicOption};
+        if (settings.scaleMode >= 0 &&
+            static_cast<std::size_t>(settings.scaleMode) < kScaleOptions.size()) {
+            dispatch(Event::control(kScaleOptions[static_cast<std::size_t>(settings.scaleMode)]));
+        }
+    }
+    if (settings.rootIndex != shown.rootIndex) {
+        dispatch(Event::rootNote(settings.rootIndex));
+    }
+    if (settings.grid != m_controls.gridChecked) {
+        dispatch(Event::gridBox(settings.grid));
+    }
+    if (ink) {
+        restoreInk(std::move(*ink));
+    }
+}
+
+ControlSettings ProgramLogic::settings() const {
+    return controlSettingsOf(m_controls.settings, m_controls.gridChecked);
 }
 
 void ProgramLogic::onDrawingEvent(const Event& event) {

@@ -6,6 +6,7 @@
 #include "mapping/VowelMap.h"
 #include "program/Event.h"
 #include "program/ProgramView.h"
+#include "recording/ControlSettings.h"
 #include "recording/MidiExport.h"
 #include "recording/MidiPerformance.h"
 #include "recording/OfflineRender.h"
@@ -56,6 +57,15 @@ public:
     // drawing between runs, after it has restored the recording and the controls through
     // events; the recording and the voice do not change.
     void restoreInk(std::vector<InkPoint> ink);
+
+    // A kept or linked drawing's settings, chosen as a person would choose them one after the
+    // other: voice type, speed, scale, root, then Grid, each only when it differs from what the
+    // controls show, so that the program's own rules decide (Grid ticks only in a scale mode).
+    // Then its ink, when given, as restoreInk.
+    void restore(const ControlSettings& settings, std::optional<std::vector<InkPoint>> ink);
+
+    // The controls' settings as they are now (grid: Grid's tick).
+    ControlSettings settings() const;
 
     // The messages that set up a MIDI output just connected, as the MIDI export's file begins:
     // the bend range and the current voice type's program.

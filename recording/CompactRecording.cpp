@@ -599,7 +599,7 @@ constexpr int32_t kLinkSpeedSteps = kMaxPlaySpeedTenths - kMinPlaySpeedTenths + 
 
 } // namespace
 
-int32_t linkSettingsNumber(const LinkSettings& settings) {
+int32_t linkSettingsNumber(const ControlSettings& settings) {
     const auto within = [](int32_t value, int32_t low, int32_t count) {
         return value >= low && value < low + count;
     };
@@ -615,7 +615,7 @@ int32_t linkSettingsNumber(const LinkSettings& settings) {
     return number * kLinkSpeedSteps + (settings.speedTenths - kMinPlaySpeedTenths);
 }
 
-std::optional<LinkSettings> linkSettingsOf(int64_t number) {
+std::optional<ControlSettings> linkSettingsOf(int64_t number) {
     constexpr int64_t kCount =
         int64_t{kLinkScaleModes} * kLinkRoots * kLinkVoiceTypes * kLinkGridStates * kLinkSpeedSteps;
     if (number < 0 || number >= kCount) {
@@ -626,7 +626,7 @@ std::optional<LinkSettings> linkSettingsOf(int64_t number) {
         number /= radix;
         return value;
     };
-    LinkSettings settings;
+    ControlSettings settings;
     settings.speedTenths = digit(kLinkSpeedSteps) + kMinPlaySpeedTenths;
     settings.grid = digit(kLinkGridStates) == 1;
     settings.voiceType = digit(kLinkVoiceTypes) + 1;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "recording/ControlSettings.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -43,21 +45,11 @@ struct ExpandedRecording {
 // maxSavBytes and of the compact bytes' size.
 ExpandedRecording expandCompactRecording(std::span<const uint8_t> compact, std::size_t maxSavBytes);
 
-// The controls a link carries, in the controls' ranges: scale mode 0..3 (ScaleMode), root
-// 0..11, voice type 1..2, speed in tenths kMinPlaySpeedTenths..kMaxPlaySpeedTenths, grid.
-struct LinkSettings {
-    int32_t scaleMode = 0;
-    int32_t rootIndex = 0;
-    int32_t voiceType = 1;
-    int32_t speedTenths = 0;
-    bool grid = false;
-};
-
-// The settings of a link as one number, the mixed radix of scale mode, root, voice type less
+// The settings a link carries as one number, the mixed radix of scale mode, root, voice type less
 // one, grid and speed in tenths less the slowest, the speed last; -1 for settings out of range.
-int32_t linkSettingsNumber(const LinkSettings& settings);
+int32_t linkSettingsNumber(const ControlSettings& settings);
 
 // The settings of linkSettingsNumber's number; nothing for a number no settings give.
-std::optional<LinkSettings> linkSettingsOf(int64_t number);
+std::optional<ControlSettings> linkSettingsOf(int64_t number);
 
 } // namespace doodle

@@ -2,6 +2,7 @@
 // for files the program does not write, and any bytes read back safely.
 #include "recording/CompactRecording.h"
 #include "recording/GestureLine.h"
+#include "recording/PlaySpeed.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -217,12 +218,12 @@ TEST(LinkSettings, EverySettingHasItsOwnNumberAndNothingElseHasOne) {
             for (int32_t voiceType = 1; voiceType <= 2; ++voiceType) {
                 for (int32_t speedTenths = 10; speedTenths <= 50; ++speedTenths) {
                     for (const bool grid : {false, true}) {
-                        const LinkSettings settings{scaleMode, rootIndex, voiceType, speedTenths,
-                                                    grid};
+                        const ControlSettings settings{scaleMode, rootIndex, voiceType, speedTenths,
+                                                       grid};
                         const int32_t number = linkSettingsNumber(settings);
                         ASSERT_GE(number, 0);
                         numbers.insert(number);
-                        const std::optional<LinkSettings> back = linkSettingsOf(number);
+                        const std::optional<ControlSettings> back = linkSettingsOf(number);
                         ASSERT_TRUE(back.has_value()) << number;
                         EXPECT_EQ(std::tuple(back->scaleMode, back->rootIndex, back->voiceType,
                                              back->speedTenths, back->grid),
@@ -234,14 +235,33 @@ TEST(LinkSettings, EverySettingHasItsOwnNumberAndNothingElseHasOne) {
     }
     EXPECT_EQ(numbers.size(), std::size_t{4 * 12 * 2 * 41 * 2});
     EXPECT_EQ(*numbers.rbegin(), static_cast<int32_t>(numbers.size()) - 1) << "no gaps";
-    for (const LinkSettings& outOfRange :
-         {LinkSettings{4, 0, 1, 10, false}, LinkSettings{0, 12, 1, 10, false},
-          LinkSettings{0, 0, 3, 10, false}, LinkSettings{0, 0, 1, 9, false},
-          LinkSettings{0, 0, 1, 51, false}, LinkSettings{-1, 0, 1, 10, false}}) {
+    for (const ControlSettings& outOfRange :
+         {ControlSettings{4, 0, 1, 10, false}, ControlSettings{0, 12, 1, 10, false},
+          ControlSettings{0, 0, 3, 10, false}, ControlSettings{0, 0, 1, 9, false},
+          ControlSettings{0, 0, 1, 51, false}, ControlSettings{-1, 0, 1, 10, false}}) {
         EXPECT_EQ(linkSettingsNumber(outOfRange), -1);
     }
     EXPECT_FALSE(linkSettingsOf(-1).has_value());
     EXPECT_FALSE(linkSettingsOf(static_cast<int64_t>(numbers.size())).has_value());
+}
+
+// The settings as the controls hold them and as a playback reads them are one: each way and
+// back gives the same, on every speed the slider sets.
+TEST(ControlSettings, PlaybackSettingsAndControlsGoBothWays) {
+    for (int32_t speedTenths = kMinPlaySpeedTenths; speedTenths <= kMaxPlaySpeedTenths;
+         ++speedTenths) {
+        const ControlSettings chosen{3, 7, 2, speedTenths, true};
+        const RenderSettings played = renderSettingsOf(chosen);
+        EXPECT_EQ(played.scaleMode, ScaleMode::Pentatonic);
+        EXPECT_EQ(played.rootIndex, 7);
+        EXPECT_EQ(played.voiceType, VoiceType::Type2);
+        EXPECT_DOUBLE_EQ(played.playSpeed, speedTenths / kTenthsPerPlaySpeed);
+        const ControlSettings back = controlSettingsOf(played, true);
+        EXPECT_EQ(
+            std::tuple(back.scaleMode, back.rootIndex, back.voiceType, back.speedTenths, back.grid),
+            std::tuple(3, 7, 2, speedTenths, true));
+        EXPECT_FALSE(controlSettingsOf(played, false).grid);
+    }
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace doodle {
@@ -337,6 +338,37 @@ TEST_F(ProgramLogicTest, RestoredInkIsRepaintedAndKeptLikeDrawnInkButNotRecorded
     EXPECT_EQ(logic.drawing().ink.size(), kept.size() + 1);
     logic.dispatch(Event::control(kClearButton));
     EXPECT_TRUE(view.canvasInk.empty());
+}
+
+// A kept drawing's settings go through the program's own rules, as a person's choices: each
+// control the program shows follows, Grid ticks only with a scale, and the ink comes after.
+TEST_F(ProgramLogicTest, RestoreChoosesTheSettingsAsAPersonWouldThenShowsTheInk) {
+    const std::vector<InkPoint> kept{{5, 6}, {240, 200}};
+    logic.restore(ControlSettings{2, 9, 2, 35, true}, kept);
+    const ControlSettings now = logic.settings();
+    EXPECT_EQ(std::tuple(now.scaleMode, now.rootIndex, now.voiceType, now.speedTenths, now.grid),
+              std::tuple(2, 9, 2, 35, true));
+    EXPECT_EQ(logic.controls().settings.scaleMode, ScaleMode::Minor);
+    EXPECT_DOUBLE_EQ(logic.controls().settings.playSpeed, 3.5);
+    EXPECT_EQ(view.voiceMarks, std::vector<VoiceType>{VoiceType::Type2});
+    EXPECT_TRUE(logic.controls().gridChecked);
+    EXPECT_TRUE(view.gridEnabled);
+    EXPECT_TRUE(view.rootEnabled);
+    EXPECT_EQ(view.log.back(), "repaint grid heptatonic") << "the ink last, over the grid";
+    EXPECT_EQ(view.canvasInk, kept);
+    EXPECT_EQ(logic.drawing().ink, kept);
+
+    // Grid is refused without a scale; the same settings again change nothing; no ink given
+    // keeps the ink.
+    logic.restore(ControlSettings{0, 9, 2, 35, true}, std::nullopt);
+    EXPECT_FALSE(logic.settings().grid);
+    EXPECT_FALSE(view.gridEnabled);
+    EXPECT_FALSE(view.rootEnabled);
+    EXPECT_EQ(logic.drawing().ink, kept);
+    view.log.clear();
+    logic.restore(logic.settings(), std::nullopt);
+    EXPECT_TRUE(view.log.empty());
+    EXPECT_EQ(view.voiceMarks.size(), 1U) << "a voice type already chosen is not chosen again";
 }
 
 TEST_F(ProgramLogicTest, TheRootMovesTheNotesOfTheScale) {

@@ -1,11 +1,10 @@
 #include "tools/RecordingLink.h"
 
+#include "program/Captions.h"
 #include "recording/CompactRecording.h"
-#include "recording/PlaySpeed.h"
+#include "recording/ControlSettings.h"
 
 #include <algorithm>
-#include <array>
-#include <cmath>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -28,9 +27,6 @@ constexpr unsigned kByteBits = 8;
 // CompressionStream('deflate-raw') writes and reads it.
 constexpr int kRawDeflateWindowBits = -15;
 constexpr int kLargestMemLevel = 9;
-
-constexpr std::array<std::string_view, 4> kScaleNames{"unrestricted", "major", "minor",
-                                                      "pentatonic"};
 
 std::string base64Url(std::span<const uint8_t> bytes) {
     std::string text;
@@ -76,14 +72,11 @@ std::vector<uint8_t> deflateBytes(std::span<const uint8_t> bytes, int windowBits
     return out;
 }
 
-int32_t speedTenths(const RenderSettings& settings) {
-    return static_cast<int32_t>(std::lround(settings.playSpeed * kTenthsPerPlaySpeed));
-}
-
 } // namespace
 
 std::string recordingLink(std::string_view pageUrl, std::span<const uint8_t> savBytes,
                           const RenderSettings& settings, bool grid) {
+    const ControlSettings chosen = controlSettingsOf(settings, grid);
     std::string link(pageUrl.substr(0, pageUrl.find('#')));
     link += '#';
     std::optional<std::vector<uint8_t>> shortest;
@@ -98,17 +91,14 @@ std::string recordingLink(std::string_view pageUrl, std::span<const uint8_t> sav
         }
     }
     if (shortest) {
-        return link + "dc=2&r=" + base64Url(*shortest) + "&s=" +
-               std::to_string(linkSettingsNumber(LinkSettings{
-                   static_cast<int32_t>(settings.scaleMode), settings.rootIndex,
-                   static_cast<int32_t>(settings.voiceType), speedTenths(settings), grid}));
+        return link + "dc=2&r=" + base64Url(*shortest) +
+               "&s=" + std::to_string(linkSettingsNumber(chosen));
     }
     constexpr int kZlibWindowBits = 15;
     return link + "dc=1&rec=" + base64Url(deflateBytes(savBytes, kZlibWindowBits)) +
-           "&scale=" + std::string(kScaleNames[static_cast<std::size_t>(settings.scaleMode)]) +
-           "&root=" + std::to_string(settings.rootIndex) +
-           "&voice=" + std::to_string(static_cast<int32_t>(settings.voiceType)) +
-           "&speed=" + std::to_string(speedTenths(settings)) + "&grid=" + (grid ? "1" : "0");
+           "&scale=" + scaleWord(settings.scaleMode) + "&root=" + std::to_string(chosen.rootIndex) +
+           "&voice=" + std::to_string(chosen.voiceType) +
+           "&speed=" + std::to_string(chosen.speedTenths) + "&grid=" + (chosen.grid ? "1" : "0");
 }
 
 } // namespace doodle

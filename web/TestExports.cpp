@@ -7,6 +7,7 @@
 #include "program/HelpText.h"
 #include "voice/VoiceWorkload.h"
 
+#include <emscripten/bind.h>
 #include <emscripten/emscripten.h>
 #include <memory>
 #include <string>
@@ -24,23 +25,23 @@ std::unique_ptr<BenchState>& bench() {
     return instance;
 }
 
-} // namespace
-
-extern "C" {
-
-// The Help window's text, as UTF-8 (ASCII).
-EMSCRIPTEN_KEEPALIVE const char* dc_help_text() {
-    static const std::string text = doodle::programHelpText();
-    return text.c_str();
-}
-
 // The pitch the maps give to a point's X (0..kMaxPointX) in a scale mode (0 Unrestricted,
 // 1 Major, 2 Minor, 3 Pentatonic) on a root (0..11), Hz.
-EMSCRIPTEN_KEEPALIVE double dc_map_pitch(int32_t x, int32_t scaleMode, int32_t rootIndex) {
+double mapPitchHz(int32_t x, int32_t scaleMode, int32_t rootIndex) {
     const auto mode = static_cast<doodle::ScaleMode>(scaleMode);
     return doodle::mapPitch(doodle::clampX(x), mode, doodle::buildScale(mode, rootIndex, {}))
         .pitchHz;
 }
+
+} // namespace
+
+// The Help window's text, and the pitch of a point, for the page's tests to compare with.
+EMSCRIPTEN_BINDINGS(doodlechorus_tests) {
+    emscripten::function("helpText", &doodle::programHelpText);
+    emscripten::function("mapPitch", &mapPitchHz);
+}
+
+extern "C" {
 
 // A fresh workload rendering bufferFrames at a time.
 EMSCRIPTEN_KEEPALIVE void dc_bench_voice_start(int32_t bufferFrames) {

@@ -2,6 +2,9 @@
 // audio worklet runs the program (its logic, voice and play clock); one in the page's worker
 // reads opened files and makes the exports; one on the page's main thread gives the tables the
 // page shows. None of them has a file system: files are bytes the page hands over or offers.
+// The page's scripts call them by name through embind (EMSCRIPTEN_BINDINGS at the end), which
+// hands the settings, the tables and arrays over as JavaScript objects; what the worklet calls
+// within a render quantum, and the large buffers the worker hands over, stay plain functions.
 #include "mapping/CanvasPaint.h"
 #include "mapping/DrawingSurface.h"
 #include "mapping/PitchMap.h"
@@ -12,6 +15,7 @@
 #include "program/Hints.h"
 #include "program/ProgramLogic.h"
 #include "recording/CompactRecording.h"
+#include "recording/ControlSettings.h"
 #include "recording/MidiFormat.h"
 #include "recording/OfflineRender.h"
 #include "recording/PlaySpeed.h"
@@ -22,11 +26,14 @@
 #include "web/WebView.h"
 
 #include <array>
-#include <cstdio>
+#include <cstddef>
+#include <emscripten/bind.h>
 #include <emscripten/emscripten.h>
+#include <emscripten/val.h>
 #include <memory>
 #include <new>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -34,6 +41,8 @@
 
 // Implemented by web/view_library.js: the worker's progress through a long export.
 extern "C" void dc_export_progress(double doneSamples, double totalSamples);
+// Implemented by web/view_library.js: a state of the controls, to the page.
+extern "C" void dc_view_state(const char* control, int32_t value);
 
 namespace doodle {
 namespace {
@@ -53,6 +62,28 @@ struct WorkletProgram {
     ProgramLogic logic{view};
     VoiceRenderer renderer{logic.voice(), VoiceOutput::Live};
     RecordingAssembly opening{};
+    ControlSettings reported{}; // the scale, root and speed the page was last told
+
+    // A person's event, then the settings it changed, to the page.
+    void dispatch(const Event& event) {
+        logic.dispatch(event);
+        reportSettings(false);
+    }
+
+    // The scale mode, root and speed the program holds, to the page: each one that changed
+    // since the last report, or all of them.
+    void reportSettings(bool all) {
+        const ControlSettings now = logic.settings();
+        const auto report = [all](const char* control, int32_t value, int32_t before) {
+            if (all || value != before) {
+                dc_view_state(control, value);
+            }
+        };
+        report("scaleMode", now.scaleMode, reported.scaleMode);
+        report("rootIndex", now.rootIndex, reported.rootIndex);
+        report("speedTenths", now.speedTenths, reported.speedTenths);
+        reported = now;
+    }
 };
 
 std::unique_ptr<WorkletProgram>& program() {
@@ -64,16 +95,10 @@ std::optional<int32_t> nowMs() {
     return program()->ticks.nowMs();
 }
 
-// What the worker read or made last, until the next call.
-struct WorkerResults {
-    std::optional<Recording> parsed{};
-    std::vector<uint8_t> released{}; // the parsed lines' release flags, a byte a line
-    std::vector<uint8_t> exported{};
-};
-
-WorkerResults& worker() {
-    static WorkerResults results;
-    return results;
+// The export the worker made last, until the next one.
+std::vector<uint8_t>& exported() {
+    static std::vector<uint8_t> bytes;
+    return bytes;
 }
 
 // The recording's file as dc_program_recording_start began to write it.
@@ -82,154 +107,382 @@ std::optional<RecordingFileWriter>& recordingWriter() {
     return writer;
 }
 
-// What dc_compact_recording or dc_expand_recording made last.
-std::vector<uint8_t>& linkBytes() {
-    static std::vector<uint8_t> bytes;
-    return bytes;
+// ---- The tables, as JavaScript objects ----
+
+using emscripten::val;
+
+val text(std::string_view value) {
+    return val(std::string(value));
 }
 
-// The steps dc_canvas_paint made last.
-std::vector<int32_t>& canvasSteps() {
-    static std::vector<int32_t> steps;
-    return steps;
-}
-
-// ---- The tables as JSON ----
-
-// A JSON string: quotes, backslashes and control characters escaped, other bytes (UTF-8) kept.
-std::string jsonString(std::string_view text) {
-    constexpr std::string_view kHex = "0123456789abcdef";
-    constexpr unsigned char kFirstPrintable = 0x20;
-    constexpr unsigned kNibbleBits = 4;
-    constexpr unsigned kNibbleMask = 0xF;
-    std::string json = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += c;
-        } else if (byte < kFirstPrintable) {
-            json += "\\u00";
-            json += kHex[byte >> kNibbleBits];
-            json += kHex[byte & kNibbleMask];
-        } else {
-            json += c;
-        }
-    }
-    return json + '"';
-}
-
-// Members written one after another into a JSON object.
-class JsonObject {
-public:
-    JsonObject& number(std::string_view name, double value) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.17g", value);
-        return raw(name, text);
-    }
-    JsonObject& string(std::string_view name, std::string_view value) {
-        return raw(name, jsonString(value));
-    }
-    JsonObject& raw(std::string_view name, std::string_view json) {
-        m_text += m_text.size() == 1 ? "" : ",";
-        m_text += jsonString(name);
-        m_text += ':';
-        m_text += json;
-        return *this;
-    }
-    std::string text() const { return m_text + '}'; }
-
-private:
-    std::string m_text = "{";
-};
-
-std::string menusJson() {
-    std::string json = "[";
+val menusObject() {
+    val menus = val::array();
     for (const MenuCaption& menu : kMenus) {
-        json += json.size() == 1 ? "" : ",";
-        std::string items = "[";
+        val items = val::array();
         for (const MenuItemCaption& item : menu.items) {
-            items += items.size() == 1 ? "" : ",";
-            items += JsonObject()
-                         .number("id", item.id)
-                         .string("caption", item.caption)
-                         .string("name", item.name)
-                         .raw("checkable", item.checkable ? "true" : "false")
-                         .text();
+            val entry = val::object();
+            entry.set("id", item.id);
+            entry.set("caption", text(item.caption));
+            entry.set("name", text(item.name));
+            entry.set("checkable", item.checkable);
+            items.call<void>("push", entry);
         }
-        json += JsonObject().string("title", menu.title).raw("items", items + ']').text();
+        val entry = val::object();
+        entry.set("title", text(menu.title));
+        entry.set("items", items);
+        menus.call<void>("push", entry);
     }
-    return json + ']';
+    return menus;
 }
 
-std::string fileKindsJson() {
-    JsonObject kinds;
+val fileKindsObject() {
+    val kinds = val::object();
     for (const auto& [name, kind] :
          std::array<std::pair<const char*, FileKind>, 3>{{{"recording", FileKind::Recording},
                                                           {"wav", FileKind::Wav},
                                                           {"midi", FileKind::Midi}}}) {
         const FileKindCaption caption = captionOf(kind);
-        kinds.raw(name, JsonObject()
-                            .number("kind", static_cast<int32_t>(kind))
-                            .string("extension", caption.extension)
-                            .string("filterName", caption.filterName)
-                            .text());
+        val entry = val::object();
+        entry.set("kind", static_cast<int32_t>(kind));
+        entry.set("extension", text(caption.extension));
+        entry.set("filterName", text(caption.filterName));
+        kinds.set(name, entry);
     }
-    return kinds.text();
+    return kinds;
 }
 
-std::string tablesJson() {
-    std::string noteNamesJson = "[";
-    for (const std::string_view name : noteNames) {
-        noteNamesJson += noteNamesJson.size() == 1 ? "" : ",";
-        noteNamesJson += jsonString(name);
+// Where a recording's point lies in the bytes the worker hands over (RecordingPoint as it is
+// in memory): a float64 time and two int32 coordinates, little-endian as WebAssembly is.
+struct PointLayout {
+    int32_t bytes = sizeof(RecordingPoint);
+    int32_t timeOffset = offsetof(RecordingPoint, timeMs);
+    int32_t xOffset = offsetof(RecordingPoint, x);
+    int32_t yOffset = offsetof(RecordingPoint, y);
+};
+
+template <std::size_t N>
+val textArray(const std::array<std::string_view, N>& texts) {
+    val array = val::array();
+    for (const std::string_view entry : texts) {
+        array.call<void>("push", text(entry));
     }
-    noteNamesJson += ']';
-    return JsonObject()
-        .number("clearButton", kClearButton)
-        .number("unrestrictedOption", kUnrestrictedOption)
-        .number("majorOption", kMajorOption)
-        .number("minorOption", kMinorOption)
-        .number("pentatonicOption", kPentatonicOption)
-        .number("menuOpen", kMenuOpen)
-        .number("menuSave", kMenuSave)
-        .number("menuExportWav", kMenuExportWav)
-        .number("menuExportMidi", kMenuExportMidi)
-        .number("menuType1", kMenuType1)
-        .number("menuType2", kMenuType2)
-        .number("menuAbout", kMenuAbout)
-        .number("menuHelp", kMenuHelp)
-        .number("leftPress", static_cast<int32_t>(PointerAction::LeftPress))
-        .number("move", static_cast<int32_t>(PointerAction::Move))
-        .number("leftRelease", static_cast<int32_t>(PointerAction::LeftRelease))
-        .number("leftButtonBit", kLeftButtonBit)
-        .number("minSpeedTenths", kMinPlaySpeedTenths)
-        .number("maxSpeedTenths", kMaxPlaySpeedTenths)
-        .number("tenthsPerSpeed", kTenthsPerPlaySpeed)
-        .string("recordUp", kRecordCaptions.up)
-        .string("recordDown", kRecordCaptions.down)
-        .string("playUp", kPlayCaptions.up)
-        .string("playDown", kPlayCaptions.down)
-        .string("speedSuffix", kSpeedCaptionSuffix)
-        .number("speedDecimals", kSpeedCaptionDecimals)
-        .raw("menus", menusJson())
-        .raw("files", fileKindsJson())
-        .string("informerTitle", kInformerTitle)
-        .string("notSavedText", kNotSavedText)
-        .string("notOpenedText", kNotOpenedText)
-        .raw("noteNames", noteNamesJson)
-        .number("areaWidthPx", kMaxPointX)
-        .number("areaHeightPx", kMaxPointY)
-        .number("inkDotRadiusPx", kInkDotRadiusPx)
-        .number("paintFill", static_cast<int32_t>(CanvasStep::Kind::Fill))
-        .number("paintColumns", static_cast<int32_t>(CanvasStep::Kind::Columns))
-        .number("paintDots", static_cast<int32_t>(CanvasStep::Kind::Dots))
-        .number("maxOpenFileBytes", kMaxOpenFileBytes)
-        .string("drawPrompt", kDrawPromptText)
-        .string("pitchLow", kPitchAxisLowText)
-        .string("pitchTitle", kPitchAxisTitle)
-        .string("pitchHigh", kPitchAxisHighText)
-        .text();
+    return array;
+}
+
+val labelsObject() {
+    val labels = val::object();
+    labels.set("clear", text(kControlLabels.clear));
+    labels.set("grid", text(kControlLabels.grid));
+    labels.set("scale", text(kControlLabels.scale));
+    labels.set("currentNote", text(kControlLabels.currentNote));
+    labels.set("playbackSpeed", text(kControlLabels.playbackSpeed));
+    labels.set("rootNote", text(kControlLabels.rootNote));
+    labels.set("drawingArea", text(kControlLabels.drawingArea));
+    return labels;
+}
+
+// What the page's scripts send and show, by name: the controls' and menu items' ids, the
+// pointer's actions and button bit, the speed slider's range, the captions of the toggles, the
+// speed and the menus, the controls' labels and the scale names, the program's messages, the
+// kinds of files, the note names, the drawing area's size and its paint steps' kinds, the
+// hints' texts, and the layout of a recording's points.
+val tables() {
+    val t = val::object();
+    const auto number = [&t](const char* name, double value) { t.set(name, value); };
+    number("clearButton", kClearButton);
+    number("unrestrictedOption", kUnrestrictedOption);
+    number("majorOption", kMajorOption);
+    number("minorOption", kMinorOption);
+    number("pentatonicOption", kPentatonicOption);
+    number("menuOpen", kMenuOpen);
+    number("menuSave", kMenuSave);
+    number("menuExportWav", kMenuExportWav);
+    number("menuExportMidi", kMenuExportMidi);
+    number("menuType1", kMenuType1);
+    number("menuType2", kMenuType2);
+    number("menuAbout", kMenuAbout);
+    number("menuHelp", kMenuHelp);
+    number("leftPress", static_cast<int32_t>(PointerAction::LeftPress));
+    number("move", static_cast<int32_t>(PointerAction::Move));
+    number("leftRelease", static_cast<int32_t>(PointerAction::LeftRelease));
+    number("leftButtonBit", kLeftButtonBit);
+    number("minSpeedTenths", kMinPlaySpeedTenths);
+    number("maxSpeedTenths", kMaxPlaySpeedTenths);
+    number("tenthsPerSpeed", kTenthsPerPlaySpeed);
+    t.set("recordUp", text(kRecordCaptions.up));
+    t.set("recordDown", text(kRecordCaptions.down));
+    t.set("playUp", text(kPlayCaptions.up));
+    t.set("playDown", text(kPlayCaptions.down));
+    t.set("speedSuffix", text(kSpeedCaptionSuffix));
+    number("speedDecimals", kSpeedCaptionDecimals);
+    t.set("menus", menusObject());
+    t.set("files", fileKindsObject());
+    t.set("informerTitle", text(kInformerTitle));
+    t.set("notSavedText", text(kNotSavedText));
+    t.set("notOpenedText", text(kNotOpenedText));
+    t.set("noteNames", textArray(noteNames));
+    number("areaWidthPx", kMaxPointX);
+    number("areaHeightPx", kMaxPointY);
+    number("inkDotRadiusPx", kInkDotRadiusPx);
+    number("paintFill", static_cast<int32_t>(CanvasStep::Kind::Fill));
+    number("paintColumns", static_cast<int32_t>(CanvasStep::Kind::Columns));
+    number("paintDots", static_cast<int32_t>(CanvasStep::Kind::Dots));
+    number("maxOpenFileBytes", kMaxOpenFileBytes);
+    t.set("drawPrompt", text(kDrawPromptText));
+    t.set("pitchLow", text(kPitchAxisLowText));
+    t.set("pitchTitle", text(kPitchAxisTitle));
+    t.set("pitchHigh", text(kPitchAxisHighText));
+    t.set("pointLayout", PointLayout{});
+    t.set("scaleNames", textArray(kScaleNames));
+    t.set("labels", labelsObject());
+    return t;
+}
+
+// The vowel axis of a voice type (VoiceType's value): the vowels the vowel map reaches exactly
+// (the top row and each band's end row), as [{y, f1, f2, name}] from the top down: the page
+// names them beside the drawing area.
+val vowelLabelsOf(int32_t voiceType) {
+    val labels = val::array();
+    for (const VowelLabel& label : vowelLabels(static_cast<VoiceType>(voiceType))) {
+        val entry = val::object();
+        entry.set("y", label.y);
+        entry.set("f1", label.f1Hz);
+        entry.set("f2", label.f2Hz);
+        entry.set("name", text(label.name));
+        labels.call<void>("push", entry);
+    }
+    return labels;
+}
+
+// Ink as x, y pairs, from an Int32Array (or any array of numbers).
+std::vector<InkPoint> inkOf(const val& inkXY) {
+    const std::vector<int32_t> flat = emscripten::convertJSArrayToNumberVector<int32_t>(inkXY);
+    std::vector<InkPoint> ink(flat.size() / 2);
+    for (std::size_t i = 0; i < ink.size(); ++i) {
+        ink[i] = {flat[2 * i], flat[2 * i + 1]};
+    }
+    return ink;
+}
+
+// A copy of `values` as a typed array of JavaScript's own (e.g. "Int32Array").
+template <typename T>
+val typedArrayCopy(const char* type, std::span<const T> values) {
+    return val::global(type).new_(emscripten::typed_memory_view(values.size(), values.data()));
+}
+
+// The whole picture of the drawing area as the program paints it (white, the grid of a scale
+// mode when withGrid, the ink: an Int32Array of x, y pairs), as the view's flat steps (an
+// Int32Array of its own). The page shows a kept drawing with it before the program runs.
+val canvasPaint(bool withGrid, int32_t scaleMode, const val& inkXY) {
+    std::vector<int32_t> steps;
+    appendFlatPaint(wholeCanvas(withGrid, static_cast<ScaleMode>(scaleMode), inkOf(inkXY)), steps);
+    return typedArrayCopy<int32_t>("Int32Array", steps);
+}
+
+// ---- Links ----
+
+// A link's settings as one number; -1 for settings out of range.
+int32_t linkNumberOf(const ControlSettings& settings) {
+    return linkSettingsNumber(settings);
+}
+
+// The settings of a link's number; null for a number no settings give.
+val linkSettingsOfNumber(double number) {
+    const std::optional<ControlSettings> settings = linkSettingsOf(static_cast<int64_t>(number));
+    return settings ? val(*settings) : val::null();
+}
+
+// The compact form of a recording file's bytes (a Uint8Array) in layout
+// 0..kCompactLayoutCount-1 (see recording/CompactRecording.h), as a Uint8Array; null when the
+// file is not exactly as the program writes it (or does not fit in memory).
+val compactRecordingOf(const val& savBytes, int32_t layout) {
+    try {
+        const std::vector<uint8_t> bytes =
+            emscripten::convertJSArrayToNumberVector<uint8_t>(savBytes);
+        const std::optional<std::vector<uint8_t>> compact =
+            compactRecording(bytes, static_cast<std::size_t>(layout));
+        return compact ? typedArrayCopy<uint8_t>("Uint8Array", *compact) : val::null();
+    } catch (const std::bad_alloc&) {
+        return val::null();
+    } catch (const std::length_error&) {
+        return val::null();
+    }
+}
+
+// The recording file of compact bytes (a Uint8Array) as {bytes: Uint8Array, problem: ''}, or
+// {bytes: null, problem: 'damaged' | 'tooLarge'} (larger than maxBytes, or not fitting in memory).
+val expandRecordingOf(const val& compactBytes, double maxBytes) {
+    val answer = val::object();
+    answer.set("bytes", val::null());
+    try {
+        const std::vector<uint8_t> compact =
+            emscripten::convertJSArrayToNumberVector<uint8_t>(compactBytes);
+        const ExpandedRecording expanded =
+            expandCompactRecording(compact, static_cast<std::size_t>(maxBytes));
+        if (expanded.problem == ExpandProblem::None) {
+            answer.set("bytes", typedArrayCopy<uint8_t>("Uint8Array", expanded.savBytes));
+        }
+        answer.set("problem", expanded.problem == ExpandProblem::None       ? ""
+                              : expanded.problem == ExpandProblem::TooLarge ? "tooLarge"
+                                                                            : "damaged");
+    } catch (const std::bad_alloc&) {
+        answer.set("problem", "tooLarge");
+    } catch (const std::length_error&) {
+        answer.set("problem", "tooLarge");
+    }
+    return answer;
+}
+
+// ---- The program's events and state, in the audio worklet ----
+// Called from the port's messages, never per render quantum.
+
+void programStart() {
+    program() = std::make_unique<WorkletProgram>();
+    program()->logic.start();
+    program()->reportSettings(true);
+}
+
+// action: PointerAction's value; buttons: held buttons as k*ButtonBit.
+void programPointer(int32_t action, int32_t x, int32_t y, int32_t buttons) {
+    program()->dispatch(
+        Event::pointerEvent(static_cast<PointerAction>(action), x, y, buttons, nowMs()));
+}
+
+// The clear button and the four option buttons: their id is the whole event.
+void programControl(int32_t controlId) {
+    program()->dispatch(Event::control(controlId));
+}
+
+void programRecord(bool down) {
+    program()->dispatch(Event::recordToggle(down, nowMs()));
+}
+
+void programPlay(bool down) {
+    program()->dispatch(Event::playToggle(down));
+}
+
+// The Grid box clicked; answers the tick the program keeps.
+bool programGrid(bool ticked) {
+    program()->dispatch(Event::gridBox(ticked));
+    return program()->logic.controls().gridChecked;
+}
+
+void programSpeed(int32_t tenths) {
+    program()->dispatch(Event::speedSlider(tenths));
+}
+
+void programRoot(int32_t index) {
+    program()->dispatch(Event::rootNote(index));
+}
+
+// A menu item other than Open.
+void programMenu(int32_t menuId) {
+    program()->dispatch(Event::menu(menuId));
+}
+
+// The page chose a MIDI output (open), which first gets the messages that set it up, or none.
+void programMidiOut(bool open) {
+    WorkletProgram& p = *program();
+    p.view.setMidiOutOpen(open);
+    if (open) {
+        const std::vector<MidiMessage> opening = p.logic.midiOutOpening();
+        p.view.sendMidi(opening, std::nullopt);
+    }
+}
+
+// A kept or linked drawing: its settings chosen through the program's rules, then its ink (an
+// Int32Array of x, y pairs) unless null. The page hears every setting afterwards: scale mode,
+// root, speed, voice type and Grid's tick.
+void programRestore(const ControlSettings& settings, const val& inkXY) {
+    WorkletProgram& p = *program();
+    std::optional<std::vector<InkPoint>> ink;
+    if (!inkXY.isNull() && !inkXY.isUndefined()) {
+        ink = inkOf(inkXY);
+    }
+    p.logic.restore(settings, std::move(ink));
+    p.reportSettings(true);
+    // A tick the program accepted is not shown through the view (a box ticks itself when
+    // clicked), and a voice type not changed is not marked: the page hears both here.
+    dc_view_state("gridChecked", p.logic.controls().gridChecked ? 1 : 0);
+    dc_view_state("voiceType", static_cast<int32_t>(p.logic.controls().settings.voiceType));
+}
+
+// What a host keeps of the drawing between visits: the settings and the ink as x, y pairs (an
+// Int32Array of its own); the recording goes in pieces (dc_program_recording_piece).
+ControlSettings programSettings() {
+    return program()->logic.settings();
+}
+val programInk() {
+    static_assert(sizeof(InkPoint) == 2 * sizeof(int32_t));
+    const std::vector<InkPoint>& ink = program()->logic.drawing().ink;
+    return typedArrayCopy<int32_t>("Int32Array",
+                                   {reinterpret_cast<const int32_t*>(ink.data()), 2 * ink.size()});
+}
+
+// ---- Reading and exporting, in the page's worker ----
+
+// Reads a recording file's byteCount bytes at `bytes` in the module's memory into lines:
+// {lines, text, points, released}, each part an ArrayBuffer of its own to hand to the worklet
+// (the lines' texts, their points as tables().pointLayout lays them out, a release flag byte a
+// line); null when they do not fit in memory.
+val workerParse(uintptr_t bytes, double byteCount) {
+    try {
+        const Recording recording = splitRecordingLines(
+            {reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(byteCount)});
+        std::vector<uint8_t> released(recording.size());
+        for (std::size_t i = 0; i < recording.size(); ++i) {
+            released[i] = recording.event(i).released ? 1 : 0;
+        }
+        const std::string_view text = recording.storedText();
+        const std::span<const RecordingPoint> points = recording.storedPoints();
+        val parsed = val::object();
+        parsed.set("lines", static_cast<double>(recording.size()));
+        parsed.set("text", typedArrayCopy<uint8_t>("Uint8Array",
+                                                   {reinterpret_cast<const uint8_t*>(text.data()),
+                                                    text.size()})["buffer"]);
+        parsed.set("points", typedArrayCopy<uint8_t>(
+                                 "Uint8Array", {reinterpret_cast<const uint8_t*>(points.data()),
+                                                points.size_bytes()})["buffer"]);
+        parsed.set("released", typedArrayCopy<uint8_t>("Uint8Array", released)["buffer"]);
+        return parsed;
+    } catch (const std::bad_alloc&) {
+        return val::null();
+    } catch (const std::length_error&) {
+        return val::null();
+    }
+}
+
+// Makes an export (kind: FileKind's value) of the recording whose lines are the textBytes at
+// `text` in the module's memory, with the settings the program had; reports its progress. Its
+// size in bytes (the bytes through dc_worker_exported), or -1 when it cannot be made (settings
+// out of range, a render that does not end, a file too large for its format).
+double workerExport(int32_t kind, uintptr_t text, double textBytes,
+                    const ControlSettings& settings) {
+    exported() = {};
+    try {
+        const Recording recording = splitRecordingLines(
+            {reinterpret_cast<const char*>(text), static_cast<std::size_t>(textBytes)});
+        int64_t reportedSamples = 0;
+        std::optional<std::vector<uint8_t>> bytes =
+            exportBytes(static_cast<FileKind>(kind), recording, renderSettingsOf(settings),
+                        [&](int64_t doneSamples, int64_t totalSamples) {
+                            if (doneSamples - reportedSamples >= kProgressEverySamples) {
+                                reportedSamples = doneSamples;
+                                dc_export_progress(static_cast<double>(doneSamples),
+                                                   static_cast<double>(totalSamples));
+                            }
+                            return true;
+                        });
+        if (!bytes) {
+            return -1;
+        }
+        exported() = std::move(*bytes);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    } catch (const std::length_error&) {
+        return -1;
+    }
+    return static_cast<double>(exported().size());
 }
 
 } // namespace
@@ -239,12 +492,11 @@ using namespace doodle;
 
 extern "C" {
 
-// ---- The program, in the audio worklet ----
-
-EMSCRIPTEN_KEEPALIVE void dc_program_start() {
-    program() = std::make_unique<WorkletProgram>();
-    program()->logic.start();
-}
+// ---- The program's sound, clock and paints, in the audio worklet ----
+// Plain functions: the worklet calls them within a render quantum (render, frame, due MIDI input,
+// the pieces of an opened recording, the quantum's paints), where an embind call would make
+// and convert JavaScript values of its own on the audio thread; and the worker's finished
+// export, whose bytes it copies out itself.
 
 // Renders the next frameCount samples, handing the play clock's ticks to the program.
 EMSCRIPTEN_KEEPALIVE void dc_program_render(float* out, int32_t frameCount) {
@@ -257,65 +509,17 @@ EMSCRIPTEN_KEEPALIVE double dc_program_frame() {
     return static_cast<double>(program()->ticks.frame());
 }
 
-// action: PointerAction's value; buttons: held buttons as k*ButtonBit.
-EMSCRIPTEN_KEEPALIVE void dc_program_pointer(int32_t action, int32_t x, int32_t y,
-                                             int32_t buttons) {
-    program()->logic.dispatch(
-        Event::pointerEvent(static_cast<PointerAction>(action), x, y, buttons, nowMs()));
-}
-
-// The clear button and the four option buttons: their id is the whole event.
-EMSCRIPTEN_KEEPALIVE void dc_program_control(int32_t controlId) {
-    program()->logic.dispatch(Event::control(controlId));
-}
-
-EMSCRIPTEN_KEEPALIVE void dc_program_record(int32_t down) {
-    program()->logic.dispatch(Event::recordToggle(down != 0, nowMs()));
-}
-
-EMSCRIPTEN_KEEPALIVE void dc_program_play(int32_t down) {
-    program()->logic.dispatch(Event::playToggle(down != 0));
-}
-
-EMSCRIPTEN_KEEPALIVE void dc_program_grid(int32_t ticked) {
-    program()->logic.dispatch(Event::gridBox(ticked != 0));
-}
-
-EMSCRIPTEN_KEEPALIVE void dc_program_speed(int32_t tenths) {
-    program()->logic.dispatch(Event::speedSlider(tenths));
-}
-
-EMSCRIPTEN_KEEPALIVE void dc_program_root(int32_t index) {
-    program()->logic.dispatch(Event::rootNote(index));
-}
-
 // A channel message from the page's MIDI input (status, then its data bytes; 0 for a data
 // byte the kind has not), at the frame the sample clock is on.
 EMSCRIPTEN_KEEPALIVE void dc_program_midi(int32_t status, int32_t data1, int32_t data2) {
     const MidiMessage message{static_cast<uint8_t>(status), static_cast<uint8_t>(data1),
                               static_cast<uint8_t>(data2)};
-    program()->logic.dispatch(Event::midiIn(message, nowMs()));
+    program()->logic.dispatch(Event::midiIn(message, nowMs())); // changes no setting
 }
 
 // The end of one delivery of MIDI input messages.
 EMSCRIPTEN_KEEPALIVE void dc_program_midi_end() {
     program()->logic.dispatch(Event::midiInEnd());
-}
-
-// The page chose a MIDI output (open 1), which first gets the messages that set it up, or
-// none (0).
-EMSCRIPTEN_KEEPALIVE void dc_program_midi_out(int32_t open) {
-    WorkletProgram& p = *program();
-    p.view.setMidiOutOpen(open != 0);
-    if (open != 0) {
-        const std::vector<MidiMessage> opening = p.logic.midiOutOpening();
-        p.view.sendMidi(opening, std::nullopt);
-    }
-}
-
-// A menu item other than Open.
-EMSCRIPTEN_KEEPALIVE void dc_program_menu(int32_t menuId) {
-    program()->logic.dispatch(Event::menu(menuId));
 }
 
 // Open, answered: cancelled (answer 0), a file that could not be read (1), one too large
@@ -366,236 +570,79 @@ EMSCRIPTEN_KEEPALIVE int32_t dc_program_recording_piece(uint8_t* out, int32_t ca
     return static_cast<int32_t>(
         recordingWriter()->write({out, static_cast<std::size_t>(capacity)}));
 }
-EMSCRIPTEN_KEEPALIVE const int32_t* dc_program_ink() {
-    static_assert(sizeof(InkPoint) == 2 * sizeof(int32_t));
-    return reinterpret_cast<const int32_t*>(program()->logic.drawing().ink.data());
-}
-EMSCRIPTEN_KEEPALIVE int32_t dc_program_ink_count() {
-    return static_cast<int32_t>(program()->logic.drawing().ink.size());
-}
-EMSCRIPTEN_KEEPALIVE double dc_program_play_speed() {
-    return program()->logic.controls().settings.playSpeed;
-}
-EMSCRIPTEN_KEEPALIVE int32_t dc_program_voice_type() {
-    return static_cast<int32_t>(program()->logic.controls().settings.voiceType);
-}
-EMSCRIPTEN_KEEPALIVE int32_t dc_program_scale_mode() {
-    return static_cast<int32_t>(program()->logic.controls().settings.scaleMode);
-}
-EMSCRIPTEN_KEEPALIVE int32_t dc_program_root_index() {
-    return program()->logic.controls().settings.rootIndex;
-}
-EMSCRIPTEN_KEEPALIVE int32_t dc_program_grid_checked() {
-    return program()->logic.controls().gridChecked ? 1 : 0;
-}
-
-// Shows the ink kept from an earlier visit: `count` x, y pairs at `inkXY`.
-EMSCRIPTEN_KEEPALIVE void dc_program_restore_ink(const int32_t* inkXY, int32_t count) {
-    std::vector<InkPoint> ink(static_cast<std::size_t>(count));
-    for (std::size_t i = 0; i < ink.size(); ++i) {
-        ink[i] = {inkXY[2 * i], inkXY[2 * i + 1]};
-    }
-    program()->logic.restoreInk(std::move(ink));
-}
-
-// ---- Reading and exporting, in the page's worker ----
-
-// Reads a recording file's bytes into lines; afterwards its parts are there to hand over.
-// The number of lines, or -1 when they do not fit in memory.
-EMSCRIPTEN_KEEPALIVE double dc_worker_parse(const char* bytes, int32_t byteCount) {
-    WorkerResults& w = worker();
-    w.parsed.reset();
-    w.released.clear();
-    try {
-        Recording recording = splitRecordingLines({bytes, static_cast<std::size_t>(byteCount)});
-        w.released.reserve(recording.size());
-        for (std::size_t i = 0; i < recording.size(); ++i) {
-            w.released.push_back(recording.event(i).released ? 1 : 0);
-        }
-        w.parsed = std::move(recording);
-    } catch (const std::bad_alloc&) {
-        w.released = {};
-        return -1;
-    } catch (const std::length_error&) {
-        w.released = {};
-        return -1;
-    }
-    return static_cast<double>(w.parsed->size());
-}
-EMSCRIPTEN_KEEPALIVE const char* dc_worker_parsed_text() {
-    return worker().parsed->storedText().data();
-}
-EMSCRIPTEN_KEEPALIVE double dc_worker_parsed_text_bytes() {
-    return static_cast<double>(worker().parsed->storedText().size());
-}
-EMSCRIPTEN_KEEPALIVE const RecordingPoint* dc_worker_parsed_points() {
-    static_assert(sizeof(RecordingPoint) == 16);
-    return worker().parsed->storedPoints().data();
-}
-EMSCRIPTEN_KEEPALIVE const uint8_t* dc_worker_parsed_released() {
-    return worker().released.data();
-}
-
-// Makes an export (kind: FileKind's value) of the recording whose lines are `text`, with the
-// settings the program had; reports its progress. Its size in bytes, or -1 when it cannot be
-// made (settings out of range, a render that does not end, a file too large for its format).
-EMSCRIPTEN_KEEPALIVE double dc_worker_export(int32_t kind, const char* text, int32_t textBytes,
-                                             double playSpeed, int32_t voiceType, int32_t scaleMode,
-                                             int32_t rootIndex) {
-    WorkerResults& w = worker();
-    w.exported = {};
-    try {
-        const Recording recording =
-            splitRecordingLines({text, static_cast<std::size_t>(textBytes)});
-        const RenderSettings settings{playSpeed, static_cast<VoiceType>(voiceType),
-                                      static_cast<ScaleMode>(scaleMode), rootIndex};
-        int64_t reportedSamples = 0;
-        std::optional<std::vector<uint8_t>> bytes =
-            exportBytes(static_cast<FileKind>(kind), recording, settings,
-                        [&](int64_t doneSamples, int64_t totalSamples) {
-                            if (doneSamples - reportedSamples >= kProgressEverySamples) {
-                                reportedSamples = doneSamples;
-                                dc_export_progress(static_cast<double>(doneSamples),
-                                                   static_cast<double>(totalSamples));
-                            }
-                            return true;
-                        });
-        if (!bytes) {
-            return -1;
-        }
-        w.exported = std::move(*bytes);
-    } catch (const std::bad_alloc&) {
-        return -1;
-    } catch (const std::length_error&) {
-        return -1;
-    }
-    return static_cast<double>(w.exported.size());
-}
+// The bytes workerExport made last, until the next export.
 EMSCRIPTEN_KEEPALIVE const uint8_t* dc_worker_exported() {
-    return worker().exported.data();
+    return exported().data();
 }
 
-// ---- Links, on the page's main thread ----
-
-// How many layouts dc_compact_recording has.
-EMSCRIPTEN_KEEPALIVE int32_t dc_compact_layout_count() {
-    return static_cast<int32_t>(kCompactLayoutCount);
+// The paint calls since dc_program_paints_clear (see PaintBatch): how many, their flat steps
+// (dc_program_paint_step_count numbers), where each call's steps end and each call's frame.
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_paint_count() {
+    return static_cast<int32_t>(program()->view.paints().ends().size());
 }
-
-// The compact form of a recording file in layout 0..dc_compact_layout_count()-1 (see
-// recording/CompactRecording.h), through dc_link_bytes: its size, or -1 when the file is not
-// exactly as the program writes it (or does not fit in memory).
-EMSCRIPTEN_KEEPALIVE double dc_compact_recording(const uint8_t* bytes, double byteCount,
-                                                 int32_t layout) {
-    linkBytes() = {};
-    try {
-        std::optional<std::vector<uint8_t>> compact = compactRecording(
-            {bytes, static_cast<std::size_t>(byteCount)}, static_cast<std::size_t>(layout));
-        if (!compact) {
-            return -1;
-        }
-        linkBytes() = std::move(*compact);
-    } catch (const std::bad_alloc&) {
-        return -1;
-    } catch (const std::length_error&) {
-        return -1;
-    }
-    return static_cast<double>(linkBytes().size());
+EMSCRIPTEN_KEEPALIVE const int32_t* dc_program_paint_steps() {
+    return program()->view.paints().steps().data();
 }
-
-// The recording file of compact bytes, through dc_link_bytes: its size; -1 when the bytes are
-// damaged, -2 when the file would be larger than maxBytes (or does not fit in memory).
-EMSCRIPTEN_KEEPALIVE double dc_expand_recording(const uint8_t* compact, double byteCount,
-                                                double maxBytes) {
-    constexpr double kDamaged = -1;
-    constexpr double kTooLarge = -2;
-    linkBytes() = {};
-    try {
-        ExpandedRecording expanded = expandCompactRecording(
-            {compact, static_cast<std::size_t>(byteCount)}, static_cast<std::size_t>(maxBytes));
-        if (expanded.problem != ExpandProblem::None) {
-            return expanded.problem == ExpandProblem::TooLarge ? kTooLarge : kDamaged;
-        }
-        linkBytes() = std::move(expanded.savBytes);
-    } catch (const std::bad_alloc&) {
-        return kTooLarge;
-    } catch (const std::length_error&) {
-        return kTooLarge;
-    }
-    return static_cast<double>(linkBytes().size());
+EMSCRIPTEN_KEEPALIVE int32_t dc_program_paint_step_count() {
+    return static_cast<int32_t>(program()->view.paints().steps().size());
 }
-
-// A link's settings as one number (linkSettingsNumber); -1 for settings out of range.
-EMSCRIPTEN_KEEPALIVE int32_t dc_link_settings_number(int32_t scaleMode, int32_t rootIndex,
-                                                     int32_t voiceType, int32_t speedTenths,
-                                                     int32_t grid) {
-    return linkSettingsNumber({scaleMode, rootIndex, voiceType, speedTenths, grid != 0});
+EMSCRIPTEN_KEEPALIVE const int32_t* dc_program_paint_ends() {
+    return program()->view.paints().ends().data();
 }
-
-// The settings of a link's number as scale mode, root, voice type, speed in tenths and grid
-// (0 or 1), until the next call; null for a number no settings give.
-EMSCRIPTEN_KEEPALIVE const int32_t* dc_link_settings_of(double number) {
-    static std::array<int32_t, 5> fields{};
-    const std::optional<LinkSettings> settings = linkSettingsOf(static_cast<int64_t>(number));
-    if (!settings) {
-        return nullptr;
-    }
-    fields = {settings->scaleMode, settings->rootIndex, settings->voiceType, settings->speedTenths,
-              settings->grid ? 1 : 0};
-    return fields.data();
+EMSCRIPTEN_KEEPALIVE const double* dc_program_paint_frames() {
+    return program()->view.paints().frames().data();
 }
-
-// What dc_compact_recording or dc_expand_recording made last, until the next call.
-EMSCRIPTEN_KEEPALIVE const uint8_t* dc_link_bytes() {
-    return linkBytes().data();
-}
-
-// ---- Tables and pictures, for the page ----
-
-// The whole picture of the drawing area as the program paints it (white, the grid of a scale
-// mode when withGrid, the ink: `count` x, y pairs at inkXY), as the view's flat steps; their
-// number through dc_canvas_paint_size. The page shows a kept drawing with it before the
-// program runs.
-EMSCRIPTEN_KEEPALIVE const int32_t* dc_canvas_paint(int32_t withGrid, int32_t scaleMode,
-                                                    const int32_t* inkXY, int32_t count) {
-    std::vector<InkPoint> ink(static_cast<std::size_t>(count));
-    for (std::size_t i = 0; i < ink.size(); ++i) {
-        ink[i] = {inkXY[2 * i], inkXY[2 * i + 1]};
-    }
-    canvasSteps() =
-        flattenPaint(wholeCanvas(withGrid != 0, static_cast<ScaleMode>(scaleMode), ink));
-    return canvasSteps().data();
-}
-EMSCRIPTEN_KEEPALIVE int32_t dc_canvas_paint_size() {
-    return static_cast<int32_t>(canvasSteps().size());
-}
-
-// The vowel axis of a voice type (VoiceType's value): the vowels the vowel map reaches exactly
-// (the top row and each band's end row), as [{"y":..,"f1":..,"f2":..,"name":".."},...] from the
-// top down: the page names them beside the drawing area.
-EMSCRIPTEN_KEEPALIVE const char* dc_vowel_labels_json(int32_t voiceType) {
-    static std::string json;
-    json = "[";
-    for (const VowelLabel& label : vowelLabels(static_cast<VoiceType>(voiceType))) {
-        json += json.size() == 1 ? "" : ",";
-        json += JsonObject()
-                    .number("y", label.y)
-                    .number("f1", label.f1Hz)
-                    .number("f2", label.f2Hz)
-                    .string("name", label.name)
-                    .text();
-    }
-    json += ']';
-    return json.c_str();
-}
-
-// What the page's scripts send and show, by name, as one JSON object: the controls' and menu
-// items' ids, the pointer's actions and button bit, the speed slider's range, the captions of
-// the toggles, the speed and the menus, the program's messages, the kinds of files, the note
-// names, the drawing area's size and its paint steps' kinds, the hints' texts.
-EMSCRIPTEN_KEEPALIVE const char* dc_tables_json() {
-    static const std::string json = tablesJson();
-    return json.c_str();
+// Empties the batch, keeping its room.
+EMSCRIPTEN_KEEPALIVE void dc_program_paints_clear() {
+    program()->view.paints().clear();
 }
 
 } // extern "C"
+
+// What the page's scripts call by name. The settings cross as one object,
+// {scaleMode, rootIndex, voiceType, speedTenths, grid}; the point layout as
+// {bytes, timeOffset, xOffset, yOffset}.
+EMSCRIPTEN_BINDINGS(doodlechorus) {
+    using emscripten::function;
+    emscripten::value_object<ControlSettings>("ControlSettings")
+        .field("scaleMode", &ControlSettings::scaleMode)
+        .field("rootIndex", &ControlSettings::rootIndex)
+        .field("voiceType", &ControlSettings::voiceType)
+        .field("speedTenths", &ControlSettings::speedTenths)
+        .field("grid", &ControlSettings::grid);
+    emscripten::value_object<PointLayout>("PointLayout")
+        .field("bytes", &PointLayout::bytes)
+        .field("timeOffset", &PointLayout::timeOffset)
+        .field("xOffset", &PointLayout::xOffset)
+        .field("yOffset", &PointLayout::yOffset);
+
+    // The page's main thread: tables, pictures, links.
+    function("tables", &tables);
+    function("vowelLabels", &vowelLabelsOf);
+    function("canvasPaint", &canvasPaint);
+    function("linkSettingsNumber", &linkNumberOf);
+    function("linkSettingsOf", &linkSettingsOfNumber);
+    function(
+        "compactLayoutCount", +[] { return static_cast<int32_t>(kCompactLayoutCount); });
+    function("compactRecording", &compactRecordingOf);
+    function("expandRecording", &expandRecordingOf);
+
+    // The audio worklet: the program's events and what the page keeps.
+    function("programStart", &programStart);
+    function("programPointer", &programPointer);
+    function("programControl", &programControl);
+    function("programRecord", &programRecord);
+    function("programPlay", &programPlay);
+    function("programGrid", &programGrid);
+    function("programSpeed", &programSpeed);
+    function("programRoot", &programRoot);
+    function("programMenu", &programMenu);
+    function("programMidiOut", &programMidiOut);
+    function("programRestore", &programRestore);
+    function("programSettings", &programSettings);
+    function("programInk", &programInk);
+
+    // The worker.
+    function("workerParse", &workerParse);
+    function("workerExport", &workerExport);
+}

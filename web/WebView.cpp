@@ -1,21 +1,20 @@
 #include "web/WebView.h"
 
 #include "program/HelpText.h"
+#include "recording/ControlSettings.h"
 #include "recording/MidiExport.h"
 
+#include <emscripten/val.h>
+#include <span>
+#include <string>
 #include <vector>
 
-// Implemented by web/view_library.js in the module's script.
+// Implemented by web/view_library.js in the module's script: the view calls a playback's ticks
+// make inside a render quantum, as plain calls (embind would make a std::string's copy in the
+// module's memory for each text).
 extern "C" {
-void dc_view_paint(const int32_t* steps, int32_t count);
 void dc_view_note(const char* name, int32_t length);
 void dc_view_state(const char* control, int32_t value);
-void dc_view_message(const char* title, int32_t titleLength, const char* text, int32_t textLength);
-void dc_view_help(const char* text, int32_t length);
-void dc_view_store(const char* name, int32_t nameLength, const uint8_t* bytes, int32_t byteCount);
-void dc_view_export(const char* name, int32_t nameLength, int32_t kind, const char* text,
-                    int32_t textLength, double playSpeed, int32_t voiceType, int32_t scaleMode,
-                    int32_t rootIndex);
 void dc_view_midi(const uint8_t* bytes, int32_t byteCount);
 }
 
@@ -26,16 +25,25 @@ int32_t count(std::size_t size) {
     return static_cast<int32_t>(size);
 }
 
+// The page's side of the view (Module.view, which the worklet gives the module).
+emscripten::val pageView() {
+    return emscripten::val::module_property("view");
+}
+
+// A copy of `bytes` as a Uint8Array of its own.
+emscripten::val bytesCopy(std::span<const uint8_t> bytes) {
+    return emscripten::val::global("Uint8Array")
+        .new_(emscripten::typed_memory_view(bytes.size(), bytes.data()));
+}
+
+// Room made at start for one quantum: a whole repaint of the area with a grid and a few hundred
+// ink dots, and a paint per tick of a quantum's playback.
+constexpr std::size_t kQuantumStepsRoom = 4096;
+constexpr std::size_t kQuantumPaintsRoom = 64;
+
 } // namespace
 
-std::vector<int32_t> flattenPaint(const CanvasPaint& paint) {
-    constexpr std::size_t kStepHeadValues = 5; // kind, red, green, blue, count
-    std::size_t values = 0;
-    for (const CanvasStep& step : paint) {
-        values += kStepHeadValues + 2 * step.dots.size() + step.columnsX.size();
-    }
-    std::vector<int32_t> flat;
-    flat.reserve(values);
+void appendFlatPaint(const CanvasPaint& paint, std::vector<int32_t>& flat) {
     for (const CanvasStep& step : paint) {
         flat.push_back(static_cast<int32_t>(step.kind));
         flat.push_back(step.colour.red);
@@ -52,12 +60,28 @@ std::vector<int32_t> flattenPaint(const CanvasPaint& paint) {
             flat.insert(flat.end(), step.columnsX.begin(), step.columnsX.end());
         }
     }
-    return flat;
+}
+
+PaintBatch::PaintBatch() {
+    m_steps.reserve(kQuantumStepsRoom);
+    m_ends.reserve(kQuantumPaintsRoom);
+    m_frames.reserve(kQuantumPaintsRoom);
+}
+
+void PaintBatch::add(const CanvasPaint& paint, int64_t frame) {
+    appendFlatPaint(paint, m_steps);
+    m_ends.push_back(count(m_steps.size()));
+    m_frames.push_back(static_cast<double>(frame));
+}
+
+void PaintBatch::clear() noexcept {
+    m_steps.clear();
+    m_ends.clear();
+    m_frames.clear();
 }
 
 void WebView::paintCanvas(const CanvasPaint& paint) {
-    const std::vector<int32_t> flat = flattenPaint(paint);
-    dc_view_paint(flat.data(), count(flat.size()));
+    m_paints.add(paint, m_ticks.frame());
 }
 
 void WebView::showNote(std::string_view name) {
@@ -90,7 +114,7 @@ void WebView::markVoiceType(VoiceType type) {
 }
 
 void WebView::showMessage(std::string_view title, std::string_view text) {
-    dc_view_message(title.data(), count(title.size()), text.data(), count(text.size()));
+    pageView().call<void>("message", std::string(title), std::string(text));
 }
 
 std::optional<std::string> WebView::chooseSaveFile(FileKind /*kind*/,
@@ -101,18 +125,21 @@ std::optional<std::string> WebView::chooseSaveFile(FileKind /*kind*/,
 
 StoreResult WebView::storeFile(const std::string& destination, const StoredFile& file) {
     if (file.kind == FileKind::Recording || file.recording == nullptr) {
-        dc_view_store(destination.data(), count(destination.size()), file.bytes.data(),
-                      count(file.bytes.size()));
+        pageView().call<void>("store", destination, bytesCopy(file.bytes));
         return {StoreStatus::Stored};
     }
     // Never rendered here, on the audio thread: the page's worker makes the file from the
     // recording's lines and offers it; a failure there is the page's to report.
     const std::string_view text = file.recording->storedText();
-    const RenderSettings& settings = file.settings;
-    dc_view_export(destination.data(), count(destination.size()), static_cast<int32_t>(file.kind),
-                   text.data(), count(text.size()), settings.playSpeed,
-                   static_cast<int32_t>(settings.voiceType),
-                   static_cast<int32_t>(settings.scaleMode), settings.rootIndex);
+    // An export plays without the grid, which only the drawing area shows.
+    const ControlSettings settings = controlSettingsOf(file.settings, false);
+    // The job is handed over as one object; the lines are copied out of the module's memory.
+    emscripten::val job = emscripten::val::object();
+    job.set("name", destination);
+    job.set("kind", static_cast<int32_t>(file.kind));
+    job.set("text", bytesCopy({reinterpret_cast<const uint8_t*>(text.data()), text.size()}));
+    job.set("settings", settings);
+    pageView().call<void>("export", job);
     return {StoreStatus::Stored};
 }
 
@@ -136,8 +163,7 @@ void WebView::sendMidi(std::span<const MidiMessage> messages, std::optional<int3
 }
 
 void WebView::showHelp() {
-    const std::string text = programHelpText();
-    dc_view_help(text.data(), count(text.size()));
+    pageView().call<void>("help", programHelpText());
 }
 
 } // namespace doodle

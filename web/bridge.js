@@ -21,9 +21,9 @@ export const files = await createDoodleChorus({
   },
 });
 
-// The program's ids, ranges, captions, messages and kinds of files, by name, as the module
-// defines them.
-export const ids = JSON.parse(files.UTF8ToString(files._dc_tables_json()));
+// The program's ids, ranges, captions, labels, messages and kinds of files, by name, as the
+// module defines them.
+export const ids = files.tables();
 
 // What a kept drawing or a link may hold.
 export const limits = {
@@ -31,19 +31,16 @@ export const limits = {
   minSpeedTenths: ids.minSpeedTenths,
   maxSpeedTenths: ids.maxSpeedTenths,
   maxRecordingBytes: ids.maxOpenFileBytes,
+  scaleNames: ids.scaleNames,
 };
 
 // The program's whole picture of a drawing (its grid when withGrid, its ink as x, y pairs) as
-// paint steps: a kept drawing is shown with it before the program runs.
+// paint steps: a kept drawing is shown with it before the program's sound has started.
 export function paintOf(withGrid, scaleMode, inkXY) {
-  const pointer = files._malloc(Math.max(inkXY.byteLength, 1));
-  files.HEAP32.set(inkXY, pointer >> 2);
-  const at = files._dc_canvas_paint(withGrid ? 1 : 0, scaleMode, pointer, inkXY.length / 2) >> 2;
-  files._free(pointer);
-  return files.HEAP32.slice(at, at + files._dc_canvas_paint_size());
+  return files.canvasPaint(withGrid, scaleMode, inkXY);
 }
 
 // The vowel each band of the voice type starts on, as [{ y, name }] from top to bottom.
 export function vowelLabels(voiceType) {
-  return JSON.parse(files.UTF8ToString(files._dc_vowel_labels_json(voiceType)));
+  return files.vowelLabels(voiceType);
 }

@@ -74,8 +74,15 @@ function viewsOfPaint(painted, frame) {
     inkXY: ink ? ink.xy : [],
   }];
 }
-onProgram('paint', ({ steps, frame }) => {
-  for (const view of viewsOfPaint(picture.paint(steps), frame)) notifyObservers(view);
+// A render quantum's paints: each call's steps end at ends[i], made at frames[i].
+onProgram('paint', ({ steps, ends, frames }) => {
+  let from = 0;
+  for (const [i, end] of ends.entries()) {
+    for (const view of viewsOfPaint(picture.paint(steps.subarray(from, end)), frames[i])) {
+      notifyObservers(view);
+    }
+    from = end;
+  }
   updatePrompt();
 });
 

@@ -157,16 +157,3 @@ export function listenToControls({ onChanged }) {
     onChanged({ recording: false });
   });
 }
-
-// Hands the program a kept or linked drawing's settings, as a person's choices.
-export function sendSettings({ scaleMode, rootIndex, voiceType, speedTenths, grid }) {
-  send({ type: 'menu', id: voiceType === 1 ? ids.menuType1 : ids.menuType2 });
-  showVoiceType(voiceType);
-  send({ type: 'speed', tenths: speedTenths });
-  showSpeed(speedTenths);
-  send({ type: 'control', id: ids[kScaleOptionIds[scaleMode]] });
-  showScale(scaleMode);
-  send({ type: 'root', index: rootIndex });
-  rootList.selectedIndex = rootIndex;
-  if (grid && scaleMode !== kUnrestricted) send({ type: 'grid', ticked: true });
-}

@@ -4,23 +4,19 @@
 // its fragment, which the browser never sends to a server; nothing is sent anywhere.
 //
 // A link's fragment: "#dc=2&r=…&s=N". r is the recording in the program's compact form (the
-// module's dc_compact_recording: differences of the lines' numbers, with a check of the file's
+// module's compactRecording: differences of the lines' numbers, with a check of the file's
 // bytes that finds a damaged link) in the layout that deflates shortest, raw deflate,
 // base64url; N is the settings as one number (settingsNumber). A recording not exactly as the
 // program writes it goes in the older form, which the page still opens:
 // "#dc=1&rec=…&scale=major&root=2&voice=1&speed=15&grid=1", rec being the file deflated in the
-// zlib format (its checksum finds a damaged link). The kept state is in that older form.
+// zlib format (its checksum finds a damaged link); the scale is the program's scale name in
+// lower case. The kept state is in that older form.
 // doodlechorus-render --link makes the same links.
 const kFormatKey = 'dc';
 const kFormat = '1';
 const kCompactFormat = '2';
-// The scale options in the order of the program's scale modes (0 to 3).
-export const kScaleNames = ['unrestricted', 'major', 'minor', 'pentatonic'];
 const kStorageKey = 'doodlechorus';
 const kBase64Chunk = 0x8000; // bytes per String.fromCharCode call
-// What the module's dc_expand_recording answers for a damaged link and one too large.
-const kExpandDamaged = -1;
-const kExpandTooLarge = -2;
 
 export class KeepError extends Error {
   constructor(reason) {
@@ -110,12 +106,17 @@ function inkOfBytes(bytes) {
   return inkXY;
 }
 
-// settings: { scaleMode 0..3, rootIndex 0..noteCount-1, voiceType 1|2, speedTenths in the
-// slider's range, grid true|false }; limits gives the ranges: { noteCount, minSpeedTenths,
-// maxSpeedTenths, maxRecordingBytes }.
-function settingsParams(settings) {
+// settings: the module's ControlSettings, { scaleMode 0..3, rootIndex 0..noteCount-1,
+// voiceType 1|2, speedTenths in the slider's range, grid true|false }; limits gives the ranges
+// and the scale names: { noteCount, minSpeedTenths, maxSpeedTenths, maxRecordingBytes,
+// scaleNames (the module's tables().scaleNames, in the order of the scale modes) }.
+function scaleWords(limits) {
+  return limits.scaleNames.map((name) => name.toLowerCase());
+}
+
+function settingsParams(settings, limits) {
   return [
-    ['scale', kScaleNames[settings.scaleMode]],
+    ['scale', scaleWords(limits)[settings.scaleMode]],
     ['root', String(settings.rootIndex)],
     ['voice', String(settings.voiceType)],
     ['speed', String(settings.speedTenths)],
@@ -131,7 +132,7 @@ function wholeNumber(text, min, max, maxDigits = 3) {
 }
 
 function settingsOf(params, limits) {
-  const scaleMode = kScaleNames.indexOf(params.get('scale'));
+  const scaleMode = scaleWords(limits).indexOf(params.get('scale'));
   if (scaleMode < 0) throw new KeepError('damaged');
   const grid = params.get('grid');
   if (grid !== '0' && grid !== '1') throw new KeepError('damaged');
@@ -145,40 +146,21 @@ function settingsOf(params, limits) {
 }
 
 // The settings of a dc=2 link as one number, which the module makes and reads.
-function settingsNumber(module, settings) {
-  return module._dc_link_settings_number(settings.scaleMode, settings.rootIndex,
-    settings.voiceType, settings.speedTenths, settings.grid ? 1 : 0);
-}
-
 function settingsOfNumber(module, text) {
   if (!/^\d{1,7}$/.test(text ?? '')) throw new KeepError('damaged');
-  const at = module._dc_link_settings_of(Number(text));
-  if (at === 0) throw new KeepError('damaged');
-  const [scaleMode, rootIndex, voiceType, speedTenths, grid] = module.HEAP32.slice(at / 4, at / 4 + 5);
-  return { scaleMode, rootIndex, voiceType, speedTenths, grid: grid === 1 };
-}
-
-// Bytes handed to the module, a call made with their address and size, and its answer.
-function withBytes(module, bytes, call) {
-  const pointer = module._malloc(Math.max(bytes.length, 1));
-  module.HEAPU8.set(bytes, pointer);
-  try {
-    return call(pointer, bytes.length);
-  } finally {
-    module._free(pointer);
-  }
+  const settings = module.linkSettingsOf(Number(text));
+  if (settings === null) throw new KeepError('damaged');
+  return settings;
 }
 
 // The recording's deflated compact form, the shortest of its layouts; null when the recording
 // is not exactly as the program writes it.
 async function compactDeflated(module, recording) {
   let shortest = null;
-  for (let layout = 0; layout < module._dc_compact_layout_count(); layout++) {
-    const size = withBytes(module, recording,
-      (pointer, count) => module._dc_compact_recording(pointer, count, layout));
-    if (size < 0) return null;
-    const at = module._dc_link_bytes();
-    const deflated = await deflate(module.HEAPU8.slice(at, at + size), 'deflate-raw');
+  for (let layout = 0; layout < module.compactLayoutCount(); layout++) {
+    const compact = module.compactRecording(recording, layout);
+    if (compact === null) return null;
+    const deflated = await deflate(compact, 'deflate-raw');
     if (shortest === null || deflated.length < shortest.length) shortest = deflated;
   }
   return shortest;
@@ -190,8 +172,8 @@ export async function linkFragment(recording, settings, limits, module) {
   const compact = await compactDeflated(module, recording);
   const params = compact !== null
     ? [[kFormatKey, kCompactFormat], ['r', toBase64Url(compact)],
-      ['s', String(settingsNumber(module, settings))]]
-    : [[kFormatKey, kFormat], ['rec', await pack(recording)], ...settingsParams(settings)];
+      ['s', String(module.linkSettingsNumber(settings))]]
+    : [[kFormatKey, kFormat], ['rec', await pack(recording)], ...settingsParams(settings, limits)];
   return params.map(([key, value]) => `${key}=${value}`).join('&');
 }
 
@@ -204,12 +186,9 @@ export function isLinkFragment(fragment) {
 async function expandLinked(module, text, maxBytes) {
   // The compact form is smaller than its file: more than maxBytes of it is too large.
   const compact = await inflate(fromBase64Url(text), maxBytes, 'deflate-raw');
-  const size = withBytes(module, compact,
-    (pointer, count) => module._dc_expand_recording(pointer, count, maxBytes));
-  if (size === kExpandTooLarge) throw new KeepError('tooLarge');
-  if (size === kExpandDamaged) throw new KeepError('damaged');
-  const at = module._dc_link_bytes();
-  return module.HEAPU8.slice(at, at + size);
+  const { bytes, problem } = module.expandRecording(compact, maxBytes);
+  if (bytes === null) throw new KeepError(problem);
+  return bytes;
 }
 
 // { recording, packed, settings } of a link's fragment; a KeepError when it is damaged or holds
@@ -232,8 +211,8 @@ export async function readLinkFragment(fragment, limits, module) {
 // Keeps { packedRecording, inkXY, settings } in this browser's storage. Returns 'kept', or
 // 'settingsOnly' when the recording and ink do not fit in it (only the settings are kept then),
 // or 'nothing' when the browser keeps nothing for this page.
-export async function keepInBrowser({ packedRecording, inkXY, settings }) {
-  const state = Object.fromEntries(settingsParams(settings));
+export async function keepInBrowser({ packedRecording, inkXY, settings }, limits) {
+  const state = Object.fromEntries(settingsParams(settings, limits));
   const whole = JSON.stringify({
     ...state,
     [kFormatKey]: kFormat,

@@ -1,16 +1,14 @@
 // Keeping the drawing in this browser: after each change the program's recording, ink and
 // settings are kept (keep.js), and at the next visit they are shown and handed back to the
 // program, which takes them when it starts.
-import { ids } from './bridge.js';
+import { limits } from './bridge.js';
 import { showDrawing } from './canvas.js';
-import { sendSettings, showRecordedLines } from './controls.js';
+import { showRecordedLines } from './controls.js';
 import { showMessage } from './dialogs.js';
 import { kBytesPerMiB, sendOpen } from './files.js';
 import { readRecording } from './jobs.js';
 import { keepInBrowser, pack } from './keep.js';
 import { send, snapshot } from './program-port.js';
-
-const kUnrestricted = 0;
 
 let keptRecording = new Uint8Array(0); // the recording last kept
 let packedRecording = ''; // and packed for storage and links
@@ -49,16 +47,6 @@ export function isLinkShownUnkept() {
   return linkShownUnkept;
 }
 
-export function settingsOfSnapshot({ playSpeed, voiceType, scaleMode, rootIndex, gridChecked }) {
-  return {
-    scaleMode,
-    rootIndex,
-    voiceType,
-    speedTenths: Math.round(playSpeed * ids.tenthsPerSpeed),
-    grid: gridChecked === 1,
-  };
-}
-
 function lineCount(savBytes) {
   let lines = 0;
   for (let at = savBytes.indexOf(0x0a); at !== -1; at = savBytes.indexOf(0x0a, at + 1)) lines++;
@@ -86,8 +74,8 @@ export function keepSoon({ recording = false } = {}) {
     const result = await keepInBrowser({
       packedRecording,
       inkXY: now.ink,
-      settings: settingsOfSnapshot(now),
-    });
+      settings: now.settings,
+    }, limits);
     if (result === 'settingsOnly' && !recordingNotKeptSaid) {
       recordingNotKeptSaid = true;
       showMessage('DoodleChorus', `This recording (${(keptRecording.length / kBytesPerMiB)
@@ -97,8 +85,9 @@ export function keepSoon({ recording = false } = {}) {
   });
 }
 
-// Shows a kept or linked drawing at once, and hands it to the program, which takes it when it
-// starts: its recording as an opened file, its controls as the user's choices, its ink.
+// Shows a kept or linked drawing at once, and hands it to the program: its recording as an
+// opened file, its settings as the person's choices (the program applies its own rules and
+// reports what the controls show), its ink.
 // fromLink: the recording replaces the program's whatever it is. inkXY null: the program shows
 // the recording's dots, as Open does. The recording is read by the worker first; what was read
 // is returned (null when no recording was opened). alreadyRead: readRecording's answer for this
@@ -109,15 +98,13 @@ export async function restore({ recording, packed, inkXY, settings }, fromLink,
   let read = null;
   if (opening) read = alreadyRead === undefined ? await readRecording(recording) : alreadyRead;
   if (opening) {
-    sendOpen(read);
+    sendOpen(read); // first: an open unticks Grid
     takeRecording(recording, packed);
   }
-  sendSettings(settings);
-  const ink = inkXY ?? read?.ink ?? new Int32Array(0);
-  if (inkXY !== null) {
-    const copy = inkXY.slice();
-    send({ type: 'restoreInk', inkXY: copy }, [copy.buffer]);
-  }
-  showDrawing(settings.grid && settings.scaleMode !== kUnrestricted, settings.scaleMode, ink);
+  const copy = inkXY?.slice() ?? null;
+  send({ type: 'restore', settings, inkXY: copy }, copy ? [copy.buffer] : []);
+  // The program's own picture of it (paintOf draws a grid only in a scale), until the program
+  // paints: an opened recording is taken in while the sound runs.
+  showDrawing(settings.grid, settings.scaleMode, inkXY ?? read?.ink ?? new Int32Array(0));
   return read;
 }

@@ -12,7 +12,7 @@ import {
 } from './keep.js';
 import {
   forgetLink, isLinkShownUnkept, keepAfter, keptRecordingBytes, keptSoFar, restore,
-  settingsOfSnapshot, showLinkUnkept,
+  showLinkUnkept,
 } from './keeping.js';
 import { snapshot } from './program-port.js';
 
@@ -80,7 +80,8 @@ export async function openLink() {
   } else {
     forgetLink();
     // Kept at once, as the program will have it: the link's recording and its dots.
-    keepAfter(() => keepInBrowser({ packedRecording: packed, inkXY: linkInkXY, settings }));
+    keepAfter(() => keepInBrowser({ packedRecording: packed, inkXY: linkInkXY, settings },
+      limits));
   }
   if (read !== null && read.lines > 0) inviteToPlay();
 }
@@ -89,7 +90,7 @@ export async function copyLink() {
   const now = await snapshot(true);
   const recording = new Uint8Array(now.recording);
   const url = new URL(location.href);
-  url.hash = await linkFragment(recording, settingsOfSnapshot(now), limits, files);
+  url.hash = await linkFragment(recording, now.settings, limits, files);
   const link = url.href;
   $('#link-url').value = link;
   const holds = recording.length > 0 ? 'Whoever opens it hears your recording, with your '

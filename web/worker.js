@@ -4,12 +4,8 @@
 // reports its progress; the page cancels one by ending the worker.
 import createDoodleChorus from './doodlechorus.js';
 
-// A parsed point: time (float64), x, y (int32), little-endian.
-const kPointBytes = 16;
-const kPointXOffset = 8;
-const kPointYOffset = 12;
-
 let program = null;
+let pointLayout = null; // a parsed point's bytes and where its x and y (int32) are
 const waiting = [];
 
 // Copies `count` bytes at `pointer` out of the module's memory into a buffer of their own.
@@ -29,20 +25,18 @@ function withBytes(bytes, use) {
 }
 
 function parse({ id, bytes }) {
-  const lines = withBytes(bytes, (pointer, count) => program._dc_worker_parse(pointer, count));
-  if (lines < 0) {
+  const parsed = withBytes(bytes, (pointer, count) => program.workerParse(pointer, count));
+  if (parsed === null) {
     postMessage({ id, type: 'parsed', tooLarge: true });
     return;
   }
-  const text = copyOut(program._dc_worker_parsed_text(), program._dc_worker_parsed_text_bytes());
-  const points = copyOut(program._dc_worker_parsed_points(), kPointBytes * lines);
-  const released = copyOut(program._dc_worker_parsed_released(), lines);
+  const { lines, text, points, released } = parsed;
   // The dots the page shows for it, x, y pairs, made here rather than on the page's thread.
   const ink = new Int32Array(2 * lines);
   const pointView = new DataView(points);
   for (let i = 0; i < lines; i++) {
-    ink[2 * i] = pointView.getInt32(kPointBytes * i + kPointXOffset, true);
-    ink[2 * i + 1] = pointView.getInt32(kPointBytes * i + kPointYOffset, true);
+    ink[2 * i] = pointView.getInt32(pointLayout.bytes * i + pointLayout.xOffset, true);
+    ink[2 * i + 1] = pointView.getInt32(pointLayout.bytes * i + pointLayout.yOffset, true);
   }
   postMessage({ id, type: 'parsed', lines, text, points, released, ink: ink.buffer },
     [text, points, released, ink.buffer]);
@@ -50,8 +44,8 @@ function parse({ id, bytes }) {
 
 function exportFile({ id, kind, text, settings }) {
   program.onExportProgress = (done, total) => postMessage({ id, type: 'progress', done, total });
-  const size = withBytes(text, (pointer, count) => program._dc_worker_export(kind, pointer, count,
-    settings.playSpeed, settings.voiceType, settings.scaleMode, settings.rootIndex));
+  const size = withBytes(text, (pointer, count) => program.workerExport(kind, pointer, count,
+    settings));
   if (size < 0) {
     postMessage({ id, type: 'exported', failed: true });
     return;
@@ -76,6 +70,7 @@ onmessage = (event) => {
       },
     }).then((instance) => {
       program = instance;
+      pointLayout = program.tables().pointLayout;
       for (const message of waiting.splice(0)) handle(message);
     });
   } else if (program) {

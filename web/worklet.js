@@ -1,7 +1,8 @@
 // The program in the audio worklet: one instance of the WebAssembly module runs the program's
 // logic, its voice and its play clock on the sample clock. The page's events arrive through
 // the port; the program's view calls go back through it, stamped with the frame they happened
-// at. Files never reach this thread as files: an opened recording arrives read (by the page's
+// at, its paints gathered into one message at the end of each render quantum that had any.
+// Files never reach this thread as files: an opened recording arrives read (by the page's
 // worker) and is taken in a few pieces per render quantum; saves and exports leave as bytes or
 // as lines for the worker to render.
 import createDoodleChorus from './doodlechorus.js';
@@ -12,9 +13,8 @@ const kRenderQuantumFrames = 128;
 // How much of an opened recording one render quantum takes in: a copy of this many bytes
 // lasts well under a tenth of the quantum's 2.9 ms, whatever the recording's size.
 const kOpenTextBytesPerQuantum = 1 << 20;
-const kOpenPointsPerQuantum = 1 << 16; // 16 bytes each
+const kOpenPointsPerQuantum = 1 << 16; // the module's pointLayout.bytes each
 const kOpenFlagsPerQuantum = 1 << 16; // a byte each, taken one by one
-const kPointBytes = 16;
 // How much of the recording's file a snapshot writes a render quantum: the program writes it
 // line by line, about 1.5 ms a MiB, and the voice needs the rest of the quantum's 2.9 ms.
 const kSnapshotBytesPerQuantum = 1 << 18;
@@ -40,6 +40,7 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     // Where each piece of an opened recording is copied in, and each piece of a snapshot's
     // recording written.
     this.piecePointer = 0;
+    this.pointBytes = 0; // a recording point's bytes, as the module lays them out
     this.opening = null; // { text, points, released, at: { text, points, released } }
     this.snapshotting = null; // { recording: Uint8Array, at } while written in pieces
     this.tap = null; // { frame, samples, filled } while the page listens
@@ -63,7 +64,6 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       this.port.postMessage(message, transfer);
     };
     const view = {
-      paint: (steps) => post({ type: 'paint', steps }, [steps.buffer]),
       note: (name) => post({ type: 'note', name }),
       state: (control, value) => post({ type: 'state', control, value }),
       message: (title, text) => post({ type: 'message', title, text }),
@@ -85,11 +85,12 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       },
     }).then((program) => {
       this.program = program;
-      program._dc_program_start();
+      this.pointBytes = program.tables().pointLayout.bytes;
+      program.programStart();
       // Allocated once here: process() allocates nothing of its own.
       this.outPointer = program._malloc(Float32Array.BYTES_PER_ELEMENT * kRenderQuantumFrames);
       this.piecePointer = program._malloc(Math.max(kOpenTextBytesPerQuantum,
-        kOpenPointsPerQuantum * kPointBytes, kSnapshotBytesPerQuantum));
+        kOpenPointsPerQuantum * this.pointBytes, kSnapshotBytesPerQuantum));
       this.handleWaiting();
     });
   }
@@ -104,47 +105,37 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     while (this.waiting.length > 0 && !this.busy()) this.handle(this.waiting.shift());
   }
 
-  // The controls a playback or an export plays with.
-  controls() {
-    const p = this.program;
-    return {
-      playSpeed: p._dc_program_play_speed(),
-      voiceType: p._dc_program_voice_type(),
-      scaleMode: p._dc_program_scale_mode(),
-      rootIndex: p._dc_program_root_index(),
-    };
-  }
-
   handle(message) {
     const p = this.program;
     switch (message.type) {
       case 'pointer':
-        p._dc_program_pointer(message.action, message.x, message.y, message.buttons);
+        p.programPointer(message.action, message.x, message.y, message.buttons);
         break;
       case 'control':
-        p._dc_program_control(message.id);
+        p.programControl(message.id);
         break;
       case 'record':
-        p._dc_program_record(message.down ? 1 : 0);
+        p.programRecord(Boolean(message.down));
         break;
       case 'play':
-        p._dc_program_play(message.down ? 1 : 0);
+        p.programPlay(Boolean(message.down));
         break;
-      case 'grid':
-        p._dc_program_grid(message.ticked ? 1 : 0);
+      case 'grid': {
+        const checked = p.programGrid(Boolean(message.ticked));
         // The box shows the tick the program keeps: a state the program set before this click
         // may reach the page after it.
-        this.port.postMessage({ type: 'state', control: 'gridChecked',
-          value: p._dc_program_grid_checked(), frame: p._dc_program_frame() });
+        this.port.postMessage({ type: 'state', control: 'gridChecked', value: checked ? 1 : 0,
+          frame: p._dc_program_frame() });
         break;
+      }
       case 'speed':
-        p._dc_program_speed(message.tenths);
+        p.programSpeed(message.tenths);
         break;
       case 'root':
-        p._dc_program_root(message.index);
+        p.programRoot(message.index);
         break;
       case 'menu':
-        p._dc_program_menu(message.id);
+        p.programMenu(message.id);
         break;
       case 'open':
         this.open(message);
@@ -162,19 +153,19 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
           this.postSnapshot(null);
         }
         break;
-      case 'restoreInk': {
-        // Ink kept by the page from an earlier visit, as x, y pairs.
-        const pointer = p._malloc(Math.max(message.inkXY.byteLength, 1));
-        p.HEAP32.set(message.inkXY, pointer >> 2);
-        p._dc_program_restore_ink(pointer, message.inkXY.length / 2);
-        p._free(pointer);
+      case 'restore':
+        // A kept or linked drawing: its settings as a person's choices, then its ink (x, y
+        // pairs) unless null. The program reports every setting afterwards.
+        p.programRestore(message.settings, message.inkXY ?? null);
+        // Its picture now: a drawing restored at load, before the sound may start (a browser
+        // starts it at the first press), is shown without waiting for a render quantum.
+        this.postPaints();
         break;
-      }
       case 'midiIn':
         this.queueMidiIn(message.messages, message.contextFrame);
         break;
       case 'midiOut':
-        p._dc_program_midi_out(message.open ? 1 : 0);
+        p.programMidiOut(Boolean(message.open));
         break;
       case 'tap':
         this.tap = message.on ? { frame: 0, samples: null, filled: 0 } : null;
@@ -188,13 +179,11 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
   // empty recording is empty bytes).
   postSnapshot(recording) {
     const p = this.program;
-    const at = p._dc_program_ink() >> 2;
-    const ink = p.HEAP32.slice(at, at + 2 * p._dc_program_ink_count());
-    this.port.postMessage({
-      type: 'snapshot', recording, ink, ...this.controls(),
-      gridChecked: p._dc_program_grid_checked(),
-    }, recording ? [recording, ink.buffer] : [ink.buffer]);
+    const ink = p.programInk();
+    this.port.postMessage({ type: 'snapshot', recording, ink, settings: p.programSettings() },
+      recording ? [recording, ink.buffer] : [ink.buffer]);
   }
+
 
   takeSnapshotPiece() {
     const p = this.program;
@@ -248,7 +237,7 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     const p = this.program;
     const taken = this.takePiece('text', kOpenTextBytesPerQuantum, 1,
       (at, count) => p._dc_program_open_text(at, count))
-      || this.takePiece('points', kOpenPointsPerQuantum * kPointBytes, kPointBytes,
+      || this.takePiece('points', kOpenPointsPerQuantum * this.pointBytes, this.pointBytes,
         (at, count) => p._dc_program_open_points(at, count))
       || this.takePiece('released', kOpenFlagsPerQuantum, 1,
         (at, count) => p._dc_program_open_released(at, count));
@@ -339,7 +328,25 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       out.set(frames === kRenderQuantumFrames ? rendered : rendered.subarray(0, frames), done);
     }
     if (this.tap) this.tapSamples(frame, out);
+    this.postPaints();
     return true;
+  }
+
+  // What the program painted since the last quantum, as one message: every paint call's steps
+  // one after the other, where each call's steps end, and the frame of each call.
+  postPaints() {
+    const p = this.program;
+    const count = p._dc_program_paint_count();
+    if (count === 0) return;
+    const stepsAt = p._dc_program_paint_steps() / Int32Array.BYTES_PER_ELEMENT;
+    const steps = p.HEAP32.slice(stepsAt, stepsAt + p._dc_program_paint_step_count());
+    const endsAt = p._dc_program_paint_ends() / Int32Array.BYTES_PER_ELEMENT;
+    const ends = p.HEAP32.slice(endsAt, endsAt + count);
+    const framesAt = p._dc_program_paint_frames() / Float64Array.BYTES_PER_ELEMENT;
+    const frames = p.HEAPF64.slice(framesAt, framesAt + count);
+    p._dc_program_paints_clear();
+    this.port.postMessage({ type: 'paint', steps, ends, frames },
+      [steps.buffer, ends.buffer, frames.buffer]);
   }
 
   tapSamples(frame, samples) {

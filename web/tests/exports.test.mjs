@@ -9,7 +9,7 @@ import { mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'n
 import os from 'node:os';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
-import { sourceRoot, webRoot, wavSamples, compareWavSamples, tenMinuteDrawing,
+import { sourceRoot, webRoot, wavSamples, compareWavSamples, longDrawing,
   kMaxDifferingSamplesShare } from './harness.mjs';
 
 const renderTool = process.env.DC_RENDER_TOOL
@@ -30,7 +30,7 @@ before(async () => {
       return {};
     },
   });
-  tables = JSON.parse(module.UTF8ToString(module._dc_tables_json()));
+  tables = module.tables();
 });
 after(() => {
   rmSync(scratch, { recursive: true, force: true });
@@ -41,8 +41,8 @@ function pageExport(bytes, { scaleMode, rootIndex, voiceType, speedTenths }) {
   const pointer = module._malloc(Math.max(bytes.length, 1));
   try {
     module.HEAPU8.set(bytes, pointer);
-    const size = module._dc_worker_export(tables.files.wav.kind, pointer, bytes.length,
-      speedTenths / tables.tenthsPerSpeed, voiceType, scaleMode, rootIndex);
+    const size = module.workerExport(tables.files.wav.kind, pointer, bytes.length,
+      { scaleMode, rootIndex, voiceType, speedTenths, grid: false });
     assert.ok(size >= 0, 'the export failed');
     const start = module._dc_worker_exported();
     return Buffer.from(module.HEAPU8.slice(start, start + size));
@@ -51,8 +51,6 @@ function pageExport(bytes, { scaleMode, rootIndex, voiceType, speedTenths }) {
   }
 }
 
-// The scale modes in the order of the module's numbers, as the tool's --scale names them.
-const kScales = ['unrestricted', 'major', 'minor', 'pentatonic'];
 const kSpeedsTenths = [10, 23, 37, 50];
 const kRootStride = 5; // coprime with the 12 roots: successive cells visit all of them
 
@@ -64,10 +62,10 @@ function matrix() {
   const examples = readdirSync(path.join(sourceRoot, 'examples')).filter((f) => f.endsWith('.sav'))
     .sort().map((f) => path.join(sourceRoot, 'examples', f));
   const long = path.join(scratch, 'ten-minutes.sav');
-  writeFileSync(long, tenMinuteDrawing().text);
+  writeFileSync(long, longDrawing().text);
   const cells = [];
   for (const [exampleIndex, file] of examples.entries()) {
-    for (let scaleMode = 0; scaleMode < kScales.length; scaleMode++) {
+    for (let scaleMode = 0; scaleMode < tables.scaleNames.length; scaleMode++) {
       for (const voiceType of [1, 2]) {
         const index = cells.length;
         cells.push({ file, scaleMode, voiceType,
@@ -92,7 +90,7 @@ test('the page\'s WAV exports are the render tool\'s within the stated bound', (
     const toolWav = path.join(scratch, `${index}.wav`);
     const speed = (speedTenths / tables.tenthsPerSpeed).toFixed(1);
     execFileSync(renderTool, ['--quiet', '--speed', speed, '--voice', String(voiceType),
-      '--scale', kScales[scaleMode], '--root', tables.noteNames[rootIndex], file, toolWav]);
+      '--scale', tables.scaleNames[scaleMode].toLowerCase(), '--root', tables.noteNames[rootIndex], file, toolWav]);
     const theirBytes = readFileSync(toolWav);
     rmSync(toolWav);
     const ourBytes = pageExport(readFileSync(file), cell);

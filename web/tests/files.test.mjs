@@ -7,7 +7,7 @@ import { mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'n
 import os from 'node:os';
 import path from 'node:path';
 import * as harness from './harness.mjs';
-import { pageForTests, takeViews, sourceRoot, wavSamples, compareWavSamples, tenMinuteDrawing,
+import { pageForTests, takeViews, sourceRoot, wavSamples, compareWavSamples, longDrawing,
   kMaxDifferingSamplesShare } from './harness.mjs';
 
 const renderTool = process.env.DC_RENDER_TOOL
@@ -134,11 +134,13 @@ test('Save of an empty recording is refused with the program\'s Informer message
 });
 
 test('Escape during an export cancels it as Cancel does: no file is offered', async () => {
-  // Ten minutes of drawing, a point every 40 ms: its WAV export (106 MB) runs long enough to
-  // show its progress on a CPU slowed down six times (the module, warmed up by the exports
-  // before, renders it in a fraction of a second here).
-  const drawing = tenMinuteDrawing();
-  const long = path.join(scratch, 'ten-minutes.sav');
+  // An hour of drawing, a point every 40 ms: its WAV export (635 MB, of which no more than the
+  // part made before the dismissal is ever in memory) runs long enough to show its progress
+  // and be dismissed, on a CPU slowed down six times (the module renders ten minutes in a
+  // fraction of a second here, and hands a file over at once).
+  const kHourMs = 3_600_000;
+  const drawing = longDrawing(kHourMs);
+  const long = path.join(scratch, 'an-hour.sav');
   writeFileSync(long, drawing.text);
   // Opened once the program shows its dots: a dot for each line.
   await takeViews(page);

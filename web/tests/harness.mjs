@@ -28,7 +28,7 @@ async function freePort() {
 export async function serve(root = webRoot) {
   const port = await freePort();
   const server = spawn('python3', ['-m', 'http.server', String(port), '--bind', '127.0.0.1',
-    '--directory', root], { stdio: ['ignore', 'pipe', 'pipe'] });
+    '--directory', root], { stdio: 'ignore' }); // its log, unread, would fill a pipe and stop it
   const url = `http://127.0.0.1:${port}/`;
   for (let attempt = 0; attempt < 100; attempt++) {
     try {
@@ -316,16 +316,16 @@ export function compareWavSamples(ours, theirs) {
   return result;
 }
 
-// Ten minutes of drawing, a point every 40 ms: a recording file's text and its number of lines.
-export function tenMinuteDrawing() {
-  const kDrawingMs = 600_000;
+// A long drawing (ten minutes unless drawingMs says), a point every 40 ms: a recording file's
+// text and its number of lines.
+export function longDrawing(drawingMs = 600_000) {
   const kPointEveryMs = 40;
   const lines = [];
-  for (let ms = 0; ms < kDrawingMs; ms += kPointEveryMs) {
+  for (let ms = 0; ms < drawingMs; ms += kPointEveryMs) {
     const x = Math.round(120 + 110 * Math.sin(ms / 900));
     const y = Math.round(100 + 90 * Math.sin(ms / 530));
     lines.push(`${x};${y};0;${ms}`);
   }
-  lines.push(`120;100;1;${kDrawingMs}`);
+  lines.push(`120;100;1;${drawingMs}`);
   return { text: `${lines.join('\r\n')}\r\n`, lines: lines.length };
 }

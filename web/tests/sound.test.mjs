@@ -30,8 +30,8 @@ async function holdAt(x, y, holdMs) {
 }
 
 async function mapPitch(x, scaleMode, rootIndex) {
-  return page.evaluate(([px, mode, root]) => window.doodleChorus.module._dc_map_pitch(px, mode,
-    root), [x, scaleMode, rootIndex]);
+  return page.evaluate(([px, mode, root]) => window.doodleChorus.module.mapPitch(px, mode, root),
+    [x, scaleMode, rootIndex]);
 }
 
 test('a press in the drawing area sings the pitch the maps give its X', async () => {
