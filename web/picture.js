@@ -181,17 +181,20 @@ export class Picture {
     }
   }
 
-  // A dot is a filled circle of the program's radius around the centre of its pixel. A dot at a
-  // place the layer has a dot already adds nothing, and one wholly outside the area shows
-  // nothing: only the others go into the path, which a long recording's many repeated points
-  // would otherwise make too long to fill at once.
+  // A dot is a filled circle around the centre of its pixel, round on an area stretched taller
+  // than the program's shape too: its radius is the program's in the narrower of the two scales,
+  // so that it never inks beyond the program's own dot (on an area of the program's shape the
+  // two scales agree). A dot at a place the layer has a dot already adds nothing, and one wholly
+  // outside the area shows nothing: only the others go into the path, which a long recording's
+  // many repeated points would otherwise make too long to fill at once.
   drawDots(list, from, scaleX, scaleY) {
     if (from >= list.length) return;
     const ctx = this.context;
-    ctx.setTransform(scaleX, 0, 0, scaleY, 0, 0);
+    ctx.setTransform(1, 0, 0, 1, 0, 0);
     ctx.fillStyle = list.colour;
     ctx.beginPath();
     const r = this.inkDotRadiusPx;
+    const radius = r * Math.min(scaleX, scaleY); // device pixels
     const columns = this.widthPx + 2 * r + 1;
     // Drawn afresh from the first dot (after a fill or a resize): every place is free again.
     if (from === 0 || !list.placed) list.placed = new Uint8Array(columns * (this.heightPx + 2 * r + 1));
@@ -202,8 +205,10 @@ export class Picture {
       const place = (y + r) * columns + (x + r);
       if (list.placed[place] !== 0) continue;
       list.placed[place] = 1;
-      ctx.moveTo(x + 0.5 + r, y + 0.5);
-      ctx.arc(x + 0.5, y + 0.5, r, 0, 2 * Math.PI);
+      const centreX = (x + 0.5) * scaleX;
+      const centreY = (y + 0.5) * scaleY;
+      ctx.moveTo(centreX + radius, centreY);
+      ctx.arc(centreX, centreY, radius, 0, 2 * Math.PI);
     }
     ctx.fill();
   }

@@ -3,35 +3,38 @@
 // least 44 × 44 CSS px, every control within the first screen under the area on phones and
 // tablets held upright, no caption cut or spilling out of its control, no horizontal
 // scrolling with any menu or dialog open, Help wrapping, and no accessibility violation in any
-// of these states.
+// of these states. On an upright phone, where the area is taller than the program's shape, the
+// presses reach its corners and its dots are round.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { createRequire } from 'node:module';
-import { serve, launchBrowser, watchProblems, load, areaPixel } from './harness.mjs';
+import { serve, launchBrowser, watchProblems, load, areaPixel, listen, takeViews }
+  from './harness.mjs';
 
 const require = createRequire(import.meta.url);
 const kTargetPx = 44;
 const kSubpixelPx = 0.01; // layout rounding
 const kAreaShape = 240 / 200; // the program's area, width / height
-// An upright tablet gives the area at least half the screen. An upright phone cannot: the area
-// keeps its shape and the phone is more than twice as tall as wide, so at most
-// width² / 1.2 / (width × height) = 38 % on a 390 × 844 phone. On every screen at least
-// kTallShape times as tall as wide the area spans the screen from edge to edge, the most it
-// can take.
-const kTallShape = 10 / 7;
-const kTabletScreenShare = 0.5;
+// On every screen at least kTallShape times as tall as wide (phones and tablets held upright)
+// the area spans the screen from edge to edge and grows taller than the program's shape into the
+// height the controls leave, up to kStretchMax times its height in that shape; elsewhere it
+// keeps the shape.
+const kTallShape = 4 / 3;
+const kStretchMax = 1.6;
+const kHalfScreen = 0.5;
 
-// phone: a phone held upright, where the area takes at least 70 % of the width; laptop: at
-// least 60 % of the height; upright: a phone or tablet held upright, where every control lies
-// above the screen's bottom edge (the 320 × 568 phone scrolls: its area comes first). Phones
-// and tablets are touch screens with dense pixels.
+// phone: a phone held upright, where the area takes at least 70 % of the width; half: the area
+// takes at least half the screen; laptop: at least 60 % of the height; upright: a phone or
+// tablet held upright, where every control lies above the screen's bottom edge (the 320 × 568
+// phone scrolls to its scale: its area and buttons come first). Phones and tablets are touch
+// screens with dense pixels.
 const kScreens = [
-  { width: 320, height: 568, phone: true, mobile: true, dpr: 2 },
-  { width: 360, height: 800, phone: true, upright: true, mobile: true, dpr: 3 },
-  { width: 390, height: 844, phone: true, upright: true, mobile: true, dpr: 3 },
-  { width: 768, height: 1024, tablet: true, upright: true, mobile: true, dpr: 2 },
-  { width: 820, height: 1180, tablet: true, upright: true, mobile: true, dpr: 2 },
-  { width: 800, height: 1280, tablet: true, upright: true, mobile: true, dpr: 2 },
+  { width: 320, height: 568, phone: true, half: true, mobile: true, dpr: 2 },
+  { width: 360, height: 800, phone: true, half: true, upright: true, mobile: true, dpr: 3 },
+  { width: 390, height: 844, phone: true, half: true, upright: true, mobile: true, dpr: 3 },
+  { width: 768, height: 1024, half: true, upright: true, mobile: true, dpr: 2 },
+  { width: 820, height: 1180, half: true, upright: true, mobile: true, dpr: 2 },
+  { width: 800, height: 1280, half: true, upright: true, mobile: true, dpr: 2 },
   { width: 1024, height: 768, mobile: true, dpr: 2 },
   { width: 1280, height: 800, laptop: true, dpr: 1 },
   { width: 1920, height: 1080, laptop: true, dpr: 1 },
@@ -219,6 +222,8 @@ async function playThrough(page, check) {
   await page.getByRole('radio', { name: 'Major' }).check();
   await page.getByRole('combobox', { name: 'Root note' }).selectOption(widestNote);
   await page.getByRole('checkbox', { name: 'Grid' }).check();
+  // A phone that scrolled down to its scale goes back up to draw.
+  await page.evaluate(() => window.scrollTo(0, 0));
   const caption = (id, text) => page.waitForFunction(([selector, expected]) =>
     document.querySelector(selector).textContent === expected, [id, text]);
 
@@ -294,14 +299,18 @@ for (const screen of kScreens) {
         + `${sizes.height.toFixed(0)} px, ${(100 * widthShare).toFixed(0)} % of the width, `
         + `${(100 * heightShare).toFixed(0)} % of the height, `
         + `${(100 * screenShare).toFixed(0)} % of the screen`);
-      // The program's shape, to within a pixel of rounding.
-      assert.ok(Math.abs(sizes.css[0] - kAreaShape * sizes.css[1]) <= kAreaShape,
-        `the area is ${sizes.css} CSS px`);
-      if (screen.phone) assert.ok(widthShare >= 0.7, `width share ${widthShare}`);
+      // The program's shape, to within a pixel of rounding; on a tall screen the full width,
+      // and a height from the shape's to kStretchMax times it.
+      const shapeHeight = sizes.css[0] / kAreaShape;
       if (height >= kTallShape * width) {
         assert.ok(sizes.width >= width - kSubpixelPx, `the area is ${sizes.width} px of ${width}`);
+        assert.ok(sizes.css[1] >= shapeHeight - 1 && sizes.css[1] <= kStretchMax * shapeHeight + 1,
+          `the area is ${sizes.css} CSS px`);
+      } else {
+        assert.ok(Math.abs(sizes.css[1] - shapeHeight) <= 1, `the area is ${sizes.css} CSS px`);
       }
-      if (screen.tablet) assert.ok(screenShare >= kTabletScreenShare, `screen share ${screenShare}`);
+      if (screen.phone) assert.ok(widthShare >= 0.7, `width share ${widthShare}`);
+      if (screen.half) assert.ok(screenShare >= kHalfScreen, `screen share ${screenShare}`);
       if (screen.laptop) assert.ok(heightShare >= 0.6, `height share ${heightShare}`);
       assert.ok(sizes.width * sizes.height > sizes.largest.size,
         `${sizes.largest.what} is larger than the area`);
@@ -338,3 +347,67 @@ for (const screen of kScreens) {
     }
   });
 }
+
+test('on an area stretched taller than the program\'s shape the corners are reached and a dot '
+  + 'is round', async () => {
+  const context = await browser.newContext({ viewport: { width: 390, height: 844 },
+    deviceScaleFactor: 3, isMobile: true, hasTouch: true });
+  const page = await context.newPage();
+  const problems = watchProblems(page);
+  await load(page, site.url);
+  try {
+    await listen(page);
+    const box = await page.evaluate(() => {
+      const area = document.querySelector('#drawing-area');
+      const rect = area.getBoundingClientRect();
+      return { left: rect.left + area.clientLeft, top: rect.top + area.clientTop,
+        width: area.clientWidth, height: area.clientHeight, backing: [area.width, area.height] };
+    });
+    const [scaleX, scaleY] = [box.backing[0] / 240, box.backing[1] / 200]; // device px a pixel
+    assert.ok(scaleY > 1.2 * scaleX, `the area is ${box.width} × ${box.height} CSS px`);
+    // A press inside each corner's last CSS pixel, then one in the middle.
+    const kInsidePx = 0.5;
+    const presses = [[box.left + kInsidePx, box.top + kInsidePx],
+      [box.left + box.width - kInsidePx, box.top + box.height - kInsidePx]];
+    const middle = await areaPixel(page, 120, 100);
+    presses.push([middle.x, middle.y]);
+    for (const [x, y] of presses) {
+      await page.mouse.move(x, y);
+      await page.mouse.down();
+      await page.mouse.up();
+    }
+    await page.waitForFunction((count) => window.heard.views.filter((v) => v.type === 'dot')
+      .length >= count, presses.length);
+    const dots = (await takeViews(page)).filter((v) => v.type === 'dot').map((v) => [v.x, v.y]);
+    assert.deepEqual(dots, [[0, 0], [239, 199], [120, 100]]);
+    await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(resolve)));
+    // The ink's reach from the middle dot's centre across and down, in device pixels: a circle
+    // reaches as far both ways (the ellipse the area's two scales would give reaches
+    // scaleY / scaleX times as far down).
+    const reach = await page.evaluate(([centreX, centreY]) => {
+      const canvas = document.querySelector('#drawing-area');
+      const copy = document.createElement('canvas');
+      copy.width = canvas.width;
+      copy.height = canvas.height;
+      const context = copy.getContext('2d', { willReadFrequently: true });
+      context.drawImage(canvas, 0, 0);
+      const { data } = context.getImageData(0, 0, copy.width, copy.height);
+      const inked = (x, y) => data[4 * (y * copy.width + x)] < 128
+        && data[4 * (y * copy.width + x) + 2] > 128;
+      const x0 = Math.floor(centreX);
+      const y0 = Math.floor(centreY);
+      let across = 0;
+      while (inked(x0 + across + 1, y0)) across++;
+      let down = 0;
+      while (inked(x0, y0 + down + 1)) down++;
+      return { centre: inked(x0, y0), across, down };
+    }, [120.5 * scaleX, 100.5 * scaleY]);
+    assert.ok(reach.centre, 'the dot is inked at its centre');
+    assert.ok(reach.across >= scaleX, `the dot reaches ${reach.across} device px across`);
+    assert.ok(Math.abs(reach.across - reach.down) <= 1,
+      `the dot reaches ${reach.across} device px across and ${reach.down} down`);
+    assert.deepEqual(problems, []);
+  } finally {
+    await context.close();
+  }
+});
