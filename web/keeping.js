@@ -8,7 +8,7 @@ import { showMessage } from './dialogs.js';
 import { kBytesPerMiB, sendOpen } from './files.js';
 import { readRecording } from './jobs.js';
 import { keepInBrowser, pack } from './keep.js';
-import { send, snapshot } from './program-port.js';
+import { send, snapshot, startProgram } from './program-port.js';
 
 let keptRecording = new Uint8Array(0); // the recording last kept
 let packedRecording = ''; // and packed for storage and links
@@ -94,6 +94,7 @@ export function keepSoon({ recording = false } = {}) {
 // recording, when the caller has it.
 export async function restore({ recording, packed, inkXY, settings }, fromLink,
   alreadyRead = undefined) {
+  startProgram(); // to take the drawing and show its settings now, not at the first press
   const opening = recording !== null && (fromLink || recording.length > 0);
   let read = null;
   if (opening) read = alreadyRead === undefined ? await readRecording(recording) : alreadyRead;

@@ -24,11 +24,12 @@ import { copyLink, listenToLinks, openLink } from './links.js';
 import { setUpMenus } from './menus.js';
 import { setUpMidiLink } from './midi-link.js';
 import {
-  kSampleRate, observe, send, startProgram, tap,
+  kSampleRate, observe, send, startOnFirstPress, tap,
 } from './program-port.js';
 import { watchForNewVersions } from './updates.js';
 
-startProgram((error) => showMessage('DoodleChorus', `The sound cannot start: ${error.message}`));
+startOnFirstPress((error) => showMessage('DoodleChorus',
+  `The sound cannot start: ${error.message}`));
 
 listenToPointer({
   onPress: stopInviting,

@@ -59,19 +59,15 @@ export function snapshot(withRecording) {
   });
 }
 
-// Starts the program at once, so that it answers the page's events and shows its states from
-// the start; its sound waits for the first press or key where the browser asks for one (the
-// context starts suspended, and the program runs all the same). failed(error): the program
-// could not start, and why.
-export async function startProgram(failed) {
+let onStartFailed = () => {};
+
+// Starts the program, once: it then answers the page's events and reports its states, while its
+// sound waits for the first press or key where the browser asks for one (the context starts
+// suspended, and the program runs all the same). Making the audio context takes the page's
+// thread some 15 to 40 ms, so a visit with nothing to show leaves it to the first press.
+export async function startProgram() {
+  if (audioContext) return;
   audioContext = new AudioContext({ sampleRate: kSampleRate, latencyHint: 'interactive' });
-  const resume = () => {
-    if (audioContext.state === 'suspended') audioContext.resume();
-  };
-  // A touch's press is not yet a gesture that allows sound: its release is.
-  for (const type of ['pointerdown', 'pointerup', 'keydown']) {
-    document.addEventListener(type, resume, { capture: true });
-  }
   try {
     await audioContext.audioWorklet.addModule('worklet.js');
     programNode = new AudioWorkletNode(audioContext, 'doodlechorus', {
@@ -81,7 +77,7 @@ export async function startProgram(failed) {
       processorOptions: { wasmModule },
     });
   } catch (error) {
-    failed(error);
+    onStartFailed(error);
     return;
   }
   programNode.port.onmessage = (event) => onProgramMessage(event.data);
@@ -90,6 +86,20 @@ export async function startProgram(failed) {
     programNode.port.postMessage(message, transfer);
   }
   if (tapListeners.size > 0) send({ type: 'tap', on: true });
+}
+
+// The first press or key starts the program where it has not started, and its sound (browsers
+// allow sound only after one; a touch's press is not yet such a gesture, its release is).
+// failed(error): the program could not start, and why.
+export function startOnFirstPress(failed) {
+  onStartFailed = failed;
+  const start = () => {
+    if (!audioContext) startProgram();
+    else if (audioContext.state === 'suspended') audioContext.resume();
+  };
+  for (const type of ['pointerdown', 'pointerup', 'keydown']) {
+    document.addEventListener(type, start, { capture: true });
+  }
 }
 
 // For embedding pages and tests: the worklet's rendered samples (frame of the first sample,

@@ -6,6 +6,7 @@
 // worker) and is taken in a few pieces per render quantum; saves and exports leave as bytes or
 // as lines for the worker to render.
 import createDoodleChorus from './doodlechorus.js';
+import { MidiInQueue } from './midi-in-queue.js';
 
 const kTapFrames = 2048; // samples per tap message: about 46 ms
 // Frames of one process() call: the Web Audio render quantum.
@@ -18,10 +19,6 @@ const kOpenFlagsPerQuantum = 1 << 16; // a byte each, taken one by one
 // How much of the recording's file a snapshot writes a render quantum: the program writes it
 // line by line, about 1.5 ms a MiB, and the voice needs the rest of the quantum's 2.9 ms.
 const kSnapshotBytesPerQuantum = 1 << 18;
-// MIDI input messages waiting for their frame: a queue made once, so that process() allocates
-// nothing. A keyboard sends a few hundred a second; this holds seconds of them.
-const kMidiQueueMessages = 4096;
-const kMidiMessageBytes = 3; // status, data1, data2
 // A time stamp further ahead than this (a clock gone wrong) is taken as now: 0.1 s.
 const kMidiInMaxAheadFrames = 4410;
 // dc_program_open's answers.
@@ -47,14 +44,7 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
     // The context's frame (currentFrame) minus the program's sample clock; known from the
     // first process() call on.
     this.contextOffset = null;
-    this.midiIn = {
-      frames: new Float64Array(kMidiQueueMessages), // the program's frame each is due at
-      bytes: new Uint8Array(kMidiQueueMessages * kMidiMessageBytes),
-      ends: new Uint8Array(kMidiQueueMessages), // 1 on the last message of a delivery
-      head: 0,
-      count: 0,
-      lastFrame: 0, // deliveries keep their order: none is due before the one before it
-    };
+    this.midiIn = null; // the MIDI input waiting for its frame, once the program runs
     this.port.onmessage = (event) => {
       if (this.program && !this.busy()) this.handle(event.data);
       else this.waiting.push(event.data); // in order, after the recording being taken or given
@@ -87,6 +77,8 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       this.program = program;
       this.pointBytes = program.tables().pointLayout.bytes;
       program.programStart();
+      this.midiIn = new MidiInQueue((status, data1, data2) => program._dc_program_midi(status,
+        data1, data2), () => program._dc_program_midi_end());
       // Allocated once here: process() allocates nothing of its own.
       this.outPointer = program._malloc(Float32Array.BYTES_PER_ELEMENT * kRenderQuantumFrames);
       this.piecePointer = program._malloc(Math.max(kOpenTextBytesPerQuantum,
@@ -248,48 +240,12 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
   }
 
   // One delivery of MIDI input (status, data1, data2 triples), due at the context's frame
-  // `contextFrame`. A delivery that does not fit is handed over at once, after those queued.
+  // `contextFrame`.
   queueMidiIn(messages, contextFrame) {
-    const q = this.midiIn;
-    const count = messages.length / kMidiMessageBytes;
-    if (q.count + count > kMidiQueueMessages) {
-      this.handDueMidiIn(Infinity);
-      this.handMidiIn(messages);
-      return;
-    }
     const now = this.program._dc_program_frame();
     let due = this.contextOffset === null ? now : contextFrame - this.contextOffset;
     if (due > now + kMidiInMaxAheadFrames) due = now;
-    q.lastFrame = Math.max(q.lastFrame, Math.ceil(due));
-    for (let i = 0; i < count; i++) {
-      const at = (q.head + q.count) % kMidiQueueMessages;
-      q.frames[at] = q.lastFrame;
-      q.bytes.set(messages.subarray(kMidiMessageBytes * i, kMidiMessageBytes * (i + 1)),
-        kMidiMessageBytes * at);
-      q.ends[at] = i === count - 1 ? 1 : 0;
-      q.count++;
-    }
-  }
-
-  handMidiIn(messages) {
-    const p = this.program;
-    for (let at = 0; at < messages.length; at += kMidiMessageBytes) {
-      p._dc_program_midi(messages[at], messages[at + 1], messages[at + 2]);
-    }
-    p._dc_program_midi_end();
-  }
-
-  // Hands the program every queued message due by the sample clock's frame `frame`.
-  handDueMidiIn(frame) {
-    const q = this.midiIn;
-    const p = this.program;
-    while (q.count > 0 && q.frames[q.head] <= frame) {
-      const at = kMidiMessageBytes * q.head;
-      p._dc_program_midi(q.bytes[at], q.bytes[at + 1], q.bytes[at + 2]);
-      if (q.ends[q.head] === 1) p._dc_program_midi_end();
-      q.head = (q.head + 1) % kMidiQueueMessages;
-      q.count--;
-    }
+    this.midiIn.add(messages, due);
   }
 
   // The module's output block; made anew only after the module's memory grew (an event
@@ -317,10 +273,8 @@ class DoodleChorusProcessor extends AudioWorkletProcessor {
       const frames = Math.min(kRenderQuantumFrames, out.length - done);
       for (let rendered = 0; rendered < frames;) {
         const now = p._dc_program_frame();
-        this.handDueMidiIn(now);
-        const q = this.midiIn;
-        const chunk = q.count > 0 ? Math.min(frames - rendered, q.frames[q.head] - now)
-          : frames - rendered;
+        this.midiIn.handDue(now);
+        const chunk = Math.min(frames - rendered, this.midiIn.nextDueFrame() - now);
         p._dc_program_render(this.outPointer + Float32Array.BYTES_PER_ELEMENT * rendered, chunk);
         rendered += chunk;
       }

@@ -1,6 +1,7 @@
 // The page as an instrument people keep: the empty area invites, the ink is drawn sharp, the
 // drawing and settings survive a reload and a restart, a link carries a recording exactly, and
 // what cannot be kept or read is said.
+import { isDeepStrictEqual } from 'node:util';
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -111,6 +112,23 @@ async function shownSettings(page) {
     grid: document.querySelector('#grid').checked,
     voice: document.querySelector('[role="menuitemradio"][aria-checked="true"]').textContent,
   }));
+}
+
+// The settings the controls show once they are `expected` (all of them, or those it names), or
+// after 10 s: the program restores a kept or linked drawing's settings and reports them a
+// moment after the page is ready.
+async function settingsShownAs(page, expected) {
+  const kWaitMs = 10_000;
+  const kPollMs = 50;
+  const deadline = Date.now() + kWaitMs;
+  const matches = (shown) => Object.keys(expected)
+    .every((key) => isDeepStrictEqual(shown[key], expected[key]));
+  let shown = await shownSettings(page);
+  while (!matches(shown) && Date.now() < deadline) {
+    await page.waitForTimeout(kPollMs);
+    shown = await shownSettings(page);
+  }
+  return shown;
 }
 
 async function chooseSettings(page, { scale, root, speedTenths, voice, grid }) {
@@ -260,7 +278,7 @@ test('the drawing, the recording and the settings survive a reload and a browser
       assert.ok(await page.locator('#prompt').isHidden(), what);
       assert.ok(await inkPixels(page) > 0, `${what}: the ink is shown`);
       assert.deepEqual(await areaColour(page, 140, 10), [128, 0, 0], `${what}: the grid`);
-      assert.deepEqual(await shownSettings(page), shown, what);
+      assert.deepEqual(await settingsShownAs(page, shown), shown, what);
       assert.ok((await savedRecording(page)).equals(saved), `${what}: Save`);
       assert.ok((await downloaded(page, () => menu(page, 'File', 'Export as MIDI\u2026'))).equals(midi),
         `${what}: the program plays with the kept settings`);
@@ -331,7 +349,8 @@ test('a recording too large to keep plays, and the page says it will not be kept
   await keptSettled(page);
   await page.reload();
   await page.waitForFunction(() => window.doodleChorus?.ready === true);
-  assert.equal((await shownSettings(page)).scale, 'minorOption', 'the settings are kept');
+  assert.equal((await settingsShownAs(page, { scale: 'minorOption' })).scale, 'minorOption',
+    'the settings are kept');
   await menu(page, 'File', 'Save');
   await page.getByRole('dialog', { name: 'Informer' }).waitFor();
   await dismiss(page, 'Informer');
@@ -428,7 +447,8 @@ test('a copied link opens the same recording, with its settings, in another brow
     await other.page.goto(link);
     await other.page.waitForFunction(() => window.doodleChorus?.ready === true);
     assert.equal(await other.page.evaluate(() => location.hash), '', 'the link is taken off');
-    assert.deepEqual(await shownSettings(other.page), await shownSettings(source.page));
+    const sourceSettings = await shownSettings(source.page);
+    assert.deepEqual(await settingsShownAs(other.page, sourceSettings), sourceSettings);
     assert.ok(await inkPixels(other.page) > 0, 'its dots are shown at once');
     assert.ok((await savedRecording(other.page)).equals(saved), 'Save gives the same bytes');
     assert.ok((await downloaded(other.page, () => menu(other.page, 'File', 'Export as MIDI\u2026')))
@@ -482,7 +502,7 @@ test('links made by doodlechorus-render and older links open the same recording 
       await visit(page, link);
       if (index === 0) await startedWithoutQuestion(page, 'nothing kept yet');
       else await answerLink(page, 'Open the shared drawing');
-      assert.deepEqual(await shownSettings(page), settings, path.basename(file));
+      assert.deepEqual(await settingsShownAs(page, settings), settings, path.basename(file));
       const bytes = readFileSync(file);
       assert.ok((await savedRecording(page)).equals(bytes), path.basename(file));
       console.log(`${path.basename(file)} (${bytes.length} bytes, ${lineCount(bytes)} lines): `
@@ -506,8 +526,9 @@ test('links made by doodlechorus-render and older links open the same recording 
     const example = readFileSync(examples[0]);
     await visit(page, olderLink(example, 'scale=minor&root=9&voice=1&speed=12&grid=1'));
     await startedWithoutQuestion(page, 'the kept recording');
-    assert.deepEqual(await shownSettings(page), { scale: 'minorOption', root: 'A', speed: '12',
-      speedText: '1.2×', grid: true, voice: 'Type 1' });
+    const olderSettings = { scale: 'minorOption', root: 'A', speed: '12', speedText: '1.2×',
+      grid: true, voice: 'Type 1' };
+    assert.deepEqual(await settingsShownAs(page, olderSettings), olderSettings);
     assert.ok((await savedRecording(page)).equals(example));
     assert.deepEqual(problems, []);
   });
