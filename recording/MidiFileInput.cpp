@@ -23,17 +23,29 @@ int32_t channelOf(const MidiMessage& message) noexcept {
     return message.status & kMidiChannelMask;
 }
 
-// The first track holding a note and the channel (0..15) of that note.
-std::optional<std::pair<std::size_t, int32_t>> firstNote(const MidiFile& file) noexcept {
+// The first track holding a note off the drums' channel, and the channel (0..15) of that note.
+std::optional<std::pair<std::size_t, int32_t>> firstMelodyNote(const MidiFile& file) noexcept {
     for (std::size_t index = 0; index < file.trackCount(); ++index) {
         MidiTrackReader reader = file.track(index);
         while (const std::optional<MidiTrackEvent> event = reader.next()) {
-            if (isNoteStart(*event)) {
+            if (isNoteStart(*event) && channelOf(event->message) + 1 != kMidiDrumChannel) {
                 return std::pair(index, channelOf(event->message));
             }
         }
     }
     return std::nullopt;
+}
+
+bool holdsNote(const MidiFile& file) noexcept {
+    for (std::size_t index = 0; index < file.trackCount(); ++index) {
+        MidiTrackReader reader = file.track(index);
+        while (const std::optional<MidiTrackEvent> event = reader.next()) {
+            if (isNoteStart(*event)) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 // The events of several tracks in the order they play: by tick, and at one tick by track.
@@ -102,9 +114,14 @@ MidiFileRecording recordingOfMidiFile(std::span<const std::byte> bytes,
         for (std::size_t index = 0; index < file->trackCount(); ++index) {
             tracks.push_back(index);
         }
-    } else if (const auto found = firstNote(*file)) {
+    } else if (const auto found = firstMelodyNote(*file)) {
         tracks.push_back(found->first);
         channel = found->second;
+    } else if (holdsNote(*file)) {
+        MidiFileRecording drums = refused("its notes are all on channel " +
+                                          std::to_string(kMidiDrumChannel) + ", the drums'");
+        drums.onlyDrums = true;
+        return drums;
     } else {
         return refused("it holds no notes");
     }

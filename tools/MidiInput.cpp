@@ -71,10 +71,17 @@ MidiInput singMidi(int fd, std::vector<std::byte> bytes, const RenderOptions& op
     choice.channel = options.midiChannel;
     MidiFileRecording sung = recordingOfMidiFile(bytes, choice);
     if (!sung.recording) {
-        return failed("cannot sing " + name + ": " + sung.error);
+        const std::string drumsHint =
+            sung.onlyDrums ? "; --channel " + std::to_string(kMidiDrumChannel) + " sings them"
+                           : std::string();
+        return failed("cannot sing " + name + ": " + sung.error + drumsHint);
     }
     MidiInput input;
     input.recording = std::move(sung.recording);
+    if (!options.midiChannel) {
+        input.notice = "singing channel " + std::to_string(sung.channel) + " of " + name +
+                       " (--channel N sings another)";
+    }
     return input;
 }
 
