@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace doodle {
 
@@ -26,6 +27,9 @@ struct MidiFileRecording {
     int32_t channel = 0; // 1..16, the channel sung
     // Refused because, with no channel chosen, it holds notes on kMidiDrumChannel alone.
     bool onlyDrums = false;
+    // The channels (1..16) that notes start on in the file, lowest first: where another choice
+    // of channel would find notes.
+    std::vector<int32_t> noteChannels{};
 };
 
 // The recording a drag would have made of a Standard MIDI File (see MidiFile for what is read
