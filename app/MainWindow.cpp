@@ -521,7 +521,6 @@ void MainWindow::addMidiMenu() {
     QMenu* channels = midiMenu->addMenu(menuTitleWithMnemonic(kMidiInChannelMenuTitle));
     channels->setObjectName(QStringLiteral("menuMidiInChannel"));
     auto* group = new QActionGroup(channels); // exclusive: radio marks
-
     for (const MenuItemCaption& item : kMidiInChannelItems) {
         QAction* action = channels->addAction(
             QString::fromUtf8(item.caption.data(), static_cast<qsizetype>(item.caption.size())));

@@ -383,7 +383,7 @@ void Program::restoreSettings() {
     }
     // A value no item chooses (a hand-edited file) leaves the default.
     const int midiInChannel = m_settings->value(kMidiInChannelKey, kMidiAllChannels).toInt();
-    if (midiInChannelOfMenuId(menuIdOfMidiInChannel(midiInChannel))) {
+    if (midiInChannel >= kMidiAllChannels && midiInChannel <= kMidiChannels) {
         m_logic.dispatch(Event::menu(menuIdOfMidiInChannel(midiInChannel)));
     }
     const int speedTenths = std::clamp(m_settings->value(kSpeedKey, kMinPlaySpeedTenths).toInt(),

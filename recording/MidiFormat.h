@@ -50,10 +50,10 @@ inline constexpr uint8_t kMidiVowelController = 74;
 inline constexpr uint8_t kMidiCcModulation = 1;
 inline constexpr uint8_t kMidiCcVolume = 7; // channel volume: the live voice's level
 inline constexpr uint8_t kMidiCcDataEntryMsb = 6;
+inline constexpr uint8_t kMidiCcDataEntryLsb = 38;
 // The sustain (damper) pedal: down at kMidiPedalDownValue and above, up below it.
 inline constexpr uint8_t kMidiCcSustain = 64;
 inline constexpr uint8_t kMidiPedalDownValue = 64;
-inline constexpr uint8_t kMidiCcDataEntryLsb = 38;
 inline constexpr uint8_t kMidiCcNrpnLsb = 98;
 inline constexpr uint8_t kMidiCcNrpnMsb = 99;
 inline constexpr uint8_t kMidiCcRpnLsb = 100;
