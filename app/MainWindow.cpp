@@ -11,6 +11,7 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -349,6 +350,13 @@ void MainWindow::markVoiceType(VoiceType type) {
     m_vowelAxis->setLabels(vowelLabels(type));
 }
 
+void MainWindow::markMidiInChannel(int32_t channel) {
+    m_midiInChannelMarked = channel;
+    for (std::size_t item = 0; item < m_menuMidiInChannels.size(); ++item) {
+        m_menuMidiInChannels[item]->setChecked(static_cast<int32_t>(item) == channel);
+    }
+}
+
 void MainWindow::showNote(std::string_view name) {
     m_noteLabel->setText(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
 }
@@ -482,6 +490,9 @@ void MainWindow::createMenu() {
             addFileMenuExtras(menu);
             addMenu(kEditMenu);
         }
+        if (caption.items.data() == kVoiceMenuItems.data()) {
+            addMidiMenu();
+        }
     }
     m_menuType1->setChecked(true);
     m_menuUndo->setEnabled(false); // nothing to bring back yet
@@ -503,6 +514,31 @@ void MainWindow::addFileMenuExtras(QMenu* fileMenu) {
     quit->setObjectName(QStringLiteral("menuQuit"));
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QAction::triggered, this, &QWidget::close);
+}
+
+void MainWindow::addMidiMenu() {
+    QMenu* midiMenu = menuBar()->addMenu(menuTitleWithMnemonic(kMidiMenuTitle));
+    QMenu* channels = midiMenu->addMenu(menuTitleWithMnemonic(kMidiInChannelMenuTitle));
+    channels->setObjectName(QStringLiteral("menuMidiInChannel"));
+    auto* group = new QActionGroup(channels); // exclusive: radio marks
+    for (const MenuItemCaption& item : kMidiInChannelItems) {
+        QAction* action = channels->addAction(
+            QString::fromUtf8(item.caption.data(), static_cast<qsizetype>(item.caption.size())));
+        action->setObjectName(
+            QLatin1String(item.name.data(), static_cast<qsizetype>(item.name.size())));
+        action->setCheckable(true);
+        group->addAction(action);
+        const int32_t id = item.id;
+        connect(action, &QAction::triggered, this, [this, id] {
+            // The group has moved the mark already; it stays where the program marked it
+            // unless the program takes the choice (it drops events while Help is open).
+            markMidiInChannel(m_midiInChannelMarked);
+            m_sink(Event::menu(id));
+        });
+        m_menuMidiInChannels.at(static_cast<std::size_t>(
+            midiInChannelOfMenuId(id).value_or(kMidiAllChannels))) = action;
+    }
+    markMidiInChannel(kMidiAllChannels);
 }
 
 void MainWindow::setOpenPathHandler(OpenPathHandler handler) {

@@ -7,6 +7,7 @@
 #include "program/Event.h"
 
 #include <QMainWindow>
+#include <array>
 #include <functional>
 #include <span>
 #include <string>
@@ -62,6 +63,8 @@ public:
     void setRootEnabled(bool enabled);
     // Moves the Voice menu's check mark to the type.
     void markVoiceType(VoiceType type);
+    // Moves MIDI > Input Channel's mark to the channel: kMidiAllChannels or 1..16.
+    void markMidiInChannel(int32_t channel);
     void showNote(std::string_view name); // empty clears the label
 
     // The drawing area: the steps in order (see DrawingArea).
@@ -91,6 +94,7 @@ protected:
 private:
     void createMenu();
     void addFileMenuExtras(class QMenu* fileMenu);
+    void addMidiMenu();
     // The controls at their places in `client`, each with an object name ("recordToggle",
     // "scaleFrame") by which it can be found.
     void createControls(QWidget* client);
@@ -110,6 +114,9 @@ private:
     QAction* m_menuType1 = nullptr; // the Voice menu's check marks
     QAction* m_menuType2 = nullptr;
     QAction* m_menuUndo = nullptr;
+    // MIDI > Input Channel's radio items, by channel (0: kMidiAllChannels).
+    std::array<QAction*, kMidiChannels + 1> m_menuMidiInChannels{};
+    int32_t m_midiInChannelMarked = kMidiAllChannels;
     class QMenu* m_recentMenu = nullptr; // File > Open Recent
     OpenPathHandler m_openPath{};
 

@@ -58,6 +58,7 @@ constexpr qsizetype kMaxRecentFiles = 10;
 const QString kScaleKey = QStringLiteral("scale");
 const QString kRootKey = QStringLiteral("root");
 const QString kVoiceTypeKey = QStringLiteral("voiceType");
+const QString kMidiInChannelKey = QStringLiteral("midiInChannel"); // 0: all but drums, 1..16
 const QString kSpeedKey = QStringLiteral("speedTenths");
 const QString kGridKey = QStringLiteral("grid");
 const QString kGeometryKey = QStringLiteral("geometry");
@@ -232,6 +233,10 @@ void Program::markVoiceType(VoiceType type) {
     m_window->markVoiceType(type);
 }
 
+void Program::markMidiInChannel(int32_t channel) {
+    m_window->markMidiInChannel(channel);
+}
+
 void Program::showMessage(std::string_view title, std::string_view text) {
     m_dialogs.showMessage(m_window.get(), toQString(title), toQString(text));
 }
@@ -376,6 +381,11 @@ void Program::restoreSettings() {
     if (m_settings->value(kVoiceTypeKey).toInt() == static_cast<int>(VoiceType::Type2)) {
         m_logic.dispatch(Event::menu(kMenuType2));
     }
+    // A value no item chooses (a hand-edited file) leaves the default.
+    const int midiInChannel = m_settings->value(kMidiInChannelKey, kMidiAllChannels).toInt();
+    if (midiInChannel >= kMidiAllChannels && midiInChannel <= kMidiChannels) {
+        m_logic.dispatch(Event::menu(menuIdOfMidiInChannel(midiInChannel)));
+    }
     const int speedTenths = std::clamp(m_settings->value(kSpeedKey, kMinPlaySpeedTenths).toInt(),
                                        kMinPlaySpeedTenths, kMaxPlaySpeedTenths);
     m_window->showSpeed(speedTenths);
@@ -398,6 +408,7 @@ void Program::storeSettings() {
     }
     m_settings->setValue(kRootKey, controls.settings.rootIndex);
     m_settings->setValue(kVoiceTypeKey, static_cast<int>(controls.settings.voiceType));
+    m_settings->setValue(kMidiInChannelKey, controls.midiInChannel);
     m_settings->setValue(kSpeedKey, static_cast<int>(std::lround(controls.settings.playSpeed *
                                                                  kTenthsPerPlaySpeed)));
     m_settings->setValue(kGridKey, controls.gridChecked);

@@ -48,6 +48,32 @@ inline constexpr std::array kMenus{
     MenuCaption{"?", kHelpMenuItems},
 };
 
+// MIDI > Input Channel on the desktop: the channel MIDI input listens to, one item a choice,
+// checked as the program marks it (ProgramView::markMidiInChannel). Item k is channel k, item
+// 0 kMidiAllChannels.
+inline constexpr std::string_view kMidiMenuTitle = "MIDI";
+inline constexpr std::string_view kMidiInChannelMenuTitle = "Input Channel";
+inline constexpr std::array kMidiInChannelItems{
+    MenuItemCaption{menuIdOfMidiInChannel(kMidiAllChannels), "All except 10 (drums)",
+                    "menuMidiInAll", true},
+    MenuItemCaption{menuIdOfMidiInChannel(1), "Channel 1", "menuMidiIn1", true},
+    MenuItemCaption{menuIdOfMidiInChannel(2), "Channel 2", "menuMidiIn2", true},
+    MenuItemCaption{menuIdOfMidiInChannel(3), "Channel 3", "menuMidiIn3", true},
+    MenuItemCaption{menuIdOfMidiInChannel(4), "Channel 4", "menuMidiIn4", true},
+    MenuItemCaption{menuIdOfMidiInChannel(5), "Channel 5", "menuMidiIn5", true},
+    MenuItemCaption{menuIdOfMidiInChannel(6), "Channel 6", "menuMidiIn6", true},
+    MenuItemCaption{menuIdOfMidiInChannel(7), "Channel 7", "menuMidiIn7", true},
+    MenuItemCaption{menuIdOfMidiInChannel(8), "Channel 8", "menuMidiIn8", true},
+    MenuItemCaption{menuIdOfMidiInChannel(9), "Channel 9", "menuMidiIn9", true},
+    MenuItemCaption{menuIdOfMidiInChannel(10), "Channel 10", "menuMidiIn10", true},
+    MenuItemCaption{menuIdOfMidiInChannel(11), "Channel 11", "menuMidiIn11", true},
+    MenuItemCaption{menuIdOfMidiInChannel(12), "Channel 12", "menuMidiIn12", true},
+    MenuItemCaption{menuIdOfMidiInChannel(13), "Channel 13", "menuMidiIn13", true},
+    MenuItemCaption{menuIdOfMidiInChannel(14), "Channel 14", "menuMidiIn14", true},
+    MenuItemCaption{menuIdOfMidiInChannel(15), "Channel 15", "menuMidiIn15", true},
+    MenuItemCaption{menuIdOfMidiInChannel(16), "Channel 16", "menuMidiIn16", true},
+};
+
 // The program's messages.
 inline constexpr std::string_view kInformerTitle = "Informer";
 inline constexpr std::string_view kNotSavedText = "Your DoodleChorus file is not saved!";

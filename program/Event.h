@@ -37,7 +37,21 @@ enum MenuId : int32_t {
     kMenuExportWav = 7,
     kMenuExportMidi = 8,
     kMenuUndo = 9,
+    // MIDI > Input Channel: this id plus the channel chosen, kMidiAllChannels (0) or 1..16.
+    kMenuMidiInChannelBase = 10,
 };
+
+// The menu item that chooses a MIDI input channel (kMidiAllChannels or 1..16), and back.
+constexpr int32_t menuIdOfMidiInChannel(int32_t channel) noexcept {
+    return kMenuMidiInChannelBase + channel;
+}
+constexpr std::optional<int32_t> midiInChannelOfMenuId(int32_t id) noexcept {
+    const int32_t channel = id - kMenuMidiInChannelBase;
+    if (channel < kMidiAllChannels || channel > kMidiChannels) {
+        return std::nullopt;
+    }
+    return channel;
+}
 
 // MidiIn: one channel message from a MIDI input (a keyboard, a sequencer), of any channel.
 // MidiInEnd: the messages of one delivery (an audio period, a browser's message) are all in.

@@ -240,8 +240,11 @@ void ProgramLogic::onMidiIn(const Event& event) {
         return;
     }
     const MidiMessage& message = event.midi;
+    if (!midiInputHears(message, m_controls.midiInChannel)) {
+        return;
+    }
     if ((message.status & kMidiKindMask) == kMidiControlChange && message.data1 == kMidiCcVolume) {
-        setVolume(m_voice, static_cast<double>(message.data2) / kMidiMaxDataValue);
+        setOutputLevel(message.data2);
         return;
     }
     // A message whose time could not be read belongs to the moment before it.
@@ -267,8 +270,33 @@ void ProgramLogic::onMidiPoint(const std::optional<GestureLine>& point) {
                                        point->elapsedMs));
 }
 
+void ProgramLogic::setOutputLevel(uint8_t volumeValue) {
+    volumeValue &= kMidiDataMask;
+    setVolume(m_voice, static_cast<double>(volumeValue) / kMidiMaxDataValue);
+    if (volumeValue != m_outputVolumeValue) {
+        m_outputVolumeValue = volumeValue;
+        m_midiOutMessages.push_back({kMidiControlChange, kMidiCcVolume, volumeValue});
+        sendMidiOut();
+    }
+}
+
+void ProgramLogic::chooseMidiInChannel(int32_t channel) {
+    if (channel == m_controls.midiInChannel) {
+        return;
+    }
+    // The notes held on the channels left would never hear their note offs: they are let go,
+    // and the pedal and the bend start afresh, as a keyboard's reset leaves them.
+    m_controls.midiInChannel = channel;
+    m_view.markMidiInChannel(channel);
+    for (const uint8_t controller : {kMidiCcResetAllControllers, kMidiCcAllNotesOff}) {
+        onMidiPoint(m_midiIn.feed({kMidiControlChange, controller, 0}, m_midiInMs));
+    }
+    onMidiPoint(m_midiIn.flush());
+}
+
 std::vector<MidiMessage> ProgramLogic::midiOutOpening() const {
-    const auto opening = midiOpeningMessages(midiProgramFor(m_controls.settings.voiceType));
+    const auto opening =
+        midiOpeningMessages(midiProgramFor(m_controls.settings.voiceType), m_outputVolumeValue);
     return {opening.begin(), opening.end()};
 }
 
@@ -490,6 +518,9 @@ void ProgramLogic::onMenu(int32_t id) {
         undo();
         break;
     default:
+        if (const std::optional<int32_t> channel = midiInChannelOfMenuId(id)) {
+            chooseMidiInChannel(*channel);
+        }
         break;
     }
 }

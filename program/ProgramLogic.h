@@ -31,6 +31,8 @@ struct ControlStates {
     bool gridChecked = false;
     bool gridEnabled = true; // enabled at start although Unrestricted is selected
     bool rootEnabled = false;
+    // The MIDI input's channel: kMidiAllChannels or 1..16.
+    int32_t midiInChannel = kMidiAllChannels;
     // The scale, root, voice type and play speed: what a playback and an export read.
     RenderSettings settings{};
 };
@@ -68,7 +70,8 @@ public:
     ControlSettings settings() const;
 
     // The messages that set up a MIDI output just connected, as the MIDI export's file begins:
-    // the bend range and the current voice type's program.
+    // the bend range, the live output level as channel volume and the current voice type's
+    // program.
     std::vector<MidiMessage> midiOutOpening() const;
 
     VoiceParams& voice() { return m_voice; }
@@ -85,6 +88,9 @@ private:
     void onDrawingEvent(const Event& event);
     void onMidiIn(const Event& event);
     void onMidiPoint(const std::optional<GestureLine>& point);
+    // CC 7 in: the live voice's level, which goes out as CC 7 when it changes.
+    void setOutputLevel(uint8_t volumeValue);
+    void chooseMidiInChannel(int32_t channel);
     void sendMidiPoint(int32_t y);
     void sendMidiRelease();
     void sendMidiEnd();
@@ -138,7 +144,9 @@ private:
     std::optional<int32_t> m_midiPlayTick{}; // while a tick plays: the tick its MIDI belongs to
     int32_t m_lastActingTick = 0; // of this playback's last step, on a clock that never lags
     int32_t m_midiInMs = 0;       // the time of the MIDI input's latest moment
-    MidiLiveWriter m_midiOut{};   // the sounding points as MIDI output
+    // The live voice's level as channel volume, 0..127 (kMidiFullVolume: the voice's own).
+    uint8_t m_outputVolumeValue = kMidiFullVolume;
+    MidiLiveWriter m_midiOut{};                   // the sounding points as MIDI output
     std::vector<MidiMessage> m_midiOutMessages{}; // not yet handed to the view
     bool m_ticksRunning = false;                  // between resumeTicks and pauseTicks
     bool m_unsaved = false;                       // the recording holds lines no Save has stored

@@ -101,7 +101,7 @@ bool midiBendFits(int32_t bend) noexcept {
     return bend >= -kMidiBendSteps && bend < kMidiBendSteps;
 }
 
-std::array<MidiMessage, 7> midiOpeningMessages(int32_t program) noexcept {
+std::array<MidiMessage, 8> midiOpeningMessages(int32_t program, int32_t volumeValue) noexcept {
     return {{
         {kMidiControlChange, kMidiCcRpnMsb, kMidiRpnPitchBendRange},
         {kMidiControlChange, kMidiCcRpnLsb, kMidiRpnPitchBendRange},
@@ -109,6 +109,7 @@ std::array<MidiMessage, 7> midiOpeningMessages(int32_t program) noexcept {
         {kMidiControlChange, kMidiCcDataEntryLsb, kBendRangeCents},
         {kMidiControlChange, kMidiCcRpnMsb, kMidiRpnNull},
         {kMidiControlChange, kMidiCcRpnLsb, kMidiRpnNull},
+        {kMidiControlChange, kMidiCcVolume, dataByte(volumeValue)},
         {kMidiProgramChange, dataByte(program), 0},
     }};
 }
@@ -157,7 +158,7 @@ MidiFileWriter::MidiFileWriter(bool wholeNotes, int32_t program) : m_wholeNotes(
 
     event(0, {kMidiMeta, kMidiMetaTempo, kMidiMetaTempoBytes});
     appendBigEndian(m_file, kMidiMicrosecondsPerQuarter, kMidiMetaTempoBytes);
-    for (const MidiMessage& opening : midiOpeningMessages(program)) {
+    for (const MidiMessage& opening : midiOpeningMessages(program, kMidiFullVolume)) {
         message(0, opening);
     }
 }

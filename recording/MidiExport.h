@@ -29,9 +29,13 @@ inline constexpr int32_t kMidiMaxTick = 0x0FFF'FFFF;
 // The General MIDI program for a voice type (kMidiProgramType1 or kMidiProgramType2).
 int32_t midiProgramFor(VoiceType voiceType) noexcept;
 
+// Channel volume (CC 7) at the voice's own level: a file is sung at it, as the WAV export is.
+inline constexpr int32_t kMidiFullVolume = 127;
+
 // The opening of every MIDI stream the program makes, file or live: the bend range (RPN 0 at
-// kMidiBendRangeSemitones, then the null RPN) and the voice type's program.
-std::array<MidiMessage, 7> midiOpeningMessages(int32_t program) noexcept;
+// kMidiBendRangeSemitones, then the null RPN), the channel volume (CC 7, 0..127: the level the
+// voice sings at, kMidiFullVolume in a file) and the voice type's program.
+std::array<MidiMessage, 8> midiOpeningMessages(int32_t program, int32_t volumeValue) noexcept;
 
 // A message's bytes, as it goes over a MIDI cable: status, then its one or two data bytes.
 void appendMidiMessage(std::vector<uint8_t>& out, const MidiMessage& message);

@@ -2,6 +2,7 @@
 
 #include "recording/MidiFile.h"
 
+#include <array>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -23,17 +24,37 @@ int32_t channelOf(const MidiMessage& message) noexcept {
     return message.status & kMidiChannelMask;
 }
 
-// The first track holding a note and the channel (0..15) of that note.
-std::optional<std::pair<std::size_t, int32_t>> firstNote(const MidiFile& file) noexcept {
+// The first track holding a note off the drums' channel, and the channel (0..15) of that note.
+std::optional<std::pair<std::size_t, int32_t>> firstMelodyNote(const MidiFile& file) noexcept {
     for (std::size_t index = 0; index < file.trackCount(); ++index) {
         MidiTrackReader reader = file.track(index);
         while (const std::optional<MidiTrackEvent> event = reader.next()) {
-            if (isNoteStart(*event)) {
+            if (isNoteStart(*event) && channelOf(event->message) + 1 != kMidiDrumChannel) {
                 return std::pair(index, channelOf(event->message));
             }
         }
     }
     return std::nullopt;
+}
+
+// The channels (1..16) that some note starts on, in every track, lowest first.
+std::vector<int32_t> noteChannels(const MidiFile& file) {
+    std::array<bool, kMidiChannels> holds{};
+    for (std::size_t index = 0; index < file.trackCount(); ++index) {
+        MidiTrackReader reader = file.track(index);
+        while (const std::optional<MidiTrackEvent> event = reader.next()) {
+            if (isNoteStart(*event)) {
+                holds.at(static_cast<std::size_t>(channelOf(event->message))) = true;
+            }
+        }
+    }
+    std::vector<int32_t> channels;
+    for (std::size_t channel = 0; channel < holds.size(); ++channel) {
+        if (holds.at(channel)) {
+            channels.push_back(static_cast<int32_t>(channel) + 1);
+        }
+    }
+    return channels;
 }
 
 // The events of several tracks in the order they play: by tick, and at one tick by track.
@@ -95,6 +116,7 @@ MidiFileRecording recordingOfMidiFile(std::span<const std::byte> bytes,
     if (!file) {
         return refused(std::move(error));
     }
+    std::vector<int32_t> channelsWithNotes = noteChannels(*file);
     std::vector<std::size_t> tracks;
     int32_t channel = 0;
     if (choice.channel) {
@@ -102,15 +124,22 @@ MidiFileRecording recordingOfMidiFile(std::span<const std::byte> bytes,
         for (std::size_t index = 0; index < file->trackCount(); ++index) {
             tracks.push_back(index);
         }
-    } else if (const auto found = firstNote(*file)) {
+    } else if (const auto found = firstMelodyNote(*file)) {
         tracks.push_back(found->first);
         channel = found->second;
+    } else if (!channelsWithNotes.empty()) {
+        MidiFileRecording drums = refused("its notes are all on channel " +
+                                          std::to_string(kMidiDrumChannel) + ", the drums'");
+        drums.onlyDrums = true;
+        drums.noteChannels = std::move(channelsWithNotes);
+        return drums;
     } else {
         return refused("it holds no notes");
     }
 
     MidiFileRecording result;
     result.channel = channel + 1;
+    result.noteChannels = std::move(channelsWithNotes);
     Recording recording;
     MidiPerformance performance(choice.performance);
     bool anyNote = false;

@@ -31,6 +31,10 @@ inline constexpr uint8_t kMidiChannelPressure = 0xD0;
 inline constexpr uint8_t kMidiPitchBend = 0xE0;
 inline constexpr uint8_t kMidiSystem = 0xF0;
 inline constexpr int32_t kMidiChannels = 16;
+// General MIDI's percussion channel, as shown (1..16): its notes are drums, not a melody.
+inline constexpr int32_t kMidiDrumChannel = 10;
+// MIDI input's choice of every channel (but the drums', see midiInputHears) rather than one.
+inline constexpr int32_t kMidiAllChannels = 0;
 
 // In a file, 0xF0 and 0xF7 start SysEx events and 0xFF a meta event.
 inline constexpr uint8_t kMidiSysEx = 0xF0;
@@ -47,6 +51,9 @@ inline constexpr uint8_t kMidiCcModulation = 1;
 inline constexpr uint8_t kMidiCcVolume = 7; // channel volume: the live voice's level
 inline constexpr uint8_t kMidiCcDataEntryMsb = 6;
 inline constexpr uint8_t kMidiCcDataEntryLsb = 38;
+// The sustain (damper) pedal: down at kMidiPedalDownValue and above, up below it.
+inline constexpr uint8_t kMidiCcSustain = 64;
+inline constexpr uint8_t kMidiPedalDownValue = 64;
 inline constexpr uint8_t kMidiCcNrpnLsb = 98;
 inline constexpr uint8_t kMidiCcNrpnMsb = 99;
 inline constexpr uint8_t kMidiCcRpnLsb = 100;

@@ -11,6 +11,15 @@ constexpr double kCentsPerSemitone = 100.0;
 
 } // namespace
 
+bool midiInputHears(const MidiMessage& message, int32_t channel) noexcept {
+    if ((message.status & kMidiKindMask) == kMidiSystem) {
+        return true;
+    }
+    const int32_t messageChannel = (message.status & kMidiChannelMask) + 1;
+    return channel == kMidiAllChannels ? messageChannel != kMidiDrumChannel
+                                       : messageChannel == channel;
+}
+
 std::optional<GestureLine> MidiPerformance::feed(const MidiMessage& message,
                                                  int32_t timeMs) noexcept {
     std::optional<GestureLine> point;
@@ -77,11 +86,22 @@ void MidiPerformance::apply(const MidiMessage& message) noexcept {
 }
 
 void MidiPerformance::noteOn(uint8_t note) noexcept {
-    noteOff(note); // a note pressed again becomes the newest
+    forget(note); // a note pressed again becomes the newest
     m_held[m_heldCount++] = note;
 }
 
 void MidiPerformance::noteOff(uint8_t note) noexcept {
+    if (m_pedalDown) {
+        // Only a note still held can be sustained: a key up for a note not held holds nothing.
+        const auto end = m_held.begin() + static_cast<std::ptrdiff_t>(m_heldCount);
+        m_sustainedOnly[note] = std::find(m_held.begin(), end, note) != end;
+        return;
+    }
+    forget(note);
+}
+
+void MidiPerformance::forget(uint8_t note) noexcept {
+    m_sustainedOnly[note] = false;
     const auto begin = m_held.begin();
     const auto end = begin + static_cast<std::ptrdiff_t>(m_heldCount);
     const auto found = std::find(begin, end, note);
@@ -89,6 +109,24 @@ void MidiPerformance::noteOff(uint8_t note) noexcept {
         std::copy(found + 1, end, found);
         --m_heldCount;
     }
+}
+
+void MidiPerformance::setPedal(bool down) noexcept {
+    const bool lifted = m_pedalDown && !down;
+    m_pedalDown = down;
+    if (!lifted) {
+        return;
+    }
+    for (std::size_t note = 0; note < m_sustainedOnly.size(); ++note) {
+        if (m_sustainedOnly[note]) {
+            forget(static_cast<uint8_t>(note));
+        }
+    }
+}
+
+void MidiPerformance::letGoOfAll() noexcept {
+    m_heldCount = 0;
+    m_sustainedOnly.fill(false);
 }
 
 void MidiPerformance::controlChange(uint8_t controller, uint8_t value) noexcept {
@@ -121,11 +159,15 @@ void MidiPerformance::controlChange(uint8_t controller, uint8_t value) noexcept 
             m_bendRangeCents = value;
         }
         break;
+    case kMidiCcSustain:
+        setPedal(value >= kMidiPedalDownValue);
+        break;
     case kMidiCcAllSoundOff:
     case kMidiCcAllNotesOff:
-        m_heldCount = 0;
+        letGoOfAll();
         break;
     case kMidiCcResetAllControllers:
+        setPedal(false);
         m_bend = kMidiBendCentre;
         m_rpnMsb = kMidiRpnNull;
         m_rpnLsb = kMidiRpnNull;

@@ -21,6 +21,13 @@ struct MidiPerformanceSettings {
     std::optional<int32_t> fixedY{};
 };
 
+// Whether input listening to `channel` (kMidiAllChannels or 1..16) takes `message`. Under
+// kMidiAllChannels, every channel but kMidiDrumChannel: a drum machine or a sequencer's drum track
+// on the same cable must not sing, nor bend or mute the voice. Under one channel, only that
+// channel's messages, so that another instrument's note off cannot end a note of this one. A
+// message of no channel (a system message) is taken: the performance ignores it.
+bool midiInputHears(const MidiMessage& message, int32_t channel) noexcept;
+
 // The vowel controller's value before any CC 74 or CC 1: the middle of its range, the usual
 // resting value of CC 74 (a mid row of the area).
 inline constexpr uint8_t kMidiInitialVowelValue = 64;
@@ -36,11 +43,16 @@ inline constexpr uint8_t kMidiInitialVowelValue = 64;
 //   and NRPNs (CC 99, CC 98) are ignored, and the null RPN (127, 127) deselects. CC 121 (reset
 //   all controllers) centres the bend and deselects.
 // - CC 74 and CC 1 set the vowel: 127 the top row, 0 the bottom (yForController).
-// - CC 120 (all sound off) and CC 123 (all notes off) let go of every note: a release.
-// - Other messages (program change, pressure, the sustain pedal, system messages) do nothing.
+// - The sustain pedal (CC 64, down from kMidiPedalDownValue): while it is down a released
+//   key's note stays held, as if the key were, and counts for last-note priority as held
+//   notes do; letting the pedal up lets go of every note whose key is up, which releases the
+//   voice when no key is held. A key struck again while its note is sustained is held anew.
+// - CC 120 (all sound off) and CC 123 (all notes off) let go of every note, sustained ones
+//   too: a release, whatever the pedal. CC 121 lets the pedal up as well.
+// - Other messages (program change, pressure, system messages) do nothing.
 // X comes from xForPitch under the settings' scale, so a note the area cannot reach lands on
 // its edge, as a drag past the edge does. The channel is not looked at: the caller picks the
-// messages of the channel it listens to.
+// messages it listens to (midiInputHears).
 //
 // Messages at the same millisecond count as one moment: the point goes out once a message of
 // a later millisecond arrives, or on flush(). So a note off followed by a note on at the same
@@ -75,6 +87,9 @@ private:
     void apply(const MidiMessage& message) noexcept;
     void noteOn(uint8_t note) noexcept;
     void noteOff(uint8_t note) noexcept;
+    void forget(uint8_t note) noexcept; // takes a note out of the held ones
+    void setPedal(bool down) noexcept;
+    void letGoOfAll() noexcept;
     void controlChange(uint8_t controller, uint8_t value) noexcept;
     double soundingNote() const noexcept;
 
@@ -83,6 +98,9 @@ private:
     // Held notes, oldest first; each note at most once.
     std::array<uint8_t, kMidiMaxDataValue + 1> m_held{};
     std::size_t m_heldCount = 0;
+    bool m_pedalDown = false;
+    // By note: held only by the pedal, its key up.
+    std::array<bool, kMidiMaxDataValue + 1> m_sustainedOnly{};
     int32_t m_bend = kMidiBendCentre; // 14 bits, 0..16383
     int32_t m_bendRangeSemitones = kMidiDefaultBendRangeSemitones;
     int32_t m_bendRangeCents = 0;

@@ -225,6 +225,7 @@ TEST(DesktopSettingsTest, TheControlsAndFoldersAreRememberedBetweenRuns) {
         ui.rootNoteCombo->setCurrentIndex(7);
         emit ui.rootNoteCombo->activated(7);
         ui.menuType2->trigger();
+        program.window()->findChild<QAction*>(QStringLiteral("menuMidiIn5"))->trigger();
         ui.speedSlider->setValue(35);
         QTest::mouseClick(ui.gridCheckBox, Qt::LeftButton);
         dialogs.answers = {dir.filePath(QStringLiteral("nothing"))};
@@ -243,6 +244,9 @@ TEST(DesktopSettingsTest, TheControlsAndFoldersAreRememberedBetweenRuns) {
     EXPECT_EQ(ui.rootNoteCombo->currentIndex(), 7);
     EXPECT_TRUE(ui.rootNoteCombo->isEnabled());
     EXPECT_TRUE(ui.menuType2->isChecked());
+    EXPECT_TRUE(program.window()->findChild<QAction*>(QStringLiteral("menuMidiIn5"))->isChecked());
+    EXPECT_FALSE(
+        program.window()->findChild<QAction*>(QStringLiteral("menuMidiInAll"))->isChecked());
     EXPECT_EQ(ui.speedSlider->value(), 35);
     EXPECT_TRUE(ui.gridCheckBox->isChecked());
     const RenderSettings& restored = program.renderSettings();

@@ -72,9 +72,12 @@ const QStringList kHelpParagraphs = {
     "alters the bandwidth and frequency tunings of each of the filters, which results in the "
     "vowel sweeps sounding a little different.",
     "*MIDI: a keyboard plays the voice. Note on starts it at the note's pitch, note off stops it; "
-    "of several held notes the newest sounds. Pitch bend follows the range RPN 0 sets, CC 74 or "
+    "of several held notes the newest sounds. The sustain pedal (CC 64) holds the voice after the "
+    "keys are let go, until it is let up. Pitch bend follows the range RPN 0 sets, CC 74 or "
     "CC 1 sets the vowel, CC 7 the volume, and CC 120 or 123 silences it. Velocity does nothing. "
-    "The drawing and its playback go out as 'File>Export as MIDI' writes them.",
+    "'MIDI>Input Channel' chooses the channel played from: all channels but 10, the drums' (the "
+    "default), or one of 1 to 16. The drawing and its playback go out as 'File>Export as MIDI' "
+    "writes them, with the volume as CC 7.",
     "*'File>Export as WAV' sings the recording into a WAV sound file, and 'File>Export as MIDI' "
     "writes its notes into a MIDI file, with the current scale, root, voice type and speed. A "
     "progress dialog shows how far the export has come, and Cancel stops it. When the sound "
@@ -88,7 +91,8 @@ const QStringList kHelpParagraphs = {
     "'doodlechorus FILE' opens FILE at start: a .sav recording or a .mid MIDI file.",
     "*The desktop program's keys: Ctrl+O Open, Ctrl+S Save, Ctrl+Z Undo, Ctrl+Q Quit. F10 opens "
     "the menu bar; Alt+F, "
-    "Alt+E and Alt+V open the File, Edit and Voice menus, and from the menu bar the arrow keys "
+    "Alt+E, Alt+V and Alt+M open the File, Edit, Voice and MIDI menus, and from the menu bar "
+    "the arrow keys "
     "reach the '?' menu. The window can be resized or maximized: the drawing area grows with "
     "it.",
 };

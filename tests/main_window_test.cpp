@@ -3,6 +3,7 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -64,12 +65,15 @@ TEST_F(MainWindowTest, WindowStartsAtItsLeastSizeMaximizesIsCentredAndGivesTheMe
 
 TEST_F(MainWindowTest, MenuHasItsItemsKeysAndTheType1Check) {
     const QList<QAction*> titles = w->menuBar()->actions();
-    ASSERT_EQ(titles.size(), 4);
+    ASSERT_EQ(titles.size(), 5);
     // Alt and the underlined letter open a menu; "?" has no letter to give.
     EXPECT_EQ(titles[0]->text(), QStringLiteral("&File"));
     EXPECT_EQ(titles[1]->text(), QStringLiteral("&Edit"));
     EXPECT_EQ(titles[2]->text(), QStringLiteral("&Voice"));
-    EXPECT_EQ(titles[3]->text(), QStringLiteral("?"));
+    EXPECT_EQ(titles[3]->text(), QStringLiteral("&MIDI"));
+    EXPECT_EQ(titles[4]->text(), QStringLiteral("?"));
+    auto* channels = w->findChild<QMenu*>(QStringLiteral("menuMidiInChannel"));
+    ASSERT_NE(channels, nullptr);
     auto* recent = w->findChild<QMenu*>(QStringLiteral("menuOpenRecent"));
     auto* quit = w->findChild<QAction*>(QStringLiteral("menuQuit"));
     auto* undo = w->findChild<QAction*>(QStringLiteral("menuUndo"));
@@ -82,6 +86,7 @@ TEST_F(MainWindowTest, MenuHasItsItemsKeysAndTheType1Check) {
          recent->menuAction(), nullptr, quit},
         {undo},
         {ui.menuType1, ui.menuType2},
+        {channels->menuAction()},
         {ui.menuAbout, ui.menuHelp}};
     const std::map<const QAction*, QKeySequence> keys = {
         {ui.menuOpen, QKeySequence(QStringLiteral("Ctrl+O"))},
@@ -107,7 +112,8 @@ TEST_F(MainWindowTest, MenuHasItsItemsKeysAndTheType1Check) {
             EXPECT_EQ(action->shortcut(), key != keys.end() ? key->second : QKeySequence())
                 << action->text().toStdString();
             if (action->objectName().startsWith(QStringLiteral("menu")) && action != quit &&
-                action != undo && action != recent->menuAction()) {
+                action != undo && action != recent->menuAction() &&
+                action != channels->menuAction()) {
                 EXPECT_EQ(action->text(), texts.value(item++));
             }
         }
@@ -426,6 +432,33 @@ TEST_F(MainWindowTest, VoiceTypeCheckMoveOnlyToTheOtherType) {
         chosen->trigger();
         EXPECT_TRUE(chosen->isChecked());
         EXPECT_NE(ui.menuType1->isChecked(), ui.menuType2->isChecked());
+    }
+}
+
+TEST_F(MainWindowTest, MidiInputChannelIsARadioChoiceStartingAtAllButTheDrums) {
+    auto* channels = w->findChild<QMenu*>(QStringLiteral("menuMidiInChannel"));
+    ASSERT_NE(channels, nullptr);
+    EXPECT_EQ(channels->title(), QStringLiteral("&Input Channel"));
+    const QList<QAction*> items = channels->actions();
+    ASSERT_EQ(items.size(), 17);
+    EXPECT_EQ(items[0]->text(), QStringLiteral("All except 10 (drums)"));
+    EXPECT_EQ(items[16]->text(), QStringLiteral("Channel 16"));
+    const auto checkedItems = [&] {
+        QList<QAction*> checked;
+        for (QAction* item : items) {
+            EXPECT_TRUE(item->actionGroup() != nullptr && item->actionGroup()->isExclusive())
+                << "drawn as a radio item: " << item->text().toStdString();
+            if (item->isChecked()) {
+                checked << item;
+            }
+        }
+        return checked;
+    };
+    EXPECT_EQ(checkedItems(), QList<QAction*>{items[0]}) << "all channels by default";
+    // Each choice twice: choosing the checked item again keeps its mark.
+    for (const qsizetype chosen : {3, 3, 10, 0, 0}) {
+        items[chosen]->trigger();
+        EXPECT_EQ(checkedItems(), QList<QAction*>{items[chosen]}) << "item " << chosen;
     }
 }
 

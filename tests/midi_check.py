@@ -10,7 +10,8 @@ writer. Checked: one track, one tick = 1 ms; at every point the sounding note pl
 range the file sets through RPN 0) within 5 cents of HZ and controller 74 at the documented
 value of Y; no note at a release, before the first point or after the end; note, bend and
 controller events only on the ticks of points; one General MIDI program change, to PROGRAM
-(0-based), at tick 0 before any note; "whole": no bend at all; "bend": a new note within a
+(0-based), at tick 0 before any note; one channel volume (controller 7), full (127), at tick 0
+before any note; "whole": no bend at all; "bend": a new note within a
 stroke only where no single note could bend to every pitch of the stroke since its last new
 note, so a stroke that one note can cover is one note. Prints the mismatches and exits 1, or
 prints one "ok" line.
@@ -22,6 +23,7 @@ import mido
 
 TOLERANCE_CENTS = 5.0
 VOWEL_CONTROLLER = 74
+VOLUME_CONTROLLER, FULL_VOLUME = 7, 127
 BEND_STEPS = 8192  # either way of the centre
 MAX_Y = 200
 A4_HZ, A4_NOTE = 440.0, 69
@@ -72,6 +74,16 @@ def main():
         i for i, (_, m) in enumerate(events) if m.type == "note_on"
     ):
         problems.append("the program changes after the first note")
+
+    volumes = [(at, m.value) for at, m in events
+               if m.type == "control_change" and m.control == VOLUME_CONTROLLER]
+    if volumes != [(0, FULL_VOLUME)]:
+        problems.append(f"channel volumes {volumes}, not one at {FULL_VOLUME} at tick 0")
+    elif first_note is not None and next(
+        i for i, (_, m) in enumerate(events)
+        if m.type == "control_change" and m.control == VOLUME_CONTROLLER
+    ) > next(i for i, (_, m) in enumerate(events) if m.type == "note_on"):
+        problems.append("the channel volume comes after the first note")
 
     point_ticks = {p[0] for p in points}
     piece = []  # the fractional notes of the stroke since its last new note

@@ -198,6 +198,57 @@ TEST(MidiPerformance, LastNotePriorityVelocityZeroAndSilencing) {
     EXPECT_FALSE(performance.sounding());
 }
 
+// The pedal holds a note whose key is up until it is let up; held notes, a re-struck note and
+// the silencing controllers go through it as a keyboard's would.
+TEST(MidiPerformance, TheSustainPedalHoldsLetGoNotesUntilItIsLetUp) {
+    MidiPerformance performance;
+    const int32_t y = yForController(kMidiInitialVowelValue);
+    const std::vector<GestureLine> lines =
+        perform(performance, {{10, on(60)},
+                              {20, cc(kMidiCcSustain, 127)},
+                              {30, off(60)},                // held by the pedal
+                              {40, cc(kMidiCcSustain, 0)},  // let up: a release
+                              {50, cc(kMidiCcSustain, 64)}, // down from 64
+                              {60, on(62)},
+                              {70, off(62)}, // sustained
+                              {80, on(62)},  // struck again: held anew
+                              {90, on(64)},
+                              {100, off(64)},                // the newest, sustained
+                              {110, cc(kMidiCcSustain, 63)}, // up below 64: back to 62
+                              {120, off(62)},                // no pedal: a release
+                              {130, cc(kMidiCcSustain, 100)},
+                              {140, on(65)},
+                              {150, off(65)},
+                              {160, cc(123, 0)}, // all notes off, pedal or not
+                              {170, on(67)},
+                              {180, off(67)},    // the pedal is still down
+                              {190, cc(121, 0)}, // a reset lets it up
+                              {200, on(69)},
+                              {210, off(69)}}); // nothing holds it
+    const std::vector<GestureLine> expected{
+        {xOf(60), y, 0, 10},  {xOf(60), y, 1, 40},  {xOf(62), y, 0, 60},  {xOf(64), y, 0, 90},
+        {xOf(62), y, 0, 110}, {xOf(62), y, 1, 120}, {xOf(65), y, 0, 140}, {xOf(65), y, 1, 160},
+        {xOf(67), y, 0, 170}, {xOf(67), y, 1, 190}, {xOf(69), y, 0, 200}, {xOf(69), y, 1, 210}};
+    EXPECT_TRUE(sameLines(lines, expected)) << shown(lines);
+    EXPECT_FALSE(performance.sounding());
+}
+
+// All channels but the drums', or one channel alone; system messages pass.
+TEST(MidiPerformance, InputHearsItsChannelOrAllButTheDrums) {
+    for (int32_t shown = 1; shown <= kMidiChannels; ++shown) {
+        const auto status = static_cast<uint8_t>(kMidiNoteOn | (shown - 1));
+        const MidiMessage note{status, 60, 100};
+        EXPECT_EQ(midiInputHears(note, kMidiAllChannels), shown != kMidiDrumChannel) << shown;
+        for (int32_t chosen = 1; chosen <= kMidiChannels; ++chosen) {
+            EXPECT_EQ(midiInputHears(note, chosen), shown == chosen) << shown << " " << chosen;
+        }
+    }
+    const MidiMessage drumBend{kMidiPitchBend | 9, 0, 0x40};
+    EXPECT_FALSE(midiInputHears(drumBend, kMidiAllChannels));
+    EXPECT_TRUE(midiInputHears(drumBend, kMidiDrumChannel));
+    EXPECT_TRUE(midiInputHears({0xF8, 0, 0}, 3)) << "a clock byte has no channel";
+}
+
 // Bends at the default range, at ranges that RPN 0 sets, and through parameters that must not
 // change the range.
 TEST(MidiPerformance, BendFollowsTheRangeThatRpnZeroSets) {
@@ -446,7 +497,8 @@ std::vector<std::string> linesOf(const MidiFileRecording& sung) {
     return sung.recording ? sung.recording->lineTexts() : std::vector<std::string>{sung.error};
 }
 
-// The first track with a note and its first note's channel, or one channel from every track;
+// The first track with a note off the drums' channel and that note's channel, or one channel
+// from every track;
 // a note held at the end is released at the end of its track.
 TEST(MidiFileInput, SingsTheChosenChannelAndReleasesAtTheEnd) {
     const Bytes conductor{0x00, 0xFF, 0x51, 3, 0x0F, 0x42, 0x40, 0x00, 0xFF, 0x2F, 0};
@@ -463,6 +515,17 @@ TEST(MidiFileInput, SingsTheChosenChannelAndReleasesAtTheEnd) {
     EXPECT_EQ(first.channel, 3);
     EXPECT_EQ(linesOf(first),
               (std::vector<std::string>{line(57, 0, 500), line(69, 0, 1000), line(69, 1, 2000)}));
+    // The drums' track first: its notes are passed over for the melody's.
+    const MidiFileRecording pastDrums =
+        recordingOfMidiFile(asBytes(smf(1, 96, {conductor, drums, melody})), {});
+    EXPECT_EQ(pastDrums.channel, 3);
+    EXPECT_EQ(linesOf(pastDrums), linesOf(first));
+    const MidiFileRecording onlyDrums =
+        recordingOfMidiFile(asBytes(smf(1, 96, {conductor, drums})), {});
+    EXPECT_TRUE(onlyDrums.onlyDrums);
+    EXPECT_EQ(linesOf(onlyDrums),
+              (std::vector<std::string>{"its notes are all on channel 10, the drums'"}));
+    EXPECT_FALSE(first.onlyDrums);
 
     MidiInputChoice tenth;
     tenth.channel = 10;

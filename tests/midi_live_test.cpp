@@ -8,6 +8,7 @@
 #include "recording/MidiFile.h"
 #include "voice/Synth.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <functional>
@@ -51,6 +52,7 @@ public:
     void setGrid(bool, bool) override {}
     void setRootEnabled(bool) override {}
     void markVoiceType(VoiceType) override {}
+    void markMidiInChannel(int32_t channel) override { markedChannel = channel; }
     void showMessage(std::string_view, std::string_view text) override {
         message = text;
         whileShown();
@@ -84,6 +86,7 @@ public:
     int32_t tick = 0; // the play tick being dispatched
     std::vector<TimedMessage> sentMessages;
     std::string status;
+    int32_t markedChannel = -1;               // none marked yet
     std::function<void()> whileShown = [] {}; // runs while a message is open
 };
 
@@ -109,6 +112,13 @@ protected:
             logic.dispatch(Event::midiIn(message, nowMs));
         }
         logic.dispatch(Event::midiInEnd());
+    }
+    std::ptrdiff_t volumeMessagesSent() const {
+        return std::count_if(view.sentMessages.begin(), view.sentMessages.end(),
+                             [](const TimedMessage& sent) {
+                                 return sent.message.status == kMidiControlChange &&
+                                        sent.message.data1 == kMidiCcVolume;
+                             });
     }
     double centsFrom(double pitchHz, double midiNote) const {
         return 100.0 * (midiNoteOfPitch(pitchHz) - midiNote);
@@ -206,6 +216,75 @@ TEST_F(MidiLiveTest, VolumeControllerScalesTheLiveVoiceWithoutAClick) {
     renderer.process(out.data(), out.size());
     EXPECT_NEAR(peakOf(out.size() / 2), fullPeak, fullPeak * 0.05F);
     EXPECT_FALSE(logic.voice().released()) << "the volume is not a note";
+}
+
+MidiMessage onChannel(MidiMessage message, int32_t channel) {
+    message.status = static_cast<uint8_t>(message.status | (channel - 1));
+    return message;
+}
+
+TEST_F(MidiLiveTest, TheInputChannelChoiceFiltersWhatSings) {
+    EXPECT_EQ(logic.controls().midiInChannel, kMidiAllChannels);
+    deliver({onChannel(noteOn(36), kMidiDrumChannel)}, 10);
+    EXPECT_TRUE(logic.voice().released()) << "all channels but the drums'";
+    deliver({onChannel(noteOn(57), 3)}, 20);
+    EXPECT_NEAR(centsFrom(logic.voice().pitchHz(), 57), 0.0, 1.0);
+    deliver({onChannel(controller(kMidiCcVolume, 0), kMidiDrumChannel)}, 30);
+    EXPECT_EQ(volumeMessagesSent(), 0) << "nor the drums' controllers set the level";
+
+    // A choice lets go of what the channels left held, and marks the view.
+    logic.dispatch(Event::menu(menuIdOfMidiInChannel(2)));
+    EXPECT_EQ(logic.controls().midiInChannel, 2);
+    EXPECT_EQ(view.markedChannel, 2);
+    EXPECT_TRUE(logic.voice().released());
+    deliver({onChannel(noteOn(60), 1), onChannel(noteOn(62), 3)}, 40);
+    EXPECT_TRUE(logic.voice().released()) << "other channels are not heard";
+    deliver({onChannel(noteOn(60), 2)}, 50);
+    deliver({onChannel(noteOff(60), 1)}, 60);
+    EXPECT_FALSE(logic.voice().released()) << "another channel's note off cannot end it";
+    deliver({onChannel(noteOff(60), 2)}, 70);
+    EXPECT_TRUE(logic.voice().released());
+
+    logic.dispatch(Event::menu(menuIdOfMidiInChannel(kMidiDrumChannel)));
+    deliver({onChannel(noteOn(36), kMidiDrumChannel)}, 80);
+    EXPECT_FALSE(logic.voice().released()) << "the drums' channel chosen is heard";
+    logic.dispatch(Event::menu(menuIdOfMidiInChannel(kMidiAllChannels)));
+    EXPECT_EQ(view.markedChannel, kMidiAllChannels);
+    EXPECT_TRUE(logic.voice().released());
+}
+
+TEST_F(MidiLiveTest, TheSustainPedalHoldsTheVoiceAndTheRecordingReleasesWhereTheVoiceDoes) {
+    logic.dispatch(Event::control(kMajorOption));
+    constexpr int32_t kStartMs = 1000;
+    logic.dispatch(Event::recordToggle(true, kStartMs));
+    const auto step = [&](std::initializer_list<MidiMessage> messages, int32_t ms, bool released) {
+        deliver(messages, kStartMs + ms);
+        EXPECT_EQ(logic.voice().released(), released) << "at " << ms << " ms";
+        // The recording's last line releases exactly when the voice is released.
+        const Recording& recording = logic.recording();
+        ASSERT_FALSE(recording.empty());
+        EXPECT_EQ(recording.event(recording.size() - 1).released, released) << "at " << ms;
+    };
+    step({noteOn(44)}, 10, false);
+    step({controller(kMidiCcSustain, 127)}, 20, false);
+    step({noteOff(44)}, 30, false);
+    step({controller(kMidiCcSustain, 0)}, 40, true);
+    step({controller(kMidiCcSustain, 127), noteOn(48)}, 50, false);
+    step({noteOff(48)}, 60, false);
+    step({noteOn(48)}, 70, false); // struck again while the pedal holds it
+    step({controller(kMidiCcSustain, 0)}, 80, false);
+    step({noteOff(48)}, 90, true);
+    logic.dispatch(Event::recordToggle(false, kStartMs + 100));
+
+    const Scale scale = buildScale(ScaleMode::Major, 0, Scale{});
+    const int32_t xC = xForPitch(44, ScaleMode::Major, scale);
+    const int32_t xE = xForPitch(48, ScaleMode::Major, scale);
+    const int32_t y = yForController(kMidiInitialVowelValue);
+    EXPECT_EQ(logic.recording().lineTexts(),
+              (std::vector<std::string>{
+                  formatGestureLine({xC, y, 0, 10}), formatGestureLine({xC, y, 1, 40}),
+                  formatGestureLine({xE, y, 0, 50}), formatGestureLine({xE, y, 1, 90})}));
+    EXPECT_EQ(logic.drawing().ink.size(), 2U);
 }
 
 // The messages of a MIDI file's track, on their ticks (ms: one tick is one ms).
@@ -320,6 +399,31 @@ TEST_F(MidiLiveTest, PlaybackGoesOutAsTheExportWritesItInEveryScaleMode) {
             }
         }
     }
+}
+
+TEST_F(MidiLiveTest, TheOutputLevelGoesOutAsChannelVolumeAndTheFileSaysFullLevel) {
+    const MidiMessage fullLevel = controller(kMidiCcVolume, kMidiFullVolume);
+    std::vector<MidiMessage> opening = logic.midiOutOpening();
+    EXPECT_EQ(std::count(opening.begin(), opening.end(), fullLevel), 1);
+
+    deliver({controller(kMidiCcVolume, 64)}, 10);
+    deliver({controller(kMidiCcVolume, 64), noteOn(57)}, 20); // unchanged: not sent again
+    ASSERT_FALSE(view.sentMessages.empty());
+    EXPECT_EQ(view.sentMessages[0].message, controller(kMidiCcVolume, 64));
+    EXPECT_EQ(volumeMessagesSent(), 1);
+    EXPECT_EQ(view.sentMessages.back().message.status, kMidiNoteOn) << "then the note";
+    opening = logic.midiOutOpening();
+    EXPECT_EQ(std::count(opening.begin(), opening.end(), controller(kMidiCcVolume, 64)), 1)
+        << "an output connected now starts at the level";
+
+    // The file is sung at the voice's own level, whatever the live level.
+    Recording recording;
+    recording.append({120, 100, 0, 0});
+    recording.append({120, 100, 1, 100});
+    const RenderSettings settings{};
+    const std::vector<TimedMessage> file =
+        channelMessagesOf(*midiFileOf(recording, settings, *planRender(recording, 1.0)));
+    EXPECT_EQ(std::count(file.begin(), file.end(), TimedMessage{0, fullLevel}), 1);
 }
 
 TEST_F(MidiLiveTest, AVoiceChangeSendsItsProgramAndAboutShowsTheHostsMidiLine) {

@@ -1292,6 +1292,60 @@ TEST(RenderToolMidiIn, KnownByItsBytesFromAnyNameOrAPipeWithChannelAndVowel) {
     EXPECT_EQ(second.err, refusal);
 }
 
+// A file of several tracks built byte by byte: format 1, 500 ticks a quarter note (1 ms a tick
+// at the default tempo), each track given as its events.
+std::string midiTracks(std::initializer_list<std::string> tracks) {
+    std::string file("MThd\0\0\0\6\0\1\0", 11);
+    file += static_cast<char>(tracks.size());
+    file += std::string("\1\xF4", 2);
+    for (const std::string& track : tracks) {
+        file += std::string("MTrk\0\0\0", 7) + static_cast<char>(track.size()) + track;
+    }
+    return file;
+}
+
+// Without --channel the first track with a note off the drums' channel is sung, on that note's
+// channel, which stderr names (unless quiet) when other channels hold notes too; a file of
+// drums alone is refused with the way to sing them.
+TEST(RenderToolMidiIn, TheDrumsChannelIsPassedOverAndTheChannelSungIsNamed) {
+    const Folder folder;
+    const std::string endOfTrack("\0\xFF\x2F\0", 4);
+    const std::string drums = std::string("\0\x99\x24\x64\x60\x89\x24\0", 8) + endOfTrack;
+    const std::string melody =
+        std::string("\x30\x91\x39\x5A\x30\x81\x39\0\0\x92\x45\x5A\x60\x82\x45\0", 16) + endOfTrack;
+    const std::string song = folder / "song.mid";
+    writeBytes(song, midiTracks({drums, melody}));
+
+    const ToolRun picked = runTool({song, folder / "picked.sav"});
+    ASSERT_EQ(picked.exitCode, 0) << picked.err;
+    std::string notice = "doodlechorus-render: singing channel 2 of the MIDI file '";
+    notice += song;
+    notice += "', which has notes on channels 2, 3 and 10 (--channel N sings another)\n";
+    EXPECT_EQ(picked.err, notice);
+    ASSERT_EQ(runTool({"--channel", "2", song, folder / "two.sav"}).exitCode, 0);
+    EXPECT_EQ(readBytes(folder / "picked.sav"), readBytes(folder / "two.sav"));
+    const ToolRun chosen = runTool({"--channel", "3", song, folder / "three.sav"});
+    EXPECT_EQ(chosen.exitCode, 0);
+    EXPECT_EQ(chosen.err, "") << "a channel chosen is not named again";
+    EXPECT_NE(readBytes(folder / "three.sav"), readBytes(folder / "two.sav"));
+    const ToolRun quiet = runTool({"-q", song, folder / "quiet.sav"});
+    EXPECT_EQ(quiet.exitCode, 0);
+    EXPECT_EQ(quiet.out + quiet.err, "");
+
+    const std::string drumsOnly = folder / "drums.mid";
+    writeBytes(drumsOnly, midiTracks({drums}));
+    const ToolRun refused = runTool({drumsOnly, folder / "drums.sav"});
+    EXPECT_EQ(refused.exitCode, kExitError);
+    std::string refusal = "doodlechorus-render: cannot sing the MIDI file '";
+    refusal += drumsOnly;
+    refusal += "': its notes are all on channel 10, the drums'; --channel 10 sings them\n";
+    EXPECT_EQ(refused.err, refusal);
+    EXPECT_FALSE(fs::exists(folder / "drums.sav"));
+    const ToolRun sungDrums = runTool({"--channel", "10", drumsOnly, folder / "drums.sav"});
+    EXPECT_EQ(sungDrums.exitCode, 0) << sungDrums.err;
+    EXPECT_EQ(savLines(folder / "drums.sav").size(), 2U) << "one note, its start and release";
+}
+
 // Hostile MIDI files and wrong MIDI options: exit 2, one line, the output as it was.
 TEST(RenderToolMidiIn, HostileFilesAreRefusedAndTheOutputIsLeftAsItWas) {
     const Folder folder;

@@ -48,6 +48,18 @@ std::string inputName(const RenderOptions& options) {
                : "the MIDI file " + inQuotes(options.inputPath);
 }
 
+// "2 and 10", "1, 2 and 10".
+std::string listOfChannels(const std::vector<int32_t>& channels) {
+    std::string list;
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        if (i > 0) {
+            list += i + 1 == channels.size() ? " and " : ", ";
+        }
+        list += std::to_string(channels[i]);
+    }
+    return list;
+}
+
 MidiInput failed(std::string reason) {
     MidiInput input;
     input.error = std::move(reason);
@@ -71,10 +83,18 @@ MidiInput singMidi(int fd, std::vector<std::byte> bytes, const RenderOptions& op
     choice.channel = options.midiChannel;
     MidiFileRecording sung = recordingOfMidiFile(bytes, choice);
     if (!sung.recording) {
-        return failed("cannot sing " + name + ": " + sung.error);
+        const std::string drumsHint =
+            sung.onlyDrums ? "; --channel " + std::to_string(kMidiDrumChannel) + " sings them"
+                           : std::string();
+        return failed("cannot sing " + name + ": " + sung.error + drumsHint);
     }
     MidiInput input;
     input.recording = std::move(sung.recording);
+    if (!options.midiChannel && sung.noteChannels.size() > 1) {
+        input.notice = "singing channel " + std::to_string(sung.channel) + " of " + name +
+                       ", which has notes on channels " + listOfChannels(sung.noteChannels) +
+                       " (--channel N sings another)";
+    }
     return input;
 }
 

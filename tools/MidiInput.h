@@ -19,6 +19,9 @@ struct MidiInput {
     // One line without the tool's name when IN is a MIDI file that cannot be sung, or when
     // --channel or --vowel come with a recording; empty otherwise.
     std::string error{};
+    // One line without the tool's name, for stderr unless quiet: the channel the tool picked,
+    // when no --channel chose one and other channels hold notes too; empty otherwise.
+    std::string notice{};
     // Standard input's first bytes, read to look at them, when it is not a MIDI file: the
     // recording reader takes them first.
     std::string consumed{};

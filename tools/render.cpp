@@ -131,6 +131,9 @@ int run(std::span<const char* const> arguments) {
     if (!midi.error.empty()) {
         return failWith(midi.error);
     }
+    if (!midi.notice.empty() && !options.quiet) {
+        printToStderr(std::string(kRenderProgramName) + ": " + midi.notice + '\n');
+    }
     const OpenedRecording opened =
         midi.recording ? OpenedRecording{std::move(midi.recording)}
         : isStandardStream(options.inputPath)

@@ -32,7 +32,7 @@ server is the one JACK_DEFAULT_SERVER names. Subcommands (each exits 0, or print
       Checks the received live output against the MIDI export, after aligning the first note
       on: "whole", the same note, bend and controller 74 messages, each on the file's 1 ms
       tick or the next (as a MIDI file of the live output would hold them); "bend", the same sounding pitch (note + bend) and controller 74 at
-      every message time. The opening (bend range RPN 0 and a program change) must come first.
+      every message time. The opening (bend range RPN 0, channel volume and a program change) must come first.
 """
 
 import ctypes
@@ -347,7 +347,7 @@ def sounding(messages):
 
 
 def opening(messages):
-    """The messages before the first note, bend or vowel: the bend range and the program."""
+    """The messages before the first note, bend or vowel: the bend range, volume and program."""
     leading = []
     for _, message in messages:
         if is_playing(message):
