@@ -321,8 +321,8 @@ std::string renderUsage(std::string_view formatLines) {
              "processor without FMA may differ in the last bit of rare samples). On success\n"
              "nothing is printed but warnings on stderr: of lines that are not recording\n"
              "lines, and of a sound that passes full scale; and the channel a MIDI file is\n"
-             "sung on, when the tool picked it among others with notes. A voice that runs\n"
-             "away (vowels switched about every millisecond can drive its samples to\n"
+             "sung on, when the tool picked it among others with notes. A voice that\n"
+             "runs away (vowels switched about every millisecond can drive its samples to\n"
              "infinity) is an error that gives the time it happens. On an error one line\n"
              "goes to stderr, the exit status is 2 and no file is left behind: a file\n"
              "already named OUT stays as it was.\n";

@@ -115,22 +115,26 @@ val text(std::string_view value) {
     return val(std::string(value));
 }
 
+val menuObject(std::string_view title, std::span<const MenuItemCaption> menuItems) {
+    val items = val::array();
+    for (const MenuItemCaption& item : menuItems) {
+        val entry = val::object();
+        entry.set("id", item.id);
+        entry.set("caption", text(item.caption));
+        entry.set("name", text(item.name));
+        entry.set("checkable", item.checkable);
+        items.call<void>("push", entry);
+    }
+    val entry = val::object();
+    entry.set("title", text(title));
+    entry.set("items", items);
+    return entry;
+}
+
 val menusObject() {
     val menus = val::array();
     for (const MenuCaption& menu : kMenus) {
-        val items = val::array();
-        for (const MenuItemCaption& item : menu.items) {
-            val entry = val::object();
-            entry.set("id", item.id);
-            entry.set("caption", text(item.caption));
-            entry.set("name", text(item.name));
-            entry.set("checkable", item.checkable);
-            items.call<void>("push", entry);
-        }
-        val entry = val::object();
-        entry.set("title", text(menu.title));
-        entry.set("items", items);
-        menus.call<void>("push", entry);
+        menus.call<void>("push", menuObject(menu.title, menu.items));
     }
     return menus;
 }
@@ -216,6 +220,8 @@ val tables() {
     t.set("speedSuffix", text(kSpeedCaptionSuffix));
     number("speedDecimals", kSpeedCaptionDecimals);
     t.set("menus", menusObject());
+    // The MIDI input's channel choice: item k is channel k, 0 all but the drums'.
+    t.set("midiInChannels", menuObject(kMidiInChannelMenuTitle, kMidiInChannelItems));
     t.set("files", fileKindsObject());
     t.set("informerTitle", text(kInformerTitle));
     t.set("notSavedText", text(kNotSavedText));

@@ -113,6 +113,10 @@ void WebView::markVoiceType(VoiceType type) {
     dc_view_state("voiceType", static_cast<int32_t>(type));
 }
 
+void WebView::markMidiInChannel(int32_t channel) {
+    dc_view_state("midiInChannel", channel);
+}
+
 void WebView::showMessage(std::string_view title, std::string_view text) {
     pageView().call<void>("message", std::string(title), std::string(text));
 }

@@ -1,6 +1,8 @@
-// MIDI in the page: a keyboard on the chosen input plays the program's voice, and the program's
-// MIDI output (the drawing, MIDI input, playback) plays the chosen output, each message at the
-// frame of the sample clock it belongs to.
+// MIDI in the page: a keyboard on the chosen input plays the program's voice, on the input
+// channel the program listens to, and the program's MIDI output (the drawing, MIDI input,
+// playback) plays the chosen output, each message at the frame of the sample clock it belongs
+// to.
+import { ids } from './bridge.js';
 import { $ } from './dom.js';
 import { setUpMidi } from './midi.js';
 import { kSampleRate, onProgram, soundContext, send } from './program-port.js';
@@ -47,8 +49,51 @@ function heardAtMs(frame) {
   return (frame / kSampleRate) * 1000 + outputClockOffsetMs(soundContext());
 }
 
+// The input channel the person chose, kept in this browser: item k of the program's list is
+// channel k, 0 all but the drums'.
+const kChannelStorageKey = 'doodlechorus-midi-channel';
+const kAllChannels = 0;
+
+function keptChannel() {
+  try {
+    const channel = Number(localStorage.getItem(kChannelStorageKey) ?? kAllChannels);
+    return channel >= 0 && channel < ids.midiInChannels.items.length ? channel : kAllChannels;
+  } catch {
+    return kAllChannels; // storage switched off
+  }
+}
+
+function keepChannel(channel) {
+  try {
+    localStorage.setItem(kChannelStorageKey, String(channel));
+  } catch {
+    // Storage switched off or full: the choice holds for this visit only.
+  }
+}
+
+// The channel list: the program's choices, sent as its menu events; it shows the channel the
+// program reports. A channel kept from an earlier visit is chosen again.
+function setUpChannelList() {
+  const list = $('#midi-channel');
+  for (const [channel, { caption }] of ids.midiInChannels.items.entries()) {
+    list.add(new Option(caption, String(channel)));
+  }
+  const choose = (channel) => send({ type: 'menu', id: ids.midiInChannels.items[channel].id });
+  list.addEventListener('change', () => {
+    keepChannel(list.selectedIndex);
+    choose(list.selectedIndex);
+  });
+  onProgram('state', ({ control, value }) => {
+    if (control === 'midiInChannel') list.selectedIndex = value;
+  });
+  const kept = keptChannel();
+  list.selectedIndex = kept;
+  if (kept !== kAllChannels) choose(kept);
+}
+
 // The MIDI menu item's dialog; its choose() asks for the ports.
 export function setUpMidiLink() {
+  setUpChannelList();
   const midi = setUpMidi({
     item: $('#midi-item'),
     dialog: $('#midi'),

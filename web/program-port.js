@@ -9,7 +9,7 @@ export const kSampleRate = 44100;
 let audioContext = null;
 let programNode = null;
 const waiting = []; // [message, transfer] sent before the worklet existed, in order
-const handlers = new Map(); // message type: what the page does with it
+const handlers = new Map(); // message type: what the page does with it, in order
 const viewListeners = new Set();
 const tapListeners = new Set();
 const snapshotWaiters = []; // resolvers of the snapshots asked for, in order
@@ -28,7 +28,7 @@ export function soundContext() {
 // page and the tests hear each message after it is handled, except those the handler passes on
 // itself (paint, as the pictures it made) and the audio thread's own (midi, tap).
 export function onProgram(type, handle) {
-  handlers.set(type, handle);
+  handlers.set(type, [...(handlers.get(type) ?? []), handle]);
 }
 const kNotObserved = new Set(['paint', 'midi', 'tap', 'snapshot']);
 
@@ -46,7 +46,7 @@ function onProgramMessage(message) {
       for (const listener of tapListeners) listener(message.frame, message.samples, message.sentMs);
       return;
     default:
-      handlers.get(message.type)?.(message);
+      for (const handle of handlers.get(message.type) ?? []) handle(message);
       if (!kNotObserved.has(message.type)) notifyObservers(message);
   }
 }

@@ -76,7 +76,7 @@ async function midiDialog() {
   await page.getByRole('menuitem', { name: 'MIDI', exact: true }).click();
   await page.locator('#midi-item').click();
   const dialog = page.getByRole('dialog', { name: 'MIDI' });
-  await dialog.getByRole('combobox', { name: /Input/ }).waitFor();
+  await dialog.getByRole('combobox', { name: /^Input: / }).waitFor();
   return dialog;
 }
 
@@ -91,7 +91,7 @@ test('MIDI is asked for only from its menu item, whose dialog follows the ports'
   const before = await page.evaluate(() => performance.now());
   await menu(page, 'MIDI', 'Connect MIDI\u2026');
   const dialog = page.getByRole('dialog', { name: 'MIDI' });
-  await dialog.getByRole('combobox', { name: /Input/ }).waitFor();
+  await dialog.getByRole('combobox', { name: /^Input: / }).waitFor();
   const calls = await page.evaluate(() => window.fakeMidi.calls);
   assert.equal(calls.length, 1);
   assert.ok(calls[0] >= before);
@@ -101,11 +101,11 @@ test('MIDI is asked for only from its menu item, whose dialog follows the ports'
   // Ports that come and go show up and leave; a chosen one that leaves stays named.
   await page.evaluate(() => window.fakeMidi.connect('input', 'Wind controller'));
   assert.deepEqual(await optionsOf('#midi-input'), ['None', 'Test keys', 'Wind controller']);
-  await dialog.getByRole('combobox', { name: /Input/ }).selectOption('Wind controller');
+  await dialog.getByRole('combobox', { name: /^Input: / }).selectOption('Wind controller');
   await page.evaluate(() => window.fakeMidi.disconnect('input', 'Wind controller'));
   assert.deepEqual(await optionsOf('#midi-input'),
     ['None', 'Test keys', 'Wind controller (not connected)']);
-  await dialog.getByRole('combobox', { name: /Input/ }).selectOption('None');
+  await dialog.getByRole('combobox', { name: /^Input: / }).selectOption('None');
   assert.deepEqual(await optionsOf('#midi-input'), ['None', 'Test keys']);
   await dialog.getByRole('button', { name: 'Close' }).click();
   // Chosen again, the item opens the dialog without asking the browser again.
@@ -265,7 +265,17 @@ test('a melody on the MIDI input sings its notes, and records to a file that sin
       const ms = ((dots[d].frame - dots[0].frame) * 1000) / kSampleRate;
       largestMs = Math.max(largestMs, Math.abs(ms - (stamps[i] - stamps[0])));
     }
-    assert.ok(largestMs <= 1, `a point came ${largestMs} ms off its event's time`);
+    // At its frame, unless the machine held the message up past the slack the page allows:
+    // then the audio thread takes it at its next callback. One callback, as the same context
+    // has it here, and one render quantum.
+    const callbackMs = await page.evaluate(async (sampleRate) => {
+      const context = new AudioContext({ sampleRate, latencyHint: 'interactive' });
+      const ms = (context.baseLatency + 128 / sampleRate) * 1000;
+      await context.close();
+      return ms;
+    }, kSampleRate);
+    assert.ok(largestMs <= callbackMs,
+      `a point came ${largestMs} ms off its event's time (a callback: ${callbackMs} ms)`);
     // CC 74 at 127 is the top row, at 0 the bottom one.
     assert.equal(dots[0].y, 0);
     assert.equal(dots.at(-1).y, await page.evaluate(() => window.doodleChorus.tables
@@ -402,6 +412,50 @@ function stateAt(states, ms) {
   }
   return state;
 }
+
+// Plays `heard` after `ignored` (each a message's bytes) on the test input and waits for the
+// dots: the X of each dot drawn, which the heard note alone would give once.
+async function dotsOf(ignored, heard) {
+  await takeViews(page);
+  await page.evaluate(([first, second]) => {
+    window.fakeMidi.play('Test keys', first);
+    window.fakeMidi.play('Test keys', second);
+  }, [ignored, heard]);
+  await page.waitForFunction(() => window.heard.views.some((v) => v.type === 'dot'));
+  return (await takeViews(page)).filter((v) => v.type === 'dot').map((v) => v.x);
+}
+
+test('the input channel: all but the drums\' by default, or one chosen, kept after a reload',
+  async () => {
+    const dialog = await midiDialog();
+    await page.locator('#midi-input').selectOption('Test keys');
+    const channels = dialog.getByRole('combobox', { name: 'Input Channel' });
+    assert.equal(await channels.inputValue(), '0', 'all but 10 at first');
+    await dialog.getByRole('button', { name: 'Close' }).click();
+    await startSound(page);
+    // A drum's note on channel 10, then a note on channel 1: only the second draws.
+    const all = await dotsOf([0x99, 44, 100], [0x90, 51, 100]);
+    await page.evaluate(() => window.fakeMidi.play('Test keys', [0x80, 51, 0]));
+    // Channel 2 chosen: channel 1 is not heard.
+    await (await midiDialog()).getByRole('combobox', { name: 'Input Channel' })
+      .selectOption('Channel 2');
+    await page.waitForFunction(() => document.querySelector('#midi-channel').value === '2');
+    await page.getByRole('dialog', { name: 'MIDI' }).getByRole('button', { name: 'Close' })
+      .click();
+    const second = await dotsOf([0x90, 44, 100], [0x91, 51, 100]);
+    await page.evaluate(() => window.fakeMidi.play('Test keys', [0x81, 51, 0]));
+    assert.ok(all.length > 0 && second.length > 0);
+    assert.deepEqual([...new Set([...all, ...second])], [all[0]], 'only the heard note draws');
+    // Kept in this browser, and chosen again after a reload.
+    await page.reload();
+    await page.waitForFunction(() => window.doodleChorus?.ready === true);
+    await listen(page);
+    const again = await midiDialog();
+    assert.equal(await again.getByRole('combobox', { name: 'Input Channel' }).inputValue(), '2');
+    await again.getByRole('combobox', { name: 'Input Channel' })
+      .selectOption('All except 10 (drums)');
+    await again.getByRole('button', { name: 'Close' }).click();
+  });
 
 test('the MIDI output plays back what the MIDI export writes, at its times', async () => {
   const dialog = await midiDialog();
