@@ -92,7 +92,7 @@ build: deps-run
 bench: deps-test
 	cmake --workflow --preset build
 	$(BUILD_DIR)/bench/voice_bench
-	$(BUILD_DIR)/bench/ticker_drift 10
+	$(BUILD_DIR)/bench/play_clock_jitter 10
 	bench/idle_cpu.sh $(BUILD_DIR)/app/doodlechorus 10
 	$(BUILD_DIR)/bench/recording_file_bench
 	$(BUILD_DIR)/bench/render_bench

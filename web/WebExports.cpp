@@ -386,7 +386,7 @@ void programMidiOut(bool open) {
     p.view.setMidiOutOpen(open);
     if (open) {
         const std::vector<MidiMessage> opening = p.logic.midiOutOpening();
-        p.view.sendMidi(opening, std::nullopt);
+        p.view.sendMidi(opening);
     }
 }
 

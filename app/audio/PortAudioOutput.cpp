@@ -12,6 +12,22 @@ void silentAlsaError(const char* /*file*/, int /*line*/, const char* /*function*
                      const char* /*fmt*/, ...) {}
 void silentJackMessage(const char* /*message*/) {}
 
+// The most a buffer's time to the device is believed (s): a larger one is a host's bad report.
+constexpr double kMaxDacDelaySeconds = 1.0;
+
+// How long after the callback the first frame of its buffer reaches the device, as the host
+// reports it (0 where it reports nothing useful), in ns.
+int64_t dacDelayNs(const PaStreamCallbackTimeInfo* timeInfo) noexcept {
+    if (timeInfo == nullptr) {
+        return 0;
+    }
+    const double delaySeconds = timeInfo->outputBufferDacTime - timeInfo->currentTime;
+    if (!(delaySeconds > 0.0) || delaySeconds > kMaxDacDelaySeconds) {
+        return 0;
+    }
+    return static_cast<int64_t>(delaySeconds * static_cast<double>(kNsPerSecond));
+}
+
 void silenceBackEnds() {
     snd_lib_error_set_handler(&silentAlsaError);
     jack_set_error_function(&silentJackMessage);
@@ -47,7 +63,13 @@ int PortAudioOutput::start() {
     if (m_stream == nullptr) {
         return paBadStreamPtr;
     }
-    return Pa_StartStream(m_stream);
+    // Set before the callback can run; it reads nothing else of the main thread's.
+    m_clock.setStreamDriven(true);
+    const PaError err = Pa_StartStream(m_stream);
+    if (err != paNoError) {
+        m_clock.setStreamDriven(false);
+    }
+    return err;
 }
 
 void PortAudioOutput::terminate() {
@@ -59,16 +81,25 @@ void PortAudioOutput::terminate() {
     // Stops and closes the running stream; no callback runs after this returns. A failure
     // here can only leave resources that the process exit releases anyway.
     static_cast<void>(Pa_Terminate());
+    m_clock.setStreamDriven(false);
 }
 
 int PortAudioOutput::paCallback(const void* /*input*/, void* output, unsigned long frameCount,
-                                const PaStreamCallbackTimeInfo* /*timeInfo*/,
+                                const PaStreamCallbackTimeInfo* timeInfo,
                                 PaStreamCallbackFlags /*statusFlags*/, void* userData) {
-    return static_cast<PortAudioOutput*>(userData)->render(output, frameCount);
+    return static_cast<PortAudioOutput*>(userData)->render(output, frameCount, timeInfo);
 }
 
-int PortAudioOutput::render(void* output, unsigned long frameCount) noexcept {
-    m_renderer.process(static_cast<float*>(output), frameCount);
+int PortAudioOutput::render(void* output, unsigned long frameCount,
+                            const PaStreamCallbackTimeInfo* timeInfo) noexcept {
+    auto* out = static_cast<float*>(output);
+    // Stamped with the time the buffer reaches the device: the sound of a tick is heard then,
+    // and a callback that runs late (the host's buffers fill in bursts) still counts its ticks
+    // before their time.
+    m_clock.count(frameCount, monotonicNs() + dacDelayNs(timeInfo),
+                  [this, out](std::size_t offsetFrames, std::size_t frames) {
+                      m_renderer.process(out + offsetFrames, frames);
+                  });
     return paContinue; // the stream runs until the program terminates PortAudio
 }
 
