@@ -50,9 +50,31 @@ int PortAudioOutput::open() {
     m_outputParams.suggestedLatency = kSuggestedLatencySeconds;
     m_outputParams.hostApiSpecificStreamInfo = nullptr;
 
-    err = Pa_OpenStream(&m_stream, nullptr, &m_outputParams, VoiceParams::sampleRate,
+    err = Pa_OpenStream(&m_stream, nullptr, &m_outputParams, chooseRate(),
                         paFramesPerBufferUnspecified, paNoFlag, &PortAudioOutput::paCallback, this);
     return err;
+}
+
+double PortAudioOutput::chooseRate() {
+    const double voiceRate = VoiceParams::sampleRate;
+    if (Pa_IsFormatSupported(nullptr, &m_outputParams, voiceRate) == paFormatIsSupported) {
+        return voiceRate;
+    }
+    // No device at all: the stream's own open reports it, at the voice's rate.
+    const PaDeviceInfo* device = Pa_GetDeviceInfo(m_outputParams.device);
+    if (device == nullptr || !(device->defaultSampleRate > 0.0) ||
+        device->defaultSampleRate == voiceRate) {
+        return voiceRate;
+    }
+    auto resampler = std::make_unique<LiveResampler>(voiceRate, device->defaultSampleRate,
+                                                     &PortAudioOutput::renderVoice, this);
+    if (!resampler->error().empty()) {
+        return voiceRate; // the open then fails with the device's own reason
+    }
+    m_resamplerDelayNs = static_cast<int64_t>(resampler->delayFrames() / device->defaultSampleRate *
+                                              static_cast<double>(kNsPerSecond));
+    m_resampler = std::move(resampler);
+    return device->defaultSampleRate;
 }
 
 std::string PortAudioOutput::errorText(int code) const {
@@ -96,11 +118,28 @@ int PortAudioOutput::render(void* output, unsigned long frameCount,
     // Stamped with the time the buffer reaches the device: the sound of a tick is heard then,
     // and a callback that runs late (the host's buffers fill in bursts) still counts its ticks
     // before their time.
-    m_clock.count(frameCount, monotonicNs() + dacDelayNs(timeInfo),
+    const int64_t firstFrameNs = monotonicNs() + dacDelayNs(timeInfo);
+    if (m_resampler) {
+        m_callbackFirstFrameNs = firstFrameNs + m_resamplerDelayNs;
+        m_callbackPulledFrames = 0;
+        m_resampler->process(out, frameCount);
+        return paContinue;
+    }
+    m_clock.count(frameCount, firstFrameNs,
                   [this, out](std::size_t offsetFrames, std::size_t frames) {
                       m_renderer.process(out + offsetFrames, frames);
                   });
     return paContinue; // the stream runs until the program terminates PortAudio
+}
+
+void PortAudioOutput::renderVoice(void* self, float* out, std::size_t frames) noexcept {
+    auto* output = static_cast<PortAudioOutput*>(self);
+    output->m_clock.count(
+        frames, output->m_callbackFirstFrameNs + framesToNs(output->m_callbackPulledFrames),
+        [output, out](std::size_t offsetFrames, std::size_t count) {
+            output->m_renderer.process(out + offsetFrames, count);
+        });
+    output->m_callbackPulledFrames += static_cast<int64_t>(frames);
 }
 
 } // namespace doodle
