@@ -1,5 +1,6 @@
 #include "app/audio/PortAudioOutput.h"
 
+#include <algorithm>
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
 
@@ -52,6 +53,14 @@ int PortAudioOutput::open() {
 
     err = Pa_OpenStream(&m_stream, nullptr, &m_outputParams, chooseRate(),
                         paFramesPerBufferUnspecified, paNoFlag, &PortAudioOutput::paCallback, this);
+    if (err == paNoError) {
+        const PaStreamInfo* info = Pa_GetStreamInfo(m_stream);
+        if (info != nullptr && info->outputLatency > 0.0 &&
+            info->outputLatency <= kMaxDacDelaySeconds) {
+            m_outputLatencyNs =
+                static_cast<int64_t>(info->outputLatency * static_cast<double>(kNsPerSecond));
+        }
+    }
     return err;
 }
 
@@ -118,7 +127,9 @@ int PortAudioOutput::render(void* output, unsigned long frameCount,
     // Stamped with the time the buffer reaches the device: the sound of a tick is heard then,
     // and a callback that runs late (the host's buffers fill in bursts) still counts its ticks
     // before their time.
-    const int64_t firstFrameNs = monotonicNs() + dacDelayNs(timeInfo);
+    // At least the stream's whole latency: a host whose buffers fill in bursts reports less
+    // now and then, and its callbacks come that much late.
+    const int64_t firstFrameNs = monotonicNs() + std::max(dacDelayNs(timeInfo), m_outputLatencyNs);
     if (m_resampler) {
         m_callbackFirstFrameNs = firstFrameNs + m_resamplerDelayNs;
         m_callbackPulledFrames = 0;

@@ -45,6 +45,7 @@ private:
     PlayClock& m_clock;       // driven by the callback once the stream runs
     std::unique_ptr<LiveResampler> m_resampler{}; // only where the device refuses 44100 Hz
     int64_t m_resamplerDelayNs = 0;               // its delay after the warm-up
+    int64_t m_outputLatencyNs = 0;                // the open stream's latency as PortAudio gives it
     // In a converting callback: when the first voice frame pulled in it is heard, and the
     // voice frames pulled so far.
     int64_t m_callbackFirstFrameNs = 0;
