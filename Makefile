@@ -18,7 +18,7 @@ export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 # Debian packages: what building the programs needs; the test and benchmark libraries on top
 # for make run (one build makes everything); and the tools the test suites need on top.
 INSTALL_PACKAGES := cmake g++ make pkg-config qt6-base-dev portaudio19-dev libasound2-dev \
-	libjack-jackd2-dev libsndfile1-dev libogg-dev libfast-float-dev zlib1g-dev
+	libjack-jackd2-dev libsoxr-dev libsndfile1-dev libogg-dev libfast-float-dev zlib1g-dev
 # The web edition: Emscripten builds it, rsvg-convert renders its app icons, Python serves it;
 # its tests drive Debian's chromium from Node.js, whose npm brings playwright-core and
 # Lighthouse (a Node.js from elsewhere has its own npm).
@@ -92,7 +92,8 @@ build: deps-run
 bench: deps-test
 	cmake --workflow --preset build
 	$(BUILD_DIR)/bench/voice_bench
-	$(BUILD_DIR)/bench/ticker_drift 10
+	$(BUILD_DIR)/bench/play_clock_jitter 10
+	$(BUILD_DIR)/bench/resampler_bench
 	bench/idle_cpu.sh $(BUILD_DIR)/app/doodlechorus 10
 	$(BUILD_DIR)/bench/recording_file_bench
 	$(BUILD_DIR)/bench/render_bench

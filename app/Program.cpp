@@ -11,7 +11,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -20,36 +19,16 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__SANITIZE_THREAD__)
-#define DC_THREAD_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define DC_THREAD_SANITIZER 1
-#endif
-#endif
-#ifdef DC_THREAD_SANITIZER
-extern "C" void __tsan_acquire(void* addr);
-extern "C" void __tsan_release(void* addr);
-#endif
-
 namespace doodle {
 namespace {
 
-// A tick event is made on the ticker thread and handled on the main thread. Qt's event queue
-// orders the two with a futex that ThreadSanitizer cannot see; these tell it.
-void handOverToMainThread([[maybe_unused]] QEvent* event) {
-#ifdef DC_THREAD_SANITIZER
-    __tsan_release(event);
-#endif
-}
-void takeOverOnMainThread([[maybe_unused]] QEvent* event) {
-#ifdef DC_THREAD_SANITIZER
-    __tsan_acquire(event);
-#endif
-}
-
 // A save's temporary file, beside the file it replaces until it is complete.
 constexpr std::string_view kTempPrefix = ".DoodleChorus-";
+
+// Held MIDI goes to the ports this long before its time (ns): JACK adds a period to it, so a
+// timer that fires this much late still keeps the message's time.
+constexpr int64_t kMidiHandOverAheadNs = 2'000'000;
+constexpr int64_t kNsPerMs = 1'000'000;
 
 // File > Open Recent holds this many files, most recent first.
 constexpr qsizetype kMaxRecentFiles = 10;
@@ -107,6 +86,9 @@ std::optional<std::string> fromChosenPath(const QString& chosen) {
 
 Program::Program(Dialogs& dialogs, AudioFactory makeAudio, QSettings* settings)
     : m_dialogs(dialogs), m_makeAudio(std::move(makeAudio)), m_settings(settings) {
+    m_heldMidiTimer.setSingleShot(true);
+    m_heldMidiTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_heldMidiTimer, &QTimer::timeout, this, [this] { sendHeldMidi(false); });
     if (m_settings != nullptr) {
         m_lastFolder = m_settings->value(kLastFolderKey).toString();
         m_recentFiles = m_settings->value(kRecentFilesKey).toStringList().mid(0, kMaxRecentFiles);
@@ -120,7 +102,7 @@ Program::~Program() {
 bool Program::start() {
     // The state starts at zero and at its defaults as its members are constructed; the
     // tables are constants. What is left is the fixed order of the rest.
-    m_audio = m_makeAudio(m_logic.voice());
+    m_audio = m_makeAudio(m_logic.voice(), m_clock);
     const int openError = m_audio->open();
     if (openError != 0) {
         m_dialogs.showMessage(nullptr, QString(),
@@ -141,18 +123,11 @@ bool Program::start() {
         centreOnScreen(*m_window); // the frame's size is known once shown
     }
 
-    m_ticker = std::make_unique<Ticker>(m_tickerShared, [this] {
-        auto* tick = new QEvent(static_cast<QEvent::Type>(kTickerEventType));
-        handOverToMainThread(tick);
-        QCoreApplication::postEvent(this, tick);
-    });
+    // A stream that does not start leaves the program running without sound, its play clock
+    // counted on the steady clock instead.
+    static_cast<void>(m_audio->start());
     m_logic.start();
     restoreSettings();
-    // A ticker that cannot start only means that playback never advances.
-    static_cast<void>(m_ticker->start());
-
-    // A stream that does not start leaves the program running without sound.
-    static_cast<void>(m_audio->start());
 
     // MIDI only where a JACK server already runs; without one the program is as it always was.
     if (m_midi.open()) {
@@ -179,26 +154,21 @@ void Program::shutdown() {
     }
     m_shutDown = true;
     m_midiNotifier.reset();
-    m_midi.close(); // its process thread has ended when this returns
-    if (m_ticker) {
-        m_ticker->stop(); // joined: it posts nothing from here on
-    }
+    m_midi.close();    // its process thread has ended when this returns
+    m_tickPump.stop(); // no tick reaches the program from here on
+    m_heldMidiTimer.stop();
     if (m_audio) {
         m_audio->terminate(); // stops and closes the running stream
     }
 }
 
-void Program::customEvent(QEvent* event) {
-    takeOverOnMainThread(event);
-    if (static_cast<int>(event->type()) != kTickerEventType || m_shutDown) {
+void Program::onTick(int32_t tick, int64_t dueNs) {
+    if (m_shutDown) {
         return;
     }
-    // A tick posted before the ticker was paused finds it paused and is dropped; one handled
-    // after a resume plays at the count of its handling.
-    if (m_tickerShared.tickerPaused.load() != 0) {
-        return;
-    }
-    m_logic.dispatch(Event::tick(m_tickerShared.tickCount.load()));
+    m_tickDueNs = dueNs;
+    m_logic.dispatch(Event::tick(tick));
+    m_tickDueNs.reset();
 }
 
 void Program::paintCanvas(const CanvasPaint& paint) {
@@ -427,11 +397,11 @@ void Program::showHelp() {
 }
 
 void Program::resumeTicks() {
-    m_ticker->resume();
+    m_tickPump.resume();
 }
 
 void Program::pauseTicks() {
-    m_ticker->pause();
+    m_tickPump.pause();
 }
 
 void Program::quit() {
@@ -439,14 +409,36 @@ void Program::quit() {
     QCoreApplication::exit(0);
 }
 
-void Program::sendMidi(std::span<const MidiMessage> messages, std::optional<int32_t> playTick) {
-    // A tick's MIDI goes out at the tick's time on the ticker's schedule, however late the
-    // main thread handled it.
-    std::optional<int64_t> dueNs;
-    if (playTick) {
-        dueNs = m_tickerShared.tickZeroNs.load() + int64_t{*playTick} * kTickPeriodNs;
+void Program::sendMidi(std::span<const MidiMessage> messages) {
+    // A tick's MIDI goes out at the time of the tick's frame, however late the main thread
+    // handled it: as the MIDI export places it, on the sample clock.
+    if (m_tickDueNs && m_midi.isOpen() && *m_tickDueNs - monotonicNs() > kMidiHandOverAheadNs) {
+        for (const MidiMessage& message : messages) {
+            m_heldMidi.push_back({*m_tickDueNs, message});
+        }
+        if (!m_heldMidiTimer.isActive()) {
+            sendHeldMidi(false);
+        }
+        return;
     }
-    m_midi.send(messages, dueNs);
+    sendHeldMidi(true); // what was held goes first: the order is the program's
+    m_midi.send(messages, m_tickDueNs);
+}
+
+void Program::sendHeldMidi(bool all) {
+    const int64_t nowNs = monotonicNs();
+    while (!m_heldMidi.empty() &&
+           (all || m_heldMidi.front().dueNs - nowNs <= kMidiHandOverAheadNs)) {
+        const HeldMidi held = m_heldMidi.front();
+        m_heldMidi.pop_front();
+        m_midi.send(std::span(&held.message, 1), held.dueNs);
+    }
+    if (m_heldMidi.empty()) {
+        m_heldMidiTimer.stop();
+        return;
+    }
+    const int64_t waitNs = m_heldMidi.front().dueNs - kMidiHandOverAheadNs - nowNs;
+    m_heldMidiTimer.start(static_cast<int>(std::max<int64_t>(waitNs / kNsPerMs, 0)));
 }
 
 std::string Program::midiStatus() const {
@@ -466,7 +458,7 @@ void Program::takeMidi() {
     }
     if (ready.outputConnected) {
         const std::vector<MidiMessage> opening = m_logic.midiOutOpening();
-        sendMidi(opening, std::nullopt);
+        sendMidi(opening);
     }
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "app/audio/AudioOutput.h"
+#include "app/clock/PlayClock.h"
+#include "app/clock/TickPump.h"
 #include "app/midi/JackMidiPorts.h"
-#include "app/ticker/Ticker.h"
 #include "mapping/DrawingSurface.h"
 #include "program/Event.h"
 #include "program/ProgramLogic.h"
@@ -14,6 +15,8 @@
 #include <QSettings>
 #include <QSocketNotifier>
 #include <QStringList>
+#include <QTimer>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,18 +29,16 @@ namespace doodle {
 class Dialogs;
 class MainWindow;
 
-// The desktop host of the program: start-up, the window, the ticker thread and the audio
-// output, and shutdown. It turns the window's actions and the ticker's ticks into events for
-// the program's logic, and shows what the logic asks for in the window and its dialogs.
+// The desktop host of the program: start-up, the window, the play clock and the audio output,
+// and shutdown. It turns the window's actions and the play clock's ticks into events for the
+// program's logic, and shows what the logic asks for in the window and its dialogs.
 class Program final : public QObject, private ProgramView {
     Q_OBJECT
 
 public:
-    // The ticker's event; Qt leaves codes from QEvent::User on to applications.
-    static constexpr int kTickerEventType = 1000; // QEvent::User
-
-    // Which audio output to use is the caller's: PortAudio in the program, a fake in tests.
-    using AudioFactory = std::function<std::unique_ptr<AudioOutput>(VoiceParams&)>;
+    // Which audio output to use is the caller's: PortAudio in the program, a fake in tests. An
+    // output whose stream counts the play clock's ticks says so to the clock when it starts.
+    using AudioFactory = std::function<std::unique_ptr<AudioOutput>(VoiceParams&, PlayClock&)>;
     // `settings`: where the controls, the window's geometry, the last folder and the recent
     // files are remembered between runs; nothing is remembered without it.
     Program(Dialogs& dialogs, AudioFactory makeAudio, QSettings* settings = nullptr);
@@ -52,20 +53,17 @@ public:
     // Opens the file at `path` (a command line's, a dropped one, a recent one) as Open does,
     // asking first about unsaved lines.
     void openPath(const std::string& path);
-    // Ends the ticker, then the audio library. Safe to call more than once.
+    // Ends the play clock's ticks, then the audio library. Safe to call more than once.
     void shutdown();
 
     bool closeRequested() const { return m_logic.closeRequested(); }
     MainWindow* window() const { return m_window.get(); }
     VoiceParams& voice() { return m_logic.voice(); }
-    TickerShared& ticker() { return m_tickerShared; }
+    const PlayClock& playClock() const { return m_clock; }
     double playSpeed() const { return m_logic.controls().settings.playSpeed; }
     const RenderSettings& renderSettings() const { return m_logic.controls().settings; }
     const DrawingState& drawing() const { return m_logic.drawing(); }
     const Recording& recordingList() const { return m_logic.recording(); }
-
-protected:
-    void customEvent(QEvent* event) override;
 
 private:
     // ProgramView
@@ -90,9 +88,14 @@ private:
     void resumeTicks() override;
     void pauseTicks() override;
     void quit() override;
-    void sendMidi(std::span<const MidiMessage> messages, std::optional<int32_t> playTick) override;
+    void sendMidi(std::span<const MidiMessage> messages) override;
     std::string midiStatus() const override;
 
+    // A tick of the play clock for the program; its MIDI goes out at the time of its frame.
+    void onTick(int32_t tick, int64_t dueNs);
+    // Sends the held MIDI that is due within kMidiHandOverAheadNs (all of it: `all`), and sets
+    // the timer for the rest.
+    void sendHeldMidi(bool all);
     // Hands the program what the MIDI ports received, as one batch, and the opening messages
     // to a newly connected output.
     void takeMidi();
@@ -113,11 +116,21 @@ private:
     QString m_lastFolder{};                     // where the last file dialog went, for the next
     QStringList m_recentFiles{};                // most recent first, at most kMaxRecentFiles
 
-    TickerShared m_tickerShared; // tickerPaused and tickCount, shared with the ticker thread
+    PlayClock m_clock; // shared with the audio callback, which counts its ticks
+    TickPump m_tickPump{m_clock, [this](int32_t tick, int64_t dueNs) { onTick(tick, dueNs); }};
+    std::optional<int64_t> m_tickDueNs{}; // while a tick is handled: the time of its frame
+    // Played MIDI waits here, in order, until shortly before its time: JACK places a message
+    // from the time it is given, and extrapolates its clock badly far ahead (the output
+    // latency ahead, it drifts by more than a millisecond).
+    struct HeldMidi {
+        int64_t dueNs = 0; // CLOCK_MONOTONIC
+        MidiMessage message{};
+    };
+    std::deque<HeldMidi> m_heldMidi{};
+    QTimer m_heldMidiTimer{};
     ProgramLogic m_logic{static_cast<ProgramView&>(*this)};
     std::unique_ptr<AudioOutput> m_audio;
     std::unique_ptr<MainWindow> m_window;
-    std::unique_ptr<Ticker> m_ticker;
     JackMidiPorts m_midi; // open only where a JACK server runs
     std::unique_ptr<QSocketNotifier> m_midiNotifier;
     bool m_shutDown = false;

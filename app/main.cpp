@@ -42,7 +42,9 @@ int main(int argc, char** argv) {
     doodle::QtDialogs dialogs;
     doodle::Program program(
         dialogs,
-        [](doodle::VoiceParams& voice) { return std::make_unique<doodle::PortAudioOutput>(voice); },
+        [](doodle::VoiceParams& voice, doodle::PlayClock& clock) {
+            return std::make_unique<doodle::PortAudioOutput>(voice, clock);
+        },
         &settings);
     return program.run(commandLine.file); // 0 on every path
 }

@@ -162,7 +162,8 @@ int main(int argc, char** argv) {
     }
 
     BenchDialogs dialogs(recordingPath, exportPath);
-    Program program(dialogs, [](VoiceParams&) { return std::make_unique<SilentAudio>(); });
+    Program program(dialogs,
+                    [](VoiceParams&, PlayClock&) { return std::make_unique<SilentAudio>(); });
     if (!program.start()) {
         return kRunError;
     }

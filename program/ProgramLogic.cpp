@@ -318,7 +318,7 @@ void ProgramLogic::sendMidiEnd() {
 
 void ProgramLogic::sendMidiOut() {
     if (!m_midiOutMessages.empty()) {
-        m_view.sendMidi(m_midiOutMessages, m_midiPlayTick);
+        m_view.sendMidi(m_midiOutMessages);
         m_midiOutMessages.clear();
     }
 }
@@ -356,7 +356,6 @@ void ProgramLogic::startPlayback() {
                                                                                // stays for later
     m_player.start();
     sendMidiRelease();
-    m_lastActingTick = 0;
     m_ticksRunning = true;
     m_view.resumeTicks(); // counts from 0 again
     setGrid(false, false);
@@ -382,13 +381,6 @@ void ProgramLogic::playbackTick(int32_t tickCount) {
     if (!m_player.acts(tickCount, m_controls.settings.playSpeed)) {
         return;
     }
-    // The tick an uninterrupted play clock acts on: a tick handled late (the host busy) plays
-    // the line late, but its MIDI keeps the line's own time.
-    m_midiPlayTick =
-        std::min(m_player.nextActingTick(m_lastActingTick, m_controls.settings.playSpeed)
-                     .value_or(tickCount),
-                 tickCount);
-    m_lastActingTick = *m_midiPlayTick;
     const PlayedStep step = m_player.step(tickCount, m_controls.settings.playSpeed, m_mapControls);
     switch (step.action) {
     case PlaybackAction::None:
@@ -408,7 +400,6 @@ void ProgramLogic::playbackTick(int32_t tickCount) {
         m_view.paintCanvas(oneDot(dot));
         break;
     }
-    m_midiPlayTick.reset();
 }
 
 void ProgramLogic::showNote(std::optional<int32_t> noteIndex) {

@@ -141,9 +141,7 @@ private:
     VowelWorking m_vowel{};      // the vowel map's values, kept between points
     Player m_player{m_recording, m_voice, m_vowel}; // plays the recording on the ticks
     MidiPerformance m_midiIn{}; // MIDI input as points, mapped as the controls map drags
-    std::optional<int32_t> m_midiPlayTick{}; // while a tick plays: the tick its MIDI belongs to
-    int32_t m_lastActingTick = 0; // of this playback's last step, on a clock that never lags
-    int32_t m_midiInMs = 0;       // the time of the MIDI input's latest moment
+    int32_t m_midiInMs = 0;     // the time of the MIDI input's latest moment
     // The live voice's level as channel volume, 0..127 (kMidiFullVolume: the voice's own).
     uint8_t m_outputVolumeValue = kMidiFullVolume;
     MidiLiveWriter m_midiOut{};                   // the sounding points as MIDI output

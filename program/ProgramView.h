@@ -94,13 +94,11 @@ public:
     virtual void setUndoAvailable(bool available) = 0;
 
     // MIDI messages to go out, whole and in order, as the drawing, MIDI input or playback
-    // sounds them: the messages the MIDI export writes for the same points. playTick, during
-    // playback: the tick of the play clock they belong to (counted as tick events count), the
-    // one a clock that never lags plays them on, which a late tick event may have passed; a view
-    // sends them at that tick's time. Empty: they go out now. A view without a MIDI output
-    // connected drops them.
-    virtual void sendMidi(std::span<const MidiMessage> messages,
-                          std::optional<int32_t> playTick) = 0;
+    // sounds them: the messages the MIDI export writes for the same points. Sent while a tick
+    // event is handled, they belong to that tick, and a view sends them at the tick's time on
+    // its play clock (the sample clock, as the export places them); otherwise now. A view
+    // without a MIDI output connected drops them.
+    virtual void sendMidi(std::span<const MidiMessage> messages) = 0;
     // How MIDI is connected, one line that About adds to its text ("MIDI: no JACK server");
     // empty to add nothing.
     virtual std::string midiStatus() const = 0;

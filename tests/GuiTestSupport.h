@@ -114,7 +114,7 @@ public:
 };
 
 inline Program::AudioFactory silentAudio() {
-    return [](VoiceParams&) { return std::make_unique<SilentAudio>(); };
+    return [](VoiceParams&, PlayClock&) { return std::make_unique<SilentAudio>(); };
 }
 
 // Processes events until `done` holds or the wait gives up; returns whether it held. Waiting
@@ -191,7 +191,7 @@ private:
     }
 };
 
-// A started program with a silent audio output, past its first tick (ticker paused, voice
+// A started program with a silent audio output, past its first tick (play clock paused, voice
 // released), and ways to use its drawing area as a hand would.
 class ProgramTest : public ::testing::Test {
 protected:
@@ -200,7 +200,7 @@ protected:
         w = program.window();
         ui = WindowControls(*w);
         area = ui.drawingArea;
-        ASSERT_TRUE(processUntil([&] { return program.ticker().tickerPaused.load() == 1; }));
+        ASSERT_TRUE(processUntil([&] { return !program.playClock().running(); }));
     }
     void TearDown() override {
         program.shutdown();

@@ -29,8 +29,9 @@ TEST(AudioError, NoOutputDeviceShowsInvalidDeviceAndEndsWithZero) {
     setenv("JACK_NO_START_SERVER", "1", 1);
 
     RecordingDialogs dialogs;
-    Program program(dialogs,
-                    [](VoiceParams& voice) { return std::make_unique<PortAudioOutput>(voice); });
+    Program program(dialogs, [](VoiceParams& voice, PlayClock& clock) {
+        return std::make_unique<PortAudioOutput>(voice, clock);
+    });
     EXPECT_EQ(program.run(), 0);
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].title, QString());

@@ -11,8 +11,8 @@
 // Qt is not built with ThreadSanitizer and guards its cross-thread event queue with a futex the
 // sanitizer cannot see, so the memory operations that Qt itself makes through libc are not
 // checked. Qt Gui's own worker threads (started while a dialog paints during an export) hand
-// their work over the same way. The program's own code, and the hand-over of tick events and
-// of an export's render, still are.
+// their work over the same way. The program's own code, and the hand-over of the play clock's ticks
+// and of an export's render, still are.
 extern "C" const char* __tsan_default_suppressions() {
     return "called_from_lib:libQt6Core.so.6\n"
            "called_from_lib:libQt6Gui.so.6\n";

@@ -352,7 +352,7 @@ TEST_F(MainWindowTest, AScreenReadersToggleActionWorksAsAClick) {
     EXPECT_FALSE(ui.gridCheckBox->isEnabled()) << "Unrestricted takes the grid away";
 
     toggle(ui.playToggle);
-    EXPECT_EQ(program.ticker().tickerPaused.load(), 0) << "playback runs";
+    EXPECT_TRUE(program.playClock().running()) << "playback runs";
     ASSERT_TRUE(processUntil([&] { return !ui.playToggle->isChecked(); }));
     EXPECT_EQ(ui.playToggle->text(), QStringLiteral("play"));
 }
@@ -396,7 +396,7 @@ TEST_F(MainWindowTest, ReturnAndKeypadEnterPressAButtonAsSpaceDoes) {
     ui.playToggle->setFocus();
     QTest::keyClick(ui.playToggle, Qt::Key_Return);
     EXPECT_EQ(ui.playToggle->text(), QStringLiteral("playing"));
-    EXPECT_EQ(program.ticker().tickerPaused.load(), 0) << "playback runs";
+    EXPECT_TRUE(program.playClock().running()) << "playback runs";
     ASSERT_TRUE(processUntil([&] { return !ui.playToggle->isChecked(); }));
 
     press({100, 100});
@@ -486,7 +486,7 @@ TEST_F(MainWindowTest, PlayWithAnEmptyRecordingEndsOnTheNextTick) {
     QTest::mouseClick(ui.playToggle, Qt::LeftButton);
     EXPECT_TRUE(ui.playToggle->isChecked());
     EXPECT_EQ(ui.playToggle->text(), QStringLiteral("playing"));
-    EXPECT_EQ(program.ticker().tickerPaused.load(), 0);
+    EXPECT_TRUE(program.playClock().running());
     EXPECT_FALSE(ui.gridCheckBox->isEnabled());
     // A scale chosen during playback does not enable Grid.
     QTest::mouseClick(ui.pentatonicOption, Qt::LeftButton);
@@ -494,7 +494,7 @@ TEST_F(MainWindowTest, PlayWithAnEmptyRecordingEndsOnTheNextTick) {
 
     ASSERT_TRUE(processUntil([&] { return !ui.playToggle->isChecked(); }));
     EXPECT_EQ(ui.playToggle->text(), QStringLiteral("play"));
-    EXPECT_EQ(program.ticker().tickerPaused.load(), 1);
+    EXPECT_FALSE(program.playClock().running());
     EXPECT_TRUE(ui.gridCheckBox->isEnabled());
     EXPECT_FALSE(ui.gridCheckBox->isChecked());
     EXPECT_TRUE(program.voice().released());

@@ -113,7 +113,7 @@ public:
     void resumeTicks() override { log.push_back("resume ticks"); }
     void pauseTicks() override { log.push_back("pause ticks"); }
     void quit() override { log.push_back("quit"); }
-    void sendMidi(std::span<const MidiMessage>, std::optional<int32_t>) override {}
+    void sendMidi(std::span<const MidiMessage>) override {}
     std::string midiStatus() const override { return {}; }
 
     std::vector<std::string> log;

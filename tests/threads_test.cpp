@@ -1,6 +1,7 @@
-// The three threads that share state, for real: PortAudio's callback rendering into a file
-// through ALSA, the ticker posting ticks, and the main thread retuning the voice and starting
-// and stopping playback. Built with ThreadSanitizer, a data race fails the run.
+// The threads that share state, for real: PortAudio's callback rendering into a file through
+// ALSA and counting the play clock's ticks into its queue, and the main thread taking them,
+// retuning the voice and starting and stopping playback. Built with ThreadSanitizer, a data race
+// fails the run.
 #include "GuiTestSupport.h"
 #include "app/MainWindow.h"
 #include "app/audio/PortAudioOutput.h"
@@ -36,17 +37,18 @@ void useCaptureDevice(const QTemporaryDir& dir) {
 }
 
 // The program with its PortAudio stream on the capture device, started up to the idle state:
-// the first tick has paused the ticker.
+// the first tick has paused the play clock.
 class Threads : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_dir.isValid());
         useCaptureDevice(m_dir);
-        m_program = std::make_unique<Program>(
-            m_dialogs, [](VoiceParams& voice) { return std::make_unique<PortAudioOutput>(voice); });
+        m_program = std::make_unique<Program>(m_dialogs, [](VoiceParams& voice, PlayClock& clock) {
+            return std::make_unique<PortAudioOutput>(voice, clock);
+        });
         ASSERT_TRUE(m_program->start()) << "no audio device in the capture configuration";
         ASSERT_TRUE(m_dialogs.messages.empty());
-        ASSERT_TRUE(processUntil([&] { return m_program->ticker().tickerPaused.load() == 1; }));
+        ASSERT_TRUE(processUntil([&] { return !m_program->playClock().running(); }));
     }
 
     QTemporaryDir m_dir{};
@@ -54,7 +56,7 @@ protected:
     std::unique_ptr<Program> m_program{};
 };
 
-TEST_F(Threads, CallbackTickerAndMainThreadShareTheVoiceAndTheTicker) {
+TEST_F(Threads, CallbackAndMainThreadShareTheVoiceAndThePlayClock) {
     Program& program = *m_program;
     const WindowControls ui(*program.window());
     VoiceParams& voice = program.voice();
@@ -70,10 +72,10 @@ TEST_F(Threads, CallbackTickerAndMainThreadShareTheVoiceAndTheTicker) {
             startVoice(voice);
             mapPoint(voice, (stroke * 7 + i * 9) % 241, (stroke * 11 + i * 5) % 201, controls,
                      vowel);
-            QTest::qWait(1); // the callback and the ticker run meanwhile
+            QTest::qWait(1); // the callback and the clock's pump run meanwhile
         }
         stopVoice(voice);
-        QTest::mouseClick(ui.playToggle, Qt::LeftButton); // ticker runs, then ends playback
+        QTest::mouseClick(ui.playToggle, Qt::LeftButton); // the clock runs, then ends playback
         ASSERT_TRUE(processUntil([&] { return !ui.playToggle->isChecked(); }));
     }
     // The stream really ran: the callback's voice reached the capture file.
@@ -85,7 +87,7 @@ TEST_F(Threads, CallbackTickerAndMainThreadShareTheVoiceAndTheTicker) {
         const QByteArray bytes = capture.readAll();
         return std::any_of(bytes.begin(), bytes.end(), [](char byte) { return byte != 0; });
     }));
-    EXPECT_EQ(program.ticker().tickerPaused.load(), 1);
+    EXPECT_FALSE(program.playClock().running());
     program.shutdown();
 }
 

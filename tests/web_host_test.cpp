@@ -53,7 +53,7 @@ public:
     void resumeTicks() override { m_ticks.resume(); }
     void pauseTicks() override { m_ticks.pause(); }
     void quit() override {}
-    void sendMidi(std::span<const MidiMessage>, std::optional<int32_t>) override {}
+    void sendMidi(std::span<const MidiMessage>) override {}
     std::string midiStatus() const override { return {}; }
 
 private:

@@ -392,7 +392,7 @@ void programMidiOut(bool open) {
     p.view.setMidiOutOpen(open);
     if (open) {
         const std::vector<MidiMessage> opening = p.logic.midiOutOpening();
-        p.view.sendMidi(opening, std::nullopt);
+        p.view.sendMidi(opening);
     }
 }
 

@@ -155,7 +155,7 @@ std::optional<ChosenRecording> WebView::chooseOpenFile() {
 
 // The worklet handles every tick at its own frame, so a played tick is never late here: the
 // messages go out at the frame of the call.
-void WebView::sendMidi(std::span<const MidiMessage> messages, std::optional<int32_t> /*playTick*/) {
+void WebView::sendMidi(std::span<const MidiMessage> messages) {
     if (!m_midiOutOpen || messages.empty()) {
         return;
     }

@@ -72,7 +72,7 @@ public:
     void resumeTicks() override { m_ticks.resume(); }
     void pauseTicks() override { m_ticks.pause(); }
     void quit() override {} // a page is closed by the browser, never by the program
-    void sendMidi(std::span<const MidiMessage> messages, std::optional<int32_t> playTick) override;
+    void sendMidi(std::span<const MidiMessage> messages) override;
     // The page shows MIDI's state in its own menu.
     std::string midiStatus() const override { return {}; }
 

@@ -20,6 +20,10 @@ server is the one JACK_DEFAULT_SERVER names. Subcommands (each exits 0, or print
       server's frames run slower than real time under load, and playback runs in real time),
       to OUT_FILE when it gets SIGTERM. It writes OUT_FILE.ready once
       connected.
+  record PREFIX SECONDS OUT.wav
+      Connects the first audio output port whose name starts with PREFIX to its own input and
+      writes SECONDS of it, at the server's rate, to OUT.wav (16-bit). Writes OUT.wav.ready
+      once connected.
   pitch WAV
       Checks that the sound sings MELODY_NOTES, each within TOLERANCE_CENTS, in order.
   melody FILE.mid
@@ -43,6 +47,7 @@ import subprocess
 import sys
 import threading
 import time
+import wave
 
 import jack
 import mido
@@ -138,6 +143,49 @@ LIBJACK.jack_frames_to_time.argtypes = [ctypes.c_void_p, ctypes.c_uint32]
 def frames_to_time(client, frame):
     """jack_frames_to_time, which python3-jack-client 0.5 does not wrap."""
     return LIBJACK.jack_frames_to_time(int(jack._ffi.cast("uintptr_t", client._ptr)), frame)
+
+
+def record(prefix, seconds, wav_path):
+    client = open_client("dc-test-recorder")
+    port = client.inports.register("in")
+    wanted = int(float(seconds) * client.samplerate)
+    blocks = []
+    state = {"frames": 0}
+    done = threading.Event()
+
+    @client.set_process_callback
+    def process(frames):
+        if state["frames"] < wanted:
+            blocks.append(bytes(port.get_buffer()))
+            state["frames"] += frames
+        else:
+            done.set()
+
+    with client:
+        deadline = time.monotonic() + WAIT_SECONDS
+        while True:
+            sources = client.get_ports(name_pattern="^" + prefix, is_audio=True, is_output=True)
+            if sources:
+                break
+            if time.monotonic() > deadline:
+                fail(f"no audio output port starts with {prefix}")
+            time.sleep(0.1)
+        source = sources[0].name
+        client.connect(source, port)
+        open(wav_path + ".ready", "w", encoding="ascii").close()
+        if not done.wait(float(seconds) + WAIT_SECONDS):
+            fail("the recording did not end: the server stopped")
+        rate = client.samplerate
+    samples = (ctypes.c_float * (len(b"".join(blocks)) // 4)).from_buffer_copy(b"".join(blocks))
+    pcm = bytearray()
+    for sample in samples:
+        pcm += int(max(-1.0, min(1.0, sample)) * 32767).to_bytes(2, "little", signed=True)
+    with wave.open(wav_path, "wb") as out:
+        out.setnchannels(1)
+        out.setsampwidth(2)
+        out.setframerate(rate)
+        out.writeframes(bytes(pcm))
+    print(f"ok: {len(samples)} frames at {rate} Hz from {source}")
 
 
 def play(times_path):
@@ -425,6 +473,8 @@ def main():
         play(args[0])
     elif command == "listen":
         listen(args[0])
+    elif command == "record":
+        record(*args)
     elif command == "pitch":
         check_pitch(args[0])
     elif command == "sav":
