@@ -25,16 +25,7 @@ LiveResampler::LiveResampler(double inputRate, double outputRate, Source source,
     const soxr_runtime_spec_t runtime = soxr_runtime_spec(kThreads);
     soxr_error_t error = nullptr;
     m_soxr = soxr_create(inputRate, outputRate, 1, &error, &io, &quality, &runtime);
-    if (error == nullptr) {
-        error = soxr_set_input_fn(m_soxr, &LiveResampler::pull, this, kMaxPullFrames);
-    }
-    if (error != nullptr) {
-        m_error = error;
-        soxr_delete(m_soxr);
-        m_soxr = nullptr;
-        return;
-    }
-    warmUp();
+    attachSource(error);
 }
 
 LiveResampler::~LiveResampler() {
@@ -57,13 +48,16 @@ void LiveResampler::reset() {
     }
     // Clearing frees the converter's buffers and forgets the source: both are set up again
     // before the next callback.
-    soxr_error_t error = soxr_clear(m_soxr);
+    attachSource(soxr_clear(m_soxr));
+}
+
+void LiveResampler::attachSource(const char* error) {
     if (error == nullptr) {
         error = soxr_set_input_fn(m_soxr, &LiveResampler::pull, this, kMaxPullFrames);
     }
     if (error != nullptr) {
         m_error = error;
-        soxr_delete(m_soxr);
+        soxr_delete(m_soxr); // takes a null converter too
         m_soxr = nullptr;
         return;
     }

@@ -43,6 +43,9 @@ public:
 
 private:
     static std::size_t pull(void* self, const void** data, std::size_t requestedFrames) noexcept;
+    // Registers the source with a converter just made or cleared (error: what that step said),
+    // then warms it up; on an error the converter goes, and the output is silence.
+    void attachSource(const char* error); // libsoxr's soxr_error_t: null, or what went wrong
     void warmUp() noexcept;
 
     soxr* m_soxr = nullptr;
