@@ -35,6 +35,7 @@
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStatusBar>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
 #include <QUrl>
@@ -355,6 +356,15 @@ void MainWindow::markMidiInChannel(int32_t channel) {
     for (std::size_t item = 0; item < m_menuMidiInChannels.size(); ++item) {
         m_menuMidiInChannels[item]->setChecked(static_cast<int32_t>(item) == channel);
     }
+}
+
+void MainWindow::showStatus(const QString& text) {
+    // The bar is made with the first line: a window that never needs one keeps its size.
+    if (text.isEmpty() && findChild<QStatusBar*>() == nullptr) {
+        return;
+    }
+    statusBar()->showMessage(text);
+    statusBar()->setVisible(!text.isEmpty());
 }
 
 void MainWindow::showNote(std::string_view name) {

@@ -66,6 +66,8 @@ public:
     // Moves MIDI > Input Channel's mark to the channel: kMidiAllChannels or 1..16.
     void markMidiInChannel(int32_t channel);
     void showNote(std::string_view name); // empty clears the label
+    // A line at the window's foot about the program's sound (a lost server); empty hides it.
+    void showStatus(const QString& text);
 
     // The drawing area: the steps in order (see DrawingArea).
     void paintCanvas(const CanvasPaint& paint);

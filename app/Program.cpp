@@ -30,6 +30,22 @@ constexpr std::string_view kTempPrefix = ".DoodleChorus-";
 constexpr int64_t kMidiHandOverAheadNs = 2'000'000;
 constexpr int64_t kNsPerMs = 1'000'000;
 
+// How often the program looks for a JACK server while it has none (ms): a server that starts
+// is joined within this.
+constexpr int kJackWatchIntervalMs = 1000;
+
+// What the window and About say of the JACK server.
+constexpr std::string_view kJackLostText =
+    "The JACK server has gone: sound goes to the default device, and DoodleChorus joins the "
+    "server again when it returns. The drawing is kept.";
+constexpr std::string_view kJackLostSilentText =
+    "The JACK server has gone, and there is no other sound device: DoodleChorus is silent "
+    "until the server returns. The drawing is kept.";
+constexpr std::string_view kJackBackText = "Joined the JACK server again.";
+constexpr std::string_view kJackLostStatus =
+    "MIDI: the JACK server has gone; DoodleChorus joins it again when it returns";
+constexpr std::string_view kNoJackStatus = "MIDI: no JACK server";
+
 // File > Open Recent holds this many files, most recent first.
 constexpr qsizetype kMaxRecentFiles = 10;
 
@@ -102,13 +118,15 @@ Program::~Program() {
 bool Program::start() {
     // The state starts at zero and at its defaults as its members are constructed; the
     // tables are constants. What is left is the fixed order of the rest.
-    m_audio = m_makeAudio(m_logic.voice(), m_clock);
-    const int openError = m_audio->open();
-    if (openError != 0) {
-        m_dialogs.showMessage(nullptr, QString(),
-                              QString::fromStdString(m_audio->errorText(openError)));
-        m_audio.reset(); // the library is left as it is: the process ends right after
-        return false;
+    // Where a JACK server runs, the program is its client for sound and MIDI; elsewhere
+    // PortAudio's output sings, and the program goes without MIDI until a server runs.
+    const bool jack = m_jack.open() == 0;
+    if (!jack) {
+        std::string error;
+        if (!startPortAudio(error)) {
+            m_dialogs.showMessage(nullptr, QString(), QString::fromStdString(error));
+            return false; // the library is left as it is: the process ends right after
+        }
     }
 
     m_window =
@@ -125,16 +143,80 @@ bool Program::start() {
 
     // A stream that does not start leaves the program running without sound, its play clock
     // counted on the steady clock instead.
-    static_cast<void>(m_audio->start());
+    if (jack) {
+        static_cast<void>(joinJack());
+    } else {
+        static_cast<void>(m_audio->start());
+    }
     m_logic.start();
     restoreSettings();
 
-    // MIDI only where a JACK server already runs; without one the program is as it always was.
-    if (m_midi.open()) {
-        m_midiNotifier = std::make_unique<QSocketNotifier>(m_midi.wakeFd(), QSocketNotifier::Read);
-        connect(m_midiNotifier.get(), &QSocketNotifier::activated, this, [this] { takeMidi(); });
+    m_jackWatch.setInterval(kJackWatchIntervalMs);
+    connect(&m_jackWatch, &QTimer::timeout, this, [this] { watchForJack(); });
+    if (!m_jack.isOpen()) {
+        m_jackWatch.start();
     }
     return true;
+}
+
+bool Program::startPortAudio(std::string& error) {
+    m_audio = m_makeAudio(m_logic.voice(), m_clock);
+    const int openError = m_audio->open();
+    if (openError != 0) {
+        error = m_audio->errorText(openError);
+        m_audio.reset();
+        return false;
+    }
+    return true;
+}
+
+bool Program::joinJack() {
+    if (m_jack.start() != 0) {
+        m_jack.terminate();
+        return false;
+    }
+    m_jack.singMidiInputWith(m_midiInputControls);
+    m_midiNotifier = std::make_unique<QSocketNotifier>(m_jack.wakeFd(), QSocketNotifier::Read);
+    connect(m_midiNotifier.get(), &QSocketNotifier::activated, this, [this] { takeMidi(); });
+    return true;
+}
+
+void Program::watchForJack() {
+    if (m_shutDown || m_jack.isOpen() || m_jack.open() != 0) {
+        return;
+    }
+    // PortAudio's stream ends first: one callback at a time renders the voice.
+    if (m_audio) {
+        m_audio->terminate();
+        m_audio.reset();
+    }
+    if (!joinJack()) {
+        std::string error;
+        if (startPortAudio(error)) {
+            static_cast<void>(m_audio->start());
+        }
+        return;
+    }
+    m_jackWatch.stop();
+    if (m_jackLost) {
+        m_jackLost = false;
+        m_window->showStatus(toQString(kJackBackText));
+    }
+}
+
+void Program::leaveLostJack() {
+    m_midiNotifier.reset();
+    m_jack.terminate();
+    m_jackLost = true;
+    m_heldMidi.clear();
+    m_heldMidiTimer.stop();
+    // The keys held are gone with the server: their notes end as their note offs would.
+    m_logic.dispatch(Event::midiIn({kMidiControlChange, kMidiCcAllNotesOff, 0}, std::nullopt));
+    m_logic.dispatch(Event::midiInEnd());
+    std::string error;
+    const bool sounding = startPortAudio(error) && m_audio->start() == 0;
+    m_window->showStatus(toQString(sounding ? kJackLostText : kJackLostSilentText));
+    m_jackWatch.start();
 }
 
 int Program::run(const std::optional<std::string>& startFile) {
@@ -153,9 +235,10 @@ void Program::shutdown() {
         return;
     }
     m_shutDown = true;
+    m_jackWatch.stop();
     m_midiNotifier.reset();
-    m_midi.close();    // its process thread has ended when this returns
-    m_tickPump.stop(); // no tick reaches the program from here on
+    m_jack.terminate(); // its process thread has ended when this returns
+    m_tickPump.stop();  // no tick reaches the program from here on
     m_heldMidiTimer.stop();
     if (m_audio) {
         m_audio->terminate(); // stops and closes the running stream
@@ -412,7 +495,7 @@ void Program::quit() {
 void Program::sendMidi(std::span<const MidiMessage> messages) {
     // A tick's MIDI goes out at the time of the tick's frame, however late the main thread
     // handled it: as the MIDI export places it, on the sample clock.
-    if (m_tickDueNs && m_midi.isOpen() && *m_tickDueNs - monotonicNs() > kMidiHandOverAheadNs) {
+    if (m_tickDueNs && m_jack.isOpen() && *m_tickDueNs - monotonicNs() > kMidiHandOverAheadNs) {
         for (const MidiMessage& message : messages) {
             m_heldMidi.push_back({*m_tickDueNs, message});
         }
@@ -422,7 +505,7 @@ void Program::sendMidi(std::span<const MidiMessage> messages) {
         return;
     }
     sendHeldMidi(true); // what was held goes first: the order is the program's
-    m_midi.send(messages, m_tickDueNs);
+    m_jack.send(messages, m_tickDueNs);
 }
 
 void Program::sendHeldMidi(bool all) {
@@ -431,7 +514,7 @@ void Program::sendHeldMidi(bool all) {
            (all || m_heldMidi.front().dueNs - nowNs <= kMidiHandOverAheadNs)) {
         const HeldMidi held = m_heldMidi.front();
         m_heldMidi.pop_front();
-        m_midi.send(std::span(&held.message, 1), held.dueNs);
+        m_jack.send(std::span(&held.message, 1), held.dueNs);
     }
     if (m_heldMidi.empty()) {
         m_heldMidiTimer.stop();
@@ -442,19 +525,35 @@ void Program::sendHeldMidi(bool all) {
 }
 
 std::string Program::midiStatus() const {
-    return m_midi.status();
+    if (m_jack.isOpen()) {
+        return m_jack.status();
+    }
+    return m_jackLost ? std::string(kJackLostStatus) : std::string(kNoJackStatus);
+}
+
+bool Program::hostSingsMidiInput() const {
+    return m_jack.isOpen();
+}
+
+void Program::singMidiInputWith(const MidiInputControls& controls) {
+    m_midiInputControls = controls;
+    m_jack.singMidiInputWith(controls);
 }
 
 void Program::takeMidi() {
     if (m_shutDown) {
         return;
     }
-    const JackMidiPorts::Ready ready =
-        m_midi.takeReady([this](const MidiMessage& message, std::optional<int32_t> nowMs) {
+    const JackHost::Ready ready = m_jack.takeReady(
+        [this](const MidiMessage& message, std::optional<int32_t> nowMs, bool endsPeriod) {
             m_logic.dispatch(Event::midiIn(message, nowMs));
+            if (endsPeriod) {
+                m_logic.dispatch(Event::midiInEnd());
+            }
         });
-    if (ready.messages > 0) {
-        m_logic.dispatch(Event::midiInEnd());
+    if (ready.serverLost) {
+        leaveLostJack();
+        return;
     }
     if (ready.outputConnected) {
         const std::vector<MidiMessage> opening = m_logic.midiOutOpening();

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/audio/AudioOutput.h"
+#include "app/audio/JackHost.h"
 #include "app/clock/PlayClock.h"
 #include "app/clock/TickPump.h"
-#include "app/midi/JackMidiPorts.h"
 #include "mapping/DrawingSurface.h"
 #include "program/Event.h"
 #include "program/ProgramLogic.h"
@@ -90,15 +90,27 @@ private:
     void quit() override;
     void sendMidi(std::span<const MidiMessage> messages) override;
     std::string midiStatus() const override;
+    bool hostSingsMidiInput() const override;
+    void singMidiInputWith(const MidiInputControls& controls) override;
 
     // A tick of the play clock for the program; its MIDI goes out at the time of its frame.
     void onTick(int32_t tick, int64_t dueNs);
     // Sends the held MIDI that is due within kMidiHandOverAheadNs (all of it: `all`), and sets
     // the timer for the rest.
     void sendHeldMidi(bool all);
-    // Hands the program what the MIDI ports received, as one batch, and the opening messages
-    // to a newly connected output.
+    // Hands the program what the MIDI ports received, each period's messages as one batch, and
+    // the opening messages to a newly connected output; goes on without a server that has gone.
     void takeMidi();
+    // Joins a running JACK server for sound and MIDI: true when the client runs.
+    bool joinJack();
+    // The server has gone: the client is closed, held notes are let go, the window says so, and
+    // sound goes on through the PortAudio output until a server runs again.
+    void leaveLostJack();
+    // PortAudio's output, where no JACK client runs: false when it could not be opened (its
+    // reason in `error`).
+    bool startPortAudio(std::string& error);
+    // While no JACK client runs: joins a server that has come, leaving PortAudio's output.
+    void watchForJack();
 
     // The file at `path` read into a recording, or why not.
     ChosenRecording readChosen(const std::string& path);
@@ -129,10 +141,13 @@ private:
     std::deque<HeldMidi> m_heldMidi{};
     QTimer m_heldMidiTimer{};
     ProgramLogic m_logic{static_cast<ProgramView&>(*this)};
-    std::unique_ptr<AudioOutput> m_audio;
+    std::unique_ptr<AudioOutput> m_audio; // PortAudio's output, where no JACK client runs
     std::unique_ptr<MainWindow> m_window;
-    JackMidiPorts m_midi; // open only where a JACK server runs
+    JackHost m_jack{m_logic.voice(), m_clock}; // sound and MIDI where a JACK server runs
     std::unique_ptr<QSocketNotifier> m_midiNotifier;
+    MidiInputControls m_midiInputControls{}; // as the program reported them last
+    QTimer m_jackWatch{};                    // while no JACK client runs
+    bool m_jackLost = false;                 // a server was joined and has gone
     bool m_shutDown = false;
 };
 

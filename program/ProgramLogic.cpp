@@ -21,16 +21,24 @@ constexpr int32_t kSoundingLine = 0;
 constexpr int32_t kReleaseLine = 1;
 
 // Raises the "a dialog is open" flag for its lifetime: events that reach the dispatch meanwhile
-// are dropped.
+// are dropped. `changed` runs after each change of the flag.
+template <class Changed>
 class ModalStep {
 public:
-    explicit ModalStep(bool& open) : m_open(open) { m_open = true; }
-    ~ModalStep() { m_open = false; }
+    ModalStep(bool& open, Changed changed) : m_open(open), m_changed(changed) {
+        m_open = true;
+        m_changed();
+    }
+    ~ModalStep() {
+        m_open = false;
+        m_changed();
+    }
     ModalStep(const ModalStep&) = delete;
     ModalStep& operator=(const ModalStep&) = delete;
 
 private:
     bool& m_open;
+    Changed m_changed;
 };
 
 // A dot for every line of a recording, where the line's point lies (unclamped).
@@ -214,19 +222,23 @@ ControlSettings ProgramLogic::settings() const {
     return controlSettingsOf(m_controls.settings, m_controls.gridChecked);
 }
 
-void ProgramLogic::onDrawingEvent(const Event& event) {
+void ProgramLogic::onDrawingEvent(const Event& event, bool sing) {
     switch (handleDrawingEvent(event.pointer, event.x, event.y, event.buttons, m_controls.playDown,
                                m_drawing)) {
     case DrawingOutcome::Nothing:
         break;
     case DrawingOutcome::Point:
         appendGestureLine(kSoundingLine, event.nowMs);
-        showNote(m_player.soundPoint(m_drawing.pointX, m_drawing.pointY, m_mapControls));
+        showNote(sing ? m_player.soundPoint(m_drawing.pointX, m_drawing.pointY, m_mapControls)
+                      : mapPitch(m_drawing.pointX, m_mapControls.scaleMode, m_mapControls.scale)
+                            .noteIndex);
         sendMidiPoint(m_drawing.pointY);
         m_view.paintCanvas(oneDot(m_drawing.ink.back()));
         break;
     case DrawingOutcome::Release:
-        m_player.release();
+        if (sing) {
+            m_player.release();
+        }
         sendMidiRelease();
         appendGestureLine(kReleaseLine, event.nowMs);
         clearNote();
@@ -239,40 +251,32 @@ void ProgramLogic::onMidiIn(const Event& event) {
         onMidiPoint(m_midiIn.flush());
         return;
     }
-    const MidiMessage& message = event.midi;
-    if (!midiInputHears(message, m_controls.midiInChannel)) {
-        return;
+    const MidiInput::Step step = m_midiIn.feed(event.midi, event.nowMs);
+    if (step.volumeValue) {
+        setOutputLevel(*step.volumeValue);
     }
-    if ((message.status & kMidiKindMask) == kMidiControlChange && message.data1 == kMidiCcVolume) {
-        setOutputLevel(message.data2);
-        return;
-    }
-    // A message whose time could not be read belongs to the moment before it.
-    if (event.nowMs) {
-        m_midiInMs = *event.nowMs;
-    }
-    onMidiPoint(m_midiIn.feed(message, m_midiInMs));
+    onMidiPoint(step.point);
 }
 
 void ProgramLogic::onMidiPoint(const std::optional<GestureLine>& point) {
-    if (!point) {
+    // As a drag: the point is drawn, sung and recorded at the time its moment came in. Where
+    // the host's audio callback sings MIDI input itself, at its frame, the point is drawn and
+    // recorded here but not sung again.
+    if (!point || !midiPointActs(*point, midiInputControls())) {
         return;
     }
-    // As a drag: the point is drawn, sung and recorded at the time its moment came in, and
-    // ignored while playback runs (a release then would silence the playback). While a dialog
-    // is open only a release acts.
     const bool released = point->released != 0;
-    if (m_controls.playDown || (m_modalStepOpen && !released)) {
-        return;
-    }
     onDrawingEvent(Event::pointerEvent(released ? PointerAction::LeftRelease : PointerAction::Move,
                                        point->x, point->y, released ? 0 : kLeftButtonBit,
-                                       point->elapsedMs));
+                                       point->elapsedMs),
+                   !m_view.hostSingsMidiInput());
 }
 
 void ProgramLogic::setOutputLevel(uint8_t volumeValue) {
     volumeValue &= kMidiDataMask;
-    setVolume(m_voice, static_cast<double>(volumeValue) / kMidiMaxDataValue);
+    if (!m_view.hostSingsMidiInput()) {
+        setVolume(m_voice, static_cast<double>(volumeValue) / kMidiMaxDataValue);
+    }
     if (volumeValue != m_outputVolumeValue) {
         m_outputVolumeValue = volumeValue;
         m_midiOutMessages.push_back({kMidiControlChange, kMidiCcVolume, volumeValue});
@@ -281,17 +285,22 @@ void ProgramLogic::setOutputLevel(uint8_t volumeValue) {
 }
 
 void ProgramLogic::chooseMidiInChannel(int32_t channel) {
-    if (channel == m_controls.midiInChannel) {
+    if (channel == m_midiIn.channel()) {
         return;
     }
-    // The notes held on the channels left would never hear their note offs: they are let go,
-    // and the pedal and the bend start afresh, as a keyboard's reset leaves them.
     m_controls.midiInChannel = channel;
     m_view.markMidiInChannel(channel);
-    for (const uint8_t controller : {kMidiCcResetAllControllers, kMidiCcAllNotesOff}) {
-        onMidiPoint(m_midiIn.feed({kMidiControlChange, controller, 0}, m_midiInMs));
-    }
-    onMidiPoint(m_midiIn.flush());
+    m_midiIn.listenTo(channel,
+                      [this](const std::optional<GestureLine>& point) { onMidiPoint(point); });
+    reportMidiInput();
+}
+
+MidiInputControls ProgramLogic::midiInputControls() const {
+    return {m_mapControls, m_midiIn.channel(), m_controls.playDown, m_modalStepOpen};
+}
+
+void ProgramLogic::reportMidiInput() {
+    m_view.singMidiInputWith(midiInputControls());
 }
 
 std::vector<MidiMessage> ProgramLogic::midiOutOpening() const {
@@ -351,6 +360,7 @@ void ProgramLogic::appendGestureLine(int32_t released, std::optional<int32_t> no
 
 void ProgramLogic::startPlayback() {
     m_controls.playDown = true;
+    reportMidiInput();
     m_view.setPlaying(true);
     m_view.paintCanvas(wholeCanvas(false, m_controls.settings.scaleMode, {})); // white; the ink
                                                                                // stays for later
@@ -363,6 +373,7 @@ void ProgramLogic::startPlayback() {
 
 void ProgramLogic::stopPlayback() {
     m_controls.playDown = false;
+    reportMidiInput();
     m_view.setPlaying(false);
     m_ticksRunning = false;
     m_view.pauseTicks();
@@ -425,8 +436,9 @@ void ProgramLogic::repaintCanvas(bool withGrid) {
 
 void ProgramLogic::refreshMapControls() {
     m_mapControls = mapControlsFor(m_controls.settings);
-    m_midiIn.setSettings({m_mapControls.scaleMode, m_mapControls.scale, {}});
+    m_midiIn.setMap(m_mapControls);
     m_midiOut.setWholeNotes(m_mapControls.scaleMode != ScaleMode::Unrestricted);
+    reportMidiInput();
 }
 
 void ProgramLogic::onScaleOptionChosen(ScaleMode mode) {
@@ -517,7 +529,7 @@ void ProgramLogic::onMenu(int32_t id) {
 }
 
 void ProgramLogic::saveRecording() {
-    const ModalStep modal(m_modalStepOpen);
+    const ModalStep modal(m_modalStepOpen, [this] { reportMidiInput(); });
     const std::optional<std::string> chosen =
         m_view.chooseSaveFile(FileKind::Recording, proposedName(FileKind::Recording));
     if (!chosen || chosen->empty()) {
@@ -569,7 +581,7 @@ void ProgramLogic::showStoreResult(const StoreResult& result) {
 }
 
 void ProgramLogic::exportRecording(FileKind kind) {
-    const ModalStep modal(m_modalStepOpen);
+    const ModalStep modal(m_modalStepOpen, [this] { reportMidiInput(); });
     const std::optional<std::string> chosen = m_view.chooseSaveFile(kind, proposedName(kind));
     if (!chosen || chosen->empty()) {
         return; // cancelled: nothing to say
@@ -596,7 +608,7 @@ void ProgramLogic::openRecording() {
         return;
     }
     std::optional<ChosenRecording> chosen = [&] {
-        const ModalStep modal(m_modalStepOpen);
+        const ModalStep modal(m_modalStepOpen, [this] { reportMidiInput(); });
         return m_view.chooseOpenFile();
     }();
     if (!chosen) {
@@ -636,7 +648,7 @@ void ProgramLogic::openRecording() {
     if (!problem.empty()) {
         text += "\n\n" + problem;
     }
-    const ModalStep modal(m_modalStepOpen);
+    const ModalStep modal(m_modalStepOpen, [this] { reportMidiInput(); });
     m_view.showMessage(kInformerTitle, text);
 }
 
@@ -646,7 +658,7 @@ bool ProgramLogic::unsavedLinesMayGo() {
     }
     SaveChoice choice = SaveChoice::Cancel;
     {
-        const ModalStep modal(m_modalStepOpen);
+        const ModalStep modal(m_modalStepOpen, [this] { reportMidiInput(); });
         choice = m_view.askSaveChanges();
     }
     switch (choice) {
@@ -657,7 +669,7 @@ bool ProgramLogic::unsavedLinesMayGo() {
     case SaveChoice::Save:
         break;
     }
-    const ModalStep modal(m_modalStepOpen);
+    const ModalStep modal(m_modalStepOpen, [this] { reportMidiInput(); });
     if (m_controls.recordDown) {
         stopRecording(); // the lines saved are the lines there are; none is added meanwhile
     }
@@ -738,7 +750,7 @@ std::string ProgramLogic::proposedName(FileKind kind) const {
 }
 
 void ProgramLogic::showAbout() {
-    const ModalStep modal(m_modalStepOpen);
+    const ModalStep modal(m_modalStepOpen, [this] { reportMidiInput(); });
     const std::string midiStatus = m_view.midiStatus();
     if (midiStatus.empty()) {
         m_view.showMessage(kAboutTitle, kAboutText);
@@ -750,7 +762,7 @@ void ProgramLogic::showAbout() {
 void ProgramLogic::showHelp() {
     // On the desktop a separate window with a loop of its own: the main window stays enabled
     // and repaints, but its events are dropped until Help is closed.
-    const ModalStep modal(m_modalStepOpen);
+    const ModalStep modal(m_modalStepOpen, [this] { reportMidiInput(); });
     m_view.showHelp();
 }
 

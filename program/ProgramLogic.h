@@ -5,6 +5,7 @@
 #include "mapping/PitchMap.h"
 #include "mapping/VowelMap.h"
 #include "program/Event.h"
+#include "program/MidiInput.h"
 #include "program/ProgramView.h"
 #include "recording/ControlSettings.h"
 #include "recording/MidiExport.h"
@@ -85,12 +86,17 @@ public:
     bool closeRequested() const { return m_closeRequested; }
 
 private:
-    void onDrawingEvent(const Event& event);
+    // A drawing-area event, or a point of MIDI input as one; `sing` false leaves the voice to
+    // the host's audio callback, which sang the point already.
+    void onDrawingEvent(const Event& event, bool sing = true);
     void onMidiIn(const Event& event);
     void onMidiPoint(const std::optional<GestureLine>& point);
     // CC 7 in: the live voice's level, which goes out as CC 7 when it changes.
     void setOutputLevel(uint8_t volumeValue);
     void chooseMidiInChannel(int32_t channel);
+    MidiInputControls midiInputControls() const;
+    // Tells the view how MIDI input sings now, for a host that sings it in its audio callback.
+    void reportMidiInput();
     void sendMidiPoint(int32_t y);
     void sendMidiRelease();
     void sendMidiEnd();
@@ -140,8 +146,7 @@ private:
     MapControls m_mapControls{}; // what the maps read: the settings' scale, built once
     VowelWorking m_vowel{};      // the vowel map's values, kept between points
     Player m_player{m_recording, m_voice, m_vowel}; // plays the recording on the ticks
-    MidiPerformance m_midiIn{}; // MIDI input as points, mapped as the controls map drags
-    int32_t m_midiInMs = 0;     // the time of the MIDI input's latest moment
+    MidiInput m_midiIn{}; // MIDI input as points, mapped as the controls map drags
     // The live voice's level as channel volume, 0..127 (kMidiFullVolume: the voice's own).
     uint8_t m_outputVolumeValue = kMidiFullVolume;
     MidiLiveWriter m_midiOut{};                   // the sounding points as MIDI output

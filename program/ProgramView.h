@@ -4,6 +4,7 @@
 #include "mapping/PitchMap.h"
 #include "mapping/VowelMap.h"
 #include "program/Exports.h"
+#include "program/MidiInput.h"
 #include "recording/MidiFormat.h"
 #include "recording/Recording.h"
 
@@ -99,6 +100,11 @@ public:
     // its play clock (the sample clock, as the export places them); otherwise now. A view
     // without a MIDI output connected drops them.
     virtual void sendMidi(std::span<const MidiMessage> messages) = 0;
+    // Whether the host's audio callback sings MIDI input itself, at each message's frame: the
+    // program then draws and records the input's points but leaves the voice alone.
+    virtual bool hostSingsMidiInput() const { return false; }
+    // How MIDI input sings now, whenever that changes, for a host that sings it itself.
+    virtual void singMidiInputWith(const MidiInputControls& /*controls*/) {}
     // How MIDI is connected, one line that About adds to its text ("MIDI: no JACK server");
     // empty to add nothing.
     virtual std::string midiStatus() const = 0;

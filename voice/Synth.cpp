@@ -37,11 +37,12 @@ double sourceShape(double p) noexcept {
     return 0.5 + kSourceWarpDepth * std::sin(1.0 - p);
 }
 
-// Every request since the settings applied last, in an order that gives what applying them one
-// by one gives: the resets of a stop and of a start touch different fields, so they commute, and
-// a glide survives only if it came after the latest stop. The glide's step count goes on.
-inline void VoiceRenderer::apply(State& state, const VoiceSettings& settings) noexcept {
-    const VoiceSettings& before = state.applied;
+// Every request since `before`, the same publisher's settings applied last, in an order that
+// gives what applying them one by one gives: the resets of a stop and of a start touch different
+// fields, so they commute, and a glide survives only if it came after the latest stop. The
+// glide's step count goes on.
+inline void VoiceRenderer::apply(State& state, VoiceSettings& before,
+                                 const VoiceSettings& settings) noexcept {
     if (settings.stops != before.stops) {
         state.fadeInCount = 0; // the next start fades in from 1/1000
         state.glide.cancel();
@@ -54,11 +55,30 @@ inline void VoiceRenderer::apply(State& state, const VoiceSettings& settings) no
         state.glide.glideFrom(settings.glideFromHz);
     }
     state.released = settings.released;
-    state.volume.setTarget(settings.volume);
-    if (settings.formants != before.formants) {
-        state.tuning = tuneResonators(settings.formants);
+    if (settings.volume != before.volume) {
+        state.volume.setTarget(settings.volume);
     }
-    state.applied = settings;
+    if (settings.formants != state.tunedFormants) {
+        state.tuning = tuneResonators(settings.formants);
+        state.tunedFormants = settings.formants;
+    }
+    before = settings;
+}
+
+inline bool VoiceRenderer::take(State& state, const VoiceShared& shared, uint64_t& appliedSequence,
+                                VoiceSettings& before) noexcept {
+    const uint64_t sequence = shared.sequence();
+    if (sequence == appliedSequence || !complete(sequence)) {
+        return false;
+    }
+    // A copy spoiled by a newer publication is left for the next sample.
+    VoiceSettings settings;
+    if (!shared.read(sequence, settings)) {
+        return false;
+    }
+    apply(state, before, settings);
+    appliedSequence = sequence;
+    return true;
 }
 
 // The fade-in or fade-out of one mixed sample, advancing its count.
@@ -92,6 +112,7 @@ void VoiceRenderer::render(float* out, std::size_t frameCount) noexcept {
     // State stays in locals for the buffer, so that it lives in registers.
     State state = m_state;
     const VoiceShared& shared = m_shared;
+    const VoiceShared* const callbackShared = m_callbackShared;
 
     // Samples are made in short chunks: first the source of each sample (the two libm sines,
     // which force every live double onto the stack), then the filters and the envelope over
@@ -103,18 +124,23 @@ void VoiceRenderer::render(float* out, std::size_t frameCount) noexcept {
         std::size_t chunkFrames = std::min(kChunkFrames, frameCount - chunkStart);
         for (std::size_t i = 0; i < chunkFrames; ++i) {
             const uint64_t sequence = shared.sequence();
-            if (sequence != state.appliedSequence && complete(sequence)) {
+            const bool published = sequence != state.appliedSequence && complete(sequence);
+            const bool callbackPublished =
+                callbackShared != nullptr &&
+                callbackShared->sequence() != state.callbackAppliedSequence;
+            if (published || callbackPublished) {
                 if (i > 0) {
                     // The filters and the envelope of the samples before it must not see the
                     // new settings: end the chunk here and apply them at the start of the next.
                     chunkFrames = i;
                     break;
                 }
-                // A copy spoiled by a newer publication is left for the next sample.
-                VoiceSettings settings;
-                if (shared.read(sequence, settings)) {
-                    apply(state, settings);
-                    state.appliedSequence = sequence;
+                if (published) {
+                    take(state, shared, state.appliedSequence, state.applied);
+                }
+                if (callbackPublished) {
+                    take(state, *callbackShared, state.callbackAppliedSequence,
+                         state.callbackApplied);
                 }
             }
             // Frequency, settled before the source is evaluated.

@@ -50,12 +50,21 @@ enum class VoiceOutput {
 
 // The voice as the audio callback runs it: oscillator, glide, resonators and envelope, fed by the
 // settings the main thread publishes. Owned by the audio callback, or by an offline render.
+//
+// A host whose callback also makes requests of its own (MIDI input applied at its frame) gives
+// it a second VoiceParams, written by the callback itself. Each publication of either is a whole
+// request, as with one: its pitch, release and vowel are applied, the latest publisher's winning,
+// and its starts, stops and glides are counted against that publisher's previous publication.
+// The volume is applied only when its publisher changed it, so that a request of the other
+// publisher, which never sets a volume, does not undo it.
 class VoiceRenderer {
 public:
-    // Reads only the record that `params` shares with it.
-    explicit VoiceRenderer(const VoiceParams& params,
-                           VoiceOutput output = VoiceOutput::Exact) noexcept
-        : m_shared(params.shared()), m_output(output) {}
+    // Reads only the records that `params` (and `callbackParams`, when given) share with it.
+    explicit VoiceRenderer(const VoiceParams& params, VoiceOutput output = VoiceOutput::Exact,
+                           const VoiceParams* callbackParams = nullptr) noexcept
+        : m_shared(params.shared()),
+          m_callbackShared(callbackParams != nullptr ? &callbackParams->shared() : nullptr),
+          m_output(output) {}
 
     // Renders frameCount mono samples at 44100 Hz into out. Before each sample it applies the
     // settings published since the previous one. Real-time safe: no allocation, lock, I/O or
@@ -73,22 +82,30 @@ private:
         Glide glide{kGlideSamples}; // Hz, to the pitch
         // Formants 1..3 at indices 0..2; the second is mixed in with a negative sign.
         std::array<Resonator, kFormantCount> res{};
-        ResonatorTuning tuning{};     // of applied.formants; all zero until the first vowel
-        bool released = false;        // false = sounding (fade-in), true = released (fade-out)
-        int32_t fadeInCount = 0;      // 0..kFadeInSamples samples of fade-in since the start
-        int32_t fadeOutCount = 0;     // 0..kFadeOutSamples samples of fade-out since the stop
-        VoiceSettings applied{};      // the settings applied last
-        uint64_t appliedSequence = 0; // their publication's number
-        VoiceGuard guard{};           // live output only
+        ResonatorTuning tuning{};        // of tunedFormants; all zero until the first vowel
+        FormantSet tunedFormants{};      // the vowel applied last, from either publisher
+        bool released = false;           // false = sounding (fade-in), true = released (fade-out)
+        int32_t fadeInCount = 0;         // 0..kFadeInSamples samples of fade-in since the start
+        int32_t fadeOutCount = 0;        // 0..kFadeOutSamples samples of fade-out since the stop
+        VoiceSettings applied{};         // the main thread's settings applied last
+        uint64_t appliedSequence = 0;    // their publication's number
+        VoiceSettings callbackApplied{}; // the callback's own, applied last
+        uint64_t callbackAppliedSequence = 0;     // their publication's number
+        VoiceGuard guard{};                       // live output only
         Lag volume{1.0, 1.0 / kVolumeLagSamples}; // live output only: level 0..1
     };
 
     template <VoiceOutput kOutput>
     void render(float* out, std::size_t frameCount) noexcept;
-    static void apply(State& state, const VoiceSettings& settings) noexcept;
+    // Applies the publication `sequence` of `shared` when it is new and whole, counting its
+    // requests against `before`, and returns true; false when there was nothing to apply.
+    static bool take(State& state, const VoiceShared& shared, uint64_t& appliedSequence,
+                     VoiceSettings& before) noexcept;
+    static void apply(State& state, VoiceSettings& before, const VoiceSettings& settings) noexcept;
     static double applyEnvelope(State& state, double v) noexcept;
 
     const VoiceShared& m_shared;
+    const VoiceShared* m_callbackShared = nullptr; // the callback's own requests, if any
     VoiceOutput m_output = VoiceOutput::Exact;
     State m_state{};
 };

@@ -31,20 +31,22 @@ MidiRings::~MidiRings() {
     }
 }
 
-bool MidiRings::queueIncoming(uint32_t frameTime, std::span<const uint8_t> event) noexcept {
+std::optional<MidiMessage> MidiRings::channelMessageOf(std::span<const uint8_t> event) noexcept {
     if (event.empty() || (event[0] & kMidiStatusFlag) == 0 ||
         (event[0] & kMidiKindMask) == kMidiSystem) {
-        return false; // running status never reaches a JACK port; system messages are skipped
+        return std::nullopt; // running status never reaches a JACK port; system messages are
+                             // skipped
     }
     const std::size_t dataBytes = midiDataBytes(event[0]);
     if (event.size() != 1 + dataBytes) {
-        return false;
+        return std::nullopt;
     }
-    TimedMidiMessage message{frameTime, {event[0], event[1], 0}};
-    if (dataBytes == 2) {
-        message.message.data2 = event[2];
-    }
-    return push(m_in, message);
+    return MidiMessage{event[0], event[1], dataBytes == 2 ? event[2] : uint8_t{0}};
+}
+
+bool MidiRings::queueIncoming(uint32_t frameTime, std::span<const uint8_t> event) noexcept {
+    const std::optional<MidiMessage> message = channelMessageOf(event);
+    return message && push(m_in, {frameTime, *message});
 }
 
 bool MidiRings::takeIncoming(TimedMidiMessage& message) noexcept {

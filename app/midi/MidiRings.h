@@ -5,14 +5,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <jack/ringbuffer.h>
+#include <optional>
 #include <span>
 
 namespace doodle {
 
-// One channel message with the JACK frame time it belongs to (frames wrap at 2^32).
+// One channel message with the JACK frame time it belongs to (frames wrap at 2^32). Incoming
+// ones also carry the time their moment has for the program (CLOCK_MONOTONIC ms, as
+// monotonicMs gives; none when it could not be read), and whether the message is the last of its
+// period: the program ends MIDI input's moment there, as the process thread did.
 struct TimedMidiMessage {
     uint32_t frameTime = 0;
     MidiMessage message{};
+    std::optional<int32_t> timeMs{};
+    bool endsPeriod = false;
 };
 
 // The two lock-free queues between JACK's process thread and the main thread, and what the
@@ -33,9 +39,14 @@ public:
     // False when the rings could not be allocated; nothing else may be called then.
     bool valid() const noexcept { return m_in != nullptr && m_out != nullptr; }
 
-    // Process thread. Queues one incoming event if it is a whole channel message (system,
-    // real-time and SysEx events are skipped). True when it was queued.
+    // The channel message an event holds, when it holds one whole (system, real-time and SysEx
+    // events hold none).
+    static std::optional<MidiMessage> channelMessageOf(std::span<const uint8_t> event) noexcept;
+    // Process thread. Queues one incoming event if it is a whole channel message. True when it
+    // was queued.
     bool queueIncoming(uint32_t frameTime, std::span<const uint8_t> event) noexcept;
+    // Process thread. Queues one incoming message; false when the queue is full.
+    bool queueIncoming(const TimedMidiMessage& message) noexcept { return push(m_in, message); }
 
     // Process thread. Hands `write(offsetFrames, bytes)` every outgoing message that is due in
     // the period starting at lastFrameTime: each keeps a constant delay of one period after its

@@ -54,7 +54,7 @@ check "ports" ports DoodleChorus:midi_in
 find_drawing_area
 client_click "${kMajorOption[@]}" # the melody's notes on C major, as jack_midi_e2e.sh plays it
 
-"${CLIENT[@]}" record PortAudio "$kRecordSeconds" "$E2E_WORK/sung.wav" >"$E2E_WORK/recorder.log" &
+"${CLIENT[@]}" record DoodleChorus:out_L "$kRecordSeconds" "$E2E_WORK/sung.wav" >"$E2E_WORK/recorder.log" &
 RECORDER_PID=$!
 for ((tries = 0; tries < 100; tries++)); do
     [ ! -f "$E2E_WORK/sung.wav.ready" ] || break
