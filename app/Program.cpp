@@ -25,11 +25,6 @@ namespace {
 // A save's temporary file, beside the file it replaces until it is complete.
 constexpr std::string_view kTempPrefix = ".DoodleChorus-";
 
-// Held MIDI goes to the ports this long before its time (ns): JACK adds a period to it, so a
-// timer that fires this much late still keeps the message's time.
-constexpr int64_t kMidiHandOverAheadNs = 2'000'000;
-constexpr int64_t kNsPerMs = 1'000'000;
-
 // How often the program looks for a JACK server while it has none (ms): a server that starts
 // is joined within this.
 constexpr int kJackWatchIntervalMs = 1000;
@@ -102,9 +97,6 @@ std::optional<std::string> fromChosenPath(const QString& chosen) {
 
 Program::Program(Dialogs& dialogs, AudioFactory makeAudio, QSettings* settings)
     : m_dialogs(dialogs), m_makeAudio(std::move(makeAudio)), m_settings(settings) {
-    m_heldMidiTimer.setSingleShot(true);
-    m_heldMidiTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_heldMidiTimer, &QTimer::timeout, this, [this] { sendHeldMidi(false); });
     if (m_settings != nullptr) {
         m_lastFolder = m_settings->value(kLastFolderKey).toString();
         m_recentFiles = m_settings->value(kRecentFilesKey).toStringList().mid(0, kMaxRecentFiles);
@@ -208,8 +200,6 @@ void Program::leaveLostJack() {
     m_midiNotifier.reset();
     m_jack.terminate();
     m_jackLost = true;
-    m_heldMidi.clear();
-    m_heldMidiTimer.stop();
     // The keys held are gone with the server: their notes end as their note offs would.
     m_logic.dispatch(Event::midiIn({kMidiControlChange, kMidiCcAllNotesOff, 0}, std::nullopt));
     m_logic.dispatch(Event::midiInEnd());
@@ -239,19 +229,18 @@ void Program::shutdown() {
     m_midiNotifier.reset();
     m_jack.terminate(); // its process thread has ended when this returns
     m_tickPump.stop();  // no tick reaches the program from here on
-    m_heldMidiTimer.stop();
     if (m_audio) {
         m_audio->terminate(); // stops and closes the running stream
     }
 }
 
-void Program::onTick(int32_t tick, int64_t dueNs) {
+void Program::onTick(const PlayClock::Tick& tick) {
     if (m_shutDown) {
         return;
     }
-    m_tickDueNs = dueNs;
-    m_logic.dispatch(Event::tick(tick));
-    m_tickDueNs.reset();
+    m_tick = tick;
+    m_logic.dispatch(Event::tick(tick.tick));
+    m_tick.reset();
 }
 
 void Program::paintCanvas(const CanvasPaint& paint) {
@@ -493,35 +482,13 @@ void Program::quit() {
 }
 
 void Program::sendMidi(std::span<const MidiMessage> messages) {
-    // A tick's MIDI goes out at the time of the tick's frame, however late the main thread
-    // handled it: as the MIDI export places it, on the sample clock.
-    if (m_tickDueNs && m_jack.isOpen() && *m_tickDueNs - monotonicNs() > kMidiHandOverAheadNs) {
-        for (const MidiMessage& message : messages) {
-            m_heldMidi.push_back({*m_tickDueNs, message});
-        }
-        if (!m_heldMidiTimer.isActive()) {
-            sendHeldMidi(false);
-        }
-        return;
+    // A tick's MIDI goes out at the frame of the tick, however late the main thread handled it:
+    // as the MIDI export places it, on the sample clock.
+    if (m_tick && m_jack.isOpen()) {
+        m_jack.sendAtFrame(messages, m_tick->hostFrame);
+    } else {
+        m_jack.sendNow(messages);
     }
-    sendHeldMidi(true); // what was held goes first: the order is the program's
-    m_jack.send(messages, m_tickDueNs);
-}
-
-void Program::sendHeldMidi(bool all) {
-    const int64_t nowNs = monotonicNs();
-    while (!m_heldMidi.empty() &&
-           (all || m_heldMidi.front().dueNs - nowNs <= kMidiHandOverAheadNs)) {
-        const HeldMidi held = m_heldMidi.front();
-        m_heldMidi.pop_front();
-        m_jack.send(std::span(&held.message, 1), held.dueNs);
-    }
-    if (m_heldMidi.empty()) {
-        m_heldMidiTimer.stop();
-        return;
-    }
-    const int64_t waitNs = m_heldMidi.front().dueNs - kMidiHandOverAheadNs - nowNs;
-    m_heldMidiTimer.start(static_cast<int>(std::max<int64_t>(waitNs / kNsPerMs, 0)));
 }
 
 std::string Program::midiStatus() const {

@@ -16,7 +16,6 @@
 #include <QSocketNotifier>
 #include <QStringList>
 #include <QTimer>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -93,11 +92,8 @@ private:
     bool hostSingsMidiInput() const override;
     void singMidiInputWith(const MidiInputControls& controls) override;
 
-    // A tick of the play clock for the program; its MIDI goes out at the time of its frame.
-    void onTick(int32_t tick, int64_t dueNs);
-    // Sends the held MIDI that is due within kMidiHandOverAheadNs (all of it: `all`), and sets
-    // the timer for the rest.
-    void sendHeldMidi(bool all);
+    // A tick of the play clock for the program; its MIDI goes out at its frame.
+    void onTick(const PlayClock::Tick& tick);
     // Hands the program what the MIDI ports received, each period's messages as one batch, and
     // the opening messages to a newly connected output; goes on without a server that has gone.
     void takeMidi();
@@ -129,17 +125,8 @@ private:
     QStringList m_recentFiles{};                // most recent first, at most kMaxRecentFiles
 
     PlayClock m_clock; // shared with the audio callback, which counts its ticks
-    TickPump m_tickPump{m_clock, [this](int32_t tick, int64_t dueNs) { onTick(tick, dueNs); }};
-    std::optional<int64_t> m_tickDueNs{}; // while a tick is handled: the time of its frame
-    // Played MIDI waits here, in order, until shortly before its time: JACK places a message
-    // from the time it is given, and extrapolates its clock badly far ahead (the output
-    // latency ahead, it drifts by more than a millisecond).
-    struct HeldMidi {
-        int64_t dueNs = 0; // CLOCK_MONOTONIC
-        MidiMessage message{};
-    };
-    std::deque<HeldMidi> m_heldMidi{};
-    QTimer m_heldMidiTimer{};
+    TickPump m_tickPump{m_clock, [this](const PlayClock::Tick& tick) { onTick(tick); }};
+    std::optional<PlayClock::Tick> m_tick{}; // while a tick is handled
     ProgramLogic m_logic{static_cast<ProgramView&>(*this)};
     std::unique_ptr<AudioOutput> m_audio; // PortAudio's output, where no JACK client runs
     std::unique_ptr<MainWindow> m_window;

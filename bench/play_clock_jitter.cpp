@@ -63,9 +63,9 @@ int main(int argc, char** argv) {
     latenessNs.reserve(static_cast<std::size_t>(seconds) * kMsPerSecond);
     int32_t lastTick = 0;
     PlayClock clock;
-    TickPump pump(clock, [&](int32_t tick, int64_t dueNs) {
-        latenessNs.push_back(monotonicNs() - dueNs);
-        lastTick = tick;
+    TickPump pump(clock, [&](const PlayClock::Tick& tick) {
+        latenessNs.push_back(monotonicNs() - tick.dueNs);
+        lastTick = tick.tick;
     });
     const int64_t startNs = monotonicNs();
     pump.resume();

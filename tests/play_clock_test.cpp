@@ -16,7 +16,7 @@ struct Taken {
 
 std::vector<Taken> takeAll(PlayClock& clock) {
     std::vector<Taken> taken;
-    clock.takeTicks([&](int32_t tick, int64_t dueNs) { taken.push_back({tick, dueNs}); });
+    clock.takeTicks([&](const PlayClock::Tick& tick) { taken.push_back({tick.tick, tick.dueNs}); });
     return taken;
 }
 
@@ -64,7 +64,8 @@ TEST(PlayClock, DropsTicksOfAnEarlierResumeOrAfterAPause) {
     clock.resume();
     clock.count(kBlockFrames, kStartNs, [](std::size_t, std::size_t) {}); // this one's
     std::vector<int32_t> ticks;
-    clock.takeTicks([&](int32_t tick, int64_t) {
+    clock.takeTicks([&](const PlayClock::Tick& taken) {
+        const int32_t tick = taken.tick;
         ticks.push_back(tick);
         if (tick == 3) {
             clock.pause(); // as the program pauses when playback ends
@@ -140,7 +141,8 @@ TEST(PlayClock, ACallbackThreadAndTheMainThreadShareTheQueue) {
         clock.resume();
         int32_t expected = 1;
         while (expected <= kTicksPerResume) {
-            clock.takeTicks([&](int32_t tick, int64_t) {
+            clock.takeTicks([&](const PlayClock::Tick& taken) {
+                const int32_t tick = taken.tick;
                 EXPECT_EQ(tick, expected);
                 ++expected;
             });

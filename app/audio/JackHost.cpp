@@ -155,23 +155,28 @@ JackHost::Ready JackHost::takeReady(const OnMessage& message) {
     return ready;
 }
 
-void JackHost::send(std::span<const MidiMessage> messages, std::optional<int64_t> dueNs) {
+void JackHost::sendAtFrame(std::span<const MidiMessage> messages, uint32_t frame) {
     if (m_client == nullptr || m_serverLost.load()) {
         return;
     }
-    jack_nframes_t stamp = jack_frame_time(m_client);
-    if (dueNs) {
-        // JACK's clock and the monotonic clock are related through "now" on both.
-        const int64_t ageUs = (monotonicNs() - *dueNs) / kNsPerUs;
-        // One period more than messages of now: the main thread may handle a tick a period or
-        // so late (a repaint, the X server), and a message placed late would lose its time.
-        stamp = jack_time_to_frames(m_client, static_cast<jack_time_t>(
-                                                  static_cast<int64_t>(jack_get_time()) - ageUs)) +
-                jack_get_buffer_size(m_client);
-    }
+    // A tick's messages leave when its frame is heard, so that a synthesizer listening starts
+    // its note as the voice's reaches the speakers; the process thread adds a period. The main
+    // thread may handle a tick that much late (a repaint, the X server) without the message
+    // losing its place.
+    const uint32_t stamp = frame + m_playbackLatencyFrames.load(std::memory_order_relaxed);
     for (const MidiMessage& midi : messages) {
         // A full queue means the process thread has stopped taking messages: nothing to do.
         static_cast<void>(m_rings.queueOutgoing({stamp, midi}));
+    }
+}
+
+void JackHost::sendNow(std::span<const MidiMessage> messages) {
+    if (m_client == nullptr || m_serverLost.load()) {
+        return;
+    }
+    const jack_nframes_t now = jack_frame_time(m_client);
+    for (const MidiMessage& midi : messages) {
+        static_cast<void>(m_rings.queueOutgoing({now, midi}));
     }
 }
 
@@ -228,10 +233,14 @@ int JackHost::process(jack_nframes_t frames) noexcept {
     takeInput(inBuffer, periodStart, frames);
 
     m_periodHeardNs = heardAtNs(periodStart);
+    m_periodHostFrame = periodStart;
     m_voiceFramesPulled = 0;
     if (m_resampler) {
+        // The converter's output lags the voice frames it pulls by its delay.
+        const double delayFrames = m_resampler->delayFrames();
+        m_periodHostFrame += static_cast<uint32_t>(std::lround(delayFrames));
         m_periodHeardNs += framesToNs(static_cast<int64_t>(
-            std::lround(m_resampler->delayFrames() * VoiceParams::sampleRate / m_serverRate)));
+            std::lround(delayFrames * VoiceParams::sampleRate / m_serverRate)));
         m_resampler->process(left, frames);
     } else {
         renderVoice(left, frames);
@@ -320,10 +329,17 @@ void JackHost::renderVoice(float* out, std::size_t frames) noexcept {
             part = std::min<std::size_t>(part, m_periodMessages[m_nextPeriodMessage].voiceFrame -
                                                    m_voiceFramesPulled);
         }
-        m_clock.count(part, m_periodHeardNs + framesToNs(m_voiceFramesPulled),
-                      [this, out, done](std::size_t offsetFrames, std::size_t count) {
-                          m_renderer.process(out + done + offsetFrames, count);
-                      });
+        const double hostFramesPerVoiceFrame = m_serverRate / VoiceParams::sampleRate;
+        const PlayClock::HostFrames host{
+            m_periodHostFrame + static_cast<uint32_t>(static_cast<double>(m_voiceFramesPulled) *
+                                                      hostFramesPerVoiceFrame),
+            hostFramesPerVoiceFrame};
+        m_clock.count(
+            part, m_periodHeardNs + framesToNs(m_voiceFramesPulled),
+            [this, out, done](std::size_t offsetFrames, std::size_t count) {
+                m_renderer.process(out + done + offsetFrames, count);
+            },
+            host);
         done += part;
         m_voiceFramesPulled += static_cast<uint32_t>(part);
     }

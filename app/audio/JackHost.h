@@ -70,9 +70,11 @@ public:
     using OnMessage = std::function<void(const MidiMessage&, std::optional<int32_t>, bool)>;
     Ready takeReady(const OnMessage& message);
 
-    // Main thread: whole channel messages that go out at dueNs (CLOCK_MONOTONIC; now when
-    // empty), one period later on JACK's clock so that a whole period can be placed exactly.
-    void send(std::span<const MidiMessage> messages, std::optional<int64_t> dueNs = std::nullopt);
+    // Main thread: whole channel messages that go out at JACK frame `frame` (a play clock
+    // tick's), or now, each one period later so that a whole period can be placed exactly.
+    // Without a running client they are dropped.
+    void sendAtFrame(std::span<const MidiMessage> messages, uint32_t frame);
+    void sendNow(std::span<const MidiMessage> messages);
 
     // Main thread: how MIDI input sings from now on; the callback takes it before its next
     // period.
@@ -133,6 +135,7 @@ private:
     std::size_t m_nextPeriodMessage = 0;
     uint32_t m_voiceFramesPulled = 0; // voice frames rendered so far in this period
     int64_t m_periodHeardNs = 0;      // when this period's first voice frame is heard
+    uint32_t m_periodHostFrame = 0;   // the JACK frame it leaves the ports at
 };
 
 } // namespace doodle

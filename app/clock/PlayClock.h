@@ -27,12 +27,20 @@ int64_t nsToFrames(int64_t ns) noexcept;
 // the main thread and reach the driver through one atomic word.
 class PlayClock {
 public:
-    // A counted tick: its count since its resume, the resume it belongs to, and when its frame
-    // is heard (CLOCK_MONOTONIC ns).
+    // A counted tick: its count since its resume, the resume it belongs to, when its frame is
+    // heard (CLOCK_MONOTONIC ns), and its frame on the host's own clock where the driver has one
+    // (a JACK frame time, at the server's rate; 0 otherwise).
     struct Tick {
         int32_t tick = 0;
         uint32_t resumeCount = 0;
         int64_t dueNs = 0;
+        uint32_t hostFrame = 0;
+    };
+    // Where the frames of one count() lie on the host's clock: the first, and host frames per
+    // voice frame.
+    struct HostFrames {
+        uint32_t first = 0;
+        double perVoiceFrame = 1.0;
     };
     // Ticks waiting for the main thread: about 4 s of them. A driver finding the queue full
     // holds its ticks back; none is lost.
@@ -59,7 +67,7 @@ public:
     // again from nowNs.
     void advanceSteady(int64_t nowNs) noexcept;
 
-    // Hands every tick waiting, in order, to onTick(tick, dueNs) while the clock runs in the
+    // Hands every tick waiting, in order, to onTick(const Tick&) while the clock runs in the
     // resume it was counted for; ticks of an earlier resume or after a pause are dropped.
     // onTick may pause or resume the clock. Returns how many ticks were handed over.
     template <class OnTick>
@@ -67,7 +75,7 @@ public:
         std::size_t handed = 0;
         while (const std::optional<Tick> next = m_queue.pop()) {
             if (m_running && next->resumeCount == m_resumeCount) {
-                onTick(next->tick, next->dueNs);
+                onTick(*next);
                 ++handed;
             }
         }
@@ -76,17 +84,22 @@ public:
 
     // --- the driver: the audio callback, or the main thread through advanceSteady ---
     // Advances the sample clock by frameCount frames, the first of which is heard at
-    // firstFrameNs (CLOCK_MONOTONIC), counting the ticks due on the way; the frames between
-    // them go to render(offsetFrames, frames). No lock, no allocation.
+    // firstFrameNs (CLOCK_MONOTONIC) and lies at `host` on the host's clock, counting the ticks
+    // due on the way; the frames between them go to render(offsetFrames, frames). No lock, no
+    // allocation.
     template <class Render>
-    void count(std::size_t frameCount, int64_t firstFrameNs, Render&& render) noexcept {
+    void count(std::size_t frameCount, int64_t firstFrameNs, Render&& render,
+               HostFrames host = {}) noexcept {
         applyCommand(firstFrameNs);
+        const int64_t firstFrame = m_clock.frame();
         m_clock.advance(
             frameCount,
-            [this](int32_t tick) {
+            [this, firstFrame, host](int32_t tick) {
                 const int64_t dueNs =
                     m_zeroNs + framesToNs(m_clock.frame() - m_clock.resumeFrame());
-                return m_queue.push({tick, m_drivenResumeCount, dueNs});
+                const auto hostOffset = static_cast<uint32_t>(
+                    static_cast<double>(m_clock.frame() - firstFrame) * host.perVoiceFrame);
+                return m_queue.push({tick, m_drivenResumeCount, dueNs, host.first + hostOffset});
             },
             render);
     }

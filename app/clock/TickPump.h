@@ -18,8 +18,8 @@ public:
     // 1 kHz clock; with a stream, ticks come a callback's frames at a time anyway.
     static constexpr int kPollIntervalMs = 1;
 
-    // onTick(tick, dueNs): a tick for the program and when its frame is heard (CLOCK_MONOTONIC).
-    using OnTick = std::function<void(int32_t tick, int64_t dueNs)>;
+    // A tick for the program, with when and where its frame is heard.
+    using OnTick = std::function<void(const PlayClock::Tick& tick)>;
     TickPump(PlayClock& clock, OnTick onTick);
 
     // Main thread: resume or pause the clock, starting the timer with a resume.

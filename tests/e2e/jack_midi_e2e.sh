@@ -2,9 +2,9 @@
 # MIDI through JACK with the real program on a real X display and the real audio path, against
 # a dummy JACK server of the test's own and a test client (jack_midi_client.py):
 #   - started before any server runs, the program starts cleanly: no ports, nothing printed,
-#     and no server started;
+#     and no server started; a server started later is joined;
 #   - with a server, a melody with overlapping notes, bends and vowel controllers played into
-#     DoodleChorus:midi_in in Major on C sings those notes (the capture's pitch track), and the
+#     DoodleChorus:midi_in in Major on C sings those notes (the pitch track of DoodleChorus:out_L), and the
 #     recording saved through File > Save keeps the played timing and renders the same melody;
 #   - an example opened and played back goes out on DoodleChorus:midi_out as the render tool's
 #     MIDI export writes it: the same messages in Major, the same sounding pitch and vowel in
@@ -28,7 +28,7 @@ kMajorOption=(275 155)
 kAreaClientX=10
 kAreaClientY=10
 kAfterPlaybackSeconds=2 # the last messages and the last sound after a playback's length
-kCaptureLagSeconds=2    # the capture runs about a second behind the stream
+kMelodyRecordSeconds=8  # the melody's length and a margin on either side
 
 # A server of this test's own, so that a desktop's server is left alone. Its name is fixed:
 # libjack keeps eight server names in a machine-wide registry, and the entry of a server that
@@ -37,8 +37,10 @@ kCaptureLagSeconds=2    # the capture runs about a second behind the stream
 export JACK_DEFAULT_SERVER=doodlechorus-e2e
 JACKD_PID=""
 LISTENER_PID=""
+RECORDER_PID=""
 jack_cleanup() {
     [ -z "$LISTENER_PID" ] || kill "$LISTENER_PID" 2>/dev/null || true
+    [ -z "$RECORDER_PID" ] || kill "$RECORDER_PID" 2>/dev/null || true
     if [ -n "$JACKD_PID" ]; then
         kill "$JACKD_PID" 2>/dev/null || true
         wait "$JACKD_PID" 2>/dev/null || true
@@ -106,25 +108,27 @@ if jack_lsp >/dev/null 2>&1; then
 fi
 echo "ok: without a JACK server the program starts, closes and prints nothing"
 
-# --- A server started after the program: it is not joined. Then the program with it. ---
+# --- A server started after the program: the program joins it. ---
 e2e_start_program "$PROGRAM"
 start_jackd 256
-sleep 1
-check "a server started later" no-ports "DoodleChorus"
-e2e_close_program
-e2e_start_program "$PROGRAM"
-check "ports" ports DoodleChorus:midi_in DoodleChorus:midi_out
+check "a server started later" ports DoodleChorus:midi_in DoodleChorus:midi_out
 find_drawing_area
 
 # --- MIDI in: play and record the melody in Major on C, save it. ---
 client_click "${kMajorOption[@]}"
 client_click "${kRecordToggle[@]}"
+"${CLIENT[@]}" record DoodleChorus:out_L "$kMelodyRecordSeconds" "$E2E_WORK/melody.wav" \
+    >"$E2E_WORK/recorder.log" &
+RECORDER_PID=$!
+for ((tries = 0; tries < 100; tries++)); do
+    [ ! -f "$E2E_WORK/melody.wav.ready" ] || break
+    sleep 0.1
+done
+[ -f "$E2E_WORK/melody.wav.ready" ] || fail "the recorder did not connect: $(cat "$E2E_WORK/recorder.log")"
 check "MIDI in" play "$E2E_WORK/played"
 client_click "${kRecordToggle[@]}"
-sleep "$kCaptureLagSeconds"
-cp "$E2E_CAPTURE" "$E2E_WORK/melody.raw"
-sox -q -t raw -e floating-point -b 32 -L -r 44100 -c 1 "$E2E_WORK/melody.raw" \
-    "$E2E_WORK/melody.wav" || fail "sox"
+wait "$RECORDER_PID" || fail "the recorder failed: $(cat "$E2E_WORK/recorder.log")"
+RECORDER_PID=""
 check "live" pitch "$E2E_WORK/melody.wav"
 save_as "$E2E_WORK/melody"
 [ -f "$E2E_WORK/melody.sav" ] || fail "File > Save wrote no melody.sav"
