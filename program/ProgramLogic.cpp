@@ -306,7 +306,9 @@ void ProgramLogic::reportMidiInput() {
 std::vector<MidiMessage> ProgramLogic::midiOutOpening() const {
     const auto opening =
         midiOpeningMessages(midiProgramFor(m_controls.settings.voiceType), m_outputVolumeValue);
-    return {opening.begin(), opening.end()};
+    std::vector<MidiMessage> messages(opening.begin(), opening.end());
+    m_midiOut.resend(messages);
+    return messages;
 }
 
 void ProgramLogic::sendMidiPoint(int32_t y) {

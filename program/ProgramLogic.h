@@ -72,7 +72,7 @@ public:
 
     // The messages that set up a MIDI output just connected, as the MIDI export's file begins:
     // the bend range, the live output level as channel volume and the current voice type's
-    // program.
+    // program; then, mid-note, the note sounding with its vowel and bend.
     std::vector<MidiMessage> midiOutOpening() const;
 
     VoiceParams& voice() { return m_voice; }

@@ -143,6 +143,10 @@ void MidiLiveWriter::end(std::vector<MidiMessage>& out) {
     m_voice.centreOrBend(0, send);
 }
 
+void MidiLiveWriter::resend(std::vector<MidiMessage>& out) const {
+    m_voice.resend([&](const MidiMessage& message) { out.push_back(message); });
+}
+
 int32_t midiProgramFor(VoiceType voiceType) noexcept {
     return voiceType == VoiceType::Type2 ? kMidiProgramType2 : kMidiProgramType1;
 }

@@ -90,6 +90,21 @@ public:
 
     std::optional<int32_t> note() const noexcept { return m_note; }
 
+    // What sounds now, for a listener that joins mid-note: the vowel controller, the bend and the
+    // note on, as they were sent. Nothing while no note sounds.
+    template <typename Send>
+    void resend(Send&& send) const {
+        if (!m_note) {
+            return;
+        }
+        if (m_vowelValue) {
+            send(MidiMessage{kMidiControlChange, kMidiVowelController, dataByte(*m_vowelValue)});
+        }
+        const int32_t value = m_bend + kMidiBendCentre;
+        send(MidiMessage{kMidiPitchBend, dataByte(value), dataByte(value >> kMidiDataBits)});
+        send(MidiMessage{kMidiNoteOn, dataByte(*m_note), kMidiNoteVelocity});
+    }
+
     static uint8_t dataByte(int32_t value) noexcept {
         return static_cast<uint8_t>(value & kMidiDataMask);
     }
@@ -124,6 +139,8 @@ public:
     void release(std::vector<MidiMessage>& out);
     // The end of a playback, as the file ends: the note ends and the bend is centred.
     void end(std::vector<MidiMessage>& out);
+    // The note sounding now, for an output connected mid-note (MidiVoiceMessages::resend).
+    void resend(std::vector<MidiMessage>& out) const;
 
 private:
     bool m_wholeNotes = false;

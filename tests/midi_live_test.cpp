@@ -3,6 +3,7 @@
 #include "files/RecordingFiles.h"
 #include "mapping/MidiMap.h"
 #include "mapping/PitchMap.h"
+#include "program/MidiInput.h"
 #include "program/ProgramLogic.h"
 #include "recording/MidiExport.h"
 #include "recording/MidiFile.h"
@@ -77,6 +78,10 @@ public:
         }
     }
     std::string midiStatus() const override { return status; }
+    bool hostSingsMidiInput() const override { return hostSings; }
+    void singMidiInputWith(const MidiInputControls& controls) override {
+        reportedControls = controls;
+    }
 
     std::size_t dots = 0;
     std::string note;
@@ -86,7 +91,9 @@ public:
     int32_t tick = 0; // the play tick being dispatched
     std::vector<TimedMessage> sentMessages;
     std::string status;
-    int32_t markedChannel = -1;               // none marked yet
+    int32_t markedChannel = -1; // none marked yet
+    bool hostSings = false;
+    MidiInputControls reportedControls{};
     std::function<void()> whileShown = [] {}; // runs while a message is open
 };
 
@@ -434,6 +441,97 @@ TEST_F(MidiLiveTest, AVoiceChangeSendsItsProgramAndAboutShowsTheHostsMidiLine) {
     view.status = "MIDI: no JACK server";
     logic.dispatch(Event::menu(kMenuAbout));
     EXPECT_NE(view.message.find("\n\nMIDI: no JACK server"), std::string::npos) << view.message;
+}
+
+TEST_F(MidiLiveTest, AnOutputConnectedMidNoteGetsTheSoundingNote) {
+    deliver({controller(kMidiVowelController, 20), noteOn(58)}, 10); // between two columns: bent
+    std::vector<MidiMessage> opening = logic.midiOutOpening();
+    const auto lastSent = [this](uint8_t status) {
+        const auto found = std::find_if(
+            view.sentMessages.rbegin(), view.sentMessages.rend(),
+            [status](const TimedMessage& sent) { return sent.message.status == status; });
+        return found == view.sentMessages.rend() ? MidiMessage{} : found->message;
+    };
+    ASSERT_GE(opening.size(), 3U);
+    EXPECT_EQ(opening.back(), lastSent(kMidiNoteOn)) << "the note, as it went out";
+    EXPECT_EQ(opening[opening.size() - 2], lastSent(kMidiPitchBend)) << "at its bend";
+    EXPECT_EQ(opening[opening.size() - 3], lastSent(kMidiControlChange)) << "and its vowel";
+
+    deliver({noteOff(58)}, 20);
+    opening = logic.midiOutOpening();
+    EXPECT_EQ(std::count_if(opening.begin(), opening.end(),
+                            [](const MidiMessage& m) { return m.status == kMidiNoteOn; }),
+              0)
+        << "nothing sounds after the release";
+}
+
+// A host whose audio callback sings MIDI input (MidiVoice, with the controls the program
+// reports) sounds, draws and records exactly what the program does when it sings the input
+// itself: the same samples, the same ink and the same recording.
+TEST_F(MidiLiveTest, ACallbackThatSingsMidiInputSoundsDrawsAndRecordsAsTheProgram) {
+    MidiView hostView;
+    hostView.hostSings = true;
+    ProgramLogic host{hostView};
+    host.start();
+    host.dispatch(Event::tick(1));
+    MidiVoice callback;
+
+    VoiceRenderer programSound{logic.voice()};
+    VoiceRenderer hostSound{host.voice(), VoiceOutput::Exact, &callback.voice()};
+    constexpr std::size_t kFramesPerStep = 441; // 10 ms
+    std::vector<float> programSamples(kFramesPerStep);
+    std::vector<float> hostSamples(kFramesPerStep);
+    std::size_t differing = 0;
+    const auto both = [&](const Event& event) {
+        logic.dispatch(event);
+        host.dispatch(event);
+        callback.setControls(hostView.reportedControls);
+    };
+    const auto step = [&](std::initializer_list<MidiMessage> messages, int32_t nowMs) {
+        for (const MidiMessage& message : messages) {
+            logic.dispatch(Event::midiIn(message, nowMs));
+            host.dispatch(Event::midiIn(message, nowMs));
+            callback.feed(message, nowMs);
+        }
+        logic.dispatch(Event::midiInEnd());
+        host.dispatch(Event::midiInEnd());
+        callback.flush();
+        programSound.process(programSamples.data(), kFramesPerStep);
+        hostSound.process(hostSamples.data(), kFramesPerStep);
+        differing += programSamples != hostSamples ? 1 : 0;
+    };
+
+    constexpr int32_t kStartMs = 1000;
+    both(Event::recordToggle(true, kStartMs));
+    both(Event::control(kMajorOption));
+    both(Event::rootNote(2));
+    step({noteOn(50)}, kStartMs + 10);
+    step({controller(kMidiVowelController, 100), noteOn(54)}, kStartMs + 20);
+    step({controller(kMidiCcVolume, 80), {kMidiPitchBend, 0, 80}}, kStartMs + 30);
+    step({noteOff(54)}, kStartMs + 40);
+    step({controller(kMidiCcSustain, 127), noteOff(50)}, kStartMs + 50);
+    step({noteOn(57)}, kStartMs + 60);
+    step({noteOff(57), controller(kMidiCcSustain, 0)}, kStartMs + 70);
+    step({}, kStartMs + 80); // the fade-out
+    both(Event::control(kUnrestrictedOption));
+    step({noteOn(45), noteOn(9)}, kStartMs + 90); // a drum's note is not heard
+    step({{kMidiNoteOn | 9, 60, 100}}, kStartMs + 100);
+    both(Event::menu(menuIdOfMidiInChannel(2))); // lets go of the held note
+    step({noteOn(47)}, kStartMs + 110);          // channel 1: not heard now
+    step({{kMidiNoteOn | 1, 62, 100}}, kStartMs + 120);
+    step({{kMidiNoteOff | 1, 62, 0}}, kStartMs + 130);
+    step({}, kStartMs + 140);
+    both(Event::recordToggle(false, kStartMs + 150));
+
+    EXPECT_EQ(differing, 0U) << "steps whose samples differ";
+    EXPECT_EQ(host.recording().lineTexts(), logic.recording().lineTexts());
+    EXPECT_EQ(host.drawing().ink, logic.drawing().ink);
+    EXPECT_EQ(hostView.dots, view.dots);
+    EXPECT_EQ(hostView.note, view.note);
+    EXPECT_GE(logic.recording().size(), 8U) << "the steps were heard";
+    // The host's own voice was never asked to sing MIDI input.
+    EXPECT_EQ(host.voice().pitchHz(), 0.0);
+    EXPECT_EQ(callback.voice().pitchHz(), logic.voice().pitchHz());
 }
 
 } // namespace

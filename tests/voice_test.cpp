@@ -520,6 +520,55 @@ TEST(Voice, ARetuneRacingTheRendererIsTakenWholeAndNeverLost) {
 
 // The live output's knee: every sample within ±0.9 as it is; beyond, a bend that joins it
 // without a corner and rises ever more slowly, never past full scale however loud the voice.
+// A renderer with a second publisher (a callback's own requests) sings each request of either
+// as a renderer with one publisher sings the same requests made in the same order, where each
+// stroke is one publisher's (each glides from its own last pitch); the volume one of them set
+// stays when the other, which sets none, takes the voice.
+TEST(Voice, TwoPublishersSingAsOneMakingTheSameRequestsInTurn) {
+    Voice single; // every request through one publisher
+    VoiceParams mainThread;
+    VoiceParams callback;
+    VoiceRenderer both(mainThread, VoiceOutput::Live, &callback);
+    VoiceRenderer singleLive(single.params, VoiceOutput::Live);
+    constexpr std::size_t kFrames = 2000;
+    std::vector<float> expected(kFrames);
+    std::vector<float> got(kFrames);
+    std::size_t differing = 0;
+    const auto compare = [&] {
+        singleLive.process(expected.data(), kFrames);
+        both.process(got.data(), kFrames);
+        differing += expected != got ? 1 : 0;
+    };
+    const auto sing = [](VoiceParams& voice, double pitchHz, const FormantSet& vowel) {
+        startVoice(voice);
+        setPitch(voice, pitchHz);
+        setFormants(voice, vowel);
+    };
+
+    sing(single.params, 220.0, kTopVowel); // a drag
+    sing(mainThread, 220.0, kTopVowel);
+    compare();
+    stopVoice(single.params); // the button goes up, and the fade-out is cut short by a key
+    stopVoice(mainThread);
+    compare();
+    setVolume(single.params, 0.5); // the key, its volume controller down
+    sing(single.params, 330.0, kBottomVowel);
+    setVolume(callback, 0.5);
+    sing(callback, 330.0, kBottomVowel);
+    compare();
+    stopVoice(single.params); // the key is let go
+    stopVoice(callback);
+    compare();
+    sing(single.params, 247.0, kTopVowel); // a drag again: the volume stays at half
+    sing(mainThread, 247.0, kTopVowel);
+    compare();
+    setPitch(single.params, 262.0); // and it glides on from where it was
+    setPitch(mainThread, 262.0);
+    compare();
+    EXPECT_EQ(differing, 0U) << "blocks that differ";
+    EXPECT_NE(got.back(), 0.0f);
+}
+
 TEST(VoiceGuard, TheKneeLeavesNineTenthsAloneAndBendsSmoothlyBelowFullScale) {
     constexpr GuardLimits limits = kLiveGuardLimits;
     for (const double v : {0.0, 0.25, -0.5, 0.9, -0.9, 0.899999}) {
