@@ -229,10 +229,17 @@ void ProgramLogic::onDrawingEvent(const Event& event, bool sing) {
         break;
     case DrawingOutcome::Point:
         appendGestureLine(kSoundingLine, event.nowMs);
-        showNote(sing ? m_player.soundPoint(m_drawing.pointX, m_drawing.pointY, m_mapControls)
-                      : mapPitch(m_drawing.pointX, m_mapControls.scaleMode, m_mapControls.scale)
-                            .noteIndex);
-        sendMidiPoint(m_drawing.pointY);
+        if (sing) {
+            static_cast<void>(
+                m_player.soundPoint(m_drawing.pointX, m_drawing.pointY, m_mapControls));
+        }
+        {
+            // What the voice sings for the point, whoever sings it.
+            const PitchResult pitch =
+                mapPitch(m_drawing.pointX, m_mapControls.scaleMode, m_mapControls.scale);
+            showNote(pitch.noteIndex);
+            sendMidiPoint(pitch.pitchHz, m_drawing.pointY);
+        }
         m_view.paintCanvas(oneDot(m_drawing.ink.back()));
         break;
     case DrawingOutcome::Release:
@@ -311,9 +318,8 @@ std::vector<MidiMessage> ProgramLogic::midiOutOpening() const {
     return messages;
 }
 
-void ProgramLogic::sendMidiPoint(int32_t y) {
-    m_midiOut.sound({midiNoteOfSounding(m_voice.pitchHz()), vowelControllerValue(y)},
-                    m_midiOutMessages);
+void ProgramLogic::sendMidiPoint(double pitchHz, int32_t y) {
+    m_midiOut.sound({midiNoteOfSounding(pitchHz), vowelControllerValue(y)}, m_midiOutMessages);
     sendMidiOut();
 }
 
@@ -408,7 +414,7 @@ void ProgramLogic::playbackTick(int32_t tickCount) {
         m_drawing.pointX = step.x;
         m_drawing.pointY = step.y;
         showNote(step.noteIndex);
-        sendMidiPoint(step.y);
+        sendMidiPoint(m_voice.pitchHz(), step.y); // as the player just sang it
         const InkPoint dot{step.x, step.y};
         m_view.paintCanvas(oneDot(dot));
         break;

@@ -97,7 +97,7 @@ private:
     MidiInputControls midiInputControls() const;
     // Tells the view how MIDI input sings now, for a host that sings it in its audio callback.
     void reportMidiInput();
-    void sendMidiPoint(int32_t y);
+    void sendMidiPoint(double pitchHz, int32_t y);
     void sendMidiRelease();
     void sendMidiEnd();
     void sendMidiOut(); // hands m_midiOutMessages to the view and empties it

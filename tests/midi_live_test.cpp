@@ -528,6 +528,7 @@ TEST_F(MidiLiveTest, ACallbackThatSingsMidiInputSoundsDrawsAndRecordsAsTheProgra
     EXPECT_EQ(host.drawing().ink, logic.drawing().ink);
     EXPECT_EQ(hostView.dots, view.dots);
     EXPECT_EQ(hostView.note, view.note);
+    EXPECT_EQ(hostView.sentMessages, view.sentMessages) << "MIDI out";
     EXPECT_GE(logic.recording().size(), 8U) << "the steps were heard";
     // The host's own voice was never asked to sing MIDI input.
     EXPECT_EQ(host.voice().pitchHz(), 0.0);

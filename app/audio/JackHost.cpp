@@ -52,16 +52,7 @@ int JackHost::open() {
         }
     }
     m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    m_outLeft = jack_port_register(m_client, kOutLeftPortName, JACK_DEFAULT_AUDIO_TYPE,
-                                   JackPortIsOutput, 0);
-    m_outRight = jack_port_register(m_client, kOutRightPortName, JACK_DEFAULT_AUDIO_TYPE,
-                                    JackPortIsOutput, 0);
-    m_midiIn =
-        jack_port_register(m_client, kMidiInPortName, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-    m_midiOut =
-        jack_port_register(m_client, kMidiOutPortName, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    if (m_wakeFd < 0 || m_outLeft == nullptr || m_outRight == nullptr || m_midiIn == nullptr ||
-        m_midiOut == nullptr ||
+    if (m_wakeFd < 0 ||
         jack_set_process_callback(m_client, &JackHost::processCallback, this) != 0 ||
         jack_set_port_connect_callback(m_client, &JackHost::connectCallback, this) != 0 ||
         jack_set_latency_callback(m_client, &JackHost::latencyCallback, this) != 0) {
@@ -70,6 +61,19 @@ int JackHost::open() {
     }
     jack_on_info_shutdown(m_client, &JackHost::shutdownCallback, this);
     return 0;
+}
+
+bool JackHost::registerPorts() {
+    m_outLeft = jack_port_register(m_client, kOutLeftPortName, JACK_DEFAULT_AUDIO_TYPE,
+                                   JackPortIsOutput, 0);
+    m_outRight = jack_port_register(m_client, kOutRightPortName, JACK_DEFAULT_AUDIO_TYPE,
+                                    JackPortIsOutput, 0);
+    m_midiIn =
+        jack_port_register(m_client, kMidiInPortName, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    m_midiOut =
+        jack_port_register(m_client, kMidiOutPortName, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    return m_outLeft != nullptr && m_outRight != nullptr && m_midiIn != nullptr &&
+           m_midiOut != nullptr;
 }
 
 std::string JackHost::errorText(int code) const {
@@ -89,6 +93,12 @@ int JackHost::start() {
         m_clock.setStreamDriven(false);
         return -1;
     }
+    // The ports come once the client runs, so that whoever sees them can connect them at once
+    // (a patchbay that connects new ports, a test).
+    if (!registerPorts()) {
+        return -1;
+    }
+    m_portsReady.store(true, std::memory_order_release);
     // Left and right to the first two speakers; a single speaker takes both. A refused
     // connection leaves the port for the person to connect.
     const char** playback = jack_get_ports(m_client, nullptr, JACK_DEFAULT_AUDIO_TYPE,
@@ -113,6 +123,7 @@ void JackHost::terminate() {
         m_outRight = nullptr;
         m_midiIn = nullptr;
         m_midiOut = nullptr;
+        m_portsReady.store(false);
         m_clock.setStreamDriven(false);
     }
     m_resampler.reset();
@@ -192,6 +203,9 @@ void JackHost::connectCallback(jack_port_id_t portA, jack_port_id_t portB, int c
     if (connect == 0) {
         return;
     }
+    if (!host->m_portsReady.load(std::memory_order_acquire)) {
+        return;
+    }
     if (jack_port_by_id(host->m_client, portA) == host->m_midiOut ||
         jack_port_by_id(host->m_client, portB) == host->m_midiOut) {
         host->m_outputConnected.store(true);
@@ -209,7 +223,7 @@ void JackHost::shutdownCallback(jack_status_t /*code*/, const char* /*reason*/,
 
 void JackHost::latencyCallback(jack_latency_callback_mode_t mode, void* self) noexcept {
     auto* host = static_cast<JackHost*>(self);
-    if (mode != JackPlaybackLatency || host->m_outLeft == nullptr) {
+    if (mode != JackPlaybackLatency || !host->m_portsReady.load(std::memory_order_acquire)) {
         return;
     }
     jack_latency_range_t range{};
@@ -218,6 +232,9 @@ void JackHost::latencyCallback(jack_latency_callback_mode_t mode, void* self) no
 }
 
 int JackHost::process(jack_nframes_t frames) noexcept {
+    if (!m_portsReady.load(std::memory_order_acquire)) {
+        return 0; // the main thread is registering them
+    }
     MidiInputControls controls;
     if (m_midiControls.take(controls)) {
         m_midiVoice.setControls(controls);

@@ -45,11 +45,12 @@ public:
     JackHost(const JackHost&) = delete;
     JackHost& operator=(const JackHost&) = delete;
 
-    // Joins a running server (never starts one) and registers the ports: 0, or libjack's
-    // status bits; with no server, the program goes on without JACK.
+    // Joins a running server (never starts one): 0, or libjack's status bits; with no server,
+    // the program goes on without JACK.
     int open() override;
     std::string errorText(int code) const override;
-    // Activates the client and connects the audio ports: 0, or -1 when activation failed.
+    // Activates the client, registers its ports and connects the audio ones: 0, or -1 when the
+    // server refused.
     int start() override;
     // Leaves the server; no callback runs after this returns. Safe to call more than once.
     void terminate() override;
@@ -98,6 +99,8 @@ private:
     // The resampler's source: the voice's next frames.
     static void pullVoice(void* self, float* out, std::size_t frames) noexcept;
 
+    // Registers the four ports on a client that runs; false when one was refused.
+    bool registerPorts();
     int process(jack_nframes_t frames) noexcept;
     // Takes the period's input: queued for the main thread, kept for the voice at its frame.
     void takeInput(void* inBuffer, jack_nframes_t periodStart, jack_nframes_t frames) noexcept;
@@ -123,6 +126,7 @@ private:
     int m_wakeFd = -1;
     double m_serverRate = VoiceParams::sampleRate; // Hz, as the server runs
     std::unique_ptr<LiveResampler> m_resampler{};  // only where the server is not at 44100 Hz
+    std::atomic<bool> m_portsReady{false};         // the ports exist: the callbacks may use them
     std::atomic<bool> m_outputConnected{false};
     std::atomic<bool> m_serverLost{false};
     std::atomic<uint32_t> m_playbackLatencyFrames{0}; // the audio ports', at the server's rate

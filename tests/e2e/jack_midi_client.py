@@ -38,6 +38,16 @@ server is the one JACK_DEFAULT_SERVER names. Subcommands (each exits 0, or print
       tick or one server period (as a MIDI file of the live output would hold them); "bend",
       the same sounding pitch (note + bend) and controller 74 at every message time, as close.
       The opening (bend range RPN 0, channel volume and a program change) must come first.
+  connections PORT EXPECTED...
+      Waits until PORT is connected to exactly the EXPECTED ports.
+  churn
+      Opens and closes a port of its own every CHURN_SECONDS until it gets SIGTERM.
+  sings NOTE OUT.wav
+      Holds NOTE on DoodleChorus:midi_in while recording DoodleChorus:out_L into OUT.wav, and
+      checks that it sang NOTE within NOTE_TOLERANCE_CENTS.
+  late-listener NOTE
+      Holds NOTE on DoodleChorus:midi_in, connects a listener to DoodleChorus:midi_out halfway,
+      and checks that the listener hears the note sounding.
 """
 
 import ctypes
@@ -102,6 +112,11 @@ SAV_TOLERANCE_MS = 2
 TIME_TOLERANCE_MS = 1.0
 SAME_MOMENT_MS = 0.25  # well under the file's 1 ms tick
 WAIT_SECONDS = 20
+# A held note: long enough for the pitch track's steady runs. In Unrestricted a key lands on
+# the nearest pixel column, at most 7.8 cents off above 275 Hz (see mapping/MidiMap.h).
+NOTE_SECONDS = 1.0
+NOTE_TOLERANCE_CENTS = 10.0
+CHURN_SECONDS = 0.05
 
 # Steady runs of the pitch track: yin on 2048-sample frames every 256 samples; a run holds at
 # least STEADY_HOPS frames within STEADY_SEMITONES of its median.
@@ -464,6 +479,113 @@ def compare(received_path, midi_path, mode):
           f"{worst_cents:.2f} cents")
 
 
+def connections(port_name, *expected):
+    client = open_client("dc-test-probe")
+    wait_for_ports(client, [port_name])
+    deadline = time.monotonic() + WAIT_SECONDS
+    while True:
+        found = sorted(p.name for p in client.get_all_connections(port_name))
+        if found == sorted(expected) or time.monotonic() > deadline:
+            break
+        time.sleep(0.1)
+    client.close()
+    if found != sorted(expected):
+        fail(f"{port_name} is connected to {found}, not {sorted(expected)}")
+    print(f"ok: {port_name} -> {' '.join(found)}")
+
+
+def churn():
+    """Opens and closes a port every CHURN_SECONDS until ended by SIGTERM."""
+    client = open_client("dc-test-churn")
+    stop = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    with client:
+        while not stop.is_set():
+            port = client.outports.register("churn")
+            stop.wait(CHURN_SECONDS)
+            port.unregister()
+            stop.wait(CHURN_SECONDS)
+
+
+def hold_note(note, seconds, wav_path=None, listen_after=None):
+    """Holds NOTE on DoodleChorus:midi_in for SECONDS. Records DoodleChorus:out_L into WAV_PATH
+    meanwhile, or connects a listener to midi_out LISTEN_AFTER seconds into the note and returns
+    what it heard."""
+    client = open_client("dc-test-note")
+    midi_out = client.midi_outports.register("out")
+    audio_in = client.inports.register("in")
+    midi_in = client.midi_inports.register("in_midi")
+    state = {"send": [bytes([0x90, note, 100])], "recording": False}
+    blocks, heard = [], []
+
+    @client.set_process_callback
+    def process(frames):
+        midi_out.clear_buffer()
+        while state["send"]:
+            midi_out.write_midi_event(0, state["send"].pop(0))
+        if state["recording"]:
+            blocks.append(bytes(audio_in.get_buffer()))
+        for _, data in midi_in.incoming_midi_events():
+            heard.append(bytes(data))
+
+    with client:
+        wait_for_ports(client, [f"{CLIENT}:midi_in", f"{CLIENT}:out_L", f"{CLIENT}:midi_out"])
+        client.connect(midi_out, f"{CLIENT}:midi_in")
+        if wav_path:
+            client.connect(f"{CLIENT}:out_L", audio_in)
+            state["recording"] = True
+            time.sleep(0.2)
+            state["send"] = [bytes([0x90, note, 100])]
+            time.sleep(seconds)
+        else:
+            state["send"] = [bytes([0x90, note, 100])]
+            time.sleep(listen_after)
+            client.connect(f"{CLIENT}:midi_out", midi_in)
+            time.sleep(seconds - listen_after)
+        state["send"] = [bytes([0x80, note, 0])]
+        time.sleep(0.2)
+        state["recording"] = False
+        rate = client.samplerate
+    if wav_path:
+        data = b"".join(blocks)
+        samples = (ctypes.c_float * (len(data) // 4)).from_buffer_copy(data)
+        pcm = bytearray()
+        for sample in samples:
+            pcm += int(max(-1.0, min(1.0, sample)) * 32767).to_bytes(2, "little", signed=True)
+        with wave.open(wav_path, "wb") as out:
+            out.setnchannels(1)
+            out.setsampwidth(2)
+            out.setframerate(rate)
+            out.writeframes(bytes(pcm))
+    return heard
+
+
+def sings_note(note, wav_path):
+    hold_note(int(note), NOTE_SECONDS, wav_path=wav_path)
+    runs = steady_runs(wav_path)
+    near = [run for run in runs if abs(run - int(note)) * 100 <= NOTE_TOLERANCE_CENTS]
+    if not near:
+        fail(f"note {note} held: the pitch track's steady runs are {runs}")
+    print(f"ok: note {note} sang {100 * (near[0] - int(note)):+.1f} cents off")
+
+
+def late_listener(note):
+    """A listener connected to midi_out while NOTE sounds hears it: a note on that, with the
+    bend, is NOTE within the Unrestricted columns' error."""
+    heard = hold_note(int(note), NOTE_SECONDS, listen_after=NOTE_SECONDS / 2)
+    bend_value, sounding = BEND_CENTRE, None
+    for data in heard:
+        if data[0] & 0xF0 == PITCH_BEND:
+            bend_value = data[1] | data[2] << 7
+        if data[0] & 0xF0 == NOTE_ON and data[2] > 0 and sounding is None:
+            sounding = data[1] + (bend_value - BEND_CENTRE) * BEND_RANGE_SEMITONES_OUT / BEND_CENTRE
+    if sounding is None:
+        fail(f"a listener connected mid-note heard no note on: {[d.hex() for d in heard]}")
+    if abs(sounding - int(note)) * 100 > NOTE_TOLERANCE_CENTS:
+        fail(f"a listener connected mid-note heard {sounding:.2f}, not {note}")
+    print(f"ok: a listener connected mid-note heard note {sounding:.2f}")
+
+
 def main():
     command, args = sys.argv[1], sys.argv[2:]
     # libjack reports on stderr while the server is still starting.
@@ -499,6 +621,14 @@ def main():
         print(f"ok: {args[0]}")
     elif command == "compare":
         compare(*args)
+    elif command == "connections":
+        connections(*args)
+    elif command == "churn":
+        churn()
+    elif command == "sings":
+        sings_note(*args)
+    elif command == "late-listener":
+        late_listener(*args)
     else:
         fail(f"unknown command {command}")
 

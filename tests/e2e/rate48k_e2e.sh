@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# The live output on a device that does not take the voice's 44.1 kHz: the real program on a
-# real X display with PortAudio's only device a dummy JACK server at 48 kHz (ALSA has none), its
-# stream opened at 48 kHz with the voice converted to it. The melody played into
-# DoodleChorus:midi_in in Major on C, recorded from the program's audio port at 48 kHz, sings the melody's
-# notes at their pitch (jack_midi_client.py's pitch check, as for the 44.1 kHz capture).
+# The live output on a server that does not run at the voice's 44.1 kHz: the real program on a
+# real X display as a client of a dummy JACK server at 48 kHz (ALSA has no device), the voice
+# converted to the server's rate. The melody played into DoodleChorus:midi_in in Major on C,
+# recorded from DoodleChorus:out_L at 48 kHz, sings the melody's notes at their pitch
+# (jack_midi_client.py's pitch check, within 5 cents).
 # Usage (under xvfb-run): rate48k_e2e.sh PATH/TO/doodlechorus PYTHON3 (the system's, with
 #   python3-jack-client and python3-mido)
 source "$(dirname "$0")/common.sh"
@@ -16,8 +16,7 @@ kMajorOption=(275 155)
 kAreaClientX=10
 kAreaClientY=10
 
-# ALSA as the system has it, without a sound card: no device, so PortAudio's default output
-# is JACK's.
+# ALSA as the system has it, without a sound card: no device but the server.
 unset ALSA_CONFIG_PATH
 # A server of this test's own, by a fixed name (see jack_midi_e2e.sh for why).
 export JACK_DEFAULT_SERVER=doodlechorus-e2e-48k
