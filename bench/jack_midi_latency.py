@@ -3,15 +3,12 @@
 
 Usage: bench/jack_midi_latency.py PATH/TO/doodlechorus [NOTES]
 
-For each period (64 and 256 frames) it starts `jackd -d dummy` of its own, and the program
-offscreen. On a machine with no sound card PortAudio finds no ALSA output and takes its JACK
-host API as the default (the first host API with a default device), so the program's sound
-is a JACK port, PortAudio:out_0, on the same clock as its MIDI ports; where an ALSA device is
-the default the bench says so and measures nothing. (An ALSA configuration without devices
-through ALSA_CONFIG_PATH does not do: PortAudio 19.6 fails an assertion listing it.) A test client
-(python3-jack-client) plays NOTES notes into DoodleChorus:midi_in, each at a random offset
-within a period, and listens to the program's audio port: the latency of a note is the frame
-of the first non-zero sample after its note on minus the note on's frame. Prints figures only.
+For each period (64 and 256 frames), idle and with two busy loops beside it, it starts
+`jackd -d dummy` of its own and the program offscreen, which joins it as the client
+DoodleChorus. A test client (python3-jack-client) plays NOTES notes into DoodleChorus:midi_in,
+each at a random offset within a period, and listens to DoodleChorus:out_L: the latency of a
+note is the frame of the first non-zero sample after its note on minus the note on's frame.
+Prints the median, the 95th and 99th percentiles and the largest, in frames; figures only.
 Needs Debian's jackd2 and python3-jack-client.
 """
 
@@ -33,6 +30,7 @@ NOTE_OFF = bytes([0x80, 57, 0])
 HOLD_SECONDS = 0.2
 SILENCE_SECONDS = 0.4  # the voice fades out well within this
 WAIT_SECONDS = 20
+BUSY_LOOPS = 2
 
 
 def wait_for(predicate, what):
@@ -43,13 +41,13 @@ def wait_for(predicate, what):
         time.sleep(0.05)
 
 
-def open_client():
+def open_client(name):
     client = None
 
     def opened():
         nonlocal client
         try:
-            client = jack.Client("dc-latency", no_start_server=True)
+            client = jack.Client(name, no_start_server=True)
         except jack.JackOpenError:
             return False
         return True
@@ -72,26 +70,34 @@ def measure(program, period, notes, work):
         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     app = None
     try:
-        client = open_client()
+        sender = open_client("dc-latency-sender")
+        recorder = open_client("dc-latency-recorder")
         app = subprocess.Popen([program], env=env, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
-        midi_out = client.midi_outports.register("midi")
-        audio_in = client.inports.register("audio")
+        midi_out = sender.midi_outports.register("midi")
+        audio_in = recorder.inports.register("audio")
         pending = []  # note on frames not yet sent: (frame, message)
         sent_on = []  # frames of note ons sent
         first_sound = []  # frame of the first non-zero sample after each note on
         lock = threading.Lock()
 
-        @client.set_process_callback
-        def process(frames):
+        # Two clients, so that the graph runs sender, program, recorder in one period: a client
+        # that both sent and recorded would close a loop, which JACK breaks with a period's delay.
+        @sender.set_process_callback
+        def send(frames):
             midi_out.clear_buffer()
-            start = client.last_frame_time
+            start = sender.last_frame_time
             with lock:
                 while pending and pending[0][0] < start + frames:
                     frame, message = pending.pop(0)
                     midi_out.write_midi_event(max(frame - start, 0), message)
                     if message == NOTE:
                         sent_on.append(max(frame, start))
+
+        @recorder.set_process_callback
+        def record(frames):
+            start = recorder.last_frame_time
+            with lock:
                 if len(first_sound) < len(sent_on):
                     samples = audio_in.get_array()
                     for offset in range(frames):
@@ -99,22 +105,21 @@ def measure(program, period, notes, work):
                             first_sound.append(start + offset)
                             break
 
-        with client:
-            wait_for(lambda: client.get_ports("^DoodleChorus:midi_in$"),
+        with sender, recorder:
+            wait_for(lambda: sender.get_ports("^DoodleChorus:midi_in$"),
                      "the program's MIDI port did not appear")
-            wait_for(lambda: client.get_ports("^PortAudio.*:out_0$"),
-                     "the program's sound is not a JACK port (PortAudio took another output)")
-            audio_port = client.get_ports("^PortAudio.*:out_0$")[0]
-            client.connect(midi_out, "DoodleChorus:midi_in")
-            client.connect(audio_port, audio_in)
+            wait_for(lambda: sender.get_ports("^DoodleChorus:out_L$"),
+                     "the program's sound port did not appear")
+            sender.connect(midi_out, "DoodleChorus:midi_in")
+            recorder.connect("DoodleChorus:out_L", audio_in)
             time.sleep(1.0)  # the stream runs, the voice is silent
             for _ in range(notes):
-                on_frame = client.frame_time + period + random.randrange(period)
+                on_frame = sender.frame_time + period + random.randrange(period)
                 with lock:
                     pending.append((on_frame, NOTE))
                 time.sleep(HOLD_SECONDS)
                 with lock:
-                    pending.append((client.frame_time + period, NOTE_OFF))
+                    pending.append((sender.frame_time + period, NOTE_OFF))
                 time.sleep(SILENCE_SECONDS)
         latencies = [sound - on for on, sound in zip(sent_on, first_sound)]
         if len(latencies) < notes:
@@ -128,25 +133,43 @@ def measure(program, period, notes, work):
         jackd.wait(WAIT_SECONDS)
 
 
+def percentile(values, share):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(share * len(ordered)))]
+
+
+def busy_loops(count):
+    """Loops that keep cores busy, as other programs on a desktop do."""
+    return [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(count)]
+
+
 def main():
     # libjack reports on stderr while the server is still starting.
     jack.set_error_function(lambda message: None)
     jack.set_info_function(lambda message: None)
     program = sys.argv[1]
-    notes = int(sys.argv[2]) if len(sys.argv) > 2 else 20
-    print(f"MIDI in to sound, dummy JACK server at {SAMPLE_RATE} Hz, {notes} notes a period size")
+    notes = int(sys.argv[2]) if len(sys.argv) > 2 else 50
+    print(f"MIDI in to sound, dummy JACK server at {SAMPLE_RATE} Hz, {notes} notes a pass, "
+          "frames p50 / p95 / p99 / max")
     with tempfile.TemporaryDirectory() as work:
         os.chmod(work, 0o700)
-        for period in PERIODS:
-            latencies = measure(program, period, notes, work)
-            if not latencies:
-                print(f"  -p {period}: no note was heard")
-                continue
-            within = sum(1 for frames in latencies if frames <= period)
-            print(f"  -p {period}: median {statistics.median(latencies):.0f} frames "
-                  f"({statistics.median(latencies) / SAMPLE_RATE * 1000:.2f} ms), "
-                  f"min {min(latencies)}, max {max(latencies)}, "
-                  f"{within}/{len(latencies)} within one period")
+        for load, loops in (("idle", 0), ("two busy loops", BUSY_LOOPS)):
+            for period in PERIODS:
+                busy = busy_loops(loops)
+                try:
+                    latencies = measure(program, period, notes, work)
+                finally:
+                    for loop in busy:
+                        loop.kill()
+                        loop.wait()
+                if not latencies:
+                    print(f"  {load}, -p {period}: no note was heard")
+                    continue
+                within = sum(1 for frames in latencies if frames <= period)
+                print(f"  {load}, -p {period}: {percentile(latencies, 0.5)} / "
+                      f"{percentile(latencies, 0.95)} / {percentile(latencies, 0.99)} / "
+                      f"{max(latencies)} ({max(latencies) / SAMPLE_RATE * 1000:.2f} ms), "
+                      f"{within}/{len(latencies)} within one period")
 
 
 if __name__ == "__main__":

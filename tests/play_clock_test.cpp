@@ -1,5 +1,7 @@
+#include "app/clock/LatestValue.h"
 #include "app/clock/PlayClock.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <gtest/gtest.h>
@@ -151,6 +153,58 @@ TEST(PlayClock, ACallbackThreadAndTheMainThreadShareTheQueue) {
     }
     done.store(true);
     callback.join();
+}
+
+// The controls the main thread hands the audio callback: each look takes the latest value set,
+// whole, however the two threads interleave; nothing set since the last look gives nothing.
+TEST(LatestValue, EachLookTakesTheLatestValueWholeOrNothing) {
+    struct Value {
+        uint64_t count = 0;
+        std::array<uint64_t, 5> copies{}; // each equals count: a torn copy would not
+        bool flag = false;
+    };
+    LatestValue<Value> latest;
+    Value taken;
+    EXPECT_FALSE(latest.take(taken)) << "nothing set yet";
+    latest.set({1, {1, 1, 1, 1, 1}, true});
+    latest.set({2, {2, 2, 2, 2, 2}, false});
+    ASSERT_TRUE(latest.take(taken));
+    EXPECT_EQ(taken.count, 2U);
+    EXPECT_FALSE(taken.flag);
+    EXPECT_FALSE(latest.take(taken)) << "taken once";
+
+    constexpr uint64_t kSets = 200'000;
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (uint64_t count = 3; count <= kSets; ++count) {
+            Value value{count, {}, count % 2 == 0};
+            value.copies.fill(count);
+            latest.set(value);
+        }
+        done.store(true);
+    });
+    uint64_t lastCount = 2;
+    uint64_t torn = 0;
+    uint64_t backwards = 0;
+    while (true) {
+        const bool finished = done.load(); // before the look: no value can come after it
+        if (!latest.take(taken)) {
+            if (finished) {
+                break;
+            }
+            continue;
+        }
+        for (const uint64_t copy : taken.copies) {
+            torn += copy != taken.count ? 1 : 0;
+        }
+        torn += taken.flag != (taken.count % 2 == 0) ? 1 : 0;
+        backwards += taken.count <= lastCount ? 1 : 0;
+        lastCount = taken.count;
+    }
+    writer.join();
+    EXPECT_EQ(torn, 0U);
+    EXPECT_EQ(backwards, 0U);
+    EXPECT_EQ(lastCount, kSets) << "the last value set is taken";
 }
 
 } // namespace

@@ -23,11 +23,12 @@ public:
     void set(const T& value) noexcept {
         std::array<uint64_t, kWords> words{};
         std::memcpy(words.data(), &value, sizeof(T));
+        // Each word is stored with release and loaded with acquire: a reader that takes a new
+        // word also sees the odd number stored before it, and so drops its copy.
         const uint64_t sequence = m_sequence.load(std::memory_order_relaxed);
         m_sequence.store(sequence + 1, std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_release);
         for (std::size_t i = 0; i < kWords; ++i) {
-            m_words[i].store(words[i], std::memory_order_relaxed);
+            m_words[i].store(words[i], std::memory_order_release);
         }
         m_sequence.store(sequence + 2, std::memory_order_release);
     }
@@ -41,9 +42,8 @@ public:
         }
         std::array<uint64_t, kWords> words{};
         for (std::size_t i = 0; i < kWords; ++i) {
-            words[i] = m_words[i].load(std::memory_order_relaxed);
+            words[i] = m_words[i].load(std::memory_order_acquire);
         }
-        std::atomic_thread_fence(std::memory_order_acquire);
         if (m_sequence.load(std::memory_order_relaxed) != sequence) {
             return false;
         }
