@@ -1,6 +1,7 @@
 // Proves that the audio path never allocates: every global operator new in this binary is
 // counted, and rendering must leave the count unchanged.
 #include "app/midi/MidiRings.h"
+#include "program/MidiInput.h"
 #include "recording/MidiPerformance.h"
 #include "voice/Synth.h"
 
@@ -94,6 +95,34 @@ TEST(RealtimeSafety, MidiPerformanceAllocatesNothingPerMessage) {
     }
     EXPECT_EQ(g_allocations.load(), before);
     EXPECT_GT(lines, 100); // the messages were played
+}
+
+// A JACK host's callback sings MIDI input at each message's frame: the program's steps for it,
+// the controls changing (a new channel lets go of the held notes) and the renderer reading both
+// publishers, with no allocation once they exist.
+TEST(RealtimeSafety, SingingMidiInputInTheCallbackAllocatesNothing) {
+    VoiceParams mainThread;
+    MidiVoice callback;
+    VoiceRenderer renderer(mainThread, VoiceOutput::Live, &callback.voice());
+    std::vector<float> buffer(64);
+    MidiInputControls controls;
+    controls.map = {ScaleMode::Major, buildScale(ScaleMode::Major, 2, {}), VoiceType::Type2};
+    const long before = g_allocations.load();
+    int32_t timeMs = 0;
+    for (int round = 0; round < 20; ++round) {
+        controls.channel = round % 3;
+        callback.setControls(controls);
+        for (const MidiMessage message :
+             {MidiMessage{0x90, 60, 100}, MidiMessage{0xB0, 74, 10}, MidiMessage{0xE0, 0, 70},
+              MidiMessage{0xB0, 7, 90}, MidiMessage{0x91, 64, 100}, MidiMessage{0xB0, 64, 127},
+              MidiMessage{0x80, 60, 0}, MidiMessage{0xB0, 64, 0}, MidiMessage{0x81, 64, 0}}) {
+            callback.feed(message, timeMs++);
+            callback.flush();
+            renderer.process(buffer.data(), buffer.size());
+        }
+    }
+    EXPECT_EQ(g_allocations.load(), before);
+    EXPECT_GT(callback.voice().pitchHz(), 0.0) << "the keys sang";
 }
 
 // The JACK process thread's MIDI work, on plain buffers: incoming events of every kind into the
