@@ -359,12 +359,27 @@ void MainWindow::markMidiInChannel(int32_t channel) {
 }
 
 void MainWindow::showStatus(const QString& text) {
-    // The bar is made with the first line: a window that never needs one keeps its size.
+    // The bar is made with the first line: a window that never needs one keeps its size. It
+    // adds to the window's height, so that the controls keep theirs.
     if (text.isEmpty() && findChild<QStatusBar*>() == nullptr) {
         return;
     }
-    statusBar()->showMessage(text);
-    statusBar()->setVisible(!text.isEmpty());
+    QStatusBar* bar = statusBar();
+    bar->showMessage(text);
+    const bool show = !text.isEmpty();
+    if (show == bar->isVisible()) {
+        return;
+    }
+    const int barHeight = bar->sizeHint().height();
+    if (show) {
+        bar->setVisible(true);
+        setMinimumHeight(minimumHeight() + barHeight);
+        resize(width(), height() + barHeight);
+    } else {
+        bar->setVisible(false);
+        setMinimumHeight(minimumHeight() - barHeight);
+        resize(width(), height() - barHeight);
+    }
 }
 
 void MainWindow::showNote(std::string_view name) {

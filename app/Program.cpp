@@ -29,14 +29,12 @@ constexpr std::string_view kTempPrefix = ".DoodleChorus-";
 // is joined within this.
 constexpr int kJackWatchIntervalMs = 1000;
 
-// What the window and About say of the JACK server.
-constexpr std::string_view kJackLostText =
-    "The JACK server has gone: sound goes to the default device, and DoodleChorus joins the "
-    "server again when it returns. The drawing is kept.";
-constexpr std::string_view kJackLostSilentText =
-    "The JACK server has gone, and there is no other sound device: DoodleChorus is silent "
-    "until the server returns. The drawing is kept.";
+// What the window's foot and About say of the JACK server: short, as the window is narrow.
+constexpr std::string_view kJackLostText = "JACK server gone; sound via the default device.";
+constexpr std::string_view kJackLostSilentText = "JACK server gone; silent until it returns.";
 constexpr std::string_view kJackBackText = "Joined the JACK server again.";
+// How long the window says it joined the server again (ms).
+constexpr int kJackBackShownMs = 5000;
 constexpr std::string_view kJackLostStatus =
     "MIDI: the JACK server has gone; DoodleChorus joins it again when it returns";
 constexpr std::string_view kNoJackStatus = "MIDI: no JACK server";
@@ -193,6 +191,11 @@ void Program::watchForJack() {
     if (m_jackLost) {
         m_jackLost = false;
         m_window->showStatus(toQString(kJackBackText));
+        QTimer::singleShot(kJackBackShownMs, m_window.get(), [this] {
+            if (m_jack.isOpen()) {
+                m_window->showStatus({});
+            }
+        });
     }
 }
 

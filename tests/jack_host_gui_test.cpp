@@ -109,6 +109,7 @@ protected:
 
 TEST_F(JackHostGuiTest, ALostServerIsToldInTheWindowAndInAboutAndJoinedAgainWhenItReturns) {
     ASSERT_TRUE(program.start());
+    const QSize started = program.window()->size();
     const QString joined =
         QStringLiteral("Sound and MIDI: JACK ports DoodleChorus:out_L, DoodleChorus:out_R, "
                        "DoodleChorus:midi_in and DoodleChorus:midi_out, at 44100 Hz");
@@ -118,15 +119,20 @@ TEST_F(JackHostGuiTest, ALostServerIsToldInTheWindowAndInAboutAndJoinedAgainWhen
 
     stopServer(SIGKILL);
     ASSERT_TRUE(processUntil([&] { return !statusLine().isEmpty(); }));
-    EXPECT_TRUE(statusLine().startsWith(QStringLiteral("The JACK server has gone")))
-        << statusLine().toStdString();
+    EXPECT_EQ(statusLine(), QStringLiteral("JACK server gone; sound via the default device."));
+    const QSize grown = program.window()->size();
     EXPECT_TRUE(aboutMidiLine().startsWith(QStringLiteral("MIDI: the JACK server has gone")));
     EXPECT_EQ(counts.starts, 1) << "sound goes on through the other output";
+    EXPECT_GT(grown.height(), started.height()) << "the line adds to the window, not the controls";
 
     startServer();
     ASSERT_TRUE(processUntil([&] { return statusLine() == "Joined the JACK server again."; }));
     EXPECT_EQ(aboutMidiLine(), joined);
     EXPECT_EQ(counts.terminates, 1) << "the other output made way";
+    EXPECT_EQ(program.window()->size(), grown);
+    ASSERT_TRUE(processUntil([&] { return statusLine().isEmpty(); }, std::chrono::seconds(20)))
+        << "the line goes after a while";
+    EXPECT_LT(program.window()->height(), grown.height()) << "and the window gives its room back";
 }
 
 } // namespace
