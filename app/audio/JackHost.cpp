@@ -6,6 +6,7 @@
 #include <cmath>
 #include <jack/jack.h>
 #include <jack/midiport.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -14,6 +15,20 @@ namespace {
 
 constexpr double kUsPerMs = 1000.0;
 constexpr int64_t kNsPerUs = 1000;
+
+// libjack ends a client's threads with pthread_cancel, asynchronous, when the client closes
+// (at once after its server has gone): the thread may be anywhere in a callback then. A cancel
+// acted on inside the program's noexcept code would unwind through it and end the program, so
+// the callbacks run with cancellation held back, and let a pending one act only as they return
+// into libjack, from the trampoline, whose frame lets the unwind pass.
+template <class Call>
+auto uncancellable(Call&& call) {
+    int cancelState = PTHREAD_CANCEL_ENABLE;
+    static_cast<void>(pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancelState));
+    auto result = call();
+    static_cast<void>(pthread_setcancelstate(cancelState, nullptr));
+    return result;
+}
 
 // libjack reports on stderr that no server runs, and more; the program prints nothing.
 void silentJackMessage(const char* /*message*/) {}
@@ -191,44 +206,51 @@ void JackHost::sendNow(std::span<const MidiMessage> messages) {
     }
 }
 
-int JackHost::processCallback(jack_nframes_t frames, void* self) noexcept {
-    return static_cast<JackHost*>(self)->process(frames);
+int JackHost::processCallback(jack_nframes_t frames, void* self) {
+    return uncancellable([&] { return static_cast<JackHost*>(self)->process(frames); });
 }
 
 void JackHost::connectCallback(jack_port_id_t portA, jack_port_id_t portB, int connect,
-                               void* self) noexcept {
+                               void* self) {
+    static_cast<void>(uncancellable([&] {
+        static_cast<JackHost*>(self)->onConnect(portA, portB, connect);
+        return 0;
+    }));
+}
+
+void JackHost::onConnect(jack_port_id_t portA, jack_port_id_t portB, int connect) noexcept {
     // JACK's notification thread, not the process thread: the opening messages are the main
     // thread's to send.
-    auto* host = static_cast<JackHost*>(self);
-    if (connect == 0) {
+    if (connect == 0 || !m_portsReady.load(std::memory_order_acquire)) {
         return;
     }
-    if (!host->m_portsReady.load(std::memory_order_acquire)) {
-        return;
-    }
-    if (jack_port_by_id(host->m_client, portA) == host->m_midiOut ||
-        jack_port_by_id(host->m_client, portB) == host->m_midiOut) {
-        host->m_outputConnected.store(true);
-        host->wake();
+    if (jack_port_by_id(m_client, portA) == m_midiOut ||
+        jack_port_by_id(m_client, portB) == m_midiOut) {
+        m_outputConnected.store(true);
+        wake();
     }
 }
 
-void JackHost::shutdownCallback(jack_status_t /*code*/, const char* /*reason*/,
-                                void* self) noexcept {
+void JackHost::shutdownCallback(jack_status_t /*code*/, const char* /*reason*/, void* self) {
     // Any thread of libjack's, the client already dead: the main thread closes it.
-    auto* host = static_cast<JackHost*>(self);
-    host->m_serverLost.store(true);
-    host->wake();
+    static_cast<void>(uncancellable([&] {
+        auto* host = static_cast<JackHost*>(self);
+        host->m_serverLost.store(true);
+        host->wake();
+        return 0;
+    }));
 }
 
-void JackHost::latencyCallback(jack_latency_callback_mode_t mode, void* self) noexcept {
-    auto* host = static_cast<JackHost*>(self);
-    if (mode != JackPlaybackLatency || !host->m_portsReady.load(std::memory_order_acquire)) {
-        return;
-    }
-    jack_latency_range_t range{};
-    jack_port_get_latency_range(host->m_outLeft, JackPlaybackLatency, &range);
-    host->m_playbackLatencyFrames.store(range.max);
+void JackHost::latencyCallback(jack_latency_callback_mode_t mode, void* self) {
+    static_cast<void>(uncancellable([&] {
+        auto* host = static_cast<JackHost*>(self);
+        if (mode == JackPlaybackLatency && host->m_portsReady.load(std::memory_order_acquire)) {
+            jack_latency_range_t range{};
+            jack_port_get_latency_range(host->m_outLeft, JackPlaybackLatency, &range);
+            host->m_playbackLatencyFrames.store(range.max);
+        }
+        return 0;
+    }));
 }
 
 int JackHost::process(jack_nframes_t frames) noexcept {

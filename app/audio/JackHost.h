@@ -91,11 +91,14 @@ private:
         bool endsMoment = false; // the last of its millisecond in this period
     };
 
-    static int processCallback(jack_nframes_t frames, void* self) noexcept;
+    // libjack's callbacks. Not noexcept: libjack may cancel their thread (see uncancellable in
+    // the source), and the unwind must pass their frames.
+    static int processCallback(jack_nframes_t frames, void* self);
     static void connectCallback(jack_port_id_t portA, jack_port_id_t portB, int connect,
-                                void* self) noexcept;
-    static void shutdownCallback(jack_status_t code, const char* reason, void* self) noexcept;
-    static void latencyCallback(jack_latency_callback_mode_t mode, void* self) noexcept;
+                                void* self);
+    static void shutdownCallback(jack_status_t code, const char* reason, void* self);
+    static void latencyCallback(jack_latency_callback_mode_t mode, void* self);
+    void onConnect(jack_port_id_t portA, jack_port_id_t portB, int connect) noexcept;
     // The resampler's source: the voice's next frames.
     static void pullVoice(void* self, float* out, std::size_t frames) noexcept;
 
