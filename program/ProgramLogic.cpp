@@ -188,6 +188,11 @@ void ProgramLogic::restore(const ControlSettings& settings,
                                  ? kMenuType1
                                  : kMenuType2));
     }
+    if (settings.tuning != shown.tuning) {
+        dispatch(Event::menu(static_cast<Tuning>(settings.tuning) == Tuning::Concert
+                                 ? kMenuTuningConcert
+                                 : kMenuTuningClassic));
+    }
     if (settings.speedTenths != shown.speedTenths) {
         dispatch(Event::speedSlider(settings.speedTenths));
     }
@@ -425,7 +430,7 @@ void ProgramLogic::repaintCanvas(bool withGrid) {
 
 void ProgramLogic::refreshMapControls() {
     m_mapControls = mapControlsFor(m_controls.settings);
-    m_midiIn.setSettings({m_mapControls.scaleMode, m_mapControls.scale, {}});
+    m_midiIn.setSettings({m_mapControls.scaleMode, m_mapControls.scale, {}, m_mapControls.tuning});
     m_midiOut.setWholeNotes(m_mapControls.scaleMode != ScaleMode::Unrestricted);
 }
 
@@ -484,6 +489,16 @@ void ProgramLogic::onMenu(int32_t id) {
             m_midiOutMessages.push_back(
                 {kMidiProgramChange, MidiVoiceMessages::dataByte(midiProgramFor(chosen)), 0});
             sendMidiOut();
+        }
+        break;
+    }
+    case kMenuTuningClassic:
+    case kMenuTuningConcert: {
+        const Tuning chosen = id == kMenuTuningClassic ? Tuning::Classic : Tuning::Concert;
+        if (m_controls.settings.tuning != chosen) {
+            m_controls.settings.tuning = chosen;
+            refreshMapControls();
+            m_view.markTuning(chosen);
         }
         break;
     }

@@ -239,9 +239,10 @@ TEST(OfflinePlayback, TicksAreTheSameWithAndWithoutSamplesAndEndOnThePlannedStop
     // A held point's pitch is what the scale gives its X.
     const PlayedTick& first = alone.front();
     ASSERT_EQ(first.step.action, PlaybackAction::Sound);
-    EXPECT_EQ(first.pitchHz, mapPitch(first.step.x, settings.scaleMode,
-                                      buildScale(settings.scaleMode, settings.rootIndex, Scale{}))
-                                 .pitchHz);
+    EXPECT_EQ(first.pitchHz,
+              mapPitch(first.step.x, settings.scaleMode,
+                       buildScale(settings.scaleMode, settings.rootIndex, Scale{}), settings.tuning)
+                  .pitchHz);
 }
 
 TEST(OfflineRenderSamples, MatchATickByTickSampleBySampleReplayForEverySetting) {
@@ -330,7 +331,8 @@ TEST(OfflineRenderSamples, AHeldPointSingsThePitchOfItsX) {
     const RenderSettings dMajor{1.0, VoiceType::Type2, ScaleMode::Major, 2};
     for (const int32_t x : {15, 75, 200}) {
         const double expectedHz =
-            mapPitch(x, ScaleMode::Major, buildScale(ScaleMode::Major, 2, Scale{})).pitchHz;
+            mapPitch(x, ScaleMode::Major, buildScale(ScaleMode::Major, 2, Scale{}), Tuning::Classic)
+                .pitchHz;
         EXPECT_NEAR(measurePitchHz(held(x, dMajor), kFadeInEnd, kWindow), expectedHz,
                     0.01 * expectedHz)
             << x;
