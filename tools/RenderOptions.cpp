@@ -268,7 +268,8 @@ std::string renderUsage(std::string_view formatLines) {
         "\n"
         "                 (A4 = 440 Hz, notes sound as named); default " +
         tuningWord(Tuning::Classic) +
-        "\n"
+        ";\n"
+        "                 unrestricted is the same under both\n"
         "  --channel N    a MIDI file's channel to sing (1 to 16), from all of its"
         " tracks\n"
         "                 (default: the channel of the first note off channel 10, the\n"
