@@ -572,13 +572,15 @@ test('a damaged or oversized link is refused with a message and the drawing stay
     for (let at = r; at < rEnd - 3; at += Math.max(1, Math.floor((rEnd - r - 3) / 6))) {
       await refused(changedAt(link, at), /does not hold a recording/);
     }
-    await refused(link.replace(/s=\d+/, 's=7872'), /does not hold a recording/);
+    // One past the last settings: 2 tunings * 4 scale modes * 12 roots * 2 voices * 2 * 41 speeds.
+    await refused(link.replace(/s=\d+/, 's=15744'), /does not hold a recording/);
     await refused(link.replace(/s=\d+/, 's=-1'), /does not hold a recording/);
     // The older form, damaged: a checksum that fails, a value out of range.
     const older = olderLink(saved, 'scale=major&root=2&voice=1&speed=15&grid=1');
     const rec = older.indexOf('rec=') + 10;
     await refused(changedAt(older, rec), /does not hold a recording/);
     await refused(older.replace('voice=1', 'voice=7'), /does not hold a recording/);
+    await refused(`${older}&tuning=baroque`, /does not hold a recording/);
     // More than the page can open, though the link is short: in the older form, and in the
     // compact one (two million lines of zeros, 18 MB as a file).
     const huge = deflateSync(Buffer.alloc(kMaxRecordingBytes + 1, '1;2;0;3\r\n'));
