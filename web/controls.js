@@ -76,7 +76,8 @@ function showVoiceType(voiceType) {
   showVowels(voiceType);
 }
 // Voice > Tuning's items in Tuning's order (0 Classic, 1 Concert), as the program's ids go.
-const tuningItems = [...document.querySelectorAll('[role="menuitemradio"][data-command^="tuning-"]')];
+const tuningItems = [
+  ...document.querySelectorAll('[role="menuitemradio"][data-command^="tuning-"]')];
 function showTuning(tuning) {
   for (const [index, item] of tuningItems.entries()) {
     item.setAttribute('aria-checked', String(index === tuning));
