@@ -351,6 +351,11 @@ void MainWindow::markVoiceType(VoiceType type) {
     m_vowelAxis->setLabels(vowelLabels(type));
 }
 
+void MainWindow::markTuning(Tuning tuning) {
+    m_menuTuningClassic->setChecked(tuning == Tuning::Classic);
+    m_menuTuningConcert->setChecked(tuning == Tuning::Concert);
+}
+
 void MainWindow::markMidiInChannel(int32_t channel) {
     m_midiInChannelMarked = channel;
     for (std::size_t item = 0; item < m_menuMidiInChannels.size(); ++item) {
@@ -516,6 +521,7 @@ void MainWindow::createMenu() {
             addMenu(kEditMenu);
         }
         if (caption.items.data() == kVoiceMenuItems.data()) {
+            addTuningMenu(menu);
             addMidiMenu();
         }
     }
@@ -539,6 +545,17 @@ void MainWindow::addFileMenuExtras(QMenu* fileMenu) {
     quit->setObjectName(QStringLiteral("menuQuit"));
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QAction::triggered, this, &QWidget::close);
+}
+
+void MainWindow::addTuningMenu(QMenu* voiceMenu) {
+    voiceMenu->addSeparator();
+    QMenu* tunings = voiceMenu->addMenu(menuTitleWithMnemonic(kTuningMenuTitle));
+    tunings->setObjectName(QStringLiteral("menuTuning"));
+    for (const MenuItemCaption& item : kTuningMenuItems) {
+        QAction* action = addMenuItem(tunings, item.caption, item.name, item.id, item.checkable);
+        (item.id == kMenuTuningClassic ? m_menuTuningClassic : m_menuTuningConcert) = action;
+    }
+    markTuning(Tuning::Classic);
 }
 
 void MainWindow::addMidiMenu() {

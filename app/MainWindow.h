@@ -63,6 +63,8 @@ public:
     void setRootEnabled(bool enabled);
     // Moves the Voice menu's check mark to the type.
     void markVoiceType(VoiceType type);
+    // Moves Voice > Tuning's check mark to the tuning.
+    void markTuning(Tuning tuning);
     // Moves MIDI > Input Channel's mark to the channel: kMidiAllChannels or 1..16.
     void markMidiInChannel(int32_t channel);
     void showNote(std::string_view name); // empty clears the label
@@ -96,6 +98,7 @@ protected:
 private:
     void createMenu();
     void addFileMenuExtras(class QMenu* fileMenu);
+    void addTuningMenu(class QMenu* voiceMenu); // Voice > Tuning, after the voice types
     void addMidiMenu();
     // The controls at their places in `client`, each with an object name ("recordToggle",
     // "scaleFrame") by which it can be found.
@@ -115,6 +118,8 @@ private:
 
     QAction* m_menuType1 = nullptr; // the Voice menu's check marks
     QAction* m_menuType2 = nullptr;
+    QAction* m_menuTuningClassic = nullptr; // Voice > Tuning's check marks
+    QAction* m_menuTuningConcert = nullptr;
     QAction* m_menuUndo = nullptr;
     // MIDI > Input Channel's radio items, by channel (0: kMidiAllChannels).
     std::array<QAction*, kMidiChannels + 1> m_menuMidiInChannels{};

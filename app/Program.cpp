@@ -46,6 +46,7 @@ constexpr qsizetype kMaxRecentFiles = 10;
 const QString kScaleKey = QStringLiteral("scale");
 const QString kRootKey = QStringLiteral("root");
 const QString kVoiceTypeKey = QStringLiteral("voiceType");
+const QString kTuningKey = QStringLiteral("tuning"); // tuningWord: "classic" or "concert"
 const QString kMidiInChannelKey = QStringLiteral("midiInChannel"); // 0: all but drums, 1..16
 const QString kSpeedKey = QStringLiteral("speedTenths");
 const QString kGridKey = QStringLiteral("grid");
@@ -278,6 +279,10 @@ void Program::markVoiceType(VoiceType type) {
     m_window->markVoiceType(type);
 }
 
+void Program::markTuning(Tuning tuning) {
+    m_window->markTuning(tuning);
+}
+
 void Program::markMidiInChannel(int32_t channel) {
     m_window->markMidiInChannel(channel);
 }
@@ -426,6 +431,10 @@ void Program::restoreSettings() {
     if (m_settings->value(kVoiceTypeKey).toInt() == static_cast<int>(VoiceType::Type2)) {
         m_logic.dispatch(Event::menu(kMenuType2));
     }
+    // Anything but Concert's word (none kept yet, a hand-edited file) leaves Classic.
+    if (m_settings->value(kTuningKey).toString() == toQString(tuningWord(Tuning::Concert))) {
+        m_logic.dispatch(Event::menu(kMenuTuningConcert));
+    }
     // A value no item chooses (a hand-edited file) leaves the default.
     const int midiInChannel = m_settings->value(kMidiInChannelKey, kMidiAllChannels).toInt();
     if (midiInChannel >= kMidiAllChannels && midiInChannel <= kMidiChannels) {
@@ -453,6 +462,7 @@ void Program::storeSettings() {
     }
     m_settings->setValue(kRootKey, controls.settings.rootIndex);
     m_settings->setValue(kVoiceTypeKey, static_cast<int>(controls.settings.voiceType));
+    m_settings->setValue(kTuningKey, toQString(tuningWord(controls.settings.tuning)));
     m_settings->setValue(kMidiInChannelKey, controls.midiInChannel);
     m_settings->setValue(kSpeedKey, static_cast<int>(std::lround(controls.settings.playSpeed *
                                                                  kTenthsPerPlaySpeed)));

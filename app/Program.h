@@ -74,6 +74,7 @@ private:
     void setGrid(bool checked, bool enabled) override;
     void setRootEnabled(bool enabled) override;
     void markVoiceType(VoiceType type) override;
+    void markTuning(Tuning tuning) override;
     void markMidiInChannel(int32_t channel) override;
     void showMessage(std::string_view title, std::string_view text) override;
     std::optional<std::string> chooseSaveFile(FileKind kind,

@@ -14,6 +14,7 @@ struct MapControls {
     ScaleMode scaleMode = ScaleMode::Unrestricted;
     Scale scale{};
     VoiceType voiceType = VoiceType::Type1;
+    Tuning tuning = Tuning::Classic;
 };
 
 // The one chain from a point to the voice, shared by live drawing and playback: pitch map,

@@ -17,8 +17,9 @@ constexpr double kUnrestrictedHzPerPx = 2.5;
 // always goes the same way despite the rounding of the strips' pitches.
 constexpr double kTieSemitones = 0.01;
 
-double semitonesFromX(double midiNote, int32_t x, ScaleMode mode, const Scale& scale) noexcept {
-    return std::fabs(midiNoteOfPitch(mapPitch(x, mode, scale).pitchHz) - midiNote);
+double semitonesFromX(double midiNote, int32_t x, ScaleMode mode, const Scale& scale,
+                      Tuning tuning) noexcept {
+    return std::fabs(midiNoteOfPitch(mapPitch(x, mode, scale, tuning).pitchHz) - midiNote);
 }
 
 int32_t unrestrictedX(double midiNote) noexcept {
@@ -28,25 +29,29 @@ int32_t unrestrictedX(double midiNote) noexcept {
     const double below = std::clamp(std::floor(exactX), 0.0, static_cast<double>(kMaxPointX));
     const auto lowerX = static_cast<int32_t>(below);
     const int32_t upperX = std::min(lowerX + 1, kMaxPointX);
+    // Unrestricted sounds the same under every tuning.
     const ScaleMode mode = ScaleMode::Unrestricted;
-    return semitonesFromX(midiNote, upperX, mode, {}) < semitonesFromX(midiNote, lowerX, mode, {})
+    const Tuning tuning = Tuning::Classic;
+    return semitonesFromX(midiNote, upperX, mode, {}, tuning) <
+                   semitonesFromX(midiNote, lowerX, mode, {}, tuning)
                ? upperX
                : lowerX;
 }
 
 // Strips of stripPx pixels from X = 0; the last one is cut short by the edge of the area.
-int32_t stripX(double midiNote, int32_t stripPx, ScaleMode mode, const Scale& scale) noexcept {
+int32_t stripX(double midiNote, int32_t stripPx, ScaleMode mode, const Scale& scale,
+               Tuning tuning) noexcept {
     int32_t bestStart = 0;
-    double bestSemitones = semitonesFromX(midiNote, 0, mode, scale);
+    double bestSemitones = semitonesFromX(midiNote, 0, mode, scale, tuning);
     // Strip pitches rise from strip to strip, so the first of two equally near ones is lower.
     for (int32_t start = stripPx; start <= kMaxPointX; start += stripPx) {
-        const double semitones = semitonesFromX(midiNote, start, mode, scale);
+        const double semitones = semitonesFromX(midiNote, start, mode, scale, tuning);
         if (semitones < bestSemitones - kTieSemitones) {
             bestStart = start;
             bestSemitones = semitones;
         }
     }
-    const double stripNote = midiNoteOfPitch(mapPitch(bestStart, mode, scale).pitchHz);
+    const double stripNote = midiNoteOfPitch(mapPitch(bestStart, mode, scale, tuning).pitchHz);
     const int32_t lastStart = kMaxPointX / stripPx * stripPx;
     if (bestStart == 0 && midiNote < stripNote) {
         return 0;
@@ -64,7 +69,7 @@ double midiNoteOfPitch(double pitchHz) noexcept {
     return kMidiA4Note + kSemitonesPerOctave * std::log2(pitchHz / kMidiA4Hz);
 }
 
-int32_t xForPitch(double midiNote, ScaleMode mode, const Scale& scale) noexcept {
+int32_t xForPitch(double midiNote, ScaleMode mode, const Scale& scale, Tuning tuning) noexcept {
     if (std::isnan(midiNote)) {
         return 0;
     }
@@ -74,9 +79,9 @@ int32_t xForPitch(double midiNote, ScaleMode mode, const Scale& scale) noexcept 
     switch (mode) {
     case ScaleMode::Major:
     case ScaleMode::Minor:
-        return stripX(midiNote, kHeptatonicStripPx, mode, scale);
+        return stripX(midiNote, kHeptatonicStripPx, mode, scale, tuning);
     case ScaleMode::Pentatonic:
-        return stripX(midiNote, kPentatonicStripPx, mode, scale);
+        return stripX(midiNote, kPentatonicStripPx, mode, scale, tuning);
     case ScaleMode::Unrestricted:
         break;
     }

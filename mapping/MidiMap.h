@@ -11,8 +11,8 @@ namespace doodle {
 // MIDI input (files, live keyboards) reads through their inverses, so that a point sent out
 // and read back lands where it came from. No state, no allocation: safe in an audio callback.
 
-// Equal temperament on A4 = 440 Hz, MIDI note 69. The program's "C" (noteBase, 51.914 Hz) is
-// MIDI note 32 (G#1), 0.03 cents sharp.
+// Equal temperament on A4 = 440 Hz, MIDI note 69. The Classic tuning's "C" (noteBase,
+// 51.914 Hz) is MIDI note 32 (G#1), 0.03 cents sharp; the Concert tuning's is MIDI note 36 (C2).
 inline constexpr double kMidiA4Hz = 440.0;
 inline constexpr double kMidiA4Note = 69.0;
 // The largest value of a 7-bit MIDI data byte: a note, a controller value.
@@ -21,7 +21,7 @@ inline constexpr int32_t kMidiMaxDataValue = 127;
 // The fractional MIDI note of a frequency in Hz, unbounded (-inf for 0 Hz).
 double midiNoteOfPitch(double pitchHz) noexcept;
 
-// The X (0..kMaxPointX) whose mapped pitch (mapPitch with the same mode and scale) is the
+// The X (0..kMaxPointX) whose mapped pitch (mapPitch with the same mode, scale and tuning) is the
 // fractional MIDI note `midiNote`, a note number plus its bend in semitones.
 // - Scale modes: the middle of the strip of the scale note nearest `midiNote` in semitones;
 //   when two are nearest within a cent, the lower one. A note beyond the lowest or highest
@@ -32,7 +32,7 @@ double midiNoteOfPitch(double pitchHz) noexcept;
 //   cents for the column X0 just below it, that is 82.5 cents at 25 Hz, 21.4 at 100 Hz, 7.8
 //   at 275 Hz and 3.5 at the top. Pitches that some X maps to come back to that X exactly.
 // A NaN note gives 0, an infinite one the edge on its side.
-int32_t xForPitch(double midiNote, ScaleMode mode, const Scale& scale) noexcept;
+int32_t xForPitch(double midiNote, ScaleMode mode, const Scale& scale, Tuning tuning) noexcept;
 
 // The vowel controller's value (CC 74, 0..127) for a point's Y: the top row (0) gives 127,
 // the bottom row (kMaxPointY) 0, linear and rounded in between. Y is clamped to the area.

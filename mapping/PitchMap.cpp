@@ -34,14 +34,15 @@ void fillScale(std::array<int32_t, kNotes>& notes, int32_t rootIndex,
 }
 
 template <std::size_t kNotes>
-PitchResult mapToStrip(int32_t x, int32_t stripPx,
-                       const std::array<int32_t, kNotes>& notes) noexcept {
+PitchResult mapToStrip(int32_t x, int32_t stripPx, const std::array<int32_t, kNotes>& notes,
+                       Tuning tuning) noexcept {
     const int32_t scaleStep = x / stripPx;
     const auto scaleDegree =
         static_cast<int32_t>(std::fmod(scaleStep, static_cast<double>(kNotes)));
     const int32_t noteIndex = notes[static_cast<std::size_t>(scaleDegree)];
 
-    const double pitchHz = noteBase * kSemitoneRatios[static_cast<std::size_t>(noteIndex)];
+    const double baseHz = tuning == Tuning::Concert ? kConcertNoteBase : noteBase;
+    const double pitchHz = baseHz * kSemitoneRatios[static_cast<std::size_t>(noteIndex)];
     const double octave =
         scaleDegree == 0 ? std::round(x / kOctaveRulePx) : std::trunc(x / kOctaveRulePx);
     return {std::ldexp(pitchHz, static_cast<int>(octave)), noteIndex}; // exact: × 2^octave
@@ -72,14 +73,14 @@ Scale buildScale(ScaleMode mode, int32_t rootIndex, const Scale& previous) noexc
     return scale;
 }
 
-PitchResult mapPitch(int32_t x, ScaleMode mode, const Scale& scale) noexcept {
+PitchResult mapPitch(int32_t x, ScaleMode mode, const Scale& scale, Tuning tuning) noexcept {
     assert(x >= 0 && x <= kMaxPointX);
     switch (mode) {
     case ScaleMode::Major:
     case ScaleMode::Minor:
-        return mapToStrip(x, kHeptatonicStripPx, scale.scaleNotes7);
+        return mapToStrip(x, kHeptatonicStripPx, scale.scaleNotes7, tuning);
     case ScaleMode::Pentatonic:
-        return mapToStrip(x, kPentatonicStripPx, scale.scaleNotes5);
+        return mapToStrip(x, kPentatonicStripPx, scale.scaleNotes5, tuning);
     case ScaleMode::Unrestricted:
         break;
     }

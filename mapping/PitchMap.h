@@ -21,8 +21,20 @@ inline constexpr std::array<int32_t, 6> majorSteps{2, 2, 1, 2, 2, 2};
 inline constexpr std::array<int32_t, 6> minorSteps{2, 1, 2, 2, 1, 2};
 inline constexpr std::array<int32_t, 4> pentatonicSteps{2, 2, 3, 2};
 
-// Hz of semitone 0 ("C") in the lowest strip octave. Exact as given; not a concert-pitch C.
+// What the scale modes' semitones sound at. Classic: semitone 0 ("C") is noteBase, which lies
+// near a concert A-flat, so every scale sounds a major third below its name. Concert: equal
+// temperament on A4 = 440 Hz, so every note sounds as it is named. Unrestricted has no notes
+// and sounds the same under both.
+enum class Tuning { Classic, Concert };
+
+// Hz of semitone 0 ("C") in the lowest strip octave under Classic. Exact as given; not a
+// concert-pitch C.
 inline constexpr double noteBase = 51.914;
+
+// Hz of semitone 0 under Concert: C2 = 440 * 2^(-33/12) = 55 * 2^(1/4) Hz
+// (65.40639132514966...), correctly rounded; the nearest C above noteBase, 4 semitones up.
+// Written out so that every machine and the page's libm get the same double.
+inline constexpr double kConcertNoteBase = 0x1.05a0250c2b956p+6;
 
 // The equal-tempered ratios 2^(n / 12.0) for n = 0..11, correctly rounded. pow() gives these
 // where it rounds correctly (glibc on a CPU with FMA); glibc without FMA and the page's libm
@@ -71,7 +83,8 @@ struct PitchResult {
 
 // Pitch for the X of a point. x must lie in 0..kMaxPointX: callers clamp (a negative X would
 // index before the start of a scale table). Unrestricted: (x + 10) * 2.5 Hz, 25..625 Hz.
-// Scale modes: the note of x's strip, in the strip octave of x, from 51.914 Hz upwards.
-PitchResult mapPitch(int32_t x, ScaleMode mode, const Scale& scale) noexcept;
+// Scale modes: the note of x's strip, in the strip octave of x, from the tuning's semitone 0
+// upwards (51.914 Hz under Classic, 65.406 Hz under Concert).
+PitchResult mapPitch(int32_t x, ScaleMode mode, const Scale& scale, Tuning tuning) noexcept;
 
 } // namespace doodle

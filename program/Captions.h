@@ -33,6 +33,14 @@ inline constexpr std::array kVoiceMenuItems{
     MenuItemCaption{kMenuType1, "Type 1", "menuType1", true},
     MenuItemCaption{kMenuType2, "Type 2", "menuType2", true},
 };
+// Voice > Tuning: the tunings' captions in Tuning's order, and the items that choose them, checked
+// as the program marks them (ProgramView::markTuning).
+inline constexpr std::string_view kTuningMenuTitle = "Tuning";
+inline constexpr std::array<std::string_view, 2> kTuningNames{"Classic", "Concert"};
+inline constexpr std::array kTuningMenuItems{
+    MenuItemCaption{kMenuTuningClassic, kTuningNames[0], "menuTuningClassic", true},
+    MenuItemCaption{kMenuTuningConcert, kTuningNames[1], "menuTuningConcert", true},
+};
 inline constexpr std::array kHelpMenuItems{
     MenuItemCaption{kMenuAbout, "About", "menuAbout"},
     MenuItemCaption{kMenuHelp, "Help", "menuHelp"},
@@ -116,6 +124,16 @@ inline constexpr std::array<std::string_view, 4> kScaleNames{"Unrestricted", "Ma
 // A scale mode's word in a link's and a kept drawing's settings: its caption in lower case.
 inline std::string scaleWord(ScaleMode mode) {
     std::string word(kScaleNames.at(static_cast<std::size_t>(mode)));
+    for (char& c : word) {
+        c = toLowerAscii(c);
+    }
+    return word;
+}
+
+// A tuning's word in a link's and a kept drawing's settings and the tool's option: its caption
+// in lower case.
+inline std::string tuningWord(Tuning tuning) {
+    std::string word(kTuningNames.at(static_cast<std::size_t>(tuning)));
     for (char& c : word) {
         c = toLowerAscii(c);
     }

@@ -39,6 +39,9 @@ enum MenuId : int32_t {
     kMenuUndo = 9,
     // MIDI > Input Channel: this id plus the channel chosen, kMidiAllChannels (0) or 1..16.
     kMenuMidiInChannelBase = 10,
+    // Voice > Tuning, after the channels' ids 10..26.
+    kMenuTuningClassic = 27,
+    kMenuTuningConcert = 28,
 };
 
 // The menu item that chooses a MIDI input channel (kMidiAllChannels or 1..16), and back.

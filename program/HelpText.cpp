@@ -15,7 +15,7 @@ struct HelpPiece {
 constexpr bool kParagraphEnd = true;
 constexpr bool kRunsOn = false;
 
-constexpr std::array<HelpPiece, 23> kHelpPieces{{
+constexpr std::array<HelpPiece, 24> kHelpPieces{{
     {"*Left click in the rectangular window area of the application and drag to draw an image.",
      kParagraphEnd},
     {"*As you draw, a synthesized voice will sound following the drawing movement. Vowel "
@@ -26,6 +26,12 @@ constexpr std::array<HelpPiece, 23> kHelpPieces{{
      kParagraphEnd},
     {"*Choose 'Major', 'Minor' or 'Pentatonic' for the pitch change to follow a scale, and "
      "choose the Note of the scale.",
+     kParagraphEnd},
+    {"*'Voice>Tuning' chooses what the notes of the scales sound at. 'Classic' (the default) "
+     "is the program's own tuning, in which every scale sounds a major third below its name "
+     "(its C sounds as a concert A-flat). 'Concert' tunes A4 to 440 Hz, so that the notes sound "
+     "as they are named, and a melody in C major played in over MIDI keeps all of its notes on "
+     "the strips of Major on C. 'Unrestricted' has no notes and sounds the same under both.",
      kParagraphEnd},
     {"*Press 'clear' button to wipe the image from the drawing area.", kParagraphEnd},
     {"*To record your drawing movement, press 'Record' button, perform drawing and press the "
@@ -64,8 +70,8 @@ constexpr std::array<HelpPiece, 23> kHelpPieces{{
      "as 'File>Export as MIDI' writes them, with the volume as CC 7.",
      kParagraphEnd},
     {"*'File>Export as WAV' sings the recording into a WAV sound file, and 'File>Export as "
-     "MIDI' writes its notes into a MIDI file, with the current scale, root, voice type and "
-     "speed.",
+     "MIDI' writes its notes into a MIDI file, with the current scale, root, tuning, voice type "
+     "and speed.",
      kRunsOn},
     {"A progress dialog shows how far the export has come, and Cancel stops it. When the sound "
      "would pass full scale, you are offered to normalize it: its peak is then at -1 dBFS.",

@@ -7,7 +7,7 @@ bool midiPointActs(const GestureLine& point, const MidiInputControls& controls) 
 }
 
 void MidiInput::setMap(const MapControls& map) noexcept {
-    m_performance.setSettings({map.scaleMode, map.scale, {}});
+    m_performance.setSettings({map.scaleMode, map.scale, {}, map.tuning});
 }
 
 MidiInput::Step MidiInput::feed(const MidiMessage& message,

@@ -196,6 +196,11 @@ void ProgramLogic::restore(const ControlSettings& settings,
                                  ? kMenuType1
                                  : kMenuType2));
     }
+    if (settings.tuning != shown.tuning) {
+        dispatch(Event::menu(static_cast<Tuning>(settings.tuning) == Tuning::Concert
+                                 ? kMenuTuningConcert
+                                 : kMenuTuningClassic));
+    }
     if (settings.speedTenths != shown.speedTenths) {
         dispatch(Event::speedSlider(settings.speedTenths));
     }
@@ -235,8 +240,8 @@ void ProgramLogic::onDrawingEvent(const Event& event, bool sing) {
         }
         {
             // What the voice sings for the point, whoever sings it.
-            const PitchResult pitch =
-                mapPitch(m_drawing.pointX, m_mapControls.scaleMode, m_mapControls.scale);
+            const PitchResult pitch = mapPitch(m_drawing.pointX, m_mapControls.scaleMode,
+                                               m_mapControls.scale, m_mapControls.tuning);
             showNote(pitch.noteIndex);
             sendMidiPoint(pitch.pitchHz, m_drawing.pointY);
         }
@@ -504,6 +509,16 @@ void ProgramLogic::onMenu(int32_t id) {
             m_midiOutMessages.push_back(
                 {kMidiProgramChange, MidiVoiceMessages::dataByte(midiProgramFor(chosen)), 0});
             sendMidiOut();
+        }
+        break;
+    }
+    case kMenuTuningClassic:
+    case kMenuTuningConcert: {
+        const Tuning chosen = id == kMenuTuningClassic ? Tuning::Classic : Tuning::Concert;
+        if (m_controls.settings.tuning != chosen) {
+            m_controls.settings.tuning = chosen;
+            refreshMapControls();
+            m_view.markTuning(chosen);
         }
         break;
     }

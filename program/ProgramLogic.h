@@ -34,7 +34,7 @@ struct ControlStates {
     bool rootEnabled = false;
     // The MIDI input's channel: kMidiAllChannels or 1..16.
     int32_t midiInChannel = kMidiAllChannels;
-    // The scale, root, voice type and play speed: what a playback and an export read.
+    // The scale, root, tuning, voice type and play speed: what a playback and an export read.
     RenderSettings settings{};
 };
 
@@ -62,9 +62,9 @@ public:
     void restoreInk(std::vector<InkPoint> ink);
 
     // A kept or linked drawing's settings, chosen as a person would choose them one after the
-    // other: voice type, speed, scale, root, then Grid, each only when it differs from what the
-    // controls show, so that the program's own rules decide (Grid ticks only in a scale mode).
-    // Then its ink, when given, as restoreInk.
+    // other: voice type, tuning, speed, scale, root, then Grid, each only when it differs from
+    // what the controls show, so that the program's own rules decide (Grid ticks only in a scale
+    // mode). Then its ink, when given, as restoreInk.
     void restore(const ControlSettings& settings, std::optional<std::vector<InkPoint>> ink);
 
     // The controls' settings as they are now (grid: Grid's tick).

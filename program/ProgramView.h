@@ -62,6 +62,8 @@ public:
     virtual void setRootEnabled(bool enabled) = 0;
     // The Voice menu's check mark.
     virtual void markVoiceType(VoiceType type) = 0;
+    // The Tuning menu's check mark.
+    virtual void markTuning(Tuning tuning) = 0;
     // The MIDI input channel chosen: kMidiAllChannels or 1..16. A view that offers no choice
     // of channel has nothing to mark.
     virtual void markMidiInChannel(int32_t /*channel*/) {}

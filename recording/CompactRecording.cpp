@@ -591,6 +591,9 @@ ExpandedRecording expandCompactRecording(std::span<const uint8_t> compact,
 
 namespace {
 
+// The tuning is the most significant digit and Classic is 0, so a number made before there was
+// a choice of tuning reads as Classic with everything else as it was.
+constexpr int32_t kLinkTunings = 2;
 constexpr int32_t kLinkScaleModes = 4;
 constexpr auto kLinkRoots = static_cast<int32_t>(noteNames.size());
 constexpr int32_t kLinkVoiceTypes = 2;
@@ -606,18 +609,20 @@ int32_t linkSettingsNumber(const ControlSettings& settings) {
     if (!within(settings.scaleMode, 0, kLinkScaleModes) ||
         !within(settings.rootIndex, 0, kLinkRoots) ||
         !within(settings.voiceType, 1, kLinkVoiceTypes) ||
-        !within(settings.speedTenths, kMinPlaySpeedTenths, kLinkSpeedSteps)) {
+        !within(settings.speedTenths, kMinPlaySpeedTenths, kLinkSpeedSteps) ||
+        !within(settings.tuning, 0, kLinkTunings)) {
         return -1;
     }
-    int32_t number = settings.scaleMode * kLinkRoots + settings.rootIndex;
+    int32_t number = settings.tuning * kLinkScaleModes + settings.scaleMode;
+    number = number * kLinkRoots + settings.rootIndex;
     number = number * kLinkVoiceTypes + (settings.voiceType - 1);
     number = number * kLinkGridStates + (settings.grid ? 1 : 0);
     return number * kLinkSpeedSteps + (settings.speedTenths - kMinPlaySpeedTenths);
 }
 
 std::optional<ControlSettings> linkSettingsOf(int64_t number) {
-    constexpr int64_t kCount =
-        int64_t{kLinkScaleModes} * kLinkRoots * kLinkVoiceTypes * kLinkGridStates * kLinkSpeedSteps;
+    constexpr int64_t kCount = int64_t{kLinkTunings} * kLinkScaleModes * kLinkRoots *
+                               kLinkVoiceTypes * kLinkGridStates * kLinkSpeedSteps;
     if (number < 0 || number >= kCount) {
         return std::nullopt;
     }
@@ -631,7 +636,8 @@ std::optional<ControlSettings> linkSettingsOf(int64_t number) {
     settings.grid = digit(kLinkGridStates) == 1;
     settings.voiceType = digit(kLinkVoiceTypes) + 1;
     settings.rootIndex = digit(kLinkRoots);
-    settings.scaleMode = static_cast<int32_t>(number);
+    settings.scaleMode = digit(kLinkScaleModes);
+    settings.tuning = static_cast<int32_t>(number);
     return settings;
 }
 

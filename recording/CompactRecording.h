@@ -45,8 +45,9 @@ struct ExpandedRecording {
 // maxSavBytes and of the compact bytes' size.
 ExpandedRecording expandCompactRecording(std::span<const uint8_t> compact, std::size_t maxSavBytes);
 
-// The settings a link carries as one number, the mixed radix of scale mode, root, voice type less
-// one, grid and speed in tenths less the slowest, the speed last; -1 for settings out of range.
+// The settings a link carries as one number, the mixed radix of tuning, scale mode, root, voice
+// type less one, grid and speed in tenths less the slowest, the speed last; -1 for settings out
+// of range. Numbers below 7872 (every number made before the tuning was added) are Classic.
 int32_t linkSettingsNumber(const ControlSettings& settings);
 
 // The settings of linkSettingsNumber's number; nothing for a number no settings give.

@@ -149,8 +149,9 @@ private:
 
 // Turns the played ticks of a playback into a Standard MIDI File: format 0, one track, channel
 // 1. The track starts with the tempo, the bend range (RPN 0) and the program; notes carry the
-// sounding pitch, the program's "C" (51.914 Hz) being MIDI note 32 (G#1). A stroke (the sounding
-// points up to a release or the end) is written once it is complete:
+// sounding pitch, the Classic tuning's "C" (51.914 Hz) being MIDI note 32 (G#1) and the Concert
+// tuning's note 36 (C2). A stroke (the sounding points up to a release or the end) is written
+// once it is complete:
 // - Whole notes (the scale modes): each point sounds the nearest MIDI note, without pitch bend;
 //   a change of note within a stroke ends one note and starts the next on the same tick.
 // - Otherwise (Unrestricted): a stroke is one note, the one nearest the middle of its lowest and

@@ -47,7 +47,8 @@ std::optional<GestureLine> MidiPerformance::flush() noexcept {
         m_sounding = false;
         return GestureLine{m_pointX, m_pointY, 1, m_momentMs};
     }
-    const int32_t x = xForPitch(soundingNote(), m_settings.scaleMode, m_settings.scale);
+    const int32_t x =
+        xForPitch(soundingNote(), m_settings.scaleMode, m_settings.scale, m_settings.tuning);
     const int32_t y = m_settings.fixedY ? std::clamp(*m_settings.fixedY, 0, kMaxPointY)
                                         : yForController(m_vowelValue);
     if (m_sounding && x == m_pointX && y == m_pointY) {

@@ -12,13 +12,14 @@
 
 namespace doodle {
 
-// What a MIDI performance is mapped with: the scale setting the X of a note is found under,
+// What a MIDI performance is mapped with: the scale and tuning the X of a note is found under,
 // and a fixed vowel row or none.
 struct MidiPerformanceSettings {
     ScaleMode scaleMode = ScaleMode::Unrestricted;
     Scale scale{}; // built by buildScale for scaleMode
     // A row 0..kMaxPointY that every point takes, the vowel controllers then being ignored.
     std::optional<int32_t> fixedY{};
+    Tuning tuning = Tuning::Classic;
 };
 
 // Whether input listening to `channel` (kMidiAllChannels or 1..16) takes `message`. Under
@@ -50,9 +51,9 @@ inline constexpr uint8_t kMidiInitialVowelValue = 64;
 // - CC 120 (all sound off) and CC 123 (all notes off) let go of every note, sustained ones
 //   too: a release, whatever the pedal. CC 121 lets the pedal up as well.
 // - Other messages (program change, pressure, system messages) do nothing.
-// X comes from xForPitch under the settings' scale, so a note the area cannot reach lands on
-// its edge, as a drag past the edge does. The channel is not looked at: the caller picks the
-// messages it listens to (midiInputHears).
+// X comes from xForPitch under the settings' scale and tuning, so a note the area cannot reach
+// lands on its edge, as a drag past the edge does. The channel is not looked at: the caller picks
+// the messages it listens to (midiInputHears).
 //
 // Messages at the same millisecond count as one moment: the point goes out once a message of
 // a later millisecond arrives, or on flush(). So a note off followed by a note on at the same

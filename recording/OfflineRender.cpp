@@ -62,13 +62,16 @@ bool validRenderSettings(const RenderSettings& settings) noexcept {
         settings.scaleMode == ScaleMode::Unrestricted || settings.scaleMode == ScaleMode::Major ||
         settings.scaleMode == ScaleMode::Minor || settings.scaleMode == ScaleMode::Pentatonic;
     const bool rootKnown = settings.rootIndex >= 0 && settings.rootIndex < kSemitonesPerOctave;
-    return speedInRange && typeKnown && modeKnown && rootKnown;
+    const bool tuningKnown =
+        settings.tuning == Tuning::Classic || settings.tuning == Tuning::Concert;
+    return speedInRange && typeKnown && modeKnown && rootKnown && tuningKnown;
 }
 
 MapControls mapControlsFor(const RenderSettings& settings) {
     MapControls controls;
     controls.scaleMode = settings.scaleMode;
     controls.scale = buildScale(settings.scaleMode, settings.rootIndex, Scale{});
+    controls.tuning = settings.tuning;
     controls.voiceType = settings.voiceType;
     return controls;
 }

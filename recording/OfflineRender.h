@@ -30,12 +30,14 @@ struct RenderSettings {
     VoiceType voiceType = VoiceType::Type1;        // as the Voice menu's check mark
     ScaleMode scaleMode = ScaleMode::Unrestricted; // as the four scale options
     int32_t rootIndex = 0;                         // 0..11 into noteNames, C by default
+    Tuning tuning = Tuning::Classic;               // as the Tuning menu's check mark
 };
 
 // Whether the program's controls can show these settings.
 bool validRenderSettings(const RenderSettings& settings) noexcept;
 
-// What the maps read for these settings: the scale built once from the mode and the root.
+// What the maps read for these settings: the scale built once from the mode and the root, and
+// the tuning.
 MapControls mapControlsFor(const RenderSettings& settings);
 
 // The index of the sample before which tick `tickCount` (1, 2, 3, ...) is handled:

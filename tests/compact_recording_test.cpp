@@ -213,36 +213,68 @@ TEST(CompactRecording, DamagedCutAndHostileBytesAreRefusedWithoutLargeAllocation
 // settings back; settings out of range and numbers beyond have none.
 TEST(LinkSettings, EverySettingHasItsOwnNumberAndNothingElseHasOne) {
     std::set<int32_t> numbers;
-    for (int32_t scaleMode = 0; scaleMode < 4; ++scaleMode) {
-        for (int32_t rootIndex = 0; rootIndex < 12; ++rootIndex) {
-            for (int32_t voiceType = 1; voiceType <= 2; ++voiceType) {
-                for (int32_t speedTenths = 10; speedTenths <= 50; ++speedTenths) {
-                    for (const bool grid : {false, true}) {
-                        const ControlSettings settings{scaleMode, rootIndex, voiceType, speedTenths,
-                                                       grid};
-                        const int32_t number = linkSettingsNumber(settings);
-                        ASSERT_GE(number, 0);
-                        numbers.insert(number);
-                        const std::optional<ControlSettings> back = linkSettingsOf(number);
-                        ASSERT_TRUE(back.has_value()) << number;
-                        EXPECT_EQ(std::tuple(back->scaleMode, back->rootIndex, back->voiceType,
-                                             back->speedTenths, back->grid),
-                                  std::tuple(scaleMode, rootIndex, voiceType, speedTenths, grid));
+    for (int32_t tuning = 0; tuning < 2; ++tuning) {
+        for (int32_t scaleMode = 0; scaleMode < 4; ++scaleMode) {
+            for (int32_t rootIndex = 0; rootIndex < 12; ++rootIndex) {
+                for (int32_t voiceType = 1; voiceType <= 2; ++voiceType) {
+                    for (int32_t speedTenths = 10; speedTenths <= 50; ++speedTenths) {
+                        for (const bool grid : {false, true}) {
+                            const ControlSettings settings{scaleMode,   rootIndex, voiceType,
+                                                           speedTenths, grid,      tuning};
+                            const int32_t number = linkSettingsNumber(settings);
+                            ASSERT_GE(number, 0);
+                            numbers.insert(number);
+                            const std::optional<ControlSettings> back = linkSettingsOf(number);
+                            ASSERT_TRUE(back.has_value()) << number;
+                            EXPECT_EQ(std::tuple(back->scaleMode, back->rootIndex, back->voiceType,
+                                                 back->speedTenths, back->grid, back->tuning),
+                                      std::tuple(scaleMode, rootIndex, voiceType, speedTenths, grid,
+                                                 tuning));
+                        }
                     }
                 }
             }
         }
     }
-    EXPECT_EQ(numbers.size(), std::size_t{4 * 12 * 2 * 41 * 2});
+    EXPECT_EQ(numbers.size(), std::size_t{2 * 4 * 12 * 2 * 41 * 2});
     EXPECT_EQ(*numbers.rbegin(), static_cast<int32_t>(numbers.size()) - 1) << "no gaps";
     for (const ControlSettings& outOfRange :
          {ControlSettings{4, 0, 1, 10, false}, ControlSettings{0, 12, 1, 10, false},
           ControlSettings{0, 0, 3, 10, false}, ControlSettings{0, 0, 1, 9, false},
-          ControlSettings{0, 0, 1, 51, false}, ControlSettings{-1, 0, 1, 10, false}}) {
+          ControlSettings{0, 0, 1, 51, false}, ControlSettings{-1, 0, 1, 10, false},
+          ControlSettings{0, 0, 1, 10, false, 2}, ControlSettings{0, 0, 1, 10, false, -1}}) {
         EXPECT_EQ(linkSettingsNumber(outOfRange), -1);
     }
     EXPECT_FALSE(linkSettingsOf(-1).has_value());
     EXPECT_FALSE(linkSettingsOf(static_cast<int64_t>(numbers.size())).has_value());
+}
+
+// Links made before there was a choice of tuning keep their meaning: each number the links'
+// mixed radix of scale mode, root, voice type, grid and speed gave (written out here as it
+// was) reads as the same settings under Classic, and Classic settings get the same number.
+// A Concert number lies beyond all of them and comes back as Concert.
+TEST(LinkSettings, NumbersMadeBeforeTheTuningReadAsClassic) {
+    constexpr int32_t kOldCount = 4 * 12 * 2 * 2 * 41;
+    const auto oldNumber = [](const ControlSettings& s) {
+        return (((s.scaleMode * 12 + s.rootIndex) * 2 + (s.voiceType - 1)) * 2 + (s.grid ? 1 : 0)) *
+                   41 +
+               (s.speedTenths - 10);
+    };
+    for (int32_t number = 0; number < kOldCount; ++number) {
+        const std::optional<ControlSettings> read = linkSettingsOf(number);
+        ASSERT_TRUE(read.has_value()) << number;
+        ASSERT_EQ(read->tuning, 0) << number;
+        ASSERT_EQ(oldNumber(*read), number);
+        ASSERT_EQ(linkSettingsNumber(*read), number);
+    }
+    const ControlSettings concert{2, 9, 2, 35, true, 1};
+    const int32_t number = linkSettingsNumber(concert);
+    EXPECT_EQ(number, kOldCount + oldNumber(concert));
+    const std::optional<ControlSettings> back = linkSettingsOf(number);
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(std::tuple(back->scaleMode, back->rootIndex, back->voiceType, back->speedTenths,
+                         back->grid, back->tuning),
+              std::tuple(2, 9, 2, 35, true, 1));
 }
 
 // The settings as the controls hold them and as a playback reads them are one: each way and
@@ -250,16 +282,18 @@ TEST(LinkSettings, EverySettingHasItsOwnNumberAndNothingElseHasOne) {
 TEST(ControlSettings, PlaybackSettingsAndControlsGoBothWays) {
     for (int32_t speedTenths = kMinPlaySpeedTenths; speedTenths <= kMaxPlaySpeedTenths;
          ++speedTenths) {
-        const ControlSettings chosen{3, 7, 2, speedTenths, true};
+        const ControlSettings chosen{3, 7, 2, speedTenths, true, 1};
         const RenderSettings played = renderSettingsOf(chosen);
         EXPECT_EQ(played.scaleMode, ScaleMode::Pentatonic);
         EXPECT_EQ(played.rootIndex, 7);
         EXPECT_EQ(played.voiceType, VoiceType::Type2);
+        EXPECT_EQ(played.tuning, Tuning::Concert);
         EXPECT_DOUBLE_EQ(played.playSpeed, speedTenths / kTenthsPerPlaySpeed);
+        EXPECT_EQ(mapControlsFor(played).tuning, Tuning::Concert);
         const ControlSettings back = controlSettingsOf(played, true);
-        EXPECT_EQ(
-            std::tuple(back.scaleMode, back.rootIndex, back.voiceType, back.speedTenths, back.grid),
-            std::tuple(3, 7, 2, speedTenths, true));
+        EXPECT_EQ(std::tuple(back.scaleMode, back.rootIndex, back.voiceType, back.speedTenths,
+                             back.grid, back.tuning),
+                  std::tuple(3, 7, 2, speedTenths, true, 1));
         EXPECT_FALSE(controlSettingsOf(played, false).grid);
     }
 }

@@ -225,6 +225,7 @@ TEST(DesktopSettingsTest, TheControlsAndFoldersAreRememberedBetweenRuns) {
         ui.rootNoteCombo->setCurrentIndex(7);
         emit ui.rootNoteCombo->activated(7);
         ui.menuType2->trigger();
+        program.window()->findChild<QAction*>(QStringLiteral("menuTuningConcert"))->trigger();
         program.window()->findChild<QAction*>(QStringLiteral("menuMidiIn5"))->trigger();
         ui.speedSlider->setValue(35);
         QTest::mouseClick(ui.gridCheckBox, Qt::LeftButton);
@@ -244,6 +245,11 @@ TEST(DesktopSettingsTest, TheControlsAndFoldersAreRememberedBetweenRuns) {
     EXPECT_EQ(ui.rootNoteCombo->currentIndex(), 7);
     EXPECT_TRUE(ui.rootNoteCombo->isEnabled());
     EXPECT_TRUE(ui.menuType2->isChecked());
+    EXPECT_TRUE(
+        program.window()->findChild<QAction*>(QStringLiteral("menuTuningConcert"))->isChecked());
+    EXPECT_FALSE(
+        program.window()->findChild<QAction*>(QStringLiteral("menuTuningClassic"))->isChecked());
+    EXPECT_EQ(settings.value(QStringLiteral("tuning")).toString(), QStringLiteral("concert"));
     EXPECT_TRUE(program.window()->findChild<QAction*>(QStringLiteral("menuMidiIn5"))->isChecked());
     EXPECT_FALSE(
         program.window()->findChild<QAction*>(QStringLiteral("menuMidiInAll"))->isChecked());
@@ -253,6 +259,7 @@ TEST(DesktopSettingsTest, TheControlsAndFoldersAreRememberedBetweenRuns) {
     EXPECT_EQ(restored.scaleMode, ScaleMode::Minor);
     EXPECT_EQ(restored.rootIndex, 7);
     EXPECT_EQ(restored.voiceType, VoiceType::Type2);
+    EXPECT_EQ(restored.tuning, Tuning::Concert);
     EXPECT_DOUBLE_EQ(restored.playSpeed, 3.5);
     dialogs.answers = {};
     ui.menuOpen->trigger();

@@ -163,15 +163,17 @@ TEST(Examples, ScaleRunClimbsTwoOctavesOfCMajor) {
     std::vector<double> pitches; // each new note as the stroke reaches it
     for (const GestureLine& point : stroke) {
         EXPECT_EQ(point.y, stroke.front().y) << "the vowel changes";
-        const double hz = mapPitch(point.x, ScaleMode::Major, scale).pitchHz;
+        const double hz = mapPitch(point.x, ScaleMode::Major, scale, Tuning::Classic).pitchHz;
         if (pitches.empty() || hz != pitches.back()) {
             pitches.push_back(hz);
         }
     }
     ASSERT_EQ(pitches.size(), 15u) << "not two octaves of seven notes and the top C";
     EXPECT_TRUE(std::is_sorted(pitches.begin(), pitches.end())) << "not from left to right";
-    EXPECT_EQ(mapPitch(stroke.front().x, ScaleMode::Major, scale).noteIndex, kRootC);
-    EXPECT_EQ(mapPitch(stroke.back().x, ScaleMode::Major, scale).noteIndex, kRootC);
+    EXPECT_EQ(mapPitch(stroke.front().x, ScaleMode::Major, scale, Tuning::Classic).noteIndex,
+              kRootC);
+    EXPECT_EQ(mapPitch(stroke.back().x, ScaleMode::Major, scale, Tuning::Classic).noteIndex,
+              kRootC);
     EXPECT_DOUBLE_EQ(pitches.back() / pitches.front(), 4.0);
 }
 
@@ -209,19 +211,23 @@ TEST(Examples, TuneIsSeparateNotesOfCMajor) {
     for (const Stroke& stroke : strokes) {
         ASSERT_FALSE(stroke.empty()) << "a release with no point before it";
         const std::optional<int32_t> note =
-            mapPitch(stroke.front().x, ScaleMode::Major, scale).noteIndex;
+            mapPitch(stroke.front().x, ScaleMode::Major, scale, Tuning::Classic).noteIndex;
         ASSERT_TRUE(note.has_value());
         for (const GestureLine& point : stroke) {
-            EXPECT_EQ(mapPitch(point.x, ScaleMode::Major, scale).pitchHz,
-                      mapPitch(stroke.front().x, ScaleMode::Major, scale).pitchHz)
+            EXPECT_EQ(mapPitch(point.x, ScaleMode::Major, scale, Tuning::Classic).pitchHz,
+                      mapPitch(stroke.front().x, ScaleMode::Major, scale, Tuning::Classic).pitchHz)
                 << "a stroke that sings more than one note";
         }
         notes.insert(*note);
     }
     EXPECT_GE(notes.size(), 3u);
     // It ends where it began, on the root.
-    EXPECT_EQ(mapPitch(strokes.front().front().x, ScaleMode::Major, scale).noteIndex, kRootC);
-    EXPECT_EQ(mapPitch(strokes.back().front().x, ScaleMode::Major, scale).noteIndex, kRootC);
+    EXPECT_EQ(
+        mapPitch(strokes.front().front().x, ScaleMode::Major, scale, Tuning::Classic).noteIndex,
+        kRootC);
+    EXPECT_EQ(
+        mapPitch(strokes.back().front().x, ScaleMode::Major, scale, Tuning::Classic).noteIndex,
+        kRootC);
 }
 
 } // namespace

@@ -57,6 +57,11 @@ const QStringList kHelpParagraphs = {
     "mouse button stops and starts sound respectively.",
     "*Choose 'Major', 'Minor' or 'Pentatonic' for the pitch change to follow a scale, and "
     "choose the Note of the scale.",
+    "*'Voice>Tuning' chooses what the notes of the scales sound at. 'Classic' (the default) is "
+    "the program's own tuning, in which every scale sounds a major third below its name (its C "
+    "sounds as a concert A-flat). 'Concert' tunes A4 to 440 Hz, so that the notes sound as they "
+    "are named, and a melody in C major played in over MIDI keeps all of its notes on the strips "
+    "of Major on C. 'Unrestricted' has no notes and sounds the same under both.",
     "*Press 'clear' button to wipe the image from the drawing area.",
     "*To record your drawing movement, press 'Record' button, perform drawing and press the "
     "button again to finish.",
@@ -79,7 +84,8 @@ const QStringList kHelpParagraphs = {
     "default), or one of 1 to 16. The drawing and its playback go out as 'File>Export as MIDI' "
     "writes them, with the volume as CC 7.",
     "*'File>Export as WAV' sings the recording into a WAV sound file, and 'File>Export as MIDI' "
-    "writes its notes into a MIDI file, with the current scale, root, voice type and speed. A "
+    "writes its notes into a MIDI file, with the current scale, root, tuning, voice type and "
+    "speed. A "
     "progress dialog shows how far the export has come, and Cancel stops it. When the sound "
     "would pass full scale, you are offered to normalize it: its peak is then at -1 dBFS.",
     "*In the desktop program, Save and the exports ask before replacing a file, and Quit, Open "

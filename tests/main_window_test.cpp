@@ -74,6 +74,8 @@ TEST_F(MainWindowTest, MenuHasItsItemsKeysAndTheType1Check) {
     EXPECT_EQ(titles[4]->text(), QStringLiteral("?"));
     auto* channels = w->findChild<QMenu*>(QStringLiteral("menuMidiInChannel"));
     ASSERT_NE(channels, nullptr);
+    auto* tunings = w->findChild<QMenu*>(QStringLiteral("menuTuning"));
+    ASSERT_NE(tunings, nullptr);
     auto* recent = w->findChild<QMenu*>(QStringLiteral("menuOpenRecent"));
     auto* quit = w->findChild<QAction*>(QStringLiteral("menuQuit"));
     auto* undo = w->findChild<QAction*>(QStringLiteral("menuUndo"));
@@ -85,7 +87,7 @@ TEST_F(MainWindowTest, MenuHasItsItemsKeysAndTheType1Check) {
         {ui.menuOpen, ui.menuSave, ui.menuExportWav, ui.menuExportMidi, nullptr,
          recent->menuAction(), nullptr, quit},
         {undo},
-        {ui.menuType1, ui.menuType2},
+        {ui.menuType1, ui.menuType2, nullptr, tunings->menuAction()},
         {channels->menuAction()},
         {ui.menuAbout, ui.menuHelp}};
     const std::map<const QAction*, QKeySequence> keys = {
@@ -113,7 +115,7 @@ TEST_F(MainWindowTest, MenuHasItsItemsKeysAndTheType1Check) {
                 << action->text().toStdString();
             if (action->objectName().startsWith(QStringLiteral("menu")) && action != quit &&
                 action != undo && action != recent->menuAction() &&
-                action != channels->menuAction()) {
+                action != channels->menuAction() && action != tunings->menuAction()) {
                 EXPECT_EQ(action->text(), texts.value(item++));
             }
         }
@@ -432,6 +434,33 @@ TEST_F(MainWindowTest, VoiceTypeCheckMoveOnlyToTheOtherType) {
         chosen->trigger();
         EXPECT_TRUE(chosen->isChecked());
         EXPECT_NE(ui.menuType1->isChecked(), ui.menuType2->isChecked());
+    }
+}
+
+// Voice > Tuning: Classic and Concert, from the program's captions, Classic checked at first;
+// a choice moves the check and the settings, the checked one again changes nothing, and the
+// scale modes' pitches follow.
+TEST_F(MainWindowTest, TuningIsAChoiceOfTwoUnderVoiceStartingAtClassic) {
+    auto* tunings = w->findChild<QMenu*>(QStringLiteral("menuTuning"));
+    ASSERT_NE(tunings, nullptr);
+    EXPECT_EQ(tunings->title(), QStringLiteral("&Tuning"));
+    auto* classic = w->findChild<QAction*>(QStringLiteral("menuTuningClassic"));
+    auto* concert = w->findChild<QAction*>(QStringLiteral("menuTuningConcert"));
+    ASSERT_NE(classic, nullptr);
+    ASSERT_NE(concert, nullptr);
+    EXPECT_EQ(tunings->actions(), (QList<QAction*>{classic, concert}));
+    EXPECT_EQ(classic->text(), QStringLiteral("Classic"));
+    EXPECT_EQ(concert->text(), QStringLiteral("Concert"));
+    EXPECT_TRUE(classic->isCheckable());
+    EXPECT_TRUE(concert->isCheckable());
+    EXPECT_TRUE(classic->isChecked());
+    EXPECT_FALSE(concert->isChecked());
+    for (QAction* chosen : {concert, concert, classic, classic, concert}) {
+        chosen->trigger();
+        EXPECT_TRUE(chosen->isChecked());
+        EXPECT_NE(classic->isChecked(), concert->isChecked());
+        EXPECT_EQ(program.renderSettings().tuning,
+                  chosen == concert ? Tuning::Concert : Tuning::Classic);
     }
 }
 

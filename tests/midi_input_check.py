@@ -6,6 +6,9 @@ Usage: midi_input_check.py tempo-file OUT.mid
            melody's own, with odd tick counts so that times fall between milliseconds. The
            melody, on channel 2, is separate notes (running status as mido writes it), pitch
            bends and controller 74 inside them, and a SysEx and a text event between them.
+       midi_input_check.py c-major-file OUT.mid
+           Writes a format 0 file of one octave of C major up from C4 (MIDI notes 60 to 72)
+           on channel 1, separate notes of 200 ms.
        midi_input_check.py notes IN.mid CHANNEL
            Prints every note on (velocity above 0) and note off of CHANNEL (1..16), as played:
            "MILLISECONDS on|off NOTE", the time as mido computes it from the tempo map.
@@ -45,6 +48,20 @@ def tempo_file(path):
     midi.save(path)
 
 
+C_MAJOR_FROM_C4 = (60, 62, 64, 65, 67, 69, 71, 72)
+
+
+def c_major_file(path):
+    track = mido.MidiTrack()
+    note_ticks = TICKS_PER_BEAT * 2 // 5  # 200 ms at mido's default 120 beats a minute
+    for note in C_MAJOR_FROM_C4:
+        track.append(mido.Message("note_on", channel=0, note=note, velocity=90, time=note_ticks))
+        track.append(mido.Message("note_off", channel=0, note=note, velocity=0, time=note_ticks))
+    midi = mido.MidiFile(type=0, ticks_per_beat=TICKS_PER_BEAT)
+    midi.tracks.append(track)
+    midi.save(path)
+
+
 def notes(path, channel):
     seconds = 0.0
     for message in mido.MidiFile(path):  # times in seconds, through the tempo map
@@ -60,6 +77,8 @@ def notes(path, channel):
 def main():
     if sys.argv[1] == "tempo-file":
         tempo_file(sys.argv[2])
+    elif sys.argv[1] == "c-major-file":
+        c_major_file(sys.argv[2])
     else:
         notes(sys.argv[2], int(sys.argv[3]))
 

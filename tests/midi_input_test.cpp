@@ -21,8 +21,10 @@ namespace {
 constexpr std::array<ScaleMode, 4> kModes{ScaleMode::Unrestricted, ScaleMode::Major,
                                           ScaleMode::Minor, ScaleMode::Pentatonic};
 
-double noteAt(int32_t x, ScaleMode mode, const Scale& scale) {
-    return midiNoteOfPitch(mapPitch(x, mode, scale).pitchHz);
+constexpr std::array<Tuning, 2> kTunings{Tuning::Classic, Tuning::Concert};
+
+double noteAt(int32_t x, ScaleMode mode, const Scale& scale, Tuning tuning = Tuning::Classic) {
+    return midiNoteOfPitch(mapPitch(x, mode, scale, tuning).pitchHz);
 }
 
 double centsBetween(double note, double otherNote) {
@@ -34,17 +36,21 @@ int32_t stripPx(ScaleMode mode) {
 }
 
 // Every X's own pitch leads back to it (Unrestricted) or to its strip (scale modes), for
-// every root.
+// every root under either tuning.
 TEST(MidiPitchMap, EveryColumnsPitchComesBackToItsColumnOrStrip) {
-    for (const ScaleMode mode : kModes) {
-        for (int32_t root = 0; root < kSemitonesPerOctave; ++root) {
-            const Scale scale = buildScale(mode, root, {});
-            for (int32_t x = 0; x <= kMaxPointX; ++x) {
-                const int32_t back = xForPitch(noteAt(x, mode, scale), mode, scale);
-                if (mode == ScaleMode::Unrestricted) {
-                    ASSERT_EQ(back, x);
-                } else {
-                    ASSERT_EQ(back / stripPx(mode), x / stripPx(mode)) << x << " root " << root;
+    for (const Tuning tuning : kTunings) {
+        for (const ScaleMode mode : kModes) {
+            for (int32_t root = 0; root < kSemitonesPerOctave; ++root) {
+                const Scale scale = buildScale(mode, root, {});
+                for (int32_t x = 0; x <= kMaxPointX; ++x) {
+                    const int32_t back =
+                        xForPitch(noteAt(x, mode, scale, tuning), mode, scale, tuning);
+                    if (mode == ScaleMode::Unrestricted) {
+                        ASSERT_EQ(back, x);
+                    } else {
+                        ASSERT_EQ(back / stripPx(mode), x / stripPx(mode))
+                            << x << " root " << root << " tuning " << static_cast<int>(tuning);
+                    }
                 }
             }
         }
@@ -60,7 +66,7 @@ TEST(MidiPitchMap, APitchGoesToTheColumnNearestInCents) {
         const Scale scale = buildScale(mode, 4, {});
         for (int i = 0; i < 3000; ++i) {
             const double note = notes(random);
-            const int32_t x = xForPitch(note, mode, scale);
+            const int32_t x = xForPitch(note, mode, scale, Tuning::Classic);
             double bestCents = std::numeric_limits<double>::infinity();
             for (int32_t other = 0; other <= kMaxPointX; ++other) {
                 bestCents = std::min(bestCents, centsBetween(noteAt(other, mode, scale), note));
@@ -92,18 +98,18 @@ TEST(MidiPitchMap, NotesOutOfReachLandOnTheEdgeAndTiesGoLower) {
     for (const ScaleMode mode : kModes) {
         const Scale scale = buildScale(mode, 0, {});
         for (const double low : {0.0, 19.0, -std::numeric_limits<double>::infinity()}) {
-            EXPECT_EQ(xForPitch(low, mode, scale), 0) << low;
+            EXPECT_EQ(xForPitch(low, mode, scale, Tuning::Classic), 0) << low;
         }
         for (const double high : {80.0, 127.0 + 24.0, std::numeric_limits<double>::infinity()}) {
-            EXPECT_EQ(xForPitch(high, mode, scale), kMaxPointX) << high;
+            EXPECT_EQ(xForPitch(high, mode, scale, Tuning::Classic), kMaxPointX) << high;
         }
-        EXPECT_EQ(xForPitch(std::nan(""), mode, scale), 0);
+        EXPECT_EQ(xForPitch(std::nan(""), mode, scale, Tuning::Classic), 0);
     }
     // Major on the program's C (MIDI note 32): C# (33) lies halfway between C and D; less
     // than a cent nearer D still counts as halfway.
     const Scale major = buildScale(ScaleMode::Major, 0, {});
-    EXPECT_EQ(xForPitch(33.005, ScaleMode::Major, major), 4);
-    EXPECT_EQ(xForPitch(33.02, ScaleMode::Major, major), 14);
+    EXPECT_EQ(xForPitch(33.005, ScaleMode::Major, major, Tuning::Classic), 4);
+    EXPECT_EQ(xForPitch(33.02, ScaleMode::Major, major, Tuning::Classic), 14);
 }
 
 TEST(MidiVowelMap, EveryControllerValueComesBackFromTheMiddleOfItsRows) {
@@ -156,7 +162,7 @@ MidiMessage bend(int32_t value) {
 }
 
 int32_t xOf(double note) {
-    return xForPitch(note, ScaleMode::Unrestricted, {});
+    return xForPitch(note, ScaleMode::Unrestricted, {}, Tuning::Classic);
 }
 
 bool sameLines(const std::vector<GestureLine>& a, const std::vector<GestureLine>& b) {

@@ -10,6 +10,7 @@
 #include "voice/Synth.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <functional>
@@ -18,6 +19,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace doodle {
@@ -53,6 +55,7 @@ public:
     void setGrid(bool, bool) override {}
     void setRootEnabled(bool) override {}
     void markVoiceType(VoiceType) override {}
+    void markTuning(Tuning) override {}
     void markMidiInChannel(int32_t channel) override { markedChannel = channel; }
     void showMessage(std::string_view, std::string_view text) override {
         message = text;
@@ -135,6 +138,40 @@ protected:
     ProgramLogic logic{view};
 };
 
+// A C major melody in Major on C: under Classic, whose scale is concert A-flat major, D, E, A and
+// B have no strip of their own and sound a semitone low (Db, Eb, Ab, Bb: the lower of two equally
+// near strips); under Concert every note sounds as played, on the strip that names it.
+TEST_F(MidiLiveTest, UnderConcertTuningACMajorMelodyKeepsEveryNote) {
+    logic.dispatch(Event::control(kMajorOption));
+    constexpr std::array<uint8_t, 8> kMelody{60, 62, 64, 65, 67, 69, 71, 72}; // C4 up to C5
+    constexpr std::array<std::string_view, 8> kNames{"C", "D", "E", "F", "G", "A", "B", "C"};
+    constexpr int32_t kNoteMs = 100;
+    int32_t nowMs = 1000;
+    const auto sing = [&](uint8_t note) {
+        deliver({noteOn(note)}, nowMs += kNoteMs);
+        const double cents = centsFrom(logic.voice().pitchHz(), note);
+        deliver({noteOff(note)}, nowMs += kNoteMs);
+        return cents;
+    };
+    std::vector<uint8_t> offClassic;
+    for (const uint8_t note : kMelody) {
+        const double cents = sing(note);
+        if (std::fabs(cents) > 1.0) {
+            offClassic.push_back(note);
+            EXPECT_NEAR(cents, -100.0, 1.0) << int{note};
+        }
+    }
+    EXPECT_EQ(offClassic, (std::vector<uint8_t>{62, 64, 69, 71}));
+
+    logic.dispatch(Event::menu(kMenuTuningConcert));
+    for (std::size_t i = 0; i < kMelody.size(); ++i) {
+        deliver({noteOn(kMelody[i])}, nowMs += kNoteMs);
+        EXPECT_NEAR(centsFrom(logic.voice().pitchHz(), kMelody[i]), 0.0, 0.01) << int{kMelody[i]};
+        EXPECT_EQ(view.note, kNames[i]);
+        deliver({noteOff(kMelody[i])}, nowMs += kNoteMs);
+    }
+}
+
 TEST_F(MidiLiveTest, AKeyboardSingsDrawsAndRecordsAsADragWouldWithLastNotePriority) {
     logic.dispatch(Event::control(kMajorOption)); // root C: MIDI note 32 and its octaves
     constexpr int32_t kStartMs = 1000;
@@ -158,9 +195,9 @@ TEST_F(MidiLiveTest, AKeyboardSingsDrawsAndRecordsAsADragWouldWithLastNotePriori
     logic.dispatch(Event::recordToggle(false, kStartMs + 500));
 
     const Scale scale = buildScale(ScaleMode::Major, 0, Scale{});
-    const int32_t xC = xForPitch(44, ScaleMode::Major, scale);
-    const int32_t xE = xForPitch(48, ScaleMode::Major, scale);
-    const int32_t xG = xForPitch(51, ScaleMode::Major, scale);
+    const int32_t xC = xForPitch(44, ScaleMode::Major, scale, Tuning::Classic);
+    const int32_t xE = xForPitch(48, ScaleMode::Major, scale, Tuning::Classic);
+    const int32_t xG = xForPitch(51, ScaleMode::Major, scale, Tuning::Classic);
     const int32_t yMiddle = yForController(kMidiInitialVowelValue);
     const std::vector<std::string> expected{
         formatGestureLine({xC, yMiddle, 0, 10}),  formatGestureLine({xE, yMiddle, 0, 100}),
@@ -284,8 +321,8 @@ TEST_F(MidiLiveTest, TheSustainPedalHoldsTheVoiceAndTheRecordingReleasesWhereThe
     logic.dispatch(Event::recordToggle(false, kStartMs + 100));
 
     const Scale scale = buildScale(ScaleMode::Major, 0, Scale{});
-    const int32_t xC = xForPitch(44, ScaleMode::Major, scale);
-    const int32_t xE = xForPitch(48, ScaleMode::Major, scale);
+    const int32_t xC = xForPitch(44, ScaleMode::Major, scale, Tuning::Classic);
+    const int32_t xE = xForPitch(48, ScaleMode::Major, scale, Tuning::Classic);
     const int32_t y = yForController(kMidiInitialVowelValue);
     EXPECT_EQ(logic.recording().lineTexts(),
               (std::vector<std::string>{
@@ -513,6 +550,8 @@ TEST_F(MidiLiveTest, ACallbackThatSingsMidiInputSoundsDrawsAndRecordsAsTheProgra
     step({noteOn(57)}, kStartMs + 60);
     step({noteOff(57), controller(kMidiCcSustain, 0)}, kStartMs + 70);
     step({}, kStartMs + 80); // the fade-out
+    both(Event::menu(kMenuTuningConcert));
+    step({noteOn(52)}, kStartMs + 85);
     both(Event::control(kUnrestrictedOption));
     step({noteOn(45), noteOn(9)}, kStartMs + 90); // a drum's note is not heard
     step({{kMidiNoteOn | 9, 60, 100}}, kStartMs + 100);

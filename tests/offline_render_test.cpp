@@ -172,7 +172,7 @@ TEST(OfflineRenderLength, BlocksAreFullButTheLastAndASinkCanStopTheRender) {
 }
 
 TEST(OfflineRenderSettings, OutsideTheControlsRangesRenderNothing) {
-    std::vector<RenderSettings> invalid(8);
+    std::vector<RenderSettings> invalid(9);
     invalid[0].playSpeed = 0.99;
     invalid[1].playSpeed = 5.01;
     invalid[2].playSpeed = std::numeric_limits<double>::quiet_NaN();
@@ -181,6 +181,7 @@ TEST(OfflineRenderSettings, OutsideTheControlsRangesRenderNothing) {
     invalid[5].voiceType = static_cast<VoiceType>(0);
     invalid[6].voiceType = static_cast<VoiceType>(3);
     invalid[7].scaleMode = static_cast<ScaleMode>(4);
+    invalid[8].tuning = static_cast<Tuning>(2);
     const Recording recording{"1;1;0;0"};
     const RenderPlan plan = *planRender(recording, 1.0);
     for (const RenderSettings& settings : invalid) {
@@ -199,6 +200,7 @@ TEST(OfflineRenderSettings, OutsideTheControlsRangesRenderNothing) {
     edges.voiceType = VoiceType::Type2;
     edges.rootIndex = 11;
     edges.scaleMode = ScaleMode::Pentatonic;
+    edges.tuning = Tuning::Concert;
     EXPECT_EQ(render({"1;1;0;0"}, edges).outcome, RenderOutcome::Finished);
 }
 
@@ -207,7 +209,7 @@ TEST(OfflineRenderSettings, OutsideTheControlsRangesRenderNothing) {
 TEST(OfflinePlayback, TicksAreTheSameWithAndWithoutSamplesAndEndOnThePlannedStop) {
     const Lines lines = dragRecording();
     const Recording recording(lines);
-    const RenderSettings settings{2.5, VoiceType::Type2, ScaleMode::Minor, 9};
+    const RenderSettings settings{2.5, VoiceType::Type2, ScaleMode::Minor, 9, Tuning::Concert};
     const RenderPlan plan = *planRender(recording, settings.playSpeed);
     std::vector<PlayedTick> withSamples;
     std::vector<PlayedTick> alone;
@@ -239,9 +241,10 @@ TEST(OfflinePlayback, TicksAreTheSameWithAndWithoutSamplesAndEndOnThePlannedStop
     // A held point's pitch is what the scale gives its X.
     const PlayedTick& first = alone.front();
     ASSERT_EQ(first.step.action, PlaybackAction::Sound);
-    EXPECT_EQ(first.pitchHz, mapPitch(first.step.x, settings.scaleMode,
-                                      buildScale(settings.scaleMode, settings.rootIndex, Scale{}))
-                                 .pitchHz);
+    EXPECT_EQ(first.pitchHz,
+              mapPitch(first.step.x, settings.scaleMode,
+                       buildScale(settings.scaleMode, settings.rootIndex, Scale{}), settings.tuning)
+                  .pitchHz);
 }
 
 TEST(OfflineRenderSamples, MatchATickByTickSampleBySampleReplayForEverySetting) {
@@ -330,7 +333,8 @@ TEST(OfflineRenderSamples, AHeldPointSingsThePitchOfItsX) {
     const RenderSettings dMajor{1.0, VoiceType::Type2, ScaleMode::Major, 2};
     for (const int32_t x : {15, 75, 200}) {
         const double expectedHz =
-            mapPitch(x, ScaleMode::Major, buildScale(ScaleMode::Major, 2, Scale{})).pitchHz;
+            mapPitch(x, ScaleMode::Major, buildScale(ScaleMode::Major, 2, Scale{}), Tuning::Classic)
+                .pitchHz;
         EXPECT_NEAR(measurePitchHz(held(x, dMajor), kFadeInEnd, kWindow), expectedHz,
                     0.01 * expectedHz)
             << x;

@@ -1,7 +1,10 @@
+#include "mapping/MidiMap.h"
 #include "mapping/PitchMap.h"
 
 #include <array>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string_view>
 #include <utility>
@@ -24,7 +27,7 @@ struct NoteAt {
 void expectNotes(ScaleMode mode, int32_t rootIndex, const std::vector<NoteAt>& notes) {
     const Scale scale = buildScale(mode, rootIndex, Scale{});
     for (const NoteAt& n : notes) {
-        const PitchResult r = mapPitch(n.x, mode, scale);
+        const PitchResult r = mapPitch(n.x, mode, scale, Tuning::Classic);
         ASSERT_TRUE(r.noteIndex.has_value()) << "X = " << n.x;
         EXPECT_EQ(noteNames.at(static_cast<std::size_t>(*r.noteIndex)), n.name) << "X = " << n.x;
         EXPECT_NEAR(r.pitchHz, n.pitchHz, kMilliHz) << "X = " << n.x;
@@ -66,6 +69,86 @@ TEST(PitchMap, SemitoneRatiosAreCorrectlyRounded) {
     }
 }
 
+constexpr std::array<ScaleMode, 4> kAllModes{ScaleMode::Unrestricted, ScaleMode::Major,
+                                             ScaleMode::Minor, ScaleMode::Pentatonic};
+
+// FNV-1a over the bytes of every pitch the maps give under `tuning`: every mode, root and X.
+uint64_t pitchesHash(Tuning tuning) {
+    constexpr uint64_t kFnvOffset = 14695981039346656037ULL;
+    constexpr uint64_t kFnvPrime = 1099511628211ULL;
+    constexpr int kBitsPerByte = 8;
+    constexpr uint64_t kByteMask = 0xFF;
+    uint64_t hash = kFnvOffset;
+    for (const ScaleMode mode : kAllModes) {
+        for (int32_t root = 0; root < kSemitonesPerOctave; ++root) {
+            const Scale scale = buildScale(mode, root, {});
+            for (int32_t x = 0; x <= kMaxPointX; ++x) {
+                const double pitchHz = mapPitch(x, mode, scale, tuning).pitchHz;
+                uint64_t bits = 0;
+                std::memcpy(&bits, &pitchHz, sizeof bits);
+                for (std::size_t i = 0; i < sizeof bits; ++i) {
+                    hash ^= (bits >> (kBitsPerByte * i)) & kByteMask;
+                    hash *= kFnvPrime;
+                }
+            }
+        }
+    }
+    return hash;
+}
+
+// Classic is the program's tuning from before there was a choice: every pitch, to the last
+// bit, is what the maps gave then (the hash was taken from them before Concert was added).
+TEST(PitchTuning, ClassicGivesEveryPitchItGaveBefore) {
+    EXPECT_EQ(pitchesHash(Tuning::Classic), 0xfb41fe393eb66288ULL);
+    EXPECT_NE(pitchesHash(Tuning::Concert), pitchesHash(Tuning::Classic));
+}
+
+// Concert's C is C2 = 55 * 2^(1/4) Hz, correctly rounded; its scale notes are the equal-tempered
+// concert pitches of the notes their strips are named after, for every mode and root, and
+// Classic's lie a major third (4 semitones) below them. Unrestricted does not change.
+TEST(PitchTuning, ConcertScaleNotesAreTheConcertPitchesOfTheirNames) {
+    const long double exactC2 = 55.0L * std::sqrt(std::sqrt(2.0L));
+    const long double halfStep =
+        (std::nextafter(kConcertNoteBase, 100.0) - kConcertNoteBase) / 2.0L;
+    EXPECT_LE(std::fabs(static_cast<long double>(kConcertNoteBase) - exactC2), halfStep);
+    EXPECT_NEAR(midiNoteOfPitch(kConcertNoteBase), 36.0, 1e-12);
+
+    constexpr double kCentTolerance = 1e-4; // semitones: 0.01 cent
+    constexpr double kMajorThird = 4.0;
+    // Classic's C (noteBase) lies 0.03 cents above the G#1 a major third below C2.
+    constexpr double kClassicTolerance = 1e-3; // semitones: 0.1 cent
+    for (const ScaleMode mode : kAllModes) {
+        for (int32_t root = 0; root < kSemitonesPerOctave; ++root) {
+            const Scale scale = buildScale(mode, root, {});
+            for (int32_t x = 0; x <= kMaxPointX; ++x) {
+                const PitchResult concert = mapPitch(x, mode, scale, Tuning::Concert);
+                const PitchResult classic = mapPitch(x, mode, scale, Tuning::Classic);
+                ASSERT_EQ(concert.noteIndex, classic.noteIndex) << x;
+                if (mode == ScaleMode::Unrestricted) {
+                    ASSERT_EQ(concert.pitchHz, classic.pitchHz) << x;
+                    continue;
+                }
+                const double note = midiNoteOfPitch(concert.pitchHz);
+                const double wholeNote = std::round(note);
+                ASSERT_NEAR(note, wholeNote, kCentTolerance) << x << " root " << root;
+                const auto pitchClass = static_cast<int32_t>(wholeNote) % kSemitonesPerOctave;
+                ASSERT_EQ(pitchClass, concert.noteIndex.value()) << x << " root " << root;
+                ASSERT_NEAR(note - midiNoteOfPitch(classic.pitchHz), kMajorThird, kClassicTolerance)
+                    << x << " root " << root;
+            }
+        }
+    }
+    // Major on C under Concert: the strips hold C, D, E, F, G, A, B from C2 (MIDI note 36) up.
+    const Scale majorC = buildScale(ScaleMode::Major, kC, {});
+    const std::array<double, 8> kCMajorFromC2{36, 38, 40, 41, 43, 45, 47, 48};
+    for (std::size_t strip = 0; strip < kCMajorFromC2.size(); ++strip) {
+        const auto x = static_cast<int32_t>(strip) * kHeptatonicStripPx;
+        EXPECT_NEAR(midiNoteOfPitch(mapPitch(x, ScaleMode::Major, majorC, Tuning::Concert).pitchHz),
+                    kCMajorFromC2.at(strip), kCentTolerance)
+            << "strip " << strip;
+    }
+}
+
 TEST(PitchMap, MajorOnCCoversThreeOctavesAndTheStartOfAFourth) {
     expectNotes(ScaleMode::Major, kC,
                 {{0, "C", 51.914},
@@ -100,7 +183,7 @@ TEST(PitchMap, LowestStripHoldsTheLowestSemitoneOfTheScale) {
 TEST(PitchMap, UnrestrictedFollowsXAndNamesNoNote) {
     const Scale scale = buildScale(ScaleMode::Major, kC, {});
     for (const auto& [x, pitchHz] : {std::pair{0, 25.0}, {1, 27.5}, {240, 625.0}}) {
-        const PitchResult r = mapPitch(x, ScaleMode::Unrestricted, scale);
+        const PitchResult r = mapPitch(x, ScaleMode::Unrestricted, scale, Tuning::Classic);
         EXPECT_DOUBLE_EQ(r.pitchHz, pitchHz) << "X = " << x;
         EXPECT_FALSE(r.noteIndex.has_value()) << "X = " << x;
     }
@@ -114,9 +197,9 @@ TEST(PitchMap, PitchRisesStripByStripForEveryRoot) {
                                         {ScaleMode::Pentatonic, kPentatonicStripPx}}) {
         for (int32_t root = 0; root < kSemitonesPerOctave; ++root) {
             const Scale scale = buildScale(mode, root, {});
-            double previousHz = mapPitch(0, mode, scale).pitchHz;
+            double previousHz = mapPitch(0, mode, scale, Tuning::Classic).pitchHz;
             for (int32_t x = 1; x <= kMaxPointX; ++x) {
-                const double pitchHz = mapPitch(x, mode, scale).pitchHz;
+                const double pitchHz = mapPitch(x, mode, scale, Tuning::Classic).pitchHz;
                 if (x % stripPx == 0) {
                     ASSERT_GT(pitchHz, previousHz * kSemitoneRatio)
                         << "root " << root << ", X = " << x;

@@ -57,6 +57,7 @@ public:
     }
     void setRootEnabled(bool enabled) override { rootEnabled = enabled; }
     void markVoiceType(VoiceType type) override { voiceMarks.push_back(type); }
+    void markTuning(Tuning tuning) override { tuningMarks.push_back(tuning); }
     void showMessage(std::string_view title, std::string_view text) override {
         log.push_back("message " + std::string(title) + ": " + std::string(text));
         whileAsked();
@@ -127,6 +128,7 @@ public:
     bool gridEnabled = true;
     bool rootEnabled = false;
     std::vector<VoiceType> voiceMarks;
+    std::vector<Tuning> tuningMarks;
     std::vector<std::string> proposedNames;
     std::vector<std::optional<std::string>> saveAnswers;
     std::vector<std::optional<ChosenRecording>> openAnswers;
@@ -344,13 +346,16 @@ TEST_F(ProgramLogicTest, RestoredInkIsRepaintedAndKeptLikeDrawnInkButNotRecorded
 // control the program shows follows, Grid ticks only with a scale, and the ink comes after.
 TEST_F(ProgramLogicTest, RestoreChoosesTheSettingsAsAPersonWouldThenShowsTheInk) {
     const std::vector<InkPoint> kept{{5, 6}, {240, 200}};
-    logic.restore(ControlSettings{2, 9, 2, 35, true}, kept);
+    logic.restore(ControlSettings{2, 9, 2, 35, true, 1}, kept);
     const ControlSettings now = logic.settings();
-    EXPECT_EQ(std::tuple(now.scaleMode, now.rootIndex, now.voiceType, now.speedTenths, now.grid),
-              std::tuple(2, 9, 2, 35, true));
+    EXPECT_EQ(std::tuple(now.scaleMode, now.rootIndex, now.voiceType, now.speedTenths, now.grid,
+                         now.tuning),
+              std::tuple(2, 9, 2, 35, true, 1));
     EXPECT_EQ(logic.controls().settings.scaleMode, ScaleMode::Minor);
+    EXPECT_EQ(logic.controls().settings.tuning, Tuning::Concert);
     EXPECT_DOUBLE_EQ(logic.controls().settings.playSpeed, 3.5);
     EXPECT_EQ(view.voiceMarks, std::vector<VoiceType>{VoiceType::Type2});
+    EXPECT_EQ(view.tuningMarks, std::vector<Tuning>{Tuning::Concert});
     EXPECT_TRUE(logic.controls().gridChecked);
     EXPECT_TRUE(view.gridEnabled);
     EXPECT_TRUE(view.rootEnabled);
@@ -360,7 +365,7 @@ TEST_F(ProgramLogicTest, RestoreChoosesTheSettingsAsAPersonWouldThenShowsTheInk)
 
     // Grid is refused without a scale; the same settings again change nothing; no ink given
     // keeps the ink.
-    logic.restore(ControlSettings{0, 9, 2, 35, true}, std::nullopt);
+    logic.restore(ControlSettings{0, 9, 2, 35, true, 1}, std::nullopt);
     EXPECT_FALSE(logic.settings().grid);
     EXPECT_FALSE(view.gridEnabled);
     EXPECT_FALSE(view.rootEnabled);
@@ -369,6 +374,47 @@ TEST_F(ProgramLogicTest, RestoreChoosesTheSettingsAsAPersonWouldThenShowsTheInk)
     logic.restore(logic.settings(), std::nullopt);
     EXPECT_TRUE(view.log.empty());
     EXPECT_EQ(view.voiceMarks.size(), 1U) << "a voice type already chosen is not chosen again";
+    EXPECT_EQ(view.tuningMarks.size(), 1U) << "nor a tuning";
+
+    // Settings kept before there was a choice of tuning are Classic.
+    logic.restore(ControlSettings{0, 9, 2, 35, false}, std::nullopt);
+    EXPECT_EQ(view.tuningMarks, (std::vector<Tuning>{Tuning::Concert, Tuning::Classic}));
+    EXPECT_EQ(logic.settings().tuning, 0);
+}
+
+// The tuning moves every note of the scale modes, drawn and exported, and none of Unrestricted;
+// the same choice again changes nothing, and a menu choice ends playback as the others do.
+TEST_F(ProgramLogicTest, TheTuningMovesTheScaleNotesToConcertPitch) {
+    std::string shownNote;
+    const auto pitchAt = [&](int32_t x) {
+        press(x, 100, 0);
+        const double pitchHz = logic.voice().pitchHz();
+        shownNote = view.note;
+        release(x, 100, 0);
+        return pitchHz;
+    };
+    logic.dispatch(Event::control(kMajorOption));
+    EXPECT_EQ(pitchAt(0), noteBase);
+    EXPECT_EQ(shownNote, "C");
+    logic.dispatch(Event::menu(kMenuTuningConcert));
+    EXPECT_EQ(view.tuningMarks, std::vector<Tuning>{Tuning::Concert});
+    EXPECT_EQ(logic.controls().settings.tuning, Tuning::Concert);
+    EXPECT_EQ(pitchAt(0), kConcertNoteBase);
+    EXPECT_EQ(shownNote, "C");
+    logic.dispatch(Event::menu(kMenuTuningConcert));
+    EXPECT_EQ(view.tuningMarks.size(), 1U);
+
+    logic.dispatch(Event::control(kUnrestrictedOption));
+    const double concertFree = pitchAt(100);
+    logic.dispatch(Event::menu(kMenuTuningClassic));
+    EXPECT_EQ(pitchAt(100), concertFree);
+    EXPECT_EQ(view.tuningMarks, (std::vector<Tuning>{Tuning::Concert, Tuning::Classic}));
+
+    recordStroke();
+    logic.dispatch(Event::playToggle(true));
+    view.log.clear();
+    logic.dispatch(Event::menu(kMenuTuningConcert));
+    EXPECT_EQ(view.log, (std::vector<std::string>{"play", "pause ticks"}));
 }
 
 TEST_F(ProgramLogicTest, TheRootMovesTheNotesOfTheScale) {

@@ -70,8 +70,8 @@ TEST(RealtimeSafety, MidiPerformanceAllocatesNothingPerMessage) {
     MidiPerformance performance;
     const std::array<MidiPerformanceSettings, 2> settings{
         MidiPerformanceSettings{},
-        MidiPerformanceSettings{ScaleMode::Pentatonic, buildScale(ScaleMode::Pentatonic, 3, {}),
-                                50}};
+        MidiPerformanceSettings{ScaleMode::Pentatonic, buildScale(ScaleMode::Pentatonic, 3, {}), 50,
+                                Tuning::Concert}};
     const long before = g_allocations.load();
     int32_t timeMs = 0;
     long lines = 0;

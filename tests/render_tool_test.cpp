@@ -681,6 +681,8 @@ TEST(RenderToolErrors, BadCommandLinesInputsAndOutputsExitWithTwoAndLeaveNothing
         {"--voice", "3", in, out},
         {"--voice", "type1", in, out},
         {"--scale", "dorian", in, out},
+        {"--tuning", "baroque", in, out},
+        {"--tuning=", in, out},
         {"--root", "H", in, out},
         {"--root", "Db", in, out},
         {in, folder / "keep.txt"},
@@ -1247,6 +1249,49 @@ TEST(RenderToolMidiIn, TempoChangesTimeTheLinesAsMidoReadsThem) {
     EXPECT_EQ(i, 24U);
 }
 
+// A C major melody (C4 up to C5) sung in Major on C and exported as MIDI, read back by mido:
+// under --tuning concert every note comes out as played; under classic (the default), whose
+// scale is concert A-flat major, D, E, A and B come out a semitone low.
+TEST(RenderToolMidiIn, UnderConcertTuningACMajorMelodyKeepsEveryNote) {
+    const Folder folder;
+    const std::string melody = folder / "c-major.mid";
+    const Folder captures;
+    const ToolRun made = finishTool(
+        startProgram({DC_PYTHON3, DC_MIDI_INPUT_CHECK, "c-major-file", melody}, captures),
+        captures);
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const auto notesSung = [&](const std::vector<std::string>& tuningOptions) {
+        std::vector<std::string> arguments{"--scale", "major", "--root", "C"};
+        arguments.insert(arguments.end(), tuningOptions.begin(), tuningOptions.end());
+        arguments.push_back(melody);
+        arguments.push_back(folder / "sung.mid");
+        const ToolRun run = runTool(arguments);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        const ToolRun read = finishTool(
+            startProgram({DC_PYTHON3, DC_MIDI_INPUT_CHECK, "notes", folder / "sung.mid", "1"},
+                         captures),
+            captures);
+        EXPECT_EQ(read.exitCode, 0) << read.err;
+        std::vector<int> onNotes;
+        std::istringstream notes(read.out);
+        double ms = 0.0;
+        std::string kind;
+        int note = 0;
+        while (notes >> ms >> kind >> note) {
+            if (kind == "on") {
+                onNotes.push_back(note);
+            }
+        }
+        return onNotes;
+    };
+    const std::vector<int> played{60, 62, 64, 65, 67, 69, 71, 72};
+    EXPECT_EQ(notesSung({"--tuning", "concert"}), played);
+    EXPECT_EQ(notesSung({"--tuning=Concert"}), played) << "in any case";
+    const std::vector<int> classic{60, 61, 63, 65, 67, 68, 70, 72};
+    EXPECT_EQ(notesSung({"--tuning", "classic"}), classic);
+    EXPECT_EQ(notesSung({}), classic) << "classic is the default";
+}
+
 // A MIDI file is known by its bytes, named anything or piped in; a .sav in gives its lines
 // back; --channel and --vowel pick what it sings.
 TEST(RenderToolMidiIn, KnownByItsBytesFromAnyNameOrAPipeWithChannelAndVowel) {
@@ -1482,11 +1527,17 @@ TEST(RenderToolLink, PrintsALinkThatHoldsTheRecordingAndTheSettings) {
         expandCompactRecording(std::vector<uint8_t>(compact.begin(), compact.end()), 1 << 20);
     EXPECT_EQ(std::string(expanded.savBytes.begin(), expanded.savBytes.end()),
               "10;20;0;0\r\n12;21;1;30\r\n");
+    // Concert is the most significant digit: the defaults under it follow every Classic number
+    // (4 scale modes * 12 roots * 2 voice types * 2 grid states * 41 speeds).
+    const ToolRun concert = runTool({"--link", kPageUrl, "--tuning", "concert", folder / "lf.sav"});
+    ASSERT_EQ(concert.exitCode, 0) << concert.err;
+    EXPECT_EQ(linkParams(concert.out.substr(kPageUrl.size() + 1))["s"],
+              std::to_string(4 * 12 * 2 * 2 * 41) + "\n");
 
     // A line of another form: the older link, the zlib format, its settings by name.
     writeBytes(folder / "other.sav", "10;20;0;0\r\n12.5;21;1;30\r\n");
     const ToolRun other = runTool({"--link=" + kPageUrl, "--scale=major", "--root=D", "--speed=1.5",
-                                   "-q", folder / "other.sav"});
+                                   "--tuning=concert", "-q", folder / "other.sav"});
     ASSERT_EQ(other.exitCode, 0) << other.err;
     params = linkParams(other.out.substr(kPageUrl.size() + 1));
     EXPECT_EQ(params["dc"], "1");
@@ -1494,7 +1545,8 @@ TEST(RenderToolLink, PrintsALinkThatHoldsTheRecordingAndTheSettings) {
     EXPECT_EQ(params["root"], "2");
     EXPECT_EQ(params["voice"], "1");
     EXPECT_EQ(params["speed"], "15");
-    EXPECT_EQ(params["grid"], "0\n");
+    EXPECT_EQ(params["grid"], "0");
+    EXPECT_EQ(params["tuning"], "concert\n");
     EXPECT_EQ(inflated(fromBase64Url(params["rec"]), 15), "10;20;0;0\r\n12.5;21;1;30\r\n");
 
     // Refused: an OUT, options that shape OUT, no address, no recording lines.

@@ -79,7 +79,7 @@ TEST(MapPoint, SingsThePitchAndVowelOfThePointGlidingOnlyWhenThePitchChanges) {
     VowelWorking working;
     auto sing = [&](int32_t x, int32_t y, const MapControls& controls) {
         const std::optional<int32_t> note = mapPoint(voice, x, y, controls, working);
-        setPitch(twin, mapPitch(x, controls.scaleMode, controls.scale).pitchHz);
+        setPitch(twin, mapPitch(x, controls.scaleMode, controls.scale, controls.tuning).pitchHz);
         setFormants(twin, vowelAt(y, controls.voiceType));
         std::vector<float> sung(kGlideSamples / 4);
         std::vector<float> expected(sung.size());

@@ -38,6 +38,7 @@ public:
     void setGrid(bool, bool) override {}
     void setRootEnabled(bool) override {}
     void markVoiceType(VoiceType) override {}
+    void markTuning(Tuning) override {}
     void showMessage(std::string_view, std::string_view) override {}
     std::optional<std::string> chooseSaveFile(FileKind, std::string_view) override {
         return std::nullopt;

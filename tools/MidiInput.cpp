@@ -79,6 +79,7 @@ MidiInput singMidi(int fd, std::vector<std::byte> bytes, const RenderOptions& op
     choice.performance.scaleMode = options.settings.scaleMode;
     choice.performance.scale =
         buildScale(options.settings.scaleMode, options.settings.rootIndex, Scale{});
+    choice.performance.tuning = options.settings.tuning;
     choice.performance.fixedY = options.vowelRow;
     choice.channel = options.midiChannel;
     MidiFileRecording sung = recordingOfMidiFile(bytes, choice);

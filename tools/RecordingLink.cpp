@@ -98,7 +98,8 @@ std::string recordingLink(std::string_view pageUrl, std::span<const uint8_t> sav
     return link + "dc=1&rec=" + base64Url(deflateBytes(savBytes, kZlibWindowBits)) +
            "&scale=" + scaleWord(settings.scaleMode) + "&root=" + std::to_string(chosen.rootIndex) +
            "&voice=" + std::to_string(chosen.voiceType) +
-           "&speed=" + std::to_string(chosen.speedTenths) + "&grid=" + (chosen.grid ? "1" : "0");
+           "&speed=" + std::to_string(chosen.speedTenths) + "&grid=" + (chosen.grid ? "1" : "0") +
+           "&tuning=" + tuningWord(settings.tuning);
 }
 
 } // namespace doodle

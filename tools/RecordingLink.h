@@ -16,8 +16,9 @@ namespace doodle {
 //                      settings as one decimal number (CompactRecording.h's
 //                      linkSettingsNumber).
 // A recording not exactly as the program writes it goes in the older, longer form:
-//   PAGE#dc=1&rec=R&scale=NAME&root=N&voice=N&speed=TENTHS&grid=0|1  R: the file in the zlib
-//                      format (deflate with its Adler-32 check), base64url.
+//   PAGE#dc=1&rec=R&scale=NAME&root=N&voice=N&speed=TENTHS&grid=0|1&tuning=NAME  R: the file in
+//                      the zlib format (deflate with its Adler-32 check), base64url; a link
+//                      without tuning is Classic.
 // Settings beyond the controls' ranges are the caller's to refuse; the speed goes to the
 // nearest tenth, the slider's step.
 std::string recordingLink(std::string_view pageUrl, std::span<const uint8_t> savBytes,

@@ -1,6 +1,7 @@
 #include "tools/RenderOptions.h"
 
 #include "files/Quoted.h"
+#include "program/Captions.h"
 #include "recording/AsciiCase.h"
 #include "recording/MidiFormat.h"
 
@@ -25,6 +26,7 @@ constexpr std::string_view kSpeed = "--speed";
 constexpr std::string_view kVoice = "--voice";
 constexpr std::string_view kScale = "--scale";
 constexpr std::string_view kRoot = "--root";
+constexpr std::string_view kTuning = "--tuning";
 constexpr std::string_view kType = "--type";
 constexpr std::string_view kBits = "--bits";
 constexpr std::string_view kChannel = "--channel";
@@ -125,6 +127,15 @@ std::string applyValue(std::string_view option, std::string_view value, RenderOp
             return "--scale takes unrestricted, major, minor or pentatonic, not " + inQuotes(value);
         }
         settings.scaleMode = found->mode;
+    } else if (option == kTuning) {
+        if (equalsIgnoringAsciiCase(value, tuningWord(Tuning::Classic))) {
+            settings.tuning = Tuning::Classic;
+        } else if (equalsIgnoringAsciiCase(value, tuningWord(Tuning::Concert))) {
+            settings.tuning = Tuning::Concert;
+        } else {
+            return "--tuning takes " + tuningWord(Tuning::Classic) + " or " +
+                   tuningWord(Tuning::Concert) + ", not " + inQuotes(value);
+        }
     } else {
         const auto found = std::ranges::find_if(
             noteNames, [&](std::string_view name) { return equalsIgnoringAsciiCase(name, value); });
@@ -186,10 +197,11 @@ ParsedOptions parseRenderOptions(std::span<const char* const> arguments) {
         }
         const std::size_t separator = argument.find(kValueSeparator);
         const std::string_view option = argument.substr(0, separator);
-        const bool known = argument.starts_with(kLongPrefix) &&
-                           (option == kSpeed || option == kVoice || option == kScale ||
-                            option == kRoot || option == kType || option == kBits ||
-                            option == kChannel || option == kVowel || option == kLink);
+        const bool known =
+            argument.starts_with(kLongPrefix) &&
+            (option == kSpeed || option == kVoice || option == kScale || option == kRoot ||
+             option == kTuning || option == kType || option == kBits || option == kChannel ||
+             option == kVowel || option == kLink);
         if (!known) {
             parsed.error = "unknown option " + inQuotes(argument) + " (see --help)";
             return parsed;
@@ -248,6 +260,16 @@ std::string renderUsage(std::string_view formatLines) {
         noteList() +
         "\n"
         "                 (default C)\n"
+        "  --tuning T     the scale modes' tuning, as Voice > Tuning: " +
+        tuningWord(Tuning::Classic) +
+        " (the\n"
+        "                 program's own, a major third below the names) or " +
+        tuningWord(Tuning::Concert) +
+        "\n"
+        "                 (A4 = 440 Hz, notes sound as named); default " +
+        tuningWord(Tuning::Classic) +
+        ";\n"
+        "                 unrestricted is the same under both\n"
         "  --channel N    a MIDI file's channel to sing (1 to 16), from all of its"
         " tracks\n"
         "                 (default: the channel of the first note off channel 10, the\n"

@@ -26,10 +26,11 @@ std::unique_ptr<BenchState>& bench() {
 }
 
 // The pitch the maps give to a point's X (0..kMaxPointX) in a scale mode (0 Unrestricted,
-// 1 Major, 2 Minor, 3 Pentatonic) on a root (0..11), Hz.
-double mapPitchHz(int32_t x, int32_t scaleMode, int32_t rootIndex) {
+// 1 Major, 2 Minor, 3 Pentatonic) on a root (0..11) under a tuning (0 Classic, 1 Concert), Hz.
+double mapPitchHz(int32_t x, int32_t scaleMode, int32_t rootIndex, int32_t tuning) {
     const auto mode = static_cast<doodle::ScaleMode>(scaleMode);
-    return doodle::mapPitch(doodle::clampX(x), mode, doodle::buildScale(mode, rootIndex, {}))
+    return doodle::mapPitch(doodle::clampX(x), mode, doodle::buildScale(mode, rootIndex, {}),
+                            static_cast<doodle::Tuning>(tuning))
         .pitchHz;
 }
 

@@ -222,6 +222,8 @@ val tables() {
     t.set("menus", menusObject());
     // The MIDI input's channel choice: item k is channel k, 0 all but the drums'.
     t.set("midiInChannels", menuObject(kMidiInChannelMenuTitle, kMidiInChannelItems));
+    // Voice > Tuning: item k chooses Tuning k (0 Classic, 1 Concert).
+    t.set("tuning", menuObject(kTuningMenuTitle, kTuningMenuItems));
     t.set("files", fileKindsObject());
     t.set("informerTitle", text(kInformerTitle));
     t.set("notSavedText", text(kNotSavedText));
@@ -398,7 +400,7 @@ void programMidiOut(bool open) {
 
 // A kept or linked drawing: its settings chosen through the program's rules, then its ink (an
 // Int32Array of x, y pairs) unless null. The page hears every setting afterwards: scale mode,
-// root, speed, voice type and Grid's tick.
+// root, speed, voice type, tuning and Grid's tick.
 void programRestore(const ControlSettings& settings, const val& inkXY) {
     WorkletProgram& p = *program();
     std::optional<std::vector<InkPoint>> ink;
@@ -408,9 +410,10 @@ void programRestore(const ControlSettings& settings, const val& inkXY) {
     p.logic.restore(settings, std::move(ink));
     p.reportSettings(true);
     // A tick the program accepted is not shown through the view (a box ticks itself when
-    // clicked), and a voice type not changed is not marked: the page hears both here.
+    // clicked), and a voice type or tuning not changed is not marked: the page hears them here.
     dc_view_state("gridChecked", p.logic.controls().gridChecked ? 1 : 0);
     dc_view_state("voiceType", static_cast<int32_t>(p.logic.controls().settings.voiceType));
+    dc_view_state("tuning", static_cast<int32_t>(p.logic.controls().settings.tuning));
 }
 
 // What a host keeps of the drawing between visits: the settings and the ink as x, y pairs (an
@@ -606,7 +609,7 @@ EMSCRIPTEN_KEEPALIVE void dc_program_paints_clear() {
 } // extern "C"
 
 // What the page's scripts call by name. The settings cross as one object,
-// {scaleMode, rootIndex, voiceType, speedTenths, grid}; the point layout as
+// {scaleMode, rootIndex, voiceType, speedTenths, grid, tuning}; the point layout as
 // {bytes, timeOffset, xOffset, yOffset}.
 EMSCRIPTEN_BINDINGS(doodlechorus) {
     using emscripten::function;
@@ -615,7 +618,8 @@ EMSCRIPTEN_BINDINGS(doodlechorus) {
         .field("rootIndex", &ControlSettings::rootIndex)
         .field("voiceType", &ControlSettings::voiceType)
         .field("speedTenths", &ControlSettings::speedTenths)
-        .field("grid", &ControlSettings::grid);
+        .field("grid", &ControlSettings::grid)
+        .field("tuning", &ControlSettings::tuning);
     emscripten::value_object<PointLayout>("PointLayout")
         .field("bytes", &PointLayout::bytes)
         .field("timeOffset", &PointLayout::timeOffset)

@@ -113,6 +113,10 @@ void WebView::markVoiceType(VoiceType type) {
     dc_view_state("voiceType", static_cast<int32_t>(type));
 }
 
+void WebView::markTuning(Tuning tuning) {
+    dc_view_state("tuning", static_cast<int32_t>(tuning));
+}
+
 void WebView::markMidiInChannel(int32_t channel) {
     dc_view_state("midiInChannel", channel);
 }

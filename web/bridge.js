@@ -32,6 +32,7 @@ export const limits = {
   maxSpeedTenths: ids.maxSpeedTenths,
   maxRecordingBytes: ids.maxOpenFileBytes,
   scaleNames: ids.scaleNames,
+  tuningNames: ids.tuning.items.map((item) => item.caption),
 };
 
 // The program's whole picture of a drawing (its grid when withGrid, its ink as x, y pairs) as

@@ -68,11 +68,20 @@ function showScale(scaleMode) {
   scaleOptions[scaleMode].checked = true;
   updateHints();
 }
+const kVoiceTypeItems = '[role="menuitemradio"][data-command^="type"]';
 function showVoiceType(voiceType) {
-  for (const item of document.querySelectorAll('[role="menuitemradio"]')) {
+  for (const item of document.querySelectorAll(kVoiceTypeItems)) {
     item.setAttribute('aria-checked', String(item.dataset.command === `type${voiceType}`));
   }
   showVowels(voiceType);
+}
+// Voice > Tuning's items in Tuning's order (0 Classic, 1 Concert), as the program's ids go.
+const tuningItems = [
+  ...document.querySelectorAll('[role="menuitemradio"][data-command^="tuning-"]')];
+function showTuning(tuning) {
+  for (const [index, item] of tuningItems.entries()) {
+    item.setAttribute('aria-checked', String(index === tuning));
+  }
 }
 
 const kStates = {
@@ -98,6 +107,7 @@ const kStates = {
     rootList.disabled = value !== 1;
   },
   voiceType: showVoiceType,
+  tuning: showTuning,
   scaleMode: showScale,
   rootIndex: (value) => {
     rootList.selectedIndex = value;
@@ -106,7 +116,7 @@ const kStates = {
 };
 onProgram('state', ({ control, value }) => kStates[control]?.(value));
 // The voice type the page starts with, as the program does.
-showVowels(Number(document.querySelector('[role="menuitemradio"][aria-checked="true"]')
+showVowels(Number(document.querySelector(`${kVoiceTypeItems}[aria-checked="true"]`)
   .dataset.command.slice('type'.length)));
 onProgram('note', ({ name }) => {
   $('#note').value = name;

@@ -107,11 +107,15 @@ function inkOfBytes(bytes) {
 }
 
 // settings: the module's ControlSettings, { scaleMode 0..3, rootIndex 0..noteCount-1,
-// voiceType 1|2, speedTenths in the slider's range, grid true|false }; limits gives the ranges
-// and the scale names: { noteCount, minSpeedTenths, maxSpeedTenths, maxRecordingBytes,
-// scaleNames (the module's tables().scaleNames, in the order of the scale modes) }.
+// voiceType 1|2, speedTenths in the slider's range, grid true|false, tuning 0|1 }; limits gives
+// the ranges and the names: { noteCount, minSpeedTenths, maxSpeedTenths, maxRecordingBytes,
+// scaleNames (the module's tables().scaleNames, in the order of the scale modes), tuningNames
+// (the Tuning items' captions, Classic first) }.
 function scaleWords(limits) {
   return limits.scaleNames.map((name) => name.toLowerCase());
+}
+function tuningWords(limits) {
+  return limits.tuningNames.map((name) => name.toLowerCase());
 }
 
 function settingsParams(settings, limits) {
@@ -121,6 +125,7 @@ function settingsParams(settings, limits) {
     ['voice', String(settings.voiceType)],
     ['speed', String(settings.speedTenths)],
     ['grid', settings.grid ? '1' : '0'],
+    ['tuning', tuningWords(limits)[settings.tuning]],
   ];
 }
 
@@ -136,12 +141,16 @@ function settingsOf(params, limits) {
   if (scaleMode < 0) throw new KeepError('damaged');
   const grid = params.get('grid');
   if (grid !== '0' && grid !== '1') throw new KeepError('damaged');
+  // Links and kept drawings made before there was a choice of tuning are Classic.
+  const tuning = params.has('tuning') ? tuningWords(limits).indexOf(params.get('tuning')) : 0;
+  if (tuning < 0) throw new KeepError('damaged');
   return {
     scaleMode,
     rootIndex: wholeNumber(params.get('root'), 0, limits.noteCount - 1),
     voiceType: wholeNumber(params.get('voice'), 1, 2),
     speedTenths: wholeNumber(params.get('speed'), limits.minSpeedTenths, limits.maxSpeedTenths),
     grid: grid === '1',
+    tuning,
   };
 }
 

@@ -45,6 +45,11 @@ const chooseVoiceType = (voiceType) => {
   send({ type: 'menu', id: voiceType === 1 ? ids.menuType1 : ids.menuType2 });
   keepSoon();
 };
+// tuning: Tuning's value, 0 Classic or 1 Concert.
+const chooseTuning = (tuning) => {
+  send({ type: 'menu', id: ids.tuning.items[tuning].id });
+  keepSoon();
+};
 setUpMenus({
   open: chooseFileToOpen,
   save: () => {
@@ -56,6 +61,8 @@ setUpMenus({
   'export-midi': () => send({ type: 'menu', id: ids.menuExportMidi }),
   type1: () => chooseVoiceType(1),
   type2: () => chooseVoiceType(2),
+  'tuning-classic': () => chooseTuning(0),
+  'tuning-concert': () => chooseTuning(1),
   midi: () => midi.choose(),
   about: () => send({ type: 'menu', id: ids.menuAbout }),
   help: () => send({ type: 'menu', id: ids.menuHelp }),

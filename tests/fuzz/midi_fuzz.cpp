@@ -114,9 +114,10 @@ void checkPerformance(std::span<const uint8_t> data) {
         const uint8_t step = data[at + 3];
         if (step == 0xFF) {
             const auto mode = static_cast<ScaleMode>(data[at] % 4);
+            const auto tuning = static_cast<Tuning>(data[at] / 4 % 2);
             performance.setSettings(
                 {mode, buildScale(mode, data[at + 1] % 12, {}),
-                 data[at + 2] % 2 == 0 ? std::optional(data[at + 2] % 201) : std::nullopt});
+                 data[at + 2] % 2 == 0 ? std::optional(data[at + 2] % 201) : std::nullopt, tuning});
             continue;
         }
         timeMs += step % 16;

@@ -43,6 +43,9 @@ test('the main thread\'s module gives the tables, labels and point layout as obj
   assert.equal(t.noteNames.length, 12);
   assert.deepEqual(t.menus.map((m) => m.title), ['File', 'Voice', '?']);
   assert.equal(t.menus[0].items[2].caption, 'Export as WAV\u2026');
+  assert.deepEqual([t.tuning.title, ...t.tuning.items.map((item) => item.caption)],
+    ['Tuning', 'Classic', 'Concert']);
+  assert.ok(t.tuning.items.every((item) => item.checkable && typeof item.id === 'number'));
   assert.deepEqual(t.files.wav, { kind: 1, extension: '.wav', filterName: 'WAV sound' });
   const vowels = main.vowelLabels(1);
   assert.ok(vowels.length > 1 && vowels[0].y === 0, JSON.stringify(vowels));
@@ -54,9 +57,16 @@ test('the main thread\'s module gives the tables, labels and point layout as obj
 });
 
 test('links carry the settings as one number and the recording in its compact form', () => {
-  const settings = { scaleMode: 2, rootIndex: 5, voiceType: 2, speedTenths: 23, grid: true };
+  const settings = { scaleMode: 2, rootIndex: 5, voiceType: 2, speedTenths: 23, grid: true,
+    tuning: 0 };
   const number = main.linkSettingsNumber(settings);
   assert.deepEqual(main.linkSettingsOf(number), settings);
+  // Concert is the most significant digit: a Classic number (every link made before) is below
+  // all of its numbers.
+  const concert = main.linkSettingsNumber({ ...settings, tuning: 1 });
+  assert.equal(concert, number + 4 * 12 * 2 * 2 * 41);
+  assert.deepEqual(main.linkSettingsOf(concert), { ...settings, tuning: 1 });
+  assert.equal(main.linkSettingsNumber({ ...settings, tuning: 2 }), -1);
   assert.equal(main.linkSettingsOf(1e6), null);
   assert.equal(main.linkSettingsNumber({ ...settings, rootIndex: 12 }), -1);
   const compact = main.compactRecording(sav, 0);
@@ -98,13 +108,14 @@ test('the worklet restores through the program, reports its settings, paints onc
   for (let i = 0; i < 10; i++) quantum(); // the first tick ends the idle playback
   posted.length = 0;
   // Restore: voice, speed, scale, root, grid, ink; the program reports the settings.
-  const kept = { scaleMode: 1, rootIndex: 4, voiceType: 2, speedTenths: 30, grid: true };
+  const kept = { scaleMode: 1, rootIndex: 4, voiceType: 2, speedTenths: 30, grid: true,
+    tuning: 1 };
   send({ type: 'restore', settings: kept, inkXY: new Int32Array([50, 60, 70, 80]) });
   // Painted at once, in one message: a drawing restored at load shows before the sound runs.
   assert.equal(posted.filter((m) => m.type === 'paint').length, 1, 'one paint for the restore');
   const s1 = Object.fromEntries(states());
-  assert.deepEqual([s1.scaleMode, s1.rootIndex, s1.speedTenths, s1.voiceType, s1.gridChecked],
-    [1, 4, 30, 2, 1]);
+  assert.deepEqual([s1.scaleMode, s1.rootIndex, s1.speedTenths, s1.voiceType, s1.gridChecked,
+    s1.tuning], [1, 4, 30, 2, 1, 1]);
   quantum();
   const paints = posted.filter((m) => m.type === 'paint');
   assert.equal(paints.length, 1, 'nothing more to paint at the next quantum');
@@ -136,6 +147,11 @@ test('the worklet restores through the program, reports its settings, paints onc
   send({ type: 'speed', tenths: 12 });
   assert.deepEqual(states().filter(([c]) => controlStates.includes(c)),
     [['scaleMode', 1], ['rootIndex', 7], ['speedTenths', 12]]);
+  // The tuning: the program reports the one chosen, and nothing for the one it holds already.
+  posted.length = 0;
+  send({ type: 'menu', id: t.tuning.items[0].id });
+  send({ type: 'menu', id: t.tuning.items[0].id });
+  assert.deepEqual(states().filter(([c]) => c === 'tuning'), [['tuning', 0]]);
   // Drawing: several pointer events between quanta give one paint message.
   posted.length = 0;
   send({ type: 'pointer', action: t.leftPress, x: 100, y: 100, buttons: t.leftButtonBit });
@@ -159,7 +175,7 @@ test('the worklet restores through the program, reports its settings, paints onc
   exportJob = job;
   assert.ok(job, JSON.stringify(posted.map((m) => m.type)));
   assert.deepEqual(job.settings,
-    { scaleMode: 1, rootIndex: 7, voiceType: 2, speedTenths: 12, grid: false });
+    { scaleMode: 1, rootIndex: 7, voiceType: 2, speedTenths: 12, grid: false, tuning: 0 });
   assert.equal(job.kind, 1);
   assert.ok(job.text instanceof Uint8Array && job.text.length > 0);
   assert.equal(typeof job.frame, 'number');

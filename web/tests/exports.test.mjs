@@ -37,12 +37,12 @@ after(() => {
 });
 
 // The WAV export of a recording file's bytes, as the page's worker makes it.
-function pageExport(bytes, { scaleMode, rootIndex, voiceType, speedTenths }) {
+function pageExport(bytes, { scaleMode, rootIndex, voiceType, speedTenths, tuning }) {
   const pointer = module._malloc(Math.max(bytes.length, 1));
   try {
     module.HEAPU8.set(bytes, pointer);
     const size = module.workerExport(tables.files.wav.kind, pointer, bytes.length,
-      { scaleMode, rootIndex, voiceType, speedTenths, grid: false });
+      { scaleMode, rootIndex, voiceType, speedTenths, grid: false, tuning });
     assert.ok(size >= 0, 'the export failed');
     const start = module._dc_worker_exported();
     return Buffer.from(module.HEAPU8.slice(start, start + size));
@@ -54,8 +54,8 @@ function pageExport(bytes, { scaleMode, rootIndex, voiceType, speedTenths }) {
 const kSpeedsTenths = [10, 23, 37, 50];
 const kRootStride = 5; // coprime with the 12 roots: successive cells visit all of them
 
-// Every example with every scale and both voices; the roots and speeds go round over those
-// cells so that each scale meets several roots and every speed, and each example every speed
+// Every example with every scale and both voices; the roots, speeds and tunings go round over
+// those cells so that each scale meets several roots and every speed, and each example every speed
 // (a covering design rather than the whole product, which is some 4,000 renders). The
 // ten-minute drawing adds a cell of its own, where differing samples are certain to appear.
 function matrix() {
@@ -70,12 +70,14 @@ function matrix() {
         const index = cells.length;
         cells.push({ file, scaleMode, voiceType,
           rootIndex: (kRootStride * index) % tables.noteNames.length,
+          tuning: Math.floor(index / 2) % tables.tuning.items.length,
           speedTenths: kSpeedsTenths[(exampleIndex + scaleMode + 2 * (voiceType - 1))
             % kSpeedsTenths.length] });
       }
     }
   }
-  cells.push({ file: long, scaleMode: 1, rootIndex: 2, voiceType: 2, speedTenths: 23 });
+  cells.push({ file: long, scaleMode: 1, rootIndex: 2, voiceType: 2, speedTenths: 23,
+    tuning: 1 });
   return cells;
 }
 
@@ -86,16 +88,17 @@ test('the page\'s WAV exports are the render tool\'s within the stated bound', (
   let largestQuietDifference = 0;
   const cells = matrix();
   for (const [index, cell] of cells.entries()) {
-    const { file, scaleMode, rootIndex, voiceType, speedTenths } = cell;
+    const { file, scaleMode, rootIndex, voiceType, speedTenths, tuning } = cell;
     const toolWav = path.join(scratch, `${index}.wav`);
     const speed = (speedTenths / tables.tenthsPerSpeed).toFixed(1);
     execFileSync(renderTool, ['--quiet', '--speed', speed, '--voice', String(voiceType),
-      '--scale', tables.scaleNames[scaleMode].toLowerCase(), '--root', tables.noteNames[rootIndex], file, toolWav]);
+      '--scale', tables.scaleNames[scaleMode].toLowerCase(), '--root', tables.noteNames[rootIndex],
+      '--tuning', tables.tuning.items[tuning].caption.toLowerCase(), file, toolWav]);
     const theirBytes = readFileSync(toolWav);
     rmSync(toolWav);
     const ourBytes = pageExport(readFileSync(file), cell);
     const name = `${path.basename(file)} ${JSON.stringify(cell, ['scaleMode', 'rootIndex',
-      'voiceType', 'speedTenths'])}`;
+      'voiceType', 'speedTenths', 'tuning'])}`;
 
     const ours = wavSamples(ourBytes);
     const theirs = wavSamples(theirBytes);

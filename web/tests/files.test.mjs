@@ -34,24 +34,26 @@ const savedRecording = () => harness.savedRecording(page);
 
 // The controls as the render tool's options: each example plays with other settings.
 const settings = [
-  { scale: 'Unrestricted', root: 'C', speedTenths: 10, voice: 'Type 1' },
-  { scale: 'Major', root: 'D', speedTenths: 15, voice: 'Type 2' },
-  { scale: 'Pentatonic', root: 'A#', speedTenths: 32, voice: 'Type 1' },
-  { scale: 'Minor', root: 'F#', speedTenths: 50, voice: 'Type 2' },
+  { scale: 'Unrestricted', root: 'C', speedTenths: 10, voice: 'Type 1', tuning: 'Classic' },
+  { scale: 'Major', root: 'D', speedTenths: 15, voice: 'Type 2', tuning: 'Concert' },
+  { scale: 'Pentatonic', root: 'A#', speedTenths: 32, voice: 'Type 1', tuning: 'Classic' },
+  { scale: 'Minor', root: 'F#', speedTenths: 50, voice: 'Type 2', tuning: 'Concert' },
 ];
 
-async function setControls({ scale, root, speedTenths, voice }) {
+async function setControls({ scale, root, speedTenths, voice, tuning }) {
   await page.getByRole('radio', { name: scale }).check();
   if (scale !== 'Unrestricted') {
     await page.getByRole('combobox', { name: 'Root note' }).selectOption(root);
   }
   await page.getByRole('slider', { name: 'Playback speed' }).fill(String(speedTenths));
   await menu('Voice', voice);
+  await menu('Voice', tuning);
 }
 
-function toolOptions({ scale, root, speedTenths, voice }) {
+function toolOptions({ scale, root, speedTenths, voice, tuning }) {
   return ['--speed', (speedTenths / 10).toFixed(1), '--voice', voice.at(-1), '--scale',
-    scale.toLowerCase(), ...(scale === 'Unrestricted' ? [] : ['--root', root])];
+    scale.toLowerCase(), ...(scale === 'Unrestricted' ? [] : ['--root', root]),
+    '--tuning', tuning.toLowerCase()];
 }
 
 test('an opened example exports the render tool\'s WAV and MIDI files', async () => {

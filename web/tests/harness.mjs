@@ -194,8 +194,8 @@ export async function startSound(page) {
 // Chooses a menu item: File > Save, Voice > Type 2.
 export async function menu(page, title, item) {
   await page.getByRole('menuitem', { name: title, exact: true }).click();
-  await page.getByRole(item.startsWith('Type') ? 'menuitemradio' : 'menuitem',
-    { name: item, exact: true }).click();
+  const choice = item.startsWith('Type') || item === 'Classic' || item === 'Concert';
+  await page.getByRole(choice ? 'menuitemradio' : 'menuitem', { name: item, exact: true }).click();
 }
 
 // The bytes of the download that `action` starts.

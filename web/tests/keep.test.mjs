@@ -110,7 +110,8 @@ async function shownSettings(page) {
     speed: document.querySelector('#speed').value,
     speedText: document.querySelector('#speed-text').textContent,
     grid: document.querySelector('#grid').checked,
-    voice: document.querySelector('[role="menuitemradio"][aria-checked="true"]').textContent,
+    voice: document.querySelector('[data-command^="type"][aria-checked="true"]').textContent,
+    tuning: document.querySelector('[data-command^="tuning-"][aria-checked="true"]').textContent,
   }));
 }
 
@@ -131,11 +132,12 @@ async function settingsShownAs(page, expected) {
   return shown;
 }
 
-async function chooseSettings(page, { scale, root, speedTenths, voice, grid }) {
+async function chooseSettings(page, { scale, root, speedTenths, voice, tuning, grid }) {
   await page.getByRole('radio', { name: scale }).check();
   await page.getByRole('combobox', { name: 'Root note' }).selectOption(root);
   await page.getByRole('slider', { name: 'Playback speed' }).fill(String(speedTenths));
   await menu(page, 'Voice', voice);
+  await menu(page, 'Voice', tuning);
   if (grid) await page.getByRole('checkbox', { name: 'Grid' }).check();
 }
 
@@ -256,11 +258,12 @@ test('the drawing, the recording and the settings survive a reload and a browser
     const problems = watchProblems(page);
     await load(page, site.url);
     await listen(page);
-    const settings = { scale: 'Major', root: 'D', speedTenths: 25, voice: 'Type 2', grid: true };
+    const settings = { scale: 'Major', root: 'D', speedTenths: 25, voice: 'Type 2',
+      tuning: 'Concert', grid: true };
     await chooseSettings(page, settings);
     const shown = await shownSettings(page);
     assert.deepEqual(shown, { scale: 'majorOption', root: 'D', speed: '25', speedText: '2.5×',
-      grid: true, voice: 'Type 2' });
+      grid: true, voice: 'Type 2', tuning: 'Concert' });
     // A recorded stroke, and a stroke drawn after the recording: the ink is more than it.
     await page.getByRole('button', { name: 'record' }).click();
     await drag(page, [[20, 30], [60, 80], [100, 120]]);
@@ -429,7 +432,7 @@ test('a copied link opens the same recording, with its settings, in another brow
     const source = await freshPage({ clipboard: true });
     t.after(() => source.context.close());
     const settings = { scale: 'Pentatonic', root: 'A#', speedTenths: 32, voice: 'Type 2',
-      grid: true };
+      tuning: 'Concert', grid: true };
     await chooseSettings(source.page, settings);
     await source.page.getByRole('button', { name: 'record' }).click();
     await drag(source.page, [[30, 170], [90, 110], [150, 60], [210, 20]]);
@@ -492,12 +495,13 @@ test('links made by doodlechorus-render and older links open the same recording 
     const { context, page, problems } = await freshPage();
     t.after(() => context.close());
     const settings = { scale: 'majorOption', root: 'D', speed: '25', speedText: '2.5×',
-      grid: false, voice: 'Type 2' };
+      grid: false, voice: 'Type 2', tuning: 'Concert' };
     const drawings = drawingFiles();
     // The first link's drawing is kept: each link of another recording after it asks first.
     for (const [index, file] of [...examples, drawings[1]].entries()) {
       const link = execFileSync(renderTool, ['--link', site.url, '--scale', 'major', '--root',
-        'D', '--voice', '2', '--speed', '2.5', file], { encoding: 'latin1' }).trimEnd();
+        'D', '--voice', '2', '--speed', '2.5', '--tuning', 'concert', file],
+      { encoding: 'latin1' }).trimEnd();
       assert.match(link, /^http:[^#]*#dc=2&r=[\w-]+&s=\d+$/);
       await visit(page, link);
       if (index === 0) await startedWithoutQuestion(page, 'nothing kept yet');
@@ -526,8 +530,9 @@ test('links made by doodlechorus-render and older links open the same recording 
     const example = readFileSync(examples[0]);
     await visit(page, olderLink(example, 'scale=minor&root=9&voice=1&speed=12&grid=1'));
     await startedWithoutQuestion(page, 'the kept recording');
+    // Made before there was a choice of tuning: Classic, after the Concert links above.
     const olderSettings = { scale: 'minorOption', root: 'A', speed: '12', speedText: '1.2×',
-      grid: true, voice: 'Type 1' };
+      grid: true, voice: 'Type 1', tuning: 'Classic' };
     assert.deepEqual(await settingsShownAs(page, olderSettings), olderSettings);
     assert.ok((await savedRecording(page)).equals(example));
     assert.deepEqual(problems, []);
@@ -567,13 +572,15 @@ test('a damaged or oversized link is refused with a message and the drawing stay
     for (let at = r; at < rEnd - 3; at += Math.max(1, Math.floor((rEnd - r - 3) / 6))) {
       await refused(changedAt(link, at), /does not hold a recording/);
     }
-    await refused(link.replace(/s=\d+/, 's=7872'), /does not hold a recording/);
+    // One past the last settings: 2 tunings * 4 scale modes * 12 roots * 2 voices * 2 * 41 speeds.
+    await refused(link.replace(/s=\d+/, 's=15744'), /does not hold a recording/);
     await refused(link.replace(/s=\d+/, 's=-1'), /does not hold a recording/);
     // The older form, damaged: a checksum that fails, a value out of range.
     const older = olderLink(saved, 'scale=major&root=2&voice=1&speed=15&grid=1');
     const rec = older.indexOf('rec=') + 10;
     await refused(changedAt(older, rec), /does not hold a recording/);
     await refused(older.replace('voice=1', 'voice=7'), /does not hold a recording/);
+    await refused(`${older}&tuning=baroque`, /does not hold a recording/);
     // More than the page can open, though the link is short: in the older form, and in the
     // compact one (two million lines of zeros, 18 MB as a file).
     const huge = deflateSync(Buffer.alloc(kMaxRecordingBytes + 1, '1;2;0;3\r\n'));

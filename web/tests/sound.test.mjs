@@ -2,7 +2,7 @@
 // sample clock exactly where the recording's times put it.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { pageForTests, takeViews, tappedSamples, areaPixel, measurePitch }
+import { pageForTests, takeViews, tappedSamples, areaPixel, measurePitch, menu }
   from './harness.mjs';
 
 const kSampleRate = 44100;
@@ -29,9 +29,10 @@ async function holdAt(x, y, holdMs) {
   return { frame: dot.frame, views };
 }
 
-async function mapPitch(x, scaleMode, rootIndex) {
-  return page.evaluate(([px, mode, root]) => window.doodleChorus.module.mapPitch(px, mode, root),
-    [x, scaleMode, rootIndex]);
+// tuning: 0 Classic, 1 Concert.
+async function mapPitch(x, scaleMode, rootIndex, tuning = 0) {
+  return page.evaluate(([px, mode, root, tune]) => window.doodleChorus.module.mapPitch(px, mode,
+    root, tune), [x, scaleMode, rootIndex, tuning]);
 }
 
 test('a press in the drawing area sings the pitch the maps give its X', async () => {
@@ -63,6 +64,22 @@ test('a press in the drawing area sings the pitch the maps give its X', async ()
   assert.equal(notes.at(-1), '');
   assert.match(notes[0], /^[A-G]#?$/);
   assert.equal(await page.getByRole('status', { name: 'Current note' }).textContent(), '');
+
+  // Voice > Tuning > Concert: the same point sings its note at concert pitch, a major third
+  // above Classic's; the menu shows what the program took.
+  await menu(page, 'Voice', 'Concert');
+  await page.waitForFunction(() => document.querySelector('[data-command="tuning-concert"]')
+    .getAttribute('aria-checked') === 'true');
+  const concert = await holdAt(75, 60, 400);
+  const concertExpected = await mapPitch(75, 1, 2, 1);
+  // Classic's C lies 0.03 cents above the concert A-flat a major third below: 2e-5 apart.
+  assert.ok(Math.abs(concertExpected / expected / 2 ** (4 / 12) - 1) < 1e-4);
+  const concertMeasured = measurePitch(
+    await tappedSamples(page, concert.frame + kGlideAndFadeInFrames, kMeasureFrames), kSampleRate);
+  assert.ok(Math.abs(concertMeasured / concertExpected - 1) < 0.01,
+    `Concert, Major on D, x = 75: sang ${concertMeasured.toFixed(2)} Hz, the map gives `
+    + `${concertExpected.toFixed(2)} Hz`);
+  await menu(page, 'Voice', 'Classic');
   await page.getByRole('radio', { name: 'Unrestricted' }).check();
 });
 
