@@ -196,7 +196,14 @@ def record(prefix, seconds, wav_path):
         if not done.wait(float(seconds) + WAIT_SECONDS):
             fail("the recording did not end: the server stopped")
         rate = client.samplerate
-    samples = (ctypes.c_float * (len(b"".join(blocks)) // 4)).from_buffer_copy(b"".join(blocks))
+    frames = write_wav(wav_path, blocks, rate)
+    print(f"ok: {frames} frames at {rate} Hz from {source}")
+
+
+def write_wav(wav_path, blocks, rate):
+    """Float32 periods from a JACK port as a 16-bit WAV file; returns the frame count."""
+    data = b"".join(blocks)
+    samples = (ctypes.c_float * (len(data) // 4)).from_buffer_copy(data)
     pcm = bytearray()
     for sample in samples:
         pcm += int(max(-1.0, min(1.0, sample)) * 32767).to_bytes(2, "little", signed=True)
@@ -205,7 +212,7 @@ def record(prefix, seconds, wav_path):
         out.setsampwidth(2)
         out.setframerate(rate)
         out.writeframes(bytes(pcm))
-    print(f"ok: {len(samples)} frames at {rate} Hz from {source}")
+    return len(samples)
 
 
 def play(times_path):
@@ -547,16 +554,7 @@ def hold_note(note, seconds, wav_path=None, listen_after=None):
         state["recording"] = False
         rate = client.samplerate
     if wav_path:
-        data = b"".join(blocks)
-        samples = (ctypes.c_float * (len(data) // 4)).from_buffer_copy(data)
-        pcm = bytearray()
-        for sample in samples:
-            pcm += int(max(-1.0, min(1.0, sample)) * 32767).to_bytes(2, "little", signed=True)
-        with wave.open(wav_path, "wb") as out:
-            out.setnchannels(1)
-            out.setsampwidth(2)
-            out.setframerate(rate)
-            out.writeframes(bytes(pcm))
+        write_wav(wav_path, blocks, rate)
     return heard
 
 

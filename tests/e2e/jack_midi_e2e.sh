@@ -18,56 +18,12 @@ source "$(dirname "$0")/common.sh"
 PROGRAM=$1
 RENDER=$2
 EXAMPLES=$(realpath "$3")
-CLIENT=("$4" "$(dirname "$0")/jack_midi_client.py")
+PYTHON3=$4
+JACK_SERVER_NAME=doodlechorus-e2e
+source "$(dirname "$0")/jack_common.sh"
 
-# Client pixels of the controls below the menu bar: a point well inside each.
-kRecordToggle=(310 38)
-kPlayToggle=(310 60)
-kUnrestrictedOption=(275 135)
-kMajorOption=(275 155)
-kAreaClientX=10
-kAreaClientY=10
 kAfterPlaybackSeconds=2 # the last messages and the last sound after a playback's length
 kMelodyRecordSeconds=8  # the melody's length and a margin on either side
-
-# A server of this test's own, so that a desktop's server is left alone. Its name is fixed:
-# libjack keeps eight server names in a machine-wide registry, and the entry of a server that
-# died without leaving it is reclaimed only by a server of the same name (a name per run would
-# fill the registry, and then no JACK server at all starts on the machine).
-export JACK_DEFAULT_SERVER=doodlechorus-e2e
-JACKD_PID=""
-LISTENER_PID=""
-RECORDER_PID=""
-jack_cleanup() {
-    [ -z "$LISTENER_PID" ] || kill "$LISTENER_PID" 2>/dev/null || true
-    [ -z "$RECORDER_PID" ] || kill "$RECORDER_PID" 2>/dev/null || true
-    if [ -n "$JACKD_PID" ]; then
-        kill "$JACKD_PID" 2>/dev/null || true
-        wait "$JACKD_PID" 2>/dev/null || true
-    fi
-    e2e_cleanup
-}
-trap jack_cleanup EXIT
-
-client_click() { # X Y
-    xdotool mousemove --window "$E2E_WID" $((AREA_X - kAreaClientX + $1)) \
-        $((AREA_Y - kAreaClientY + $2)) sleep 0.1 click 1 sleep 0.3 || fail "xdotool click"
-}
-
-check() { # LABEL, then the client's command and its arguments
-    local label=$1 result
-    shift
-    result=$("${CLIENT[@]}" "$@") || fail "$label: ${result#FAIL: }"
-    echo "$label: $result"
-}
-
-# Synchronous (-S): the server waits for every client each period. Without it a client that
-# is late on a loaded machine misses the period, and the MIDI events of that period with it.
-start_jackd() { # PERIOD_FRAMES
-    jackd -S --no-realtime -d dummy -r 44100 -p "$1" >"$E2E_WORK/jackd.log" 2>&1 &
-    JACKD_PID=$!
-    check "JACK server" wait-server
-}
 
 # Plays back the example FILE in the scale option at X Y and checks what midi_out sent
 # against the render tool's export with SCALE, compared as MODE.
@@ -76,21 +32,17 @@ play_example() { # OPTION_X OPTION_Y FILE SCALE MODE
     client_click "$1" "$2"
     file_menu 1 "Please choose file to open"
     answer_dialog "$3"
-    "${CLIENT[@]}" listen "$received" &
-    LISTENER_PID=$!
-    for ((tries = 0; tries < 100; tries++)); do
-        [ ! -f "$received.ready" ] || break
-        sleep 0.1
-    done
-    [ -f "$received.ready" ] || fail "the listener did not connect"
+    "${CLIENT[@]}" listen "$received" >"$received.log" 2>&1 &
+    local listener=$!
+    JACK_HELPER_PIDS+=("$listener")
+    wait_ready "$received.ready" "$received.log"
     sleep 0.3
     client_click "${kPlayToggle[@]}"
     local length_ms
     length_ms=$(tail -c 40 "$3" | tr -d '\r' | tail -n 1 | cut -d ';' -f 4)
     sleep $(((length_ms + 999) / 1000 + kAfterPlaybackSeconds))
-    kill -TERM "$LISTENER_PID"
-    wait "$LISTENER_PID" || fail "the listener failed"
-    LISTENER_PID=""
+    kill -TERM "$listener"
+    wait "$listener" || fail "the listener failed: $(cat "$received.log")"
     "$RENDER" -q --scale "$4" --type mid "$3" "$E2E_WORK/$4.mid" || fail "render $3 to MIDI"
     check "$(basename "$3") in $4" compare "$received" "$E2E_WORK/$4.mid" "$5"
 }
@@ -110,7 +62,7 @@ echo "ok: without a JACK server the program starts, closes and prints nothing"
 
 # --- A server started after the program: the program joins it. ---
 e2e_start_program "$PROGRAM"
-start_jackd 256
+start_jackd 44100 256
 check "a server started later" ports DoodleChorus:midi_in DoodleChorus:midi_out
 find_drawing_area
 
@@ -120,15 +72,11 @@ client_click "${kRecordToggle[@]}"
 "${CLIENT[@]}" record DoodleChorus:out_L "$kMelodyRecordSeconds" "$E2E_WORK/melody.wav" \
     >"$E2E_WORK/recorder.log" &
 RECORDER_PID=$!
-for ((tries = 0; tries < 100; tries++)); do
-    [ ! -f "$E2E_WORK/melody.wav.ready" ] || break
-    sleep 0.1
-done
-[ -f "$E2E_WORK/melody.wav.ready" ] || fail "the recorder did not connect: $(cat "$E2E_WORK/recorder.log")"
+JACK_HELPER_PIDS+=("$RECORDER_PID")
+wait_ready "$E2E_WORK/melody.wav.ready" "$E2E_WORK/recorder.log"
 check "MIDI in" play "$E2E_WORK/played"
 client_click "${kRecordToggle[@]}"
 wait "$RECORDER_PID" || fail "the recorder failed: $(cat "$E2E_WORK/recorder.log")"
-RECORDER_PID=""
 check "live" pitch "$E2E_WORK/melody.wav"
 save_as "$E2E_WORK/melody"
 [ -f "$E2E_WORK/melody.sav" ] || fail "File > Save wrote no melody.sav"

@@ -13,7 +13,9 @@
 source "$(dirname "$0")/common.sh"
 
 PROGRAM=$1
-CLIENT=("$2" "$(dirname "$0")/jack_midi_client.py")
+PYTHON3=$2
+JACK_SERVER_NAME=doodlechorus-e2e-server
+source "$(dirname "$0")/jack_common.sh"
 kStarts=10
 kNote=62           # D4, 293.7 Hz: in Unrestricted within 7.8 cents of a pixel column
 kLsPollSeconds=0.1 # as a patchbay polls the server
@@ -21,41 +23,8 @@ kLsPollSeconds=0.1 # as a patchbay polls the server
 # (a closing stream waiting on a dead server) lasts minutes.
 kCloseSeconds=10
 kFallbackSeconds=2 # the fallback stream runs this long before the capture is measured
-
-# A server of this test's own, by a fixed name (see jack_midi_e2e.sh for why).
-export JACK_DEFAULT_SERVER=doodlechorus-e2e-server
-JACKD_PID=""
-CHURN_PID=""
-LSP_PID=""
-server_cleanup() {
-    [ -z "$CHURN_PID" ] || kill "$CHURN_PID" 2>/dev/null || true
-    [ -z "$LSP_PID" ] || kill "$LSP_PID" 2>/dev/null || true
-    if [ -n "$JACKD_PID" ]; then
-        kill "$JACKD_PID" 2>/dev/null || true
-        wait "$JACKD_PID" 2>/dev/null || true
-    fi
-    e2e_cleanup
-}
-trap server_cleanup EXIT
-
-check() { # LABEL, then the client's command and its arguments
-    local label=$1 result
-    shift
-    result=$("${CLIENT[@]}" "$@") || fail "$label: ${result#FAIL: }"
-    echo "$label: $result"
-}
-
-start_jackd() {
-    jackd -S --no-realtime -d dummy -r 48000 -p 256 >>"$E2E_WORK/jackd.log" 2>&1 &
-    JACKD_PID=$!
-    check "JACK server" wait-server
-}
-
-stop_jackd() { # SIGNAL
-    kill "-$1" "$JACKD_PID"
-    wait "$JACKD_PID" 2>/dev/null || true
-    JACKD_PID=""
-}
+kRate=48000
+kPeriodFrames=256
 
 all_ports() {
     check "ports" ports DoodleChorus:out_L DoodleChorus:out_R DoodleChorus:midi_in \
@@ -63,7 +32,7 @@ all_ports() {
 }
 
 # --- One client, its ports and their connections; a listener joining mid-note. ---
-start_jackd
+start_jackd "$kRate" "$kPeriodFrames"
 e2e_start_program "$PROGRAM"
 all_ports
 check "left" connections DoodleChorus:out_L system:playback_1
@@ -77,6 +46,7 @@ e2e_close_program
 CHURN_PID=$!
 (while true; do jack_lsp >/dev/null 2>&1 || true; sleep "$kLsPollSeconds"; done) &
 LSP_PID=$!
+JACK_HELPER_PIDS+=("$CHURN_PID" "$LSP_PID")
 for ((start = 1; start <= kStarts; start++)); do
     e2e_start_program "$PROGRAM"
     check "start $start" sings "$kNote" "$E2E_WORK/start-$start.wav"
@@ -84,8 +54,6 @@ for ((start = 1; start <= kStarts; start++)); do
 done
 kill "$CHURN_PID" "$LSP_PID"
 wait "$CHURN_PID" "$LSP_PID" 2>/dev/null || true
-CHURN_PID=""
-LSP_PID=""
 
 # --- The server killed: the program sings on through ALSA, and joins the next server. ---
 e2e_start_program "$PROGRAM"
@@ -96,7 +64,7 @@ sleep "$kFallbackSeconds"
 kill -0 "$E2E_PID" 2>/dev/null || fail "the program ended with the server"
 [ "$(e2e_captured_samples)" -gt 0 ] || fail "no sound went to the ALSA device after the server went"
 echo "server killed: ok: the program runs on, through ALSA"
-start_jackd
+start_jackd "$kRate" "$kPeriodFrames"
 all_ports
 check "joined again" sings "$kNote" "$E2E_WORK/again.wav"
 
