@@ -284,11 +284,12 @@ int JackHost::process(jack_nframes_t frames) noexcept {
     } else {
         renderVoice(left, frames);
     }
-    // Messages the converter did not reach in this period's frames are applied before the
-    // next period's.
+    // Messages the converter did not reach in this period's frames, and a flood beyond those
+    // kept for their frames, are applied before the next period's.
     while (m_nextPeriodMessage < m_periodMessageCount) {
         applyMessage(m_periodMessages[m_nextPeriodMessage++]);
     }
+    applyOverflow(inBuffer, periodStart);
     std::copy(left, left + frames, right); // one voice, in the middle
 
     jack_midi_clear_buffer(outBuffer);
@@ -305,6 +306,7 @@ void JackHost::takeInput(void* inBuffer, jack_nframes_t periodStart,
                          jack_nframes_t frames) noexcept {
     m_periodMessageCount = 0;
     m_nextPeriodMessage = 0;
+    m_firstOverflowEvent = UINT32_MAX;
     const double voiceFramesPerFrame = VoiceParams::sampleRate / m_serverRate;
     const uint32_t eventCount = jack_midi_get_event_count(inBuffer);
     TimedMidiMessage last{};
@@ -339,7 +341,9 @@ void JackHost::takeInput(void* inBuffer, jack_nframes_t periodStart,
         if (laterMoment || m_periodMessageCount == 0) {
             momentMs = timed.timeMs.value_or(momentMs);
         }
-        if (m_periodMessageCount < kMaxPeriodMessages) {
+        if (m_periodMessageCount == kMaxPeriodMessages) {
+            m_firstOverflowEvent = std::min(m_firstOverflowEvent, index);
+        } else {
             m_periodMessages[m_periodMessageCount++] = {
                 static_cast<uint32_t>(static_cast<double>(event.time) * voiceFramesPerFrame),
                 timed.message, timed.timeMs, true};
@@ -350,6 +354,24 @@ void JackHost::takeInput(void* inBuffer, jack_nframes_t periodStart,
         static_cast<void>(m_rings.queueIncoming(last));
         wake();
     }
+}
+
+void JackHost::applyOverflow(void* inBuffer, jack_nframes_t periodStart) noexcept {
+    const uint32_t eventCount = jack_midi_get_event_count(inBuffer);
+    if (m_firstOverflowEvent >= eventCount) {
+        return;
+    }
+    for (uint32_t index = m_firstOverflowEvent; index < eventCount; ++index) {
+        jack_midi_event_t event{};
+        if (jack_midi_event_get(&event, inBuffer, index) != 0 || event.buffer == nullptr) {
+            continue;
+        }
+        if (const std::optional<MidiMessage> message =
+                MidiRings::channelMessageOf(std::span<const uint8_t>(event.buffer, event.size))) {
+            m_midiVoice.feed(*message, toMonotonicMs(periodStart + event.time));
+        }
+    }
+    m_midiVoice.flush();
 }
 
 void JackHost::pullVoice(void* self, float* out, std::size_t frames) noexcept {

@@ -36,7 +36,8 @@ public:
     static constexpr const char* kMidiInPortName = "midi_in";
     static constexpr const char* kMidiOutPortName = "midi_out";
     // Input messages one period applies to the voice at their frames: a keyboard makes a few; a
-    // flood beyond this in one period is still drawn and recorded, and sung at the period's end.
+    // flood beyond this in one period is drawn and recorded all the same, and its rest is sung
+    // at the period's end.
     static constexpr std::size_t kMaxPeriodMessages = 512;
 
     // `voice`: the main thread's requests, which the callback renders beside its own.
@@ -110,6 +111,8 @@ private:
     // Renders the voice's next frames, applying the period's messages at theirs.
     void renderVoice(float* out, std::size_t frames) noexcept;
     void applyMessage(const PeriodMessage& message) noexcept;
+    // The messages of the period beyond kMaxPeriodMessages, in order.
+    void applyOverflow(void* inBuffer, jack_nframes_t periodStart) noexcept;
     void wake() noexcept;
     // A JACK frame time on the monotonicMs() clock.
     std::optional<int32_t> toMonotonicMs(uint32_t frameTime) const noexcept;
@@ -140,9 +143,10 @@ private:
     std::array<PeriodMessage, kMaxPeriodMessages> m_periodMessages{};
     std::size_t m_periodMessageCount = 0;
     std::size_t m_nextPeriodMessage = 0;
-    uint32_t m_voiceFramesPulled = 0; // voice frames rendered so far in this period
-    int64_t m_periodHeardNs = 0;      // when this period's first voice frame is heard
-    uint32_t m_periodHostFrame = 0;   // the JACK frame it leaves the ports at
+    uint32_t m_firstOverflowEvent = UINT32_MAX; // the first event of the period not kept
+    uint32_t m_voiceFramesPulled = 0;           // voice frames rendered so far in this period
+    int64_t m_periodHeardNs = 0;                // when this period's first voice frame is heard
+    uint32_t m_periodHostFrame = 0;             // the JACK frame it leaves the ports at
 };
 
 } // namespace doodle

@@ -45,6 +45,9 @@ server is the one JACK_DEFAULT_SERVER names. Subcommands (each exits 0, or print
   sings NOTE OUT.wav
       Holds NOTE on DoodleChorus:midi_in while recording DoodleChorus:out_L into OUT.wav, and
       checks that it sang NOTE within NOTE_TOLERANCE_CENTS.
+  flood COUNT
+      Sends COUNT messages in one period, a note on first and its note off last, and checks
+      that DoodleChorus:out_L is silent once the voice has faded out.
   late-listener NOTE
       Holds NOTE on DoodleChorus:midi_in, connects a listener to DoodleChorus:midi_out halfway,
       and checks that the listener hears the note sounding.
@@ -117,6 +120,8 @@ WAIT_SECONDS = 20
 NOTE_SECONDS = 1.0
 NOTE_TOLERANCE_CENTS = 10.0
 CHURN_SECONDS = 0.05
+# The voice's fade-out (4,000 samples) and a few periods.
+FLOOD_FADE_SECONDS = 0.3
 
 # Steady runs of the pitch track: yin on 2048-sample frames every 256 samples; a run holds at
 # least STEADY_HOPS frames within STEADY_SEMITONES of its median.
@@ -584,6 +589,43 @@ def late_listener(note):
     print(f"ok: a listener connected mid-note heard note {sounding:.2f}")
 
 
+def flood(count):
+    """COUNT messages in one period (a note on, vowel controllers, the note off): the program
+    must apply them all, so that DoodleChorus:out_L falls silent after the voice's fade-out."""
+    client = open_client("dc-test-flood")
+    midi_out = client.midi_outports.register("out")
+    audio_in = client.inports.register("in")
+    messages = ([bytes([0x90, 62, 100])] +
+                [bytes([0xB0, 74, value % 128]) for value in range(int(count) - 2)] +
+                [bytes([0x80, 62, 0])])
+    state = {"send": False, "listening": False, "loudest": 0.0}
+
+    @client.set_process_callback
+    def process(frames):
+        midi_out.clear_buffer()
+        if state["send"]:
+            for message in messages:
+                midi_out.write_midi_event(0, message)
+            state["send"] = False
+        if state["listening"]:
+            state["loudest"] = max(state["loudest"], float(max(abs(audio_in.get_array()))))
+
+    with client:
+        wait_for_ports(client, [f"{CLIENT}:midi_in", f"{CLIENT}:out_L"])
+        client.connect(midi_out, f"{CLIENT}:midi_in")
+        client.connect(f"{CLIENT}:out_L", audio_in)
+        time.sleep(0.2)
+        state["send"] = True
+        time.sleep(FLOOD_FADE_SECONDS)
+        state["listening"] = True
+        time.sleep(0.5)
+        state["listening"] = False
+    if state["loudest"] != 0.0:
+        fail(f"after {count} messages in one period ending in a note off, the voice still "
+             f"sounds (peak {state['loudest']:.4f})")
+    print(f"ok: {count} messages in one period, the last a note off: silent after the fade-out")
+
+
 def main():
     command, args = sys.argv[1], sys.argv[2:]
     # libjack reports on stderr while the server is still starting.
@@ -627,6 +669,8 @@ def main():
         sings_note(*args)
     elif command == "late-listener":
         late_listener(*args)
+    elif command == "flood":
+        flood(*args)
     else:
         fail(f"unknown command {command}")
 

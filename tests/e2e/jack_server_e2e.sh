@@ -3,6 +3,7 @@
 #   - one client, DoodleChorus, with out_L and out_R connected to the first two playback ports
 #     beside midi_in and midi_out, and no other client of the program's;
 #   - a listener connected to midi_out while a key is held hears the note sounding;
+#   - a thousand messages in one period, the last a note off, leave the voice silent;
 #   - ten starts in a row while another client opens and closes ports and jack_lsp polls the
 #     server: every start sings a held key;
 #   - the server killed under the running program: the program goes on through its ALSA device
@@ -23,6 +24,7 @@ kLsPollSeconds=0.1 # as a patchbay polls the server
 # (a closing stream waiting on a dead server) lasts minutes.
 kCloseSeconds=10
 kFallbackSeconds=2 # the fallback stream runs this long before the capture is measured
+kFloodMessages=1000 # in one period: more than the callback keeps for their frames
 kRate=48000
 kPeriodFrames=256
 
@@ -39,6 +41,7 @@ check "left" connections DoodleChorus:out_L system:playback_1
 check "right" connections DoodleChorus:out_R system:playback_2
 check "one client" no-ports PortAudio
 check "mid-note" late-listener "$kNote"
+check "a flood" flood "$kFloodMessages"
 e2e_close_program
 
 # --- Ten starts beside a client that opens and closes ports, and a polling jack_lsp. ---
