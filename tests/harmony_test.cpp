@@ -24,6 +24,8 @@ constexpr int32_t kProgramBaseMidiNote = 32;
 constexpr int32_t kConcertBaseMidiNote = 36;
 // The highest lead a drawing reaches: X = 240 is in the fourth strip octave.
 constexpr int32_t kHighestLeadSemitone = 47;
+// A lead moving this far or less moves by a step (a major third: the pentatonic's widest step).
+constexpr int32_t kLargestStepSemitones = 4;
 
 int32_t pitchClassOf(int32_t semitone) {
     return ((semitone % kSemitonesPerOctave) + kSemitonesPerOctave) % kSemitonesPerOctave;
@@ -96,6 +98,8 @@ struct Tally {
     int64_t fallbacks = 0;
     int64_t movementSemitones = 0; // alto, tenor and bass, over all changes after the first
     int64_t movedChanges = 0;
+    int64_t stepMovementSemitones = 0; // the same, where the lead moved a step (1..4 semitones)
+    int64_t stepChanges = 0;
 };
 
 bool parallelPerfect(const ChoirNotes& before, const ChoirNotes& after, std::size_t upper,
@@ -175,10 +179,16 @@ void singWalk(std::mt19937& random, std::span<const int32_t> leadPitchClasses,
                     tally.parallels += parallelPerfect(previous, notesNow, upper, lower) ? 1 : 0;
                 }
             }
+            int32_t movement = 0;
             for (const std::size_t part : {kA, kT, kB}) {
-                tally.movementSemitones += std::abs(notesNow[part] - previous[part]);
+                movement += std::abs(notesNow[part] - previous[part]);
             }
+            tally.movementSemitones += movement;
             ++tally.movedChanges;
+            if (std::abs(lead - previous[kS]) <= kLargestStepSemitones) {
+                tally.stepMovementSemitones += movement;
+                ++tally.stepChanges;
+            }
         }
         previous = notesNow;
         hasPrevious = true;
@@ -214,10 +224,13 @@ TEST(Harmony, RandomLinesKeepEveryRuleInEveryScale) {
         EXPECT_EQ(tally.repeatsChanged, 0);
         const double meanMovement =
             static_cast<double>(tally.movementSemitones) / static_cast<double>(tally.movedChanges);
+        const double meanStepMovement = static_cast<double>(tally.stepMovementSemitones) /
+                                        static_cast<double>(tally.stepChanges);
         std::cout << name << ": " << tally.changes << " chords, " << tally.crossings
                   << " crossings, " << tally.parallels << " parallels, " << tally.fallbacks
                   << " fallbacks, mean movement " << meanMovement
-                  << " semitones per change (alto + tenor + bass)\n";
+                  << " semitones per change (alto + tenor + bass), " << meanStepMovement
+                  << " where the lead moved a step\n";
         RecordProperty(std::string(name) + "_fallbacks", std::to_string(tally.fallbacks));
         RecordProperty(std::string(name) + "_mean_movement", std::to_string(meanMovement));
     }
