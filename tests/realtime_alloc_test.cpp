@@ -1,6 +1,7 @@
 // Proves that the audio path never allocates: every global operator new in this binary is
 // counted, and rendering must leave the count unchanged.
 #include "app/midi/MidiRings.h"
+#include "mapping/Harmony.h"
 #include "program/MidiInput.h"
 #include "recording/MidiPerformance.h"
 #include "voice/Synth.h"
@@ -164,6 +165,32 @@ TEST(RealtimeSafety, JackMidiPeriodAllocatesNothing) {
     }
     EXPECT_EQ(g_allocations.load(), before);
     EXPECT_GT(outgoing, 500u); // the messages went through
+}
+
+// The choir's chords may be chosen in the callback: every path of the voicer (chords, a lead
+// off the scale, no scale at all) with no allocation.
+TEST(RealtimeSafety, HarmonyAllocatesNothing) {
+    HarmonyVoicer voicer;
+    constexpr std::array<int32_t, 7> kCMajor{0, 2, 4, 5, 7, 9, 11};
+    constexpr std::array<int32_t, 5> kCPentatonic{0, 2, 4, 7, 9};
+    constexpr int32_t kRootC = 0;
+    constexpr int32_t kBaseMidiNote = 32;
+    constexpr int32_t kHighestLeadSemitone = 47;
+    constexpr std::size_t kBass = choirIndex(ChoirPart::Bass);
+    long bassMoves = 0;
+    const long before = g_allocations.load();
+    for (int32_t lead = 0; lead <= kHighestLeadSemitone; ++lead) {
+        const int32_t bass = voicer.next(lead, kCMajor, kRootC, kBaseMidiNote)[kBass];
+        const ChoirNotes pentatonic =
+            voicer.next(kHighestLeadSemitone - lead, kCPentatonic, kRootC, kBaseMidiNote);
+        bassMoves += pentatonic[kBass] != bass ? 1 : 0;
+        static_cast<void>(voicer.next(lead, {}, kRootC, kBaseMidiNote));
+        if (lead % kSemitonesPerOctave == 0) {
+            voicer.reset();
+        }
+    }
+    EXPECT_EQ(g_allocations.load(), before);
+    EXPECT_GT(bassMoves, 0); // the choir sang
 }
 
 } // namespace
