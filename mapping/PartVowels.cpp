@@ -1,10 +1,15 @@
 #include "mapping/PartVowels.h"
 
+#include "voice/Choir.h"
+
 #include <array>
 #include <cstddef>
 
 namespace doodle {
 namespace {
+
+// The chorus renders the parts in ChoirPart's order.
+static_assert(kChoirParts == kChorusParts);
 
 // Sung vowels /a e i o u/ for each part: the first three formants' centre frequencies and
 // bandwidths in Hz, from the widely reproduced table of formants of bass, tenor, alto and
