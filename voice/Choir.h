@@ -72,11 +72,11 @@ private:
 // The fixed character of one singer other than the voice itself: drawn once from its seed, so
 // that every render on every machine gives the same bytes.
 struct SingerVariation {
-    double detuneRatio = 1.0;         // frequency ratio of its steady pitch to the part's
-    int32_t onsetDelaySamples = 0;    // starts and stops of the voice reach it this much later
-    double vibratoTurnsPerSample = 0; // vibrato rate, 5.0..6.2 Hz, in cycles per sample
-    double vibratoPeakCents = 0.0;    // half the vibrato's extent (50..100 cents peak to peak)
-    uint64_t seed = 0;                // of its jitter and shimmer
+    double detuneRatio = 1.0;           // frequency ratio of its steady pitch to the part's
+    int32_t onsetDelaySamples = 0;      // starts and stops of the voice reach it this much later
+    double vibratoTurnsPerSample = 0.0; // vibrato rate, 5.0..6.2 Hz, in cycles per sample
+    double vibratoPeakCents = 0.0;      // half the vibrato's extent (50..100 cents peak to peak)
+    uint64_t seed = 0;                  // of its jitter and shimmer
 };
 
 // What the singers other than the voice follow at one moment: the voice's start and stop
@@ -103,6 +103,8 @@ public:
     // The start-up state: silence, nothing applied, its random walks from their seed again.
     void reset(uint64_t seed) noexcept { *this = ChoirSinger(seed); }
 
+    // For the live guard: whether it is released, its resonators' levels, and their rest after
+    // a runaway.
     bool released() const noexcept { return m_envelope.released(); }
     const Resonators& resonators() const noexcept { return m_res; }
     void restResonators() noexcept {
