@@ -6,10 +6,12 @@
 #include "voice/Synth.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace doodle {
@@ -109,6 +111,79 @@ TEST(Choir, TheVoiceItselfSingsExactlyAsSoloInEveryModeAndOutput) {
             EXPECT_GT(*std::max_element(soloOut.begin(), soloOut.end()), 0.05f);
         }
     }
+}
+
+// Requests the callback makes itself (MIDI input) reach the voice as Solo's and the other
+// singers too: a start and a pitch from the callback alone make the whole chorus sing.
+TEST(Choir, TheCallbacksOwnRequestsReachTheVoiceAsSoloAndEverySinger) {
+    VoiceParams params;
+    VoiceParams callbackParams;
+    ChoirShared parts;
+    ChoirRenderer choir(params, parts, ChorusMode::Unison, 2, VoiceOutput::Exact, &callbackParams);
+    VoiceRenderer solo(params, VoiceOutput::Exact, &callbackParams);
+    stopVoice(params);
+    sing(callbackParams, 262, kOpenVowel);
+    constexpr std::size_t kFrames = 8000;
+    std::vector<float> soloOut(kFrames);
+    std::vector<float> left(kFrames);
+    std::vector<float> right(kFrames);
+    std::vector<std::vector<float>> singers(choir.singerCount(), std::vector<float>(kFrames));
+    std::vector<float*> views;
+    for (auto& singer : singers) {
+        views.push_back(singer.data());
+    }
+    solo.process(soloOut.data(), kFrames);
+    choir.process(left.data(), right.data(), kFrames, views);
+    EXPECT_EQ(soloOut, singers[0]);
+    for (std::size_t k = 1; k < singers.size(); ++k) {
+        const float peak =
+            std::abs(*std::max_element(singers[k].begin(), singers[k].end(),
+                                       [](float a, float b) { return std::abs(a) < std::abs(b); }));
+        EXPECT_GT(peak, 0.05f) << k;
+    }
+}
+
+// The main thread publishes the parts back to back while another thread reads them: every copy
+// read is one whole publication, never older than the one before, and the last is taken.
+TEST(Choir, ThePartsRecordIsReadWholeWhilePublished) {
+    ChoirShared shared;
+    constexpr int kPublications = 50'000;
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        double latest = 0.0;
+        bool finished = false;
+        while (!finished) {
+            finished = done.load();
+            const uint64_t sequence = shared.sequence();
+            ChoirSettings copy;
+            if (sequence % 2 != 0 || !shared.read(sequence, copy)) {
+                continue;
+            }
+            const double n = copy.parts[0].pitchHz;
+            for (const PartRequest& part : copy.parts) {
+                ASSERT_EQ(part.pitchHz, n);
+                for (std::size_t k = 0; k < kFormantCount; ++k) {
+                    ASSERT_EQ(part.formants.freqHz[k], n);
+                    ASSERT_EQ(part.formants.bwHz[k], n);
+                }
+            }
+            ASSERT_GE(n, latest);
+            latest = n;
+        }
+        EXPECT_EQ(latest, kPublications);
+    });
+    for (int n = 1; n <= kPublications; ++n) {
+        const auto value = static_cast<double>(n);
+        ChoirSettings settings;
+        for (PartRequest& part : settings.parts) {
+            part.pitchHz = value;
+            part.formants.freqHz.fill(value);
+            part.formants.bwHz.fill(value);
+        }
+        shared.publish(settings);
+    }
+    done.store(true);
+    reader.join();
 }
 
 // The same requests, rendered in different buffer sizes, give the same bytes.
