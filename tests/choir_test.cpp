@@ -236,6 +236,48 @@ TEST(Choir, EachSingerIsDetunedWithinTheSpreadAndTheSpreadIsFifteenCentsOrSo) {
     EXPECT_LE(spread, 20.0);
 }
 
+// A held note's pitch in cents about its mean, every 20 ms over [from, to) samples.
+std::vector<double> pitchTrackCents(const std::vector<float>& samples, std::size_t from,
+                                    std::size_t to) {
+    constexpr std::size_t kHop = 882;
+    constexpr std::size_t kWindow = 882;
+    std::vector<double> cents;
+    for (std::size_t at = from; at + kWindow <= to; at += kHop) {
+        cents.push_back(1200.0 * std::log2(test::measurePitchHz(samples, at, kWindow)));
+    }
+    const double m = mean(cents);
+    for (double& c : cents) {
+        c -= m;
+    }
+    return cents;
+}
+
+// Vibrato waits for the note to settle, then swings at 5.0..6.2 Hz over 50..100 cents.
+TEST(Choir, VibratoStartsOnceTheNoteHasSettledWithinTheSingersRange) {
+    Chorus chorus(ChorusMode::Unison, 1);
+    stopVoice(chorus.params);
+    sing(chorus.params, 220, kOpenVowel);
+    constexpr std::size_t kSecond = 44100;
+    chorus.render(4 * kSecond + 4000);
+    for (std::size_t k = 1; k < chorus.singers.size(); ++k) {
+        const auto settling = pitchTrackCents(chorus.singers[k], kSecond / 10, kSecond / 4);
+        const auto held = pitchTrackCents(chorus.singers[k], kSecond, 4 * kSecond);
+        const auto [settlingLow, settlingHigh] =
+            std::minmax_element(settling.begin(), settling.end());
+        EXPECT_LT(*settlingHigh - *settlingLow, 15.0) << k; // jitter alone
+        const auto [low, high] = std::minmax_element(held.begin(), held.end());
+        EXPECT_GE(*high - *low, 45.0) << k;
+        EXPECT_LE(*high - *low, 110.0) << k;
+        int rises = 0;
+        for (std::size_t i = 1; i < held.size(); ++i) {
+            rises += held[i - 1] < 0.0 && held[i] >= 0.0 ? 1 : 0;
+        }
+        const double rateHz = rises / 3.0;
+        EXPECT_GE(rateHz, 4.5) << k;
+        EXPECT_LE(rateHz, 6.7) << k;
+    }
+}
+
 // The first sample past a small level, and the last, in each singer's own samples.
 std::size_t firstAudible(const std::vector<float>& samples, std::size_t from) {
     for (std::size_t i = from; i < samples.size(); ++i) {
