@@ -48,11 +48,11 @@ std::size_t findBand(int32_t y) noexcept {
     return band;
 }
 
-void loadBand(const VowelChain& vowels, std::size_t band, int32_t y,
+void loadBand(const VowelChain& vowels, const VowelBandPosition& position,
               VowelWorking& working) noexcept {
-    working.start = vowels[band];
-    working.end = vowels[band + 1];
-    working.vowelFrac = 1.0 - (vowelBand[band].endRow - y) / kBandRows;
+    working.start = vowels[position.band];
+    working.end = vowels[position.band + 1];
+    working.vowelFrac = position.vowelFrac;
 }
 
 double interpolate(double from, double to, double frac) noexcept {
@@ -61,17 +61,24 @@ double interpolate(double from, double to, double frac) noexcept {
 
 } // namespace
 
-FormantSet mapVowel(int32_t y, VoiceType voiceType, VowelWorking& working) noexcept {
-    loadBand(voiceType == VoiceType::Type2 ? kType2Vowels : kType1Vowels, findBand(y), y, working);
+VowelBandPosition vowelBandPosition(int32_t y) noexcept {
+    const std::size_t band = findBand(y);
+    return {band, 1.0 - (vowelBand[band].endRow - y) / kBandRows};
+}
 
+FormantSet interpolateFormants(const FormantSet& from, const FormantSet& to, double frac) noexcept {
     FormantSet formants;
     for (std::size_t k = 0; k < kFormantCount; ++k) {
-        formants.freqHz[k] =
-            interpolate(working.start.freqHz[k], working.end.freqHz[k], working.vowelFrac);
-        formants.bwHz[k] =
-            interpolate(working.start.bwHz[k], working.end.bwHz[k], working.vowelFrac);
+        formants.freqHz[k] = interpolate(from.freqHz[k], to.freqHz[k], frac);
+        formants.bwHz[k] = interpolate(from.bwHz[k], to.bwHz[k], frac);
     }
     return formants;
+}
+
+FormantSet mapVowel(int32_t y, VoiceType voiceType, VowelWorking& working) noexcept {
+    loadBand(voiceType == VoiceType::Type2 ? kType2Vowels : kType1Vowels, vowelBandPosition(y),
+             working);
+    return interpolateFormants(working.start, working.end, working.vowelFrac);
 }
 
 } // namespace doodle

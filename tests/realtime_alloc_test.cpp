@@ -4,6 +4,7 @@
 #include "mapping/Harmony.h"
 #include "program/MidiInput.h"
 #include "recording/MidiPerformance.h"
+#include "voice/Choir.h"
 #include "voice/Synth.h"
 
 #include <array>
@@ -59,6 +60,42 @@ TEST(RealtimeSafety, RenderingAllocatesNothing) {
             setFormants(voice, {{310, 2020, 2960}, {45, 200, 400}});
         }
         if (block == 25) {
+            stopVoice(voice);
+        }
+    }
+    EXPECT_EQ(g_allocations.load(), before);
+}
+
+// The chorus at its largest, in both modes and outputs: requests of the voice and of the parts
+// taken, singers retuned, started and stopped, all inside the callback.
+TEST(RealtimeSafety, ChoirRenderingAllocatesNothing) {
+    VoiceParams voice;
+    ChoirShared parts;
+    ChoirRenderer unison(voice, parts, ChorusMode::Unison, kMaxSingersPerPart, VoiceOutput::Live);
+    ChoirRenderer harmony(voice, parts, ChorusMode::Harmony, kMaxSingersPerPart);
+    std::vector<float> left(4096);
+    std::vector<float> right(4096);
+    const FormantSet vowel{{620, 1660, 2430}, {70, 150, 320}};
+    ChoirSettings settings;
+    for (std::size_t p = 0; p < kChorusParts; ++p) {
+        settings.parts[p] = {330.0 - 50.0 * static_cast<double>(p), vowel};
+    }
+    parts.publish(settings);
+    setFormants(voice, vowel);
+    startVoice(voice);
+    setPitch(voice, 440.0);
+
+    const long before = g_allocations.load();
+    for (int block = 0; block < 30; ++block) {
+        unison.process(left.data(), right.data(), left.size());
+        harmony.process(left.data(), right.data(), left.size());
+        if (block % 3 == 0) {
+            setPitch(voice, 440.0 + block);
+            settings.parts[1].pitchHz = block % 2 == 0 ? 0.0 : 349.0;
+            settings.parts[2].formants.freqHz[0] = 600.0 + block;
+            parts.publish(settings);
+        }
+        if (block == 20) {
             stopVoice(voice);
         }
     }

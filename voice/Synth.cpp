@@ -8,24 +8,11 @@ namespace {
 
 constexpr double kSourceWarpDepth = 0.35; // depth of the inner sine in sourceShape
 constexpr double kSourceHalfLevel = 0.5;  // the resonators get half of the source
-constexpr double kMixDivisor = 3.0;       // three formants mixed into one voice
 constexpr std::size_t kChunkFrames = 64;  // samples per source/filter pass, on the stack
 
 // A publication being written has an odd number; the callback waits for the even one after it.
 bool complete(uint64_t sequence) noexcept {
     return sequence % 2 == 0;
-}
-
-// The largest magnitude of the resonators' latest outputs; NaN when one of them is NaN.
-double largestLevel(const std::array<Resonator, kFormantCount>& resonators) noexcept {
-    double largest = 0.0;
-    for (const Resonator& resonator : resonators) {
-        const double level = resonator.level();
-        if (level > largest || std::isnan(level)) {
-            largest = level;
-        }
-    }
-    return largest;
 }
 
 } // namespace
@@ -37,6 +24,21 @@ double sourceShape(double p) noexcept {
     return 0.5 + kSourceWarpDepth * std::sin(1.0 - p);
 }
 
+double sourceSample(double p) noexcept {
+    return kSourceHalfLevel * std::sin(VoiceParams::twoPi * sourceShape(p));
+}
+
+double largestLevel(const Resonators& resonators) noexcept {
+    double largest = 0.0;
+    for (const Resonator& resonator : resonators) {
+        const double level = resonator.level();
+        if (level > largest || std::isnan(level)) {
+            largest = level;
+        }
+    }
+    return largest;
+}
+
 // Every request since `before`, the same publisher's settings applied last, in an order that
 // gives what applying them one by one gives: the resets of a stop and of a start touch different
 // fields, so they commute, and a glide survives only if it came after the latest stop. The
@@ -44,17 +46,17 @@ double sourceShape(double p) noexcept {
 inline void VoiceRenderer::apply(State& state, VoiceSettings& before,
                                  const VoiceSettings& settings) noexcept {
     if (settings.stops != before.stops) {
-        state.fadeInCount = 0; // the next start fades in from 1/1000
+        state.envelope.restartFadeIn(); // the next start fades in from 1/1000
         state.glide.cancel();
     }
     if (settings.starts != before.starts) {
-        state.fadeOutCount = 0; // ends a running fade-out at once
+        state.envelope.endFadeOut(); // ends a running fade-out at once
     }
     state.glide.setTarget(settings.pitchHz);
     if (settings.glides != before.glides && settings.glideAfterStop) {
         state.glide.glideFrom(settings.glideFromHz);
     }
-    state.released = settings.released;
+    state.envelope.setReleased(settings.released);
     if (settings.volume != before.volume) {
         state.volume.setTarget(settings.volume);
     }
@@ -79,24 +81,6 @@ inline bool VoiceRenderer::take(State& state, const VoiceShared& shared, uint64_
     apply(state, before, settings);
     appliedSequence = sequence;
     return true;
-}
-
-// The fade-in or fade-out of one mixed sample, advancing its count.
-inline double VoiceRenderer::applyEnvelope(State& state, double v) noexcept {
-    if (state.released) {
-        if (state.fadeOutCount >= kFadeOutSamples) {
-            return 0.0;
-        }
-        const int32_t count = state.fadeOutCount + 1;
-        state.fadeOutCount = count;
-        return v * (static_cast<double>(kFadeOutSamples - count) / kFadeOutSamples);
-    }
-    if (state.fadeInCount < kFadeInSamples) {
-        const int32_t count = state.fadeInCount + 1;
-        state.fadeInCount = count;
-        return v * (static_cast<double>(count) / kFadeInSamples);
-    }
-    return v;
 }
 
 void VoiceRenderer::process(float* out, std::size_t frameCount) noexcept {
@@ -146,8 +130,7 @@ void VoiceRenderer::render(float* out, std::size_t frameCount) noexcept {
             // Frequency, settled before the source is evaluated.
             state.phaseInc = state.glide.step() / VoiceParams::sampleRate;
             // Source at the phase reached after the previous sample.
-            sourceIn[i] =
-                kSourceHalfLevel * std::sin(VoiceParams::twoPi * sourceShape(state.phase));
+            sourceIn[i] = sourceSample(state.phase);
             // Phase advance; exactly 1.0 is kept for one sample and wraps on the next.
             state.phase += state.phaseInc;
             if (state.phase > 1.0) {
@@ -157,19 +140,14 @@ void VoiceRenderer::render(float* out, std::size_t frameCount) noexcept {
         // The settings hold for the whole chunk.
         const ResonatorTuning tuning = state.tuning;
         for (std::size_t i = 0; i < chunkFrames; ++i) {
-            const double x = sourceIn[i];
-            // Three parallel resonators on the same input, mixed with alternating signs.
-            const double y1 = state.res[0].process(tuning[0], x);
-            const double y2 = state.res[1].process(tuning[1], x);
-            const double y3 = state.res[2].process(tuning[2], x);
-            const double mixed = (y1 - y2 + y3) / kMixDivisor;
+            const double mixed = mixFormants(state.res, tuning, sourceIn[i]);
             // The envelope, then the output: unclipped, or through the guard.
-            const double v = applyEnvelope(state, mixed);
+            const double v = state.envelope.apply(mixed);
             if constexpr (kOutput == VoiceOutput::Exact) {
                 out[chunkStart + i] = static_cast<float>(v);
             } else {
                 const VoiceGuard::Output guarded = state.guard.process(
-                    kLiveGuardLimits, v, largestLevel(state.res), state.released);
+                    kLiveGuardLimits, v, largestLevel(state.res), state.envelope.released());
                 out[chunkStart + i] = static_cast<float>(guarded.sample * state.volume.step());
                 if (guarded.resetResonators) {
                     for (Resonator& resonator : state.res) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "voice/FadeEnvelope.h"
 #include "voice/Glide.h"
 #include "voice/Lag.h"
 #include "voice/ResonatorTuning.h"
@@ -13,11 +14,9 @@
 
 namespace doodle {
 
-inline constexpr int32_t kGlideSamples = 2000;  // ~45.35 ms at 44100 Hz, linear in Hz
-inline constexpr int32_t kFadeInSamples = 1000; // ~22.68 ms, linear in amplitude
+inline constexpr int32_t kGlideSamples = 2000; // ~45.35 ms at 44100 Hz, linear in Hz
 // A change of the live volume is spread over this many samples (10 ms): no click.
 inline constexpr int32_t kVolumeLagSamples = 441;
-inline constexpr int32_t kFadeOutSamples = 4000; // ~90.70 ms, linear in amplitude
 
 // Phase warp of the source: p in cycles (0..1) to the argument, in turns, of the outer sine.
 // The inner sine takes p as radians on purpose; the result is a sawtooth-like wave with one
@@ -41,6 +40,24 @@ private:
     double m_y1 = 0.0; // output one sample back
     double m_y2 = 0.0; // output two samples back
 };
+
+// The three formant resonators of one voice; formants 1..3 at indices 0..2.
+using Resonators = std::array<Resonator, kFormantCount>;
+
+// Half the source at phase p (cycles, 0..1): what the resonators are fed.
+double sourceSample(double p) noexcept;
+// One sample x through the three parallel resonators, mixed with alternating signs (the second
+// formant negative) and divided by three.
+inline double mixFormants(Resonators& resonators, const ResonatorTuning& tuning,
+                          double x) noexcept {
+    constexpr double kMixDivisor = 3.0; // three formants mixed into one voice
+    const double y1 = resonators[0].process(tuning[0], x);
+    const double y2 = resonators[1].process(tuning[1], x);
+    const double y3 = resonators[2].process(tuning[2], x);
+    return (y1 - y2 + y3) / kMixDivisor;
+}
+// The largest magnitude of the resonators' latest outputs; NaN when one of them is NaN.
+double largestLevel(const Resonators& resonators) noexcept;
 
 // What a renderer hands out.
 enum class VoiceOutput {
@@ -81,17 +98,15 @@ private:
         double phaseInc = 0.0;      // cycles per sample, current frequency / sampleRate
         Glide glide{kGlideSamples}; // Hz, to the pitch
         // Formants 1..3 at indices 0..2; the second is mixed in with a negative sign.
-        std::array<Resonator, kFormantCount> res{};
-        ResonatorTuning tuning{};        // of tunedFormants; all zero until the first vowel
-        FormantSet tunedFormants{};      // the vowel applied last, from either publisher
-        bool released = false;           // false = sounding (fade-in), true = released (fade-out)
-        int32_t fadeInCount = 0;         // 0..kFadeInSamples samples of fade-in since the start
-        int32_t fadeOutCount = 0;        // 0..kFadeOutSamples samples of fade-out since the stop
-        VoiceSettings applied{};         // the main thread's settings applied last
-        uint64_t appliedSequence = 0;    // their publication's number
-        VoiceSettings callbackApplied{}; // the callback's own, applied last
-        uint64_t callbackAppliedSequence = 0;     // their publication's number
-        VoiceGuard guard{};                       // live output only
+        Resonators res{};
+        ResonatorTuning tuning{};             // of tunedFormants; all zero until the first vowel
+        FormantSet tunedFormants{};           // the vowel applied last, from either publisher
+        FadeEnvelope envelope{};              // the fades of the starts and stops applied
+        VoiceSettings applied{};              // the main thread's settings applied last
+        uint64_t appliedSequence = 0;         // their publication's number
+        VoiceSettings callbackApplied{};      // the callback's own, applied last
+        uint64_t callbackAppliedSequence = 0; // their publication's number
+        VoiceGuard guard{};                   // live output only
         Lag volume{1.0, 1.0 / kVolumeLagSamples}; // live output only: level 0..1
     };
 
@@ -102,7 +117,6 @@ private:
     static bool take(State& state, const VoiceShared& shared, uint64_t& appliedSequence,
                      VoiceSettings& before) noexcept;
     static void apply(State& state, VoiceSettings& before, const VoiceSettings& settings) noexcept;
-    static double applyEnvelope(State& state, double v) noexcept;
 
     const VoiceShared& m_shared;
     const VoiceShared* m_callbackShared = nullptr; // the callback's own requests, if any
