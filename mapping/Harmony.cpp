@@ -10,10 +10,10 @@
 namespace doodle {
 namespace {
 
-constexpr std::size_t kS = choirIndex(ChoirPart::Soprano);
-constexpr std::size_t kA = choirIndex(ChoirPart::Alto);
-constexpr std::size_t kT = choirIndex(ChoirPart::Tenor);
-constexpr std::size_t kB = choirIndex(ChoirPart::Bass);
+constexpr std::size_t kS = partIndex(ChoirPart::Soprano);
+constexpr std::size_t kA = partIndex(ChoirPart::Alto);
+constexpr std::size_t kT = partIndex(ChoirPart::Tenor);
+constexpr std::size_t kB = partIndex(ChoirPart::Bass);
 
 // Interval classes (semitones mod 12) that may not follow themselves between two moving parts.
 constexpr int32_t kPerfectFifthClass = 7;

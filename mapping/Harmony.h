@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mapping/ChoirPart.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -7,16 +9,7 @@
 
 namespace doodle {
 
-// The four singers of the choir. The soprano sings the drawn line itself (the lead); the other
-// three harmonise under it.
-enum class ChoirPart : int32_t { Soprano, Alto, Tenor, Bass };
-inline constexpr std::size_t kChoirParts = 4;
-
-constexpr std::size_t choirIndex(ChoirPart part) noexcept {
-    return static_cast<std::size_t>(part);
-}
-
-// One note per part, indexed by choirIndex(): program semitones, 0 being the program's C of the
+// One note per part, indexed by partIndex(): program semitones, 0 being the program's C of the
 // lowest strip octave (MIDI note baseMidiNote + semitone). Parts below a low lead may lie under 0.
 using ChoirNotes = std::array<int32_t, kChoirParts>;
 
@@ -38,7 +31,7 @@ inline constexpr std::array<ChoirRange, kChoirParts> kChoirRanges{kSopranoRange,
                                                                   kTenorRange, kBassRange};
 
 // Unrestricted (no scale): each part's frequency as a fraction of the lead's, indexed by
-// choirIndex(). The alto and the tenor make a just major triad 4:5:6 under the lead, the bass
+// partIndex(). The alto and the tenor make a just major triad 4:5:6 under the lead, the bass
 // sings an octave below the tenor. Fixed ratios, so the parts glide with the lead.
 inline constexpr std::array<double, kChoirParts> kUnrestrictedPartRatios{1.0, 5.0 / 6.0, 4.0 / 6.0,
                                                                          2.0 / 6.0};

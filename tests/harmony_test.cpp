@@ -14,10 +14,10 @@
 namespace doodle {
 namespace {
 
-constexpr std::size_t kS = choirIndex(ChoirPart::Soprano);
-constexpr std::size_t kA = choirIndex(ChoirPart::Alto);
-constexpr std::size_t kT = choirIndex(ChoirPart::Tenor);
-constexpr std::size_t kB = choirIndex(ChoirPart::Bass);
+constexpr std::size_t kS = partIndex(ChoirPart::Soprano);
+constexpr std::size_t kA = partIndex(ChoirPart::Alto);
+constexpr std::size_t kT = partIndex(ChoirPart::Tenor);
+constexpr std::size_t kB = partIndex(ChoirPart::Bass);
 
 // The MIDI note of program semitone 0 today (51.914 Hz, G#1) and with C = C2.
 constexpr int32_t kProgramBaseMidiNote = 32;

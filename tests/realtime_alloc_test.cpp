@@ -213,7 +213,7 @@ TEST(RealtimeSafety, HarmonyAllocatesNothing) {
     constexpr int32_t kRootC = 0;
     constexpr int32_t kBaseMidiNote = 32;
     constexpr int32_t kHighestLeadSemitone = 47;
-    constexpr std::size_t kBass = choirIndex(ChoirPart::Bass);
+    constexpr std::size_t kBass = partIndex(ChoirPart::Bass);
     long bassMoves = 0;
     const long before = g_allocations.load();
     for (int32_t lead = 0; lead <= kHighestLeadSemitone; ++lead) {
