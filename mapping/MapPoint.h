@@ -15,6 +15,7 @@ struct MapControls {
     Scale scale{};
     VoiceType voiceType = VoiceType::Type1;
     Tuning tuning = Tuning::Classic;
+    int32_t rootIndex = 0; // the scale's root, 0..11 into noteNames (the choir's key)
 };
 
 // The one chain from a point to the voice, shared by live drawing and playback: pitch map,

@@ -2,6 +2,7 @@
 
 #include "mapping/MapPoint.h"
 #include "recording/Player.h"
+#include "voice/Choir.h"
 #include "voice/Synth.h"
 
 #include <algorithm>
@@ -10,10 +11,12 @@
 namespace doodle {
 namespace {
 
-// Renders the voice into blocks of kRenderBlockFrames and hands each full block to the sink.
+// Renders the voice, or the choir around it, into blocks of kRenderBlockFrames frames and hands
+// each full block to the sink: mono samples, or left and right interleaved.
 class BlockRenderer {
 public:
-    BlockRenderer(VoiceRenderer& voice, const SampleSink& sink) : m_voice(voice), m_sink(sink) {}
+    BlockRenderer(VoiceRenderer& voice, ChoirRenderer* choir, const SampleSink& sink)
+        : m_voice(voice), m_choir(choir), m_sink(sink) {}
 
     // Renders up to, not including, the sample endSampleIndex. False if the sink stopped.
     // Without a sink nothing is rendered.
@@ -21,11 +24,19 @@ public:
         while (m_sink && m_sampleIndex < endSampleIndex) {
             const std::size_t frames = static_cast<std::size_t>(
                 std::min<int64_t>(endSampleIndex - m_sampleIndex,
-                                  static_cast<int64_t>(m_block.size() - m_filledFrames)));
-            m_voice.process(m_block.data() + m_filledFrames, frames);
+                                  static_cast<int64_t>(kRenderBlockFrames - m_filledFrames)));
+            if (m_choir == nullptr) {
+                m_voice.process(m_block.data() + m_filledFrames, frames);
+            } else {
+                m_choir->process(m_left.data(), m_right.data(), frames);
+                for (std::size_t i = 0; i < frames; ++i) {
+                    m_block[2 * (m_filledFrames + i)] = m_left[i];
+                    m_block[2 * (m_filledFrames + i) + 1] = m_right[i];
+                }
+            }
             m_filledFrames += frames;
             m_sampleIndex += static_cast<int64_t>(frames);
-            if (m_filledFrames == m_block.size() && !flush()) {
+            if (m_filledFrames == kRenderBlockFrames && !flush()) {
                 return false;
             }
         }
@@ -37,15 +48,20 @@ public:
         if (m_filledFrames == 0) {
             return true;
         }
-        const std::span<const float> samples(m_block.data(), m_filledFrames);
+        const std::span<const float> samples(m_block.data(), m_filledFrames * channels());
         m_filledFrames = 0;
         return m_sink(samples);
     }
 
 private:
+    std::size_t channels() const noexcept { return m_choir == nullptr ? 1 : 2; }
+
     VoiceRenderer& m_voice;
+    ChoirRenderer* m_choir = nullptr; // a chorus: stereo
     const SampleSink& m_sink;
-    std::vector<float> m_block = std::vector<float>(kRenderBlockFrames);
+    std::vector<float> m_block = std::vector<float>(kRenderBlockFrames * channels());
+    std::vector<float> m_left = std::vector<float>(m_choir == nullptr ? 0 : kRenderBlockFrames);
+    std::vector<float> m_right = std::vector<float>(m_choir == nullptr ? 0 : kRenderBlockFrames);
     std::size_t m_filledFrames = 0; // of m_block, not yet handed over
     int64_t m_sampleIndex = 0;      // samples rendered since the start of playback
 };
@@ -64,7 +80,17 @@ bool validRenderSettings(const RenderSettings& settings) noexcept {
     const bool rootKnown = settings.rootIndex >= 0 && settings.rootIndex < kSemitonesPerOctave;
     const bool tuningKnown =
         settings.tuning == Tuning::Classic || settings.tuning == Tuning::Concert;
-    return speedInRange && typeKnown && modeKnown && rootKnown && tuningKnown;
+    const bool chorusKnown = settings.chorus == ChorusMode::Solo ||
+                             settings.chorus == ChorusMode::Unison ||
+                             settings.chorus == ChorusMode::Harmony;
+    const bool singersKnown = settings.singersPerPart == 1 || settings.singersPerPart == 2 ||
+                              settings.singersPerPart == kMaxSingersPerPart;
+    return speedInRange && typeKnown && modeKnown && rootKnown && tuningKnown && chorusKnown &&
+           singersKnown;
+}
+
+int32_t renderChannels(const RenderSettings& settings) noexcept {
+    return settings.chorus == ChorusMode::Solo ? 1 : 2;
 }
 
 MapControls mapControlsFor(const RenderSettings& settings) {
@@ -73,6 +99,7 @@ MapControls mapControlsFor(const RenderSettings& settings) {
     controls.scale = buildScale(settings.scaleMode, settings.rootIndex, Scale{});
     controls.tuning = settings.tuning;
     controls.voiceType = settings.voiceType;
+    controls.rootIndex = settings.rootIndex;
     return controls;
 }
 
@@ -106,13 +133,19 @@ RenderOutcome playRecording(const Recording& recording, const RenderSettings& se
     const MapControls controls = mapControlsFor(settings);
     VoiceParams voice;
     VowelWorking vowel; // the vowel map's values, kept between points
-    Player player(recording, voice, vowel);
+    ChoirParts choir(settings.chorus);
+    const bool harmony = settings.chorus == ChorusMode::Harmony;
+    Player player(recording, voice, vowel, harmony ? &choir : nullptr);
     // The first tick after start-up finds nothing to play and ends playback; then the play
     // toggle goes down and playback starts.
     player.stop();
     player.start();
     VoiceRenderer voiceRenderer(voice);
-    BlockRenderer samples(voiceRenderer, onSamples);
+    std::optional<ChoirRenderer> choirRenderer;
+    if (settings.chorus != ChorusMode::Solo && onSamples) {
+        choirRenderer.emplace(voice, choir.shared, settings.chorus, settings.singersPerPart);
+    }
+    BlockRenderer samples(voiceRenderer, choirRenderer ? &*choirRenderer : nullptr, onSamples);
     int32_t tick = 0;
     while (const std::optional<int32_t> next = player.nextActingTick(tick, settings.playSpeed)) {
         tick = *next;
@@ -126,7 +159,13 @@ RenderOutcome playRecording(const Recording& recording, const RenderSettings& se
         // Labels and dots are the window's; the voice has had what the step does.
         const PlayedStep step = player.step(tick, settings.playSpeed, controls);
         if (onTick) {
-            onTick({tick, sampleIndex, step, voice.pitchHz()});
+            PlayedTick played{tick, sampleIndex, step, voice.pitchHz()};
+            if (harmony && step.action == PlaybackAction::Sound) {
+                for (std::size_t part = 0; part < kChorusParts; ++part) {
+                    played.partPitchHz[part] = choir.last.parts[part].pitchHz;
+                }
+            }
+            onTick(played);
         }
         if (step.action == PlaybackAction::Stop) {
             player.stop();

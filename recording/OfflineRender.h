@@ -6,9 +6,11 @@
 #include "recording/PlaySpeed.h"
 #include "recording/Player.h"
 #include "recording/Recording.h"
+#include "voice/Choir.h"
 #include "voice/Synth.h"
 #include "voice/VoiceParams.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -31,6 +33,8 @@ struct RenderSettings {
     ScaleMode scaleMode = ScaleMode::Unrestricted; // as the four scale options
     int32_t rootIndex = 0;                         // 0..11 into noteNames, C by default
     Tuning tuning = Tuning::Classic;               // as the Tuning menu's check mark
+    ChorusMode chorus = ChorusMode::Solo;          // the voice alone, or more singers of it
+    int32_t singersPerPart = 1;                    // Unison and Harmony: 1, 2 or 4
 };
 
 // Whether the program's controls can show these settings.
@@ -54,9 +58,14 @@ struct RenderPlan {
 // program's tick counter wraps (a line due on that tick never plays). One look at each line.
 std::optional<RenderPlan> planRender(const Recording& recording, double playSpeed) noexcept;
 
-// Receives the samples of a render in order, mono at kRenderSampleRate, in blocks of
-// kRenderBlockFrames (the last one may be shorter). Returning false stops the render.
+// Receives the samples of a render in order at kRenderSampleRate, in blocks of
+// kRenderBlockFrames frames (the last one may be shorter): mono, or for a chorus left and right
+// interleaved (renderChannels). Returning false stops the render.
 using SampleSink = std::function<bool(std::span<const float> samples)>;
+
+// The channels of a render: 1 for the voice alone, 2 (left and right interleaved in each block
+// a SampleSink receives) for a chorus.
+int32_t renderChannels(const RenderSettings& settings) noexcept;
 
 enum class RenderOutcome {
     Finished,        // every sample of planRender's length went to the sink
@@ -71,6 +80,8 @@ struct PlayedTick {
     int64_t sampleIndex = 0; // tickSampleIndex(tick): the step acts just before this sample
     PlayedStep step{};       // Sound, Release or Stop; Stop is the last one
     double pitchHz = 0.0;    // Sound: the pitch the mapping chain gave the voice, Hz
+    // Sound in Harmony: what each part sings, soprano (the voice) first, Hz; 0 = silent.
+    std::array<double, kChorusParts> partPitchHz{};
 };
 
 // Receives the acting ticks of a playback in order.

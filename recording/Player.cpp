@@ -38,6 +38,9 @@ std::optional<int32_t> nextActingTick(const Recording& recording, std::size_t pl
 void Player::start() noexcept {
     stopVoice(m_voice);
     m_playIndex = 0;
+    if (m_choir != nullptr) {
+        m_choir->voicing.reset();
+    }
 }
 
 void Player::stop() noexcept {
@@ -47,7 +50,12 @@ void Player::stop() noexcept {
 std::optional<int32_t> Player::soundPoint(int32_t x, int32_t y,
                                           const MapControls& controls) noexcept {
     startVoice(m_voice);
-    return mapPoint(m_voice, x, y, controls, m_vowel);
+    const std::optional<int32_t> noteIndex = mapPoint(m_voice, x, y, controls, m_vowel);
+    if (m_choir != nullptr) {
+        m_choir->last = m_choir->voicing.point(x, y, m_voice.pitchHz(), controls);
+        m_choir->shared.publish(m_choir->last);
+    }
+    return noteIndex;
 }
 
 void Player::release() noexcept {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mapping/MapPoint.h"
+#include "recording/ChoirVoicing.h"
 #include "recording/Recording.h"
 #include "voice/VoiceParams.h"
 
@@ -34,8 +35,11 @@ struct PlayedStep {
 // infinite or beyond int32 is due at once. At most one line plays per tick.
 class Player {
 public:
-    Player(const Recording& recording, VoiceParams& voice, VowelWorking& vowel) noexcept
-        : m_recording(recording), m_voice(voice), m_vowel(vowel) {}
+    // `choir`, when given, sings the other parts of a chorus beside the voice: each point
+    // publishes what they sing.
+    Player(const Recording& recording, VoiceParams& voice, VowelWorking& vowel,
+           ChoirParts* choir = nullptr) noexcept
+        : m_recording(recording), m_voice(voice), m_vowel(vowel), m_choir(choir) {}
 
     // Playback begins: the voice is released and the play position goes back to the first line.
     void start() noexcept;
@@ -67,6 +71,7 @@ private:
     const Recording& m_recording;
     VoiceParams& m_voice;
     VowelWorking& m_vowel; // the vowel map's values, kept between points
+    ChoirParts* m_choir = nullptr;
     std::size_t m_playIndex = 0;
 };
 

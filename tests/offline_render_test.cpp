@@ -1,9 +1,12 @@
 #include "PitchMeasure.h"
 #include "mapping/MapPoint.h"
+#include "mapping/MidiMap.h"
+#include "recording/GestureLine.h"
 #include "recording/OfflineRender.h"
 #include "recording/Player.h"
 #include "voice/Synth.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -339,6 +342,73 @@ TEST(OfflineRenderSamples, AHeldPointSingsThePitchOfItsX) {
                     0.01 * expectedHz)
             << x;
     }
+}
+
+} // namespace
+} // namespace doodle
+
+namespace doodle {
+namespace {
+
+// A chorus renders in stereo, the same bytes every time; in Harmony each sounding tick tells what
+// the four parts sing: the voice on top, the others below it in the scale, never crossing.
+TEST(OfflineRenderChorus, AChorusRendersStereoAndHarmonyTicksCarryFourOrderedParts) {
+    Lines lines;
+    for (int32_t step = 0; step < 60; ++step) {
+        lines.push_back(formatGestureLine({100 + 2 * step, 40 + step, 0, 20 * step}));
+    }
+    lines.push_back(formatGestureLine({220, 100, 1, 1300}));
+    RenderSettings settings;
+    settings.scaleMode = ScaleMode::Major;
+    settings.rootIndex = 2;
+    settings.tuning = Tuning::Concert;
+    const Rendered solo = render(lines, settings);
+
+    settings.chorus = ChorusMode::Harmony;
+    settings.singersPerPart = 2;
+    EXPECT_EQ(renderChannels(settings), 2);
+    const Rendered first = render(lines, settings);
+    const Rendered second = render(lines, settings);
+    EXPECT_EQ(first.outcome, RenderOutcome::Finished);
+    EXPECT_EQ(first.samples.size(), 2 * solo.samples.size()) << "left and right per frame";
+    EXPECT_EQ(first.samples, second.samples) << "the same bytes";
+    EXPECT_NE(first.samples, std::vector<float>(first.samples.size(), 0.0f));
+
+    const Recording recording(lines);
+    const Scale scale = buildScale(ScaleMode::Major, settings.rootIndex, Scale{});
+    std::size_t sounding = 0;
+    std::size_t outOfOrder = 0;
+    std::size_t offScale = 0;
+    playRecording(recording, settings, *planRender(recording, 1.0),
+                  [&](const PlayedTick& played) {
+                      if (played.step.action != PlaybackAction::Sound) {
+                          return;
+                      }
+                      ++sounding;
+                      EXPECT_EQ(played.partPitchHz[0], played.pitchHz) << "the voice on top";
+                      for (std::size_t part = 0; part < kChorusParts; ++part) {
+                          const double hz = played.partPitchHz[part];
+                          if (hz == 0.0) {
+                              continue; // below a choir's range
+                          }
+                          const long note = std::lround(midiNoteOfPitch(hz));
+                          const auto pitchClass = static_cast<int32_t>((note - 36 + 120) % 12);
+                          offScale += std::find(scale.scaleNotes7.begin(), scale.scaleNotes7.end(),
+                                                pitchClass) == scale.scaleNotes7.end();
+                          if (part > 0 && played.partPitchHz[part - 1] != 0.0) {
+                              outOfOrder += hz >= played.partPitchHz[part - 1] ? 1 : 0;
+                          }
+                      }
+                  },
+                  {});
+    EXPECT_EQ(sounding, 60U);
+    EXPECT_EQ(outOfOrder, 0U);
+    EXPECT_EQ(offScale, 0U);
+
+    settings.chorus = ChorusMode::Unison;
+    const Rendered unison = render(lines, settings);
+    EXPECT_EQ(unison.samples.size(), 2 * solo.samples.size());
+    EXPECT_NE(unison.samples, first.samples);
 }
 
 } // namespace
