@@ -51,11 +51,17 @@ std::vector<uint8_t> midiOf(const Recording& recording, const RenderSettings& se
     return file.value_or(std::vector<uint8_t>{});
 }
 
+// A recording's line: "x;y;released;ms".
+std::string lineOf(int32_t x, int32_t y, bool released, int64_t timeMs) {
+    return std::to_string(x) + ";" + std::to_string(y) + ";" + (released ? "1" : "0") + ";" +
+           std::to_string(timeMs);
+}
+
 // Strokes of random walks across the whole area, each ended by a release, with pauses between
 // them; steps of up to 12 px either way every 2 to 20 ms, so that notes change often.
 Recording randomDrawing(std::mt19937& random) {
     std::uniform_int_distribution<int32_t> strokeCount(1, 3);
-    std::uniform_int_distribution<int32_t> strokePoints(5, 60);
+    std::uniform_int_distribution<int32_t> strokePoints(4, 32);
     std::uniform_int_distribution<int32_t> stepPx(-12, 12);
     std::uniform_int_distribution<int32_t> stepMs(2, 20);
     std::uniform_int_distribution<int32_t> pauseMs(0, 300);
@@ -67,14 +73,12 @@ Recording randomDrawing(std::mt19937& random) {
         int32_t x = anyX(random);
         int32_t y = anyY(random);
         for (int32_t point = strokePoints(random); point > 0; --point) {
-            recording.append(std::to_string(x) + " " + std::to_string(y) + " 0 " +
-                             std::to_string(timeMs));
+            recording.append(lineOf(x, y, false, timeMs));
             x = std::clamp(x + stepPx(random), 0, kMaxPointX);
             y = std::clamp(y + stepPx(random), 0, kMaxPointY);
             timeMs += stepMs(random);
         }
-        recording.append(std::to_string(x) + " " + std::to_string(y) + " 1 " +
-                         std::to_string(timeMs));
+        recording.append(lineOf(x, y, true, timeMs));
         timeMs += pauseMs(random);
     }
     return recording;
