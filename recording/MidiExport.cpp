@@ -95,12 +95,9 @@ std::span<const uint8_t> textBytes(std::string_view text) noexcept {
 }
 
 // The tempo meta event's data: kMidiMicrosecondsPerQuarter, big-endian.
-std::array<uint8_t, kMidiMetaTempoBytes> tempoBytes() noexcept {
-    std::array<uint8_t, kMidiMetaTempoBytes> bytes{};
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<uint8_t>(kMidiMicrosecondsPerQuarter >>
-                                        (kBitsPerByte * (bytes.size() - 1 - i)));
-    }
+std::vector<uint8_t> tempoBytes() {
+    std::vector<uint8_t> bytes;
+    appendBigEndian(bytes, kMidiMicrosecondsPerQuarter, kMidiMetaTempoBytes);
     return bytes;
 }
 

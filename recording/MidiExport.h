@@ -236,9 +236,10 @@ private:
 
 // The MIDI file of a recording played with `settings` (see playRecording; `plan` is
 // planRender's for this recording and speed): whole notes in the scale modes, bend in
-// Unrestricted. Nothing when the settings are invalid or playback ends after kMidiMaxTick. The
-// same recording and settings always give the same bytes. The whole file is built in memory,
-// without the file system: any front end can write or offer it.
+// Unrestricted; the voice's track alone for Solo and Unison, the four parts' tracks for Harmony.
+// Nothing when the settings are invalid or playback ends after kMidiMaxTick. The same recording and
+// settings always give the same bytes. The whole file is built in memory, without the file system:
+// any front end can write or offer it.
 std::optional<std::vector<uint8_t>>
 midiFileOf(const Recording& recording, const RenderSettings& settings, const RenderPlan& plan);
 

@@ -12,12 +12,13 @@ Checked for every file:
   full volume and program 52 ("Choir Aahs") at tick 0 before any note;
 - on each track a note starts only when none sounds and ends only the one sounding;
 - the soprano track's notes, bends and vowel controllers equal the Solo file's, tick for tick;
-- at the end nothing sounds.
-In the scale modes, also: no bend; at every tick, after its events, the sounding notes descend
-strictly from soprano to bass (no crossing, no shared note); every note is in the scale; one
-shift of whole octaves puts every sounding note in its part's range; from one chord to the next
-(the states where something sounds), no two parts that both sounded and both moved are a fifth
-or an octave apart (mod 12) both times. In Unrestricted, the sounding pitches (note + bend) of
+- at the end nothing sounds; a release of the voice ends every part's note.
+In the scale modes, also: no bend; the parts change notes only where the voice's note changes;
+at every tick, after its events, the sounding notes descend strictly from soprano to bass (no
+crossing, no shared note); every note is in the scale; one shift of whole octaves puts every
+sounding note in its part's range; from one chord to the next (the states where something
+sounds), no two parts that both sounded and both moved are a fifth or an octave apart (mod 12)
+both times. In Unrestricted, the sounding pitches (note + bend) of
 the lower parts lie at 5/6, 4/6 and 2/6 of the soprano's within 5 cents.
 Prints the counts and "ok", or the first problems and exits 1.
 """
@@ -148,6 +149,10 @@ class Check:
             state[part] = (note, bend)
             if i + 1 == len(changes) or changes[i + 1][0] != tick:
                 states.append((tick, list(state)))
+        # A release of the voice (the soprano, never silent alone) ends every part's note.
+        for tick, state in states:
+            if state[0][0] is None and any(note is not None for note, _ in state):
+                self.problem(where, f"a part sounds on after the voice's release at {tick}")
         if mode == "unrestricted":
             self.unrestricted(where, states)
         else:
@@ -173,8 +178,13 @@ class Check:
         base = BASE_NOTE[tuning] + root
         scale = {(base + step) % 12 for step in STEPS[mode]}
         previous = None
+        last = None  # the state before, silent or not
         for tick, state in states:
             notes = [note for note, _ in state]
+            if last is not None and last[0] is not None and last[0] == notes[0] and last != notes:
+                self.problem(where, f"the parts move from {last} to {notes} at {tick} on one "
+                             "note of the voice")
+            last = notes
             if all(note is None for note in notes):
                 continue
             self.chords += 1
