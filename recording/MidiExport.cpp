@@ -9,12 +9,21 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <span>
+#include <string_view>
+#include <utility>
 
 namespace doodle {
 namespace {
 
 constexpr uint16_t kFormatSingleTrack = 0;
-constexpr uint16_t kTrackCount = 1;
+constexpr uint16_t kFormatTracks = 1; // tracks played together, the first one the tempo's
+// Meta event 3: a track's name, as sequencers show it.
+constexpr uint8_t kMidiMetaTrackName = 0x03;
+constexpr std::string_view kTempoTrackName = "DoodleChorus";
+// In partIndex() order.
+constexpr std::array<std::string_view, kChorusParts> kPartTrackNames{"Soprano", "Alto", "Tenor",
+                                                                     "Bass"};
 constexpr uint8_t kBendRangeCents = 0;
 
 constexpr double kHighestNote = kMidiMaxDataValue;
@@ -79,6 +88,17 @@ void appendVariableLength(std::vector<uint8_t>& bytes, uint32_t value) {
         bytes.push_back(
             static_cast<uint8_t>(reversed[count] | (count > 0 ? kMidiMoreBytesFlag : 0)));
     }
+}
+
+std::span<const uint8_t> textBytes(std::string_view text) noexcept {
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+// The tempo meta event's data: kMidiMicrosecondsPerQuarter, big-endian.
+std::vector<uint8_t> tempoBytes() {
+    std::vector<uint8_t> bytes;
+    appendBigEndian(bytes, kMidiMicrosecondsPerQuarter, kMidiMetaTempoBytes);
+    return bytes;
 }
 
 } // namespace
@@ -151,38 +171,32 @@ int32_t midiProgramFor(VoiceType voiceType) noexcept {
     return voiceType == VoiceType::Type2 ? kMidiProgramType2 : kMidiProgramType1;
 }
 
-MidiFileWriter::MidiFileWriter(bool wholeNotes, int32_t program) : m_wholeNotes(wholeNotes) {
-    appendBytes(m_file, kMidiHeaderChunkId);
-    appendBigEndian(m_file, kMidiHeaderChunkBytes, kMidiLengthFieldBytes);
-    appendBigEndian(m_file, kFormatSingleTrack, kMidiHeaderFieldBytes);
-    appendBigEndian(m_file, kTrackCount, kMidiHeaderFieldBytes);
-    appendBigEndian(m_file, kMidiTicksPerQuarter, kMidiHeaderFieldBytes);
-    appendBytes(m_file, kMidiTrackChunkId);
-    appendBigEndian(m_file, 0, kMidiLengthFieldBytes); // set by finish()
+MidiTrackWriter::MidiTrackWriter(bool wholeNotes, int32_t channel)
+    : m_wholeNotes(wholeNotes), m_channel(static_cast<uint8_t>(channel & kMidiChannelMask)) {}
 
-    event(0, {kMidiMeta, kMidiMetaTempo, kMidiMetaTempoBytes});
-    appendBigEndian(m_file, kMidiMicrosecondsPerQuarter, kMidiMetaTempoBytes);
-    for (const MidiMessage& opening : midiOpeningMessages(program, kMidiFullVolume)) {
-        message(0, opening);
-    }
+void MidiTrackWriter::meta(int32_t tick, uint8_t type, std::span<const uint8_t> data) {
+    event(tick, {kMidiMeta, type});
+    appendVariableLength(m_events, static_cast<uint32_t>(data.size()));
+    appendBytes(m_events, data);
 }
 
-void MidiFileWriter::message(int32_t tick, const MidiMessage& message) {
+void MidiTrackWriter::message(int32_t tick, const MidiMessage& message) {
+    const auto status = static_cast<uint8_t>(message.status | m_channel);
     if (midiDataBytes(message.status) > 1) {
-        event(tick, {message.status, message.data1, message.data2});
+        event(tick, {status, message.data1, message.data2});
     } else {
-        event(tick, {message.status, message.data1});
+        event(tick, {status, message.data1});
     }
 }
 
-void MidiFileWriter::event(int32_t tick, std::initializer_list<uint8_t> eventBytes) {
+void MidiTrackWriter::event(int32_t tick, std::initializer_list<uint8_t> eventBytes) {
     const int32_t delta = std::max(tick - m_lastTick, 0);
-    appendVariableLength(m_file, static_cast<uint32_t>(delta));
-    appendBytes(m_file, eventBytes);
+    appendVariableLength(m_events, static_cast<uint32_t>(delta));
+    appendBytes(m_events, eventBytes);
     m_lastTick = std::max(tick, m_lastTick);
 }
 
-std::vector<int32_t> MidiFileWriter::strokeNotes() const {
+std::vector<int32_t> MidiTrackWriter::strokeNotes() const {
     std::vector<int32_t> notes(m_stroke.size());
     if (m_wholeNotes) {
         std::transform(m_stroke.begin(), m_stroke.end(), notes.begin(),
@@ -217,13 +231,17 @@ std::vector<int32_t> MidiFileWriter::strokeNotes() const {
     return notes;
 }
 
-void MidiFileWriter::sound(const StrokePoint& point, int32_t note) {
+void MidiTrackWriter::sound(const StrokePoint& point, int32_t note) {
     const int32_t bend = m_wholeNotes ? 0 : bendSteps(point.note, note);
     m_voice.sound(note, bend, point.vowelValue,
                   [&](const MidiMessage& sent) { message(point.tick, sent); });
 }
 
-void MidiFileWriter::writeStroke() {
+void MidiTrackWriter::sound(int32_t tick, double note, int32_t vowelValue) {
+    m_stroke.push_back({tick, note, vowelValue});
+}
+
+void MidiTrackWriter::writeStroke() {
     const std::vector<int32_t> notes = strokeNotes();
     for (std::size_t i = 0; i < m_stroke.size(); ++i) {
         sound(m_stroke[i], notes[i]);
@@ -231,18 +249,62 @@ void MidiFileWriter::writeStroke() {
     m_stroke.clear();
 }
 
-void MidiFileWriter::finish(int32_t tick) {
+void MidiTrackWriter::release(int32_t tick) {
+    writeStroke();
+    m_voice.noteOff([&](const MidiMessage& sent) { message(tick, sent); });
+}
+
+void MidiTrackWriter::finish(int32_t tick) {
+    writeStroke();
     const auto send = [&](const MidiMessage& sent) { message(tick, sent); };
     m_voice.noteOff(send);
     m_voice.centreOrBend(0, send);
-    event(tick, {kMidiMeta, kMidiMetaEndOfTrack, 0});
-    const std::size_t trackStart = kMidiHeaderChunkId.size() + kMidiLengthFieldBytes +
-                                   kMidiHeaderChunkBytes + kMidiTrackChunkId.size() +
-                                   kMidiLengthFieldBytes;
-    const auto trackBytes = static_cast<uint32_t>(m_file.size() - trackStart);
-    for (std::size_t i = 0; i < kMidiLengthFieldBytes; ++i) {
-        m_file[trackStart - kMidiLengthFieldBytes + i] =
-            static_cast<uint8_t>(trackBytes >> (kBitsPerByte * (kMidiLengthFieldBytes - 1 - i)));
+    meta(tick, kMidiMetaEndOfTrack, {});
+}
+
+MidiFileWriter::MidiFileWriter(bool choirParts, std::vector<MidiTrackWriter> tracks)
+    : m_choirParts(choirParts), m_tracks(std::move(tracks)) {}
+
+MidiFileWriter::MidiFileWriter(bool wholeNotes, int32_t program)
+    : MidiFileWriter(false, {MidiTrackWriter(wholeNotes, 0)}) {
+    MidiTrackWriter& track = m_tracks.front();
+    track.meta(0, kMidiMetaTempo, tempoBytes());
+    for (const MidiMessage& opening : midiOpeningMessages(program, kMidiFullVolume)) {
+        track.message(0, opening);
+    }
+}
+
+MidiFileWriter MidiFileWriter::forChoirParts(bool wholeNotes) {
+    std::vector<MidiTrackWriter> tracks;
+    tracks.emplace_back(wholeNotes, 0);
+    tracks.front().meta(0, kMidiMetaTrackName, textBytes(kTempoTrackName));
+    tracks.front().meta(0, kMidiMetaTempo, tempoBytes());
+    for (std::size_t part = 0; part < kChorusParts; ++part) {
+        MidiTrackWriter& track = tracks.emplace_back(wholeNotes, static_cast<int32_t>(part));
+        track.meta(0, kMidiMetaTrackName, textBytes(kPartTrackNames[part]));
+        for (const MidiMessage& opening :
+             midiOpeningMessages(kMidiChoirPartProgram, kMidiFullVolume)) {
+            track.message(0, opening);
+        }
+    }
+    return MidiFileWriter(true, std::move(tracks));
+}
+
+void MidiFileWriter::finish(int32_t tick) {
+    for (MidiTrackWriter& track : m_tracks) {
+        track.finish(tick);
+    }
+    appendBytes(m_file, kMidiHeaderChunkId);
+    appendBigEndian(m_file, kMidiHeaderChunkBytes, kMidiLengthFieldBytes);
+    appendBigEndian(m_file, m_choirParts ? kFormatTracks : kFormatSingleTrack,
+                    kMidiHeaderFieldBytes);
+    appendBigEndian(m_file, static_cast<uint32_t>(m_tracks.size()), kMidiHeaderFieldBytes);
+    appendBigEndian(m_file, kMidiTicksPerQuarter, kMidiHeaderFieldBytes);
+    for (const MidiTrackWriter& track : m_tracks) {
+        appendBytes(m_file, kMidiTrackChunkId);
+        appendBigEndian(m_file, static_cast<uint32_t>(track.events().size()),
+                        kMidiLengthFieldBytes);
+        appendBytes(m_file, track.events());
     }
 }
 
@@ -250,16 +312,30 @@ void MidiFileWriter::add(const PlayedTick& played) {
     switch (played.step.action) {
     case PlaybackAction::None:
         break;
-    case PlaybackAction::Sound:
-        m_stroke.push_back(
-            {played.tick, midiNoteOfSounding(played.pitchHz), vowelControllerValue(played.step.y)});
+    case PlaybackAction::Sound: {
+        const int32_t vowelValue = vowelControllerValue(played.step.y);
+        if (!m_choirParts) {
+            m_tracks.front().sound(played.tick, midiNoteOfSounding(played.pitchHz), vowelValue);
+            break;
+        }
+        for (std::size_t part = 0; part < kChorusParts; ++part) {
+            // The soprano is the drawn line: its notes are the voice's own, as alone.
+            const double pitchHz = part == 0 ? played.pitchHz : played.partPitchHz[part];
+            MidiTrackWriter& track = m_tracks[part + 1];
+            if (pitchHz > 0.0) {
+                track.sound(played.tick, midiNoteOfSounding(pitchHz), vowelValue);
+            } else {
+                track.release(played.tick);
+            }
+        }
         break;
+    }
     case PlaybackAction::Release:
-        writeStroke();
-        m_voice.noteOff([&](const MidiMessage& sent) { message(played.tick, sent); });
+        for (MidiTrackWriter& track : m_tracks) {
+            track.release(played.tick);
+        }
         break;
     case PlaybackAction::Stop:
-        writeStroke();
         finish(played.tick);
         break;
     }
@@ -270,8 +346,10 @@ midiFileOf(const Recording& recording, const RenderSettings& settings, const Ren
     if (plan.stopTick > kMidiMaxTick) {
         return std::nullopt;
     }
-    MidiFileWriter writer(settings.scaleMode != ScaleMode::Unrestricted,
-                          midiProgramFor(settings.voiceType));
+    const bool wholeNotes = settings.scaleMode != ScaleMode::Unrestricted;
+    MidiFileWriter writer = settings.chorus == ChorusMode::Harmony
+                                ? MidiFileWriter::forChoirParts(wholeNotes)
+                                : MidiFileWriter(wholeNotes, midiProgramFor(settings.voiceType));
     const RenderOutcome outcome = playRecording(
         recording, settings, plan, [&](const PlayedTick& played) { writer.add(played); }, {});
     if (outcome != RenderOutcome::Finished) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace doodle {
@@ -147,27 +148,29 @@ private:
     MidiVoiceMessages m_voice{};
 };
 
-// Turns the played ticks of a playback into a Standard MIDI File: format 0, one track, channel
-// 1. The track starts with the tempo, the bend range (RPN 0) and the program; notes carry the
-// sounding pitch, the Classic tuning's "C" (51.914 Hz) being MIDI note 32 (G#1) and the Concert
-// tuning's note 36 (C2). A stroke (the sounding points up to a release or the end) is written
-// once it is complete:
-// - Whole notes (the scale modes): each point sounds the nearest MIDI note, without pitch bend;
-//   a change of note within a stroke ends one note and starts the next on the same tick.
-// - Otherwise (Unrestricted): a stroke is one note, the one nearest the middle of its lowest and
-//   highest pitch, that follows the pitch with bend. A stroke wider than the bend range is cut
-//   where the next point would leave a note's reach: each piece is one such note.
-// A release ends the sounding note; the end of playback ends any note still on and centres the
-// bend. The vowel controller and the bend are sent only when they change.
-class MidiFileWriter {
-public:
-    MidiFileWriter(bool wholeNotes, int32_t program);
+// General MIDI "Choir Aahs" (program 53 counted from 1, 0-based here as on the wire) for every
+// part of a Harmony file: the four parts sound as one choir on any General MIDI synthesizer,
+// whichever voice type sings the drawn line.
+inline constexpr int32_t kMidiChoirPartProgram = 52;
 
-    // Ticks come in order, none after kMidiMaxTick; a Stop completes the file and nothing may
-    // follow.
-    void add(const PlayedTick& played);
-    // The complete file once a Stop was added.
-    const std::vector<uint8_t>& bytes() const noexcept { return m_file; }
+// One track of a file being written: its events in order, channel messages on one channel, and
+// a voice's strokes written as MidiFileWriter tells. The track chunk's header is not included.
+class MidiTrackWriter {
+public:
+    // channel: 0..15 (shown as 1..16).
+    MidiTrackWriter(bool wholeNotes, int32_t channel);
+
+    void meta(int32_t tick, uint8_t type, std::span<const uint8_t> data);
+    // A channel message, sent on the track's channel.
+    void message(int32_t tick, const MidiMessage& message);
+    // A sounding point: `note` is fractional (0..127), written once its stroke is complete.
+    void sound(int32_t tick, double note, int32_t vowelValue);
+    // The stroke ends: it is written and its note ends on `tick`.
+    void release(int32_t tick);
+    // The end of playback: any note still on ends, the bend is centred and the track ends.
+    void finish(int32_t tick);
+
+    const std::vector<uint8_t>& events() const noexcept { return m_events; }
 
 private:
     // A sounding point of the stroke not yet written.
@@ -178,25 +181,65 @@ private:
     };
 
     void event(int32_t tick, std::initializer_list<uint8_t> eventBytes);
-    void message(int32_t tick, const MidiMessage& message);
     // Writes the stroke's points with one note each, and empties it.
     void writeStroke();
     std::vector<int32_t> strokeNotes() const;
     void sound(const StrokePoint& point, int32_t note);
-    void finish(int32_t tick);
 
     bool m_wholeNotes = false;
-    std::vector<uint8_t> m_file{}; // header and track; the track's length is set by finish()
-    int32_t m_lastTick = 0;        // of the last event written
+    uint8_t m_channel = 0;           // 0..15
+    std::vector<uint8_t> m_events{}; // delta times and events
+    int32_t m_lastTick = 0;          // of the last event written
     MidiVoiceMessages m_voice{};
     std::vector<StrokePoint> m_stroke{};
 };
 
+// Turns the played ticks of a playback into a Standard MIDI File. The voice alone (or in
+// unison) is format 0, one track, channel 1: the track starts with the tempo, the bend range
+// (RPN 0), the channel volume and the program. Harmony is format 1: a first track with its
+// name and the tempo, then one track per part, soprano (the drawn line), alto, tenor and bass,
+// each named, on channels 1 to 4, opening with the bend range, the volume and
+// kMidiChoirPartProgram; a part that is silent (0 Hz) has no note. Notes carry the sounding
+// pitch, the Classic tuning's "C" (51.914 Hz) being MIDI note 32 (G#1) and the Concert tuning's
+// note 36 (C2). On each track a stroke (its sounding points up to a release, a silence of the
+// part or the end) is written once it is complete:
+// - Whole notes (the scale modes): each point sounds the nearest MIDI note, without pitch bend;
+//   a change of note within a stroke ends one note and starts the next on the same tick.
+// - Otherwise (Unrestricted): a stroke is one note, the one nearest the middle of its lowest and
+//   highest pitch, that follows the pitch with bend. A stroke wider than the bend range is cut
+//   where the next point would leave a note's reach: each piece is one such note.
+// A release ends every sounding note; the end of playback ends any note still on and centres
+// the bend. The vowel controller and the bend are sent only when they change.
+class MidiFileWriter {
+public:
+    // The voice alone or in unison: format 0.
+    MidiFileWriter(bool wholeNotes, int32_t program);
+    // Harmony's parts: format 1.
+    static MidiFileWriter forChoirParts(bool wholeNotes);
+
+    // Ticks come in order, none after kMidiMaxTick; a Stop completes the file and nothing may
+    // follow.
+    void add(const PlayedTick& played);
+    // The complete file once a Stop was added.
+    const std::vector<uint8_t>& bytes() const noexcept { return m_file; }
+
+private:
+    MidiFileWriter(bool choirParts, std::vector<MidiTrackWriter> tracks);
+    void finish(int32_t tick);
+
+    bool m_choirParts = false;
+    // Format 0: the voice's track. Format 1: the tempo track, then the parts' in partIndex()
+    // order.
+    std::vector<MidiTrackWriter> m_tracks{};
+    std::vector<uint8_t> m_file{}; // written whole by finish()
+};
+
 // The MIDI file of a recording played with `settings` (see playRecording; `plan` is
 // planRender's for this recording and speed): whole notes in the scale modes, bend in
-// Unrestricted. Nothing when the settings are invalid or playback ends after kMidiMaxTick. The
-// same recording and settings always give the same bytes. The whole file is built in memory,
-// without the file system: any front end can write or offer it.
+// Unrestricted; the voice's track alone for Solo and Unison, the four parts' tracks for Harmony.
+// Nothing when the settings are invalid or playback ends after kMidiMaxTick. The same recording and
+// settings always give the same bytes. The whole file is built in memory, without the file system:
+// any front end can write or offer it.
 std::optional<std::vector<uint8_t>>
 midiFileOf(const Recording& recording, const RenderSettings& settings, const RenderPlan& plan);
 
