@@ -1725,7 +1725,8 @@ std::optional<double> peakNearHz(const std::vector<float>& samples, std::size_t 
 }
 
 // Each channel of a Harmony render in Major holds the four parts' fundamentals where the
-// render's ticks say they sing, within 25 cents (a singer's own detune is 15 cents on average).
+// render's ticks say they sing, within 25 cents: room for a singer's own detune, fixed by its
+// seed (15 cents standard deviation).
 TEST(RenderToolChorus, AHeldHarmonyNoteSoundsEachPartsPitchInBothChannels) {
     const Folder folder;
     const std::string in = saveRecording(folder, kHeldRecording);
