@@ -362,37 +362,55 @@ TEST(RenderToolOutput, AFloatWavHasTheExtendedFmtChunkAndSoxReadsItWithoutWarnin
     const Folder folder;
     const std::string in = saveRecording(folder, kRecording);
     const std::string out = folder / "out.wav";
-    ASSERT_EQ(runTool({"-q", in, out}).exitCode, 0);
-    const std::string bytes = readBytes(out);
-    auto field = [&](std::size_t at, std::size_t count) {
-        uint32_t value = 0;
-        for (std::size_t i = count; i-- > 0;) {
-            value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+    RenderSettings chorus;
+    chorus.chorus = ChorusMode::Harmony;
+    for (const RenderSettings& settings : {RenderSettings{}, chorus}) {
+        const bool solo = settings.chorus == ChorusMode::Solo;
+        const uint32_t channels = solo ? 1 : 2;
+        ASSERT_EQ(
+            runTool(solo ? Strings{"-q", in, out} : Strings{"-q", "--chorus", "harmony", in, out})
+                .exitCode,
+            0);
+        const std::string bytes = readBytes(out);
+        auto field = [&](std::size_t at, std::size_t count) {
+            uint32_t value = 0;
+            for (std::size_t i = count; i-- > 0;) {
+                value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+            }
+            return value;
+        };
+        ASSERT_GT(bytes.size(), 80u);
+        EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+        EXPECT_EQ(field(4, 4), bytes.size() - 8);
+        EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
+        EXPECT_EQ(field(16, 4), 18u);
+        EXPECT_EQ(field(20, 2), 3u); // IEEE float
+        EXPECT_EQ(field(22, 2), channels);
+        EXPECT_EQ(field(28, 4), 44100u * 4 * channels); // bytes a second
+        EXPECT_EQ(field(32, 2), 4 * channels);          // bytes a frame
+        EXPECT_EQ(field(36, 2), 0u);                    // cbSize
+        // Every chunk after it is well formed, up to the samples.
+        std::size_t at = 38;
+        while (bytes.substr(at, 4) != "data") {
+            ASSERT_LT(at + 8, bytes.size());
+            if (bytes.substr(at, 4) == "fact") {
+                EXPECT_EQ(field(at + 8, 4) * channels * sizeof(float), bytes.size() - 80)
+                    << "frames";
+            }
+            at += 8 + field(at + 4, 4);
         }
-        return value;
-    };
-    ASSERT_GT(bytes.size(), 80u);
-    EXPECT_EQ(bytes.substr(0, 4), "RIFF");
-    EXPECT_EQ(field(4, 4), bytes.size() - 8);
-    EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
-    EXPECT_EQ(field(16, 4), 18u);
-    EXPECT_EQ(field(20, 2), 3u); // IEEE float
-    EXPECT_EQ(field(36, 2), 0u); // cbSize
-    // Every chunk after it is well formed, up to the samples.
-    std::size_t at = 38;
-    while (bytes.substr(at, 4) != "data") {
-        ASSERT_LT(at + 8, bytes.size());
-        at += 8 + field(at + 4, 4);
-    }
-    const std::vector<float> core = coreSamples(kRecording, {});
-    EXPECT_EQ(field(at + 4, 4), core.size() * sizeof(float));
-    EXPECT_EQ(std::memcmp(bytes.data() + at + 8, core.data(), core.size() * sizeof(float)), 0);
+        const std::vector<float> core = coreSamples(kRecording, settings);
+        EXPECT_EQ(field(at + 4, 4), core.size() * sizeof(float));
+        EXPECT_EQ(std::memcmp(bytes.data() + at + 8, core.data(), core.size() * sizeof(float)), 0);
 
-    const Folder captures;
-    const ToolRun sox = finishTool(startProgram({"sox", "--i", out}, captures), captures);
-    EXPECT_EQ(sox.exitCode, 0);
-    EXPECT_EQ(sox.err, "");
-    EXPECT_NE(sox.out.find("32-bit Floating Point PCM"), std::string::npos) << sox.out;
+        const Folder captures;
+        const ToolRun sox = finishTool(startProgram({"sox", "--i", out}, captures), captures);
+        EXPECT_EQ(sox.exitCode, 0);
+        EXPECT_EQ(sox.err, "");
+        EXPECT_NE(sox.out.find("32-bit Floating Point PCM"), std::string::npos) << sox.out;
+        EXPECT_NE(sox.out.find("Channels       : " + std::to_string(channels)), std::string::npos)
+            << sox.out;
+    }
 }
 
 // --bits 16 or 24 writes integer WAV, AIFF and FLAC: each sample within one step of the float
