@@ -148,7 +148,7 @@ std::string applyValue(std::string_view option, std::string_view value, RenderOp
         if (value != "1" && value != "2" && value != std::to_string(kMaxSingersPerPart)) {
             return "--singers takes 1, 2 or 4, not " + inQuotes(value);
         }
-        options.singers = value.front() - '0';
+        options.singers = value == "1" ? 1 : value == "2" ? 2 : kMaxSingersPerPart;
     } else if (option == kTuning) {
         if (equalsIgnoringAsciiCase(value, tuningWord(Tuning::Classic))) {
             settings.tuning = Tuning::Classic;
