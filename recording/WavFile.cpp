@@ -10,8 +10,9 @@ namespace doodle {
 namespace {
 
 constexpr uint16_t kFormatIeeeFloat = 3;
-constexpr uint16_t kMonoChannels = 1;
 constexpr uint16_t kBitsPerSample = 32;
+// More channels want WAVE_FORMAT_EXTENSIBLE and its speaker mask.
+constexpr int32_t kMaxPlainChannels = 2;
 constexpr uint32_t kBitsPerByte = 8;
 constexpr uint32_t kFormatChunkBytes = 18; // the extended form with cbSize = 0
 constexpr uint32_t kFactChunkBytes = 4;
@@ -48,13 +49,14 @@ private:
 
 } // namespace
 
-std::optional<FloatWavHeader> floatWavHeader(int32_t sampleRate, int64_t frames) {
-    const uint64_t dataBytes = static_cast<uint64_t>(frames) * kFloatWavFrameBytes;
-    if (frames < 0 || dataBytes + kFloatWavHeaderBytes - kRiffPreambleBytes > kMaxRiffBytes) {
+std::optional<FloatWavHeader> floatWavHeader(int32_t sampleRate, int64_t frames, int32_t channels) {
+    const auto frameBytes = static_cast<uint32_t>(kFloatWavFrameBytes * channels);
+    const uint64_t dataBytes = static_cast<uint64_t>(frames) * frameBytes;
+    if (frames < 0 || channels < 1 || channels > kMaxPlainChannels ||
+        dataBytes + kFloatWavHeaderBytes - kRiffPreambleBytes > kMaxRiffBytes) {
         return std::nullopt;
     }
     const auto rate = static_cast<uint32_t>(sampleRate);
-    const auto frameBytes = static_cast<uint32_t>(kFloatWavFrameBytes);
     FloatWavHeader header{};
     HeaderWriter out(header);
     out.tag("RIFF");
@@ -63,7 +65,7 @@ std::optional<FloatWavHeader> floatWavHeader(int32_t sampleRate, int64_t frames)
     out.tag("fmt ");
     out.u32(kFormatChunkBytes);
     out.u16(kFormatIeeeFloat);
-    out.u16(kMonoChannels);
+    out.u16(static_cast<uint16_t>(channels));
     out.u32(rate);
     out.u32(rate * frameBytes);
     out.u16(static_cast<uint16_t>(frameBytes));
@@ -71,7 +73,7 @@ std::optional<FloatWavHeader> floatWavHeader(int32_t sampleRate, int64_t frames)
     out.u16(0); // no extension bytes
     out.tag("fact");
     out.u32(kFactChunkBytes);
-    out.u32(static_cast<uint32_t>(frames));
+    out.u32(static_cast<uint32_t>(frames)); // per channel
     out.tag("PAD ");
     out.u32(kPadChunkBytes);
     out.zeros(kPadChunkBytes);

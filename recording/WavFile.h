@@ -12,14 +12,16 @@ namespace doodle {
 // Bytes before the first sample of a float WAV file: RIFF, an 18-byte fmt chunk
 // (WAVE_FORMAT_IEEE_FLOAT, cbSize 0), a fact chunk, a PAD chunk and the data chunk's header.
 inline constexpr std::size_t kFloatWavHeaderBytes = 80;
-// Bytes of one mono 32-bit float sample.
+// Bytes of one 32-bit float sample, a mono frame.
 inline constexpr std::size_t kFloatWavFrameBytes = 4;
 using FloatWavHeader = std::array<uint8_t, kFloatWavHeaderBytes>;
 
-// The header of a mono WAV file of `frames` 32-bit float samples at `sampleRate` Hz, complete
-// from the start since the length is known: the file can go to a pipe. Nothing when the file
-// would pass the 4 GiB that its size fields hold.
-std::optional<FloatWavHeader> floatWavHeader(int32_t sampleRate, int64_t frames);
+// The header of a WAV file of `frames` frames of 32-bit float samples at `sampleRate` Hz, mono
+// or with `channels` (1 or 2) interleaved, complete from the start since the length is known:
+// the file can go to a pipe. Nothing when the file would pass the 4 GiB that its size fields
+// hold.
+std::optional<FloatWavHeader> floatWavHeader(int32_t sampleRate, int64_t frames,
+                                             int32_t channels = 1);
 
 // Appends the samples as little-endian IEEE 754 floats, as they follow the header.
 void appendFloatSamples(std::vector<uint8_t>& bytes, std::span<const float> samples);

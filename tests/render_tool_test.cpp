@@ -199,7 +199,9 @@ SoundFile readSoundFile(const std::string& path) {
         file.samples.insert(file.samples.end(), block.begin(), block.begin() + count);
     }
     if (file.info.frames != SF_COUNT_MAX) {
-        EXPECT_EQ(static_cast<sf_count_t>(file.samples.size()), file.info.frames) << path;
+        EXPECT_EQ(static_cast<sf_count_t>(file.samples.size()),
+                  file.info.frames * file.info.channels)
+            << path;
     }
     EXPECT_EQ(sf_close(sndfile), 0);
     return file;
@@ -360,37 +362,55 @@ TEST(RenderToolOutput, AFloatWavHasTheExtendedFmtChunkAndSoxReadsItWithoutWarnin
     const Folder folder;
     const std::string in = saveRecording(folder, kRecording);
     const std::string out = folder / "out.wav";
-    ASSERT_EQ(runTool({"-q", in, out}).exitCode, 0);
-    const std::string bytes = readBytes(out);
-    auto field = [&](std::size_t at, std::size_t count) {
-        uint32_t value = 0;
-        for (std::size_t i = count; i-- > 0;) {
-            value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+    RenderSettings chorus;
+    chorus.chorus = ChorusMode::Harmony;
+    for (const RenderSettings& settings : {RenderSettings{}, chorus}) {
+        const bool solo = settings.chorus == ChorusMode::Solo;
+        const uint32_t channels = solo ? 1 : 2;
+        ASSERT_EQ(
+            runTool(solo ? Strings{"-q", in, out} : Strings{"-q", "--chorus", "harmony", in, out})
+                .exitCode,
+            0);
+        const std::string bytes = readBytes(out);
+        auto field = [&](std::size_t at, std::size_t count) {
+            uint32_t value = 0;
+            for (std::size_t i = count; i-- > 0;) {
+                value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+            }
+            return value;
+        };
+        ASSERT_GT(bytes.size(), 80u);
+        EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+        EXPECT_EQ(field(4, 4), bytes.size() - 8);
+        EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
+        EXPECT_EQ(field(16, 4), 18u);
+        EXPECT_EQ(field(20, 2), 3u); // IEEE float
+        EXPECT_EQ(field(22, 2), channels);
+        EXPECT_EQ(field(28, 4), 44100u * 4 * channels); // bytes a second
+        EXPECT_EQ(field(32, 2), 4 * channels);          // bytes a frame
+        EXPECT_EQ(field(36, 2), 0u);                    // cbSize
+        // Every chunk after it is well formed, up to the samples.
+        std::size_t at = 38;
+        while (bytes.substr(at, 4) != "data") {
+            ASSERT_LT(at + 8, bytes.size());
+            if (bytes.substr(at, 4) == "fact") {
+                EXPECT_EQ(field(at + 8, 4) * channels * sizeof(float), bytes.size() - 80)
+                    << "frames";
+            }
+            at += 8 + field(at + 4, 4);
         }
-        return value;
-    };
-    ASSERT_GT(bytes.size(), 80u);
-    EXPECT_EQ(bytes.substr(0, 4), "RIFF");
-    EXPECT_EQ(field(4, 4), bytes.size() - 8);
-    EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
-    EXPECT_EQ(field(16, 4), 18u);
-    EXPECT_EQ(field(20, 2), 3u); // IEEE float
-    EXPECT_EQ(field(36, 2), 0u); // cbSize
-    // Every chunk after it is well formed, up to the samples.
-    std::size_t at = 38;
-    while (bytes.substr(at, 4) != "data") {
-        ASSERT_LT(at + 8, bytes.size());
-        at += 8 + field(at + 4, 4);
-    }
-    const std::vector<float> core = coreSamples(kRecording, {});
-    EXPECT_EQ(field(at + 4, 4), core.size() * sizeof(float));
-    EXPECT_EQ(std::memcmp(bytes.data() + at + 8, core.data(), core.size() * sizeof(float)), 0);
+        const std::vector<float> core = coreSamples(kRecording, settings);
+        EXPECT_EQ(field(at + 4, 4), core.size() * sizeof(float));
+        EXPECT_EQ(std::memcmp(bytes.data() + at + 8, core.data(), core.size() * sizeof(float)), 0);
 
-    const Folder captures;
-    const ToolRun sox = finishTool(startProgram({"sox", "--i", out}, captures), captures);
-    EXPECT_EQ(sox.exitCode, 0);
-    EXPECT_EQ(sox.err, "");
-    EXPECT_NE(sox.out.find("32-bit Floating Point PCM"), std::string::npos) << sox.out;
+        const Folder captures;
+        const ToolRun sox = finishTool(startProgram({"sox", "--i", out}, captures), captures);
+        EXPECT_EQ(sox.exitCode, 0);
+        EXPECT_EQ(sox.err, "");
+        EXPECT_NE(sox.out.find("32-bit Floating Point PCM"), std::string::npos) << sox.out;
+        EXPECT_NE(sox.out.find("Channels       : " + std::to_string(channels)), std::string::npos)
+            << sox.out;
+    }
 }
 
 // --bits 16 or 24 writes integer WAV, AIFF and FLAC: each sample within one step of the float
@@ -459,7 +479,11 @@ TEST(RenderToolHelp, ExplainsEveryOptionAndFormatOnStdout) {
                              "--vowel",
                              ".sav",
                              "Velocity does nothing",
-                             "RPN 0"}) {
+                             "RPN 0",
+                             "--chorus",
+                             "harmony",
+                             "--singers",
+                             "stereo"}) {
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
     }
 }
@@ -685,6 +709,14 @@ TEST(RenderToolErrors, BadCommandLinesInputsAndOutputsExitWithTwoAndLeaveNothing
         {"--tuning=", in, out},
         {"--root", "H", in, out},
         {"--root", "Db", in, out},
+        {"--chorus", "choir", in, out},
+        {"--chorus=", in, out},
+        {"--singers", "3", in, out},
+        {"--singers", "02", in, out},
+        {"--chorus", "harmony", "--singers", "8", in, out},
+        {"--singers", "2", in, out}, // the voice alone has no singers
+        {"--chorus", "unison", in, folder / "keep.sav"},
+        {"--chorus", "harmony", "--link", "http://127.0.0.1/", in},
         {in, folder / "keep.txt"},
         {in, folder / "keep"},
         {in, folder / ".wav"},
@@ -1562,6 +1594,240 @@ TEST(RenderToolLink, PrintsALinkThatHoldsTheRecordingAndTheSettings) {
         EXPECT_EQ(std::ranges::count(refused.err, '\n'), 1) << refused.err;
     }
     EXPECT_EQ(folder.names(), (Strings{"lf.sav", "other.sav"}));
+}
+
+// A chorus: stereo, its samples the core's, the same bytes twice; every other sound format and
+// standard output stereo too.
+TEST(RenderToolChorus, UnisonAndHarmonyAreStereoTheCoresSamplesAndTheSameBytesTwice) {
+    const Folder folder;
+    const std::string in = saveRecording(folder, kRecording);
+    struct Case {
+        Strings options;
+        RenderSettings settings;
+    };
+    RenderSettings unison;
+    unison.chorus = ChorusMode::Unison;
+    RenderSettings harmony;
+    harmony.scaleMode = ScaleMode::Major;
+    harmony.chorus = ChorusMode::Harmony;
+    harmony.singersPerPart = 4;
+    const std::vector<Case> cases{
+        {{"--chorus", "Unison"}, unison},
+        {{"--chorus=harmony", "--scale", "major", "--singers", "4"}, harmony}};
+    for (const Case& c : cases) {
+        std::string firstBytes;
+        for (const std::string name : {"first.wav", "second.wav"}) {
+            Strings arguments = c.options;
+            arguments.insert(arguments.end(), {"-q", in, folder / name});
+            ASSERT_EQ(runTool(arguments).exitCode, 0);
+            const std::string bytes = readBytes(folder / name);
+            if (firstBytes.empty()) {
+                firstBytes = bytes;
+            }
+            EXPECT_EQ(bytes, firstBytes) << name;
+        }
+        const SoundFile wav = readSoundFile(folder / "first.wav");
+        EXPECT_EQ(wav.info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+        EXPECT_EQ(wav.info.channels, 2);
+        EXPECT_EQ(wav.info.samplerate, 44100);
+        const std::vector<float> expected = coreSamples(kRecording, c.settings);
+        ASSERT_EQ(wav.samples.size(), expected.size());
+        EXPECT_EQ(std::memcmp(wav.samples.data(), expected.data(), expected.size() * sizeof(float)),
+                  0);
+        bool channelsDiffer = false;
+        for (std::size_t i = 0; i + 1 < expected.size(); i += 2) {
+            channelsDiffer = channelsDiffer || expected[i] != expected[i + 1];
+        }
+        EXPECT_TRUE(channelsDiffer) << "the singers stand apart, left to right";
+
+        for (const std::string extension : {"flac", "ogg", "aiff", "au", "caf", "w64", "mp3"}) {
+            Strings arguments = c.options;
+            arguments.insert(arguments.end(), {"-q", in, folder / ("out." + extension)});
+            ASSERT_EQ(runTool(arguments).exitCode, 0) << extension;
+            const SoundFile file = readSoundFile(folder / ("out." + extension));
+            EXPECT_EQ(file.info.channels, 2) << extension;
+        }
+        Strings piped = c.options;
+        piped.insert(piped.end(), {"-q", "--type", "wav", in, "-"});
+        const ToolRun run = runTool(piped);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.out, firstBytes);
+        Strings flac = c.options;
+        flac.insert(flac.end(), {"-q", "--type", "flac", in, "-"});
+        writeBytes(folder / "piped.flac", runTool(flac).out);
+        EXPECT_EQ(readSoundFile(folder / "piped.flac").info.channels, 2);
+
+        // A file with two names is rewritten in place: both names hold the chorus.
+        writeBytes(folder / "linked.wav", "old");
+        fs::remove(folder / "twin.wav");
+        fs::create_hard_link(folder / "linked.wav", folder / "twin.wav");
+        Strings linked = c.options;
+        linked.insert(linked.end(), {"-q", in, folder / "linked.wav"});
+        EXPECT_EQ(runTool(linked).exitCode, 0);
+        EXPECT_EQ(readBytes(folder / "twin.wav"), firstBytes);
+    }
+    // Normalised, the louder of the two channels peaks at -1 dBFS.
+    ASSERT_EQ(runTool({"--normalize", "--chorus", "harmony", in, folder / "normal.wav"}).exitCode,
+              0);
+    EXPECT_NEAR(peakOf(readSoundFile(folder / "normal.wav").samples), std::pow(10.0, -1.0 / 20.0),
+                1e-6);
+}
+
+// A few notes, then the last one held for two seconds; the held note starts at kHeldMs.
+constexpr int kHeldMs = 600;
+const Strings kHeldRecording{"40;80;0;0",    "90;80;0;200",   "140;80;0;400",
+                             "200;80;0;600", "200;80;0;2600", "200;80;1;2610"};
+// Where the held note is measured, from its tick: after every singer's onset (at most 40 ms
+// late) and the glide, and ending before the singers' vibrato (which starts 300 ms after a note
+// settles).
+constexpr std::size_t kHeldWindowDelay = 120 * 44100 / 1000;
+constexpr std::size_t kHeldWindowFrames = 300 * 44100 / 1000; // 300 ms: 6.7 Hz wide peaks
+
+// The tick on which the held note starts, as playback reports it with these settings.
+PlayedTick heldNoteTick(const RenderSettings& settings) {
+    const Recording recording(kHeldRecording);
+    const std::optional<RenderPlan> plan = planRender(recording, settings.playSpeed);
+    PlayedTick held;
+    if (!plan) {
+        ADD_FAILURE() << "the recording does not end";
+        return held;
+    }
+    playRecording(recording, settings, *plan,
+                  [&](const PlayedTick& played) {
+                      if (held.tick == 0 && played.tick >= kHeldMs &&
+                          played.step.action == PlaybackAction::Sound) {
+                          held = played;
+                      }
+                  },
+                  {});
+    EXPECT_GT(held.tick, 0) << "no Sound tick at the held note";
+    return held;
+}
+
+// The magnitude of one channel (0 left, 1 right) of interleaved stereo (or, for channel 0 of
+// 1, of mono) at frequencyHz, Hann-windowed over the held note's window.
+double magnitudeAt(const std::vector<float>& samples, std::size_t channels, std::size_t channel,
+                   std::size_t start, double frequencyHz) {
+    const double step = 2.0 * M_PI * frequencyHz / 44100.0;
+    double re = 0.0;
+    double im = 0.0;
+    for (std::size_t n = 0; n < kHeldWindowFrames; ++n) {
+        const double hann =
+            0.5 - 0.5 * std::cos(2.0 * M_PI * static_cast<double>(n) / kHeldWindowFrames);
+        const double x = hann * samples[(start + n) * channels + channel];
+        re += x * std::cos(step * static_cast<double>(n));
+        im -= x * std::sin(step * static_cast<double>(n));
+    }
+    return std::hypot(re, im);
+}
+
+// The frequency of the highest spectral peak within 60 cents of nearHz, in 0.5-cent steps;
+// nothing when the highest point is at either end (no peak of its own there).
+std::optional<double> peakNearHz(const std::vector<float>& samples, std::size_t channels,
+                                 std::size_t channel, std::size_t start, double nearHz) {
+    constexpr int kSteps = 120; // each way, 0.5 cents apart
+    int best = -kSteps;
+    double bestMagnitude = -1.0;
+    for (int i = -kSteps; i <= kSteps; ++i) {
+        const double magnitude =
+            magnitudeAt(samples, channels, channel, start, nearHz * std::exp2(i / 2400.0));
+        if (magnitude > bestMagnitude) {
+            bestMagnitude = magnitude;
+            best = i;
+        }
+    }
+    if (best == -kSteps || best == kSteps) {
+        return std::nullopt;
+    }
+    return nearHz * std::exp2(best / 2400.0);
+}
+
+// Each channel of a Harmony render in Major holds the four parts' fundamentals where the
+// render's ticks say they sing, within 25 cents: room for a singer's own detune, fixed by its
+// seed (15 cents standard deviation).
+TEST(RenderToolChorus, AHeldHarmonyNoteSoundsEachPartsPitchInBothChannels) {
+    const Folder folder;
+    const std::string in = saveRecording(folder, kHeldRecording);
+    ASSERT_EQ(
+        runTool({"--chorus", "harmony", "--scale", "major", in, folder / "held.wav"}).exitCode, 0);
+    const SoundFile wav = readSoundFile(folder / "held.wav");
+    ASSERT_EQ(wav.info.channels, 2);
+
+    RenderSettings settings;
+    settings.scaleMode = ScaleMode::Major;
+    settings.chorus = ChorusMode::Harmony;
+    const PlayedTick held = heldNoteTick(settings);
+    const std::array<double, kChorusParts>& heldHz = held.partPitchHz;
+    EXPECT_EQ(heldHz[0], held.pitchHz) << "the soprano is the drawn line";
+    for (std::size_t part = 0; part < kChorusParts; ++part) {
+        ASSERT_GT(heldHz[part], 0.0) << part;
+        if (part > 0) {
+            EXPECT_GT(heldHz[part - 1], heldHz[part]) << "parts from the top down, apart";
+        }
+    }
+    const auto start = static_cast<std::size_t>(held.sampleIndex) + kHeldWindowDelay;
+    ASSERT_GE(wav.samples.size(), 2 * (start + kHeldWindowFrames));
+    for (std::size_t channel = 0; channel < 2; ++channel) {
+        for (std::size_t part = 0; part < kChorusParts; ++part) {
+            const std::optional<double> peakHz =
+                peakNearHz(wav.samples, 2, channel, start, heldHz[part]);
+            ASSERT_TRUE(peakHz) << "channel " << channel << " part " << part;
+            std::cerr << "channel " << channel << " part " << part << " at " << heldHz[part]
+                      << " Hz: " << centsBetween(*peakHz, heldHz[part]) << " cents\n";
+            EXPECT_LE(std::fabs(centsBetween(*peakHz, heldHz[part])), 25.0)
+                << "channel " << channel << " part " << part << " at " << heldHz[part] << " Hz";
+        }
+    }
+}
+
+// How much of a harmonic's energy lies within 8 cents of it, of all within 60 cents (0..1):
+// near 1 for one voice, less as singers spread around the pitch.
+double harmonicConcentration(const std::vector<float>& samples, std::size_t channels,
+                             std::size_t start, double harmonicHz) {
+    double near = 0.0;
+    double all = 0.0;
+    for (int cents = -60; cents <= 60; ++cents) {
+        double power = 0.0;
+        for (std::size_t channel = 0; channel < channels; ++channel) {
+            power += std::pow(magnitudeAt(samples, channels, channel, start,
+                                          harmonicHz * std::exp2(cents / 1200.0)),
+                              2);
+        }
+        all += power;
+        near += std::abs(cents) <= 8 ? power : 0.0;
+    }
+    return near / all;
+}
+
+// Four singers a part in Unison spread around the voice's pitch: a harmonic's peak is wider
+// than the voice alone's.
+TEST(RenderToolChorus, FourSingersAPartInUnisonWidenTheHeldNotesPeak) {
+    const Folder folder;
+    const std::string in = saveRecording(folder, kHeldRecording);
+    ASSERT_EQ(runTool({in, folder / "solo.wav"}).exitCode, 0);
+    ASSERT_EQ(runTool({"--chorus", "unison", "--singers", "4", in, folder / "choir.wav"}).exitCode,
+              0);
+    const SoundFile solo = readSoundFile(folder / "solo.wav");
+    const SoundFile choir = readSoundFile(folder / "choir.wav");
+    ASSERT_EQ(choir.info.channels, 2);
+
+    const PlayedTick held = heldNoteTick({});
+    ASSERT_GT(held.pitchHz, 0.0);
+    const auto start = static_cast<std::size_t>(held.sampleIndex) + kHeldWindowDelay;
+    // The fundamental's peak is too wide in this window to tell singers 15 cents apart.
+    constexpr std::array<int, 4> kHarmonics{2, 3, 4, 5};
+    double soloShare = 0.0;
+    double choirShare = 0.0;
+    for (const int harmonic : kHarmonics) {
+        soloShare += harmonicConcentration(solo.samples, 1, start, harmonic * held.pitchHz) /
+                     kHarmonics.size();
+        choirShare += harmonicConcentration(choir.samples, 2, start, harmonic * held.pitchHz) /
+                      kHarmonics.size();
+    }
+    std::cerr << "within 8 cents of the harmonics: solo " << soloShare << ", unison of 16 "
+              << choirShare << "\n";
+    EXPECT_GT(soloShare, 0.95);
+    EXPECT_LT(choirShare, soloShare - 0.2);
 }
 
 } // namespace

@@ -63,6 +63,9 @@ ChosenJob chooseRecordingJob(const RenderOptions& options) {
     if (options.settings.playSpeed != RenderSettings{}.playSpeed) {
         return {nullptr, refusal("--speed", "sets how fast a recording plays")};
     }
+    if (options.settings.chorus != ChorusMode::Solo) {
+        return {nullptr, refusal("--chorus", "sets who sings a recording")};
+    }
     return {std::make_unique<RecordingJob>(options), {}};
 }
 

@@ -38,11 +38,12 @@ constexpr int kMsDigits = 3;
 // when stderr is a terminal; cleared at the end.
 class Progress {
 public:
+    // totalSamples counts the samples of every channel, as the blocks advance() is given.
     Progress(int64_t totalSamples, bool wanted) noexcept
         : m_totalSamples(totalSamples), m_enabled(wanted && ::isatty(STDERR_FILENO) == 1) {}
 
-    void advance(std::size_t frames) {
-        m_doneSamples += static_cast<int64_t>(frames);
+    void advance(std::size_t samples) {
+        m_doneSamples += static_cast<int64_t>(samples);
         if (!m_enabled || std::chrono::steady_clock::now() - m_start < kProgressDelay) {
             return;
         }
@@ -78,9 +79,9 @@ private:
     std::size_t m_shownWidth = 0; // characters of the line on screen, 0 when none
 };
 
-// Watches a render for the first sample that is not finite: the voice ran away (vowels that
-// change about every millisecond can pump its resonators to infinity), and no sound file or
-// player copes with what follows.
+// Watches a render, mono or interleaved, for the first sample that is not finite: the voice ran
+// away (vowels that change about every millisecond can pump its resonators to infinity), and no
+// sound file or player copes with what follows.
 class RunawayWatch {
 public:
     // False once a block holds such a sample.
@@ -99,7 +100,8 @@ public:
 
 private:
     int64_t m_samplesSeen = 0;
-    int64_t m_runawaySample = -1; // the index of the first sample that is not finite
+    int64_t m_runawaySample = -1; // the index of the first sample that is not finite, counting
+                                  // every channel's
 };
 
 // n as text of at least `digits` digits, zeros in front.
@@ -164,7 +166,9 @@ public:
             return failWith(output.error());
         }
         const RenderSettings& settings = m_options.settings;
-        Progress progress(plan.sampleCount * (m_options.normalize ? kNormalizePasses : 1),
+        const int64_t channels = m_encoding.channels;
+        Progress progress(plan.sampleCount * channels *
+                              (m_options.normalize ? kNormalizePasses : 1),
                           !m_options.quiet);
         double gain = 1.0;
         RenderOutcome outcome = RenderOutcome::Finished;
@@ -182,7 +186,8 @@ public:
             gain = normalizingGain(unscaled.peak);
         }
         Loudness written;
-        std::vector<float> scaled(m_options.normalize ? kRenderBlockFrames : 0);
+        std::vector<float> scaled(
+            m_options.normalize ? kRenderBlockFrames * static_cast<std::size_t>(channels) : 0);
         if (outcome == RenderOutcome::Finished) {
             outcome = renderRecording(recording, settings, plan, [&](std::span<const float> block) {
                 if (interrupted() || (!m_options.normalize && !runaway.pass(block))) {
@@ -209,7 +214,8 @@ public:
         }
         if (runaway.ranAway()) {
             output.discard();
-            return failWith("the voice runs away at " + soundTime(runaway.runawaySample()) +
+            return failWith("the voice runs away at " +
+                            soundTime(runaway.runawaySample() / channels) +
                             " into the sound: from there its samples are not finite numbers, "
                             "which no sound file should hold");
         }
@@ -315,7 +321,8 @@ ChosenJob chooseRenderJob(const RenderOptions& options) {
         }
         return {std::make_unique<MidiJob>(options), {}};
     }
-    const std::optional<SoundEncoding> encoding = encodingFor(*format, options.bits);
+    const std::optional<SoundEncoding> encoding =
+        encodingFor(*format, options.bits, renderChannels(options.settings));
     if (!encoding) {
         return refused("--bits works with .wav, .aiff, .aif and .flac, not " +
                        std::string(format->extension));

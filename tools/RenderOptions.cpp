@@ -27,6 +27,8 @@ constexpr std::string_view kVoice = "--voice";
 constexpr std::string_view kScale = "--scale";
 constexpr std::string_view kRoot = "--root";
 constexpr std::string_view kTuning = "--tuning";
+constexpr std::string_view kChorus = "--chorus";
+constexpr std::string_view kSingers = "--singers";
 constexpr std::string_view kType = "--type";
 constexpr std::string_view kBits = "--bits";
 constexpr std::string_view kChannel = "--channel";
@@ -46,6 +48,13 @@ constexpr std::array<ScaleName, 4> kScaleNames{{{"unrestricted", ScaleMode::Unre
                                                 {"major", ScaleMode::Major},
                                                 {"minor", ScaleMode::Minor},
                                                 {"pentatonic", ScaleMode::Pentatonic}}};
+
+struct ChorusName {
+    std::string_view name{};
+    ChorusMode mode = ChorusMode::Solo;
+};
+constexpr std::array<ChorusName, 3> kChorusNames{
+    {{"solo", ChorusMode::Solo}, {"unison", ChorusMode::Unison}, {"harmony", ChorusMode::Harmony}}};
 
 std::optional<double> parseSpeed(std::string_view text) noexcept {
     double speed = 0.0;
@@ -127,6 +136,19 @@ std::string applyValue(std::string_view option, std::string_view value, RenderOp
             return "--scale takes unrestricted, major, minor or pentatonic, not " + inQuotes(value);
         }
         settings.scaleMode = found->mode;
+    } else if (option == kChorus) {
+        const auto found = std::ranges::find_if(kChorusNames, [&](const ChorusName& c) {
+            return equalsIgnoringAsciiCase(c.name, value);
+        });
+        if (found == kChorusNames.end()) {
+            return "--chorus takes solo, unison or harmony, not " + inQuotes(value);
+        }
+        settings.chorus = found->mode;
+    } else if (option == kSingers) {
+        if (value != "1" && value != "2" && value != std::to_string(kMaxSingersPerPart)) {
+            return "--singers takes 1, 2 or 4, not " + inQuotes(value);
+        }
+        options.singers = value == "1" ? 1 : value == "2" ? 2 : kMaxSingersPerPart;
     } else if (option == kTuning) {
         if (equalsIgnoringAsciiCase(value, tuningWord(Tuning::Classic))) {
             settings.tuning = Tuning::Classic;
@@ -152,6 +174,9 @@ ParsedOptions withLinkInput(const std::vector<std::string_view>& files, ParsedOp
     const RenderOptions& options = parsed.options;
     if (!options.type.empty() || options.bits || options.normalize) {
         parsed.error = "--link writes no file: --type, --bits and --normalize do not go with it";
+    } else if (options.settings.chorus != ChorusMode::Solo) {
+        parsed.error = "--link opens the recording in the page, which sings the voice alone: "
+                       "--chorus and --singers do not go with it";
     } else if (files.empty()) {
         parsed.error = "missing the recording IN.sav (see --help)";
     } else if (files.size() > 1) {
@@ -200,8 +225,8 @@ ParsedOptions parseRenderOptions(std::span<const char* const> arguments) {
         const bool known =
             argument.starts_with(kLongPrefix) &&
             (option == kSpeed || option == kVoice || option == kScale || option == kRoot ||
-             option == kTuning || option == kType || option == kBits || option == kChannel ||
-             option == kVowel || option == kLink);
+             option == kTuning || option == kChorus || option == kSingers || option == kType ||
+             option == kBits || option == kChannel || option == kVowel || option == kLink);
         if (!known) {
             parsed.error = "unknown option " + inQuotes(argument) + " (see --help)";
             return parsed;
@@ -220,7 +245,14 @@ ParsedOptions parseRenderOptions(std::span<const char* const> arguments) {
             return parsed;
         }
     }
-    if (!parsed.options.linkPageUrl.empty()) {
+    RenderOptions& options = parsed.options;
+    if (options.singers && options.settings.chorus == ChorusMode::Solo) {
+        parsed.error = "--singers sets the singers of each part of a chorus; with the voice "
+                       "alone (--chorus solo, the default) there are none";
+        return parsed;
+    }
+    options.settings.singersPerPart = options.singers.value_or(RenderSettings{}.singersPerPart);
+    if (!options.linkPageUrl.empty()) {
         return withLinkInput(files, parsed);
     }
     if (files.size() < kFileCount) {
@@ -270,6 +302,12 @@ std::string renderUsage(std::string_view formatLines) {
         tuningWord(Tuning::Classic) +
         ";\n"
         "                 unrestricted is the same under both\n"
+        "  --chorus C     solo (the voice alone, the default), unison (a choir sings the\n"
+        "                 drawn line with the voice) or harmony (the drawn line on top,\n"
+        "                 alto, tenor and bass below it in the scale); a chorus is stereo\n"
+        "  --singers N    a chorus's singers in each of its four parts: 1, 2 or 4\n"
+        "                 (default 1; unison sings with 4, 8 or 16), each a little apart\n"
+        "                 in pitch, time and place\n"
         "  --channel N    a MIDI file's channel to sing (1 to 16), from all of its"
         " tracks\n"
         "                 (default: the channel of the first note off channel 10, the\n"
@@ -296,8 +334,8 @@ std::string renderUsage(std::string_view formatLines) {
         "  --help         show this help and exit\n"
         "  --version      show the version and exit\n"
         "\n"
-        "OUT's extension (or --type) picks the format; sound files are mono at"
-        " 44100 Hz:\n";
+        "OUT's extension (or --type) picks the format; sound files are at 44100 Hz,\n"
+        "mono, or stereo with --chorus unison or harmony:\n";
     usage += formatLines;
     usage += "\n"
              "Standard output takes the formats that need no seeking back: wav (32-bit\n"

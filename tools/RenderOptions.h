@@ -31,9 +31,12 @@ struct RenderOptions {
     // output's extension; empty when not given.
     std::string type{};
     std::optional<int32_t> bits{}; // --bits: integer samples of this many bits
-    bool helpWanted = false;       // --help: print the usage and nothing else
-    bool versionWanted = false;    // --version: print the name and version and nothing else
-    bool normalize = false;        // --normalize: scale the sound so that it peaks at -1 dBFS
+    // --singers, as given: settings.singersPerPart holds it once the command line is read;
+    // kept to refuse it with the voice alone.
+    std::optional<int32_t> singers{};
+    bool helpWanted = false;    // --help: print the usage and nothing else
+    bool versionWanted = false; // --version: print the name and version and nothing else
+    bool normalize = false;     // --normalize: scale the sound so that it peaks at -1 dBFS
     bool quiet = false; // -q, --quiet: no warning, no progress; errors and kept copies print
     // --channel: the MIDI channel (1..16) a MIDI input sings; nothing for the first with notes.
     std::optional<int32_t> midiChannel{};

@@ -17,7 +17,6 @@
 namespace doodle {
 namespace {
 
-constexpr int kMonoChannels = 1;
 constexpr int64_t kHeaderAllowanceBytes = 4096;
 // RIFF and AU count bytes in unsigned 32-bit fields; libsndfile reads AIFF's as signed.
 constexpr int64_t kUnsigned32Bytes = 0xFFFF'FFFF - kHeaderAllowanceBytes;
@@ -245,8 +244,9 @@ const OutputFormat* formatForType(std::string_view type) noexcept {
     return found == kFormats.end() ? nullptr : &*found;
 }
 
-std::optional<SoundEncoding> encodingFor(const OutputFormat& format, std::optional<int32_t> bits) {
-    SoundEncoding encoding{&format, format.container | format.encoding};
+std::optional<SoundEncoding> encodingFor(const OutputFormat& format, std::optional<int32_t> bits,
+                                         int32_t channels) {
+    SoundEncoding encoding{&format, format.container | format.encoding, channels};
     int64_t sampleBytes = kFloatBytes;
     if (bits) {
         if (!format.takesBits || (*bits != kBits16 && *bits != kBits24)) {
@@ -258,8 +258,8 @@ std::optional<SoundEncoding> encodingFor(const OutputFormat& format, std::option
     }
     const int subtype = encoding.sndfileFormat & SF_FORMAT_SUBMASK;
     encoding.clipsPastFullScale = subtype == SF_FORMAT_PCM_16 || subtype == SF_FORMAT_PCM_24;
-    encoding.maxFrames = format.maxDataBytes / sampleBytes;
-    encoding.frameBytes = sampleBytes;
+    encoding.frameBytes = sampleBytes * channels;
+    encoding.maxFrames = format.maxDataBytes / encoding.frameBytes;
     encoding.ownFloatWav = format.ownFloatWav && subtype == SF_FORMAT_FLOAT;
     return encoding;
 }
@@ -287,7 +287,7 @@ bool SoundFileOutput::fail(std::string reason) {
 bool SoundFileOutput::open(const std::string& path, const SoundEncoding& encoding, int64_t frames) {
     SF_INFO info{};
     info.samplerate = static_cast<int>(kRenderSampleRate);
-    info.channels = kMonoChannels;
+    info.channels = encoding.channels;
     info.format = encoding.sndfileFormat;
     if (sf_format_check(&info) == SF_FALSE) {
         return fail("this libsndfile cannot write " + std::string(encoding.format->description));
@@ -298,7 +298,7 @@ bool SoundFileOutput::open(const std::string& path, const SoundEncoding& encodin
     if (encoding.ownFloatWav) {
         m_ownFloatWav = true;
         const std::optional<FloatWavHeader> header =
-            floatWavHeader(static_cast<int32_t>(kRenderSampleRate), frames);
+            floatWavHeader(static_cast<int32_t>(kRenderSampleRate), frames, encoding.channels);
         if (!header) {
             return fail(m_file.failure("too long for a WAV file"));
         }
@@ -348,6 +348,7 @@ bool SoundFileOutput::write(std::span<const float> samples) {
     }
     const auto count = static_cast<sf_count_t>(samples.size());
     errno = 0;
+    // sf_write_float counts samples, not frames: a stereo block is taken whole.
     if (sf_write_float(m_sndfile, samples.data(), count) != count || m_io.errorNumber != 0) {
         return fail(m_file.failure(writeFailure(errno)));
     }

@@ -30,8 +30,9 @@ struct OutputFormat {
 struct SoundEncoding {
     const OutputFormat* format = nullptr;
     int sndfileFormat = 0;  // container | subtype
+    int32_t channels = 1;   // 1, or 2 for left and right interleaved
     int64_t maxFrames = 0;  // 0: no limit
-    int64_t frameBytes = 0; // of one mono sample, uncompressed
+    int64_t frameBytes = 0; // of one frame (a sample of each channel), uncompressed
     // The program's own WAV writer: the header first, complete, so it streams to a pipe.
     bool ownFloatWav = false;
     bool clipsPastFullScale = false; // integer samples: |x| > 1 is clipped, not kept
@@ -42,10 +43,11 @@ std::span<const OutputFormat> outputFormats() noexcept;
 const OutputFormat* formatForFileName(std::string_view fileName) noexcept;
 // The format --type names ("wav", "flac", ...: an extension without its dot), in any case.
 const OutputFormat* formatForType(std::string_view type) noexcept;
-// The encoding of a format with --bits (16 or 24) or without (nothing); nothing when the format
-// takes no --bits.
-std::optional<SoundEncoding> encodingFor(const OutputFormat& format, std::optional<int32_t> bits);
-// The size of a file of `frames` samples, header included, for the encodings whose size the
+// The encoding of a format with --bits (16 or 24) or without (nothing), for `channels` (1 or 2)
+// channels; nothing when the format takes no --bits.
+std::optional<SoundEncoding> encodingFor(const OutputFormat& format, std::optional<int32_t> bits,
+                                         int32_t channels);
+// The size of a file of `frames` frames, header included, for the encodings whose size the
 // samples decide (not the compressed ones); a little more, never less.
 std::optional<uint64_t> expectedFileBytes(const SoundEncoding& encoding, int64_t frames);
 // One line per format for --help.
@@ -56,9 +58,9 @@ bool hasExtension(std::string_view fileName, std::string_view extension) noexcep
 // One line of --help for a format: its extension, then its description in a column.
 std::string formatLine(std::string_view extension, std::string_view description);
 
-// A mono 44100 Hz sound file written into an OutputFile. A 32-bit float WAV is the program's
-// own, the one its window and page export too. The other formats go through libsndfile: into a
-// named file through callbacks, so every write is checked whatever the format (some encoders
+// A 44100 Hz sound file, mono or stereo, written into an OutputFile. A 32-bit float WAV is the
+// program's own, the one its window and page export too. The other formats go through libsndfile:
+// into a named file through callbacks, so every write is checked whatever the format (some encoders
 // ignore failed writes); into standard output, which may be a pipe, libsndfile writes the
 // streaming formats itself. Every failure leaves one line, the reason, in error().
 class SoundFileOutput {
@@ -71,6 +73,7 @@ public:
     // `path` and `frames` of sound as OutputFile::open takes them; standard output
     // only for a format that streams.
     bool open(const std::string& path, const SoundEncoding& encoding, int64_t frames);
+    // Whole frames: left and right interleaved in a stereo file.
     bool write(std::span<const float> samples);
     // Completes the file, syncs it and gives it its final name.
     bool commit();
