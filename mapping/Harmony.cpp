@@ -231,8 +231,11 @@ ChoirNotes HarmonyVoicer::next(int32_t leadSemitone, std::span<const int32_t> sc
         -floorDiv(kSopranoRange.highMidiNote - leadMidiNote, kSemitonesPerOctave);
     const int32_t highestShift =
         floorDiv(leadMidiNote - kSopranoRange.lowMidiNote, kSemitonesPerOctave);
-    const bool keepShift =
-        m_hasPrevious && m_shiftOctaves >= lowestShift && m_shiftOctaves <= highestShift;
+    // The choir's own register whenever the lead lies in it; beyond it, the previous shift
+    // while it still fits, so that a line hovering there does not make the parts leap.
+    const bool unshifted = lowestShift <= 0 && highestShift >= 0;
+    const bool keepShift = !unshifted && m_hasPrevious && m_shiftOctaves >= lowestShift &&
+                           m_shiftOctaves <= highestShift;
     const int32_t shiftOctaves =
         keepShift ? m_shiftOctaves : std::clamp(0, lowestShift, highestShift);
 

@@ -60,8 +60,9 @@ bool onTriadOfLead(std::span<const int32_t> scale, const ChoirNotes& notes) {
     return false;
 }
 
-// The shift, in octaves, of all four ranges for a lead: the previous one while it keeps the lead
-// in the soprano's range, else the one nearest no shift that does.
+// The shift, in octaves, of all four ranges for a lead: none when the lead lies in the soprano's
+// own range; else the previous one while it keeps the lead there, else the one nearest no shift
+// that does.
 class ShiftModel {
 public:
     int32_t shiftFor(int32_t leadMidiNote) {
@@ -73,7 +74,10 @@ public:
                 fits.push_back(shift);
             }
         }
-        if (!m_hasShift || std::find(fits.begin(), fits.end(), m_shift) == fits.end()) {
+        const bool unshifted = std::find(fits.begin(), fits.end(), 0) != fits.end();
+        if (unshifted) {
+            m_shift = 0;
+        } else if (!m_hasShift || std::find(fits.begin(), fits.end(), m_shift) == fits.end()) {
             m_shift = *std::min_element(fits.begin(), fits.end(), [](int32_t a, int32_t b) {
                 return std::abs(a) < std::abs(b);
             });
@@ -303,11 +307,15 @@ TEST(Harmony, RangesShiftByWholeOctavesWithTheLead) {
     };
     // C5 fits unshifted and an octave up: a first chord takes no shift.
     EXPECT_TRUE(within(sing(kC5), 0, kConcertBaseMidiNote));
-    // A5 fits only an octave up; back on C5 the parts stay there.
+    // A5 fits only an octave up; back on C5 the choir sings in its own register again.
     constexpr int32_t kA5 = 45;
     EXPECT_TRUE(within(sing(kA5), 1, kConcertBaseMidiNote));
-    const ChoirNotes high = sing(kC5);
-    EXPECT_TRUE(within(high, 1, kConcertBaseMidiNote));
+    EXPECT_TRUE(within(sing(kC5), 0, kConcertBaseMidiNote));
+    // Below its register the shift holds while it fits: C4 after G3 stays an octave down.
+    constexpr int32_t kG3 = 19;
+    constexpr int32_t kB3 = 23;
+    EXPECT_TRUE(within(sing(kG3), -1, kConcertBaseMidiNote));
+    EXPECT_TRUE(within(sing(kB3), -1, kConcertBaseMidiNote));
 
     // The lowest strip note today is MIDI 32 (G#1): three octaves down.
     voicer.reset();
