@@ -312,7 +312,6 @@ TEST(Harmony, RangesShiftByWholeOctavesWithTheLead) {
     EXPECT_TRUE(within(sing(kA5), 1, kConcertBaseMidiNote));
     EXPECT_TRUE(within(sing(kC5), 0, kConcertBaseMidiNote));
     // Below its register the shift holds while it fits: C4 after G3 stays an octave down.
-    constexpr int32_t kG3 = 19;
     constexpr int32_t kB3 = 23;
     EXPECT_TRUE(within(sing(kG3), -1, kConcertBaseMidiNote));
     EXPECT_TRUE(within(sing(kB3), -1, kConcertBaseMidiNote));
