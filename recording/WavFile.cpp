@@ -2,6 +2,7 @@
 
 #include "recording/Loudness.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -50,7 +51,8 @@ private:
 } // namespace
 
 std::optional<FloatWavHeader> floatWavHeader(int32_t sampleRate, int64_t frames, int32_t channels) {
-    const auto frameBytes = static_cast<uint32_t>(kFloatWavFrameBytes * channels);
+    const auto frameBytes = static_cast<uint32_t>(kFloatWavFrameBytes *
+                                                  static_cast<std::size_t>(std::max(channels, 0)));
     const uint64_t dataBytes = static_cast<uint64_t>(frames) * frameBytes;
     if (frames < 0 || channels < 1 || channels > kMaxPlainChannels ||
         dataBytes + kFloatWavHeaderBytes - kRiffPreambleBytes > kMaxRiffBytes) {
