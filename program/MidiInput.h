@@ -20,7 +20,6 @@ struct MidiInputControls {
     int32_t channel = kMidiAllChannels; // kMidiAllChannels or 1..16
     bool playing = false;               // playback runs: input points are not sung
     bool modal = false;                 // a dialog is open: only a release acts
-    bool operator==(const MidiInputControls&) const = default;
 };
 
 // Whether a point of MIDI input acts as a drag would: never while playback runs (a release
